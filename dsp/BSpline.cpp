@@ -1,0 +1,173 @@
+// Resampling of a polyline along a clamped (open uniform) B-spline.
+//
+// The curve point at parameter v is the sum over the control points of
+// weight(k) * point(k), the weights being the Cox-de Boor basis functions
+// on integer knots. Only the t basis functions whose support holds v can be
+// non-zero, so a point is evaluated from that triangle of t*(t+1)/2 values
+// instead of summing the full recursion over every control point. Each value
+// in the triangle is formed exactly as the recursion forms it, so the result
+// is the plain summation's, term for term.
+#include "Audidsp.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+constexpr int MaxSplineOrder = 10;
+
+struct Point {
+    double x;
+    double y;
+};
+
+// Knots: 0 (t times), then 1, 2, ..., then n - t + 2 (t times).
+void MakeKnotVector(int* u, int n, int t)
+{
+    for (int j = 0; j <= n + t; ++j) {
+        if (j < t)
+            u[j] = 0;
+        else if (j <= n)
+            u[j] = j - t + 1;
+        else
+            u[j] = n - t + 2;
+    }
+}
+
+// The Cox-de Boor recursion with 0/0 taken as 0. Used as it stands only for
+// knot vectors too short for the fast path (order above the point count).
+double BasisWeight(int k, int t, const int* u, double v)
+{
+    if (t == 1)
+        return (u[k] <= v && v < u[k + 1]) ? 1.0 : 0.0;
+    const int a = u[k + t - 1] - u[k];
+    const int b = u[k + t] - u[k + 1];
+    if (a == 0 && b == 0)
+        return 0.0;
+    if (a == 0)
+        return (u[k + t] - v) / b * BasisWeight(k + 1, t - 1, u, v);
+    if (b == 0)
+        return (v - u[k]) / a * BasisWeight(k, t - 1, u, v);
+    const double left = (v - u[k]) / a * BasisWeight(k, t - 1, u, v);
+    return left + (u[k + t] - v) / b * BasisWeight(k + 1, t - 1, u, v);
+}
+
+Point plainPointAt(const int* u, int n, int t, double v, const Point* points)
+{
+    Point p{0.0, 0.0};
+    for (int k = 0; k <= n; ++k) {
+        const double w = BasisWeight(k, t, u, v);
+        p.x += w * points[k].x;
+        p.y += w * points[k].y;
+    }
+    return p;
+}
+
+// The curve point at v. Requires t <= n + 1, so that the knots are
+// non-decreasing and knot j equals j - t + 1 for t - 1 <= j <= n + 1.
+Point SplinePointAt(const int* u, int n, int t, double v, const Point* points)
+{
+    const int last = n - t + 2; // the largest knot
+    if (!(v >= 0.0 && v < last))
+        return Point{0.0, 0.0}; // outside every knot interval all weights are 0
+
+    // The knot interval [u[s], u[s+1]) that holds v.
+    int s = t - 1 + static_cast<int>(std::floor(v));
+    if (s > n)
+        s = n;
+
+    // w[i] holds the order-r weight of control point s - r + 1 + i, i < r;
+    // weights of lower-order functions outside the triangle are 0.
+    double w[MaxSplineOrder + 1];
+    w[0] = 1.0;
+    for (int r = 2; r <= t; ++r) {
+        const int first = s - r + 1;
+        double next[MaxSplineOrder + 1];
+        for (int i = 0; i < r; ++i) {
+            const int k = first + i;
+            // Lower-order weights of k and k + 1: indices i - 1 and i in w.
+            const double lowK = (i >= 1) ? w[i - 1] : 0.0;
+            const double lowK1 = (i <= r - 2) ? w[i] : 0.0;
+            const int a = u[k + r - 1] - u[k];
+            const int b = u[k + r] - u[k + 1];
+            double value;
+            if (a == 0 && b == 0)
+                value = 0.0;
+            else if (a == 0)
+                value = (u[k + r] - v) / b * lowK1;
+            else if (b == 0)
+                value = (v - u[k]) / a * lowK;
+            else {
+                const double left = (v - u[k]) / a * lowK;
+                value = left + (u[k + r] - v) / b * lowK1;
+            }
+            next[i] = value;
+        }
+        for (int i = 0; i < r; ++i)
+            w[i] = next[i];
+    }
+
+    Point p{0.0, 0.0};
+    const int first = s - t + 1;
+    for (int i = 0; i < t; ++i) {
+        p.x += w[i] * points[first + i].x;
+        p.y += w[i] * points[first + i].y;
+    }
+    return p;
+}
+
+bool SampleSpline(int n, int t, const Point* points, Point* curve, int res)
+{
+    int* u = static_cast<int*>(std::malloc(sizeof(int) * static_cast<size_t>(n + t + 1)));
+    if (!u)
+        return false;
+    MakeKnotVector(u, n, t);
+
+    const bool fast = t <= n + 1;
+    double stepSize = 0.0;
+    if (res > 1)
+        stepSize = static_cast<double>(n - t + 2) / static_cast<double>(res - 1);
+    double v = 0.0;
+    for (int i = 0; i <= res - 2; ++i) {
+        curve[i] = fast ? SplinePointAt(u, n, t, v, points) : plainPointAt(u, n, t, v, points);
+        v += stepSize; // accumulated, not i * step
+    }
+    curve[res - 1] = points[n];
+    std::free(u);
+    return true;
+}
+
+} // namespace
+
+extern "C" void AUDIDSP_CALL GetBSpline(int32_t res, const double* xIn, const double* yIn, int32_t nIn,
+                                        double* xOut, double* yOut, int32_t* outCount, int32_t order)
+{
+    const int t = order < 1 ? 1 : (order > MaxSplineOrder ? MaxSplineOrder : order);
+    const int n = nIn - 1;
+
+    Point* points = static_cast<Point*>(std::malloc(sizeof(Point) * static_cast<size_t>(nIn)));
+    Point* curve = static_cast<Point*>(std::malloc(sizeof(Point) * static_cast<size_t>(res)));
+    if (!points || !curve) {
+        std::free(points);
+        std::free(curve);
+        *outCount = 0;
+        return;
+    }
+    for (int k = 0; k <= n; ++k)
+        points[k] = Point{xIn[k], yIn[k]};
+
+    if (!SampleSpline(n, t, points, curve, res)) {
+        std::free(points);
+        std::free(curve);
+        *outCount = 0;
+        return;
+    }
+    for (int i = 0; i < res; ++i) {
+        xOut[i] = curve[i].x;
+        yOut[i] = curve[i].y;
+    }
+    *outCount = res;
+    std::free(points);
+    std::free(curve);
+}

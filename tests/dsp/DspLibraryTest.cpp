@@ -1,0 +1,91 @@
+#include "DspTestSupport.h"
+
+#include <filesystem>
+
+namespace {
+
+TEST(DspLibraryTest, LoadsTheBuiltLibraryFromAGivenFolderAndKeepsBindings)
+{
+    FreshDsp dsp;
+    EXPECT_EQ(dsp.library().load(), "");
+    std::string error;
+    void* first = dsp.library().symbol("LowPass44", &error);
+    ASSERT_NE(first, nullptr) << error;
+    EXPECT_EQ(dsp.library().symbol("LowPass44", &error), first);
+    EXPECT_NE(dsp.library().loadedPath().find(AUDIDSP_FILE_NAME), std::string::npos);
+    EXPECT_EQ(dsp.library().require({"PackVolume", "UnpackLeftVolume", "UnpackRightVolume",
+                                     "GetBSpline", "LowPass48", "LowPass44"}),
+              "");
+}
+
+TEST(DspLibraryTest, DefaultSearchFindsTheLibraryBesideTheExecutable)
+{
+    // Tests live in the same folder as the built library, like the program.
+    DspLibrary lib;
+    EXPECT_EQ(lib.load(), "");
+    EXPECT_EQ(std::filesystem::path(lib.loadedPath()).parent_path(),
+              std::filesystem::path(DspLibrary::executableDir()));
+}
+
+TEST(DspLibraryTest, MissingLibraryIsReportedByFileName)
+{
+    DspLibrary lib("libAudidspMissing.so", {"/nonexistent-folder"});
+    const std::string error = lib.load();
+    EXPECT_NE(error.find("libAudidspMissing.so"), std::string::npos) << error;
+    std::string symbolError;
+    EXPECT_EQ(lib.symbol("GetBSpline", &symbolError), nullptr);
+    EXPECT_NE(symbolError.find("libAudidspMissing.so"), std::string::npos) << symbolError;
+}
+
+TEST(DspLibraryTest, FolderWithoutTheLibraryFallsBackToSystemSearch)
+{
+    // An empty folder first: the system search does not know the library
+    // either, so the failure still names it.
+    char tmpl[] = "/tmp/audidsp-empty-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    DspLibrary lib(AUDIDSP_FILE_NAME, {dir});
+    const std::string error = lib.load();
+    std::filesystem::remove_all(dir);
+    EXPECT_NE(error.find(AUDIDSP_FILE_NAME), std::string::npos) << error;
+}
+
+TEST(DspLibraryTest, MissingExportIsReportedByName)
+{
+    DspLibrary lib(AUDIDSP_FILE_NAME, {AUDIDSP_PARTIAL_DIR});
+    ASSERT_EQ(lib.load(), "");
+    std::string error;
+    EXPECT_NE(lib.symbol("PackVolume", &error), nullptr) << error;
+    EXPECT_EQ(lib.symbol("GetBSpline", &error), nullptr);
+    EXPECT_NE(error.find("'GetBSpline'"), std::string::npos) << error;
+    const std::string required = lib.require({"PackVolume", "LowPass44", "GetBSpline"});
+    EXPECT_NE(required.find("'LowPass44'"), std::string::npos) << required;
+}
+
+TEST(DspLibraryTest, AFileThatIsNotALibraryIsReportedWithItsReason)
+{
+    char tmpl[] = "/tmp/audidsp-bad-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    {
+        std::FILE* f = std::fopen((dir + "/" + AUDIDSP_FILE_NAME).c_str(), "w");
+        std::fputs("not a shared object", f);
+        std::fclose(f);
+    }
+    DspLibrary lib(AUDIDSP_FILE_NAME, {dir});
+    const std::string error = lib.load();
+    std::filesystem::remove_all(dir);
+    EXPECT_NE(error.find(AUDIDSP_FILE_NAME), std::string::npos) << error;
+    EXPECT_NE(error.find(dir), std::string::npos) << "the reason names the broken file: " << error;
+}
+
+TEST(DspLibraryTest, TypedCallsGoThroughTheProcessWideInstance)
+{
+    EXPECT_EQ(DspLibrary::instance().require(Audidsp::programExports()), "");
+    double x[] = {0, 1, 2, 3}, y[] = {0, 1, 0, 1}, xo[7], yo[7];
+    int32_t count = 0;
+    Audidsp::GetBSpline(7, x, y, 4, xo, yo, &count, 2);
+    EXPECT_EQ(count, 7);
+    EXPECT_DOUBLE_EQ(yo[3], 0.5);
+    EXPECT_EQ(Audidsp::LowPass44(0, 42, 1), 42.0);
+}
+
+} // namespace
