@@ -1,0 +1,69 @@
+// Passes every call on to a real device and logs the playback calls, so a
+// test can see when the tone was restarted and when only its rate changed.
+#pragma once
+
+#include "SoundDevice.h"
+
+#include <string>
+#include <vector>
+
+class RecordingSoundDevice : public SoundDevice {
+public:
+    struct Call {
+        enum Kind { Stop, Loop, Rate, Record } kind;
+        int rate = 0;
+        const int16_t* table = nullptr;
+    };
+
+    explicit RecordingSoundDevice(SoundDevice& device) : m_device(device) {}
+
+    std::vector<SoundDeviceInfo> playDevices() override { return m_device.playDevices(); }
+    std::vector<SoundDeviceInfo> recordDevices() override { return m_device.recordDevices(); }
+    std::string openOutputDevice(int index) override { return m_device.openOutputDevice(index); }
+    std::string openInputDevice(int index) override { return m_device.openInputDevice(index); }
+    void closeAudio() override { m_device.closeAudio(); }
+    void StopPlayback() override
+    {
+        calls.push_back({Call::Stop});
+        m_device.StopPlayback();
+    }
+    std::string PlayLoop(const int16_t* table, int rate) override
+    {
+        calls.push_back({Call::Loop, rate, table});
+        return m_device.PlayLoop(table, rate);
+    }
+    void SetPlayRate(int rate) override
+    {
+        calls.push_back({Call::Rate, rate});
+        m_device.SetPlayRate(rate);
+    }
+    void SetPlayVolume(int volume) override { m_device.SetPlayVolume(volume); }
+    void SetPlayPan(int pan) override { m_device.SetPlayPan(pan); }
+    RecordResult RecordBlock(int16_t* buffer, RecordWaiter& waiter, std::string* error) override
+    {
+        calls.push_back({Call::Record});
+        return m_device.RecordBlock(buffer, waiter, error);
+    }
+
+    int count(Call::Kind kind) const
+    {
+        int n = 0;
+        for (const Call& c : calls)
+            n += c.kind == kind;
+        return n;
+    }
+    // Calls of one kind, in order.
+    std::vector<Call> of(Call::Kind kind) const
+    {
+        std::vector<Call> out;
+        for (const Call& c : calls)
+            if (c.kind == kind)
+                out.push_back(c);
+        return out;
+    }
+
+    std::vector<Call> calls;
+
+private:
+    SoundDevice& m_device;
+};
