@@ -108,6 +108,14 @@ public:
     void HScrollFine_Change() { SetFreqFromScrolls(); }
     void HScrollFine_Scroll() { SetFreqFromScrolls(); }
 
+    // --- Output level and balance, applied to the play device at once.
+    void ApplyVolume();
+    void ApplyPan(int& Value);
+    void HScrollVolume_Change() { ApplyVolume(); }
+    void HScrollVolume_Scroll() { ApplyVolume(); }
+    void HScrollPan_Change();
+    void HScrollPan_Scroll() { HScrollPan_Change(); }
+
     // --- Start-up: fills the two noise tables through Audidsp's LowPass44.
     void InitWhitePinkBuffers();
 

@@ -27,7 +27,7 @@ public:
              {"cmdStart", "cmdStop", "cmdClearTraces", "cmdCalibrate", "cmdStartSignal", "cmdFreqBrowse",
               "TextStart", "TextStop", "TextFFT", "txtUserFreqFile", "HScrollStep", "LabelStep", "HScrollFFT",
               "HScrollFine", "CheckBy5", "HScrollVolume", "HScrollPan", "LabelVol", "LabelVolLeft",
-              "LabelVolRight", "LabelFreq", "LabelDB", "LabelSNR", "LabelCardSNR", "CheckInput", "CheckFFT",
+              "LabelVolRight", "LabelLeft", "LabelCenter", "LabelRight", "LabelFreq", "LabelDB", "LabelSNR", "LabelCardSNR", "CheckInput", "CheckFFT",
               "CheckBadInputWave", "CheckSPLCorrect", "CheckSoundCard", "CheckUserCalib", "CheckResponse",
               "MenuInDevice", "MenuOutDevice", "MenuEntrySave", "MenuEntryLoadTrace", "MenuEntryExit"})
             m_controls[name] = Control{};

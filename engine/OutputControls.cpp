@@ -1,0 +1,32 @@
+// The level and balance bars of the generator frame.
+#include "MeasurementEngine.h"
+
+#include "OutputLevel.h"
+
+void MeasurementEngine::ApplyVolume()
+{
+    const int level = OutputLevel::volumeLevel(m_panel.value("HScrollVolume"));
+    m_panel.setCaption("LabelVol", OutputLevel::dBText(level));
+    m_sound.SetPlayVolume(level);
+    m_host.yield();
+}
+
+void MeasurementEngine::ApplyPan(int& Value)
+{
+    const OutputLevel::PanLabels marks = OutputLevel::panLabels(Value);
+    m_panel.setForeColor("LabelLeft", marks.leftMark);
+    m_panel.setForeColor("LabelCenter", marks.centerMark);
+    m_panel.setForeColor("LabelRight", marks.rightMark);
+    const int q = m_panel.value("HScrollPan");
+    const OutputLevel::PanLabels labels = OutputLevel::panLabels(q);
+    m_sound.SetPlayPan(OutputLevel::devicePan(q));
+    m_panel.setCaption("LabelVolRight", labels.right);
+    m_panel.setCaption("LabelVolLeft", labels.left);
+    m_host.yield();
+}
+
+void MeasurementEngine::HScrollPan_Change()
+{
+    int value = m_panel.value("HScrollPan");
+    ApplyPan(value);
+}
