@@ -1,0 +1,118 @@
+#include "CurveFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string tempPath(const char* name)
+{
+    return testing::TempDir() + "/curvefile-" + name;
+}
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void spit(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+TEST(CurveFileTest, WritesOneRecordALineWithPointDecimals)
+{
+    EXPECT_EQ(CurveFile::record(1000, -3.25), "1000,-3.25");
+    EXPECT_EQ(CurveFile::record(25.2, 0.5), "25.2,0.5");
+    const std::string path = tempPath("write.txt");
+    ASSERT_EQ(CurveFile::write(path, {{20, 0}, {31.5, -0.125}, {20000, 1.5e-7}}), "");
+    EXPECT_EQ(slurp(path), "20,0\r\n31.5,-0.125\r\n20000,1.5e-07\r\n");
+    // No temporary file is left behind.
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(testing::TempDir()))
+        files += entry.path().filename().string().rfind("curvefile-write.txt", 0) == 0;
+    EXPECT_EQ(files, 1);
+}
+
+TEST(CurveFileTest, RoundTripGivesBackTheSameDoubles)
+{
+    std::vector<CurvePoint> points;
+    double f = 20;
+    for (int i = 0; i < 200; ++i, f *= 1.03)
+        points.push_back({f, std::sin(i) * 37.0 / 3.0});
+    points.push_back({24000, -1e-300});
+    const std::string path = tempPath("roundtrip.txt");
+    ASSERT_EQ(CurveFile::write(path, points), "");
+    const CurveFile::ReadResult r = CurveFile::read(path, 22051);
+    EXPECT_EQ(r.error, "");
+    ASSERT_EQ(r.points.size(), points.size());
+    for (size_t i = 0; i < points.size(); ++i) {
+        EXPECT_EQ(r.points[i].frequency, points[i].frequency);
+        EXPECT_EQ(r.points[i].level, points[i].level);
+    }
+}
+
+TEST(CurveFileTest, ReaderKeepsAscendingRecordsInRange)
+{
+    const std::string path = tempPath("rules.txt");
+    spit(path, "9.99,1 10,2 100,3\n50,4\n100,5,200,6\r\n24000,7 24000.001,8");
+    const CurveFile::ReadResult r = CurveFile::read(path, 100);
+    EXPECT_EQ(r.error, "");
+    ASSERT_EQ(r.points.size(), 4u);
+    EXPECT_EQ(r.points[0].frequency, 10);
+    EXPECT_EQ(r.points[1].level, 3);
+    EXPECT_EQ(r.points[2].frequency, 200);
+    EXPECT_EQ(r.points[3].level, 7);
+
+    spit(path, "5,1\n30000,2\n");
+    EXPECT_TRUE(CurveFile::read(path, 100).points.empty());
+    EXPECT_EQ(CurveFile::read(path, 100).error, "");
+}
+
+TEST(CurveFileTest, ReaderStopsWithAnErrorAndKeepsWhatCameBefore)
+{
+    const std::string path = tempPath("errors.txt");
+    spit(path, "100,1\n200,2\n300");
+    CurveFile::ReadResult r = CurveFile::read(path, 100);
+    EXPECT_EQ(r.points.size(), 2u);
+    EXPECT_NE(r.error.find("middle of a record"), std::string::npos) << r.error;
+
+    spit(path, "100,1\n200,x\n300,3\n");
+    r = CurveFile::read(path, 100);
+    EXPECT_EQ(r.points.size(), 1u);
+    EXPECT_NE(r.error.find("line 2"), std::string::npos) << r.error;
+
+    spit(path, "100,1\n200,2\n300,3\n400,4\n");
+    r = CurveFile::read(path, 3);
+    EXPECT_EQ(r.points.size(), 3u);
+    EXPECT_NE(r.error.find("more than 3"), std::string::npos) << r.error;
+    // Exactly the limit is fine.
+    r = CurveFile::read(path, 4);
+    EXPECT_EQ(r.error, "");
+
+    r = CurveFile::read(tempPath("missing.txt"), 100);
+    EXPECT_EQ(r.error, "No such file or directory");
+}
+
+TEST(CurveFileTest, FailedSaveLeavesTheOldFileAlone)
+{
+    const std::string path = tempPath("keep.txt");
+    spit(path, "old content");
+    const std::string bad = tempPath("no-such-folder/keep.txt");
+    EXPECT_EQ(CurveFile::write(bad, {{100, 1}}), "No such file or directory");
+    EXPECT_EQ(slurp(path), "old content");
+    // Saving over a folder fails too and leaves nothing behind.
+    const std::string folder = tempPath("folder");
+    std::filesystem::create_directories(folder);
+    EXPECT_NE(CurveFile::write(folder, {{100, 1}}), "");
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+}
+
+} // namespace
