@@ -68,6 +68,7 @@ void MeasurementEngine::RunSignal()
     if (Calib == 0)
         Noise = 0;
     Playing = true;
+    m_runEnd = RunEnd::Stopped;
     if (Calib != 0)
         ApplySignal();
 
@@ -130,7 +131,7 @@ void MeasurementEngine::RunSignal()
     if (declined) {
         m_sound.StopPlayback();
         m_panel.setEnabled("cmdCalibrate", false);
-        cmdStop_Click();
+        endRun(RunEnd::LowSignalDeclined);
     }
 }
 

@@ -73,6 +73,19 @@ public:
     int32_t MaxStep = 0;
     bool Satured = false;
 
+    // How the last sweep or signal ended, for callers that report it.
+    enum class RunEnd {
+        None,              // nothing ran yet
+        Completed,         // the plan's last point was measured
+        Stopped,           // stopped by cmdStop_Click from outside the run
+        Refused,           // bad frequencies: the run did not start
+        PlanFailed,        // the frequency list could not be read
+        TraceRefused,      // no room for another trace
+        LowSignalDeclined, // the low-signal question was answered No
+        DeviceFailed,      // the sound device failed
+    };
+    RunEnd lastRunEnd() const { return m_runEnd; }
+
     // The frequency plan of list sweeps.
     FrequencyPlan& plan() { return m_plan; }
 
@@ -153,4 +166,8 @@ private:
     Displays& m_displays;
     FrequencyPlan m_plan;
     int m_runPlan = 0; // the plan the running sweep captured at its start
+    RunEnd m_runEnd = RunEnd::None;
+
+    // Ends the run through cmdStop_Click, noting why.
+    void endRun(RunEnd why);
 };

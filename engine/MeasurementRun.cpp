@@ -126,9 +126,15 @@ void MeasurementEngine::HScrollStep_Scroll()
 
 // ---------------------------------------------------------------- device
 
+void MeasurementEngine::endRun(RunEnd why)
+{
+    m_runEnd = why;
+    cmdStop_Click();
+}
+
 void MeasurementEngine::deviceFailed(std::string_view what, const std::string& reason)
 {
-    cmdStop_Click();
+    endRun(RunEnd::DeviceFailed);
     m_host.message(std::string(what) + reason, MessageIcon::Critical);
 }
 
@@ -220,25 +226,26 @@ void MeasurementEngine::RunTrace()
     bool replay = true;
     // Plan buttons stay usable during a sweep; a click acts from the next run.
     m_runPlan = GenIndex;
+    m_runEnd = RunEnd::Stopped;
 
     if (Calib == 0) {
         Noise = 0;
     } else if (!m_displays.AddTrace()) {
-        cmdStop_Click();
+        endRun(RunEnd::TraceRefused);
         return;
     }
 
     double stopText = 0;
     if (!readNumber("TextStart", "start frequency", StartFreq) ||
         !readNumber("TextStop", "stop frequency", stopText)) {
-        cmdStop_Click();
+        endRun(RunEnd::Refused);
         return;
     }
     StopFreq = nearestInt(stopText);
 
     if (m_runPlan != PlanRange) {
         if (!ResetGenerator()) {
-            cmdStop_Click();
+            endRun(RunEnd::PlanFailed);
             return;
         }
         Frequency = GetNextGeneratorFreq();
@@ -255,7 +262,7 @@ void MeasurementEngine::RunTrace()
         refusal = "Stop frequency must be > Start !";
     if (refusal) {
         m_host.message(refusal, MessageIcon::Exclamation);
-        cmdStop_Click();
+        endRun(RunEnd::Refused);
         return;
     }
 
@@ -266,7 +273,7 @@ void MeasurementEngine::RunTrace()
         if (!Running)
             return;
         if (Frequency > StopFreq || Frequency < 1) {
-            cmdStop_Click();
+            endRun(RunEnd::Completed);
             return;
         }
 
@@ -327,7 +334,7 @@ void MeasurementEngine::RunTrace()
                     if (m_host.message(LowSignalQuestion, MessageIcon::Exclamation, MessageButtons::YesNo) ==
                         MessageAnswer::No) {
                         m_panel.setEnabled("cmdCalibrate", false);
-                        cmdStop_Click();
+                        endRun(RunEnd::LowSignalDeclined);
                         return;
                     }
                     // Calibrating on nothing would start the calibration
@@ -338,7 +345,7 @@ void MeasurementEngine::RunTrace()
             }
             Calib = 2 * MeanLevel / 1.16;
             if (!m_displays.AddTrace()) {
-                cmdStop_Click();
+                endRun(RunEnd::TraceRefused);
                 return;
             }
             m_host.yield();
@@ -361,7 +368,7 @@ void MeasurementEngine::RunTrace()
                 if (Running)
                     Frequency = GetNextGeneratorFreq();
             } else if (Frequency == StopFreq) {
-                cmdStop_Click();
+                endRun(RunEnd::Completed);
             } else {
                 StepFactor = m_panel.value("HScrollStep") / 100.0;
                 const double next = Frequency * StepFactor;

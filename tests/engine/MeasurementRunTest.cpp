@@ -81,6 +81,7 @@ TEST_F(MeasurementRunTest, DefaultRangeMeasures31PointsEndingAtTheStop)
     EXPECT_EQ(panel["LabelFreq"].caption, "20000.00 Hz");
     EXPECT_NE(panel["LabelDB"].caption.find(" dB"), std::string::npos);
     EXPECT_EQ(displays.redraws, 31);
+    EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::Completed);
 }
 
 TEST_F(MeasurementRunTest, RangeRuleStepsByWholeHertzAndStopsExactly)
@@ -154,6 +155,7 @@ TEST_F(MeasurementRunTest, UserListFilePlan)
     EXPECT_EQ(host.messages.back().text.rfind("Error reading user frequency file '" + path + "' : ", 0), 0u);
     EXPECT_EQ(card.records, records);
     expectIdle();
+    EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::PlanFailed);
 }
 
 TEST_F(MeasurementRunTest, FrequencyLimitsAreCheckedBeforeAnythingPlays)
@@ -174,6 +176,7 @@ TEST_F(MeasurementRunTest, FrequencyLimitsAreCheckedBeforeAnythingPlays)
         EXPECT_EQ(host.messages[0].text, c.message);
         EXPECT_EQ(host.messages[0].icon, MessageIcon::Exclamation);
         EXPECT_EQ(card.records, 0);
+        EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::Refused);
         expectIdle();
     }
     // Stop texts that round to 20000 (halves to even) are accepted.
@@ -307,6 +310,7 @@ TEST_F(MeasurementRunTest, StopAfterAPointEndsTheRunThere)
     host.atYield(3 * 3, [&] { e.cmdStop_Click(); }); // the end of the third point
     EXPECT_EQ(sweep().size(), 3u);
     expectIdle();
+    EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::Stopped);
     // The Stop button itself re-enables what the run disabled.
     EXPECT_TRUE(panel["MenuEntryLoadTrace"].enabled);
     EXPECT_TRUE(panel["HScrollFFT"].enabled);
@@ -343,6 +347,7 @@ TEST_F(MeasurementRunTest, LowSignalDuringCalibration)
     EXPECT_TRUE(displays.traces.empty());
     EXPECT_FALSE(panel["cmdCalibrate"].enabled);
     expectIdle();
+    EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::LowSignalDeclined);
 
     // Yes calibrates anyway, even on a mean of 0, and the run goes on.
     host.answer(MessageAnswer::Yes);
@@ -391,6 +396,7 @@ TEST_F(MeasurementRunTest, EightTracesRefuseTheRun)
     expectIdle();
     sweep(); // calibrated: refused at once
     EXPECT_EQ(displays.refusedTraces, 2);
+    EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::TraceRefused);
     EXPECT_EQ(card.records, 2);
     expectIdle();
 }
@@ -405,6 +411,7 @@ TEST_F(MeasurementRunTest, DeviceFailuresEndTheRunWithAMessage)
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].icon, MessageIcon::Critical);
     EXPECT_NE(host.messages[0].text.find("the device vanished"), std::string::npos);
+    EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::DeviceFailed);
     expectIdle();
 
     host.messages.clear();
