@@ -1,0 +1,186 @@
+#include "SimulatedSoundCard.h"
+
+#include "Rounding.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+// Samples generated per pass through the player and the chain.
+constexpr int Chunk = 4096;
+
+// Hundredths of a dB as an amplitude factor; -10000 and below are silence.
+double attenuation(int hundredths)
+{
+    return hundredths <= -10000 ? 0.0 : std::pow(10.0, hundredths / 2000.0);
+}
+
+} // namespace
+
+SimulatedSoundCard::SimulatedSoundCard()
+    : SimulatedSoundCard({defaultDevice()}, {defaultDevice()})
+{
+}
+
+SimulatedSoundCard::SimulatedSoundCard(std::vector<SoundDeviceInfo> playDevices,
+                                       std::vector<SoundDeviceInfo> recordDevices)
+    : m_playDevices(std::move(playDevices)),
+      m_recordDevices(std::move(recordDevices)),
+      m_table(PlaySamples, 0),
+      m_played(Chunk),
+      m_stream(Chunk)
+{
+    m_player.setTable(m_table.data());
+    m_player.setRate(m_rate);
+}
+
+std::vector<SoundDeviceInfo> SimulatedSoundCard::playDevices()
+{
+    return m_playDevices;
+}
+
+std::vector<SoundDeviceInfo> SimulatedSoundCard::recordDevices()
+{
+    return m_recordDevices;
+}
+
+std::string SimulatedSoundCard::openOutputDevice(int index)
+{
+    if (index < 0 || index >= int(m_playDevices.size()))
+        return "There is no play device number " + std::to_string(index);
+    if (!m_openFailure.empty())
+        return std::exchange(m_openFailure, std::string());
+    // A new device: a new, silent buffer at full level, centred.
+    m_player.stop();
+    m_rate = SampleRate;
+    m_player.setRate(m_rate);
+    m_volume = 0;
+    m_pan = 0;
+    m_output = index;
+    return {};
+}
+
+std::string SimulatedSoundCard::openInputDevice(int index)
+{
+    if (index < 0 || index >= int(m_recordDevices.size()))
+        return "There is no record device number " + std::to_string(index);
+    if (!m_openFailure.empty())
+        return std::exchange(m_openFailure, std::string());
+    m_input = index;
+    return {};
+}
+
+void SimulatedSoundCard::closeAudio()
+{
+    m_player.stop();
+    m_output = -1;
+    m_input = -1;
+}
+
+void SimulatedSoundCard::StopPlayback()
+{
+    if (m_output >= 0)
+        m_player.stop();
+}
+
+std::string SimulatedSoundCard::PlayLoop(const int16_t* table, int rate)
+{
+    if (m_output < 0)
+        return "No play device is open";
+    m_player.stop();
+    std::copy(table, table + PlaySamples, m_table.begin());
+    m_player.setTable(m_table.data());
+    SetPlayRate(rate);
+    m_player.start();
+    ++m_playLoops;
+    return {};
+}
+
+void SimulatedSoundCard::SetPlayRate(int rate)
+{
+    if (m_output < 0)
+        return;
+    m_rate = clampRate(rate);
+    m_player.setRate(m_rate);
+}
+
+void SimulatedSoundCard::SetPlayVolume(int volume)
+{
+    if (m_output >= 0)
+        m_volume = volume;
+}
+
+void SimulatedSoundCard::SetPlayPan(int pan)
+{
+    if (m_output >= 0)
+        m_pan = pan;
+}
+
+void SimulatedSoundCard::setChain(SoundChain chain)
+{
+    m_chain = std::move(chain);
+    m_chain.reset();
+}
+
+RecordResult SimulatedSoundCard::RecordBlock(int16_t* buffer, RecordWaiter& waiter, std::string* error)
+{
+    auto fail = [&](std::string text) {
+        if (error)
+            *error = std::move(text);
+        return RecordResult::Failed;
+    };
+    if (m_input < 0)
+        return fail("No record device is open");
+    if (!m_recordFailure.empty())
+        return fail(std::exchange(m_recordFailure, std::string()));
+    if (m_stalled) {
+        for (int n = 0; n < MaxStallWaits; ++n)
+            if (!waiter.waitOnce())
+                return RecordResult::Cancelled;
+        return fail(StalledError);
+    }
+
+    int filled = 0;
+    for (int w = 0; w < m_waitsPerBlock; ++w) {
+        if (!waiter.waitOnce())
+            return RecordResult::Cancelled;
+        if (m_input < 0) // closed by a handler during the wait
+            return fail("The record device was closed");
+        const int upTo = int(int64_t(RecordSamples) * (w + 1) / m_waitsPerBlock);
+        generate(buffer + filled, upTo - filled);
+        filled = upTo;
+    }
+    generate(buffer + filled, RecordSamples - filled);
+    ++m_recordedBlocks;
+    return RecordResult::Complete;
+}
+
+double SimulatedSoundCard::channelGain() const
+{
+    double gain = attenuation(m_volume);
+    if (m_channel == Channel::Left && m_pan > 0)
+        gain *= attenuation(-m_pan);
+    if (m_channel == Channel::Right && m_pan < 0)
+        gain *= attenuation(m_pan);
+    return gain;
+}
+
+void SimulatedSoundCard::generate(int16_t* buffer, int count)
+{
+    // Pull exactly as much from the player as the chain turns into count
+    // samples: the chain may shorten what it is given, never lengthen it.
+    int filled = 0;
+    while (filled < count) {
+        const int n = std::min(Chunk, count - filled);
+        m_player.render(m_played.data(), n);
+        const double gain = channelGain();
+        m_stream.resize(n);
+        for (int i = 0; i < n; ++i)
+            m_stream[i] = m_played[i] * gain;
+        m_chain.process(m_stream);
+        for (double x : m_stream)
+            buffer[filled++] = audimera::nearestSample(x);
+    }
+}

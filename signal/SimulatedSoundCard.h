@@ -1,0 +1,110 @@
+// A sound card that needs no hardware, for tests, demos and the headless
+// command: its output is looped back to its input through a SoundChain.
+//
+// Playback goes through the same band-limited TablePlayer as the real card,
+// then volume and pan, then the chain; the recorded channel (left unless
+// chosen otherwise) is rounded to 16 bits (halves to even, saturating).
+// Time is simulated: the stream advances only while RecordBlock runs, which
+// returns the next RecordSamples samples at once instead of in real time. A
+// stopped player gives silence, to which the chain still applies (noise...).
+//
+// RecordBlock calls waiter.waitOnce() waitsPerBlock() times (1 unless set),
+// generating an equal share of the block after each call, so what the
+// handlers run inside a wait change (level, rate, stop) acts on the rest of
+// the block; it gives up with Cancelled as soon as a wait returns false.
+//
+// Both devices start closed, like a real card before the start sequence
+// opens device 0 of each kind.
+//
+// Single-threaded: everything runs on the caller's thread.
+#pragma once
+
+#include "SoundChain.h"
+#include "SoundDevice.h"
+#include "TablePlayer.h"
+
+#include <string>
+#include <vector>
+
+class SimulatedSoundCard : public SoundDevice {
+public:
+    enum class Channel { Left, Right };
+
+    // One play and one record device, both named "simulated".
+    SimulatedSoundCard();
+    // Custom device lists, e.g. none or several, for menu tests.
+    SimulatedSoundCard(std::vector<SoundDeviceInfo> playDevices, std::vector<SoundDeviceInfo> recordDevices);
+
+    static SoundDeviceInfo defaultDevice() { return {"simulated", "Simulated sound card"}; }
+
+    // SoundDevice
+    std::vector<SoundDeviceInfo> playDevices() override;
+    std::vector<SoundDeviceInfo> recordDevices() override;
+    std::string openOutputDevice(int index) override;
+    std::string openInputDevice(int index) override;
+    void closeAudio() override;
+    void StopPlayback() override;
+    std::string PlayLoop(const int16_t* table, int rate) override;
+    void SetPlayRate(int rate) override;
+    void SetPlayVolume(int volume) override;
+    void SetPlayPan(int pan) override;
+    RecordResult RecordBlock(int16_t* buffer, RecordWaiter& waiter, std::string* error) override;
+
+    // What lies between output and input; replaces the chain and starts it
+    // from a clean state.
+    void setChain(SoundChain chain);
+    const SoundChain& chain() const { return m_chain; }
+    void setRecordChannel(Channel channel) { m_channel = channel; }
+    Channel recordChannel() const { return m_channel; }
+    void setWaitsPerBlock(int waits) { m_waitsPerBlock = waits < 0 ? 0 : waits; }
+    int waitsPerBlock() const { return m_waitsPerBlock; }
+
+    // Test hooks. failNextRecord: the next RecordBlock fails at once with
+    // this text. failNextOpen: the next open of either kind fails with this
+    // text. setStalled: no samples arrive; RecordBlock waits MaxStallWaits
+    // times (about 2 s) and then fails with StalledError.
+    void failNextRecord(const std::string& error) { m_recordFailure = error; }
+    void failNextOpen(const std::string& error) { m_openFailure = error; }
+    void setStalled(bool stalled) { m_stalled = stalled; }
+    static constexpr int MaxStallWaits = 2000;
+    static constexpr const char* StalledError = "No sound was recorded for 2 seconds";
+
+    // State as the card sees it.
+    int outputDevice() const { return m_output; } // -1: none open
+    int inputDevice() const { return m_input; }   // -1: none open
+    bool isPlaying() const { return m_player.isPlaying(); }
+    int playRate() const { return m_rate; } // as clamped
+    int playLoopCount() const { return m_playLoops; }
+    const std::vector<int16_t>& playTable() const { return m_table; } // as last given to PlayLoop
+    int volume() const { return m_volume; }
+    int pan() const { return m_pan; }
+    int recordedBlocks() const { return m_recordedBlocks; }
+
+private:
+    // Appends count samples of the recorded stream to buffer.
+    void generate(int16_t* buffer, int count);
+    double channelGain() const;
+
+    std::vector<SoundDeviceInfo> m_playDevices;
+    std::vector<SoundDeviceInfo> m_recordDevices;
+    int m_output = -1;
+    int m_input = -1;
+
+    TablePlayer m_player;
+    std::vector<int16_t> m_table;
+    int m_rate = SampleRate;
+    int m_volume = 0;
+    int m_pan = 0;
+    int m_playLoops = 0;
+
+    SoundChain m_chain;
+    Channel m_channel = Channel::Left;
+    int m_waitsPerBlock = 1;
+    int m_recordedBlocks = 0;
+    std::string m_recordFailure;
+    std::string m_openFailure;
+    bool m_stalled = false;
+
+    std::vector<float> m_played;
+    std::vector<double> m_stream;
+};

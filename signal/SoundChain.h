@@ -1,0 +1,80 @@
+// What stands between the simulated sound card's output and its input: a
+// list of elements applied in order to the 44100 Hz stream (gain, filters,
+// noise, delay, glitches), with state that carries across blocks.
+//
+// Text form, as used on command lines and in demos: comma-separated items
+// applied in the order written; an empty text is a perfect loopback.
+//   gain=DB        multiply by 10^(DB/20)
+//   lowpass=HZ     first-order low-pass, -3.01 dB at HZ
+//   highpass=HZ    first-order high-pass, -3.01 dB at HZ
+//   lowpass2=HZ    second-order Butterworth low-pass, -3.01 dB at HZ
+//   highpass2=HZ   second-order Butterworth high-pass, -3.01 dB at HZ
+//   noise=DBFS     add white Gaussian noise of that RMS level relative to
+//                  32768 (reproducible: fixed seed)
+//   delay=MS       delay by nearest(MS * 44.1) samples, silence first
+//   drop=N         drop every N-th sample (N >= 2), shortening the stream
+//   clip=LEVEL     clip to +-LEVEL (16-bit sample units)
+//   silence, mute  replace everything by 0
+// The filters are bilinear transforms with the corner pre-warped, so their
+// exact magnitude at any frequency is known: see magnitudeDb().
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class SoundChain {
+public:
+    static constexpr int SampleRate = 44100;
+
+    // A perfect loopback.
+    SoundChain() = default;
+
+    // Builds a chain from its text form; on a bad text returns nothing and
+    // sets error to a message naming the offending item.
+    static std::optional<SoundChain> parse(std::string_view text, std::string& error);
+
+    bool isEmpty() const { return m_elements.empty(); }
+    int size() const { return int(m_elements.size()); }
+
+    // Runs samples (16-bit scale) through the chain in place. The result may
+    // be shorter than the input (drop).
+    void process(std::vector<double>& samples);
+
+    // Back to the state of a fresh chain: filters and delay lines empty,
+    // noise generators at their seed, drop counters at zero.
+    void reset();
+
+    // Exact steady-state magnitude of the chain's linear part at hz (0 <
+    // hz < 22050), in dB: gains and filters. Noise, delay, drop and clip do
+    // not change it; silence makes it -infinity.
+    double magnitudeDb(double hz) const;
+
+private:
+    enum class Kind { Gain, LowPass, HighPass, LowPass2, HighPass2, Noise, Delay, Drop, Clip, Silence };
+
+    struct Element {
+        Kind kind = Kind::Gain;
+        double value = 0.0; // as written: dB, Hz, dBFS, ms, N or level
+        // Gain factor, noise standard deviation or clip level.
+        double amount = 1.0;
+        // Biquad (first-order ones have b2 = a2 = 0), transposed direct form II.
+        double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
+        double z1 = 0.0, z2 = 0.0;
+        // Noise generator.
+        uint64_t seed = 0, rng = 0;
+        bool hasSpare = false;
+        double spare = 0.0;
+        // Delay line and drop counter.
+        std::vector<double> line;
+        size_t linePos = 0;
+        int count = 0;
+    };
+
+    static std::optional<Element> parseItem(std::string_view item, int position, std::string& error);
+    static double gaussian(Element& e);
+
+    std::vector<Element> m_elements;
+};
