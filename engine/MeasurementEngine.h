@@ -18,6 +18,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -121,6 +122,16 @@ public:
     void HScrollFine_Change() { SetFreqFromScrolls(); }
     void HScrollFine_Scroll() { SetFreqFromScrolls(); }
 
+    // --- Corrections: the three correction boxes load their curve into
+    // CalibCurve and switch its subtraction on; failures switch them off.
+    static constexpr const char* SplCurveFile = "SPL C Curve.txt";
+    static constexpr const char* SoundCardFile = "SoundCard.txt";
+    bool LoadCalibFile(const std::string& FileName, int CalibIndex);
+    void Interpolate(int Index);
+    void CheckSPLCorrect_Click();
+    void CheckSoundCard_Click();
+    void CheckUserCalib_Click();
+
     // --- Output level and balance, applied to the play device at once.
     void ApplyVolume();
     void ApplyPan(int& Value);
@@ -167,6 +178,8 @@ private:
     FrequencyPlan m_plan;
     int m_runPlan = 0; // the plan the running sweep captured at its start
     RunEnd m_runEnd = RunEnd::None;
+
+    void correctionClicked(int index, std::string_view box, const std::string& file);
 
     // Ends the run through cmdStop_Click, noting why.
     void endRun(RunEnd why);

@@ -1,0 +1,384 @@
+#include "MeasureCommand.h"
+
+#include "CurveFile.h"
+#include "DspLibrary.h"
+#include "HeadlessDisplays.h"
+#include "MeasurementEngine.h"
+#include "PanelTable.h"
+#include "PulseSoundDevice.h"
+#include "Rounding.h"
+#include "SimulatedSoundCard.h"
+#include "SoundChain.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <iomanip>
+#include <memory>
+#include <ostream>
+#include <thread>
+
+namespace MeasureCommand {
+
+namespace {
+
+// Messages as text on the error stream; the low-signal question is answered
+// from the command line.
+class ConsoleHost : public Host {
+public:
+    ConsoleHost(std::ostream& err, bool yes, bool realTime) : m_err(err), m_yes(yes), m_realTime(realTime) {}
+
+    void yield() override {}
+    void sleepMs(int ms) override
+    {
+        if (m_realTime)
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+    MessageAnswer message(std::string_view text, MessageIcon, MessageButtons buttons) override
+    {
+        std::string line(text);
+        line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+        m_err << line << '\n';
+        if (buttons == MessageButtons::Ok)
+            return MessageAnswer::Ok;
+        m_err << (m_yes ? "Continuing (--yes)." : "Not continuing; give --yes to measure anyway.") << '\n';
+        return m_yes ? MessageAnswer::Yes : MessageAnswer::No;
+    }
+
+private:
+    std::ostream& m_err;
+    bool m_yes;
+    bool m_realTime;
+};
+
+struct Options {
+    std::string play, record, simulate, out, freqFile;
+    bool simulated = false;
+    std::string start = "20", stop = "20000";
+    int step = 126;
+    int bands = 0;
+    bool haveVolume = false;
+    double volume = 0;
+    bool badWaveCheck = true;
+    bool yes = false;
+};
+
+bool parseDouble(const std::string& text, double& value)
+{
+    const char* first = text.data();
+    const char* last = first + text.size();
+    if (first != last && *first == '+')
+        ++first;
+    const auto [end, ec] = std::from_chars(first, last, value);
+    return !text.empty() && ec == std::errc() && end == last && std::isfinite(value);
+}
+
+// Parses the sweep options; returns "" or what is wrong.
+std::string parseSweep(const std::vector<std::string>& args, Options& o)
+{
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& into) -> bool {
+            if (i + 1 >= args.size())
+                return false;
+            into = args[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--play") {
+            if (!value(o.play))
+                return "--play needs a device";
+        } else if (a == "--record") {
+            if (!value(o.record))
+                return "--record needs a device";
+        } else if (a == "--simulate") {
+            if (!value(o.simulate))
+                return "--simulate needs a chain (\"\" for a perfect loopback)";
+            o.simulated = true;
+        } else if (a == "--range") {
+            if (!value(o.start) || !value(o.stop))
+                return "--range needs START and STOP";
+            double d = 0;
+            if (!parseDouble(o.start, d) || !parseDouble(o.stop, d))
+                return "--range needs two numbers, with '.' as the decimal point";
+        } else if (a == "--step") {
+            double f = 0;
+            if (!value(v) || !parseDouble(v, f))
+                return "--step needs a factor from 1.01 to 2.00";
+            const double hundredths = f * 100;
+            if (!(hundredths > 100.5 && hundredths < 200.5) || std::abs(hundredths - std::round(hundredths)) > 1e-6)
+                return "--step must lie from 1.01 to 2.00 in steps of 0.01, not " + v;
+            o.step = static_cast<int>(std::lround(hundredths));
+        } else if (a == "--bands") {
+            if (!value(v) || (v != "15" && v != "31"))
+                return "--bands must be 15 or 31";
+            o.bands = v == "15" ? 15 : 31;
+        } else if (a == "--freq-file") {
+            if (!value(o.freqFile))
+                return "--freq-file needs a file";
+        } else if (a == "--volume") {
+            if (!value(v) || !parseDouble(v, o.volume) || o.volume > 0 || o.volume < -100)
+                return "--volume needs a level in dB from -100 to 0";
+            o.haveVolume = true;
+        } else if (a == "--no-bad-wave-check") {
+            o.badWaveCheck = false;
+        } else if (a == "--yes") {
+            o.yes = true;
+        } else if (a == "--out") {
+            if (!value(o.out))
+                return "--out needs a file";
+        } else {
+            return "unknown option '" + a + "'";
+        }
+    }
+    if (o.bands && !o.freqFile.empty())
+        return "--bands and --freq-file exclude each other";
+    return {};
+}
+
+bool isIndex(const std::string& s)
+{
+    return !s.empty() && s.size() < 4 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The entry of devices that which names (an index or a device name).
+int findDevice(const std::vector<SoundDeviceInfo>& devices, const std::string& which)
+{
+    if (isIndex(which)) {
+        const int i = std::stoi(which);
+        return i < static_cast<int>(devices.size()) ? i : -1;
+    }
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (devices[i].name == which)
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::unique_ptr<SoundDevice> openDevices(const Options& o, std::ostream& err, int& code)
+{
+    code = Measured;
+    if (o.simulated) {
+        std::string error;
+        std::optional<SoundChain> chain = SoundChain::parse(o.simulate, error);
+        if (!chain) {
+            err << "audimera-measure: " << error << '\n';
+            code = BadUsage;
+            return nullptr;
+        }
+        auto card = std::make_unique<SimulatedSoundCard>();
+        card->openOutputDevice(0);
+        card->openInputDevice(0);
+        card->setChain(std::move(*chain));
+        return card;
+    }
+    auto pulse = std::make_unique<PulseSoundDevice>();
+    const std::string failure = pulse->initAudio();
+    if (!failure.empty()) {
+        err << failure << '\n';
+        code = DeviceFailure;
+        return nullptr;
+    }
+    struct Pick {
+        const std::string& which;
+        bool play;
+    };
+    for (const Pick pick : {Pick{o.play, true}, Pick{o.record, false}}) {
+        if (pick.which.empty())
+            continue;
+        const auto devices = pick.play ? pulse->playDevices() : pulse->recordDevices();
+        const int index = findDevice(devices, pick.which);
+        if (index < 0) {
+            err << "audimera-measure: no " << (pick.play ? "play" : "record") << " device '" << pick.which
+                << "'; see 'audimera-measure devices'\n";
+            code = BadUsage;
+            return nullptr;
+        }
+        const std::string error = pick.play ? pulse->openOutputDevice(index) : pulse->openInputDevice(index);
+        if (!error.empty()) {
+            err << error << '\n';
+            code = DeviceFailure;
+            return nullptr;
+        }
+    }
+    return pulse;
+}
+
+int listDevices(std::ostream& out, std::ostream& err)
+{
+    PulseSoundDevice pulse;
+    const std::string failure = pulse.initAudio();
+    if (!failure.empty()) {
+        err << failure << '\n';
+        return DeviceFailure;
+    }
+    struct Kind {
+        const char* title;
+        std::vector<SoundDeviceInfo> devices;
+    };
+    for (const Kind& kind : {Kind{"Play devices", pulse.playDevices()}, Kind{"Record devices", pulse.recordDevices()}}) {
+        out << kind.title << ":\n";
+        for (size_t i = 0; i < kind.devices.size(); ++i)
+            out << "  " << i << (i == 0 ? " * " : "   ") << kind.devices[i].name << "  (" << kind.devices[i].description
+                << ")\n";
+    }
+    out << "(* the server's default)\n";
+    return Measured;
+}
+
+int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    Options o;
+    if (const std::string problem = parseSweep(args, o); !problem.empty()) {
+        err << "audimera-measure: " << problem << "\n\n" << usage();
+        return BadUsage;
+    }
+    if (const std::string missing = DspLibrary::instance().require(Audidsp::programExports()); !missing.empty()) {
+        err << missing << '\n';
+        return InstallProblem;
+    }
+
+    int code = Measured;
+    std::unique_ptr<SoundDevice> device = openDevices(o, err, code);
+    if (!device)
+        return code;
+
+    PanelTable panel('.');
+    ConsoleHost host(err, o.yes, !o.simulated);
+    HeadlessDisplays displays;
+    auto engine = std::make_unique<MeasurementEngine>(panel, host, *device, displays);
+    engine->InitWhitePinkBuffers();
+
+    panel["TextStart"].text = o.start;
+    panel["TextStop"].text = o.stop;
+    panel["HScrollStep"].value = o.step;
+    panel["CheckInput"].value = 0;
+    panel["CheckFFT"].value = 0;
+    panel["CheckBadInputWave"].value = o.badWaveCheck ? 1 : 0;
+    if (!o.freqFile.empty()) {
+        panel["txtUserFreqFile"].text = o.freqFile;
+        panel.select("OptionAutoSigGen", MeasurementEngine::PlanUserFile, 4);
+    } else if (o.bands) {
+        panel.select("OptionAutoSigGen", o.bands == 15 ? MeasurementEngine::PlanIso15 : MeasurementEngine::PlanIso31, 4);
+    }
+    if (o.haveVolume)
+        device->SetPlayVolume(audimera::nearestInt(o.volume * 100));
+
+    MeasurementEngine& e = *engine;
+    displays.onPoint = [&](const CurvePoint& p) {
+        err << std::fixed << std::setprecision(2) << std::setw(10) << p.frequency << " Hz " << std::setw(9) << p.level
+            << " dB   SNR " << std::setw(6) << e.SNR << " dB\n";
+    };
+    e.cmdStart_Click();
+    device->closeAudio();
+
+    const std::vector<CurvePoint>& trace = displays.lastTrace();
+    switch (e.lastRunEnd()) {
+    case MeasurementEngine::RunEnd::Completed:
+        break;
+    case MeasurementEngine::RunEnd::Refused:
+        return BadUsage;
+    case MeasurementEngine::RunEnd::PlanFailed:
+        return FileError;
+    case MeasurementEngine::RunEnd::LowSignalDeclined:
+        return LowSignal;
+    default:
+        return DeviceFailure;
+    }
+
+    if (!trace.empty()) {
+        double low = trace[0].level, high = trace[0].level;
+        for (const CurvePoint& p : trace) {
+            low = std::min(low, p.level);
+            high = std::max(high, p.level);
+        }
+        err << std::defaultfloat << std::setprecision(10) << trace.size() << " points from " << trace.front().frequency << " Hz to "
+            << trace.back().frequency << " Hz, levels " << std::fixed << std::setprecision(2) << low << " to "
+            << high << " dB\n";
+    } else {
+        err << "No point was measured.\n";
+    }
+
+    if (!o.out.empty()) {
+        const std::string error = CurveFile::write(o.out, trace);
+        if (!error.empty()) {
+            err << "Error saving file '" << o.out << "' : " << error << '\n';
+            return FileError;
+        }
+        err << "Curve written to " << o.out << '\n';
+    } else {
+        for (const CurvePoint& p : trace)
+            out << CurveFile::record(p.frequency, p.level) << '\n';
+    }
+    return Measured;
+}
+
+} // namespace
+
+std::string usage()
+{
+    return R"(Usage:
+  audimera-measure devices
+      Lists the sound server's play and record devices (index, name,
+      description); * marks the default of each kind.
+
+  audimera-measure sweep [options]
+      Measures a frequency response: calibrates on silence and white noise,
+      then plays and records one tone per frequency.
+
+      --play DEV           play device, by index or name (default: the server's)
+      --record DEV         record device, by index or name (default: the server's)
+      --simulate CHAIN     use the simulated sound card instead of the server;
+                           CHAIN is comma-separated items applied in order:
+                           gain=DB, lowpass=HZ, highpass=HZ (one-pole),
+                           lowpass2=HZ, highpass2=HZ (Butterworth biquads),
+                           noise=DBFS, delay=MS, drop=N, clip=LEVEL, silence;
+                           "" is a perfect loopback
+      --range START STOP   geometric range in Hz (default 20 20000)
+      --step FACTOR        step factor of the range, 1.01 to 2.00 by 0.01
+                           (default 1.26)
+      --bands 15|31        the 15 or 31 ISO third-octave bands instead
+      --freq-file FILE     the frequencies listed in FILE instead
+      --volume DB          output level, -100 to 0 dB (default 0)
+      --no-bad-wave-check  plot saturated or malformed blocks instead of
+                           measuring them again
+      --yes                go on when the calibration finds too little signal
+      --out FILE           write the curve to FILE (one "frequency,level" line
+                           per point); without it the lines go to standard output
+
+      Progress, messages and a summary go to standard error.
+
+Exit codes: 0 measured, 1 the Audidsp library is missing, 2 bad usage,
+3 sound device failure, 4 low signal not confirmed, 5 file error.
+)";
+}
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    if (args.empty()) {
+        err << usage();
+        return BadUsage;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        out << usage();
+        return Measured;
+    }
+    if (args[0] == "devices") {
+        if (args.size() > 1) {
+            err << "audimera-measure: 'devices' takes no options\n";
+            return BadUsage;
+        }
+        return listDevices(out, err);
+    }
+    if (args[0] == "sweep") {
+        if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+            out << usage();
+            return Measured;
+        }
+        return sweep(args, out, err);
+    }
+    err << "audimera-measure: unknown command '" << args[0] << "'\n\n" << usage();
+    return BadUsage;
+}
+
+} // namespace MeasureCommand

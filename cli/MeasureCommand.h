@@ -1,0 +1,26 @@
+// audimera-measure: runs a sweep without windows, on the sound server's
+// devices or on the simulated sound card, with the very engine the program
+// uses. Messages go to the error stream as text.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace MeasureCommand {
+
+enum ExitCode {
+    Measured = 0,
+    InstallProblem = 1, // Audidsp cannot be loaded
+    BadUsage = 2,
+    DeviceFailure = 3,
+    LowSignal = 4,
+    FileError = 5,
+};
+
+// Runs the command with its arguments (without the program name).
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+std::string usage();
+
+} // namespace MeasureCommand

@@ -1,0 +1,81 @@
+#include "CorrectionCurve.h"
+
+#include "FieldReader.h"
+#include "Rounding.h"
+
+namespace CorrectionCurve {
+
+int entryOf(double frequency)
+{
+    return audimera::nearestInt(2 * frequency);
+}
+
+LoadResult load(const std::string& path, double* column)
+{
+    LoadResult result;
+    for (int k = 0; k < Entries; ++k)
+        column[k] = NoPoint;
+    column[0] = 0;
+    double lastLevel = 0;     // of the last record read
+    double lastAccepted = 0;  // of the last record kept
+    bool accepted = false;
+
+    auto fail = [&](const std::string& why) {
+        result.message = "Error loading calibration file '" + path + "' : " + why;
+        return result;
+    };
+
+    FieldReader reader;
+    if (std::string error = reader.open(path); !error.empty())
+        return fail(error);
+    for (;;) {
+        double f = 0, level = 0;
+        FieldReader::Status status = reader.next(f);
+        if (status == FieldReader::Status::End)
+            break;
+        if (status == FieldReader::Status::Field) {
+            status = reader.next(level);
+            if (status == FieldReader::Status::End)
+                return fail("the file ends in the middle of a record at line " + std::to_string(reader.line()));
+        }
+        if (status == FieldReader::Status::Error)
+            return fail(reader.error());
+        lastLevel = level;
+        if (f < 10 || f > 24000 || !(level > NoPoint))
+            continue;
+        column[entryOf(f)] = level;
+        lastAccepted = level;
+        if (!accepted) {
+            column[0] = level;
+            accepted = true;
+        }
+    }
+    reader.close();
+
+    if (column[Entries - 1] <= NoPoint) {
+        // A last record without a usable level would leave the top of the
+        // curve at -1000 dB; the last kept level is what the file means.
+        column[Entries - 1] = lastLevel > NoPoint ? lastLevel : lastAccepted;
+    }
+    if (!accepted) {
+        result.message = "Bad calibration file, no points were found !";
+        return result;
+    }
+    Interpolate(column);
+    result.ok = true;
+    return result;
+}
+
+void Interpolate(double* column)
+{
+    int p = 0;
+    for (int k = 1; k < Entries; ++k) {
+        if (!(column[k] > NoPoint))
+            continue;
+        for (int j = p + 1; j < k; ++j)
+            column[j] = (column[k] - column[p]) * (j - p) / (k - p) + column[p];
+        p = k;
+    }
+}
+
+} // namespace CorrectionCurve

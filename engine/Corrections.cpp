@@ -1,0 +1,47 @@
+// The correction boxes: each loads a curve into one column of CalibCurve.
+#include "MeasurementEngine.h"
+
+#include "CorrectionCurve.h"
+
+bool MeasurementEngine::LoadCalibFile(const std::string& FileName, int CalibIndex)
+{
+    const CorrectionCurve::LoadResult result =
+        CorrectionCurve::load(FileName, &CalibCurveAt(CalibIndex, 0));
+    if (!result.ok)
+        m_host.message(result.message, MessageIcon::Critical);
+    return result.ok;
+}
+
+void MeasurementEngine::Interpolate(int Index)
+{
+    CorrectionCurve::Interpolate(&CalibCurveAt(Index, 0));
+}
+
+void MeasurementEngine::correctionClicked(int index, std::string_view box, const std::string& file)
+{
+    // Off first: no point is ever corrected with a half-loaded column.
+    CalibEnable[index] = false;
+    if (m_panel.value(box) == 0)
+        return;
+    if (LoadCalibFile(file, index)) {
+        CalibEnable[index] = true;
+    } else {
+        m_panel.setValue(box, 0);
+        correctionClicked(index, box, file);
+    }
+}
+
+void MeasurementEngine::CheckSPLCorrect_Click()
+{
+    correctionClicked(0, "CheckSPLCorrect", SplCurveFile);
+}
+
+void MeasurementEngine::CheckSoundCard_Click()
+{
+    correctionClicked(1, "CheckSoundCard", SoundCardFile);
+}
+
+void MeasurementEngine::CheckUserCalib_Click()
+{
+    correctionClicked(2, "CheckUserCalib", m_panel.text("txtUserCalibFile"));
+}

@@ -1,0 +1,261 @@
+#include "PulsePlayStream.h"
+
+#include "OutputLevel.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr size_t FrameBytes = sizeof(float) * PulsePlayStream::Channels;
+// Output samples per pass through the player inside one callback.
+constexpr int RenderChunk = 4096;
+// The player's output is on the 16-bit scale.
+constexpr float FullScale = 32768.0f;
+
+} // namespace
+
+PulsePlayStream::PulsePlayStream(PulseContext& pulse)
+    : m_pulse(pulse),
+      m_mono(RenderChunk)
+{
+    const std::vector<int16_t> silence(SoundDevice::PlaySamples, 0);
+    m_player.setTable(silence.data());
+    m_player.setRate(m_rate);
+}
+
+PulsePlayStream::~PulsePlayStream()
+{
+    close();
+}
+
+void PulsePlayStream::release(pa_stream* stream)
+{
+    if (!stream)
+        return;
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+}
+
+void PulsePlayStream::stateCallback(pa_stream* stream, void* self)
+{
+    auto* play = static_cast<PulsePlayStream*>(self);
+    if (stream != play->m_stream)
+        return;
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+        play->m_error.store(pa_context_errno(pa_stream_get_context(stream)), std::memory_order_relaxed);
+        play->m_failed.store(true, std::memory_order_release);
+    }
+}
+
+void PulsePlayStream::writeCallback(pa_stream* stream, size_t bytes, void* self)
+{
+    auto* play = static_cast<PulsePlayStream*>(self);
+    while (bytes >= FrameBytes) {
+        void* data = nullptr;
+        size_t length = std::min(bytes, RenderChunk * FrameBytes);
+        if (pa_stream_begin_write(stream, &data, &length) < 0 || !data)
+            return;
+        const int frames = int(std::min(length, RenderChunk * FrameBytes) / FrameBytes);
+        if (frames == 0) {
+            pa_stream_cancel_write(stream);
+            return;
+        }
+        auto* out = static_cast<float*>(data);
+        // A stream that is not (yet) the current one only keeps its server
+        // side going, with silence.
+        if (stream == play->m_stream)
+            play->render(out, frames);
+        else
+            std::memset(out, 0, size_t(frames) * FrameBytes);
+        if (pa_stream_write(stream, data, size_t(frames) * FrameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+            return;
+        bytes -= std::min(bytes, size_t(frames) * FrameBytes);
+    }
+}
+
+void PulsePlayStream::render(float* out, int frames) noexcept
+{
+    if (m_tableBusy.load(std::memory_order_acquire)) {
+        std::memset(out, 0, size_t(frames) * FrameBytes);
+        return;
+    }
+    const float leftTarget = m_leftGain.load(std::memory_order_relaxed);
+    const float rightTarget = m_rightGain.load(std::memory_order_relaxed);
+    if (leftTarget != m_leftTo || rightTarget != m_rightTo) {
+        m_leftTo = leftTarget;
+        m_rightTo = rightTarget;
+        m_leftStep = (m_leftTo - m_left) / RampFrames;
+        m_rightStep = (m_rightTo - m_right) / RampFrames;
+        m_rampLeft = RampFrames;
+    }
+    for (int done = 0; done < frames;) {
+        const int n = std::min(RenderChunk, frames - done);
+        m_player.render(m_mono.data(), n);
+        float* frame = out + 2 * done;
+        for (int i = 0; i < n; ++i, frame += 2) {
+            if (m_rampLeft > 0) {
+                m_left += m_leftStep;
+                m_right += m_rightStep;
+                if (--m_rampLeft == 0) {
+                    m_left = m_leftTo;
+                    m_right = m_rightTo;
+                }
+            }
+            const float x = m_mono[i] / FullScale;
+            frame[0] = x * m_left;
+            frame[1] = x * m_right;
+        }
+        done += n;
+    }
+}
+
+std::string PulsePlayStream::open(const std::string& device)
+{
+    if (!m_pulse.isReady())
+        return "Not connected to the sound server";
+
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, uint32_t(SoundDevice::SampleRate), uint8_t(Channels)};
+    pa_channel_map map;
+    pa_channel_map_init_stereo(&map);
+    pa_buffer_attr attr;
+    attr.maxlength = uint32_t(-1);
+    attr.tlength = uint32_t(TargetFrames * FrameBytes);
+    attr.prebuf = uint32_t(PrebufferFrames * FrameBytes);
+    attr.minreq = uint32_t(RequestFrames * FrameBytes);
+    attr.fragsize = uint32_t(-1);
+
+    pa_stream* fresh;
+    {
+        PulseContext::Lock lock(m_pulse);
+        fresh = pa_stream_new(m_pulse.context(), "Test tone", &format, &map);
+        if (!fresh)
+            return m_pulse.errorText();
+        pa_stream_set_state_callback(fresh, &PulsePlayStream::stateCallback, this);
+        pa_stream_set_write_callback(fresh, &PulsePlayStream::writeCallback, this);
+        // Never moved elsewhere by the server: a measurement must fail
+        // rather than go on through another device.
+        const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+        if (pa_stream_connect_playback(fresh, device.c_str(), &attr, flags, nullptr, nullptr) < 0) {
+            std::string reason = m_pulse.errorText();
+            release(fresh);
+            return reason;
+        }
+    }
+
+    m_pulse.waitUntil([fresh] {
+        const pa_stream_state_t state = pa_stream_get_state(fresh);
+        return state != PA_STREAM_UNCONNECTED && state != PA_STREAM_CREATING;
+    });
+
+    PulseContext::Lock lock(m_pulse);
+    if (pa_stream_get_state(fresh) != PA_STREAM_READY) {
+        std::string reason = pa_stream_get_state(fresh) == PA_STREAM_CREATING ? pa_strerror(PA_ERR_TIMEOUT)
+                                                                              : m_pulse.errorText();
+        release(fresh);
+        return reason;
+    }
+    // The callback is kept out (lock held): a new device starts silent, at
+    // full level and centred.
+    m_player.stop();
+    m_rate = SoundDevice::SampleRate;
+    m_player.setRate(m_rate);
+    m_volume = 0;
+    m_pan = 0;
+    applyGains();
+    m_left = m_leftTo = 1.0f;
+    m_right = m_rightTo = 1.0f;
+    m_rampLeft = 0;
+    m_failed.store(false);
+    m_error.store(PA_OK);
+    pa_stream* old = m_stream;
+    m_stream = fresh;
+    release(old);
+    return {};
+}
+
+void PulsePlayStream::close()
+{
+    m_player.stop();
+    if (!m_stream)
+        return;
+    PulseContext::Lock lock(m_pulse);
+    release(m_stream);
+    m_stream = nullptr;
+}
+
+std::string PulsePlayStream::failure()
+{
+    if (!m_stream)
+        return "No play device is open";
+    if (!m_failed.load(std::memory_order_acquire))
+        return {};
+    return std::string("The play stream failed: ") + pa_strerror(m_error.load(std::memory_order_relaxed));
+}
+
+void PulsePlayStream::flushQueued()
+{
+    if (m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY)
+        if (pa_operation* operation = pa_stream_flush(m_stream, nullptr, nullptr))
+            pa_operation_unref(operation);
+}
+
+std::string PulsePlayStream::playLoop(const int16_t* table, int rate)
+{
+    std::string error = failure();
+    if (!error.empty())
+        return error;
+    m_player.stop();
+    // Hand the table over: once the callback has seen the flag (taking the
+    // lock makes sure a running callback has finished) it leaves the player
+    // alone until the flag clears.
+    m_tableBusy.store(true, std::memory_order_seq_cst);
+    {
+        PulseContext::Lock lock(m_pulse);
+        flushQueued();
+    }
+    m_player.setTable(table);
+    setRate(rate);
+    m_player.start();
+    m_tableBusy.store(false, std::memory_order_release);
+    return {};
+}
+
+void PulsePlayStream::stop()
+{
+    m_player.stop();
+    if (!m_stream)
+        return;
+    PulseContext::Lock lock(m_pulse);
+    flushQueued();
+}
+
+void PulsePlayStream::setRate(int rate)
+{
+    m_rate = SoundDevice::clampRate(rate);
+    m_player.setRate(m_rate);
+}
+
+void PulsePlayStream::setVolume(int volume)
+{
+    m_volume = volume;
+    applyGains();
+}
+
+void PulsePlayStream::setPan(int pan)
+{
+    m_pan = pan;
+    applyGains();
+}
+
+void PulsePlayStream::applyGains()
+{
+    const double level = OutputLevel::gainOf(m_volume);
+    const double left = m_pan > 0 ? OutputLevel::gainOf(-m_pan) : 1.0;
+    const double right = m_pan < 0 ? OutputLevel::gainOf(m_pan) : 1.0;
+    m_leftGain.store(float(level * left), std::memory_order_relaxed);
+    m_rightGain.store(float(level * right), std::memory_order_relaxed);
+}

@@ -1,0 +1,102 @@
+// The play side of the sound card on the sound server: one playback stream,
+// 44100 Hz stereo float, fed by the band-limited TablePlayer with software
+// level and balance. The stream runs from open to close; while nothing plays
+// it carries silence, so starting a tone never waits for a stream set-up.
+//
+// Buffering is kept short (40 ms queued, refilled every 10 ms): a rate change
+// reaches the output within about 30 ms instead of the server's default of
+// about 2 s, so a block recorded 200 ms after it holds only the new tone.
+// Less would risk gaps when the machine is busy.
+//
+// Threads: the public methods run on the UI thread. The write callback runs
+// on the server's thread; it shares with the UI thread only atomics (rate and
+// play state inside the player, the gains, the table-busy flag), and the
+// table, which the UI thread rewrites only while the callback is kept out of
+// the player (see playLoop). The callback never allocates, blocks or throws.
+#pragma once
+
+#include "PulseContext.h"
+#include "TablePlayer.h"
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+class PulsePlayStream {
+public:
+    static constexpr int Channels = 2;
+    // Buffer attributes in frames: what the server keeps queued, what it asks
+    // for at a time, and what it waits for before (re)starting.
+    static constexpr int TargetFrames = 1764; // 40 ms
+    static constexpr int RequestFrames = 441; // 10 ms
+    static constexpr int PrebufferFrames = 882;
+    // Level and balance changes ramp over this many frames (5 ms): no click.
+    static constexpr int RampFrames = 220;
+
+    explicit PulsePlayStream(PulseContext& pulse);
+    ~PulsePlayStream();
+    PulsePlayStream(const PulsePlayStream&) = delete;
+    PulsePlayStream& operator=(const PulsePlayStream&) = delete;
+
+    // Connects a stream to the sink named device. Only when it is ready does
+    // it replace the current stream, stopped, at full level and centred;
+    // otherwise the current stream stays as it was. Returns an empty string
+    // or the server's reason.
+    std::string open(const std::string& device);
+    // Releases the stream (the tone stops).
+    void close();
+    bool isOpen() const { return m_stream != nullptr; }
+    // Empty while the stream works; the reason once it has failed (sink
+    // removed, server gone).
+    std::string failure();
+
+    // Stops, then plays the first PlaySamples samples of table in a loop at
+    // rate (clamped), from its first sample. Whatever was queued of the
+    // previous sound is dropped, so the new table starts at once.
+    std::string playLoop(const int16_t* table, int rate);
+    // Stops and rewinds; the queued sound is dropped too.
+    void stop();
+    // Clamped to SoundDevice::MinRate..MaxRate; applies while playing.
+    void setRate(int rate);
+    // Hundredths of a dB, see SoundDevice::SetPlayVolume / SetPlayPan.
+    void setVolume(int volume);
+    void setPan(int pan);
+    int volume() const { return m_volume; }
+    int pan() const { return m_pan; }
+    int rate() const { return m_rate; }
+    bool isPlaying() const { return m_player.isPlaying(); }
+
+private:
+    static void writeCallback(pa_stream* stream, size_t bytes, void* self);
+    static void stateCallback(pa_stream* stream, void* self);
+    // Fills frames of interleaved stereo output. Server's thread.
+    void render(float* out, int frames) noexcept;
+    void applyGains();
+    // Drops the sound queued on the server. Lock held.
+    void flushQueued();
+    static void release(pa_stream* stream);
+
+    PulseContext& m_pulse;
+    pa_stream* m_stream = nullptr; // written by the UI thread with the lock held
+
+    TablePlayer m_player;
+    // Set while the UI thread rewrites the player's table: the callback then
+    // writes silence and leaves the player alone.
+    std::atomic<bool> m_tableBusy{false};
+    std::atomic<float> m_leftGain{1.0f};
+    std::atomic<float> m_rightGain{1.0f};
+    std::atomic<bool> m_failed{false};
+    std::atomic<int> m_error{PA_OK};
+
+    // UI thread.
+    int m_rate = SoundDevice::SampleRate;
+    int m_volume = 0;
+    int m_pan = 0;
+
+    // Server's thread.
+    std::vector<float> m_mono;
+    float m_left = 1.0f, m_right = 1.0f;         // gains now
+    float m_leftTo = 1.0f, m_rightTo = 1.0f;     // where the ramp goes
+    float m_leftStep = 0.0f, m_rightStep = 0.0f; // per frame
+    int m_rampLeft = 0;                          // frames of ramp still to go
+};

@@ -1,0 +1,252 @@
+#include "PulseRecordStream.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+PulseRecordStream::PulseRecordStream(PulseContext& pulse)
+    : m_pulse(pulse)
+{
+}
+
+PulseRecordStream::~PulseRecordStream()
+{
+    close();
+}
+
+void PulseRecordStream::release(pa_stream* stream)
+{
+    if (!stream)
+        return;
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+}
+
+void PulseRecordStream::stateCallback(pa_stream* stream, void* self)
+{
+    auto* record = static_cast<PulseRecordStream*>(self);
+    if (stream != record->m_stream)
+        return;
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+        record->m_error.store(pa_context_errno(pa_stream_get_context(stream)), std::memory_order_relaxed);
+        record->m_failed.store(true, std::memory_order_release);
+    }
+}
+
+void PulseRecordStream::flushCallback(pa_stream* stream, int success, void* self)
+{
+    auto* record = static_cast<PulseRecordStream*>(self);
+    if (stream != record->m_stream)
+        return;
+    const unsigned done = record->m_flushesDone.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (!success) {
+        record->m_error.store(pa_context_errno(pa_stream_get_context(stream)), std::memory_order_relaxed);
+        record->m_failed.store(true, std::memory_order_release);
+        return;
+    }
+    // A flush of a block given up earlier must not start the new one.
+    if (done == record->m_flushesAsked.load(std::memory_order_relaxed)
+        && record->m_phase.load(std::memory_order_relaxed) == Flushing)
+        record->m_phase.store(Collecting, std::memory_order_relaxed);
+}
+
+void PulseRecordStream::readCallback(pa_stream* stream, size_t, void* self)
+{
+    auto* record = static_cast<PulseRecordStream*>(self);
+    const bool current = stream == record->m_stream;
+    for (;;) {
+        const void* data = nullptr;
+        size_t bytes = 0;
+        if (pa_stream_peek(stream, &data, &bytes) < 0) {
+            if (current) {
+                record->m_error.store(pa_context_errno(pa_stream_get_context(stream)), std::memory_order_relaxed);
+                record->m_failed.store(true, std::memory_order_release);
+            }
+            return;
+        }
+        if (bytes == 0)
+            return; // nothing queued (no hole either)
+        if (current && record->m_phase.load(std::memory_order_relaxed) == Collecting)
+            record->take(data, bytes); // data is null for a hole: silence
+        pa_stream_drop(stream);
+    }
+}
+
+void PulseRecordStream::take(const void* data, size_t bytes) noexcept
+{
+    if (const size_t skip = m_skip.load(std::memory_order_relaxed); skip > 0) {
+        const size_t dropped = std::min(skip, bytes);
+        m_skip.store(skip - dropped, std::memory_order_relaxed);
+        bytes -= dropped;
+        if (data)
+            data = static_cast<const uint8_t*>(data) + dropped;
+        if (bytes == 0)
+            return;
+    }
+    uint8_t* target = m_target.load(std::memory_order_relaxed);
+    const size_t wanted = m_wanted.load(std::memory_order_relaxed);
+    const size_t filled = m_filled.load(std::memory_order_relaxed);
+    const size_t n = std::min(bytes, wanted - filled);
+    if (data)
+        std::memcpy(target + filled, data, n);
+    else
+        std::memset(target + filled, 0, n);
+    if (filled + n >= wanted)
+        m_phase.store(Idle, std::memory_order_relaxed);
+    m_filled.store(filled + n, std::memory_order_release);
+}
+
+std::string PulseRecordStream::open(const std::string& device, int channels)
+{
+    if (!m_pulse.isReady())
+        return "Not connected to the sound server";
+    channels = channels == 2 ? 2 : 1;
+    const pa_sample_spec format{PA_SAMPLE_S16NE, uint32_t(SoundDevice::SampleRate), uint8_t(channels)};
+    pa_channel_map map;
+    pa_channel_map_init_auto(&map, unsigned(channels), PA_CHANNEL_MAP_DEFAULT);
+    pa_buffer_attr attr;
+    attr.maxlength = uint32_t(-1);
+    attr.tlength = uint32_t(-1);
+    attr.prebuf = uint32_t(-1);
+    attr.minreq = uint32_t(-1);
+    attr.fragsize = uint32_t(FragmentFrames * channels * sizeof(int16_t));
+
+    pa_stream* fresh;
+    {
+        PulseContext::Lock lock(m_pulse);
+        fresh = pa_stream_new(m_pulse.context(), "Measurement input", &format, &map);
+        if (!fresh)
+            return m_pulse.errorText();
+        pa_stream_set_state_callback(fresh, &PulseRecordStream::stateCallback, this);
+        pa_stream_set_read_callback(fresh, &PulseRecordStream::readCallback, this);
+        // Never moved elsewhere by the server (see PulsePlayStream).
+        const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+        if (pa_stream_connect_record(fresh, device.c_str(), &attr, flags) < 0) {
+            std::string reason = m_pulse.errorText();
+            release(fresh);
+            return reason;
+        }
+    }
+
+    m_pulse.waitUntil([fresh] {
+        const pa_stream_state_t state = pa_stream_get_state(fresh);
+        return state != PA_STREAM_UNCONNECTED && state != PA_STREAM_CREATING;
+    });
+
+    PulseContext::Lock lock(m_pulse);
+    if (pa_stream_get_state(fresh) != PA_STREAM_READY) {
+        std::string reason = pa_stream_get_state(fresh) == PA_STREAM_CREATING ? pa_strerror(PA_ERR_TIMEOUT)
+                                                                              : m_pulse.errorText();
+        release(fresh);
+        return reason;
+    }
+    m_phase.store(Idle);
+    m_target.store(nullptr);
+    m_failed.store(false);
+    m_error.store(PA_OK);
+    pa_stream* old = m_stream;
+    m_stream = fresh;
+    m_channels = channels;
+    ++m_opened;
+    release(old);
+    return {};
+}
+
+void PulseRecordStream::close()
+{
+    if (!m_stream)
+        return;
+    PulseContext::Lock lock(m_pulse);
+    m_phase.store(Idle);
+    m_target.store(nullptr);
+    release(m_stream);
+    m_stream = nullptr;
+    ++m_opened;
+}
+
+void PulseRecordStream::disarm()
+{
+    if (!m_stream)
+        return;
+    PulseContext::Lock lock(m_pulse);
+    m_phase.store(Idle);
+    m_target.store(nullptr);
+}
+
+std::string PulseRecordStream::failure() const
+{
+    return std::string("The record stream failed: ") + pa_strerror(m_error.load(std::memory_order_relaxed));
+}
+
+RecordResult PulseRecordStream::record(int16_t* buffer, int samples, RecordWaiter& waiter, std::string* error)
+{
+    auto fail = [&](std::string text) {
+        if (error)
+            *error = std::move(text);
+        return RecordResult::Failed;
+    };
+    if (!m_stream)
+        return fail("No record device is open");
+    if (m_failed.load(std::memory_order_acquire))
+        return fail(failure());
+    const size_t wanted = size_t(std::max(samples, 0)) * sizeof(int16_t);
+    if (wanted == 0)
+        return RecordResult::Complete;
+
+    {
+        PulseContext::Lock lock(m_pulse);
+        m_target.store(reinterpret_cast<uint8_t*>(buffer));
+        m_wanted.store(wanted);
+        m_filled.store(0);
+        m_skip.store(size_t(GuardFrames) * size_t(m_channels) * sizeof(int16_t));
+        m_phase.store(Flushing);
+        // The server's flush leaves what has already reached this side; the
+        // callback drops it as it comes, but make sure.
+        const void* data;
+        size_t bytes;
+        while (pa_stream_peek(m_stream, &data, &bytes) == 0 && bytes > 0)
+            pa_stream_drop(m_stream);
+        pa_operation* flush = pa_stream_flush(m_stream, &PulseRecordStream::flushCallback, this);
+        if (!flush) {
+            m_phase.store(Idle);
+            m_target.store(nullptr);
+            return fail("The record stream failed: " + m_pulse.errorText());
+        }
+        // Counted only once asked; the answer cannot come before (lock held).
+        m_flushesAsked.fetch_add(1);
+        pa_operation_unref(flush);
+    }
+
+    const int opened = m_opened;
+    using Clock = std::chrono::steady_clock;
+    auto lastArrival = Clock::now();
+    size_t lastFilled = 0;
+    for (;;) {
+        const size_t filled = m_filled.load(std::memory_order_acquire);
+        if (filled >= wanted) {
+            disarm();
+            return RecordResult::Complete;
+        }
+        if (m_opened != opened)
+            return fail("The record device was closed");
+        if (m_failed.load(std::memory_order_acquire)) {
+            disarm();
+            return fail(failure());
+        }
+        const auto now = Clock::now();
+        if (filled != lastFilled) {
+            lastFilled = filled;
+            lastArrival = now;
+        } else if (now - lastArrival >= std::chrono::milliseconds(StallMs)) {
+            disarm();
+            return fail(StalledError);
+        }
+        if (!waiter.waitOnce()) {
+            disarm();
+            return RecordResult::Cancelled;
+        }
+    }
+}

@@ -1,0 +1,89 @@
+// The record side of the sound card on the sound server: one record stream,
+// 44100 Hz 16-bit, mono (or stereo, to check the balance), in fragments of
+// 10 ms. The stream runs from open to close and what it delivers is dropped
+// unless a block is being recorded, so a block starts without waiting for a
+// device to start up.
+//
+// A block holds only sound captured after record() began: record() flushes
+// the server's queue and everything that arrives before the server confirms
+// the flush is dropped. The server answers and sends sound in order, so what
+// arrives after the confirmation left the source after the flush, except for
+// what was on its way inside the server or still in the source's own buffer
+// (each at most about one fragment): GuardFrames more are dropped for that.
+//
+// Threads: the public methods run on the UI thread. The read callback runs on
+// the server's thread and copies into the caller's buffer, handed over for
+// the duration of one record() call: armed with the lock held, collected
+// until full, and disarmed with the lock held before record() returns. They
+// share only atomics otherwise. The callbacks never allocate, block or throw.
+#pragma once
+
+#include "PulseContext.h"
+#include "SoundDevice.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+class PulseRecordStream {
+public:
+    static constexpr int FragmentFrames = 441; // 10 ms
+    static constexpr int GuardFrames = 2 * FragmentFrames;
+    // Nothing arriving for this long fails the block.
+    static constexpr int StallMs = 2000;
+    static constexpr const char* StalledError = "No sound was recorded for 2 seconds";
+
+    explicit PulseRecordStream(PulseContext& pulse);
+    ~PulseRecordStream();
+    PulseRecordStream(const PulseRecordStream&) = delete;
+    PulseRecordStream& operator=(const PulseRecordStream&) = delete;
+
+    // Connects a stream of channels (1 or 2) to the source named device. Only
+    // when it is ready does it replace the current stream; otherwise the
+    // current one stays. Returns an empty string or the server's reason.
+    std::string open(const std::string& device, int channels);
+    void close();
+    bool isOpen() const { return m_stream != nullptr; }
+    int channels() const { return m_channels; }
+
+    // Records samples interleaved samples (a whole number of frames) into
+    // buffer, all captured after the call began, calling waiter.waitOnce()
+    // until they are there. Fails when the stream fails or nothing arrives
+    // for StallMs; gives up with Cancelled when the waiter says so.
+    RecordResult record(int16_t* buffer, int samples, RecordWaiter& waiter, std::string* error);
+
+    // Samples collected so far by the record() in progress.
+    int collected() const { return int(m_filled.load(std::memory_order_acquire) / sizeof(int16_t)); }
+
+private:
+    enum Phase { Idle, Flushing, Collecting };
+
+    static void readCallback(pa_stream* stream, size_t bytes, void* self);
+    static void stateCallback(pa_stream* stream, void* self);
+    static void flushCallback(pa_stream* stream, int success, void* self);
+    // Takes what arrived into the armed buffer. Server's thread.
+    void take(const void* data, size_t bytes) noexcept;
+    // Stops collecting; after it the buffer is the caller's again.
+    void disarm();
+    std::string failure() const;
+    static void release(pa_stream* stream);
+
+    PulseContext& m_pulse;
+    pa_stream* m_stream = nullptr; // written by the UI thread with the lock held
+    int m_channels = 1;
+    int m_opened = 0; // counts opens and closes, to notice one during record()
+
+    // The armed block: written by the UI thread with the lock held while
+    // Idle, then filled by the callback.
+    std::atomic<int> m_phase{Idle};
+    std::atomic<uint8_t*> m_target{nullptr};
+    std::atomic<size_t> m_wanted{0};
+    std::atomic<size_t> m_filled{0};
+    std::atomic<size_t> m_skip{0}; // bytes still to drop before collecting
+    // Flushes asked and confirmed; only the latest one starts collecting.
+    std::atomic<unsigned> m_flushesAsked{0};
+    std::atomic<unsigned> m_flushesDone{0};
+
+    std::atomic<bool> m_failed{false};
+    std::atomic<int> m_error{PA_OK};
+};

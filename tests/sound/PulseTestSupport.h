@@ -1,0 +1,276 @@
+// Helpers of the sound tests: the private test server, sinks of a test's
+// own, tone analysis and a waiter with hooks.
+//
+// The tests talk to the private server whose address is in
+// AUDIMERA_TEST_PULSE_SERVER (./test starts it with scripts/pulse-test-server)
+// and skip when it is not set, so running sound_tests by hand never reaches
+// the user's own server unless asked to.
+#pragma once
+
+#include "PulseSoundDevice.h"
+#include "SignalSynthesis.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace pulsetest {
+
+constexpr double Pi = 3.14159265358979323846;
+
+inline std::string sharedServer()
+{
+    const char* server = std::getenv("AUDIMERA_TEST_PULSE_SERVER");
+    return server ? server : "";
+}
+
+#define REQUIRE_PULSE_SERVER()                                                                           \
+    do {                                                                                                 \
+        if (pulsetest::sharedServer().empty())                                                           \
+            GTEST_SKIP() << "AUDIMERA_TEST_PULSE_SERVER is not set (./test starts a private server)"; \
+    } while (0)
+
+inline std::string shellQuoted(const std::string& text)
+{
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+struct CommandResult {
+    int status = -1;
+    std::string output; // stdout and stderr, last line break removed
+};
+
+inline CommandResult runCommand(const std::string& command)
+{
+    CommandResult result;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return result;
+    char chunk[512];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        result.output.append(chunk, n);
+    result.status = pclose(pipe);
+    while (!result.output.empty() && (result.output.back() == '\n' || result.output.back() == '\r'))
+        result.output.pop_back();
+    return result;
+}
+
+// pactl on server.
+inline CommandResult pactl(const std::string& server, const std::string& arguments)
+{
+    return runCommand("PULSE_SERVER=" + shellQuoted(server) + " pactl " + arguments);
+}
+
+// A null sink of the test's own on server, so tests that run at the same time
+// do not hear each other. Unloaded at the end of the test.
+class PrivateSink {
+public:
+    PrivateSink(std::string server, const std::string& tag)
+        : m_server(std::move(server)),
+          m_name("audimera_" + tag + "_" + std::to_string(getpid())),
+          m_description("Audimera-" + tag + "-" + std::to_string(getpid()))
+    {
+        const CommandResult loaded = pactl(
+            m_server, "load-module module-null-sink sink_name=" + m_name
+                          + " rate=44100 channels=2 format=float32le norewinds=1 sink_properties=device.description="
+                          + m_description);
+        if (loaded.status == 0)
+            m_module = std::atoi(loaded.output.c_str());
+        else
+            ADD_FAILURE() << "cannot load a null sink: " << loaded.output;
+    }
+    ~PrivateSink() { unload(); }
+    PrivateSink(const PrivateSink&) = delete;
+    PrivateSink& operator=(const PrivateSink&) = delete;
+
+    void unload()
+    {
+        if (m_module >= 0)
+            pactl(m_server, "unload-module " + std::to_string(m_module));
+        m_module = -1;
+    }
+
+    const std::string& name() const { return m_name; }
+    std::string monitor() const { return m_name + ".monitor"; }
+    const std::string& description() const { return m_description; }
+
+private:
+    std::string m_server;
+    std::string m_name;
+    std::string m_description;
+    int m_module = -1;
+};
+
+inline int indexOf(const std::vector<SoundDeviceInfo>& devices, const std::string& name)
+{
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (devices[i].name == name)
+            return int(i);
+    return -1;
+}
+
+// Opens sink for playing and its monitor for recording (channels 1 or 2).
+// Empty string, or what went wrong.
+inline std::string openLoopback(PulseSoundDevice& device, const std::string& sink, int channels = 1)
+{
+    if (std::string error = device.refreshDevices(); !error.empty())
+        return "refresh: " + error;
+    const int play = indexOf(device.playDevices(), sink);
+    const int record = indexOf(device.recordDevices(), sink + ".monitor");
+    if (play < 0 || record < 0)
+        return "the sink " + sink + " or its monitor is not listed";
+    if (std::string error = device.openOutputDevice(play); !error.empty())
+        return error;
+    return device.openInputDevice(record, channels);
+}
+
+// Amplitude of the component at frequency (Hz at 44100 samples per second)
+// in count samples x[0], x[stride], ..., through a Hann window.
+inline double toneAmplitude(const int16_t* x, int count, double frequency, int stride = 1)
+{
+    double re = 0, im = 0, weights = 0;
+    const double step = 2 * Pi * frequency / SoundDevice::SampleRate;
+    for (int n = 0; n < count; ++n) {
+        const double w = 0.5 - 0.5 * std::cos(2 * Pi * n / count);
+        const double v = w * x[size_t(n) * stride];
+        re += v * std::cos(step * n);
+        im -= v * std::sin(step * n);
+        weights += w;
+    }
+    return 2 * std::hypot(re, im) / weights;
+}
+
+// toneAmplitude in each tenth of a block, in order.
+inline std::vector<double> windowAmplitudes(const int16_t* x, int frames, double frequency, int stride = 1)
+{
+    constexpr int Windows = 10;
+    const int length = frames / Windows;
+    std::vector<double> amplitudes;
+    for (int k = 0; k < Windows; ++k)
+        amplitudes.push_back(toneAmplitude(x + size_t(k) * length * stride, length, frequency, stride));
+    return amplitudes;
+}
+
+// The median over the tenths of a block, so a late wake-up of the server's
+// thread on a loaded machine (a short gap) does not move the level.
+inline double blockAmplitude(const int16_t* x, int frames, double frequency, int stride = 1)
+{
+    std::vector<double> amplitudes = windowAmplitudes(x, frames, frequency, stride);
+    std::sort(amplitudes.begin(), amplitudes.end());
+    const size_t half = amplitudes.size() / 2;
+    return (amplitudes[half - 1] + amplitudes[half]) / 2;
+}
+
+// The largest over the tenths: a tone present in any part of the block.
+inline double largestAmplitude(const int16_t* x, int frames, double frequency, int stride = 1)
+{
+    const std::vector<double> amplitudes = windowAmplitudes(x, frames, frequency, stride);
+    return *std::max_element(amplitudes.begin(), amplitudes.end());
+}
+
+inline int peakOf(const int16_t* x, int count, int stride = 1)
+{
+    int peak = 0;
+    for (int n = 0; n < count; ++n)
+        peak = std::max(peak, std::abs(int(x[size_t(n) * stride])));
+    return peak;
+}
+
+inline double dB(double ratio)
+{
+    return 20 * std::log10(ratio);
+}
+
+// The generator's sine table for frequency, and its play rate.
+struct Tone {
+    std::vector<int16_t> table = std::vector<int16_t>(ToneTableSize, 0);
+    int rate = 0;
+    explicit Tone(double frequency) { rate = GenSineWave(table.data(), frequency, false); }
+};
+
+// Sleeps 1 ms per call like the program's waiter; hook(call) runs first and
+// may end the block by returning false.
+class TestWaiter : public RecordWaiter {
+public:
+    std::function<bool(int)> hook;
+    int calls = 0;
+    bool waitOnce() override
+    {
+        ++calls;
+        if (hook && !hook(calls))
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return true;
+    }
+};
+
+inline void sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// A second private server started by the test itself through
+// scripts/pulse-test-server, for tests that kill or change a server.
+class PrivateServer {
+public:
+    PrivateServer()
+    {
+        char folder[] = "/tmp/audimera-pulse-test.XXXXXX";
+        if (mkdtemp(folder))
+            m_folder = folder;
+    }
+    ~PrivateServer() { runCommand(shellQuoted(script()) + " stop " + shellQuoted(m_folder)); }
+    PrivateServer(const PrivateServer&) = delete;
+    PrivateServer& operator=(const PrivateServer&) = delete;
+
+    // Starts (or starts again) the server; empty string or the script's text.
+    std::string start()
+    {
+        const CommandResult started = runCommand(shellQuoted(script()) + " start " + shellQuoted(m_folder));
+        if (started.status != 0)
+            return started.output.empty() ? "pulse-test-server failed" : started.output;
+        m_address = started.output;
+        return {};
+    }
+    // Kills the daemon at once, as a crash would.
+    void kill()
+    {
+        std::ifstream pidFile(m_folder + "/pid");
+        int pid = 0;
+        if (pidFile >> pid && pid > 0)
+            ::kill(pid, SIGKILL);
+    }
+    const std::string& address() const { return m_address; }
+
+    // The script of the source tree: AUDIMERA_TEST_DATA is <root>/tests/data
+    // (which need not exist, so no "..").
+    static std::string script()
+    {
+        std::string root = AUDIMERA_TEST_DATA;
+        for (int up = 0; up < 2; ++up)
+            root = root.substr(0, root.find_last_of('/'));
+        return root + "/scripts/pulse-test-server";
+    }
+
+private:
+    std::string m_folder;
+    std::string m_address;
+};
+
+} // namespace pulsetest
