@@ -1,25 +1,23 @@
 #include "HeadlessDisplays.h"
 
-bool HeadlessDisplays::AddTrace()
-{
-    if (m_traces.size() >= MaxTraces)
-        return false;
-    m_traces.emplace_back();
-    m_traces.back().reserve(MaxPoints);
-    return true;
-}
+HeadlessDisplays::HeadlessDisplays() : m_store(std::make_unique<TraceStore>()) {}
 
 void HeadlessDisplays::AddPoint(double frequency, double dB)
 {
-    if (m_traces.empty() || m_traces.back().size() >= MaxPoints)
-        return;
-    m_traces.back().push_back(CurvePoint{frequency, dB});
-    if (onPoint)
-        onPoint(m_traces.back().back());
+    const int before = m_store->GetTraceCount() > 0 ? m_store->pointCount(m_store->GetTraceCount() - 1) : 0;
+    m_store->AddPoint(frequency, dB);
+    const int after = m_store->GetTraceCount() > 0 ? m_store->pointCount(m_store->GetTraceCount() - 1) : 0;
+    if (after > before && onPoint)
+        onPoint(CurvePoint{frequency, dB});
 }
 
-const std::vector<CurvePoint>& HeadlessDisplays::lastTrace() const
+std::vector<CurvePoint> HeadlessDisplays::lastTrace() const
 {
-    static const std::vector<CurvePoint> none;
-    return m_traces.empty() ? none : m_traces.back();
+    std::vector<double> x, y;
+    const int n = m_store->GetLastTraceData(x, y);
+    std::vector<CurvePoint> points;
+    points.reserve(static_cast<size_t>(n > 0 ? n : 0));
+    for (int i = 0; i < n; ++i)
+        points.push_back(CurvePoint{x[i], y[i] / 100});
+    return points;
 }

@@ -6,6 +6,8 @@
 #include "MeasurementEngine.h"
 #include "PanelTable.h"
 #include "PulseSoundDevice.h"
+#include "ResponseImage.h"
+#include "ResponsePlot.h"
 #include "Rounding.h"
 #include "SimulatedSoundCard.h"
 #include "SoundChain.h"
@@ -52,8 +54,56 @@ private:
     bool m_realTime;
 };
 
+// How a response picture is drawn: the list indices of the main window.
+struct PictureOptions {
+    std::string png;
+    int smoothIndex = 1;  // "1 (sharp)", as at start-up
+    int dbRangeIndex = 2; // "+/- 24 dB"
+    int width = ResponseImage::DefaultWidth;
+    int height = ResponseImage::DefaultHeight;
+};
+
+// Takes the picture option at args[i] (and its value); "" when it is one,
+// "-" when args[i] is no picture option, else what is wrong.
+std::string parsePictureOption(const std::vector<std::string>& args, size_t& i, PictureOptions& o)
+{
+    const std::string& a = args[i];
+    if (a != "--png" && a != "--smooth" && a != "--db-range" && a != "--size")
+        return "-";
+    if (i + 1 >= args.size())
+        return a + " needs a value";
+    const std::string& v = args[++i];
+    if (a == "--png") {
+        o.png = v;
+    } else if (a == "--smooth") {
+        if (v.size() != 1 || v[0] < '0' || v[0] > '3')
+            return "--smooth must be 0, 1, 2 or 3";
+        o.smoothIndex = v[0] - '0';
+    } else if (a == "--db-range") {
+        const int index = (v == "6" || v == "12" || v == "24" || v == "48")
+                              ? ResponsePlot::dbRangeIndexForPlusMinus(std::stoi(v))
+                              : -1;
+        if (index < 0)
+            return "--db-range must be 6, 12, 24 or 48";
+        o.dbRangeIndex = index;
+    } else if (!ResponseImage::parseSize(v, &o.width, &o.height)) {
+        return "--size must be WIDTHxHEIGHT in pixels, for example 792x211";
+    }
+    return {};
+}
+
+std::string writePicture(const PictureOptions& o, const TraceStore& store, std::ostream& err)
+{
+    const std::string error = ResponseImage::writePng(
+        o.png, store, ResponsePlot::settingsForIndices(o.dbRangeIndex, o.smoothIndex), o.width, o.height);
+    if (error.empty())
+        err << "Picture written to " << o.png << '\n';
+    return error;
+}
+
 struct Options {
     std::string play, record, simulate, out, freqFile;
+    PictureOptions picture;
     bool simulated = false;
     std::string start = "20", stop = "20000";
     int step = 126;
@@ -86,7 +136,10 @@ std::string parseSweep(const std::vector<std::string>& args, Options& o)
             return true;
         };
         std::string v;
-        if (a == "--play") {
+        if (std::string picture = parsePictureOption(args, i, o.picture); picture != "-") {
+            if (!picture.empty())
+                return picture;
+        } else if (a == "--play") {
             if (!value(o.play))
                 return "--play needs a device";
         } else if (a == "--record") {
@@ -272,7 +325,7 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     e.cmdStart_Click();
     device->closeAudio();
 
-    const std::vector<CurvePoint>& trace = displays.lastTrace();
+    const std::vector<CurvePoint> trace = displays.lastTrace();
     switch (e.lastRunEnd()) {
     case MeasurementEngine::RunEnd::Completed:
         break;
@@ -299,6 +352,12 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
         err << "No point was measured.\n";
     }
 
+    if (!o.picture.png.empty()) {
+        if (const std::string error = writePicture(o.picture, displays.store(), err); !error.empty()) {
+            err << error << '\n';
+            return FileError;
+        }
+    }
     if (!o.out.empty()) {
         const std::string error = CurveFile::write(o.out, trace);
         if (!error.empty()) {
@@ -309,6 +368,60 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     } else {
         for (const CurvePoint& p : trace)
             out << CurveFile::record(p.frequency, p.level) << '\n';
+    }
+    return Measured;
+}
+
+// Draws saved curve files as overlaid traces.
+int plot(const std::vector<std::string>& args, std::ostream& err)
+{
+    PictureOptions picture;
+    std::vector<std::string> files;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string problem = parsePictureOption(args, i, picture);
+        if (problem == "-") {
+            if (args[i].rfind("--", 0) == 0) {
+                err << "audimera-measure: unknown option '" << args[i] << "'\n\n" << usage();
+                return BadUsage;
+            }
+            files.push_back(args[i]);
+        } else if (!problem.empty()) {
+            err << "audimera-measure: " << problem << "\n\n" << usage();
+            return BadUsage;
+        }
+    }
+    if (files.empty() || picture.png.empty()) {
+        err << "audimera-measure: plot needs curve files and --png OUT\n\n" << usage();
+        return BadUsage;
+    }
+    if (files.size() > static_cast<size_t>(TraceStore::MaxTraces)) {
+        err << "You can't trace more than 8 curves, click on 'Clear' to erase current curves.\n";
+        return BadUsage;
+    }
+    if (const std::string missing = DspLibrary::instance().require(Audidsp::programExports()); !missing.empty()) {
+        err << missing << '\n';
+        return InstallProblem;
+    }
+    auto store = std::make_unique<TraceStore>();
+    for (const std::string& file : files) {
+        const CurveFile::ReadResult curve = CurveFile::read(file, TraceStore::MaxPoints);
+        if (!curve.points.empty()) {
+            store->AddTrace();
+            for (const CurvePoint& p : curve.points)
+                store->AddPoint(p.frequency, p.level);
+        }
+        if (!curve.error.empty()) {
+            err << "Error loading file '" << file << "' : " << curve.error << '\n';
+            return FileError;
+        }
+        if (curve.points.empty()) {
+            err << "Bad file, no points were found ! (" << file << ")\n";
+            return FileError;
+        }
+    }
+    if (const std::string error = writePicture(picture, *store, err); !error.empty()) {
+        err << error << '\n';
+        return FileError;
     }
     return Measured;
 }
@@ -345,8 +458,17 @@ std::string usage()
       --yes                go on when the calibration finds too little signal
       --out FILE           write the curve to FILE (one "frequency,level" line
                            per point); without it the lines go to standard output
+      --png FILE           also draw the measured trace into a PNG picture
 
       Progress, messages and a summary go to standard error.
+
+  audimera-measure plot FILE... --png OUT
+      Draws up to 8 saved curve files as overlaid traces into a PNG picture.
+
+  Picture options (sweep and plot):
+      --smooth 0|1|2|3     smoothing: none, sharp (default), light, strong
+      --db-range 6|12|24|48  the level span, plus and minus (default 24)
+      --size WxH           picture size in pixels (default 792x211)
 
 Exit codes: 0 measured, 1 the Audidsp library is missing, 2 bad usage,
 3 sound device failure, 4 low signal not confirmed, 5 file error.
@@ -369,6 +491,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return BadUsage;
         }
         return listDevices(out, err);
+    }
+    if (args[0] == "plot") {
+        if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+            out << usage();
+            return Measured;
+        }
+        return plot(args, err);
     }
     if (args[0] == "sweep") {
         if (std::find(args.begin(), args.end(), "--help") != args.end()) {

@@ -10,7 +10,10 @@ inline double Log10(double x)
 {
     if (!(x > 0))
         return -1000.0;
-    return std::log(x) / 2.30258509299405;
+    // The quotient is formed in extended precision and rounded once, so that
+    // values such as Log10(1000) = 2.9999999999999947 come out the same on
+    // every machine rather than off by one in the last place.
+    return static_cast<double>(std::log(static_cast<long double>(x)) / static_cast<long double>(2.30258509299405));
 }
 
 } // namespace audimera

@@ -1,6 +1,6 @@
 // The record side of the sound card on the sound server: one record stream,
 // 44100 Hz 16-bit, mono (or stereo, to check the balance), in fragments of
-// 10 ms. The stream runs from open to close and what it delivers is dropped
+// 5 ms. The stream runs from open to close and what it delivers is dropped
 // unless a block is being recorded, so a block starts without waiting for a
 // device to start up.
 //
@@ -27,7 +27,7 @@
 
 class PulseRecordStream {
 public:
-    static constexpr int FragmentFrames = 441; // 10 ms
+    static constexpr int FragmentFrames = 221; // 5 ms
     static constexpr int GuardFrames = 2 * FragmentFrames;
     // Nothing arriving for this long fails the block.
     static constexpr int StallMs = 2000;

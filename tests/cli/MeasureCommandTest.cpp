@@ -136,3 +136,72 @@ TEST(MeasureCommandTest, LowSignalNeedsConfirmation)
 }
 
 } // namespace
+
+#include <QImage>
+
+namespace {
+
+TEST(MeasureCommandPictureTest, SweepAndPlotDrawPngs)
+{
+    const std::string png = testing::TempDir() + "/measure-sweep.png";
+    std::filesystem::remove(png);
+    Result r = measure({"sweep", "--simulate", "lowpass=2000", "--bands", "31", "--png", png, "--smooth", "3",
+                        "--db-range", "48"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    QImage image(QString::fromStdString(png));
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.width(), 792);
+    EXPECT_EQ(image.height(), 211);
+    // The first trace is black: some of it is in the picture.
+    int black = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            black += image.pixel(x, y) == qRgb(0, 0, 0);
+    EXPECT_GT(black, 300);
+
+    // Two saved curves overlaid, at a size of our own.
+    const std::string a = testing::TempDir() + "/measure-a.txt", b = testing::TempDir() + "/measure-b.txt";
+    ASSERT_EQ(measure({"sweep", "--simulate", "", "--bands", "15", "--out", a}).code, 0);
+    ASSERT_EQ(measure({"sweep", "--simulate", "highpass=500", "--bands", "15", "--out", b}).code, 0);
+    const std::string overlay = testing::TempDir() + "/measure-overlay.png";
+    r = measure({"plot", a, b, "--png", overlay, "--size", "400x300"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    image = QImage(QString::fromStdString(overlay));
+    EXPECT_EQ(image.size(), QSize(400, 300));
+    int blue = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            blue += image.pixel(x, y) == qRgb(0, 0, 255);
+    EXPECT_GT(blue, 100); // the second trace's colour
+}
+
+TEST(MeasureCommandPictureTest, BadPictureArguments)
+{
+    const std::string a = testing::TempDir() + "/measure-pic.txt";
+    std::ofstream(a, std::ios::trunc) << "100,1\n1000,2\n";
+    const std::string png = testing::TempDir() + "/measure-bad.png";
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"plot", a},
+             {"plot", "--png", png},
+             {"plot", a, "--png", png, "--size", "0x10"},
+             {"plot", a, "--png", png, "--size", "wide"},
+             {"plot", a, "--png", png, "--smooth", "4"},
+             {"plot", a, "--png", png, "--db-range", "10"},
+             {"plot", a, "--png", png, "--colour", "red"},
+             {"plot", a, a, a, a, a, a, a, a, a, "--png", png},
+             {"sweep", "--simulate", "", "--png"},
+         })
+        EXPECT_EQ(measure(args).code, MeasureCommand::BadUsage) << testing::PrintToString(args);
+
+    EXPECT_EQ(measure({"plot", testing::TempDir() + "/none.txt", "--png", png}).code, MeasureCommand::FileError);
+    const std::string empty = testing::TempDir() + "/measure-empty.txt";
+    std::ofstream(empty, std::ios::trunc) << "5,1\n";
+    Result r = measure({"plot", empty, "--png", png});
+    EXPECT_EQ(r.code, MeasureCommand::FileError);
+    EXPECT_NE(r.err.find("Bad file, no points were found !"), std::string::npos);
+    r = measure({"plot", a, "--png", testing::TempDir() + "/no/dir/x.png"});
+    EXPECT_EQ(r.code, MeasureCommand::FileError);
+    EXPECT_NE(r.err.find("Error saving file '"), std::string::npos);
+}
+
+} // namespace

@@ -168,14 +168,14 @@ TEST_F(BSplineTest, MatchesPlainSummationOnAResponseSizedCurve)
 
 TEST_F(BSplineTest, UnobtainableWorkingMemoryLeavesOutputsAndReportsZero)
 {
-    // Sixteen bytes a point for INT32_MAX points is more than this machine
-    // can hand out in one piece; the output arrays are tiny sentinels that
-    // the routine must not touch.
+    // Sixteen bytes a control point for INT32_MAX points is more than this
+    // machine hands out in one piece. The routine must give up before it
+    // reads the (tiny) inputs or writes the outputs.
     if (std::ifstream("/proc/sys/vm/overcommit_memory").get() == '1')
         GTEST_SKIP() << "the kernel grants any allocation here";
     double xOut[4] = {7, 7, 7, 7}, yOut[4] = {8, 8, 8, 8};
     int32_t count = -1;
-    spline(INT32_MAX, zigX.data(), zigY.data(), 4, xOut, yOut, &count, 3);
+    spline(4, zigX.data(), zigY.data(), INT32_MAX, xOut, yOut, &count, 3);
     EXPECT_EQ(count, 0);
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(xOut[i], 7);

@@ -1,0 +1,96 @@
+// A whole sweep through the private test server's loopback (./test starts
+// it and sets AUDIMERA_TEST_PULSE_SERVER; without it this prints a note and
+// does nothing): the wall time of each measured point, which the block
+// sizes set at 0.88 s at least (200 ms settle, 680 ms record), and of a
+// 31-band sweep with its calibration.
+#include "DspLibrary.h"
+#include "MeasurementEngine.h"
+#include "PanelTable.h"
+#include "PulseSoundDevice.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+class RealTimeHost : public Host {
+public:
+    void yield() override {}
+    void sleepMs(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    MessageAnswer message(std::string_view text, MessageIcon, MessageButtons) override
+    {
+        std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+        return MessageAnswer::Yes;
+    }
+};
+
+class TimedDisplays : public Displays {
+public:
+    using Clock = std::chrono::steady_clock;
+    bool AddTrace() override
+    {
+        points = 0;
+        return true;
+    }
+    void AddPoint(double, double) override
+    {
+        const auto now = Clock::now();
+        if (points > 0)
+            between.push_back(std::chrono::duration<double>(now - last).count());
+        last = now;
+        ++points;
+    }
+    void TraceResponse() override {}
+    int GetTraceCount() const override { return 1; }
+    void DrawCurve(int, int, const int16_t*, int, bool, int) override {}
+    void TraceFFT(const int16_t*, float*, bool) override {}
+    int points = 0;
+    Clock::time_point last;
+    std::vector<double> between;
+};
+
+void BM_LoopbackSweep31Bands(benchmark::State& state)
+{
+    const char* server = std::getenv("AUDIMERA_TEST_PULSE_SERVER");
+    if (!server) {
+        state.SkipWithError("AUDIMERA_TEST_PULSE_SERVER is not set (./test starts a private server)");
+        return;
+    }
+    if (!DspLibrary::instance().require(Audidsp::programExports()).empty()) {
+        state.SkipWithError("Audidsp not loadable");
+        return;
+    }
+    PulseSoundDevice device(server);
+    if (const std::string error = device.initAudio(); !error.empty()) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    PanelTable panel;
+    RealTimeHost host;
+    TimedDisplays displays;
+    MeasurementEngine engine(panel, host, device, displays);
+    engine.InitWhitePinkBuffers();
+    panel["CheckInput"].value = 0;
+    panel["CheckFFT"].value = 0;
+    panel.select("OptionAutoSigGen", MeasurementEngine::PlanIso31, 4);
+    for (auto _ : state)
+        engine.cmdStart_Click();
+    device.closeAudio();
+    double sum = 0, worst = 0;
+    for (double s : displays.between) {
+        sum += s;
+        worst = std::max(worst, s);
+    }
+    state.counters["points"] = displays.points;
+    state.counters["s_per_point"] = displays.between.empty() ? 0 : sum / displays.between.size();
+    state.counters["worst_s_per_point"] = worst;
+}
+BENCHMARK(BM_LoopbackSweep31Bands)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,76 @@
+// Draws the frequency response plot of a TraceStore onto a DrawingSurface:
+// a logarithmic frequency axis from 7.5 Hz to 22049 Hz, a level axis S dB
+// high centred on 0 dB, the grid with stroke-font labels, the red zero line
+// and the traces in their colours, optionally smoothed by a B-spline at
+// drawing time. Widget-free: the window and the headless PNG writer share it.
+// UI thread only.
+#pragma once
+
+#include "DrawingSurface.h"
+#include "TraceStore.h"
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+// What the main window's lists choose for a redraw.
+struct ResponseSettings {
+    int dbSpan = 48; // S: the plot's total height in dB (12, 24, 48 or 96)
+    int smooth = 2;  // Smooth: B-spline order, 1 draws straight lines
+};
+
+class ResponsePlot {
+public:
+    // Room for the largest smoothed trace (7 * 22050 points) with margin.
+    static constexpr int SplineCapacity = 441001;
+
+    // Surface units of the response plot: twips, 15 to a 96-dpi pixel.
+    static constexpr double TwipsPerPixel = 15.0;
+
+    // An entry of ComboDBRange or ComboSmooth: its text and item data.
+    struct ComboItem {
+        std::string_view text;
+        int data;
+    };
+    static constexpr std::array<ComboItem, 4> DBRangeItems = {{
+        {"+/- 6 dB", 12}, {"+/- 12 dB", 24}, {"+/- 24 dB", 48}, {"+/- 48 dB", 96}}};
+    static constexpr std::array<ComboItem, 4> SmoothItems = {{
+        {"0 (none)", 1}, {"1 (sharp)", 2}, {"2 (light)", 3}, {"3 (strong)", 4}}};
+
+    // S for a ComboDBRange index (0 -> 12 ... 3 -> 96); 0 for no valid index.
+    static int dbSpanForIndex(int comboIndex);
+    // Smooth for a ComboSmooth index (0 -> 1 ... 3 -> 4); 1 for no valid index.
+    static int smoothForIndex(int comboIndex);
+    // Settings from the two list indices (also the headless command's
+    // --smooth level, which is the ComboSmooth index).
+    static ResponseSettings settingsForIndices(int dbRangeIndex, int smoothIndex);
+    // The ComboDBRange index for a "+/- N dB" range (6, 12, 24, 48); -1 otherwise.
+    static int dbRangeIndexForPlusMinus(int plusMinusDb);
+
+    // Allocates the spline buffers once.
+    ResponsePlot();
+
+    // Clears Picture1 and draws grid, labels and every trace of store.
+    // Sets the surface's user scale; its outer size (in twips) and
+    // background are the caller's. A dbSpan that is not positive leaves the
+    // surface cleared.
+    void TraceResponse(DrawingSurface& Picture1, const TraceStore& store,
+                       const ResponseSettings& settings);
+
+    // Points of the last smoothed curve drawn (SplineCount), 0 when the last
+    // trace drawn was not smoothed. For tests.
+    int32_t splineCount() const { return m_splineCount; }
+
+    // Plot geometry: the stored x of the left and right edges.
+    static double leftX();  // X0 = 100 * Log10(7.5)
+    static double rightX(); // X1 = 100 * Log10(22049)
+
+private:
+    void drawTrace(DrawingSurface& picture, const double* x, const double* y, int n, int smooth,
+                   double x0, double c100, RgbColor color);
+
+    std::vector<double> m_splineX;
+    std::vector<double> m_splineY;
+    int32_t m_splineCount = 0;
+};
