@@ -116,7 +116,7 @@ Point SplinePointAt(const int* u, int n, int t, double v, const Point* points)
 
     // Knots u[s-t+1 .. s+t] all unit-spaced: the branch-free basis.
     if (s - t + 1 >= t - 1 && s + t <= n + 1)
-        return uniformPointAtOrder[t](v - u[s], points + (s - t + 1));
+        return uniformPointAtOrder[t](v - (s - t + 1), points + (s - t + 1)); // u[s] = s - t + 1 here
 
     // Knot differences are whole numbers below the order.
     static constexpr double reciprocal[MaxSplineOrder + 1] = {0,         1,         1.0 / 2, 1.0 / 3,
@@ -189,11 +189,32 @@ bool SampleSpline(int n, int t, const Point* points, double* xOut, double* yOut,
     return true;
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// Code that used 256- or 512-bit vector registers and returned without
+// clearing their upper halves (as some of the graphics library's fill
+// routines do) makes every following SSE instruction wait on those halves:
+// the curve then takes four times as long. Clearing them costs nothing.
+__attribute__((target("avx"))) void clearUpperVectorHalves()
+{
+    __builtin_ia32_vzeroupper();
+}
+
+void leaveWideVectorState()
+{
+    static const bool hasAvx = __builtin_cpu_supports("avx");
+    if (hasAvx)
+        clearUpperVectorHalves();
+}
+#else
+void leaveWideVectorState() {}
+#endif
+
 } // namespace
 
 extern "C" void AUDIDSP_CALL GetBSpline(int32_t res, const double* xIn, const double* yIn, int32_t nIn,
                                         double* xOut, double* yOut, int32_t* outCount, int32_t order)
 {
+    leaveWideVectorState();
     const int t = order < 1 ? 1 : (order > MaxSplineOrder ? MaxSplineOrder : order);
     const int n = nIn - 1;
 
