@@ -1,0 +1,37 @@
+// The engine's display calls reach the three windows.
+#include "FormDisplays.h"
+#include "FormFFT.h"
+#include "FormInputWave.h"
+#include "FormResponse.h"
+
+#include "EngineFixture.h"
+
+#include <cmath>
+
+namespace {
+
+TEST(FormDisplaysTest, ASweepDrawsIntoTheWindows)
+{
+    ScriptedHost host;
+    FormResponse response(host);
+    FormInputWave wave;
+    FormFFT fft;
+    fft.InitFFTTables();
+    FormDisplays displays(response, wave, fft);
+    FakePanel panel;
+    LoopbackDevice card;
+    MeasurementEngine engine(panel, host, card, displays);
+    wave.setFrequencySource([&] { return engine.Frequency; });
+    for (int i = 0; i < 25000; ++i)
+        engine.WhiteNoiseBuffer[i] = static_cast<int16_t>(((i * 7919) % 32001) - 16000);
+    panel["TextStart"].text = "100";
+    panel["TextStop"].text = "1000";
+    panel["HScrollStep"].value = 200;
+    engine.cmdStart_Click();
+    EXPECT_EQ(displays.GetTraceCount(), 1);
+    EXPECT_EQ(response.store().pointCount(0), 5);
+    EXPECT_EQ(wave.plot().WaveWidth(), 176); // four periods of 1000 Hz
+    EXPECT_GT(fft.FFTPeak(), 1);
+}
+
+} // namespace
