@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 class Displays {
 public:
@@ -14,6 +15,16 @@ public:
     virtual void AddPoint(double frequency, double dB) = 0;
     virtual void TraceResponse() = 0;
     virtual int GetTraceCount() const = 0;
+    // Empties the plot (the window redraws on the next TraceResponse).
+    virtual void ClearAllTraces() {}
+    // The newest trace: frequencies in Hz as measured or loaded, levels in
+    // hundredths of a dB. Returns its point count (0 without a trace).
+    virtual int GetLastTraceData(std::vector<double>& Tx, std::vector<double>& Ty) const
+    {
+        (void)Tx;
+        (void)Ty;
+        return 0;
+    }
 
     // Input waveform window: OsciWidth samples of RecBuffer from First,
     // OsciHeight the vertical scale, Off the offset removed, CheckSat draws

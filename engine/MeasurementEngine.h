@@ -10,6 +10,7 @@
 #pragma once
 
 #include "Displays.h"
+#include "FileDialog.h"
 #include "FrequencyPlan.h"
 #include "Host.h"
 #include "Panel.h"
@@ -132,6 +133,25 @@ public:
     void CheckSoundCard_Click();
     void CheckUserCalib_Click();
 
+    // --- Curve files and the other file commands. The dialog must be set
+    // before any of the *_Click commands below runs.
+    void setFileDialog(FileDialog* dialog) { m_dialog = dialog; }
+    static constexpr const char* TooManyTraces =
+        "You can't trace more than 8 curves, click on 'Clear' to erase current curves.";
+    static constexpr int MaxTracePoints = 22051;
+    void LoadFile(const std::string& FileName);
+    void SaveFile(const std::string& FileName, const double* X, const double* Y, int n);
+    void MenuEntryLoadTrace_Click();
+    void MenuEntrySave_Click();
+    void cmdFreqBrowse_Click();
+    void cmdCalibBrowse_Click();
+    void cmdClearTraces_Click();
+
+    // --- Display choices: Smooth from the smoothing list's item data; both
+    // lists redraw the plot at once when no sweep runs.
+    void ComboSmooth_Click(int itemData);
+    void ComboDBRange_Click();
+
     // --- Output level and balance, applied to the play device at once.
     void ApplyVolume();
     void ApplyPan(int& Value);
@@ -176,6 +196,12 @@ private:
     SoundDevice& m_sound;
     Displays& m_displays;
     FrequencyPlan m_plan;
+    // The progress line of a tone pass: point i of n for the list plans,
+    // the place between start and stop for the range.
+    void showProgress();
+
+    FileDialog* m_dialog = nullptr;
+    std::string m_status;
     int m_runPlan = 0; // the plan the running sweep captured at its start
     RunEnd m_runEnd = RunEnd::None;
 

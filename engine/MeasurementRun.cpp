@@ -4,6 +4,7 @@
 #include "DspLibrary.h"
 #include "Rounding.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -50,6 +51,7 @@ MeasurementEngine::MeasurementEngine(Panel& panel, Host& host, SoundDevice& soun
       m_sound(sound),
       m_displays(displays)
 {
+    m_status.reserve(160);
 }
 
 void MeasurementEngine::InitWhitePinkBuffers()
@@ -197,8 +199,41 @@ void MeasurementEngine::cmdStart_Click()
     RunTrace();
 }
 
+void MeasurementEngine::showProgress()
+{
+    // Built in a string reserved once: a measured point allocates nothing.
+    std::string& text = m_status;
+    text.clear();
+    if (m_runPlan != PlanRange) {
+        // The list ends in -1; its points are those up to the stop frequency.
+        const std::vector<double>& list = m_plan.FreqList;
+        int total = 0;
+        while (total < static_cast<int>(list.size()) && list[total] >= 1 && list[total] <= StopFreq)
+            ++total;
+        text += "Point ";
+        text += std::to_string(m_plan.FreqListPos);
+        text += " of ";
+        text += std::to_string(total);
+    } else {
+        // The place on the logarithmic axis between start and stop.
+        const double span = std::log(StopFreq / StartFreq);
+        const double done = span > 0 ? std::log(Frequency / StartFreq) / span : 1;
+        text += "Sweep at ";
+        text += m_panel.formatNumber(Frequency);
+        text += " Hz, ";
+        text += std::to_string(static_cast<int>(std::lround(100 * std::clamp(done, 0.0, 1.0))));
+        text += " % of the way from ";
+        text += m_panel.formatNumber(StartFreq);
+        text += " to ";
+        text += std::to_string(StopFreq);
+        text += " Hz";
+    }
+    m_panel.setStatusText(text);
+}
+
 void MeasurementEngine::cmdStop_Click()
 {
+    m_panel.setStatusText("");
     m_sound.StopPlayback();
     Running = false;
     Playing = false;
@@ -300,6 +335,7 @@ void MeasurementEngine::RunTrace()
                 replay = true;
             }
             setLevelLabel("LabelFreq", Frequency, " Hz");
+            showProgress();
             const int rate = GenSineWave(ToneBuffer.data(), Frequency, By20);
             if (replay) {
                 replay = false;

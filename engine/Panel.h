@@ -33,6 +33,10 @@ public:
     // Text colour of a label, as red + 256 * green + 65536 * blue.
     virtual void setForeColor(std::string_view name, uint32_t color) = 0;
 
+    // A line of progress outside the documented controls (a status bar);
+    // empty clears it.
+    virtual void setStatusText(std::string_view text) { (void)text; }
+
     // A number typed by the user, read in the user's locale; nullopt when
     // the text is not a number.
     virtual std::optional<double> parseNumber(std::string_view text) const = 0;

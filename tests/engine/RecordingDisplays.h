@@ -25,11 +25,24 @@ public:
     }
     void AddPoint(double frequency, double dB) override
     {
-        if (!traces.empty())
+        if (!traces.empty() && traces.back().size() < 22051)
             traces.back().emplace_back(frequency, dB);
     }
     void TraceResponse() override { ++redraws; }
     int GetTraceCount() const override { return static_cast<int>(traces.size()); }
+    void ClearAllTraces() override { traces.clear(); }
+    int GetLastTraceData(std::vector<double>& Tx, std::vector<double>& Ty) const override
+    {
+        Tx.clear();
+        Ty.clear();
+        if (traces.empty())
+            return 0;
+        for (const auto& p : traces.back()) {
+            Tx.push_back(p.first);
+            Ty.push_back(p.second * 100);
+        }
+        return static_cast<int>(Tx.size());
+    }
     void DrawCurve(int OsciWidth, int OsciHeight, const int16_t*, int First, bool CheckSat, int Off) override
     {
         curves.push_back(Curve{OsciWidth, OsciHeight, First, Off, CheckSat});

@@ -1,0 +1,33 @@
+// The main window's file dialog, as the commands that pick a file see it.
+// The program shows a modal file chooser; tests inject the answer.
+#pragma once
+
+#include <optional>
+#include <string>
+
+struct FileDialogRequest {
+    // Option bits of the dialog, as the callers set them.
+    static constexpr int HideReadOnly = 0x4;
+    static constexpr int OverwritePrompt = 0x2;
+    static constexpr int PathMustExist = 0x800;
+    static constexpr int FileMustExist = 0x1000;
+    static constexpr int NoReadOnlyReturn = 0x8000;
+    static constexpr int LongNames = 0x200000;
+    static constexpr int OpenFlags = HideReadOnly | PathMustExist | FileMustExist | LongNames; // 0x201804
+    static constexpr int SaveFlags = OverwritePrompt | PathMustExist | NoReadOnlyReturn | LongNames; // 0x208802
+
+    bool save = false;
+    std::string title;
+    std::string fileName;   // suggested name (saving) or empty
+    std::string filter;     // the one filter entry's label, e.g. "Response Curve (*.txt)"
+    int flags = 0;
+    std::string defaultExtension; // appended to a typed name without one ("txt")
+};
+
+class FileDialog {
+public:
+    virtual ~FileDialog() = default;
+    // Shows the dialog modally; the chosen full path, or nullopt when the
+    // user cancelled.
+    virtual std::optional<std::string> show(const FileDialogRequest& request) = 0;
+};

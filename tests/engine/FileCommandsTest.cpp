@@ -1,0 +1,289 @@
+#include "EngineFixture.h"
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+class ScriptedDialog : public FileDialog {
+public:
+    std::deque<std::optional<std::string>> answers; // nullopt: the user cancels
+    std::vector<FileDialogRequest> requests;
+    std::optional<std::string> show(const FileDialogRequest& request) override
+    {
+        requests.push_back(request);
+        if (answers.empty())
+            return std::nullopt;
+        auto a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+};
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class FileCommandsTest : public ::testing::Test {
+protected:
+    EngineRig<SilentSoundDevice> rig;
+    MeasurementEngine& e = *rig.engine;
+    ScriptedDialog dialog;
+    void SetUp() override { e.setFileDialog(&dialog); }
+
+    std::string file(const std::string& name, const std::string& text)
+    {
+        const std::string path = testing::TempDir() + "/" + name;
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+        return path;
+    }
+    std::vector<double> frequencies() const { return rig.displays.frequencies(rig.displays.traces.size() - 1); }
+};
+
+TEST_F(FileCommandsTest, LoadKeepsAscendingRecordsInRange)
+{
+    e.LoadFile(file("load-rules.txt", "9.99,1\n10,2\n100,3\n50,4\n100,5\n200,6\n24000,7\n24000.5,8\n"));
+    ASSERT_EQ(rig.displays.traces.size(), 1u);
+    EXPECT_EQ(frequencies(), (std::vector<double>{10, 100, 200, 24000}));
+    EXPECT_EQ(rig.displays.traces[0][1].second, 3);
+    EXPECT_EQ(rig.displays.redraws, 1);
+    EXPECT_TRUE(rig.panel["cmdClearTraces"].enabled);
+    EXPECT_TRUE(rig.panel["MenuEntrySave"].enabled);
+    EXPECT_TRUE(rig.host.messages.empty());
+
+    e.LoadFile(file("load-none.txt", "5,1\n30000,2\n"));
+    EXPECT_EQ(rig.displays.traces.size(), 1u);
+    ASSERT_EQ(rig.host.messages.size(), 1u);
+    EXPECT_EQ(rig.host.messages[0].text, "Bad file, no points were found !");
+    EXPECT_EQ(rig.host.messages[0].icon, MessageIcon::Critical);
+}
+
+TEST_F(FileCommandsTest, LoadErrorsKeepWhatWasReadAndDoNotRedraw)
+{
+    const std::string odd = file("load-odd.txt", "100,1\n200,2\n300\n");
+    e.LoadFile(odd);
+    ASSERT_EQ(rig.displays.traces.size(), 1u);
+    EXPECT_EQ(frequencies().size(), 2u);
+    EXPECT_EQ(rig.displays.redraws, 0);
+    ASSERT_EQ(rig.host.messages.size(), 1u);
+    EXPECT_EQ(rig.host.messages[0].text.rfind("Error loading file '" + odd + "' : ", 0), 0u);
+
+    e.LoadFile(file("load-word.txt", "100,1\n200,loud\n"));
+    EXPECT_EQ(rig.displays.traces.back().size(), 1u);
+    EXPECT_EQ(rig.host.messages.size(), 2u);
+
+    // More records than a trace holds: the store's limit, and the error.
+    std::string big;
+    for (int i = 0; i < 22100; ++i)
+        big += std::to_string(10 + i) + ",0\n";
+    e.LoadFile(file("load-big.txt", big));
+    EXPECT_EQ(rig.displays.traces.back().size(), 22051u);
+    EXPECT_NE(rig.host.messages.back().text.find("22051"), std::string::npos);
+
+    e.LoadFile(testing::TempDir() + "/no-such-trace.txt");
+    EXPECT_NE(rig.host.messages.back().text.find("No such file or directory"), std::string::npos);
+}
+
+TEST_F(FileCommandsTest, LoadCommandAsksForAFileUnlessEightTracesAreShown)
+{
+    const std::string path = file("menu-load.txt", "100,1\n1000,2\n");
+    dialog.answers = {path};
+    e.MenuEntryLoadTrace_Click();
+    ASSERT_EQ(dialog.requests.size(), 1u);
+    const FileDialogRequest& r = dialog.requests[0];
+    EXPECT_FALSE(r.save);
+    EXPECT_EQ(r.title, "Load a new response curve...");
+    EXPECT_EQ(r.filter, "Response Curve (*.txt)");
+    EXPECT_EQ(r.flags, 0x201804);
+    EXPECT_EQ(r.fileName, "");
+    EXPECT_EQ(rig.displays.traces.size(), 1u);
+
+    // Cancelled: nothing changes, nothing is said.
+    e.MenuEntryLoadTrace_Click();
+    EXPECT_EQ(rig.displays.traces.size(), 1u);
+    EXPECT_TRUE(rig.host.messages.empty());
+
+    while (rig.displays.traces.size() < 7)
+        rig.displays.AddTrace();
+    dialog.answers = {path};
+    e.MenuEntryLoadTrace_Click(); // seven shown: the dialog opens
+    EXPECT_EQ(dialog.requests.size(), 3u);
+    EXPECT_EQ(rig.displays.traces.size(), 8u);
+    e.MenuEntryLoadTrace_Click(); // eight: refused before any dialog
+    EXPECT_EQ(dialog.requests.size(), 3u);
+    ASSERT_EQ(rig.host.messages.size(), 1u);
+    EXPECT_EQ(rig.host.messages[0].text,
+              "You can't trace more than 8 curves, click on 'Clear' to erase current curves.");
+}
+
+TEST_F(FileCommandsTest, SaveCommandSuggestsANameAndWritesTheNewestTrace)
+{
+    e.MenuEntrySave_Click(); // no trace: nothing at all
+    EXPECT_TRUE(dialog.requests.empty());
+    rig.displays.AddTrace();
+    e.MenuEntrySave_Click(); // an empty trace: nothing either
+    EXPECT_TRUE(dialog.requests.empty());
+
+    rig.displays.AddPoint(1000, -3.25);
+    rig.displays.AddPoint(25.2, 0.5);
+    const std::string path = testing::TempDir() + "/menu-save.txt";
+    dialog.answers = {path};
+    e.MenuEntrySave_Click();
+    ASSERT_EQ(dialog.requests.size(), 1u);
+    const FileDialogRequest& r = dialog.requests[0];
+    EXPECT_TRUE(r.save);
+    EXPECT_EQ(r.title, "Save last curve as...");
+    EXPECT_EQ(r.fileName, "Curve1.txt");
+    EXPECT_EQ(r.defaultExtension, "txt");
+    EXPECT_EQ(r.flags, 0x208802);
+    EXPECT_EQ(slurp(path), "1000,-3.25\r\n25.2,0.5\r\n");
+
+    rig.displays.AddTrace();
+    rig.displays.AddTrace();
+    rig.displays.AddPoint(100, 1);
+    e.MenuEntrySave_Click(); // cancelled
+    EXPECT_EQ(dialog.requests.back().fileName, "Curve3.txt");
+    EXPECT_EQ(slurp(path), "1000,-3.25\r\n25.2,0.5\r\n");
+}
+
+TEST_F(FileCommandsTest, RoundTripUnderACommaDecimalLocale)
+{
+    EngineRig<SilentSoundDevice> comma(',');
+    comma.engine->setFileDialog(&dialog);
+    comma.displays.AddTrace();
+    comma.displays.AddPoint(31.5, -1.75);
+    comma.displays.AddPoint(12500.25, 2.125);
+    const std::string path = testing::TempDir() + "/comma-round.txt";
+    dialog.answers = {path};
+    comma.engine->MenuEntrySave_Click();
+    EXPECT_EQ(slurp(path), "31.5,-1.75\r\n12500.25,2.125\r\n");
+    dialog.answers = {path};
+    comma.engine->MenuEntryLoadTrace_Click();
+    ASSERT_EQ(comma.displays.traces.size(), 2u);
+    EXPECT_EQ(comma.displays.traces[1], comma.displays.traces[0]);
+}
+
+TEST_F(FileCommandsTest, AFailedSaveLeavesTheOldFileByteForByte)
+{
+    const std::string path = file("keep-old.txt", std::string(2000, 'x') + "\r\nold\r\n");
+    const std::string before = slurp(path);
+    rig.displays.AddTrace();
+    for (int i = 0; i < 500; ++i)
+        rig.displays.AddPoint(20 + i, i * 0.01);
+    // Files may grow to 100 bytes only: the write fails half-way.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit tiny = old;
+    tiny.rlim_cur = 100;
+    setrlimit(RLIMIT_FSIZE, &tiny);
+    dialog.answers = {path};
+    e.MenuEntrySave_Click();
+    setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_EQ(rig.host.messages.size(), 1u);
+    EXPECT_EQ(rig.host.messages[0].text.rfind("Error saving file '" + path + "' : ", 0), 0u);
+    EXPECT_EQ(slurp(path), before);
+    for (const auto& entry : std::filesystem::directory_iterator(testing::TempDir()))
+        EXPECT_EQ(entry.path().filename().string().rfind("keep-old.txt.", 0), std::string::npos)
+            << "temporary file left: " << entry.path();
+}
+
+TEST_F(FileCommandsTest, BrowseButtonsFillTheirBoxes)
+{
+    e.cmdFreqBrowse_Click(); // cancelled
+    EXPECT_EQ(rig.panel["txtUserFreqFile"].text, "UserFreq.txt");
+    EXPECT_EQ(rig.panel["OptionAutoSigGen(0)"].value, 1);
+
+    dialog.answers = {"/data/list.txt"};
+    e.cmdFreqBrowse_Click();
+    EXPECT_EQ(dialog.requests.back().title, "Select Frequency list file...");
+    EXPECT_EQ(dialog.requests.back().filter, "Frequency list (*.txt)");
+    EXPECT_EQ(rig.panel["txtUserFreqFile"].text, "/data/list.txt");
+    EXPECT_EQ(rig.panel["OptionAutoSigGen(3)"].value, 1);
+    EXPECT_EQ(rig.panel["OptionAutoSigGen(0)"].value, 0);
+    EXPECT_EQ(e.GenIndex, 3);
+
+    const std::string calib = file("browse-calib.txt", "1000,1\n");
+    dialog.answers = {calib};
+    e.cmdCalibBrowse_Click();
+    EXPECT_EQ(dialog.requests.back().title, "Select User Calibration file...");
+    EXPECT_EQ(rig.panel["txtUserCalibFile"].text, calib);
+    EXPECT_EQ(rig.panel["CheckUserCalib"].value, 1);
+    EXPECT_TRUE(e.CalibEnable[2]);
+    EXPECT_EQ(e.CalibCurveAt(2, 100), 1);
+
+    // Already on: the new file waits for the next switch-on.
+    dialog.answers = {file("browse-calib2.txt", "1000,5\n")};
+    e.cmdCalibBrowse_Click();
+    EXPECT_EQ(e.CalibCurveAt(2, 100), 1);
+    rig.panel["CheckUserCalib"].value = 0;
+    e.CheckUserCalib_Click();
+    rig.panel["CheckUserCalib"].value = 1;
+    e.CheckUserCalib_Click();
+    EXPECT_EQ(e.CalibCurveAt(2, 100), 5);
+}
+
+TEST_F(FileCommandsTest, ClearAndDisplayListsRedraw)
+{
+    rig.displays.AddTrace();
+    rig.panel["cmdClearTraces"].enabled = true;
+    rig.panel["MenuEntrySave"].enabled = true;
+    e.cmdClearTraces_Click();
+    EXPECT_TRUE(rig.displays.traces.empty());
+    EXPECT_FALSE(rig.panel["cmdClearTraces"].enabled);
+    EXPECT_FALSE(rig.panel["MenuEntrySave"].enabled);
+    EXPECT_EQ(rig.displays.redraws, 1);
+
+    e.ComboSmooth_Click(4);
+    EXPECT_EQ(e.Smooth, 4);
+    EXPECT_EQ(rig.displays.redraws, 2);
+    e.Running = true; // during a sweep the next point redraws
+    e.ComboSmooth_Click(1);
+    e.ComboDBRange_Click();
+    EXPECT_EQ(e.Smooth, 1);
+    EXPECT_EQ(rig.displays.redraws, 2);
+    e.Running = false;
+    e.ComboDBRange_Click();
+    EXPECT_EQ(rig.displays.redraws, 3);
+}
+
+TEST_F(FileCommandsTest, SweepShowsItsProgress)
+{
+    struct StatusPanel : FakePanel {
+        std::vector<std::string> lines;
+        void setStatusText(std::string_view text) override { lines.emplace_back(text); }
+    };
+    StatusPanel panel;
+    ScriptedHost host;
+    LoopbackDevice card;
+    RecordingDisplays displays;
+    MeasurementEngine engine(panel, host, card, displays);
+    engine.Calib = 1000;
+    engine.Noise = 5;
+    panel.select("OptionAutoSigGen", 1, 4);
+    engine.cmdStart_Click();
+    ASSERT_EQ(panel.lines.size(), 16u);
+    EXPECT_EQ(panel.lines[0], "Point 1 of 15");
+    EXPECT_EQ(panel.lines[14], "Point 15 of 15");
+    EXPECT_EQ(panel.lines.back(), ""); // cleared when the run ends
+
+    panel.lines.clear();
+    panel.select("OptionAutoSigGen", 0, 4);
+    panel["TextStart"].text = "100";
+    panel["TextStop"].text = "10000";
+    panel["HScrollStep"].value = 200;
+    engine.cmdStart_Click();
+    EXPECT_EQ(panel.lines[0], "Sweep at 100.00 Hz, 0 % of the way from 100.00 to 10000 Hz");
+    EXPECT_EQ(panel.lines[7], "Sweep at 10000.00 Hz, 100 % of the way from 100.00 to 10000 Hz");
+}
+
+} // namespace
