@@ -112,6 +112,8 @@ struct Options {
     double volume = 0;
     bool badWaveCheck = true;
     bool yes = false;
+    bool correctSpl = false, correctSoundCard = false;
+    std::string correctUser;
 };
 
 bool parseDouble(const std::string& text, double& value)
@@ -174,6 +176,13 @@ std::string parseSweep(const std::vector<std::string>& args, Options& o)
             if (!value(v) || !parseDouble(v, o.volume) || o.volume > 0 || o.volume < -100)
                 return "--volume needs a level in dB from -100 to 0";
             o.haveVolume = true;
+        } else if (a == "--correct-spl") {
+            o.correctSpl = true;
+        } else if (a == "--correct-soundcard") {
+            o.correctSoundCard = true;
+        } else if (a == "--correct-user") {
+            if (!value(o.correctUser))
+                return "--correct-user needs a curve file";
         } else if (a == "--no-bad-wave-check") {
             o.badWaveCheck = false;
         } else if (a == "--yes") {
@@ -317,6 +326,28 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     if (o.haveVolume)
         device->SetPlayVolume(audimera::nearestInt(o.volume * 100));
 
+    // The corrections load through the boxes' own handlers; a box that
+    // cannot load its curve goes off with a message, and nothing is measured.
+    struct Correction {
+        bool wanted;
+        const char* box;
+        void (MeasurementEngine::*click)();
+    };
+    if (!o.correctUser.empty())
+        panel["txtUserCalibFile"].text = o.correctUser;
+    for (const Correction& c : {Correction{o.correctSpl, "CheckSPLCorrect", &MeasurementEngine::CheckSPLCorrect_Click},
+                                Correction{o.correctSoundCard, "CheckSoundCard", &MeasurementEngine::CheckSoundCard_Click},
+                                Correction{!o.correctUser.empty(), "CheckUserCalib", &MeasurementEngine::CheckUserCalib_Click}}) {
+        if (!c.wanted)
+            continue;
+        panel[c.box].value = 1;
+        (engine.get()->*c.click)();
+        if (panel[c.box].value == 0) {
+            device->closeAudio();
+            return FileError;
+        }
+    }
+
     MeasurementEngine& e = *engine;
     displays.onPoint = [&](const CurvePoint& p) {
         err << std::fixed << std::setprecision(2) << std::setw(10) << p.frequency << " Hz " << std::setw(9) << p.level
@@ -453,6 +484,11 @@ std::string usage()
       --bands 15|31        the 15 or 31 ISO third-octave bands instead
       --freq-file FILE     the frequencies listed in FILE instead
       --volume DB          output level, -100 to 0 dB (default 0)
+      --correct-spl        subtract the 'C' SPL curve ("SPL C Curve.txt" in the
+                           working directory)
+      --correct-soundcard  subtract the sound card curve ("SoundCard.txt" in the
+                           working directory)
+      --correct-user FILE  subtract the user calibration curve in FILE
       --no-bad-wave-check  plot saturated or malformed blocks instead of
                            measuring them again
       --yes                go on when the calibration finds too little signal

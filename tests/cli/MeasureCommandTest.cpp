@@ -205,3 +205,40 @@ TEST(MeasureCommandPictureTest, BadPictureArguments)
 }
 
 } // namespace
+
+namespace {
+
+TEST(MeasureCommandCorrectionTest, CorrectionsAreSubtracted)
+{
+    const std::string user = testing::TempDir() + "/measure-user-calib.txt";
+    std::ofstream(user, std::ios::trunc) << "1000,2\n";
+    const auto plain = parse(measure({"sweep", "--simulate", "", "--bands", "15"}).out);
+    Result r = measure({"sweep", "--simulate", "", "--bands", "15", "--correct-user", user});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto corrected = parse(r.out);
+    ASSERT_EQ(corrected.size(), plain.size());
+    for (size_t i = 0; i < plain.size(); ++i)
+        EXPECT_NEAR(corrected[i].level, plain[i].level - 2, 1e-9);
+
+    // The fixed files come from the working directory.
+    const auto cwd = std::filesystem::current_path();
+    const std::string dir = testing::TempDir() + "/measure-corrections";
+    std::filesystem::create_directories(dir);
+    std::filesystem::current_path(dir);
+    std::filesystem::remove("SoundCard.txt");
+    r = measure({"sweep", "--simulate", "", "--bands", "15", "--correct-soundcard"});
+    EXPECT_EQ(r.code, MeasureCommand::FileError);
+    EXPECT_NE(r.err.find("Error loading calibration file 'SoundCard.txt' : "), std::string::npos) << r.err;
+    std::ofstream("SoundCard.txt") << "20,0.5\n20000,0.5\n";
+    std::ofstream("SPL C Curve.txt") << "1000,0.25\n";
+    r = measure({"sweep", "--simulate", "", "--bands", "15", "--correct-soundcard", "--correct-spl"});
+    std::filesystem::current_path(cwd);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto both = parse(r.out);
+    for (size_t i = 0; i < plain.size(); ++i)
+        EXPECT_NEAR(both[i].level, plain[i].level - 0.75, 1e-9);
+
+    EXPECT_EQ(measure({"sweep", "--simulate", "", "--correct-user"}).code, MeasureCommand::BadUsage);
+}
+
+} // namespace
