@@ -37,18 +37,70 @@ std::string record(double frequency, double level)
     return out;
 }
 
+namespace {
+
+// Writes the records and flushes them; 0 or the errno of the failure.
+int writeRecords(std::FILE* f, const std::vector<CurvePoint>& points)
+{
+    std::string line;
+    for (const CurvePoint& p : points) {
+        line = record(p.frequency, p.level);
+        line += "\r\n";
+        if (std::fwrite(line.data(), 1, line.size(), f) != line.size())
+            return errno ? errno : EIO;
+    }
+    if (std::fflush(f) != 0)
+        return errno ? errno : EIO;
+    return 0;
+}
+
+// A device or a pipe has nothing to replace: it is written in place.
+std::string writeInPlace(const std::string& path, const std::vector<CurvePoint>& points)
+{
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return systemError(errno);
+    int code = writeRecords(f, points);
+    if (std::fclose(f) != 0 && !code)
+        code = errno ? errno : EIO;
+    return code ? systemError(code) : std::string();
+}
+
+} // namespace
+
 std::string write(const std::string& path, const std::vector<CurvePoint>& points)
 {
-    // The temporary file lives beside the target so that the rename cannot
-    // cross file systems.
-    std::string tmpl = path + ".XXXXXX";
+    // Through a symbolic link, the file it points at is replaced, not the link.
+    std::string target = path;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = realpath(path.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    }
+    const bool exists = stat(target.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode))
+        return systemError(EISDIR);
+    if (exists && !S_ISREG(st.st_mode))
+        return writeInPlace(target, points);
+
+    // The new content goes to a temporary file beside the target (so that
+    // the rename cannot cross file systems), which then replaces it whole:
+    // a failed save leaves the old file as it was.
+    std::string tmpl = target + ".XXXXXX";
     const int fd = mkstemp(tmpl.data());
     if (fd < 0)
         return systemError(errno);
-    // mkstemp creates the file for the owner only; give it the usual mode.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    mode_t mode = 0;
+    if (exists) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    fchmod(fd, mode);
 
     std::FILE* f = fdopen(fd, "wb");
     if (!f) {
@@ -57,23 +109,12 @@ std::string write(const std::string& path, const std::vector<CurvePoint>& points
         unlink(tmpl.c_str());
         return systemError(code);
     }
-    std::string line;
-    int code = 0;
-    for (const CurvePoint& p : points) {
-        line = record(p.frequency, p.level);
-        line += "\r\n";
-        if (std::fwrite(line.data(), 1, line.size(), f) != line.size()) {
-            code = errno ? errno : EIO;
-            break;
-        }
-    }
-    if (!code && std::fflush(f) != 0)
-        code = errno ? errno : EIO;
+    int code = writeRecords(f, points);
     if (!code && fsync(fileno(f)) != 0)
         code = errno;
     if (std::fclose(f) != 0 && !code)
         code = errno ? errno : EIO;
-    if (!code && std::rename(tmpl.c_str(), path.c_str()) != 0)
+    if (!code && std::rename(tmpl.c_str(), target.c_str()) != 0)
         code = errno;
     if (code) {
         unlink(tmpl.c_str());

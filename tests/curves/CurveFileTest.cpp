@@ -7,6 +7,10 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 std::string tempPath(const char* name)
@@ -113,6 +117,59 @@ TEST(CurveFileTest, FailedSaveLeavesTheOldFileAlone)
     std::filesystem::create_directories(folder);
     EXPECT_NE(CurveFile::write(folder, {{100, 1}}), "");
     EXPECT_TRUE(std::filesystem::is_directory(folder));
+}
+
+} // namespace
+
+namespace {
+
+TEST(CurveFileFaultTest, SavingOntoAFullDeviceReportsIt)
+{
+    // Written in place: the device is not replaced by a file.
+    EXPECT_EQ(CurveFile::write("/dev/full", {{100, 1}, {200, 2}}), "No space left on device");
+    struct stat st {};
+    ASSERT_EQ(stat("/dev/full", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(CurveFile::write("/dev/null", {{100, 1}}), "");
+}
+
+TEST(CurveFileFaultTest, ALinkedFileIsReplacedThroughTheLinkWithItsMode)
+{
+    const std::string real = tempPath("linked-real.txt"), link = tempPath("linked-link.txt");
+    std::filesystem::remove(link);
+    spit(real, "old");
+    chmod(real.c_str(), 0640);
+    std::filesystem::create_symlink(real, link);
+    ASSERT_EQ(CurveFile::write(link, {{100, 1}}), "");
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(slurp(real), "100,1\r\n");
+    struct stat st {};
+    ASSERT_EQ(stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(CurveFileFaultTest, AReadOnlyFolderRefusesTheSaveAndKeepsTheOldFile)
+{
+    // Root may write anywhere; the check needs an ordinary user.
+    const std::string dir = tempPath("readonly-dir");
+    std::filesystem::create_directories(dir);
+    const std::string path = dir + "/old.txt";
+    spit(path, "old content\r\n");
+    chmod(path.c_str(), 0666);
+    chmod(dir.c_str(), 0555);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (getuid() == 0 && setuid(65534) != 0)
+            _exit(3);
+        const std::string error = CurveFile::write(path, {{100, 1}});
+        _exit(error == "Permission denied" ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    chmod(dir.c_str(), 0755);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "exit " << WEXITSTATUS(status);
+    EXPECT_EQ(slurp(path), "old content\r\n");
 }
 
 } // namespace
