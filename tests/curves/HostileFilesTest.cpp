@@ -1,0 +1,142 @@
+// Files from other tools, half-written files and files that change under
+// the reader: the documented messages, in bounded time and memory.
+#include "CorrectionCurve.h"
+#include "CurveFile.h"
+#include "FieldReader.h"
+#include "FrequencyPlan.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+std::string tempPath(const char* name)
+{
+    return testing::TempDir() + "/hostile-" + name;
+}
+
+long maxRssKb()
+{
+    rusage r{};
+    getrusage(RUSAGE_SELF, &r);
+    return r.ru_maxrss;
+}
+
+// A million fields: half a million rising records from 10 Hz.
+const std::string& millionFields()
+{
+    static const std::string path = [] {
+        const std::string p = tempPath("million.txt");
+        std::ofstream out(p, std::ios::trunc);
+        for (int i = 0; i < 500000; ++i)
+            out << 10 + i * 0.047 << ',' << (i % 200) * 0.01 << '\n';
+        return p;
+    }();
+    return path;
+}
+
+TEST(HostileFilesTest, AMillionFieldsStayWithinBounds)
+{
+    const long before = maxRssKb();
+    const CurveFile::ReadResult trace = CurveFile::read(millionFields(), 22051);
+    EXPECT_EQ(trace.points.size(), 22051u);
+    EXPECT_NE(trace.error.find("more than 22051 points"), std::string::npos) << trace.error;
+
+    std::vector<double> column(CorrectionCurve::Entries);
+    const CorrectionCurve::LoadResult correction = CorrectionCurve::load(millionFields(), column.data());
+    EXPECT_TRUE(correction.ok) << correction.message;
+
+    FrequencyPlan plan;
+    const FrequencyPlan::Outcome list = plan.ResetGenerator(3, millionFields());
+    EXPECT_TRUE(list.ok) << list.message;
+    // The levels read as frequencies are not rising: only the odd fields count.
+    EXPECT_EQ(plan.FreqList.back(), -1);
+    // Reading streams: what stays is the accepted data, not the file.
+    EXPECT_LT(maxRssKb() - before, 64 * 1024);
+}
+
+TEST(HostileFilesTest, LongLinesAndNulBytes)
+{
+    const std::string wide = tempPath("wide.txt");
+    {
+        std::ofstream out(wide, std::ios::trunc);
+        for (int i = 0; i < 100000; ++i)
+            out << 10 + i * 0.2 << ",0,";
+    }
+    CurveFile::ReadResult r = CurveFile::read(wide, 22051);
+    EXPECT_EQ(r.points.size(), 22051u); // one line, read like any other
+
+    const std::string longField = tempPath("long-field.txt");
+    std::ofstream(longField, std::ios::trunc) << "100,1\n" << std::string(10 << 20, '7') << ",2\n";
+    r = CurveFile::read(longField, 22051);
+    EXPECT_EQ(r.points.size(), 1u);
+    EXPECT_NE(r.error.find("too long"), std::string::npos) << r.error;
+
+    const std::string nul = tempPath("nul.txt");
+    std::ofstream(nul, std::ios::binary | std::ios::trunc) << std::string("100,1\n200,\0" "2\n", 12);
+    r = CurveFile::read(nul, 22051);
+    EXPECT_EQ(r.points.size(), 1u);
+    EXPECT_NE(r.error.find("NUL"), std::string::npos) << r.error;
+}
+
+TEST(HostileFilesTest, FilesThatChangeOrVanishWhileRead)
+{
+    const std::string path = tempPath("changing.txt");
+    {
+        std::ofstream out(path, std::ios::trunc);
+        for (int i = 0; i < 200000; ++i)
+            out << 10 + i * 0.1 << ",1\n";
+    }
+    // Removed after opening: the open file reads to its end.
+    FieldReader gone;
+    ASSERT_EQ(gone.open(path), "");
+    std::filesystem::remove(path);
+    double v = 0;
+    int fields = 0;
+    while (gone.next(v) == FieldReader::Status::Field)
+        ++fields;
+    EXPECT_EQ(fields, 400000);
+
+    // Cut short while read: the reader ends without reading past the end.
+    {
+        std::ofstream out(path, std::ios::trunc);
+        for (int i = 0; i < 200000; ++i)
+            out << 10 + i * 0.1 << ",1\n";
+    }
+    FieldReader cut;
+    ASSERT_EQ(cut.open(path), "");
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(cut.next(v), FieldReader::Status::Field);
+    std::filesystem::resize_file(path, 100);
+    FieldReader::Status status;
+    fields = 1000;
+    while ((status = cut.next(v)) == FieldReader::Status::Field)
+        ++fields;
+    EXPECT_NE(status, FieldReader::Status::Field);
+    EXPECT_LT(fields, 400000);
+
+    // Rewritten with garbage while read: an error, not a crash.
+    {
+        std::ofstream out(path, std::ios::trunc);
+        for (int i = 0; i < 200000; ++i)
+            out << 10 + i * 0.1 << ",1\n";
+    }
+    FieldReader changed;
+    ASSERT_EQ(changed.open(path), "");
+    ASSERT_EQ(changed.next(v), FieldReader::Status::Field);
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+        out.seekp(1 << 20);
+        out << "zzzz";
+    }
+    while ((status = changed.next(v)) == FieldReader::Status::Field) {
+    }
+    EXPECT_EQ(status, FieldReader::Status::Error);
+}
+
+} // namespace
