@@ -1,0 +1,68 @@
+#include "FormHelp.h"
+
+#include "HelpPage.h"
+
+#include <QCloseEvent>
+#include <QScreen>
+#include <QTextBrowser>
+
+FormHelp::FormHelp(QWidget* parent)
+    : QWidget(parent, Qt::Window), m_browser(new QTextBrowser(this))
+{
+    setObjectName(QStringLiteral("FormHelp"));
+    setWindowTitle(QStringLiteral("Help"));
+    m_browser->setObjectName(QStringLiteral("WebBrowser1"));
+    // The page links only to its own anchors; nothing leaves the program.
+    m_browser->setOpenLinks(true);
+    m_browser->setOpenExternalLinks(false);
+    m_browser->setHtml(HelpPage::html());
+    resize(InitialWidth, InitialHeight);
+    placeOnScreen();
+    // A hidden widget gets its resize event only when first shown; the
+    // browser has its place before that.
+    fitBrowser();
+}
+
+void FormHelp::showHelp()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void FormHelp::placeOnScreen()
+{
+    const QScreen* scr = screen();
+    if (!scr)
+        return;
+    const QRect area = scr->geometry();
+    const QRect frame = frameGeometry();
+    QPoint to = frame.topLeft();
+    if (frame.right() > area.right())
+        to.setX(area.x() + area.width() - frame.width());
+    if (frame.bottom() > area.bottom())
+        to.setY(area.y() + area.height() - frame.height());
+    if (to != frame.topLeft())
+        move(to);
+}
+
+void FormHelp::fitBrowser()
+{
+    m_browser->setGeometry(rect());
+}
+
+void FormHelp::closeEvent(QCloseEvent* event)
+{
+    if (m_closingAllowed) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    hide();
+}
+
+void FormHelp::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    fitBrowser();
+}

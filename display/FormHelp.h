@@ -1,0 +1,48 @@
+// The help window ("Help"): one text browser, WebBrowser1, covering the
+// whole window and showing the help page that ships inside the program
+// (HelpPage). It lives until the program ends: closing it only hides it.
+// UI thread only.
+#pragma once
+
+#include <QWidget>
+
+class QTextBrowser;
+
+class FormHelp : public QWidget {
+    Q_OBJECT
+
+public:
+    // The first size, in pixels.
+    static constexpr int InitialWidth = 640;
+    static constexpr int InitialHeight = 560;
+
+    // The window starts with its first size, placed fully on its screen,
+    // hidden, with the help page loaded at its top.
+    explicit FormHelp(QWidget* parent = nullptr);
+
+    // WebBrowser1, the browser showing the page.
+    QTextBrowser* browser() const { return m_browser; }
+
+    // Shows the window (again, where the reader left the page) and raises
+    // it: the help menu entry's action. Returns at once.
+    void showHelp();
+
+    // Moves the window so that it lies fully on its screen (see
+    // FormResponse::placeOnScreen). Runs at creation.
+    void placeOnScreen();
+
+    // A user's close is refused and only hides the window. The program's
+    // shut-down allows real closing first.
+    void setClosingAllowed(bool allowed) { m_closingAllowed = allowed; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // Gives the browser the window's whole inner area.
+    void fitBrowser();
+
+    QTextBrowser* m_browser;
+    bool m_closingAllowed = false;
+};
