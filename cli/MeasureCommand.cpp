@@ -74,6 +74,8 @@ std::string parsePictureOption(const std::vector<std::string>& args, size_t& i, 
         return a + " needs a value";
     const std::string& v = args[++i];
     if (a == "--png") {
+        if (v.empty())
+            return "--png needs a file name";
         o.png = v;
     } else if (a == "--smooth") {
         if (v.size() != 1 || v[0] < '0' || v[0] > '3')
@@ -131,11 +133,13 @@ std::string parseSweep(const std::vector<std::string>& args, Options& o)
 {
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
+        // The option's value; an empty one counts as missing (an empty file
+        // name or device would otherwise be taken as "not given").
         auto value = [&](std::string& into) -> bool {
             if (i + 1 >= args.size())
                 return false;
             into = args[++i];
-            return true;
+            return !into.empty();
         };
         std::string v;
         if (std::string picture = parsePictureOption(args, i, o.picture); picture != "-") {
@@ -148,8 +152,9 @@ std::string parseSweep(const std::vector<std::string>& args, Options& o)
             if (!value(o.record))
                 return "--record needs a device";
         } else if (a == "--simulate") {
-            if (!value(o.simulate))
+            if (i + 1 >= args.size())
                 return "--simulate needs a chain (\"\" for a perfect loopback)";
+            o.simulate = args[++i];
             o.simulated = true;
         } else if (a == "--range") {
             if (!value(o.start) || !value(o.stop))

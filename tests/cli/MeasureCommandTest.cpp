@@ -52,6 +52,16 @@ TEST(MeasureCommandTest, UsageAndBadArguments)
              {"sweep", "--simulate", "", "--range", "0.5", "20000"},
              {"sweep", "--simulate", "", "--range", "300", "300"},
              {"devices", "--all"},
+             {"sweep", "--simulate", "", "--out", ""},
+             {"sweep", "--simulate", "", "--freq-file", ""},
+             {"sweep", "--simulate", "", "--correct-user", ""},
+             {"sweep", "--simulate", "", "--png", ""},
+             {"sweep", "--simulate", "", "--play", ""},
+             {"sweep", "--simulate", "", "--range", "", "100"},
+             {"sweep", "--simulate", "", "--range", "1e400", "100"},
+             {"sweep", "--simulate", "", "--range", "nan", "100"},
+             {"sweep", "--simulate", "", "--volume", "-inf"},
+             {"sweep", "--simulate", "", "--size", "99999x10", "--png", "x.png"},
          }) {
         r = measure(args);
         EXPECT_EQ(r.code, MeasureCommand::BadUsage) << testing::PrintToString(args);
