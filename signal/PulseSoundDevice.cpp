@@ -155,7 +155,25 @@ void PulseSoundDevice::SetPlayPan(int pan)
 
 RecordResult PulseSoundDevice::RecordBlock(int16_t* buffer, RecordWaiter& waiter, std::string* error)
 {
-    return m_record.record(buffer, RecordSamples, waiter, error);
+    // A block is only worth anything while the tone it measures plays: a
+    // play device that has gone (unplugged, its module unloaded) fails the
+    // block too, before or after it is recorded.
+    auto playFailed = [&] {
+        if (!m_play.isOpen())
+            return false;
+        const std::string reason = m_play.failure();
+        if (reason.empty())
+            return false;
+        if (error)
+            *error = "The play device failed: " + reason;
+        return true;
+    };
+    if (playFailed())
+        return RecordResult::Failed;
+    const RecordResult result = m_record.record(buffer, RecordSamples, waiter, error);
+    if (result == RecordResult::Complete && playFailed())
+        return RecordResult::Failed;
+    return result;
 }
 
 RecordResult PulseSoundDevice::recordSamples(int16_t* buffer, int samples, RecordWaiter& waiter, std::string* error)

@@ -249,12 +249,14 @@ public:
         return {};
     }
     // Kills the daemon at once, as a crash would.
-    void kill()
+    void kill() { signal(SIGKILL); }
+    // Sends a signal to the daemon (SIGSTOP freezes it, SIGCONT wakes it).
+    void signal(int number)
     {
         std::ifstream pidFile(m_folder + "/pid");
         int pid = 0;
         if (pidFile >> pid && pid > 0)
-            ::kill(pid, SIGKILL);
+            ::kill(pid, number);
     }
     const std::string& address() const { return m_address; }
 

@@ -1,0 +1,189 @@
+// The sound server failing under a running measurement: killed, frozen,
+// devices unloaded. Each ends in a message and the idle state within 3
+// seconds, and once the server or a device is back the same program
+// measures again.
+#include "PulseTestSupport.h"
+
+#include "DspLibrary.h"
+#include "FakePanel.h"
+#include "MeasurementEngine.h"
+#include "RecordingDisplays.h"
+#include "ScriptedHost.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using namespace pulsetest;
+using Clock = std::chrono::steady_clock;
+
+class RealTimeHost : public ScriptedHost {
+public:
+    void sleepMs(int ms) override { pulsetest::sleepMs(ms); }
+};
+
+double secondsSince(Clock::time_point t)
+{
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+struct Program {
+    explicit Program(const std::string& server) : device(server)
+    {
+        Audidsp::LowPass44(0, 0, 1);
+        engine.InitWhitePinkBuffers();
+        panel["CheckFFT"].value = 0;
+        panel["CheckInput"].value = 0;
+    }
+    // Runs action inside the run once `seconds` have passed since start.
+    void after(double seconds, std::function<void()> action)
+    {
+        const auto start = Clock::now();
+        auto done = std::make_shared<bool>(false);
+        host.everyYield([=, this] {
+            if (!*done && secondsSince(start) > seconds) {
+                *done = true;
+                action();
+                firedAt = Clock::now();
+            }
+        });
+    }
+    void expectIdleSoonAfterTheFault()
+    {
+        EXPECT_LT(secondsSince(firedAt), 3.0);
+        EXPECT_FALSE(engine.Running);
+        EXPECT_FALSE(engine.Playing);
+        EXPECT_TRUE(panel["cmdStart"].enabled);
+        EXPECT_TRUE(panel["MenuOutDevice"].enabled);
+        ASSERT_FALSE(host.messages.empty());
+        EXPECT_EQ(host.messages.back().icon, MessageIcon::Critical);
+    }
+    void shortSweep()
+    {
+        panel["TextStart"].text = "1000";
+        panel["TextStop"].text = "2000";
+        panel["HScrollStep"].value = 200;
+        engine.cmdStart_Click();
+    }
+
+    FakePanel panel;
+    RealTimeHost host;
+    PulseSoundDevice device;
+    RecordingDisplays displays;
+    MeasurementEngine engine{panel, host, device, displays};
+    Clock::time_point firedAt = Clock::now();
+};
+
+TEST(ServerFaultTest, ServerKilledDuringASweepAndBack)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivateServer server;
+    ASSERT_EQ(server.start(), "");
+    Program p(server.address());
+    ASSERT_EQ(openLoopback(p.device, "audimera_test"), "");
+    p.after(2.5, [&] { server.kill(); });
+    p.engine.cmdStart_Click();
+    p.expectIdleSoonAfterTheFault();
+    EXPECT_FALSE(p.displays.traces.empty());
+
+    // The server comes back; the same program picks its devices again.
+    ASSERT_EQ(server.start(), "");
+    const size_t messages = p.host.messages.size();
+    ASSERT_EQ(openLoopback(p.device, "audimera_test"), "");
+    p.shortSweep();
+    EXPECT_EQ(p.displays.traces.back().size(), 2u);
+    EXPECT_EQ(p.host.messages.size(), messages);
+}
+
+TEST(ServerFaultTest, ServerKilledDuringTheSignalAndBack)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivateServer server;
+    ASSERT_EQ(server.start(), "");
+    Program p(server.address());
+    ASSERT_EQ(openLoopback(p.device, "audimera_test"), "");
+    p.after(3.0, [&] { server.kill(); });
+    p.engine.cmdStartSignal_Click();
+    p.expectIdleSoonAfterTheFault();
+    EXPECT_EQ(p.panel["cmdStartSignal"].caption, "Start Signal");
+
+    ASSERT_EQ(server.start(), "");
+    ASSERT_EQ(openLoopback(p.device, "audimera_test"), "");
+    const int records = static_cast<int>(p.host.messages.size());
+    p.after(1.5, [&] { p.engine.cmdStartSignal_Click(); });
+    p.engine.cmdStartSignal_Click();
+    EXPECT_EQ(static_cast<int>(p.host.messages.size()), records);
+    EXPECT_NE(p.panel["LabelDB"].caption, "N/A");
+}
+
+TEST(ServerFaultTest, ServerDyingWhileDevicesAreListed)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivateServer server;
+    ASSERT_EQ(server.start(), "");
+    // Frozen, it accepts the connection and never answers; killed while
+    // the program waits for the device lists.
+    server.signal(SIGSTOP);
+    Clock::time_point killedAt;
+    std::thread killer([&] {
+        sleepMs(500);
+        killedAt = Clock::now();
+        server.kill();
+    });
+    PulseSoundDevice device(server.address());
+    const std::string failure = device.initAudio();
+    killer.join();
+    EXPECT_LT(secondsSince(killedAt), 3.0);
+    EXPECT_TRUE(PulseSoundDevice::isFatal(failure)) << failure;
+
+    ASSERT_EQ(server.start(), "");
+    EXPECT_EQ(device.initAudio(), "");
+}
+
+TEST(ServerFaultTest, RecordDeviceUnloadedDuringASweep)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivateSink play(sharedServer(), "fault_play"), record(sharedServer(), "fault_record");
+    Program p(sharedServer());
+    ASSERT_EQ(p.device.refreshDevices(), "");
+    ASSERT_EQ(p.device.openOutputDevice(indexOf(p.device.playDevices(), play.name())), "");
+    ASSERT_EQ(p.device.openInputDevice(indexOf(p.device.recordDevices(), record.monitor())), "");
+    // The record side hears silence: the low-signal question is answered Yes.
+    p.after(2.5, [&] { record.unload(); });
+    p.engine.cmdStart_Click();
+    p.expectIdleSoonAfterTheFault();
+
+    PrivateSink again(sharedServer(), "fault_record2");
+    ASSERT_EQ(p.device.refreshDevices(), "");
+    ASSERT_EQ(p.device.openInputDevice(indexOf(p.device.recordDevices(), again.monitor())), "");
+    const size_t messages = p.host.messages.size();
+    p.shortSweep();
+    EXPECT_EQ(p.displays.traces.back().size(), 2u);
+    EXPECT_EQ(p.host.messages.size(), messages);
+}
+
+TEST(ServerFaultTest, PlayDeviceUnloadedWhileTheSignalPlays)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivateSink play(sharedServer(), "fault_out"), record(sharedServer(), "fault_in");
+    Program p(sharedServer());
+    ASSERT_EQ(p.device.refreshDevices(), "");
+    ASSERT_EQ(p.device.openOutputDevice(indexOf(p.device.playDevices(), play.name())), "");
+    ASSERT_EQ(p.device.openInputDevice(indexOf(p.device.recordDevices(), record.monitor())), "");
+    p.after(3.0, [&] { play.unload(); });
+    p.engine.cmdStartSignal_Click();
+    p.expectIdleSoonAfterTheFault();
+    EXPECT_NE(p.host.messages.back().text.find("play device"), std::string::npos) << p.host.messages.back().text;
+
+    PrivateSink other(sharedServer(), "fault_out2");
+    ASSERT_EQ(p.device.refreshDevices(), "");
+    ASSERT_EQ(p.device.openOutputDevice(indexOf(p.device.playDevices(), other.name())), "");
+    const size_t messages = p.host.messages.size();
+    p.after(1.5, [&] { p.engine.cmdStartSignal_Click(); });
+    p.engine.cmdStartSignal_Click();
+    EXPECT_EQ(p.host.messages.size(), messages);
+    EXPECT_FALSE(p.engine.Playing);
+}
+
+} // namespace
