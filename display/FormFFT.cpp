@@ -7,7 +7,7 @@
 #include <algorithm>
 
 FormFFT::FormFFT(QWidget* parent)
-    : QWidget(parent, Qt::Window)
+    : FormWindow(parent)
 {
     setObjectName(QStringLiteral("FormFFT"));
     setWindowTitle(QStringLiteral("Fast Fourier Transform FFT"));
@@ -38,21 +38,6 @@ void FormFFT::DrawGrid()
     update();
 }
 
-void FormFFT::placeOnScreen()
-{
-    const QScreen* scr = screen();
-    if (!scr)
-        return;
-    const QRect area = scr->geometry();
-    const QRect frame = frameGeometry();
-    QPoint to = frame.topLeft();
-    if (frame.right() > area.right())
-        to.setX(area.x() + area.width() - frame.width());
-    if (frame.bottom() > area.bottom())
-        to.setY(area.y() + area.height() - frame.height());
-    if (to != frame.topLeft())
-        move(to);
-}
 
 void FormFFT::fitPicture()
 {
@@ -61,17 +46,6 @@ void FormFFT::fitPicture()
     picture.setSize(width(), height());
 }
 
-void FormFFT::closeEvent(QCloseEvent* event)
-{
-    if (m_closingAllowed) {
-        event->accept();
-        return;
-    }
-    // The window lives as long as the program; the main window unticks its box.
-    event->ignore();
-    hide();
-    emit closedByUser();
-}
 
 void FormFFT::resizeEvent(QResizeEvent* event)
 {

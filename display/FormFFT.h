@@ -5,6 +5,8 @@
 // hides it. UI thread only.
 #pragma once
 
+#include "FormWindow.h"
+
 #include "DrawingSurface.h"
 #include "FftPlot.h"
 
@@ -12,7 +14,7 @@
 
 #include <cstdint>
 
-class FormFFT : public QWidget {
+class FormFFT : public FormWindow {
     Q_OBJECT
 
 public:
@@ -39,23 +41,12 @@ public:
 
     double FFTPeak() const { return m_plot.FFTPeak(); }
 
-    // Moves the window so that it lies fully on its screen (see
-    // FormResponse::placeOnScreen). Runs at creation.
-    void placeOnScreen();
 
-    // A user's close is refused and only hides the window. The program's
-    // shut-down allows real closing first.
-    void setClosingAllowed(bool allowed) { m_closingAllowed = allowed; }
 
     const DrawingSurface& picture() const { return m_plot.Picture1(); }
 
-signals:
-    // The user closed the window (it is hidden now): the main window clears
-    // CheckFFT.
-    void closedByUser();
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
@@ -64,5 +55,4 @@ private:
     void fitPicture();
 
     FftPlot m_plot;
-    bool m_closingAllowed = false;
 };

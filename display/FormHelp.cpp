@@ -7,7 +7,7 @@
 #include <QTextBrowser>
 
 FormHelp::FormHelp(QWidget* parent)
-    : QWidget(parent, Qt::Window), m_browser(new QTextBrowser(this))
+    : FormWindow(parent), m_browser(new QTextBrowser(this))
 {
     setObjectName(QStringLiteral("FormHelp"));
     setWindowTitle(QStringLiteral("Help"));
@@ -30,36 +30,12 @@ void FormHelp::showHelp()
     activateWindow();
 }
 
-void FormHelp::placeOnScreen()
-{
-    const QScreen* scr = screen();
-    if (!scr)
-        return;
-    const QRect area = scr->geometry();
-    const QRect frame = frameGeometry();
-    QPoint to = frame.topLeft();
-    if (frame.right() > area.right())
-        to.setX(area.x() + area.width() - frame.width());
-    if (frame.bottom() > area.bottom())
-        to.setY(area.y() + area.height() - frame.height());
-    if (to != frame.topLeft())
-        move(to);
-}
 
 void FormHelp::fitBrowser()
 {
     m_browser->setGeometry(rect());
 }
 
-void FormHelp::closeEvent(QCloseEvent* event)
-{
-    if (m_closingAllowed) {
-        event->accept();
-        return;
-    }
-    event->ignore();
-    hide();
-}
 
 void FormHelp::resizeEvent(QResizeEvent* event)
 {

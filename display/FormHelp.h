@@ -4,11 +4,13 @@
 // UI thread only.
 #pragma once
 
+#include "FormWindow.h"
+
 #include <QWidget>
 
 class QTextBrowser;
 
-class FormHelp : public QWidget {
+class FormHelp : public FormWindow {
     Q_OBJECT
 
 public:
@@ -27,16 +29,9 @@ public:
     // it: the help menu entry's action. Returns at once.
     void showHelp();
 
-    // Moves the window so that it lies fully on its screen (see
-    // FormResponse::placeOnScreen). Runs at creation.
-    void placeOnScreen();
 
-    // A user's close is refused and only hides the window. The program's
-    // shut-down allows real closing first.
-    void setClosingAllowed(bool allowed) { m_closingAllowed = allowed; }
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -44,5 +39,4 @@ private:
     void fitBrowser();
 
     QTextBrowser* m_browser;
-    bool m_closingAllowed = false;
 };

@@ -8,7 +8,7 @@
 #include <utility>
 
 FormInputWave::FormInputWave(QWidget* parent)
-    : QWidget(parent, Qt::Window)
+    : FormWindow(parent)
 {
     setObjectName(QStringLiteral("FormInputWave"));
     setWindowTitle(QStringLiteral("Input Wave Form"));
@@ -40,21 +40,6 @@ void FormInputWave::Redraw()
     update();
 }
 
-void FormInputWave::placeOnScreen()
-{
-    const QScreen* scr = screen();
-    if (!scr)
-        return;
-    const QRect area = scr->geometry();
-    const QRect frame = frameGeometry();
-    QPoint to = frame.topLeft();
-    if (frame.right() > area.right())
-        to.setX(area.x() + area.width() - frame.width());
-    if (frame.bottom() > area.bottom())
-        to.setY(area.y() + area.height() - frame.height());
-    if (to != frame.topLeft())
-        move(to);
-}
 
 void FormInputWave::fitPicture()
 {
@@ -63,17 +48,6 @@ void FormInputWave::fitPicture()
     picture.setSize(width(), height());
 }
 
-void FormInputWave::closeEvent(QCloseEvent* event)
-{
-    if (m_closingAllowed) {
-        event->accept();
-        return;
-    }
-    // The last block stays; the main window unticks its box.
-    event->ignore();
-    hide();
-    emit closedByUser();
-}
 
 void FormInputWave::resizeEvent(QResizeEvent* event)
 {

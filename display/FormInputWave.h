@@ -5,6 +5,8 @@
 // UI thread only.
 #pragma once
 
+#include "FormWindow.h"
+
 #include "DrawingSurface.h"
 #include "WaveformPlot.h"
 
@@ -13,7 +15,7 @@
 #include <cstdint>
 #include <functional>
 
-class FormInputWave : public QWidget {
+class FormInputWave : public FormWindow {
     Q_OBJECT
 
 public:
@@ -40,24 +42,13 @@ public:
     // Draws the held block again at the current scale and size.
     void Redraw();
 
-    // Moves the window so that it lies fully on its screen (see
-    // FormResponse::placeOnScreen). Runs at creation.
-    void placeOnScreen();
 
-    // A user's close is refused and only hides the window. The program's
-    // shut-down allows real closing first.
-    void setClosingAllowed(bool allowed) { m_closingAllowed = allowed; }
 
     const WaveformPlot& plot() const { return m_plot; }
     const DrawingSurface& picture() const { return m_plot.surface(); }
 
-signals:
-    // The user closed the window (it is hidden now): the main window clears
-    // CheckInput.
-    void closedByUser();
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
@@ -66,5 +57,4 @@ private:
     void fitPicture();
 
     WaveformPlot m_plot;
-    bool m_closingAllowed = false;
 };

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 FormResponse::FormResponse(Host& host, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_host(host), m_picture(ResponsePlot::TwipsPerPixel)
+    : FormWindow(parent), m_host(host), m_picture(ResponsePlot::TwipsPerPixel)
 {
     setObjectName(QStringLiteral("FormResponse"));
     setWindowTitle(QStringLiteral("Frequency Response"));
@@ -73,21 +73,6 @@ ResponseSettings FormResponse::currentSettings() const
     return m_settingsSource ? m_settingsSource() : m_settings;
 }
 
-void FormResponse::placeOnScreen()
-{
-    const QScreen* scr = screen();
-    if (!scr)
-        return;
-    const QRect area = scr->geometry();
-    const QRect frame = frameGeometry();
-    QPoint to = frame.topLeft();
-    if (frame.right() > area.right())
-        to.setX(area.x() + area.width() - frame.width());
-    if (frame.bottom() > area.bottom())
-        to.setY(area.y() + area.height() - frame.height());
-    if (to != frame.topLeft())
-        move(to);
-}
 
 void FormResponse::fitPicture()
 {
@@ -96,17 +81,6 @@ void FormResponse::fitPicture()
                       height() * ResponsePlot::TwipsPerPixel);
 }
 
-void FormResponse::closeEvent(QCloseEvent* event)
-{
-    if (m_closingAllowed) {
-        event->accept();
-        return;
-    }
-    // The traces must outlive the window's visibility.
-    event->ignore();
-    hide();
-    emit closedByUser();
-}
 
 void FormResponse::resizeEvent(QResizeEvent* event)
 {

@@ -4,6 +4,8 @@
 // routes them here. Closing it only hides it. UI thread only.
 #pragma once
 
+#include "FormWindow.h"
+
 #include "DrawingSurface.h"
 #include "Host.h"
 #include "ResponsePlot.h"
@@ -15,7 +17,7 @@
 #include <functional>
 #include <vector>
 
-class FormResponse : public QWidget {
+class FormResponse : public FormWindow {
     Q_OBJECT
 
 public:
@@ -40,26 +42,13 @@ public:
     void setSettingsSource(std::function<ResponseSettings()> source);
     void setSettings(const ResponseSettings& settings);
 
-    // Moves the window so that it lies fully on its screen: left edge to
-    // screen width minus window width when it sticks out on the right, top
-    // likewise at the bottom. Runs at creation; callers that move the
-    // window afterwards may call it again.
-    void placeOnScreen();
 
-    // A user's close is refused and only hides the window. The program's
-    // shut-down allows real closing first.
-    void setClosingAllowed(bool allowed) { m_closingAllowed = allowed; }
 
     const TraceStore& store() const { return m_store; }
     const DrawingSurface& picture() const { return m_picture; }
 
-signals:
-    // The user closed the window (it is hidden now): the main window clears
-    // CheckResponse.
-    void closedByUser();
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
@@ -74,5 +63,4 @@ private:
     DrawingSurface m_picture;
     ResponseSettings m_settings;
     std::function<ResponseSettings()> m_settingsSource;
-    bool m_closingAllowed = false;
 };
