@@ -1,5 +1,6 @@
 // The measurement engine: block analysis, a whole 31-band sweep on the
 // simulated sound card, and heap allocations per measured point.
+#include "AllocationCounter.h"
 #include "DspLibrary.h"
 #include "MeasurementEngine.h"
 #include "PanelTable.h"
@@ -12,27 +13,6 @@
 #include <cstdlib>
 #include <new>
 
-namespace {
-std::atomic<long long> g_allocations{0};
-}
-
-[[gnu::noinline]] void* operator new(std::size_t size)
-{
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-// Kept out of line so that the compiler does not pair free() with a new
-// expression it has inlined.
-[[gnu::noinline]] void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace {
 
@@ -118,9 +98,9 @@ void BM_AllocationsPerPoint(benchmark::State& state)
         rig.panel["TextStart"].text = "20";
         rig.panel["TextStop"].text = stop;
         rig.panel["HScrollStep"].value = step;
-        const long long before = g_allocations.load();
+        const long long before = allocations::count.load();
         rig.engine.cmdStart_Click();
-        return std::pair<long long, size_t>{g_allocations.load() - before, rig.displays.points()};
+        return std::pair<long long, size_t>{allocations::count.load() - before, rig.displays.points()};
     };
     sweep("200", 101); // calibrates and warms everything up
     double perPoint = 0;

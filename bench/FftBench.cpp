@@ -1,6 +1,7 @@
 // The FFT window's work per analysed block: the 16384-point transform alone,
 // and TraceFFT (transform, scale, grid and the 8189-segment spectrum) on a
 // picture of the window's first size, with heap allocations per block.
+#include "AllocationCounter.h"
 #include "AudioFFT.h"
 #include "FftPlot.h"
 #include "FormFFT.h"
@@ -15,25 +16,6 @@
 #include <random>
 #include <vector>
 
-namespace {
-std::atomic<long long> g_allocations{0};
-}
-
-[[gnu::noinline]] void* operator new(std::size_t size)
-{
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace {
 
@@ -73,13 +55,13 @@ void BM_TraceFFT(benchmark::State& state)
     std::vector<float> out(in.size(), 0.0f);
     plot.TraceFFT(in.data(), out.data(), false); // the image is detached once, not per block
 
-    const long long before = g_allocations.load();
+    const long long before = allocations::count.load();
     for (auto _ : state) {
         plot.TraceFFT(in.data(), out.data(), false);
         benchmark::DoNotOptimize(plot.Picture1().image().constBits());
     }
     state.counters["allocs/block"] =
-        static_cast<double>(g_allocations.load() - before) / static_cast<double>(state.iterations());
+        static_cast<double>(allocations::count.load() - before) / static_cast<double>(state.iterations());
     state.counters["target_ms"] = 2;
 }
 BENCHMARK(BM_TraceFFT)->Unit(benchmark::kMicrosecond);

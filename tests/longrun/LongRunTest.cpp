@@ -1,6 +1,7 @@
 // Hours of use compressed: the continuous signal for 10 000 blocks and a
 // sweep of 22051 points on the simulated card. After the first block,
 // nothing on the measuring path may allocate, so memory stays flat.
+#include "AllocationCounter.h"
 #include "DspLibrary.h"
 #include "EngineFixture.h"
 #include "SimulatedSoundCard.h"
@@ -10,27 +11,6 @@
 #include <fstream>
 #include <new>
 
-namespace {
-std::atomic<long long> g_allocations{0};
-std::atomic<bool> g_counting{false};
-} // namespace
-
-[[gnu::noinline]] void* operator new(std::size_t size)
-{
-    if (g_counting.load(std::memory_order_relaxed))
-        g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-[[gnu::noinline]] void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
 
 namespace {
 
@@ -84,19 +64,19 @@ TEST(LongRunTest, TenThousandBlocksOfTheSignalAllocateNothing)
     rig.host.everyYield([&] {
         const int blocks = rig.card.recordedBlocks();
         if (blocks == 100 && atBlock100 < 0) {
-            atBlock100 = g_allocations.load();
-            g_counting = true;
+            atBlock100 = allocations::count.load();
+            allocations::counting = true;
         }
         if (blocks >= 10000 && rig.engine.Playing) {
-            g_counting = false;
+            allocations::counting = false;
             rig.engine.cmdStartSignal_Click();
         }
     });
     rig.engine.cmdStartSignal_Click();
-    g_counting = false;
+    allocations::counting = false;
     EXPECT_EQ(rig.card.recordedBlocks(), 10000);
     EXPECT_GE(atBlock100, 0);
-    EXPECT_EQ(g_allocations.load() - atBlock100, 0) << "allocations in 9900 blocks";
+    EXPECT_EQ(allocations::count.load() - atBlock100, 0) << "allocations in 9900 blocks";
     EXPECT_NE(rig.panel["LabelDB"].caption, "N/A");
 }
 
@@ -116,18 +96,18 @@ TEST(LongRunTest, SweepOf22051PointsAllocatesNothingPerPoint)
     long long atPoint10 = -1;
     rig.host.everyYield([&] {
         if (rig.displays.points() == 10 && atPoint10 < 0) {
-            atPoint10 = g_allocations.load();
-            g_counting = true;
+            atPoint10 = allocations::count.load();
+            allocations::counting = true;
         }
         if (rig.displays.points() == 22051)
-            g_counting = false; // what ends the run allocates once, not per point
+            allocations::counting = false; // what ends the run allocates once, not per point
     });
     rig.engine.cmdStart_Click();
-    g_counting = false;
+    allocations::counting = false;
     EXPECT_EQ(rig.displays.points(), 22051u);
     EXPECT_EQ(rig.engine.lastRunEnd(), MeasurementEngine::RunEnd::Completed);
     ASSERT_GE(atPoint10, 0);
-    EXPECT_EQ(g_allocations.load() - atPoint10, 0) << "allocations in 22041 points";
+    EXPECT_EQ(allocations::count.load() - atPoint10, 0) << "allocations in 22041 points";
 }
 
 } // namespace
