@@ -29,6 +29,16 @@ int FormDisplays::GetTraceCount() const
     return m_response.GetTraceCount();
 }
 
+void FormDisplays::ClearAllTraces()
+{
+    m_response.ClearAllTraces();
+}
+
+int FormDisplays::GetLastTraceData(std::vector<double>& Tx, std::vector<double>& Ty) const
+{
+    return m_response.GetLastTraceData(Tx, Ty);
+}
+
 void FormDisplays::DrawCurve(int OsciWidth, int OsciHeight, const int16_t* RecBuffer, int First, bool CheckSat,
                              int Off)
 {

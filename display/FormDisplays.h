@@ -15,6 +15,8 @@ public:
     void AddPoint(double frequency, double dB) override;
     void TraceResponse() override;
     int GetTraceCount() const override;
+    void ClearAllTraces() override;
+    int GetLastTraceData(std::vector<double>& Tx, std::vector<double>& Ty) const override;
     void DrawCurve(int OsciWidth, int OsciHeight, const int16_t* RecBuffer, int First, bool CheckSat,
                    int Off) override;
     void TraceFFT(const int16_t* FFTIn, float* FFTOUT, bool Satured) override;

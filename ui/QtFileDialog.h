@@ -1,0 +1,36 @@
+// The main window's file dialog in the program: a modal QFileDialog set up
+// from the caller's request. UI thread only.
+#pragma once
+
+#include "FileDialog.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+class QFileDialog;
+
+class QtFileDialog : public FileDialog {
+public:
+    // parent: the window the dialog is modal to; may be set later.
+    explicit QtFileDialog(QWidget* parent = nullptr);
+
+    void setParentWidget(QWidget* parent) { m_parent = parent; }
+
+    // Shows the dialog modally: the chosen full path, nullopt on cancel.
+    std::optional<std::string> show(const FileDialogRequest& request) override;
+
+    // Sets dialog up for request without showing it: title, open or save,
+    // the filter entry (listing "*.txt"), an existing file when the file
+    // must exist, the overwrite question only when asked for, the default
+    // suffix and the suggested name.
+    static void configure(QFileDialog& dialog, const FileDialogRequest& request);
+
+    // The filter entry for a caller's label: the label itself when it
+    // already holds a pattern ("Response Curve (*.txt)"), else the label
+    // with " (*.txt)".
+    static QString filterFor(const std::string& label);
+
+private:
+    QPointer<QWidget> m_parent;
+};

@@ -1,0 +1,153 @@
+// The main window "Audimera": the controls of a measurement, the simple
+// signal generator, the read-outs and the menus; the program's start-up
+// (Form_Load) and shut-down (Form_Unload).
+//
+// It owns the measurement engine and the four other windows (waveform,
+// response, FFT, help), which live until the program ends. The engine
+// reaches the widgets through a QtPanel (by objectName), the event queue and
+// message boxes through a QtHost, and the plots through the windows.
+//
+// Handlers: user actions only (clicked, valueChanged/sliderMoved,
+// activated, triggered) reach the engine; the engine's own changes through
+// the panel fire nothing. Every handler counts itself on the stack, so a
+// shut-down requested inside a sweep or the signal (Exit, closing the
+// window) stops the run first and finishes only after the run's handler
+// has returned.
+//
+// UI thread only.
+#pragma once
+
+#include "MeasurementEngine.h"
+#include "QtHost.h"
+#include "QtPanel.h"
+
+#include <QMainWindow>
+
+#include <memory>
+#include <string>
+
+class DspLibrary;
+class FileDialog;
+class FormFFT;
+class FormHelp;
+class FormInputWave;
+class FormResponse;
+class QAction;
+class QCheckBox;
+class QCloseEvent;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QScrollBar;
+class SoundDevice;
+
+class frmMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    static constexpr int DeviceEntries = 4; // MenuEntryOutDevice(0..3), MenuEntryInDevice(0..3)
+
+    // sound: the card the program measures through (PulseSoundDevice in the
+    // program; a simulated card in tests). fileDialog: answers the three
+    // commands that pick a file. Both must outlive the window. Nothing is
+    // opened or shown before startUp().
+    frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // The library whose exports start-up requires before the noise tables
+    // are made; DspLibrary::instance() unless set (tests point it elsewhere).
+    void setDspLibrary(DspLibrary& library) { m_dsp = &library; }
+
+    struct StartResult {
+        bool ok = true;
+        std::string message; // the fatal message shown, when !ok
+    };
+
+    // Form_Load, then shows the main window. On failure the message has
+    // been shown, the devices are closed and no window is left open; the
+    // program ends with a non-zero exit code.
+    StartResult startUp();
+
+    // --- Handlers of this window.
+    StartResult Form_Load();
+    // Stops any run, then (at once, or after the run's handler returned)
+    // closes the devices and every window and ends the event loop.
+    void Form_Unload();
+    void MenuEntryExit_Click() { Form_Unload(); }
+    void MenuEntryAbout_Click();
+    void MenuEntryHelp_Click();
+    void MenuEntryOutDevice_Click(int Index);
+    void MenuEntryInDevice_Click(int Index);
+    void CheckInput_Click();
+    void CheckFFT_Click();
+    void CheckResponse_Click();
+
+    // --- For the program around it and for tests.
+    MeasurementEngine& engine() { return *m_engine; }
+    QtHost& host() { return m_host; }
+    QtPanel& panel() { return m_panel; }
+    FormInputWave& inputWaveWindow() { return *m_inputWave; }
+    FormResponse& responseWindow() { return *m_response; }
+    FormFFT& fftWindow() { return *m_fft; }
+    FormHelp& helpWindow() { return *m_help; }
+    // The status bar's line (progress of a sweep).
+    QLabel* statusLine() const { return m_statusLine; }
+    // Shut-down was asked for; it may still wait for a run to return.
+    bool isUnloading() const { return m_unloadRequested; }
+    // Shut-down has finished: devices closed, windows closed.
+    bool isShutDown() const { return m_shutDown; }
+    // Handlers of this window on the stack right now.
+    int handlersOnStack() const { return m_handlerDepth; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    class HandlerScope;
+
+    void buildControls();
+    void buildMenus();
+    void wireControls();
+    QWidget* buildResponseFrame();
+    QWidget* buildSignalFrame();
+    QWidget* buildMeasureFrame();
+    QWidget* buildInputFrame();
+
+    // Runs a handler with the stack count kept; ignored once shut-down began.
+    template <typename F>
+    void handle(F&& handler);
+    void finishShutDown();
+
+    // InitAudio: lists the devices into the Settings menus and opens entry 0
+    // of each kind. Returns the fatal text, or empty; a failed open of entry
+    // 0 is shown and start-up goes on.
+    std::string InitAudio();
+    void fillDeviceMenu(const char* entryArray, int count, const std::vector<std::string>& captions);
+    void tickDevice(const char* entryArray, int index);
+    // Lays the windows out beside the main window, each kept on its screen.
+    void placeWindows();
+    void failStart(StartResult& result, const std::string& message);
+
+    SoundDevice& m_sound;
+    FileDialog& m_fileDialog;
+    DspLibrary* m_dsp;
+    QtHost m_host;
+    QtPanel m_panel;
+
+    std::unique_ptr<FormInputWave> m_inputWave;
+    std::unique_ptr<FormResponse> m_response;
+    std::unique_ptr<FormFFT> m_fft;
+    std::unique_ptr<FormHelp> m_help;
+    std::unique_ptr<Displays> m_displays;
+    std::unique_ptr<MeasurementEngine> m_engine;
+
+    QLabel* m_statusLine = nullptr;
+    QComboBox* m_comboDBRange = nullptr;
+    QComboBox* m_comboSmooth = nullptr;
+
+    int m_outDevice = 0; // the entries ticked now
+    int m_inDevice = 0;
+    int m_handlerDepth = 0;
+    bool m_unloadRequested = false;
+    bool m_shutDown = false;
+};
