@@ -3,7 +3,25 @@
 #include "FieldReader.h"
 #include "Rounding.h"
 
+#include <cmath>
+
 namespace CorrectionCurve {
+
+namespace {
+
+// The value at entry j of the straight line from (p, a) to (k, b), p < j < k.
+double between(double a, double b, int p, int k, int j)
+{
+    const double v = (b - a) * (j - p) / (k - p) + a;
+    if (std::isfinite(v))
+        return v;
+    // Levels near the limits of a double, where the difference or its
+    // product with the distance overflows: std::lerp stays finite between
+    // two finite ends.
+    return std::lerp(a, b, static_cast<double>(j - p) / (k - p));
+}
+
+} // namespace
 
 int entryOf(double frequency)
 {
@@ -73,7 +91,7 @@ void Interpolate(double* column)
         if (!(column[k] > NoPoint))
             continue;
         for (int j = p + 1; j < k; ++j)
-            column[j] = (column[k] - column[p]) * (j - p) / (k - p) + column[p];
+            column[j] = between(column[p], column[k], p, k, j);
         p = k;
     }
 }
