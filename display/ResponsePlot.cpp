@@ -75,7 +75,11 @@ double ResponsePlot::rightX()
     return 100 * Log10(44100 / 2 - 1);
 }
 
-ResponsePlot::ResponsePlot() : m_splineX(SplineCapacity), m_splineY(SplineCapacity) {}
+ResponsePlot::ResponsePlot(SplineFunction spline)
+    : m_spline(spline ? spline : &Audidsp::GetBSpline), m_splineX(SplineCapacity),
+      m_splineY(SplineCapacity)
+{
+}
 
 void ResponsePlot::TraceResponse(DrawingSurface& Picture1, const TraceStore& store,
                                  const ResponseSettings& settings)
@@ -157,15 +161,19 @@ void ResponsePlot::drawTrace(DrawingSurface& picture, const double* x, const dou
         const int order = std::min(smooth, 4);
         int32_t splineCount = 0;
         try {
-            Audidsp::GetBSpline(7 * n - 7, x, y, n, m_splineX.data(), m_splineY.data(),
-                                &splineCount, order);
+            m_spline(7 * n - 7, x, y, n, m_splineX.data(), m_splineY.data(), &splineCount,
+                     order);
             m_splineCount = std::clamp<int32_t>(splineCount, 0, SplineCapacity);
-            px = m_splineX.data();
-            py = m_splineY.data();
-            count = m_splineCount;
         } catch (const DspError&) {
             // The program refuses to start without the library; should it go
             // missing anyway, the measured points are still shown.
+        }
+        // No curve (the library could not get working memory, or is gone):
+        // the measured points are drawn straight instead.
+        if (m_splineCount > 0) {
+            px = m_splineX.data();
+            py = m_splineY.data();
+            count = m_splineCount;
         }
     }
     if (count <= 0)

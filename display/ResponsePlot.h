@@ -48,8 +48,14 @@ public:
     // The ComboDBRange index for a "+/- N dB" range (6, 12, 24, 48); -1 otherwise.
     static int dbRangeIndexForPlusMinus(int plusMinusDb);
 
-    // Allocates the spline buffers once.
-    ResponsePlot();
+    // The B-spline routine's signature (that of Audidsp's GetBSpline).
+    using SplineFunction = void (*)(int32_t res, const double* xIn, const double* yIn, int32_t nIn,
+                                    double* xOut, double* yOut, int32_t* outCount, int32_t order);
+
+    // Allocates the spline buffers once. spline: the routine that smooths
+    // traces; null means Audidsp's GetBSpline, bound on first use (tests
+    // pass a stand-in).
+    explicit ResponsePlot(SplineFunction spline = nullptr);
 
     // Clears Picture1 and draws grid, labels and every trace of store.
     // Sets the surface's user scale; its outer size (in twips) and
@@ -70,6 +76,7 @@ private:
     void drawTrace(DrawingSurface& picture, const double* x, const double* y, int n, int smooth,
                    double x0, double c100, RgbColor color);
 
+    SplineFunction m_spline;
     std::vector<double> m_splineX;
     std::vector<double> m_splineY;
     int32_t m_splineCount = 0;

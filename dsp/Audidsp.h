@@ -47,9 +47,9 @@ AUDIDSP_API int32_t AUDIDSP_CALL UnpackRightVolume(int32_t Packed);
  *    the given order (clamped to 1..10) into res evenly parameterised points
  *    written to xOut and yOut; *outCount receives res. The first and last
  *    output points are the first and last control points. Requires res >= 1,
- *    nIn >= 1, and order <= nIn for a meaningful curve. If working memory
- *    cannot be had, the outputs are left alone and *outCount receives 0.
- *    Reentrant. */
+ *    nIn >= 1, and order <= nIn for a meaningful curve. If res or nIn is
+ *    below 1, or working memory cannot be had, the arrays are left alone
+ *    and *outCount receives 0. Reentrant. */
 AUDIDSP_API void AUDIDSP_CALL GetBSpline(int32_t res, const double* xIn, const double* yIn,
                                          int32_t nIn, double* xOut, double* yOut,
                                          int32_t* outCount, int32_t order);

@@ -199,10 +199,12 @@ __attribute__((target("avx"))) void clearUpperVectorHalves()
     __builtin_ia32_vzeroupper();
 }
 
+// Asked at every call: the answer is one load from libgcc's processor
+// model, filled in when the library is loaded. Keeping it in a local static
+// would need a guarded initialisation, which lives in the C++ runtime.
 void leaveWideVectorState()
 {
-    static const bool hasAvx = __builtin_cpu_supports("avx");
-    if (hasAvx)
+    if (__builtin_cpu_supports("avx"))
         clearUpperVectorHalves();
 }
 #else
@@ -214,6 +216,12 @@ void leaveWideVectorState() {}
 extern "C" void AUDIDSP_CALL GetBSpline(int32_t res, const double* xIn, const double* yIn, int32_t nIn,
                                         double* xOut, double* yOut, int32_t* outCount, int32_t order)
 {
+    // No curve points asked for, or no control points to take them from:
+    // the last output point would land before xOut or come from before xIn.
+    if (res < 1 || nIn < 1) {
+        *outCount = 0;
+        return;
+    }
     leaveWideVectorState();
     const int t = order < 1 ? 1 : (order > MaxSplineOrder ? MaxSplineOrder : order);
     const int n = nIn - 1;

@@ -96,6 +96,9 @@ void MeasurementEngine::RunSignal()
 
         if (calibrating) {
             m_host.yield();
+            // Stopped meanwhile: the block of an abandoned pass is not adopted.
+            if (!Playing)
+                break;
             if (Noise == 0) {
                 Noise = PeakLevel < 1 ? 1 : PeakLevel;
                 continue;
@@ -113,9 +116,8 @@ void MeasurementEngine::RunSignal()
                     MeanLevel = 1e-10;
             }
             Calib = 2 * MeanLevel / 1.16;
-            // A stop during the yield above must not start the signal again.
-            if (Playing)
-                ApplySignal();
+            // Plays the choice made while calibrating, or the one made before.
+            ApplySignal();
             m_host.yield();
             continue;
         }
@@ -196,18 +198,26 @@ double MeasurementEngine::frequencyFromScrolls() const
     return signalRateDivisor() * rate / 100.0;
 }
 
+bool MeasurementEngine::signalCalibrating() const
+{
+    // The signal plays uncalibrated only in these passes: "Recenter 0dB" is
+    // locked while it plays.
+    return Playing && Calib == 0;
+}
+
 void MeasurementEngine::SetFreqFromScrolls()
 {
     Frequency = frequencyFromScrolls();
     m_panel.setText("TextFFT", m_panel.formatNumber(Frequency));
-    m_sound.SetPlayRate(m_panel.value("HScrollFFT") * 10 + m_panel.value("HScrollFine"));
+    if (!signalCalibrating())
+        m_sound.SetPlayRate(m_panel.value("HScrollFFT") * 10 + m_panel.value("HScrollFine"));
 }
 
 void MeasurementEngine::OptionSigGen_Click(int Index)
 {
     LastFreq = 0;
     GenIndex = Index;
-    if (Playing)
+    if (Playing && !signalCalibrating())
         ApplySignal();
 }
 
@@ -217,6 +227,13 @@ void MeasurementEngine::CheckBy5_Click()
         // A sweep owns the tone and the frequency: only the box's text
         // follows the range switch.
         m_panel.setText("TextFFT", m_panel.formatNumber(frequencyFromScrolls()));
+        return;
+    }
+    if (signalCalibrating()) {
+        // The silence or the white noise being measured keeps playing; the
+        // end of the calibration applies the new range.
+        SetFreqFromScrolls();
+        LastFreq = 0;
         return;
     }
     m_sound.StopPlayback();

@@ -188,6 +188,10 @@ private:
     int selectedIndex(std::string_view array, int count, int fallback) const;
     void setLevelLabel(std::string_view label, double value, std::string_view unit);
     int signalRateDivisor() const;
+    // True while RunSignal's silence and white-noise passes run. The signal
+    // controls then only record the user's choice: changing what plays would
+    // spoil Noise or Calib. RunSignal applies the choice when they end.
+    bool signalCalibrating() const;
     // The text of TextFFT that the scroll bars and the "x20" box stand for.
     double frequencyFromScrolls() const;
 

@@ -263,19 +263,23 @@ void MeasurementEngine::RunTrace()
     m_runPlan = GenIndex;
     m_runEnd = RunEnd::Stopped;
 
-    if (Calib == 0) {
+    if (Calib == 0)
         Noise = 0;
-    } else if (!m_displays.AddTrace()) {
-        endRun(RunEnd::TraceRefused);
-        return;
-    }
 
+    // Text that is not a number refuses the run before it takes a trace
+    // slot; the limits below are checked after, on the run's empty trace.
+    double startText = 0;
     double stopText = 0;
-    if (!readNumber("TextStart", "start frequency", StartFreq) ||
+    if (!readNumber("TextStart", "start frequency", startText) ||
         !readNumber("TextStop", "stop frequency", stopText)) {
         endRun(RunEnd::Refused);
         return;
     }
+    if (Calib != 0 && !m_displays.AddTrace()) {
+        endRun(RunEnd::TraceRefused);
+        return;
+    }
+    StartFreq = startText;
     StopFreq = nearestInt(stopText);
 
     if (m_runPlan != PlanRange) {

@@ -324,6 +324,44 @@ TEST_F(PlotTest, SharpSmoothingKeepsTheShapeHigherOrdersFlattenPeaks)
     EXPECT_LT(top3, top4);
 }
 
+// B-spline stand-ins that yield no curve: working memory refused, library
+// gone. Both count their calls.
+int g_failedSplineCalls = 0;
+void splineWithoutMemory(int32_t, const double*, const double*, int32_t, double*, double*,
+                         int32_t* outCount, int32_t)
+{
+    ++g_failedSplineCalls;
+    *outCount = 0;
+}
+void splineWithoutLibrary(int32_t, const double*, const double*, int32_t, double*, double*,
+                          int32_t*, int32_t)
+{
+    ++g_failedSplineCalls;
+    throw DspError("no library");
+}
+
+TEST_F(PlotTest, TraceWithoutACurveIsDrawnStraight)
+{
+    // A blue trace whose peak at 300 Hz any smoothing would cut.
+    ASSERT_TRUE(store.AddTrace());
+    addTrace({{100, 0}, {300, 10}, {1000, -10}, {10000, 0}});
+    draw(48, 1);
+    const std::set<Pixel> straight = pixelsOf(Blue);
+    ASSERT_EQ(colorAt(at(300, 10)), Blue);
+    draw(48, 3);
+    ASSERT_NE(colorAt(at(300, 10)), Blue);
+
+    for (ResponsePlot::SplineFunction standIn : {&splineWithoutMemory, &splineWithoutLibrary}) {
+        plot = std::make_unique<ResponsePlot>(standIn);
+        g_failedSplineCalls = 0;
+        draw(48, 3);
+        EXPECT_EQ(g_failedSplineCalls, 1);
+        EXPECT_EQ(plot->splineCount(), 0);
+        EXPECT_EQ(colorAt(at(300, 10)), Blue);
+        EXPECT_EQ(pixelsOf(Blue), straight);
+    }
+}
+
 TEST_F(PlotTest, PointsOutsideTheRangeStillJoinThePolyline)
 {
     addTrace({{100, 7}, {1000, -3}}); // +7 dB is above a +/- 6 dB plot

@@ -166,6 +166,28 @@ TEST_F(BSplineTest, MatchesPlainSummationOnAResponseSizedCurve)
     }
 }
 
+TEST_F(BSplineTest, NoPointsAskedForOrGivenTouchesNothing)
+{
+    // The output arrays sit between guard values; a routine that writes
+    // point res - 1 or reads control point nIn - 1 regardless lands on them
+    // (or, under the sanitizers, before its own working copy).
+    struct Case {
+        int32_t res, nIn;
+    };
+    const Case cases[] = {{0, 4}, {-1, 4}, {4, 0}, {4, -1}, {0, 0}, {INT32_MIN, 4}};
+    constexpr int Guard = 8, Room = 4;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "res " << c.res << " nIn " << c.nIn);
+        std::vector<double> xBuf(Room + 2 * Guard, 7.5), yBuf(Room + 2 * Guard, 8.5);
+        int32_t count = -1;
+        spline(c.res, zigX.data(), zigY.data(), c.nIn, xBuf.data() + Guard, yBuf.data() + Guard,
+               &count, 3);
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(xBuf, std::vector<double>(Room + 2 * Guard, 7.5));
+        EXPECT_EQ(yBuf, std::vector<double>(Room + 2 * Guard, 8.5));
+    }
+}
+
 TEST_F(BSplineTest, UnobtainableWorkingMemoryLeavesOutputsAndReportsZero)
 {
     // Sixteen bytes a control point for INT32_MAX points is more than this

@@ -1,6 +1,7 @@
 #include "EngineFixture.h"
 #include "RecordingSoundDevice.h"
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -228,6 +229,61 @@ TEST_F(ContinuousSignalTest, SelectionClicksRestartTheSignal)
     EXPECT_EQ(e.LastFreq, -6);
 }
 
+TEST_F(ContinuousSignalTest, ChoicesMadeWhileCalibratingWaitForItsEnd)
+{
+    play(3);
+    const double noise = e.Noise, calib = e.Calib; // from silence and white noise
+    ASSERT_GT(calib, 0);
+
+    struct Choice {
+        const char* what;
+        std::function<void()> make;
+        const int16_t* table; // what plays once calibrated
+        int rate;
+    } choices[] = {
+        {"pink noise",
+         [&] {
+             panel.select("OptionSigGen", 3, 6);
+             e.OptionSigGen_Click(3);
+         },
+         e.PinkNoiseBuffer.data(), 44100},
+        {"x20",
+         [&] {
+             panel["CheckBy5"].value = 1;
+             e.CheckBy5_Click();
+         },
+         e.ToneBuffer.data(), 10000}, // 2000 Hz
+        {"fine bar",
+         [&] {
+             panel["HScrollFine"].value = 500;
+             e.HScrollFine_Scroll();
+         },
+         e.ToneBuffer.data(), 10500}, // 105 Hz
+    };
+    // The set-up and record yields of the silence pass, then of the white one.
+    for (const Choice& c : choices) {
+        for (const int yield : {1, 2, 4, 5}) {
+            e.cmdCalibrate_Click();
+            panel.select("OptionSigGen", 0, 6);
+            panel["CheckBy5"].value = 0;
+            panel["HScrollFFT"].value = 1000;
+            panel["HScrollFine"].value = 0;
+            panel["TextFFT"].text = "100";
+            device.calls.clear();
+            host.atYield(host.yields() + yield, c.make);
+            play(3);
+            EXPECT_EQ(e.Noise, noise) << c.what << " at " << yield;
+            EXPECT_EQ(e.Calib, calib) << c.what << " at " << yield;
+            EXPECT_EQ(device.count(Call::Rate), 0) << c.what << " at " << yield;
+            const auto loops = device.of(Call::Loop);
+            ASSERT_EQ(loops.size(), 2u) << c.what << " at " << yield;
+            EXPECT_EQ(loops[0].table, e.WhiteNoiseBuffer.data());
+            EXPECT_EQ(loops[1].table, c.table) << c.what << " at " << yield;
+            EXPECT_EQ(loops[1].rate, c.rate) << c.what << " at " << yield;
+        }
+    }
+}
+
 TEST_F(ContinuousSignalTest, LowSignalDuringItsCalibration)
 {
     card.gain = 0;
@@ -254,6 +310,8 @@ TEST_F(ContinuousSignalTest, StopsDuringTheRunLeaveNothingPlaying)
     e.cmdStartSignal_Click();
     EXPECT_EQ(card.records, 2);
     EXPECT_EQ(device.count(Call::Loop), 1); // the white noise only
+    EXPECT_EQ(e.Calib, 0);                  // nor is its block the reference
+    EXPECT_FALSE(panel["cmdCalibrate"].enabled);
     expectIdle();
 
     // Stopped while a block is recorded: no level from that block.

@@ -189,22 +189,46 @@ TEST_F(MeasurementRunTest, FrequencyLimitsAreCheckedBeforeAnythingPlays)
 
 TEST_F(MeasurementRunTest, TextThatIsNotANumberIsReportedAndNothingRuns)
 {
-    for (const char* box : {"TextStart", "TextStop"}) {
-        range("20", "20000", 126);
-        panel[box].text = "2O0"; // a letter O
-        host.messages.clear();
-        sweep();
-        ASSERT_EQ(host.messages.size(), 1u);
-        EXPECT_EQ(host.messages[0].icon, MessageIcon::Exclamation);
-        EXPECT_NE(host.messages[0].text.find("'2O0'"), std::string::npos);
-        EXPECT_NE(host.messages[0].text.find(box == std::string("TextStart") ? "start" : "stop"),
-                  std::string::npos);
-        EXPECT_EQ(card.records, 0);
-        expectIdle();
+    // Uncalibrated and calibrated: the refusal takes no trace slot.
+    for (const double calib : {0.0, 1000.0}) {
+        for (const char* box : {"TextStart", "TextStop"}) {
+            e.Calib = calib;
+            e.Noise = 5;
+            range("20", "20000", 126);
+            panel[box].text = "2O0"; // a letter O
+            host.messages.clear();
+            sweep();
+            ASSERT_EQ(host.messages.size(), 1u) << box << calib;
+            EXPECT_EQ(host.messages[0].icon, MessageIcon::Exclamation);
+            EXPECT_NE(host.messages[0].text.find("'2O0'"), std::string::npos);
+            EXPECT_NE(host.messages[0].text.find(box == std::string("TextStart") ? "start" : "stop"),
+                      std::string::npos);
+            EXPECT_EQ(card.records, 0);
+            EXPECT_TRUE(displays.traces.empty()) << box << calib;
+            EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::Refused);
+            expectIdle();
+        }
     }
     range("20", "", 126);
     sweep();
     EXPECT_EQ(card.records, 0);
+    EXPECT_TRUE(displays.traces.empty());
+
+    // Numbers out of the limits are refused on the calibrated run's trace,
+    // which stays empty; with eight traces the trace refusal comes first.
+    host.messages.clear();
+    range("0.5", "20000", 126);
+    sweep();
+    ASSERT_EQ(displays.traces.size(), 1u);
+    EXPECT_TRUE(displays.traces[0].empty());
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, "Start frequency minimun: 1 Hz");
+    for (int i = 1; i < 8; ++i)
+        displays.AddTrace();
+    sweep();
+    EXPECT_EQ(displays.refusedTraces, 1);
+    EXPECT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::TraceRefused);
 }
 
 TEST_F(MeasurementRunTest, NumbersAreReadAndShownInTheUsersLocale)
