@@ -20,22 +20,27 @@ constexpr int UpTaps = 2 * UpHalfTaps;
 constexpr int UpPhases = 512;
 constexpr double UpStopbandDb = 120.0;
 
-// Decimating kernel in output-sample units: cut-off 22050 Hz, about 1.9 kHz of
-// transition each side, so the band up to 20 kHz is flat and nothing from
-// 24.1 kHz up folds back below 20 kHz.
+// Decimating kernel in output-sample units: cut-off at half the output rate,
+// with a transition of 0.042 of the output rate each side (1.9 kHz at 44100),
+// so the band up to 20 kHz (at 44100) is flat and nothing from 24.1 kHz up
+// folds back below 20 kHz.
 constexpr int DownHalfWidth = 42;
 constexpr int DownPoints = 1024; // kernel points per output sample
 constexpr double DownStopbandDb = 110.0;
 
 // Lengths of the copies the decimating kernel reads: the table itself, then
 // shorter ones in steps of at most 1.28, down to one that plays MaxRate at
-// 48000. Each copy is read at the longest length whose reading rate is still
-// at least 44100, so the kernel is stretched by 1 to 1.28.
-constexpr int CopyLengths[] = {25000, 20000, 16000, 12500, 10000, 8000, 6250};
+// 9600, above the lowest output rate. Each copy is read at the shortest length
+// whose reading rate is still at least the output rate, so the kernel is
+// stretched by 1 to 1.28. (At 44100 and above only the first seven are read.)
+constexpr int CopyLengths[] = {25000, 20000, 16000, 12500, 10000, 8000, 6250,
+                               5000,  4000,  3125,  2500,  2000,  1600, 1250};
 constexpr int Copies = int(std::size(CopyLengths));
 constexpr double MaxStretch = 1.28;
 static_assert(double(TablePlayer::MaxRate) * CopyLengths[Copies - 1] / TablePlayer::TableSamples
-              >= TablePlayer::OutputRate);
+              >= TablePlayer::MinOutputRate);
+static_assert(double(TablePlayer::MaxRate) * CopyLengths[Copies - 1] / TablePlayer::TableSamples
+              <= MaxStretch * TablePlayer::MinOutputRate);
 
 // Wrapped samples kept beside each table for the kernels to run over the ends.
 constexpr int PadCopy = 64; // >= DownHalfWidth * MaxStretch + 2
@@ -185,7 +190,8 @@ TablePlayer::TablePlayer()
       m_tableSpectrum(TableSamples),
       m_spectrum(2 * TableSamples),
       m_signal(2 * TableSamples),
-      m_rate(OutputRate)
+      m_rate(DefaultOutputRate),
+      m_upPhaseScale(double(UpPhases) / DefaultOutputRate)
 {
     fftOfLength(TableSamples);
 
@@ -266,6 +272,15 @@ void TablePlayer::setTable(const int16_t* table)
     m_numerator = 0;
 }
 
+void TablePlayer::setOutputRate(int outputRate)
+{
+    m_outputRate = std::clamp(outputRate, int(MinOutputRate), int(MaxOutputRate));
+    m_upPhaseScale = double(UpPhases) / m_outputRate;
+    m_downRate = 0; // the decimation set-up depends on it
+    m_index = 0;
+    m_numerator = 0;
+}
+
 void TablePlayer::setRate(int rate)
 {
     m_rate.store(rate < 1 ? 1 : (rate > MaxRate ? MaxRate : rate), std::memory_order_relaxed);
@@ -304,9 +319,10 @@ void TablePlayer::render(float* out, int count) noexcept
             out[n] = 0.0f;
         return;
     }
+    const int outputRate = m_outputRate;
     for (int n = 0; n < count; ++n) {
         const int rate = m_rate.load(std::memory_order_relaxed);
-        if (rate <= OutputRate) {
+        if (rate <= outputRate) {
             out[n] = readUp(m_index, m_numerator);
         } else {
             if (rate != m_downRate)
@@ -314,8 +330,8 @@ void TablePlayer::render(float* out, int count) noexcept
             out[n] = readDown(m_index, m_numerator);
         }
         m_numerator += rate;
-        while (m_numerator >= OutputRate) {
-            m_numerator -= OutputRate;
+        while (m_numerator >= outputRate) {
+            m_numerator -= outputRate;
             ++m_index;
         }
         if (m_index >= TableSamples)
@@ -325,14 +341,14 @@ void TablePlayer::render(float* out, int count) noexcept
 
 float TablePlayer::readUp(int index, int numerator) const noexcept
 {
-    // Position in 2x samples: 2 * index + 2 * numerator / 44100.
+    // Position in 2x samples: 2 * index + 2 * numerator / m_outputRate.
     int base = 2 * index;
     int rest = 2 * numerator;
-    if (rest >= OutputRate) {
+    if (rest >= m_outputRate) {
         ++base;
-        rest -= OutputRate;
+        rest -= m_outputRate;
     }
-    const double phase = rest * (double(UpPhases) / OutputRate);
+    const double phase = rest * m_upPhaseScale;
     const int row = int(phase);
     const float between = float(phase - row);
     const float* taps = &m_table2x[Pad2x + base - (UpHalfTaps - 1)];
@@ -350,11 +366,11 @@ void TablePlayer::prepareDown(int rate) noexcept
     m_downRate = rate;
     m_downCopy = 0;
     while (m_downCopy + 1 < Copies
-           && int64_t(rate) * CopyLengths[m_downCopy + 1] >= int64_t(OutputRate) * TableSamples)
+           && int64_t(rate) * CopyLengths[m_downCopy + 1] >= int64_t(m_outputRate) * TableSamples)
         ++m_downCopy;
     // Output samples per sample of the copy, and kernel points per sample
     // of the copy in 32.32 fixed point, so each tap costs one add to place.
-    const double scale = double(OutputRate) * TableSamples / (double(rate) * CopyLengths[m_downCopy]);
+    const double scale = double(m_outputRate) * TableSamples / (double(rate) * CopyLengths[m_downCopy]);
     m_downScale = float(scale);
     m_downStart = copyStart(m_downCopy);
     m_downStep = uint64_t(scale * DownPoints * FixedOne + 0.5);
@@ -364,8 +380,8 @@ float TablePlayer::readDown(int index, int numerator) const noexcept
 {
     // The read position in samples of the copy, exactly, then as a fraction.
     const int length = CopyLengths[m_downCopy];
-    constexpr int64_t unit = int64_t(OutputRate) * TableSamples;
-    const int64_t scaled = (int64_t(index) * OutputRate + numerator) * length;
+    const int64_t unit = int64_t(m_outputRate) * TableSamples;
+    const int64_t scaled = (int64_t(index) * m_outputRate + numerator) * length;
     const int64_t whole = scaled / unit;
     const double past = double(scaled - whole * unit) / double(unit);
     const float* x = &m_copies[m_downStart + whole];

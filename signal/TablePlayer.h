@@ -1,29 +1,38 @@
-// Plays a looping 25000-sample table at a live rate into the 44100 Hz output
-// stream, band-limited, the way a sound card's variable-rate play buffer does.
+// Plays a looping 25000-sample table at a live rate into an output stream of
+// a fixed rate (44100 Hz unless set otherwise), band-limited, the way a sound
+// card's variable-rate play buffer does. The output rate is the play
+// stream's own: a table read at rate R sounds at the same frequency whatever
+// the output rate, so the device can open its stream at the rate the sink
+// runs at (say 48000 Hz) and the server converts nothing.
 //
-// The read position is exact: a table index plus a numerator over 44100 that
-// grows by the rate at every output sample, so the pitch never drifts and a
-// rate change takes effect at the next output sample without a gap or phase
-// jump. Output samples are floats in the 16-bit scale (full scale 32768).
+// The read position is exact: a table index plus a numerator over the output
+// rate that grows by the rate at every output sample, so the pitch never
+// drifts and a rate change takes effect at the next output sample without a
+// gap or phase jump. Output samples are floats in the 16-bit scale (full
+// scale 32768).
 //
-// Reading:
-// - rate <= 44100: the table is upsampled once, exactly (through its DFT), to
+// Reading (O is the output rate):
+// - rate <= O: the table is upsampled once, exactly (through its DFT), to
 //   twice its rate when it is set; a short fixed kernel then interpolates that
 //   2x table. Everything up to half the table rate is kept, nothing above it.
-//   At exactly 44100 from a start every sample comes out unchanged.
-// - rate > 44100: a windowed-sinc kernel cuts at 22050 Hz, so nothing above it
-//   folds back below 20 kHz. It reads whichever of a few shorter copies of
-//   the table (resampled exactly through the DFT, each band-limited to its
-//   own half rate) plays closest above 44100, so the kernel is stretched by at
-//   most 1.28 and costs about the same at every rate.
+//   At exactly O from a start every sample comes out unchanged.
+// - rate > O: a windowed-sinc kernel cuts at O / 2 (flat to 0.4535 O, which
+//   is 20 kHz at 44100 and above), so nothing above it folds back into that
+//   band. It reads whichever of a few shorter copies of the table (resampled
+//   exactly through the DFT, each band-limited to its own half rate) plays
+//   closest above O, so the kernel is stretched by at most 1.28 and costs
+//   about the same at every rate.
+// The quality is the same at every output rate; the cost per output sample
+// is too, so a second of output costs O / 44100 times what it does at 44100.
 //
 // The player plays the rate it is given (1..MaxRate); limiting the rate to
 // what the sound card supports is the device's job.
 //
 // Threads: render() runs on the audio thread and never allocates, locks or
-// throws. setRate(), start(), stop() may be called from any thread. setTable()
-// must not run while render() does (call it while stopped, with the audio
-// thread kept out of render()).
+// throws. setRate(), start(), stop() may be called from any thread.
+// setTable() and setOutputRate() must not run while render() does (call them
+// while the audio thread is kept out of render(), e.g. before the stream is
+// connected).
 #pragma once
 
 #include <atomic>
@@ -34,7 +43,9 @@
 class TablePlayer {
 public:
     static constexpr int TableSamples = 25000;
-    static constexpr int OutputRate = 44100;
+    static constexpr int DefaultOutputRate = 44100;
+    static constexpr int MinOutputRate = 8000;
+    static constexpr int MaxOutputRate = 192000;
     static constexpr int MaxRate = 192000;
 
     TablePlayer();
@@ -44,6 +55,13 @@ public:
     // Copies the first TableSamples samples of table and rewinds. Not
     // concurrent with render(). Allocates nothing.
     void setTable(const int16_t* table);
+
+    // The rate of the output stream in samples per second, clamped to
+    // MinOutputRate..MaxOutputRate; set it when the stream opens, to the rate
+    // the stream was opened at. Rewinds. Not concurrent with render().
+    // Allocates nothing.
+    void setOutputRate(int outputRate);
+    int outputRate() const { return m_outputRate; }
 
     // Reading speed in table samples per second, clamped to 1..MaxRate.
     void setRate(int rate);
@@ -55,7 +73,8 @@ public:
     void stop();
     bool isPlaying() const { return (m_state.load(std::memory_order_relaxed) & 1u) != 0; }
 
-    // Writes the next count output samples (silence while stopped).
+    // Writes the next count output samples at the output rate (silence while
+    // stopped).
     void render(float* out, int count) noexcept;
 
 private:
@@ -91,10 +110,14 @@ private:
     // thread rewind.
     std::atomic<uint32_t> m_state{0};
 
+    // Set only while render() cannot run.
+    int m_outputRate = DefaultOutputRate;
+    double m_upPhaseScale; // kernel phases per 1/m_outputRate of a 2x sample
+
     // Audio thread only.
     uint32_t m_seenCommand = 0;
     int m_index = 0;     // table sample at or before the read position
-    int m_numerator = 0; // position past m_index, in 1/44100 of a sample
+    int m_numerator = 0; // position past m_index, in 1/m_outputRate of a sample
     // Decimation set-up for m_downRate.
     int m_downRate = 0;
     int m_downCopy = 0;

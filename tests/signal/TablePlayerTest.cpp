@@ -55,11 +55,13 @@ std::vector<float> play(TablePlayer& player, int count, int block = 441)
     return out;
 }
 
-// Ideal band-limited playback of a table of the given period: its harmonics
-// below 22050 Hz at a position given in 1/44100 of a table sample.
+// Ideal band-limited playback of a table of the given period into a stream
+// of outputRate: its harmonics below half that rate, at a position given in
+// 1/outputRate of a table sample.
 class Ideal {
 public:
-    Ideal(const Table& table, int period) : m_period(period), m_c(period / 2 + 1)
+    Ideal(const Table& table, int period, int outputRate)
+        : m_period(period), m_outputRate(outputRate), m_c(period / 2 + 1)
     {
         for (int k = 0; k <= period / 2; ++k) {
             for (int n = 0; n < period; ++n)
@@ -69,10 +71,10 @@ public:
     }
     double at(int64_t position, int rate) const
     {
-        const int64_t cycle = int64_t(44100) * m_period;
+        const int64_t cycle = int64_t(m_outputRate) * m_period;
         double y = m_c[0].real();
         for (int k = 1; k <= m_period / 2; ++k) {
-            if (double(k) * rate / m_period >= 22050.0)
+            if (double(k) * rate / m_period >= m_outputRate / 2.0)
                 break;
             const double angle = 2.0 * Pi * double((position % cycle) * k % cycle) / double(cycle);
             y += (2 * k == m_period ? 1.0 : 2.0) * (m_c[k] * std::polar(1.0, angle)).real();
@@ -83,6 +85,7 @@ public:
 
 private:
     int m_period;
+    int m_outputRate;
     std::vector<std::complex<double>> m_c;
 };
 
@@ -91,17 +94,20 @@ struct Deviation {
     double residualDb; // RMS of all other error, re the tone's RMS
 };
 
-// Plays a table at a fixed rate and compares it with the ideal: the
-// fundamental's gain, and everything else left in the error.
-Deviation compare(const Table& table, int period, int rate, int count = 8192)
+// Plays a table at a fixed rate into a stream of outputRate and compares it
+// with the ideal: the fundamental's gain, and everything else left in the
+// error (a tone off its frequency would leave nearly all of itself there).
+Deviation compare(const Table& table, int period, int rate, int outputRate = TablePlayer::DefaultOutputRate,
+                  int count = 8192)
 {
     TablePlayer player;
+    player.setOutputRate(outputRate);
     player.setTable(table.data());
     player.setRate(rate);
     player.start();
     const std::vector<float> out = play(player, count);
-    const Ideal ideal(table, period);
-    const double w = 2.0 * Pi * rate / (44100.0 * period);
+    const Ideal ideal(table, period, outputRate);
+    const double w = 2.0 * Pi * rate / (double(outputRate) * period);
     std::vector<double> error(count);
     double cc = 0, ss = 0, cs = 0, ec = 0, es = 0;
     for (int m = 0; m < count; ++m) {
@@ -254,6 +260,98 @@ TEST(TablePlayer, StaysCloseToTheIdealBandLimitedPlayback)
     // the one exactly there, and adds no images.
     for (int rate : {10000, 44000}) {
         const Deviation d = compare(squareTable(), 100, rate);
+        EXPECT_LT(d.residualDb, -80.0) << "square, rate " << rate;
+    }
+}
+
+TEST(TablePlayerOutputRate, DefaultsTo44100AndIsClampedToItsRange)
+{
+    TablePlayer player;
+    EXPECT_EQ(player.outputRate(), 44100);
+    for (auto [asked, kept] : {std::pair{48000, 48000}, std::pair{8000, 8000}, std::pair{7999, 8000},
+                               std::pair{0, 8000}, std::pair{192000, 192000}, std::pair{400000, 192000}}) {
+        player.setOutputRate(asked);
+        EXPECT_EQ(player.outputRate(), kept) << "asked " << asked;
+    }
+}
+
+TEST(TablePlayerOutputRate, SettingItRewindsAndPlaysAsIfNew)
+{
+    // A stream reopened at another rate while a decimating rate plays: the
+    // player must not keep what it had worked out for the old output rate.
+    const Table table = sineTable(20);
+    TablePlayer fresh;
+    fresh.setOutputRate(48000);
+    fresh.setTable(table.data());
+    fresh.setRate(80000);
+    fresh.start();
+    const std::vector<float> first = play(fresh, 3000);
+
+    TablePlayer player;
+    player.setTable(table.data());
+    player.setRate(80000);
+    player.start();
+    play(player, 1234);
+    player.setOutputRate(48000);
+    EXPECT_EQ(play(player, 3000), first);
+    play(player, 1234);
+    player.setOutputRate(48000);
+    EXPECT_EQ(play(player, 3000), first);
+}
+
+TEST(TablePlayerOutputRate, TableAtTheOutputRatePassesUnchanged)
+{
+    const Table table = noiseTable();
+    for (int outputRate : {48000, 88200, 96000, 192000, 8000}) {
+        TablePlayer player;
+        player.setOutputRate(outputRate);
+        player.setTable(table.data());
+        player.setRate(outputRate);
+        player.start();
+        const std::vector<float> out = play(player, 3 * N / 2, 997);
+        for (int m = 0; m < int(out.size()); ++m)
+            ASSERT_EQ(out[m], float(table[m % N])) << "output rate " << outputRate << ", sample " << m;
+    }
+}
+
+TEST(TablePlayerOutputRate, SameToneFlatAndCleanAtEveryOutputRate)
+{
+    // The sweep's own rates (20 Hz, 1 kHz, 12.5, 16 and 20 kHz) and those on
+    // either side of the output rate, where the reading changes method.
+    struct Tone {
+        int k, period, rate;
+    };
+    const Tone sweepTones[] = {{1, 100, 2000}, {1, 100, 100000}, {20, 5, 62500}, {20, 5, 80000}, {20, 5, 100000}};
+    for (int outputRate : {44100, 48000, 88200, 96000, 192000}) {
+        std::vector<Tone> tones(std::begin(sweepTones), std::end(sweepTones));
+        tones.push_back({20, 5, outputRate - 1});
+        if (outputRate < TablePlayer::MaxRate)
+            tones.push_back({20, 5, outputRate + 1});
+        for (const Tone& t : tones) {
+            const Deviation d = compare(sineTable(t.k), t.period, t.rate, outputRate);
+            EXPECT_LT(std::abs(d.flatnessDb), 0.01) << "output " << outputRate << ", rate " << t.rate;
+            EXPECT_LT(d.residualDb, -90.0) << "output " << outputRate << ", rate " << t.rate;
+        }
+    }
+    // Any output rate in range, flat up to 0.45 of it: odd ones, and low ones
+    // that read the shortest copies of the table at the highest rates.
+    const struct {
+        int outputRate;
+        Tone tone;
+    } others[] = {{44056, {20, 5, 100000}}, {50000, {20, 5, 100000}},   {8000, {1, 100, TablePlayer::MaxRate}},
+                  {8000, {20, 5, 17500}},   {11025, {1, 100, 100000}}, {22050, {20, 5, 49000}},
+                  {32000, {20, 5, 70000}}};
+    for (const auto& o : others) {
+        const Deviation d = compare(sineTable(o.tone.k), o.tone.period, o.tone.rate, o.outputRate);
+        EXPECT_LT(std::abs(d.flatnessDb), 0.01) << "output " << o.outputRate << ", rate " << o.tone.rate;
+        EXPECT_LT(d.residualDb, -90.0) << "output " << o.outputRate << ", rate " << o.tone.rate;
+    }
+}
+
+TEST(TablePlayerOutputRate, SquareKeepsItsHarmonicsWithoutImagesAt48000)
+{
+    for (int rate : {10000, 30000, 47000}) {
+        const Deviation d = compare(squareTable(), 100, rate, 48000);
         EXPECT_LT(d.residualDb, -80.0) << "square, rate " << rate;
     }
 }
