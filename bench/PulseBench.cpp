@@ -1,7 +1,9 @@
 // Timing of the real sound card on the private test server (./test starts it
 // and sets AUDIMERA_TEST_PULSE_SERVER; without it this prints a note and
 // does nothing). It plays into the server's null sink and records its
-// monitor, as the sound tests do.
+// monitor, as the sound tests do: the sink at 44100 Hz, and (the names
+// ending in _48k) the one at 48000 Hz, where the player renders at 48000 Hz
+// and the recording is converted to 44100 Hz.
 //
 // - rate_change: from SetPlayRate to the new tone dominating the recording,
 //   in ms (the Time column and "latency_ms"; target at most 50 ms). The
@@ -34,6 +36,7 @@ constexpr int Hop = 22;          // 0.5 ms
 
 std::string g_server;
 std::unique_ptr<PulseSoundDevice> g_device;
+std::string g_sink; // the sink g_device plays into
 std::vector<int16_t> g_block(SoundDevice::RecordSamples + 1);
 
 class SleepWaiter : public RecordWaiter {
@@ -80,23 +83,30 @@ int onset(int from, double before, double after)
     return -1;
 }
 
-bool setUp(benchmark::State& state)
+// Opens sink and its monitor (once; again when another sink is asked for).
+bool setUp(benchmark::State& state, const std::string& sink)
 {
-    if (g_device)
+    if (g_device && g_sink == sink) {
+        state.counters["device_rate"] = g_device->outputDeviceRate();
         return true;
-    g_device = std::make_unique<PulseSoundDevice>(g_server);
-    std::string error = g_device->initAudio();
+    }
+    std::string error;
+    if (!g_device) {
+        g_device = std::make_unique<PulseSoundDevice>(g_server);
+        error = g_device->initAudio();
+    }
+    g_sink = sink;
     int play = -1, record = -1;
     const auto plays = g_device->playDevices();
     const auto records = g_device->recordDevices();
     for (size_t i = 0; i < plays.size(); ++i)
-        if (plays[i].name == "audimera_test")
+        if (plays[i].name == sink)
             play = int(i);
     for (size_t i = 0; i < records.size(); ++i)
-        if (records[i].name == "audimera_test.monitor")
+        if (records[i].name == sink + ".monitor")
             record = int(i);
     if (error.empty() && (play < 0 || record < 0))
-        error = "the test sink audimera_test is not there";
+        error = "the test sink " + sink + " is not there";
     if (error.empty())
         error = g_device->openOutputDevice(play);
     if (error.empty())
@@ -106,6 +116,7 @@ bool setUp(benchmark::State& state)
         g_device.reset();
         return false;
     }
+    state.counters["device_rate"] = g_device->outputDeviceRate();
     return true;
 }
 
@@ -135,9 +146,9 @@ void reportLatency(benchmark::State& state, const std::vector<double>& latencies
 
 // One iteration: a tone plays, a block starts, and 200 ms into it `change`
 // switches to the After tone; the time until the recording shows it.
-void measureChange(benchmark::State& state, void (*change)())
+void measureChange(benchmark::State& state, const std::string& sink, void (*change)())
 {
-    if (!setUp(state))
+    if (!setUp(state, sink))
         return;
     const int beforeRate = GenSineWave(g_before.data(), Before, false);
     g_afterRate = GenSineWave(g_after.data(), After, false);
@@ -162,20 +173,20 @@ void measureChange(benchmark::State& state, void (*change)())
     reportLatency(state, latencies);
 }
 
-void BM_RateChange(benchmark::State& state)
+void BM_RateChange(benchmark::State& state, const char* sink)
 {
-    measureChange(state, [] { g_device->SetPlayRate(g_afterRate); });
+    measureChange(state, sink, [] { g_device->SetPlayRate(g_afterRate); });
 }
 
-void BM_PlayLoop(benchmark::State& state)
+void BM_PlayLoop(benchmark::State& state, const char* sink)
 {
     // A new table: the Before tone stops, the After one starts.
-    measureChange(state, [] { g_device->PlayLoop(g_after.data(), g_afterRate); });
+    measureChange(state, sink, [] { g_device->PlayLoop(g_after.data(), g_afterRate); });
 }
 
-void BM_RecordBlock(benchmark::State& state)
+void BM_RecordBlock(benchmark::State& state, const char* sink)
 {
-    if (!setUp(state))
+    if (!setUp(state, sink))
         return;
     for (auto _ : state) {
         SleepWaiter waiter;
@@ -184,9 +195,21 @@ void BM_RecordBlock(benchmark::State& state)
     }
 }
 
-BENCHMARK(BM_RateChange)->Name("rate_change")->Iterations(8)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PlayLoop)->Name("play_loop")->Iterations(8)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RecordBlock)->Name("record_block")->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+constexpr const char* Sink = "audimera_test";
+constexpr const char* Sink48k = "audimera_test_48k";
+
+BENCHMARK_CAPTURE(BM_RateChange, 44100, Sink)
+    ->Name("rate_change")->Iterations(8)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PlayLoop, 44100, Sink)
+    ->Name("play_loop")->Iterations(8)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RecordBlock, 44100, Sink)
+    ->Name("record_block")->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RateChange, 48000, Sink48k)
+    ->Name("rate_change_48k")->Iterations(8)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PlayLoop, 48000, Sink48k)
+    ->Name("play_loop_48k")->Iterations(8)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_RecordBlock, 48000, Sink48k)
+    ->Name("record_block_48k")->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -285,11 +285,18 @@ int listDevices(std::ostream& out, std::ostream& err)
     };
     for (const Kind& kind : {Kind{"Play devices", pulse.playDevices()}, Kind{"Record devices", pulse.recordDevices()}}) {
         out << kind.title << ":\n";
-        for (size_t i = 0; i < kind.devices.size(); ++i)
-            out << "  " << i << (i == 0 ? " * " : "   ") << kind.devices[i].name << "  (" << kind.devices[i].description
-                << ")\n";
+        for (size_t i = 0; i < kind.devices.size(); ++i) {
+            const SoundDeviceInfo& device = kind.devices[i];
+            out << "  " << i << (i == 0 ? " * " : "   ") << device.name << "  (" << device.description << ")";
+            if (device.rate > 0)
+                out << "  " << device.rate << " Hz";
+            if (device.isMonitor())
+                out << "  [monitor of " << device.monitorOf << "]";
+            out << '\n';
+        }
     }
-    out << "(* the server's default)\n";
+    out << "(* the server's default; each device's own rate: Audimera converts any other than 44100 Hz itself)\n"
+           "([monitor of X] hears what play device X plays: a loopback of the program's own output, not an input)\n";
     return Measured;
 }
 
@@ -359,6 +366,8 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
             << " dB   SNR " << std::setw(6) << e.SNR << " dB\n";
     };
     e.cmdStart_Click();
+    // Read before closing: a closed device has no rate.
+    const std::string rateNote = SoundDevice::rateNote(device->outputDeviceRate(), device->inputDeviceRate());
     device->closeAudio();
 
     const std::vector<CurvePoint> trace = displays.lastTrace();
@@ -387,6 +396,8 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     } else {
         err << "No point was measured.\n";
     }
+    if (!rateNote.empty())
+        err << rateNote << ".\n";
 
     if (!o.picture.png.empty()) {
         if (const std::string error = writePicture(o.picture, displays.store(), err); !error.empty()) {
@@ -469,7 +480,8 @@ std::string usage()
     return R"(Usage:
   audimera-measure devices
       Lists the sound server's play and record devices (index, name,
-      description); * marks the default of each kind.
+      description, the rate it runs at); * marks the default of each kind,
+      [monitor of ...] a record device that hears a play device's output.
 
   audimera-measure sweep [options]
       Measures a frequency response: calibrates on silence and white noise,

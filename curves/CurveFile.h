@@ -23,10 +23,31 @@ constexpr double MaxFrequency = 24000;
 // The text of one record, without the line break.
 std::string record(double frequency, double level);
 
-// Writes the records to path through a temporary file in the same folder
-// and an atomic rename, so that a failed save leaves any old file whole.
-// Returns "" or the description of the failure.
+// Writes the records to path; returns "" or the description of the failure.
+//
+// - A file without any write permission bit is refused with "the file is
+//   read-only" and left as it is; the mode bits decide, not access(), so
+//   root is refused too.
+// - A symbolic link is followed: the file it points at gets the curve.
+// - A file with one name is replaced whole: the records go to a temporary
+//   file beside it, which takes the old file's owner and group (where the
+//   system allows; otherwise it stays the saving user's) and its mode, and is
+//   then renamed over it. A failed save leaves the old file as it was. While
+//   the temporary file exists, SIGINT, SIGTERM and SIGHUP, where their
+//   action is the default one, remove it before they end the program; the
+//   previous actions are back when write() returns.
+// - A file with several names (hard links) is rewritten in place, so that
+//   every name shows the new curve and owner, group and mode stay. This is
+//   not atomic: the space is reserved first where the file system can, and a
+//   failed write puts the old content back, but a signal that ends the
+//   program mid-way leaves the file partly written.
+// - A device or a pipe is written in place.
+//
+// Thread-safe: saves through temporary files run one at a time.
 std::string write(const std::string& path, const std::vector<CurvePoint>& points);
+
+// The failure text for a file without any write permission bit.
+inline constexpr const char* ReadOnlyError = "the file is read-only";
 
 struct ReadResult {
     std::vector<CurvePoint> points; // accepted records, in file order

@@ -76,8 +76,17 @@ std::string PulseContext::connect()
 
     const bool ready = waitUntil([this] { return m_state.load() == PA_CONTEXT_READY; });
     Lock lock(*this);
-    if (ready)
+    if (ready) {
+        // Devices that come or go, and a new default, are counted from here.
+        // Nothing waits for the answer: a server that refuses only leaves
+        // the lists as they are read.
+        pa_context_set_subscribe_callback(m_context, &PulseContext::subscribeCallback, this);
+        const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE
+                                                 | PA_SUBSCRIPTION_MASK_SERVER);
+        if (pa_operation* subscribe = pa_context_subscribe(m_context, mask, nullptr, nullptr))
+            pa_operation_unref(subscribe);
         return {};
+    }
     std::string reason = isDead() ? errorText() : std::string(pa_strerror(PA_ERR_TIMEOUT));
     dropContext();
     return reason;
@@ -88,6 +97,7 @@ void PulseContext::dropContext()
     if (!m_context)
         return;
     pa_context_set_state_callback(m_context, nullptr, nullptr);
+    pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
     pa_context_disconnect(m_context);
     pa_context_unref(m_context);
     m_context = nullptr;
@@ -107,12 +117,23 @@ void PulseContext::disconnect()
     m_mainloop = nullptr;
 }
 
-bool PulseContext::finish(pa_operation* operation, int timeoutMs)
+void PulseContext::subscribeCallback(pa_context*, pa_subscription_event_type_t event, uint32_t, void* self)
+{
+    const unsigned facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    const unsigned type = event & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    // A device's changes of state or volume come often and change no list.
+    const bool device = (facility == PA_SUBSCRIPTION_EVENT_SINK || facility == PA_SUBSCRIPTION_EVENT_SOURCE)
+                        && type != PA_SUBSCRIPTION_EVENT_CHANGE;
+    if (device || facility == PA_SUBSCRIPTION_EVENT_SERVER)
+        static_cast<PulseContext*>(self)->m_deviceEvents.fetch_add(1, std::memory_order_release);
+}
+
+bool PulseContext::finish(pa_operation* operation, Clock::time_point end)
 {
     if (!operation)
         return false;
     const bool done = waitUntil([operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; },
-                                timeoutMs);
+                                end);
     Lock lock(*this);
     const bool completed = done && pa_operation_get_state(operation) == PA_OPERATION_DONE;
     if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
@@ -138,7 +159,8 @@ void PulseContext::copyText(char* to, const char* from) noexcept
     to[length] = '\0';
 }
 
-void PulseContext::addDevice(FoundList& list, const char* name, const char* description) noexcept
+void PulseContext::addDevice(FoundList& list, const char* name, const char* description, int rate,
+                             const char* monitorOf) noexcept
 {
     // A name that does not fit could not be opened again; the server never
     // makes one that long.
@@ -147,6 +169,8 @@ void PulseContext::addDevice(FoundList& list, const char* name, const char* desc
     FoundDevice& device = list.devices[list.count++];
     copyText(device.name, name);
     copyText(device.description, description && *description ? description : name);
+    copyText(device.monitorOf, monitorOf);
+    device.rate = rate;
 }
 
 void PulseContext::serverInfoCallback(pa_context*, const pa_server_info* info, void* self)
@@ -159,24 +183,44 @@ void PulseContext::serverInfoCallback(pa_context*, const pa_server_info* info, v
 void PulseContext::sinkCallback(pa_context*, const pa_sink_info* info, int eol, void* self)
 {
     if (eol == 0 && info)
-        addDevice(static_cast<PulseContext*>(self)->m_sinks, info->name, info->description);
+        addDevice(static_cast<PulseContext*>(self)->m_sinks, info->name, info->description,
+                  int(info->sample_spec.rate));
 }
 
 void PulseContext::sourceCallback(pa_context*, const pa_source_info* info, int eol, void* self)
 {
     if (eol == 0 && info)
-        addDevice(static_cast<PulseContext*>(self)->m_sources, info->name, info->description);
+        addDevice(static_cast<PulseContext*>(self)->m_sources, info->name, info->description,
+                  int(info->sample_spec.rate),
+                  info->monitor_of_sink != PA_INVALID_INDEX && info->monitor_of_sink_name
+                      ? info->monitor_of_sink_name
+                      : nullptr);
 }
 
-std::vector<SoundDeviceInfo> PulseContext::ordered(const FoundList& list)
+std::vector<SoundDeviceInfo> PulseContext::ordered(const FoundList& list, const FoundList* sinks)
 {
+    auto info = [&](const FoundDevice& found) {
+        SoundDeviceInfo device{found.name, found.description, {}, found.rate};
+        if (found.monitorOf[0] != '\0') {
+            device.monitorOf = found.monitorOf;
+            for (int i = 0; sinks && i < sinks->count; ++i)
+                if (std::strcmp(sinks->devices[i].name, found.monitorOf) == 0)
+                    device.monitorOf = sinks->devices[i].description;
+        }
+        return device;
+    };
     std::vector<SoundDeviceInfo> devices;
     for (int i = 0; i < list.count; ++i)
         if (std::strcmp(list.devices[i].name, list.defaultName) == 0)
-            devices.push_back({list.devices[i].name, list.devices[i].description});
-    for (int i = 0; i < list.count; ++i)
-        if (std::strcmp(list.devices[i].name, list.defaultName) != 0)
-            devices.push_back({list.devices[i].name, list.devices[i].description});
+            devices.push_back(info(list.devices[i]));
+    // Microphones and line inputs before the monitors: the four menu
+    // entries should offer real inputs first.
+    for (bool monitors : {false, true})
+        for (int i = 0; i < list.count; ++i) {
+            const FoundDevice& found = list.devices[i];
+            if (std::strcmp(found.name, list.defaultName) != 0 && (found.monitorOf[0] != '\0') == monitors)
+                devices.push_back(info(found));
+        }
     return devices;
 }
 
@@ -199,13 +243,50 @@ std::string PulseContext::listDevices(std::vector<SoundDeviceInfo>& play, std::v
         sinks = pa_context_get_sink_info_list(m_context, &PulseContext::sinkCallback, this);
         sources = pa_context_get_source_info_list(m_context, &PulseContext::sourceCallback, this);
     }
-    const bool ok = finish(serverInfo) & finish(sinks) & finish(sources);
+    // One time limit for the three answers.
+    const Clock::time_point end = deadline();
+    const bool ok = finish(serverInfo, end) & finish(sinks, end) & finish(sources, end);
     if (!ok) {
         Lock lock(*this);
         return isDead() ? errorText() : std::string("The sound server did not list its devices");
     }
     Lock lock(*this);
     play = ordered(m_sinks);
-    record = ordered(m_sources);
+    record = ordered(m_sources, &m_sinks);
     return {};
+}
+
+void PulseContext::rateCallback(int eol, const pa_sample_spec* spec, void* self) noexcept
+{
+    if (eol == 0 && spec && pa_sample_spec_valid(spec))
+        static_cast<PulseContext*>(self)->m_askedRate = int(spec->rate);
+}
+
+void PulseContext::sinkRateCallback(pa_context*, const pa_sink_info* info, int eol, void* self)
+{
+    rateCallback(eol, info ? &info->sample_spec : nullptr, self);
+}
+
+void PulseContext::sourceRateCallback(pa_context*, const pa_source_info* info, int eol, void* self)
+{
+    rateCallback(eol, info ? &info->sample_spec : nullptr, self);
+}
+
+int PulseContext::deviceRate(bool sink, const std::string& device)
+{
+    if (!isReady())
+        return 0;
+    pa_operation* operation;
+    {
+        Lock lock(*this);
+        m_askedRate = 0;
+        operation = sink ? pa_context_get_sink_info_by_name(m_context, device.c_str(),
+                                                            &PulseContext::sinkRateCallback, this)
+                         : pa_context_get_source_info_by_name(m_context, device.c_str(),
+                                                              &PulseContext::sourceRateCallback, this);
+    }
+    if (!finish(operation, deadline()))
+        return 0;
+    Lock lock(*this);
+    return m_askedRate;
 }

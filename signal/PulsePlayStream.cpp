@@ -13,6 +13,12 @@ constexpr int RenderChunk = 4096;
 // The player's output is on the 16-bit scale.
 constexpr float FullScale = 32768.0f;
 
+// frames at 44100 Hz as the same time at rate, in frames.
+int framesAt(int rate, int frames)
+{
+    return int((int64_t(frames) * rate + SoundDevice::SampleRate / 2) / SoundDevice::SampleRate);
+}
+
 } // namespace
 
 PulsePlayStream::PulsePlayStream(PulseContext& pulse)
@@ -88,9 +94,9 @@ void PulsePlayStream::render(float* out, int frames) noexcept
     if (leftTarget != m_leftTo || rightTarget != m_rightTo) {
         m_leftTo = leftTarget;
         m_rightTo = rightTarget;
-        m_leftStep = (m_leftTo - m_left) / RampFrames;
-        m_rightStep = (m_rightTo - m_right) / RampFrames;
-        m_rampLeft = RampFrames;
+        m_leftStep = (m_leftTo - m_left) / float(m_rampFrames);
+        m_rightStep = (m_rightTo - m_right) / float(m_rampFrames);
+        m_rampLeft = m_rampFrames;
     }
     for (int done = 0; done < frames;) {
         const int n = std::min(RenderChunk, frames - done);
@@ -118,14 +124,20 @@ std::string PulsePlayStream::open(const std::string& device)
     if (!m_pulse.isReady())
         return "Not connected to the sound server";
 
-    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, uint32_t(SoundDevice::SampleRate), uint8_t(Channels)};
+    // The sink's own rate: whatever the stream's rate, the server would
+    // convert to it (and cut the top of the band).
+    const int sinkRate = m_pulse.deviceRate(true, device);
+    const int rate = sinkRate > 0 ? std::clamp(sinkRate, int(TablePlayer::MinOutputRate),
+                                               int(TablePlayer::MaxOutputRate))
+                                  : SoundDevice::SampleRate;
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, uint32_t(rate), uint8_t(Channels)};
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
-    attr.tlength = uint32_t(TargetFrames * FrameBytes);
-    attr.prebuf = uint32_t(PrebufferFrames * FrameBytes);
-    attr.minreq = uint32_t(RequestFrames * FrameBytes);
+    attr.tlength = uint32_t(size_t(framesAt(rate, TargetFrames)) * FrameBytes);
+    attr.prebuf = uint32_t(size_t(framesAt(rate, PrebufferFrames)) * FrameBytes);
+    attr.minreq = uint32_t(size_t(framesAt(rate, RequestFrames)) * FrameBytes);
     attr.fragsize = uint32_t(-1);
 
     pa_stream* fresh;
@@ -161,6 +173,8 @@ std::string PulsePlayStream::open(const std::string& device)
     // The callback is kept out (lock held): a new device starts silent, at
     // full level and centred.
     m_player.stop();
+    m_player.setOutputRate(rate);
+    m_rampFrames = std::max(1, framesAt(rate, RampFrames));
     m_rate = SoundDevice::SampleRate;
     m_player.setRate(m_rate);
     m_volume = 0;

@@ -1,7 +1,11 @@
 // The play side of the sound card on the sound server: one playback stream,
-// 44100 Hz stereo float, fed by the band-limited TablePlayer with software
-// level and balance. The stream runs from open to close; while nothing plays
-// it carries silence, so starting a tone never waits for a stream set-up.
+// stereo float at the rate the sink runs at, fed by the band-limited
+// TablePlayer with software level and balance. The player renders the table
+// straight at that rate (a table read at rate R sounds at the same frequency
+// whatever the stream's rate), so the server converts nothing and the tones
+// stay flat to 20 kHz on a sink at 48000 Hz too. The stream runs from open to
+// close; while nothing plays it carries silence, so starting a tone never
+// waits for a stream set-up.
 //
 // Buffering is kept short (40 ms queued, refilled every 10 ms): a rate change
 // reaches the output within about 30 ms instead of the server's default of
@@ -25,12 +29,14 @@
 class PulsePlayStream {
 public:
     static constexpr int Channels = 2;
-    // Buffer attributes in frames: what the server keeps queued, what it asks
-    // for at a time, and what it waits for before (re)starting.
+    // Buffer attributes in frames at 44100 Hz (the same times at the
+    // stream's own rate): what the server keeps queued, what it asks for at a
+    // time, and what it waits for before (re)starting.
     static constexpr int TargetFrames = 1764; // 40 ms
     static constexpr int RequestFrames = 441; // 10 ms
     static constexpr int PrebufferFrames = 882;
-    // Level and balance changes ramp over this many frames (5 ms): no click.
+    // Level and balance changes ramp over this many frames at 44100 Hz
+    // (5 ms): no click.
     static constexpr int RampFrames = 220;
 
     explicit PulsePlayStream(PulseContext& pulse);
@@ -38,10 +44,11 @@ public:
     PulsePlayStream(const PulsePlayStream&) = delete;
     PulsePlayStream& operator=(const PulsePlayStream&) = delete;
 
-    // Connects a stream to the sink named device. Only when it is ready does
-    // it replace the current stream, stopped, at full level and centred;
-    // otherwise the current stream stays as it was. Returns an empty string
-    // or the server's reason.
+    // Connects a stream to the sink named device, at the rate the sink runs
+    // at (44100 Hz when the server does not say; within the player's
+    // output rates). Only when it is ready does it replace the current
+    // stream, stopped, at full level and centred; otherwise the current
+    // stream stays as it was. Returns an empty string or the server's reason.
     std::string open(const std::string& device);
     // Releases the stream (the tone stops).
     void close();
@@ -64,6 +71,8 @@ public:
     int volume() const { return m_volume; }
     int pan() const { return m_pan; }
     int rate() const { return m_rate; }
+    // The rate of the open stream in Hz (the sink's); 0 when none is open.
+    int streamRate() const { return m_stream ? m_player.outputRate() : 0; }
     bool isPlaying() const { return m_player.isPlaying(); }
 
 private:
@@ -99,4 +108,5 @@ private:
     float m_leftTo = 1.0f, m_rightTo = 1.0f;     // where the ramp goes
     float m_leftStep = 0.0f, m_rightStep = 0.0f; // per frame
     int m_rampLeft = 0;                          // frames of ramp still to go
+    int m_rampFrames = RampFrames;               // a ramp's length at the stream's rate
 };

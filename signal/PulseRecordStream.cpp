@@ -2,7 +2,30 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
+
+namespace {
+
+// Float samples are on a full scale of 1; the blocks on the 16-bit scale.
+constexpr float FullScale = 32768.0f;
+
+// frames at 44100 Hz as the same time at rate, in frames (rounded up).
+int framesAt(int rate, int frames)
+{
+    return int((int64_t(frames) * rate + SoundDevice::SampleRate - 1) / SoundDevice::SampleRate);
+}
+
+} // namespace
+
+PulseRecordStream::Conversion::Conversion(int rate, int channels)
+    : converters(size_t(channels), RateConverter(rate)),
+      frames(size_t(RateConverter::ChunkSamples) * size_t(channels)),
+      input(size_t(RateConverter::ChunkSamples))
+{
+    outputStride = size_t(converters[0].maxOutputs(RateConverter::ChunkSamples));
+    output.resize(outputStride * size_t(channels));
+}
 
 PulseRecordStream::PulseRecordStream(PulseContext& pulse)
     : m_pulse(pulse)
@@ -86,6 +109,10 @@ void PulseRecordStream::take(const void* data, size_t bytes) noexcept
         if (bytes == 0)
             return;
     }
+    if (m_conversion) {
+        convert(static_cast<const uint8_t*>(data), bytes);
+        return;
+    }
     uint8_t* target = m_target.load(std::memory_order_relaxed);
     const size_t wanted = m_wanted.load(std::memory_order_relaxed);
     const size_t filled = m_filled.load(std::memory_order_relaxed);
@@ -99,12 +126,62 @@ void PulseRecordStream::take(const void* data, size_t bytes) noexcept
     m_filled.store(filled + n, std::memory_order_release);
 }
 
+void PulseRecordStream::convert(const uint8_t* data, size_t bytes) noexcept
+{
+    Conversion& c = *m_conversion;
+    const int channels = m_channels;
+    const size_t frameBytes = size_t(channels) * sizeof(float);
+    auto* target = reinterpret_cast<int16_t*>(m_target.load(std::memory_order_relaxed));
+    const size_t wanted = m_wanted.load(std::memory_order_relaxed) / sizeof(int16_t);
+    size_t filled = m_filled.load(std::memory_order_relaxed) / sizeof(int16_t);
+    // The server hands over whole frames.
+    size_t frames = bytes / frameBytes;
+    while (frames > 0 && filled < wanted) {
+        const int n = int(std::min(frames, size_t(RateConverter::ChunkSamples)));
+        // Copied first: the server's data need not be aligned for floats.
+        if (data)
+            std::memcpy(c.frames.data(), data, size_t(n) * frameBytes);
+        else
+            std::fill_n(c.frames.begin(), size_t(n) * size_t(channels), 0.0f);
+        int outputs = 0;
+        for (int ch = 0; ch < channels; ++ch) {
+            for (int i = 0; i < n; ++i)
+                c.input[size_t(i)] = c.frames[size_t(i) * size_t(channels) + size_t(ch)] * FullScale;
+            float* out = c.output.data() + size_t(ch) * c.outputStride;
+            outputs = c.converters[size_t(ch)].process(c.input.data(), n, out);
+        }
+        const int settled = std::min(outputs, m_settleLeft);
+        m_settleLeft -= settled;
+        for (int i = settled; i < outputs && filled < wanted; ++i)
+            for (int ch = 0; ch < channels && filled < wanted; ++ch) {
+                const float v = c.output[size_t(ch) * c.outputStride + size_t(i)];
+                target[filled++] = int16_t(std::lrint(std::clamp(v, -32768.0f, 32767.0f)));
+            }
+        if (data)
+            data += size_t(n) * frameBytes;
+        frames -= size_t(n);
+    }
+    if (filled >= wanted)
+        m_phase.store(Idle, std::memory_order_relaxed);
+    m_filled.store(filled * sizeof(int16_t), std::memory_order_release);
+}
+
 std::string PulseRecordStream::open(const std::string& device, int channels)
 {
     if (!m_pulse.isReady())
         return "Not connected to the sound server";
     channels = channels == 2 ? 2 : 1;
-    const pa_sample_spec format{PA_SAMPLE_S16NE, uint32_t(SoundDevice::SampleRate), uint8_t(channels)};
+    // At the source's own rate, converted here; at 44100 Hz (or a rate the
+    // converter does not take) in 16 bits as the blocks are.
+    const int sourceRate = m_pulse.deviceRate(false, device);
+    const bool converting = RateConverter::supports(sourceRate);
+    const int rate = converting ? sourceRate : SoundDevice::SampleRate;
+    std::unique_ptr<Conversion> conversion;
+    if (converting)
+        conversion = std::make_unique<Conversion>(rate, channels);
+    const size_t frameBytes = size_t(channels) * (converting ? sizeof(float) : sizeof(int16_t));
+    const pa_sample_spec format{converting ? PA_SAMPLE_FLOAT32NE : PA_SAMPLE_S16NE, uint32_t(rate),
+                                uint8_t(channels)};
     pa_channel_map map;
     pa_channel_map_init_auto(&map, unsigned(channels), PA_CHANNEL_MAP_DEFAULT);
     pa_buffer_attr attr;
@@ -112,7 +189,7 @@ std::string PulseRecordStream::open(const std::string& device, int channels)
     attr.tlength = uint32_t(-1);
     attr.prebuf = uint32_t(-1);
     attr.minreq = uint32_t(-1);
-    attr.fragsize = uint32_t(FragmentFrames * channels * sizeof(int16_t));
+    attr.fragsize = uint32_t(size_t(framesAt(rate, FragmentFrames)) * frameBytes);
 
     pa_stream* fresh;
     {
@@ -145,11 +222,17 @@ std::string PulseRecordStream::open(const std::string& device, int channels)
     }
     m_phase.store(Idle);
     m_target.store(nullptr);
+    m_flushesAsked.store(0);
+    m_flushesDone.store(0);
     m_failed.store(false);
     m_error.store(PA_OK);
     pa_stream* old = m_stream;
     m_stream = fresh;
     m_channels = channels;
+    m_rate = rate;
+    m_frameBytes = frameBytes;
+    m_guardFrames = framesAt(rate, GuardFrames);
+    m_conversion = std::move(conversion);
     ++m_opened;
     release(old);
     return {};
@@ -164,6 +247,7 @@ void PulseRecordStream::close()
     m_target.store(nullptr);
     release(m_stream);
     m_stream = nullptr;
+    m_conversion.reset();
     ++m_opened;
 }
 
@@ -201,7 +285,12 @@ RecordResult PulseRecordStream::record(int16_t* buffer, int samples, RecordWaite
         m_target.store(reinterpret_cast<uint8_t*>(buffer));
         m_wanted.store(wanted);
         m_filled.store(0);
-        m_skip.store(size_t(GuardFrames) * size_t(m_channels) * sizeof(int16_t));
+        m_skip.store(size_t(m_guardFrames) * m_frameBytes);
+        if (m_conversion) {
+            for (RateConverter& converter : m_conversion->converters)
+                converter.reset();
+            m_settleLeft = m_conversion->converters[0].settlingOutputs();
+        }
         m_phase.store(Flushing);
         // The server's flush leaves what has already reached this side; the
         // callback drops it as it comes, but make sure.

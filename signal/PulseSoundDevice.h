@@ -3,17 +3,28 @@
 //
 // Play devices are the server's sinks and record devices its sources,
 // monitors of sinks included; entry 0 of each list is the server's default
-// device, the others follow in the server's order. Playing is one stereo
+// device, the others follow in the server's order, real inputs before
+// monitors (a monitor records the program's own output). Playing is one stereo
 // float stream fed by the band-limited TablePlayer with software level and
-// balance (PulsePlayStream); recording is one 16-bit stream of which each
-// block keeps only what was captured after it began (PulseRecordStream).
+// balance (PulsePlayStream); recording is one stream of which each block
+// keeps only what was captured after it began (PulseRecordStream). Both run
+// at their device's own rate, so the server converts nothing: the player
+// renders at the sink's rate, and a source at another rate than 44100 Hz is
+// converted to it here. Each listed device carries its rate.
 //
 // When the server goes away, the operation in progress fails with a text and
-// nothing hangs. The next open or initAudio() connects again, so a restarted
-// server is used without restarting the program.
+// nothing hangs. The next open, initAudio() or followDevices() connects
+// again, so a restarted server is used without restarting the program.
 //
 // Threads: every method runs on the UI thread (the SoundDevice contract). The
 // streams' callbacks run on the server's thread; see the stream classes.
+//
+// Waits: connecting, listing and opening poll the server and run the wait
+// hook in between; one call of these takes at most PulseContext::TimeoutMs
+// in all. A call made from inside the hook (a handler of the program) that
+// needs the server (an open, a listing, PlayLoop, RecordBlock) is refused
+// with BusyError; closeAudio and followDevices then do nothing. The setters
+// and StopPlayback, which only store values or send a request, always act.
 #pragma once
 
 #include "PulseContext.h"
@@ -29,6 +40,10 @@ public:
     // First line of every start-up failure after which the program cannot
     // run; the second line gives the cause.
     static constexpr const char* NoSoundCardMessage = "Sorry but this program requires a sound card supporting directx.";
+    // What a call refused while another one waits for the server returns.
+    static constexpr const char* BusyError = "The sound device is busy with another request";
+    // Why a device in use is reported lost when it is no longer listed.
+    static constexpr const char* GoneError = "The device is no longer on the sound server";
 
     // server: a server string such as "unix:/tmp/x/native"; empty for the
     // user's default server. Nothing is connected before initAudio() or an
@@ -52,7 +67,8 @@ public:
     static std::string probeServer(const std::string& server = {});
 
     // Asks the server for its devices again (connecting when needed), for
-    // when devices came or went. Returns an empty string or the reason.
+    // when devices came or went; the devices in use keep their entries by
+    // name. Returns an empty string or the reason.
     std::string refreshDevices();
 
     // SoundDevice. The lists are those of the last initAudio() or
@@ -62,6 +78,10 @@ public:
     std::string openOutputDevice(int index) override;
     std::string openInputDevice(int index) override;
     void closeAudio() override;
+    int outputDeviceRate() const override { return m_play.streamRate(); }
+    int inputDeviceRate() const override { return m_record.streamRate(); }
+    DeviceChanges followDevices() override;
+    void setWaitHook(std::function<void()> hook) override { m_pulse.setWaitHook(std::move(hook)); }
     void StopPlayback() override;
     std::string PlayLoop(const int16_t* table, int rate) override;
     void SetPlayRate(int rate) override;
@@ -88,9 +108,27 @@ public:
     // Samples of the block being recorded that have arrived so far.
     int recordedSoFar() const { return m_record.collected(); }
 
+    // Test hook: while held, the server's thread can neither take in what
+    // the server sends nor send anything (the calling thread keeps the
+    // mainloop lock), as on a machine too busy to run it; sound piles up on
+    // its way. The lock is recursive: this thread's calls still go through,
+    // but those that wait for an answer time out. UI thread.
+    void holdServerThread(bool hold);
+
 private:
+    // One call that may wait for the server; refused when another is in
+    // progress. Its waits share one time limit.
+    class Busy;
+
     // Connects, dropping the streams of a context that has died first.
     std::string ensureConnected();
+    // The unguarded work of the public calls of the same names.
+    std::string refresh();
+    std::string openOutput(int index);
+    std::string openInput(int index, int channels);
+    // What a failed open of device says, with the reason on a second line.
+    static std::string outputError(const SoundDeviceInfo& device, const std::string& reason);
+    static std::string inputError(const SoundDeviceInfo& device, const std::string& reason);
 
     PulseContext m_pulse;
     PulsePlayStream m_play;
@@ -99,4 +137,7 @@ private:
     std::vector<SoundDeviceInfo> m_recordDevices;
     int m_output = -1;
     int m_input = -1;
+    bool m_busy = false;
+    unsigned m_seenEvents = 0; // the server's device events already followed
+    bool m_holding = false;
 };

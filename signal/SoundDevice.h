@@ -5,12 +5,23 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 struct SoundDeviceInfo {
     std::string name;        // the identifier used to open it
     std::string description; // what the user sees in the menus
+    // For a record device that hears a play device's output (a monitor of a
+    // sink): that play device's description. Empty for a real input.
+    std::string monitorOf = {};
+    // The sample rate the device runs at, in Hz (0: not known). The
+    // measurement works at 44100 Hz; a device at another rate is converted
+    // by the program, not by the sound system.
+    int rate = 0;
+
+    bool isMonitor() const { return !monitorOf.empty(); }
+    bool operator==(const SoundDeviceInfo&) const = default;
 };
 
 // Called by RecordBlock between its polls while a block is being captured.
@@ -20,6 +31,19 @@ public:
     // Processes pending events and sleeps about 1 ms. Returns false when the
     // block is no longer wanted (the run was stopped meanwhile).
     virtual bool waitOnce() = 0;
+};
+
+// What followDevices() found out.
+struct DeviceChanges {
+    bool changed = false;        // anything below is news; nothing else is set without it
+    bool listed = false;         // the device lists are not what they were
+    int output = -1;             // the play device in use now (its entry), -1 for none
+    int input = -1;              // the record device in use now, -1 for none
+    bool outputReopened = false; // the play device was opened anew (full level, centred)
+    // For a device that was in use and has gone: what a failed open of it
+    // says. It is no longer in use.
+    std::string outputLost;
+    std::string inputLost;
 };
 
 enum class RecordResult {
@@ -51,6 +75,29 @@ public:
     // Releases both devices.
     virtual void closeAudio() = 0;
 
+    // Follows the system's devices: when devices came or went, the default
+    // changed, or the sound system restarted, reads the lists again (entry 0
+    // still the default), keeps the devices in use by name, opens them again
+    // after a restart and reports those that vanished. Cheap when nothing
+    // happened; devices that never change report nothing.
+    virtual DeviceChanges followDevices() { return {}; }
+
+    // Runs between the polls of every wait for the device other than
+    // RecordBlock's (connecting, listing, opening), so the program can
+    // process its events; empty for none. Calls of this device made from
+    // inside the hook that would wait themselves are refused.
+    virtual void setWaitHook(std::function<void()> hook) { (void)hook; }
+
+    // The rates the devices in use run at, in Hz; 0 for none open. The
+    // blocks and the tables stay at SampleRate whatever they are.
+    virtual int outputDeviceRate() const { return SampleRate; }
+    virtual int inputDeviceRate() const { return SampleRate; }
+
+    // What the program tells the user about devices that run at another rate
+    // than SampleRate (the rates of the devices in use, 0 for none); empty
+    // when both run at SampleRate.
+    static std::string rateNote(int outputRate, int inputRate);
+
     // Stops playback and rewinds; does nothing without a play device.
     virtual void StopPlayback() = 0;
 
@@ -77,3 +124,25 @@ public:
         return rate < MinRate ? MinRate : (rate > MaxRate ? MaxRate : rate);
     }
 };
+
+inline std::string SoundDevice::rateNote(int outputRate, int inputRate)
+{
+    const bool output = outputRate > 0 && outputRate != SampleRate;
+    const bool input = inputRate > 0 && inputRate != SampleRate;
+    const std::string hz = " Hz";
+    const std::string measured = std::to_string(SampleRate) + hz;
+    if (output && input) {
+        const std::string rates = outputRate == inputRate
+                                      ? "The play and record devices run at " + std::to_string(outputRate) + hz
+                                      : "The play device runs at " + std::to_string(outputRate)
+                                            + " Hz and the record device at " + std::to_string(inputRate) + hz;
+        return rates + ": Audimera converts to and from " + measured;
+    }
+    if (output)
+        return "The play device runs at " + std::to_string(outputRate) + hz
+               + ": Audimera converts its output to that rate";
+    if (input)
+        return "The record device runs at " + std::to_string(inputRate) + hz + ": Audimera converts it to "
+               + measured;
+    return {};
+}

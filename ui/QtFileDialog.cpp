@@ -1,7 +1,39 @@
 #include "QtFileDialog.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace {
+
+// QFileDialog checks neither that the folder of a name typed for saving
+// exists nor whether the chosen file is read-only. Qt's own dialog refuses
+// such a choice in accept(), before it asks about overwriting, and stays
+// open. A platform chooser (drawn with the dialog itself off screen) may
+// have closed already: show() checks its choice and opens it again.
+class CheckedFileDialog : public QFileDialog {
+public:
+    CheckedFileDialog(QWidget* parent, const FileDialogRequest& request) : QFileDialog(parent), m_request(request) {}
+
+    void accept() override
+    {
+        if (!testAttribute(Qt::WA_DontShowOnScreen)) {
+            const QString reason = QtFileDialog::refusal(m_request, selectedFiles().value(0));
+            if (!reason.isEmpty()) {
+                QMessageBox::warning(this, windowTitle(), reason);
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    const FileDialogRequest& m_request;
+};
+
+} // namespace
 
 QtFileDialog::QtFileDialog(QWidget* parent) : m_parent(parent)
 {
@@ -43,14 +75,35 @@ void QtFileDialog::configure(QFileDialog& dialog, const FileDialogRequest& reque
         dialog.selectFile(QFile::decodeName(request.fileName.c_str()));
 }
 
+QString QtFileDialog::refusal(const FileDialogRequest& request, const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    const QFileInfo info(path);
+    const QString shown = QDir::toNativeSeparators(info.absoluteFilePath());
+    if ((request.flags & FileDialogRequest::PathMustExist) && !info.absoluteDir().exists())
+        return QStringLiteral("%1\nThe folder does not exist.\nCheck the path and try again.").arg(shown);
+    // The permission bits, not isWritable(): root may write anything.
+    constexpr QFile::Permissions anyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    if ((request.flags & FileDialogRequest::NoReadOnlyReturn) && info.exists() && !info.isDir()
+        && !(info.permissions() & anyWrite))
+        return QStringLiteral("%1\nThe file is read-only.\nChoose another name.").arg(shown);
+    return {};
+}
+
 std::optional<std::string> QtFileDialog::show(const FileDialogRequest& request)
 {
-    QFileDialog dialog(m_parent.data());
+    CheckedFileDialog dialog(m_parent.data(), request);
     configure(dialog, request);
-    if (dialog.exec() != QDialog::Accepted)
-        return std::nullopt;
-    const QStringList files = dialog.selectedFiles();
-    if (files.isEmpty() || files.first().isEmpty())
-        return std::nullopt;
-    return QFile::encodeName(files.first()).toStdString();
+    for (;;) {
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        const QStringList files = dialog.selectedFiles();
+        if (files.isEmpty() || files.first().isEmpty())
+            return std::nullopt;
+        const QString reason = refusal(request, files.first());
+        if (reason.isEmpty())
+            return QFile::encodeName(files.first()).toStdString();
+        QMessageBox::warning(m_parent.data(), dialog.windowTitle(), reason);
+    }
 }

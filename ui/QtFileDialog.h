@@ -1,5 +1,6 @@
 // The main window's file dialog in the program: a modal QFileDialog set up
-// from the caller's request. UI thread only.
+// from the caller's request, which also refuses the choices the request's
+// flags rule out. UI thread only.
 #pragma once
 
 #include "FileDialog.h"
@@ -25,6 +26,12 @@ public:
     // must exist, the overwrite question only when asked for, the default
     // suffix and the suggested name.
     static void configure(QFileDialog& dialog, const FileDialogRequest& request);
+
+    // Why the dialog refuses path for request, or empty: with the path must
+    // exist flag, a folder that does not exist; with the no read-only return
+    // flag, an existing file without any write permission bit (root
+    // included). The dialog shows the reason and stays open.
+    static QString refusal(const FileDialogRequest& request, const QString& path);
 
     // The filter entry for a caller's label: the label itself when it
     // already holds a pattern ("Response Curve (*.txt)"), else the label

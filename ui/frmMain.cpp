@@ -33,6 +33,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -214,6 +215,17 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
     buildMenus();
     wireControls();
 
+    // Waits for the server keep the window alive; what runs inside them
+    // knows it through m_deviceWaits.
+    m_sound.setWaitHook([this] {
+        ++m_deviceWaits;
+        m_host.yield();
+        --m_deviceWaits;
+    });
+    m_deviceWatch = new QTimer(this);
+    m_deviceWatch->setInterval(DeviceWatchMs);
+    connect(m_deviceWatch, &QTimer::timeout, this, [this] { watchDevices(); });
+
     m_inputWave->setFrequencySource([this] { return m_engine->Frequency; });
     m_response->setSettingsSource([this] {
         ResponseSettings settings;
@@ -226,6 +238,7 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
 
 frmMain::~frmMain()
 {
+    m_sound.setWaitHook({});
     // The windows go with the main window, whatever the path.
     m_inputWave->setClosingAllowed(true);
     m_response->setClosingAllowed(true);
@@ -259,6 +272,12 @@ void frmMain::buildControls()
     m_statusLine->setObjectName(QStringLiteral("StatusText"));
     statusBar()->addWidget(m_statusLine, 1);
     m_panel.setStatusLine(m_statusLine);
+    m_recordNote = new QLabel;
+    m_recordNote->setObjectName(QStringLiteral("RecordDeviceNote"));
+    statusBar()->addPermanentWidget(m_recordNote);
+    m_rateNote = new QLabel;
+    m_rateNote->setObjectName(QStringLiteral("DeviceRateNote"));
+    statusBar()->addPermanentWidget(m_rateNote);
 }
 
 QWidget* frmMain::buildResponseFrame()
@@ -504,12 +523,19 @@ void frmMain::wireControls()
         });
     };
 
-    onClick("cmdStart", [e] { e->cmdStart_Click(); });
+    // No run starts inside a wait of the device: the device is busy.
+    onClick("cmdStart", [this, e] {
+        if (m_deviceWaits == 0)
+            e->cmdStart_Click();
+    });
     onClick("cmdStop", [e] { e->cmdStop_Click(); });
     onClick("cmdCalibrate", [e] { e->cmdCalibrate_Click(); });
     onClick("cmdClearTraces", [e] { e->cmdClearTraces_Click(); });
     onClick("cmdFreqBrowse", [e] { e->cmdFreqBrowse_Click(); });
-    onClick("cmdStartSignal", [e] { e->cmdStartSignal_Click(); });
+    onClick("cmdStartSignal", [this, e] {
+        if (m_deviceWaits == 0)
+            e->cmdStartSignal_Click();
+    });
     onClick("CheckBy5", [e] { e->CheckBy5_Click(); });
     onClick("CheckSPLCorrect", [e] { e->CheckSPLCorrect_Click(); });
     onClick("CheckSoundCard", [e] { e->CheckSoundCard_Click(); });
@@ -634,6 +660,7 @@ frmMain::StartResult frmMain::Form_Load()
     m_inputWave->show();
     m_response->show();
     m_fft->show();
+    m_deviceWatch->start();
     return result;
 }
 
@@ -650,15 +677,10 @@ std::string frmMain::InitAudio()
 
     const std::vector<SoundDeviceInfo> play = m_sound.playDevices();
     const std::vector<SoundDeviceInfo> record = m_sound.recordDevices();
-    std::vector<std::string> playCaptions, recordCaptions;
-    for (const SoundDeviceInfo& d : play)
-        playCaptions.push_back(d.description.empty() ? d.name : d.description);
-    for (const SoundDeviceInfo& d : record)
-        recordCaptions.push_back(d.description.empty() ? d.name : d.description);
-    fillDeviceMenu("MenuEntryOutDevice", int(play.size()), playCaptions);
-    fillDeviceMenu("MenuEntryInDevice", int(record.size()), recordCaptions);
-    m_outDevice = 0;
-    m_inDevice = 0;
+    // Ticked once open.
+    m_outDevice = -1;
+    m_inDevice = -1;
+    fillDeviceMenus();
 
     if (play.empty() || record.empty()) {
         std::string fatal = std::string(PulseSoundDevice::NoSoundCardMessage) + "\n";
@@ -678,12 +700,21 @@ std::string frmMain::InitAudio()
                 if (const std::string error = m_sound.openInputDevice(0); !error.empty())
                     m_host.message(error, MessageIcon::Critical);
         }
+        m_outDevice = pulse->outputDevice();
+        m_inDevice = pulse->inputDevice();
     } else {
         if (const std::string error = m_sound.openOutputDevice(0); !error.empty())
             m_host.message(error, MessageIcon::Critical);
+        else
+            m_outDevice = 0;
         if (const std::string error = m_sound.openInputDevice(0); !error.empty())
             m_host.message(error, MessageIcon::Critical);
+        else
+            m_inDevice = 0;
     }
+    tickDevice("MenuEntryOutDevice", m_outDevice);
+    tickDevice("MenuEntryInDevice", m_inDevice);
+    showRecordNote();
     return {};
 }
 
@@ -696,8 +727,6 @@ void frmMain::fillDeviceMenu(const char* entryArray, int count, const std::vecto
             entry->setText(QtPanel::toMnemonicText(QString::fromStdString(captions[size_t(i)])));
         entry->setVisible(present);
         entry->setEnabled(present);
-        const QSignalBlocker block(entry);
-        entry->setChecked(present && i == 0);
     }
 }
 
@@ -708,6 +737,75 @@ void frmMain::tickDevice(const char* entryArray, int index)
         const QSignalBlocker block(entry);
         entry->setChecked(i == index);
     }
+}
+
+void frmMain::fillDeviceMenus()
+{
+    auto captions = [](const std::vector<SoundDeviceInfo>& devices) {
+        std::vector<std::string> texts;
+        for (const SoundDeviceInfo& d : devices)
+            texts.push_back(d.description.empty() ? d.name : d.description);
+        return texts;
+    };
+    const std::vector<SoundDeviceInfo> play = m_sound.playDevices();
+    const std::vector<SoundDeviceInfo> record = m_sound.recordDevices();
+    fillDeviceMenu("MenuEntryOutDevice", int(play.size()), captions(play));
+    fillDeviceMenu("MenuEntryInDevice", int(record.size()), captions(record));
+    // A device in use past the fourth entry has no tick to show.
+    tickDevice("MenuEntryOutDevice", m_outDevice);
+    tickDevice("MenuEntryInDevice", m_inDevice);
+}
+
+std::string frmMain::monitorNote(const std::string& playDevice)
+{
+    return "Recording the monitor of " + playDevice + ": a loopback of the program's own output";
+}
+
+void frmMain::showRecordNote()
+{
+    // Someone who meant to measure through a microphone learns here why the
+    // curve is flat.
+    const std::vector<SoundDeviceInfo> record = m_sound.recordDevices();
+    const bool monitor = m_inDevice >= 0 && m_inDevice < int(record.size()) && record[size_t(m_inDevice)].isMonitor();
+    m_recordNote->setText(monitor ? QString::fromStdString(monitorNote(record[size_t(m_inDevice)].monitorOf))
+                                  : QString());
+    showRateNote();
+}
+
+void frmMain::showRateNote()
+{
+    // The top octave of a curve depends on who converts: the user learns that
+    // a device runs at another rate, and that the program handles it.
+    m_rateNote->setText(QString::fromStdString(
+        SoundDevice::rateNote(m_sound.outputDeviceRate(), m_sound.inputDeviceRate())));
+}
+
+void frmMain::watchDevices()
+{
+    // Only between handlers: a run, an open or a message box on the stack
+    // has the devices in hand, and the device's own waits land here too.
+    if (m_unloadRequested || m_handlerDepth > 0 || m_engine->Running || m_engine->Playing)
+        return;
+    // A shut-down asked for inside the device's waits or the messages below
+    // waits for this to return.
+    HandlerScope scope(*this);
+    const DeviceChanges changes = m_sound.followDevices();
+    if (!changes.changed || m_unloadRequested)
+        return;
+    m_outDevice = changes.output;
+    m_inDevice = changes.input;
+    fillDeviceMenus();
+    showRecordNote();
+    if (changes.outputReopened) {
+        // Opened again after the sound system restarted: at full level and
+        // centred, like any new play device, until the bars are applied.
+        m_engine->ApplyVolume();
+        m_engine->HScrollPan_Change();
+    }
+    if (!changes.outputLost.empty())
+        m_host.message(changes.outputLost, MessageIcon::Critical);
+    if (!changes.inputLost.empty())
+        m_host.message(changes.inputLost, MessageIcon::Critical);
 }
 
 void frmMain::placeWindows()
@@ -746,6 +844,7 @@ void frmMain::Form_Unload()
 void frmMain::finishShutDown()
 {
     m_shutDown = true;
+    m_deviceWatch->stop();
     m_sound.closeAudio();
     m_inputWave->setClosingAllowed(true);
     m_response->setClosingAllowed(true);
@@ -790,7 +889,7 @@ void frmMain::MenuEntryOutDevice_Click(int Index)
 {
     if (Index < 0 || Index >= DeviceEntries)
         return;
-    if (m_engine->Running || m_engine->Playing) {
+    if (m_engine->Running || m_engine->Playing || m_deviceWaits > 0) {
         tickDevice("MenuEntryOutDevice", m_outDevice);
         return;
     }
@@ -801,6 +900,7 @@ void frmMain::MenuEntryOutDevice_Click(int Index)
         return;
     }
     m_outDevice = Index;
+    showRateNote();
     // A new play device starts at full level and centred; the bars may say
     // otherwise, so they are applied to it at once.
     m_engine->ApplyVolume();
@@ -811,7 +911,7 @@ void frmMain::MenuEntryInDevice_Click(int Index)
 {
     if (Index < 0 || Index >= DeviceEntries)
         return;
-    if (m_engine->Running || m_engine->Playing) {
+    if (m_engine->Running || m_engine->Playing || m_deviceWaits > 0) {
         tickDevice("MenuEntryInDevice", m_inDevice);
         return;
     }
@@ -822,6 +922,7 @@ void frmMain::MenuEntryInDevice_Click(int Index)
         return;
     }
     m_inDevice = Index;
+    showRecordNote();
 }
 
 // ---------------------------------------------------------------- window boxes

@@ -7,6 +7,14 @@
 // reaches the widgets through a QtPanel (by objectName), the event queue and
 // message boxes through a QtHost, and the plots through the windows.
 //
+// Devices: the Settings menus follow the sound system. A timer asks the
+// device every DeviceWatchMs, between handlers only, whether devices came or
+// went; the menus are then filled again, the tick stays on the device in use
+// and a device in use that vanished is reported like a failed open. While
+// the device waits for the server (connecting, listing, opening) it lets
+// this window process its events; nothing that needs the device starts
+// meanwhile (the device menus, Start Trace, Play Signal).
+//
 // Handlers: user actions only (clicked, valueChanged/sliderMoved,
 // activated, triggered) reach the engine; the engine's own changes through
 // the panel fire nothing. Every handler counts itself on the stack, so a
@@ -39,6 +47,7 @@ class QComboBox;
 class QLabel;
 class QMenu;
 class QScrollBar;
+class QTimer;
 class SoundDevice;
 
 class frmMain : public QMainWindow {
@@ -46,6 +55,7 @@ class frmMain : public QMainWindow {
 
 public:
     static constexpr int DeviceEntries = 4; // MenuEntryOutDevice(0..3), MenuEntryInDevice(0..3)
+    static constexpr int DeviceWatchMs = 250;
 
     // sound: the card the program measures through (PulseSoundDevice in the
     // program; a simulated card in tests). fileDialog: answers the three
@@ -92,6 +102,14 @@ public:
     FormHelp& helpWindow() { return *m_help; }
     // The status bar's line (progress of a sweep).
     QLabel* statusLine() const { return m_statusLine; }
+    // The status bar's note on the record device: says when it is a monitor
+    // (a loopback of the program's own output); empty otherwise.
+    QLabel* recordNote() const { return m_recordNote; }
+    // The status bar's note on the devices' rates: says when a device in use
+    // runs at another rate than 44100 Hz and that the program converts it;
+    // empty otherwise.
+    QLabel* rateNote() const { return m_rateNote; }
+    static std::string monitorNote(const std::string& playDevice);
     // Shut-down was asked for; it may still wait for a run to return.
     bool isUnloading() const { return m_unloadRequested; }
     // Shut-down has finished: devices closed, windows closed.
@@ -124,6 +142,12 @@ private:
     std::string InitAudio();
     void fillDeviceMenu(const char* entryArray, int count, const std::vector<std::string>& captions);
     void tickDevice(const char* entryArray, int index);
+    // Both menus from the device's lists, ticked at the devices in use.
+    void fillDeviceMenus();
+    void showRecordNote();
+    void showRateNote();
+    // The device timer: follows what changed on the sound system.
+    void watchDevices();
     // Lays the windows out beside the main window, each kept on its screen.
     void placeWindows();
     void failStart(StartResult& result, const std::string& message);
@@ -142,11 +166,15 @@ private:
     std::unique_ptr<MeasurementEngine> m_engine;
 
     QLabel* m_statusLine = nullptr;
+    QLabel* m_recordNote = nullptr;
+    QLabel* m_rateNote = nullptr;
+    QTimer* m_deviceWatch = nullptr;
     QComboBox* m_comboDBRange = nullptr;
     QComboBox* m_comboSmooth = nullptr;
 
-    int m_outDevice = 0; // the entries ticked now
+    int m_outDevice = 0; // the entries of the devices in use, -1 for none
     int m_inDevice = 0;
+    int m_deviceWaits = 0; // the device is waiting for the server (in its hook)
     int m_handlerDepth = 0;
     bool m_unloadRequested = false;
     bool m_shutDown = false;

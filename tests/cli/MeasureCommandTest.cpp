@@ -1,5 +1,6 @@
 #include "CurveFile.h"
 #include "MeasureCommand.h"
+#include "TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +25,7 @@ Result measure(std::vector<std::string> args)
 
 std::vector<CurvePoint> parse(const std::string& text)
 {
-    const std::string path = testing::TempDir() + "/measure-parse.txt";
+    const std::string path = testFile("measure-parse.txt");
     std::ofstream(path, std::ios::trunc) << text;
     return CurveFile::read(path, 22051).points;
 }
@@ -107,7 +108,7 @@ TEST(MeasureCommandTest, GainsAheadOfTheCalibrationCancelOut)
 
 TEST(MeasureCommandTest, OutputFileAndFileErrors)
 {
-    const std::string path = testing::TempDir() + "/measure-out.txt";
+    const std::string path = testFile("measure-out.txt");
     std::filesystem::remove(path);
     Result r = measure({"sweep", "--simulate", "", "--bands", "31", "--range", "20", "1000", "--out", path});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -116,15 +117,23 @@ TEST(MeasureCommandTest, OutputFileAndFileErrors)
     EXPECT_EQ(file.error, "");
     EXPECT_EQ(file.points.size(), 18u);
 
-    r = measure({"sweep", "--simulate", "", "--out", testing::TempDir() + "/no/such/dir/x.txt"});
+    r = measure({"sweep", "--simulate", "", "--out", testFile("no/such/dir/x.txt")});
     EXPECT_EQ(r.code, MeasureCommand::FileError);
     EXPECT_NE(r.err.find("Error saving file '"), std::string::npos);
 
-    r = measure({"sweep", "--simulate", "", "--freq-file", testing::TempDir() + "/missing-list.txt"});
+    // Root too is refused a file without any write permission bit.
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+    r = measure({"sweep", "--simulate", "", "--bands", "15", "--out", path});
+    EXPECT_EQ(r.code, MeasureCommand::FileError);
+    EXPECT_NE(r.err.find("' : the file is read-only"), std::string::npos) << r.err;
+    EXPECT_EQ(CurveFile::read(path, 22051).points.size(), 18u);
+    std::filesystem::remove(path);
+
+    r = measure({"sweep", "--simulate", "", "--freq-file", testFile("missing-list.txt")});
     EXPECT_EQ(r.code, MeasureCommand::FileError);
     EXPECT_NE(r.err.find("Error reading user frequency file '"), std::string::npos);
 
-    const std::string list = testing::TempDir() + "/measure-list.txt";
+    const std::string list = testFile("measure-list.txt");
     std::ofstream(list, std::ios::trunc) << "100\n50\n200\n200\n5\n30000\n300\n";
     r = measure({"sweep", "--simulate", "", "--freq-file", list});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -153,7 +162,7 @@ namespace {
 
 TEST(MeasureCommandPictureTest, SweepAndPlotDrawPngs)
 {
-    const std::string png = testing::TempDir() + "/measure-sweep.png";
+    const std::string png = testFile("measure-sweep.png");
     std::filesystem::remove(png);
     Result r = measure({"sweep", "--simulate", "lowpass=2000", "--bands", "31", "--png", png, "--smooth", "3",
                         "--db-range", "48"});
@@ -170,10 +179,10 @@ TEST(MeasureCommandPictureTest, SweepAndPlotDrawPngs)
     EXPECT_GT(black, 300);
 
     // Two saved curves overlaid, at a size of our own.
-    const std::string a = testing::TempDir() + "/measure-a.txt", b = testing::TempDir() + "/measure-b.txt";
+    const std::string a = testFile("measure-a.txt"), b = testFile("measure-b.txt");
     ASSERT_EQ(measure({"sweep", "--simulate", "", "--bands", "15", "--out", a}).code, 0);
     ASSERT_EQ(measure({"sweep", "--simulate", "highpass=500", "--bands", "15", "--out", b}).code, 0);
-    const std::string overlay = testing::TempDir() + "/measure-overlay.png";
+    const std::string overlay = testFile("measure-overlay.png");
     r = measure({"plot", a, b, "--png", overlay, "--size", "400x300"});
     ASSERT_EQ(r.code, 0) << r.err;
     image = QImage(QString::fromStdString(overlay));
@@ -187,9 +196,9 @@ TEST(MeasureCommandPictureTest, SweepAndPlotDrawPngs)
 
 TEST(MeasureCommandPictureTest, BadPictureArguments)
 {
-    const std::string a = testing::TempDir() + "/measure-pic.txt";
+    const std::string a = testFile("measure-pic.txt");
     std::ofstream(a, std::ios::trunc) << "100,1\n1000,2\n";
-    const std::string png = testing::TempDir() + "/measure-bad.png";
+    const std::string png = testFile("measure-bad.png");
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"plot", a},
              {"plot", "--png", png},
@@ -203,13 +212,13 @@ TEST(MeasureCommandPictureTest, BadPictureArguments)
          })
         EXPECT_EQ(measure(args).code, MeasureCommand::BadUsage) << testing::PrintToString(args);
 
-    EXPECT_EQ(measure({"plot", testing::TempDir() + "/none.txt", "--png", png}).code, MeasureCommand::FileError);
-    const std::string empty = testing::TempDir() + "/measure-empty.txt";
+    EXPECT_EQ(measure({"plot", testFile("none.txt"), "--png", png}).code, MeasureCommand::FileError);
+    const std::string empty = testFile("measure-empty.txt");
     std::ofstream(empty, std::ios::trunc) << "5,1\n";
     Result r = measure({"plot", empty, "--png", png});
     EXPECT_EQ(r.code, MeasureCommand::FileError);
     EXPECT_NE(r.err.find("Bad file, no points were found !"), std::string::npos);
-    r = measure({"plot", a, "--png", testing::TempDir() + "/no/dir/x.png"});
+    r = measure({"plot", a, "--png", testFile("no/dir/x.png")});
     EXPECT_EQ(r.code, MeasureCommand::FileError);
     EXPECT_NE(r.err.find("Error saving file '"), std::string::npos);
 }
@@ -220,7 +229,7 @@ namespace {
 
 TEST(MeasureCommandCorrectionTest, CorrectionsAreSubtracted)
 {
-    const std::string user = testing::TempDir() + "/measure-user-calib.txt";
+    const std::string user = testFile("measure-user-calib.txt");
     std::ofstream(user, std::ios::trunc) << "1000,2\n";
     const auto plain = parse(measure({"sweep", "--simulate", "", "--bands", "15"}).out);
     Result r = measure({"sweep", "--simulate", "", "--bands", "15", "--correct-user", user});
@@ -232,7 +241,7 @@ TEST(MeasureCommandCorrectionTest, CorrectionsAreSubtracted)
 
     // The fixed files come from the working directory.
     const auto cwd = std::filesystem::current_path();
-    const std::string dir = testing::TempDir() + "/measure-corrections";
+    const std::string dir = testFile("measure-corrections");
     std::filesystem::create_directories(dir);
     std::filesystem::current_path(dir);
     std::filesystem::remove("SoundCard.txt");

@@ -1,6 +1,7 @@
 // Cases found by fuzzing the correction loader (fuzz/fuzz_correction_curve).
 // Each one failed before its fix.
 #include "CorrectionCurve.h"
+#include "TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,7 @@ using CorrectionCurve::NoPoint;
 
 std::vector<double> loaded(const std::string& text)
 {
-    const std::string path = testing::TempDir() + "/correction-regression.txt";
+    const std::string path = testFile("correction-regression.txt");
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
     std::vector<double> column(Entries, 12345);
     const CorrectionCurve::LoadResult r = CorrectionCurve::load(path, column.data());

@@ -1,4 +1,5 @@
 #include "CorrectionCurve.h"
+#include "TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,7 @@ struct Column {
     std::vector<double> v = std::vector<double>(CorrectionCurve::Entries, 12345);
     CorrectionCurve::LoadResult load(const std::string& text)
     {
-        const std::string path = testing::TempDir() + "/correction.txt";
+        const std::string path = testFile("correction.txt");
         std::ofstream(path, std::ios::trunc) << text;
         return CorrectionCurve::load(path, v.data());
     }
@@ -103,7 +104,7 @@ TEST(CorrectionCurveTest, FailuresSayWhy)
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.message.find("line 2"), std::string::npos) << r.message;
 
-    const std::string missing = testing::TempDir() + "/no-such-curve.txt";
+    const std::string missing = testFile("no-such-curve.txt");
     r = CorrectionCurve::load(missing, c.v.data());
     EXPECT_EQ(r.message, "Error loading calibration file '" + missing + "' : No such file or directory");
 }

@@ -1,4 +1,5 @@
 #include "CurveFile.h"
+#include "TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +14,10 @@
 
 namespace {
 
+// A file in the running test's own folder.
 std::string tempPath(const char* name)
 {
-    return testing::TempDir() + "/curvefile-" + name;
+    return testFile(std::string("curvefile-") + name);
 }
 
 std::string slurp(const std::string& path)
@@ -40,7 +42,7 @@ TEST(CurveFileTest, WritesOneRecordALineWithPointDecimals)
     EXPECT_EQ(slurp(path), "20,0\r\n31.5,-0.125\r\n20000,1.5e-07\r\n");
     // No temporary file is left behind.
     int files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(testing::TempDir()))
+    for (const auto& entry : std::filesystem::directory_iterator(TestFolder::current().path()))
         files += entry.path().filename().string().rfind("curvefile-write.txt", 0) == 0;
     EXPECT_EQ(files, 1);
 }

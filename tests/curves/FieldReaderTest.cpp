@@ -1,4 +1,5 @@
 #include "FieldReader.h"
+#include "TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -16,14 +17,12 @@ namespace {
 using Status = FieldReader::Status;
 using Values = std::vector<double>;
 
-// Writes content to a temporary file named after the running test.
+// Writes content to a file in the running test's own folder.
 std::string tempFile(const std::string& content, const std::string& tag = "")
 {
-    const auto path = std::filesystem::temp_directory_path()
-        / ("audimera_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name())
-           + tag + "_" + std::to_string(::getpid()));
+    const std::string path = testFile("fields" + tag + ".txt");
     std::ofstream(path, std::ios::binary) << content;
-    return path.string();
+    return path;
 }
 
 // Every field up to the end or the first error, and that error ("" at End).
@@ -112,7 +111,7 @@ TEST(FieldReaderTest, Files)
     FieldReader reader;
     EXPECT_EQ(reader.open("/nonexistent/UserFreq.txt"), std::strerror(ENOENT));
     // A folder opens but cannot be read.
-    ASSERT_EQ(reader.open(std::filesystem::temp_directory_path().string()), "");
+    ASSERT_EQ(reader.open(TestFolder::current().path()), "");
     EXPECT_EQ(readAll(reader).second, std::strerror(EISDIR));
 
     // Reopening starts afresh; the last line needs no line break.

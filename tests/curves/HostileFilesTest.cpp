@@ -4,6 +4,7 @@
 #include "CurveFile.h"
 #include "FieldReader.h"
 #include "FrequencyPlan.h"
+#include "TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -15,9 +16,10 @@
 
 namespace {
 
+// A file in the running test's own folder.
 std::string tempPath(const char* name)
 {
-    return testing::TempDir() + "/hostile-" + name;
+    return testFile(std::string("hostile-") + name);
 }
 
 long maxRssKb()
@@ -27,16 +29,16 @@ long maxRssKb()
     return r.ru_maxrss;
 }
 
-// A million fields: half a million rising records from 10 Hz.
-const std::string& millionFields()
+// A million fields: half a million rising records from 10 Hz, written at
+// the first call in a test.
+std::string millionFields()
 {
-    static const std::string path = [] {
-        const std::string p = tempPath("million.txt");
-        std::ofstream out(p, std::ios::trunc);
+    const std::string path = tempPath("million.txt");
+    if (!std::filesystem::exists(path)) {
+        std::ofstream out(path, std::ios::trunc);
         for (int i = 0; i < 500000; ++i)
             out << 10 + i * 0.047 << ',' << (i % 200) * 0.01 << '\n';
-        return p;
-    }();
+    }
     return path;
 }
 

@@ -5,6 +5,7 @@
 #include "DspLibrary.h"
 #include "ResponseImage.h"
 #include "ResponsePlot.h"
+#include "TestFolder.h"
 #include "TraceStore.h"
 
 #include <QImage>
@@ -514,7 +515,7 @@ TEST(ResponseImageTest, ReportsFailures)
     const std::string error = ResponseImage::writePng(missing, store, {}, 100, 50);
     EXPECT_EQ(error.rfind("Error saving file '" + missing + "' : ", 0), 0u) << error;
     EXPECT_GT(error.size(), ("Error saving file '" + missing + "' : ").size());
-    EXPECT_NE(ResponseImage::writePng("/tmp/x.png", store, {}, 0, 50), "");
+    EXPECT_NE(ResponseImage::writePng(testFile("x.png"), store, {}, 0, 50), "");
     EXPECT_TRUE(ResponseImage::render(store, {}, -1, 5).isNull());
 }
 

@@ -41,11 +41,9 @@ TEST(DspLibraryTest, FolderWithoutTheLibraryFallsBackToSystemSearch)
 {
     // An empty folder first: the system search does not know the library
     // either, so the failure still names it.
-    char tmpl[] = "/tmp/audidsp-empty-XXXXXX";
-    const std::string dir = mkdtemp(tmpl);
-    DspLibrary lib(AUDIDSP_FILE_NAME, {dir});
+    TestFolder empty;
+    DspLibrary lib(AUDIDSP_FILE_NAME, {empty.path()});
     const std::string error = lib.load();
-    std::filesystem::remove_all(dir);
     EXPECT_NE(error.find(AUDIDSP_FILE_NAME), std::string::npos) << error;
 }
 
@@ -63,8 +61,8 @@ TEST(DspLibraryTest, MissingExportIsReportedByName)
 
 TEST(DspLibraryTest, AFileThatIsNotALibraryIsReportedWithItsReason)
 {
-    char tmpl[] = "/tmp/audidsp-bad-XXXXXX";
-    const std::string dir = mkdtemp(tmpl);
+    TestFolder folder;
+    const std::string& dir = folder.path();
     {
         std::FILE* f = std::fopen((dir + "/" + AUDIDSP_FILE_NAME).c_str(), "w");
         std::fputs("not a shared object", f);
@@ -72,7 +70,6 @@ TEST(DspLibraryTest, AFileThatIsNotALibraryIsReportedWithItsReason)
     }
     DspLibrary lib(AUDIDSP_FILE_NAME, {dir});
     const std::string error = lib.load();
-    std::filesystem::remove_all(dir);
     EXPECT_NE(error.find(AUDIDSP_FILE_NAME), std::string::npos) << error;
     EXPECT_NE(error.find(dir), std::string::npos) << "the reason names the broken file: " << error;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "DspLibrary.h"
+#include "TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,17 +15,12 @@ class FreshDsp {
 public:
     FreshDsp()
     {
-        namespace fs = std::filesystem;
-        char tmpl[] = "/tmp/audidsp-test-XXXXXX";
-        m_dir = mkdtemp(tmpl);
-        fs::copy_file(AUDIDSP_BUILT_PATH, m_dir + "/" + AUDIDSP_FILE_NAME);
-        m_lib = std::make_unique<DspLibrary>(AUDIDSP_FILE_NAME, std::vector<std::string>{m_dir});
+        std::filesystem::copy_file(AUDIDSP_BUILT_PATH, m_folder.file(AUDIDSP_FILE_NAME));
+        m_lib = std::make_unique<DspLibrary>(AUDIDSP_FILE_NAME, std::vector<std::string>{m_folder.path()});
     }
     ~FreshDsp()
     {
-        m_lib.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(m_dir, ec);
+        m_lib.reset(); // unloaded before its folder goes
     }
 
     template <typename Fn>
@@ -39,6 +35,6 @@ public:
     DspLibrary& library() { return *m_lib; }
 
 private:
-    std::string m_dir;
+    TestFolder m_folder;
     std::unique_ptr<DspLibrary> m_lib;
 };

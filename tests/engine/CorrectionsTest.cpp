@@ -1,4 +1,5 @@
 #include "EngineFixture.h"
+#include "TestFolder.h"
 
 #include <filesystem>
 #include <fstream>
@@ -11,7 +12,7 @@ protected:
     MeasurementEngine& e = *rig.engine;
     std::string file(const char* name, const char* text)
     {
-        const std::string path = testing::TempDir() + "/" + name;
+        const std::string path = testFile(name);
         std::ofstream(path, std::ios::trunc) << text;
         return path;
     }
@@ -38,7 +39,7 @@ TEST_F(CorrectionsTest, BoxesSwitchTheirCurveOnAndOff)
 TEST_F(CorrectionsTest, AFailedLoadSwitchesTheBoxOff)
 {
     const auto cwd = std::filesystem::current_path();
-    std::filesystem::current_path(testing::TempDir());
+    std::filesystem::current_path(TestFolder::current().path());
     std::filesystem::remove("SoundCard.txt");
     rig.panel["CheckSoundCard"].value = 1;
     e.CheckSoundCard_Click();

@@ -1,4 +1,5 @@
 #include "EngineFixture.h"
+#include "TestFolder.h"
 
 #include <sys/resource.h>
 
@@ -42,7 +43,7 @@ protected:
 
     std::string file(const std::string& name, const std::string& text)
     {
-        const std::string path = testing::TempDir() + "/" + name;
+        const std::string path = testFile(name);
         std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
         return path;
     }
@@ -89,7 +90,7 @@ TEST_F(FileCommandsTest, LoadErrorsKeepWhatWasReadAndDoNotRedraw)
     EXPECT_EQ(rig.displays.traces.back().size(), 22051u);
     EXPECT_NE(rig.host.messages.back().text.find("22051"), std::string::npos);
 
-    e.LoadFile(testing::TempDir() + "/no-such-trace.txt");
+    e.LoadFile(testFile("no-such-trace.txt"));
     EXPECT_NE(rig.host.messages.back().text.find("No such file or directory"), std::string::npos);
 }
 
@@ -135,7 +136,7 @@ TEST_F(FileCommandsTest, SaveCommandSuggestsANameAndWritesTheNewestTrace)
 
     rig.displays.AddPoint(1000, -3.25);
     rig.displays.AddPoint(25.2, 0.5);
-    const std::string path = testing::TempDir() + "/menu-save.txt";
+    const std::string path = testFile("menu-save.txt");
     dialog.answers = {path};
     e.MenuEntrySave_Click();
     ASSERT_EQ(dialog.requests.size(), 1u);
@@ -162,7 +163,7 @@ TEST_F(FileCommandsTest, RoundTripUnderACommaDecimalLocale)
     comma.displays.AddTrace();
     comma.displays.AddPoint(31.5, -1.75);
     comma.displays.AddPoint(12500.25, 2.125);
-    const std::string path = testing::TempDir() + "/comma-round.txt";
+    const std::string path = testFile("comma-round.txt");
     dialog.answers = {path};
     comma.engine->MenuEntrySave_Click();
     EXPECT_EQ(slurp(path), "31.5,-1.75\r\n12500.25,2.125\r\n");
@@ -192,7 +193,7 @@ TEST_F(FileCommandsTest, AFailedSaveLeavesTheOldFileByteForByte)
     ASSERT_EQ(rig.host.messages.size(), 1u);
     EXPECT_EQ(rig.host.messages[0].text.rfind("Error saving file '" + path + "' : ", 0), 0u);
     EXPECT_EQ(slurp(path), before);
-    for (const auto& entry : std::filesystem::directory_iterator(testing::TempDir()))
+    for (const auto& entry : std::filesystem::directory_iterator(TestFolder::current().path()))
         EXPECT_EQ(entry.path().filename().string().rfind("keep-old.txt.", 0), std::string::npos)
             << "temporary file left: " << entry.path();
 }

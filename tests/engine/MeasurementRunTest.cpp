@@ -1,5 +1,6 @@
 #include "EngineFixture.h"
 #include "RecordingSoundDevice.h"
+#include "TestFolder.h"
 
 #include <cmath>
 #include <cstdio>
@@ -132,7 +133,7 @@ TEST_F(MeasurementRunTest, BandPlansAndTheStopFrequency)
 
 TEST_F(MeasurementRunTest, UserListFilePlan)
 {
-    const std::string path = testing::TempDir() + "/engine-list.txt";
+    const std::string path = testFile("engine-list.txt");
     std::ofstream(path) << "100\n50\n200\n200\n5\n30000\n300\n";
     panel["txtUserFreqFile"].text = path;
     panel.select("OptionAutoSigGen", 3, 4);

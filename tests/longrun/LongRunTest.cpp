@@ -5,6 +5,7 @@
 #include "DspLibrary.h"
 #include "EngineFixture.h"
 #include "SimulatedSoundCard.h"
+#include "TestFolder.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -83,7 +84,7 @@ TEST(LongRunTest, TenThousandBlocksOfTheSignalAllocateNothing)
 TEST(LongRunTest, SweepOf22051PointsAllocatesNothingPerPoint)
 {
     Rig rig;
-    const std::string list = testing::TempDir() + "/longrun-list.txt";
+    const std::string list = testFile("longrun-list.txt");
     {
         // Below 441 Hz the tone plays at rates under 44100, cheap to render.
         std::ofstream out(list, std::ios::trunc);

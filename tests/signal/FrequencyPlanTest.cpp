@@ -1,4 +1,5 @@
 #include "FrequencyPlan.h"
+#include "TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +18,7 @@ using Values = std::vector<double>;
 FrequencyPlan::Outcome readList(FrequencyPlan& plan, const std::string& content,
                                 std::string* path = nullptr)
 {
-    const std::string file = (std::filesystem::temp_directory_path()
-                              / ("audimera_list_" + std::to_string(::getpid()) + ".txt"))
-                                 .string();
+    const std::string file = testFile("list.txt");
     std::ofstream(file, std::ios::binary) << content;
     FrequencyPlan::Outcome outcome = plan.ResetGenerator(3, file);
     std::filesystem::remove(file);
@@ -108,7 +107,7 @@ TEST(FrequencyPlanTest, UnreadableListFiles)
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.message, readError("/nonexistent/UserFreq.txt", std::strerror(ENOENT)));
     EXPECT_EQ(plan.FreqList, Values{-1});
-    const std::string folder = std::filesystem::temp_directory_path().string();
+    const std::string folder = TestFolder::current().path();
     EXPECT_EQ(plan.ResetGenerator(3, folder).message, readError(folder, std::strerror(EISDIR)));
 
     // Bad content stops the reading; the values kept before it stay, ended by -1.

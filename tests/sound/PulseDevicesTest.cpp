@@ -1,9 +1,68 @@
-// Finding and opening devices on the real sound server, and start-up.
+// Finding and opening devices on the real sound server, start-up, following
+// devices that come and go, and waiting for a server that does not answer.
 #include "PulseTestSupport.h"
+
+#include "MeasureCommand.h"
+
+#include <sstream>
 
 using namespace pulsetest;
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A real input of the test's own (a null source: no monitor of anything),
+// unloaded at the end of the test.
+class PrivateSource {
+public:
+    PrivateSource(std::string server, const std::string& tag)
+        : m_server(std::move(server)),
+          m_name("audimera_" + tag + "_" + std::to_string(getpid())),
+          m_description("Audimera-" + tag + "-" + std::to_string(getpid()))
+    {
+        const CommandResult loaded = pactl(m_server, "load-module module-null-source source_name=" + m_name
+                                                         + " description=" + m_description);
+        if (loaded.status == 0)
+            m_module = std::atoi(loaded.output.c_str());
+        else
+            ADD_FAILURE() << "cannot load a null source: " << loaded.output;
+    }
+    ~PrivateSource()
+    {
+        if (m_module >= 0)
+            pactl(m_server, "unload-module " + std::to_string(m_module));
+    }
+    PrivateSource(const PrivateSource&) = delete;
+    PrivateSource& operator=(const PrivateSource&) = delete;
+
+    const std::string& name() const { return m_name; }
+    const std::string& description() const { return m_description; }
+
+private:
+    std::string m_server;
+    std::string m_name;
+    std::string m_description;
+    int m_module = -1;
+};
+
+// Polls followDevices() for up to 5 s until it reports a change.
+DeviceChanges nextChange(PulseSoundDevice& device)
+{
+    for (int i = 0; i < 500; ++i) {
+        const DeviceChanges changes = device.followDevices();
+        if (changes.changed)
+            return changes;
+        sleepMs(10);
+    }
+    ADD_FAILURE() << "no change within 5 s";
+    return {};
+}
 
 // The second line of a two-line text.
 std::string secondLine(const std::string& text)
@@ -157,4 +216,129 @@ TEST(PulseDevices, WithoutDevicesEveryCallIsHarmless)
     EXPECT_NE(device.openInputDevice(0), "");
     device.closeAudio();
     device.closeAudio();
+}
+
+// ---------------------------------------------------------------- monitors
+
+TEST(PulseDevices, CommandMarksTheMonitors)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivateSink sink(sharedServer(), "marked");
+    PrivateSource input(sharedServer(), "unmarked");
+    std::ostringstream out, err;
+    setenv("PULSE_SERVER", sharedServer().c_str(), 1);
+    ASSERT_EQ(MeasureCommand::run({"devices"}, out, err), 0) << err.str();
+    const std::string text = out.str();
+    auto lineOf = [&](const std::string& name) {
+        const size_t at = text.find(" " + name + "  (");
+        return at == std::string::npos ? std::string() : text.substr(at, text.find('\n', at) - at);
+    };
+    EXPECT_NE(lineOf(sink.monitor()).find("[monitor of " + sink.description() + "]"), std::string::npos) << text;
+    EXPECT_EQ(lineOf(input.name()).find("[monitor"), std::string::npos) << text;
+    EXPECT_EQ(lineOf(sink.name()).find("[monitor"), std::string::npos) << text;
+    // Loaded last, the input is still listed before the monitors.
+    EXPECT_LT(text.find(" " + input.name() + "  ("), text.find(" " + sink.monitor() + "  (")) << text;
+}
+
+// ---------------------------------------------------------------- following the server
+
+TEST(PulseDevices, AfterAServerRestartTheDevicesInUseAreOpenedAgain)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivateServer server;
+    ASSERT_EQ(server.start(), "");
+    PulseSoundDevice device(server.address());
+    ASSERT_EQ(device.initAudio(), "");
+    const std::string output = device.playDevices()[0].name;
+    const std::string input = device.recordDevices()[0].name;
+    ASSERT_EQ(pactl(server.address(), "load-module module-null-sink sink_name=audimera_gone").status, 0);
+    nextChange(device);
+    ASSERT_GE(indexOf(device.playDevices(), "audimera_gone"), 1);
+
+    // Restarted before anyone looked: the new server has its own devices.
+    server.kill();
+    ASSERT_EQ(server.start(), "");
+    DeviceChanges changes = nextChange(device);
+    EXPECT_TRUE(device.isConnected());
+    EXPECT_TRUE(changes.listed);
+    EXPECT_EQ(indexOf(device.playDevices(), "audimera_gone"), -1);
+    EXPECT_EQ(changes.outputLost, "");
+    EXPECT_EQ(changes.inputLost, "");
+    EXPECT_TRUE(changes.outputReopened);
+    ASSERT_GE(changes.output, 0);
+    ASSERT_GE(changes.input, 0);
+    EXPECT_EQ(device.playDevices()[size_t(changes.output)].name, output);
+    EXPECT_EQ(device.recordDevices()[size_t(changes.input)].name, input);
+    const Tone tone(440);
+    ASSERT_EQ(device.PlayLoop(tone.table.data(), tone.rate), "");
+    sleepMs(200);
+    std::vector<int16_t> block(SoundDevice::RecordSamples + 1);
+    TestWaiter waiter;
+    std::string error;
+    EXPECT_EQ(device.RecordBlock(block.data(), waiter, &error), RecordResult::Complete) << error;
+
+    // Gone for good: both are lost, each with the reason.
+    server.kill();
+    changes = nextChange(device);
+    EXPECT_EQ(changes.outputLost.rfind("Error opening output device '", 0), 0u) << changes.outputLost;
+    EXPECT_EQ(changes.inputLost.rfind("Error opening input device '", 0), 0u) << changes.inputLost;
+    EXPECT_EQ(device.outputDevice(), -1);
+    EXPECT_EQ(device.inputDevice(), -1);
+    EXPECT_FALSE(device.followDevices().changed);
+}
+
+// ---------------------------------------------------------------- a server that never answers
+
+TEST(PulseDevices, AFrozenServerFailsEachCallWithinTheTimeoutWhileTheHookRuns)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivateServer server;
+    ASSERT_EQ(server.start(), "");
+    PulseSoundDevice device(server.address());
+    ASSERT_EQ(device.initAudio(), "");
+    const int output = device.outputDevice();
+
+    // Inside the waits: nothing that needs the server may start; the
+    // setters still act.
+    int hooks = 0;
+    std::vector<std::string> nested;
+    device.setWaitHook([&] {
+        if (++hooks != 10)
+            return;
+        nested.push_back(device.openOutputDevice(0));
+        nested.push_back(device.refreshDevices());
+        nested.push_back(device.initAudio());
+        const Tone tone(440);
+        nested.push_back(device.PlayLoop(tone.table.data(), tone.rate));
+        std::vector<int16_t> block(SoundDevice::RecordSamples + 1);
+        TestWaiter waiter;
+        std::string error;
+        EXPECT_EQ(device.RecordBlock(block.data(), waiter, &error), RecordResult::Failed);
+        nested.push_back(error);
+        EXPECT_FALSE(device.followDevices().changed);
+        device.closeAudio(); // refused: the outer call still uses the connection
+        device.SetPlayVolume(-602);
+    });
+
+    server.signal(SIGSTOP);
+    // A listing is three questions; they share the one time limit.
+    auto start = Clock::now();
+    EXPECT_NE(device.refreshDevices(), "");
+    EXPECT_LT(secondsSince(start), 6.0);
+    EXPECT_GE(secondsSince(start), 4.5);
+    EXPECT_GT(hooks, 100);
+    EXPECT_EQ(nested, std::vector<std::string>(5, PulseSoundDevice::BusyError));
+    EXPECT_EQ(device.volume(), -602);
+    EXPECT_EQ(device.outputDevice(), output);
+
+    start = Clock::now();
+    const std::string failure = device.openOutputDevice(0);
+    EXPECT_LT(secondsSince(start), 6.0);
+    EXPECT_EQ(failure.rfind("Error opening output device '", 0), 0u) << failure;
+    EXPECT_EQ(device.outputDevice(), output);
+
+    server.signal(SIGCONT);
+    device.setWaitHook({});
+    EXPECT_EQ(device.refreshDevices(), "");
+    EXPECT_EQ(device.openOutputDevice(0), "");
 }

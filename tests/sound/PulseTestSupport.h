@@ -78,17 +78,17 @@ inline CommandResult pactl(const std::string& server, const std::string& argumen
 }
 
 // A null sink of the test's own on server, so tests that run at the same time
-// do not hear each other. Unloaded at the end of the test.
+// do not hear each other; it runs at rate. Unloaded at the end of the test.
 class PrivateSink {
 public:
-    PrivateSink(std::string server, const std::string& tag)
+    PrivateSink(std::string server, const std::string& tag, int rate = 44100)
         : m_server(std::move(server)),
           m_name("audimera_" + tag + "_" + std::to_string(getpid())),
           m_description("Audimera-" + tag + "-" + std::to_string(getpid()))
     {
         const CommandResult loaded = pactl(
             m_server, "load-module module-null-sink sink_name=" + m_name
-                          + " rate=44100 channels=2 format=float32le norewinds=1 sink_properties=device.description="
+                          + " rate=" + std::to_string(rate) + " channels=2 format=float32le norewinds=1 sink_properties=device.description="
                           + m_description);
         if (loaded.status == 0)
             m_module = std::atoi(loaded.output.c_str());
@@ -259,6 +259,8 @@ public:
             ::kill(pid, number);
     }
     const std::string& address() const { return m_address; }
+    // The server's own folder (removed when it stops).
+    const std::string& folder() const { return m_folder; }
 
     // The script of the source tree: AUDIMERA_TEST_DATA is <root>/tests/data
     // (which need not exist, so no "..").

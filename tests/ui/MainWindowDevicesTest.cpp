@@ -226,3 +226,35 @@ TEST_F(MainWindowDevices, ANewPlayDeviceGetsTheLevelAndBalanceOfTheBars)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(MainWindowDevices, TheStatusLineSaysWhenTheRecordDeviceIsAMonitor)
+{
+    std::vector<SoundDeviceInfo> record = devices("in", 1);
+    record.push_back({"out1.monitor", "Monitor of out device 1", "out device 1"});
+    start(std::make_unique<LoggingSoundCard>(devices("out", 1), record));
+    EXPECT_EQ(window->recordNote()->text().toStdString(), "");
+    trigger("MenuEntryInDevice(1)");
+    EXPECT_EQ(window->recordNote()->text().toStdString(),
+              "Recording the monitor of out device 1: a loopback of the program's own output");
+    trigger("MenuEntryInDevice(0)");
+    EXPECT_EQ(window->recordNote()->text().toStdString(), "");
+}
+
+TEST_F(MainWindowDevices, AtStartUpOnlyADeviceThatOpenedIsTicked)
+{
+    auto card = std::make_unique<LoggingSoundCard>(devices("out", 2), std::vector<SoundDeviceInfo>{
+        {"out1.monitor", "Monitor of out device 1", "out device 1"}});
+    card->failNextOpen("Error opening output device 'out device 1' or no real time frequency support, try another "
+                       "device in settings menu");
+    create(std::move(card));
+    ASSERT_TRUE(window->startUp().ok);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(ticked("MenuEntryOutDevice").empty());
+    EXPECT_EQ(ticked("MenuEntryInDevice"), std::vector<int>{0});
+    // The monitor in use from the start is named at once.
+    EXPECT_EQ(window->recordNote()->text().toStdString(), frmMain::monitorNote("out device 1"));
+}
+
+} // namespace

@@ -116,6 +116,20 @@ TEST_F(MainWindowFiles, SavedAndLoadedCurvesUseAPointInACommaLocale)
     EXPECT_DOUBLE_EQ(store.traceY(1)[1], store.traceY(0)[1]);
 }
 
+TEST_F(MainWindowFiles, SavingOverAReadOnlyFileIsRefusedAndLeavesIt)
+{
+    start();
+    sweep();
+    const std::string locked = writeCurve("locked.txt", "100,0\r\n");
+    QFile::setPermissions(QString::fromStdString(locked), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    dialog.answers.push_back(locked);
+    trigger("MenuEntrySave");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Error saving file '" + locked + "' : the file is read-only");
+    EXPECT_EQ(messages[0].icon, MessageIcon::Critical);
+    EXPECT_EQ(readAll(locked), "100,0\r\n");
+}
+
 TEST_F(MainWindowFiles, CancelledDialogsChangeNothingAndShowNothing)
 {
     start();

@@ -349,7 +349,9 @@ TEST_F(MainWindowStartUp, AFailedOpenOfTheFirstDeviceIsShownAndTheProgramGoesOn)
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(card->outputDevice(), -1);
     EXPECT_EQ(card->inputDevice(), 0);
-    EXPECT_TRUE(action("MenuEntryOutDevice(0)")->isChecked());
+    // Ticked only where a device is in use.
+    EXPECT_FALSE(action("MenuEntryOutDevice(0)")->isChecked());
+    EXPECT_TRUE(action("MenuEntryInDevice(0)")->isChecked());
 }
 
 TEST_F(MainWindowStartUp, HelpOpensModelessAndAboutNamesTheProgram)

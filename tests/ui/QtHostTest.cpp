@@ -209,4 +209,70 @@ TEST(QtFileDialogTest, ANameTypedWithoutExtensionIsSavedAsTxt)
     EXPECT_TRUE(suggested.endsWith(QStringLiteral("Curve1.txt"))) << suggested.toStdString();
 }
 
+// A file without any write permission bit: refused for saving, even to root.
+bool makeReadOnlyFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && QFile::setPermissions(path, QFile::ReadOwner);
+}
+
+TEST(QtFileDialogTest, ARefusedChoiceKeepsTheSaveDialogOpen)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(makeReadOnlyFile(dir.filePath(QStringLiteral("locked.txt"))));
+    QtFileDialog files;
+    QStringList boxes;
+    bool stayedOpen = true;
+    whenShown<QFileDialog>([&](QFileDialog& dialog) {
+        dialog.setDirectory(dir.path());
+        for (const char* name : {"locked.txt", "missing/response.txt"}) {
+            dialog.selectFile(QString::fromLatin1(name));
+            whenShown<QMessageBox>([&](QMessageBox& box) {
+                boxes << box.text();
+                box.reject();
+            });
+            static_cast<QDialog&>(dialog).accept();
+            stayedOpen = stayedOpen && dialog.isVisible();
+        }
+        dialog.selectFile(QStringLiteral("response"));
+        static_cast<QDialog&>(dialog).accept();
+    });
+    const std::optional<std::string> chosen = files.show(saveRequest());
+    EXPECT_TRUE(stayedOpen);
+    ASSERT_EQ(boxes.size(), 2);
+    EXPECT_TRUE(boxes[0].contains(QStringLiteral("read-only"))) << boxes[0].toStdString();
+    EXPECT_TRUE(boxes[1].contains(QStringLiteral("does not exist"))) << boxes[1].toStdString();
+    EXPECT_EQ(chosen.value_or(""), QDir(dir.path()).filePath(QStringLiteral("response.txt")).toStdString());
+}
+
+TEST(QtFileDialogTest, APlatformChooserThatClosedOnARefusedChoiceOpensAgain)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(makeReadOnlyFile(dir.filePath(QStringLiteral("locked.txt"))));
+    FileDialogRequest request = saveRequest();
+    request.flags &= ~FileDialogRequest::OverwritePrompt;
+    QtFileDialog files;
+    QString box;
+    int shown = 0;
+    whenShown<QFileDialog>([&](QFileDialog& dialog) {
+        ++shown;
+        // As a platform chooser is drawn: the dialog itself stays off screen.
+        dialog.setAttribute(Qt::WA_DontShowOnScreen);
+        dialog.setDirectory(dir.path());
+        dialog.selectFile(QStringLiteral("locked.txt"));
+        whenShown<QMessageBox>([&](QMessageBox& b) {
+            box = b.text();
+            b.reject();
+        });
+        whenShown<QFileDialog>([&](QFileDialog& again) {
+            ++shown;
+            again.reject();
+        });
+        static_cast<QDialog&>(dialog).accept();
+    });
+    EXPECT_FALSE(files.show(request));
+    EXPECT_EQ(shown, 2);
+    EXPECT_TRUE(box.contains(QStringLiteral("read-only"))) << box.toStdString();
+}
+
 } // namespace
