@@ -1,10 +1,12 @@
 // Audimera: the desktop program. The main window does the start-up; the
 // exit code says whether it could.
-#include "PulseSoundDevice.h"
-#include "QtFileDialog.h"
-#include "frmMain.h"
+#include "signal/PulseSoundDevice.h"
+#include "ui/QtFileDialog.h"
+#include "ui/frmMain.h"
 
 #include <QApplication>
+
+using namespace audimera;
 
 #ifndef AUDIMERA_VERSION
 #define AUDIMERA_VERSION "0.1"

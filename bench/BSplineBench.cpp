@@ -1,13 +1,15 @@
 // GetBSpline on the largest trace the response plot holds (22051 points,
 // resampled to 7 * 22051 - 7 = 154350), and the plain summation beside it.
-#include "BSplineReference.h"
-#include "DspLibrary.h"
+#include "tests/support/BSplineReference.h"
+#include "dsp/DspLibrary.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <vector>
+
+using namespace audimera;
 
 namespace {
 

@@ -1,10 +1,11 @@
 // The measurement engine: block analysis, a whole 31-band sweep on the
 // simulated sound card, and heap allocations per measured point.
-#include "AllocationCounter.h"
-#include "DspLibrary.h"
-#include "MeasurementEngine.h"
-#include "PanelTable.h"
-#include "SimulatedSoundCard.h"
+#include "tests/support/AllocationCounter.h"
+#include "engine/BlockAnalysis.h"
+#include "dsp/DspLibrary.h"
+#include "engine/MeasurementEngine.h"
+#include "engine/PanelTable.h"
+#include "signal/SimulatedSoundCard.h"
 
 #include <benchmark/benchmark.h>
 
@@ -12,6 +13,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
+
+using namespace audimera;
 
 
 namespace {
@@ -23,55 +26,47 @@ public:
     MessageAnswer message(std::string_view, MessageIcon, MessageButtons) override { return MessageAnswer::Yes; }
 };
 
-// A trace store allocated whole, as the plot's is.
-class FixedDisplays : public Displays {
+// Windows that draw nothing; the points go to the document's trace store.
+class QuietDisplays : public Displays {
 public:
-    FixedDisplays() { m_points.reserve(22051); }
-    bool AddTrace() override
-    {
-        m_points.clear();
-        ++m_traces;
-        return true;
-    }
-    void AddPoint(double f, double dB) override
-    {
-        if (m_points.size() < m_points.capacity())
-            m_points.push_back({f, dB});
-    }
     void TraceResponse() override {}
-    int GetTraceCount() const override { return m_traces; }
     void DrawCurve(int, int, const int16_t*, int, bool, int) override {}
     void TraceFFT(const int16_t*, float*, bool) override {}
-    size_t points() const { return m_points.size(); }
-
-private:
-    std::vector<std::pair<double, double>> m_points;
-    int m_traces = 0;
 };
 
 struct Rig {
     PanelTable panel;
     QuietHost host;
     SimulatedSoundCard card;
-    FixedDisplays displays;
-    MeasurementEngine engine{panel, host, card, displays};
+    QuietDisplays displays;
+    MeasurementDocument document;
+    MeasurementEngine engine{panel, host, card, displays, document};
     Rig()
     {
-        card.openOutputDevice(0);
-        card.openInputDevice(0);
+        (void)card.initAudio();
         engine.InitWhitePinkBuffers();
     }
+    // A fresh trace for each sweep: the store holds eight.
+    void sweep()
+    {
+        document.traces().ClearAllTraces();
+        engine.cmdStart_Click();
+    }
+    size_t points() const { return static_cast<size_t>(document.traces().pointCount(0)); }
 };
 
+// A tone block's analysis as a run makes it: the section with its FFT
+// copy, then the waveform window's four periods.
 void BM_AnalyseBlock(benchmark::State& state)
 {
-    Rig rig;
+    MeasurementState s;
     for (int i = 0; i < 30000; ++i)
-        rig.engine.RecBuffer[i] = static_cast<int16_t>(std::lround(12000 * std::sin(i * 0.0712)));
-    rig.engine.Frequency = 500;
+        s.RecBuffer[i] = static_cast<int16_t>(std::lround(12000 * std::sin(i * 0.0712)));
     for (auto _ : state) {
-        rig.engine.AnalyseBlock(true);
-        benchmark::DoNotOptimize(rig.engine.MeanLevel);
+        const BlockResult block = AnalyseBlock(s.RecBuffer.data(), 500, true, s.FFTIn.data(), s.FFTOUT.data());
+        const WaveformView view = waveformView(s.RecBuffer.data(), block, 500);
+        benchmark::DoNotOptimize(block.MeanLevel);
+        benchmark::DoNotOptimize(view.Off);
     }
 }
 BENCHMARK(BM_AnalyseBlock)->Unit(benchmark::kMicrosecond);
@@ -82,9 +77,9 @@ void BM_Sweep31BandsSimulated(benchmark::State& state)
     rig.panel.select("OptionAutoSigGen", MeasurementEngine::PlanIso31, 4);
     for (auto _ : state) {
         rig.engine.Calib = 0; // each sweep calibrates, as a first one does
-        rig.engine.cmdStart_Click();
+        rig.sweep();
     }
-    state.counters["points"] = static_cast<double>(rig.displays.points());
+    state.counters["points"] = static_cast<double>(rig.points());
 }
 BENCHMARK(BM_Sweep31BandsSimulated)->Unit(benchmark::kMillisecond);
 
@@ -99,8 +94,8 @@ void BM_AllocationsPerPoint(benchmark::State& state)
         rig.panel["TextStop"].text = stop;
         rig.panel["HScrollStep"].value = step;
         const long long before = allocations::count.load();
-        rig.engine.cmdStart_Click();
-        return std::pair<long long, size_t>{allocations::count.load() - before, rig.displays.points()};
+        rig.sweep();
+        return std::pair<long long, size_t>{allocations::count.load() - before, rig.points()};
     };
     sweep("200", 101); // calibrates and warms everything up
     double perPoint = 0;

@@ -1,10 +1,10 @@
 // The FFT window's work per analysed block: the 16384-point transform alone,
 // and TraceFFT (transform, scale, grid and the 8189-segment spectrum) on a
 // picture of the window's first size, with heap allocations per block.
-#include "AllocationCounter.h"
-#include "AudioFFT.h"
-#include "FftPlot.h"
-#include "FormFFT.h"
+#include "tests/support/AllocationCounter.h"
+#include "display/models/AudioFFT.h"
+#include "display/models/FftPlot.h"
+#include "display/windows/FormFFT.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,6 +15,8 @@
 #include <new>
 #include <random>
 #include <vector>
+
+using namespace audimera;
 
 
 namespace {

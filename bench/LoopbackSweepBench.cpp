@@ -3,10 +3,10 @@
 // does nothing): the wall time of each measured point, which the block
 // sizes set at 0.88 s at least (200 ms settle, 680 ms record), and of a
 // 31-band sweep with its calibration.
-#include "DspLibrary.h"
-#include "MeasurementEngine.h"
-#include "PanelTable.h"
-#include "PulseSoundDevice.h"
+#include "dsp/DspLibrary.h"
+#include "engine/MeasurementEngine.h"
+#include "engine/PanelTable.h"
+#include "signal/PulseSoundDevice.h"
 
 #include <benchmark/benchmark.h>
 
@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+
+using namespace audimera;
 
 namespace {
 
@@ -28,15 +30,11 @@ public:
     }
 };
 
+// Times the plot's redraw that follows every measured point.
 class TimedDisplays : public Displays {
 public:
     using Clock = std::chrono::steady_clock;
-    bool AddTrace() override
-    {
-        points = 0;
-        return true;
-    }
-    void AddPoint(double, double) override
+    void TraceResponse() override
     {
         const auto now = Clock::now();
         if (points > 0)
@@ -44,8 +42,6 @@ public:
         last = now;
         ++points;
     }
-    void TraceResponse() override {}
-    int GetTraceCount() const override { return 1; }
     void DrawCurve(int, int, const int16_t*, int, bool, int) override {}
     void TraceFFT(const int16_t*, float*, bool) override {}
     int points = 0;
@@ -65,14 +61,15 @@ void BM_LoopbackSweep31Bands(benchmark::State& state)
         return;
     }
     PulseSoundDevice device(server);
-    if (const std::string error = device.initAudio(); !error.empty()) {
-        state.SkipWithError(error.c_str());
+    if (const audimera::Status started = device.initAudio(); !started) {
+        state.SkipWithError(started.message().c_str());
         return;
     }
     PanelTable panel;
     RealTimeHost host;
     TimedDisplays displays;
-    MeasurementEngine engine(panel, host, device, displays);
+    MeasurementDocument document;
+    MeasurementEngine engine(panel, host, device, displays, document);
     engine.InitWhitePinkBuffers();
     panel["CheckInput"].value = 0;
     panel["CheckFFT"].value = 0;

@@ -12,8 +12,8 @@
 //   data, the server, and the record stream's fragment.
 // - play_loop: the same from PlayLoop (new table) to the tone.
 // - record_block: wall time of one RecordBlock (30000 samples are 680 ms).
-#include "PulseSoundDevice.h"
-#include "SignalSynthesis.h"
+#include "signal/PulseSoundDevice.h"
+#include "signal/SignalSynthesis.h"
 
 #include <benchmark/benchmark.h>
 
@@ -25,6 +25,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+using namespace audimera;
 
 namespace {
 
@@ -93,7 +95,7 @@ bool setUp(benchmark::State& state, const std::string& sink)
     std::string error;
     if (!g_device) {
         g_device = std::make_unique<PulseSoundDevice>(g_server);
-        error = g_device->initAudio();
+        error = g_device->initAudio().message();
     }
     g_sink = sink;
     int play = -1, record = -1;
@@ -108,9 +110,9 @@ bool setUp(benchmark::State& state, const std::string& sink)
     if (error.empty() && (play < 0 || record < 0))
         error = "the test sink " + sink + " is not there";
     if (error.empty())
-        error = g_device->openOutputDevice(play);
+        error = g_device->openOutputDevice(play).message();
     if (error.empty())
-        error = g_device->openInputDevice(record);
+        error = g_device->openInputDevice(record).message();
     if (!error.empty()) {
         state.SkipWithError(error.c_str());
         g_device.reset();
@@ -122,8 +124,9 @@ bool setUp(benchmark::State& state, const std::string& sink)
 
 bool recordBlock(benchmark::State& state, SleepWaiter& waiter)
 {
-    std::string error;
-    if (g_device->RecordBlock(g_block.data(), waiter, &error) != RecordResult::Complete) {
+    const audimera::Result<Recorded> recorded = g_device->RecordBlock(g_block.data(), waiter);
+    if (!recorded || *recorded != Recorded::Complete) {
+        const std::string error = recorded ? "cancelled" : recorded.message();
         state.SkipWithError(error.c_str());
         return false;
     }
@@ -154,7 +157,7 @@ void measureChange(benchmark::State& state, const std::string& sink, void (*chan
     g_afterRate = GenSineWave(g_after.data(), After, false);
     std::vector<double> latencies;
     for (auto _ : state) {
-        g_device->PlayLoop(g_before.data(), beforeRate);
+        (void)g_device->PlayLoop(g_before.data(), beforeRate);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         SleepWaiter waiter;
         waiter.at = SoundDevice::SampleRate / 5;
@@ -181,7 +184,7 @@ void BM_RateChange(benchmark::State& state, const char* sink)
 void BM_PlayLoop(benchmark::State& state, const char* sink)
 {
     // A new table: the Before tone stops, the After one starts.
-    measureChange(state, sink, [] { g_device->PlayLoop(g_after.data(), g_afterRate); });
+    measureChange(state, sink, [] { (void)g_device->PlayLoop(g_after.data(), g_afterRate); });
 }
 
 void BM_RecordBlock(benchmark::State& state, const char* sink)

@@ -13,7 +13,7 @@
 //     input tone; target -100 dB.
 // Speed: CPU time to convert one second of input, given in 5 ms pieces as
 // the record stream delivers it; the time per iteration.
-#include "RateConverter.h"
+#include "signal/RateConverter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -29,6 +29,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+using namespace audimera;
 
 namespace {
 

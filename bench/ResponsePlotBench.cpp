@@ -1,15 +1,17 @@
 // Redraw cost of the response plot on the window's first size: the worst
 // case (8 full traces smoothed at order 4) and the common case during a
 // third-octave sweep (one point added, then a redraw).
-#include "DrawingSurface.h"
-#include "DspLibrary.h"
-#include "ResponsePlot.h"
-#include "TraceStore.h"
+#include "display/models/DrawingSurface.h"
+#include "dsp/DspLibrary.h"
+#include "display/models/ResponsePlot.h"
+#include "display/models/TraceStore.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <memory>
+
+using namespace audimera;
 
 namespace {
 

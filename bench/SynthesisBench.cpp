@@ -1,8 +1,8 @@
 // Cost of the signal tables and of reading a frequency list: GenSineWave runs
 // at every point of a sweep, the noise tables once at start-up.
-#include "DspLibrary.h"
-#include "FrequencyPlan.h"
-#include "SignalSynthesis.h"
+#include "dsp/DspLibrary.h"
+#include "signal/FrequencyPlan.h"
+#include "signal/SignalSynthesis.h"
 
 #include <benchmark/benchmark.h>
 
@@ -11,6 +11,8 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
+
+using namespace audimera;
 
 namespace {
 
@@ -77,8 +79,8 @@ void BM_ReadListFile(benchmark::State& state)
     const auto bytes = std::filesystem::file_size(path);
     FrequencyPlan plan;
     for (auto _ : state) {
-        const FrequencyPlan::Outcome outcome = plan.ResetGenerator(FrequencyPlan::UserFilePlan, path);
-        if (!outcome.ok || plan.FreqList.size() != 100001) {
+        const audimera::Status read = plan.ResetGenerator(FrequencyPlan::UserFilePlan, path);
+        if (!read || plan.FreqList.size() != 100001) {
             state.SkipWithError("list file not read as expected");
             break;
         }

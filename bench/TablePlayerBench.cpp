@@ -16,8 +16,8 @@
 //     aliases), in dB relative to the fundamental; target -80 dB.
 // Speed: CPU time to render one second of output (44100 or 48000 samples) in
 // 10 ms callbacks, the time per iteration; target at most 20 ms at every rate.
-#include "Rounding.h"
-#include "TablePlayer.h"
+#include "common/Rounding.h"
+#include "signal/TablePlayer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -27,6 +27,8 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+
+using namespace audimera;
 
 namespace {
 

@@ -1,16 +1,16 @@
-#include "MeasureCommand.h"
+#include "cli/MeasureCommand.h"
 
-#include "CurveFile.h"
-#include "DspLibrary.h"
-#include "HeadlessDisplays.h"
-#include "MeasurementEngine.h"
-#include "PanelTable.h"
-#include "PulseSoundDevice.h"
-#include "ResponseImage.h"
-#include "ResponsePlot.h"
-#include "Rounding.h"
-#include "SimulatedSoundCard.h"
-#include "SoundChain.h"
+#include "curves/CurveFile.h"
+#include "dsp/DspLibrary.h"
+#include "engine/MeasurementDocument.h"
+#include "engine/MeasurementState.h"
+#include "signal/PulseSoundDevice.h"
+#include "display/models/ResponseImage.h"
+#include "display/models/ResponsePlot.h"
+#include "common/Rounding.h"
+#include "signal/SimulatedSoundCard.h"
+#include "signal/SoundChain.h"
+#include "engine/SteppedSweep.h"
 
 #include <algorithm>
 #include <charconv>
@@ -20,6 +20,8 @@
 #include <memory>
 #include <ostream>
 #include <thread>
+
+namespace audimera {
 
 namespace MeasureCommand {
 
@@ -52,6 +54,37 @@ private:
     std::ostream& m_err;
     bool m_yes;
     bool m_realTime;
+};
+
+// What the command shows of a sweep: every point added to the document is
+// also written to the error stream. The choices the window's controls make
+// during a run are fixed here by the options.
+class ConsoleObserver : public RunObserver {
+public:
+    ConsoleObserver(MeasurementDocument& document, std::ostream& err, bool badWaveCheck, int stepHundredths)
+        : m_document(document), m_err(err), m_badWaveCheck(badWaveCheck), m_step(stepHundredths / 100.0)
+    {
+    }
+
+    bool measuresBadBlocksAgain() const override { return m_badWaveCheck; }
+    double stepFactor() const override { return m_step; }
+    audimera::Status openTrace() override { return m_document.openTrace(); }
+    void pointMeasured(double frequency, double level, double snr) override
+    {
+        TraceStore& traces = m_document.traces();
+        const int newest = traces.GetTraceCount() - 1;
+        const int before = traces.pointCount(newest);
+        traces.AddPoint(frequency, level);
+        if (traces.pointCount(newest) > before)
+            m_err << std::fixed << std::setprecision(2) << std::setw(10) << frequency << " Hz " << std::setw(9)
+                  << level << " dB   SNR " << std::setw(6) << snr << " dB\n";
+    }
+
+private:
+    MeasurementDocument& m_document;
+    std::ostream& m_err;
+    bool m_badWaveCheck;
+    double m_step;
 };
 
 // How a response picture is drawn: the list indices of the main window.
@@ -94,10 +127,12 @@ std::string parsePictureOption(const std::vector<std::string>& args, size_t& i, 
     return {};
 }
 
-std::string writePicture(const PictureOptions& o, const TraceStore& store, std::ostream& err)
+// Draws the document's traces with the picture's plot settings.
+std::string writePicture(const PictureOptions& o, MeasurementDocument& document, std::ostream& err)
 {
-    const std::string error = ResponseImage::writePng(
-        o.png, store, ResponsePlot::settingsForIndices(o.dbRangeIndex, o.smoothIndex), o.width, o.height);
+    document.plot() = ResponsePlot::settingsForIndices(o.dbRangeIndex, o.smoothIndex);
+    const std::string error =
+        ResponseImage::writePng(o.png, document.traces(), document.plot(), o.width, o.height);
     if (error.empty())
         err << "Picture written to " << o.png << '\n';
     return error;
@@ -234,15 +269,13 @@ std::unique_ptr<SoundDevice> openDevices(const Options& o, std::ostream& err, in
             return nullptr;
         }
         auto card = std::make_unique<SimulatedSoundCard>();
-        card->openOutputDevice(0);
-        card->openInputDevice(0);
+        (void)card->initAudio(); // opens its one device of each kind, which cannot fail
         card->setChain(std::move(*chain));
         return card;
     }
     auto pulse = std::make_unique<PulseSoundDevice>();
-    const std::string failure = pulse->initAudio();
-    if (!failure.empty()) {
-        err << failure << '\n';
+    if (const audimera::Status started = pulse->initAudio(); !started) {
+        err << started.message() << '\n';
         code = DeviceFailure;
         return nullptr;
     }
@@ -261,9 +294,9 @@ std::unique_ptr<SoundDevice> openDevices(const Options& o, std::ostream& err, in
             code = BadUsage;
             return nullptr;
         }
-        const std::string error = pick.play ? pulse->openOutputDevice(index) : pulse->openInputDevice(index);
-        if (!error.empty()) {
-            err << error << '\n';
+        const audimera::Status opened = pick.play ? pulse->openOutputDevice(index) : pulse->openInputDevice(index);
+        if (!opened) {
+            err << opened.message() << '\n';
             code = DeviceFailure;
             return nullptr;
         }
@@ -274,9 +307,8 @@ std::unique_ptr<SoundDevice> openDevices(const Options& o, std::ostream& err, in
 int listDevices(std::ostream& out, std::ostream& err)
 {
     PulseSoundDevice pulse;
-    const std::string failure = pulse.initAudio();
-    if (!failure.empty()) {
-        err << failure << '\n';
+    if (const audimera::Status started = pulse.initAudio(); !started) {
+        err << started.message() << '\n';
         return DeviceFailure;
     }
     struct Kind {
@@ -317,68 +349,61 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     if (!device)
         return code;
 
-    PanelTable panel('.');
-    ConsoleHost host(err, o.yes, !o.simulated);
-    HeadlessDisplays displays;
-    auto engine = std::make_unique<MeasurementEngine>(panel, host, *device, displays);
-    engine->InitWhitePinkBuffers();
-
-    panel["TextStart"].text = o.start;
-    panel["TextStop"].text = o.stop;
-    panel["HScrollStep"].value = o.step;
-    panel["CheckInput"].value = 0;
-    panel["CheckFFT"].value = 0;
-    panel["CheckBadInputWave"].value = o.badWaveCheck ? 1 : 0;
-    if (!o.freqFile.empty()) {
-        panel["txtUserFreqFile"].text = o.freqFile;
-        panel.select("OptionAutoSigGen", MeasurementEngine::PlanUserFile, 4);
-    } else if (o.bands) {
-        panel.select("OptionAutoSigGen", o.bands == 15 ? MeasurementEngine::PlanIso15 : MeasurementEngine::PlanIso31, 4);
-    }
+    // The sweep as the options set it: what the main window reads from its
+    // controls at Start.
+    SweepSettings settings;
+    settings.plan = !o.freqFile.empty() ? FrequencyPlan::UserFilePlan
+                    : o.bands == 15    ? FrequencyPlan::Bands15Plan
+                    : o.bands == 31    ? FrequencyPlan::Bands31Plan
+                                       : FrequencyPlan::RangePlan;
+    parseDouble(o.start, settings.start); // both checked by parseSweep
+    parseDouble(o.stop, settings.stop);
+    settings.userFile = o.freqFile;
     if (o.haveVolume)
-        device->SetPlayVolume(audimera::nearestInt(o.volume * 100));
+        settings.outputLevel = audimera::nearestInt(o.volume * 100);
 
-    // The corrections load through the boxes' own handlers; a box that
-    // cannot load its curve goes off with a message, and nothing is measured.
+    // A correction whose curve cannot be loaded is reported, and nothing is
+    // measured.
+    MeasurementDocument document;
+    CorrectionTable& corrections = document.corrections();
+    settings.corrections = &corrections;
     struct Correction {
         bool wanted;
-        const char* box;
-        void (MeasurementEngine::*click)();
+        int column;
+        std::string file;
     };
-    if (!o.correctUser.empty())
-        panel["txtUserCalibFile"].text = o.correctUser;
-    for (const Correction& c : {Correction{o.correctSpl, "CheckSPLCorrect", &MeasurementEngine::CheckSPLCorrect_Click},
-                                Correction{o.correctSoundCard, "CheckSoundCard", &MeasurementEngine::CheckSoundCard_Click},
-                                Correction{!o.correctUser.empty(), "CheckUserCalib", &MeasurementEngine::CheckUserCalib_Click}}) {
+    for (const Correction& c : {Correction{o.correctSpl, 0, CorrectionTable::SplCurveFile},
+                                Correction{o.correctSoundCard, 1, CorrectionTable::SoundCardFile},
+                                Correction{!o.correctUser.empty(), 2, o.correctUser}}) {
         if (!c.wanted)
             continue;
-        panel[c.box].value = 1;
-        (engine.get()->*c.click)();
-        if (panel[c.box].value == 0) {
+        if (const audimera::Status loaded = corrections.load(c.column, c.file); !loaded) {
+            err << loaded.message() << '\n';
             device->closeAudio();
             return FileError;
         }
+        corrections.enabled[c.column] = true;
     }
 
-    MeasurementEngine& e = *engine;
-    displays.onPoint = [&](const CurvePoint& p) {
-        err << std::fixed << std::setprecision(2) << std::setw(10) << p.frequency << " Hz " << std::setw(9) << p.level
-            << " dB   SNR " << std::setw(6) << e.SNR << " dB\n";
-    };
-    e.cmdStart_Click();
+    auto state = std::make_unique<MeasurementState>();
+    state->InitWhitePinkBuffers();
+    ConsoleHost host(err, o.yes, !o.simulated);
+    ConsoleObserver observer(document, err, o.badWaveCheck, o.step);
+    SteppedSweep sweep(*state, host, *device, observer);
+    const RunEnd end = sweep.run(settings);
     // Read before closing: a closed device has no rate.
     const std::string rateNote = SoundDevice::rateNote(device->outputDeviceRate(), device->inputDeviceRate());
     device->closeAudio();
 
-    const std::vector<CurvePoint> trace = displays.lastTrace();
-    switch (e.lastRunEnd()) {
-    case MeasurementEngine::RunEnd::Completed:
+    const std::vector<CurvePoint> trace = document.lastTrace();
+    switch (end) {
+    case RunEnd::Completed:
         break;
-    case MeasurementEngine::RunEnd::Refused:
+    case RunEnd::Refused:
         return BadUsage;
-    case MeasurementEngine::RunEnd::PlanFailed:
+    case RunEnd::PlanFailed:
         return FileError;
-    case MeasurementEngine::RunEnd::LowSignalDeclined:
+    case RunEnd::LowSignalDeclined:
         return LowSignal;
     default:
         return DeviceFailure;
@@ -400,15 +425,14 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
         err << rateNote << ".\n";
 
     if (!o.picture.png.empty()) {
-        if (const std::string error = writePicture(o.picture, displays.store(), err); !error.empty()) {
+        if (const std::string error = writePicture(o.picture, document, err); !error.empty()) {
             err << error << '\n';
             return FileError;
         }
     }
     if (!o.out.empty()) {
-        const std::string error = CurveFile::write(o.out, trace);
-        if (!error.empty()) {
-            err << "Error saving file '" << o.out << "' : " << error << '\n';
+        if (const audimera::Status written = CurveFile::write(o.out, trace); !written) {
+            err << "Error saving file '" << o.out << "' : " << written.message() << '\n';
             return FileError;
         }
         err << "Curve written to " << o.out << '\n';
@@ -442,31 +466,32 @@ int plot(const std::vector<std::string>& args, std::ostream& err)
         return BadUsage;
     }
     if (files.size() > static_cast<size_t>(TraceStore::MaxTraces)) {
-        err << "You can't trace more than 8 curves, click on 'Clear' to erase current curves.\n";
+        err << TraceStore::TooManyTracesMessage << '\n';
         return BadUsage;
     }
     if (const std::string missing = DspLibrary::instance().require(Audidsp::programExports()); !missing.empty()) {
         err << missing << '\n';
         return InstallProblem;
     }
-    auto store = std::make_unique<TraceStore>();
+    MeasurementDocument document;
     for (const std::string& file : files) {
-        const CurveFile::ReadResult curve = CurveFile::read(file, TraceStore::MaxPoints);
-        if (!curve.points.empty()) {
-            store->AddTrace();
-            for (const CurvePoint& p : curve.points)
-                store->AddPoint(p.frequency, p.level);
+        std::vector<CurvePoint> points;
+        const audimera::Status read = CurveFile::read(file, TraceStore::MaxPoints, points);
+        // Room for every file was checked above.
+        if (!points.empty() && document.openTrace()) {
+            for (const CurvePoint& p : points)
+                document.traces().AddPoint(p.frequency, p.level);
         }
-        if (!curve.error.empty()) {
-            err << "Error loading file '" << file << "' : " << curve.error << '\n';
+        if (!read) {
+            err << "Error loading file '" << file << "' : " << read.message() << '\n';
             return FileError;
         }
-        if (curve.points.empty()) {
+        if (points.empty()) {
             err << "Bad file, no points were found ! (" << file << ")\n";
             return FileError;
         }
     }
-    if (const std::string error = writePicture(picture, *store, err); !error.empty()) {
+    if (const std::string error = writePicture(picture, document, err); !error.empty()) {
         err << error << '\n';
         return FileError;
     }
@@ -564,3 +589,5 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 }
 
 } // namespace MeasureCommand
+
+} // namespace audimera

@@ -1,11 +1,14 @@
 // audimera-measure: runs a sweep without windows, on the sound server's
-// devices or on the simulated sound card, with the very engine the program
-// uses. Messages go to the error stream as text.
+// devices or on the simulated sound card: the program's own sweep, built
+// from settings, its points kept in a measurement document of the
+// command's own. Messages go to the error stream as text.
 #pragma once
 
 #include <iosfwd>
 #include <string>
 #include <vector>
+
+namespace audimera {
 
 namespace MeasureCommand {
 
@@ -24,3 +27,5 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
 std::string usage();
 
 } // namespace MeasureCommand
+
+} // namespace audimera

@@ -1,7 +1,9 @@
 // audimera-measure: the headless measuring command.
-#include "MeasureCommand.h"
+#include "cli/MeasureCommand.h"
 
 #include <iostream>
+
+using namespace audimera;
 
 int main(int argc, char** argv)
 {

@@ -1,9 +1,11 @@
-#include "CorrectionCurve.h"
+#include "curves/CorrectionCurve.h"
 
-#include "FieldReader.h"
-#include "Rounding.h"
+#include "curves/FieldReader.h"
+#include "common/Rounding.h"
 
 #include <cmath>
+
+namespace audimera {
 
 namespace CorrectionCurve {
 
@@ -28,9 +30,8 @@ int entryOf(double frequency)
     return audimera::nearestInt(2 * frequency);
 }
 
-LoadResult load(const std::string& path, double* column)
+audimera::Status load(const std::string& path, double* column)
 {
-    LoadResult result;
     for (int k = 0; k < Entries; ++k)
         column[k] = NoPoint;
     column[0] = 0;
@@ -39,13 +40,12 @@ LoadResult load(const std::string& path, double* column)
     bool accepted = false;
 
     auto fail = [&](const std::string& why) {
-        result.message = "Error loading calibration file '" + path + "' : " + why;
-        return result;
+        return audimera::Error{"Error loading calibration file '" + path + "' : " + why};
     };
 
     FieldReader reader;
-    if (std::string error = reader.open(path); !error.empty())
-        return fail(error);
+    if (audimera::Status opened = reader.open(path); !opened)
+        return fail(opened.message());
     for (;;) {
         double f = 0, level = 0;
         FieldReader::Status status = reader.next(f);
@@ -75,13 +75,10 @@ LoadResult load(const std::string& path, double* column)
         // curve at -1000 dB; the last kept level is what the file means.
         column[Entries - 1] = lastLevel > NoPoint ? lastLevel : lastAccepted;
     }
-    if (!accepted) {
-        result.message = "Bad calibration file, no points were found !";
-        return result;
-    }
+    if (!accepted)
+        return audimera::Error{"Bad calibration file, no points were found !"};
     Interpolate(column);
-    result.ok = true;
-    return result;
+    return {};
 }
 
 void Interpolate(double* column)
@@ -97,3 +94,5 @@ void Interpolate(double* column)
 }
 
 } // namespace CorrectionCurve
+
+} // namespace audimera

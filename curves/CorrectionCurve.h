@@ -3,7 +3,11 @@
 // the gaps between the file's points filled linearly.
 #pragma once
 
+#include "common/Result.h"
+
 #include <string>
+
+namespace audimera {
 
 namespace CorrectionCurve {
 
@@ -13,21 +17,19 @@ constexpr double NoPoint = -1000;  // marks an entry without a value while loadi
 // The entry of a frequency: 2 x f rounded, halves to even.
 int entryOf(double frequency);
 
-struct LoadResult {
-    bool ok = false;
-    std::string message; // what to tell the user when not ok
-};
-
 // Reads the curve file at path into column[0..Entries-1] and interpolates
 // it. Records from 10 to 24000 Hz with a level above -1000 dB are kept; a
 // later record on the same entry wins. Below the lowest point the column
 // holds the first kept level, above the highest the level of the last record
 // read (or of the last kept one when that record had no usable level). On
-// failure the column is left partly written and the message says why.
-LoadResult load(const std::string& path, double* column);
+// failure the column is left partly written; the error is what the user is
+// told.
+audimera::Status load(const std::string& path, double* column);
 
 // Fills the entries holding NoPoint between two known entries linearly (in
 // hertz); entry 0 counts as known. Entries after the last known one stay.
 void Interpolate(double* column);
 
 } // namespace CorrectionCurve
+
+} // namespace audimera

@@ -1,6 +1,6 @@
-#include "CurveFile.h"
+#include "curves/CurveFile.h"
 
-#include "FieldReader.h"
+#include "curves/FieldReader.h"
 
 #include <atomic>
 #include <cerrno>
@@ -17,7 +17,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace audimera {
+
 namespace CurveFile {
+
+using audimera::Error;
+using audimera::Status;
 
 namespace {
 
@@ -28,9 +33,12 @@ void appendNumber(std::string& out, double value)
     out.append(buf, ec == std::errc() ? end : buf);
 }
 
-std::string systemError(int code)
+// The system's description of errno code; success for 0.
+Status systemError(int code)
 {
-    return std::strerror(code);
+    if (code)
+        return Error{std::strerror(code)};
+    return {};
 }
 
 } // namespace
@@ -106,7 +114,7 @@ int readAll(int fd, std::string& out)
 }
 
 // A device or a pipe has nothing to replace: it is written in place.
-std::string writeDevice(const std::string& path, const std::string& text)
+Status writeDevice(const std::string& path, const std::string& text)
 {
     const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0)
@@ -114,12 +122,12 @@ std::string writeDevice(const std::string& path, const std::string& text)
     int code = writeAll(fd, text);
     if (close(fd) != 0 && !code)
         code = errno;
-    return code ? systemError(code) : std::string();
+    return systemError(code);
 }
 
 // A file with several names: rewritten in place, so the inode and with it
 // every name, the owner, group and mode stay.
-std::string rewriteInPlace(const std::string& path, const std::string& text)
+Status rewriteInPlace(const std::string& path, const std::string& text)
 {
     const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0)
@@ -142,7 +150,7 @@ std::string rewriteInPlace(const std::string& path, const std::string& text)
     }
     if (close(fd) != 0 && !code)
         code = errno;
-    return code ? systemError(code) : std::string();
+    return systemError(code);
 }
 
 // --- The temporary file and the signals that end the program.
@@ -274,7 +282,7 @@ int takeOwnership(int fd, const struct stat& old)
 
 // The file with one name or a new one: replaced whole through a temporary
 // file beside it (the rename cannot cross file systems).
-std::string replace(const std::string& target, const struct stat* old, const std::string& text)
+Status replace(const std::string& target, const struct stat* old, const std::string& text)
 {
     TempFileGuard guard;
     std::string temp = target + ".XXXXXX";
@@ -300,12 +308,12 @@ std::string replace(const std::string& target, const struct stat* old, const std
     if (close(fd) != 0 && !code)
         code = errno;
     code = guard.finish(temp, target, code);
-    return code ? systemError(code) : std::string();
+    return systemError(code);
 }
 
 } // namespace
 
-std::string write(const std::string& path, const std::vector<CurvePoint>& points)
+Status write(const std::string& path, const std::vector<CurvePoint>& points)
 {
     // Through a symbolic link, the file it points at is written, not the link.
     std::string target = path;
@@ -320,7 +328,7 @@ std::string write(const std::string& path, const std::vector<CurvePoint>& points
     if (exists && S_ISDIR(st.st_mode))
         return systemError(EISDIR);
     if (exists && !(st.st_mode & 0222))
-        return ReadOnlyError;
+        return Error{ReadOnlyError};
     const std::string text = fileText(points);
     if (exists && !S_ISREG(st.st_mode))
         return writeDevice(target, text);
@@ -329,13 +337,12 @@ std::string write(const std::string& path, const std::vector<CurvePoint>& points
     return replace(target, exists ? &st : nullptr, text);
 }
 
-ReadResult read(const std::string& path, std::size_t maxPoints)
+Status read(const std::string& path, std::size_t maxPoints, std::vector<CurvePoint>& points)
 {
-    ReadResult result;
+    points.clear();
     FieldReader reader;
-    result.error = reader.open(path);
-    if (!result.error.empty())
-        return result;
+    if (Status opened = reader.open(path); !opened)
+        return opened;
     double last = 0;
     for (;;) {
         double frequency = 0, level = 0;
@@ -344,25 +351,21 @@ ReadResult read(const std::string& path, std::size_t maxPoints)
             break;
         if (status == FieldReader::Status::Field) {
             status = reader.next(level);
-            if (status == FieldReader::Status::End) {
-                result.error = "the file ends in the middle of a record at line " + std::to_string(reader.line());
-                break;
-            }
+            if (status == FieldReader::Status::End)
+                return Error{"the file ends in the middle of a record at line " + std::to_string(reader.line())};
         }
-        if (status == FieldReader::Status::Error) {
-            result.error = reader.error();
-            break;
-        }
+        if (status == FieldReader::Status::Error)
+            return Error{reader.error()};
         if (frequency < MinFrequency || frequency > MaxFrequency || !(frequency > last))
             continue;
-        if (result.points.size() >= maxPoints) {
-            result.error = "more than " + std::to_string(maxPoints) + " points at line " + std::to_string(reader.line());
-            break;
-        }
-        result.points.push_back(CurvePoint{frequency, level});
+        if (points.size() >= maxPoints)
+            return Error{"more than " + std::to_string(maxPoints) + " points at line " + std::to_string(reader.line())};
+        points.push_back(CurvePoint{frequency, level});
         last = frequency;
     }
-    return result;
+    return {};
 }
 
 } // namespace CurveFile
+
+} // namespace audimera

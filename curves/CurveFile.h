@@ -6,9 +6,13 @@
 // with the field syntax of FieldReader, two fields a record.
 #pragma once
 
+#include "common/Result.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
+
+namespace audimera {
 
 struct CurvePoint {
     double frequency;
@@ -23,7 +27,7 @@ constexpr double MaxFrequency = 24000;
 // The text of one record, without the line break.
 std::string record(double frequency, double level);
 
-// Writes the records to path; returns "" or the description of the failure.
+// Writes the records to path; fails with the description of the failure.
 //
 // - A file without any write permission bit is refused with "the file is
 //   read-only" and left as it is; the mode bits decide, not access(), so
@@ -44,21 +48,19 @@ std::string record(double frequency, double level);
 // - A device or a pipe is written in place.
 //
 // Thread-safe: saves through temporary files run one at a time.
-std::string write(const std::string& path, const std::vector<CurvePoint>& points);
+audimera::Status write(const std::string& path, const std::vector<CurvePoint>& points);
 
 // The failure text for a file without any write permission bit.
 inline constexpr const char* ReadOnlyError = "the file is read-only";
 
-struct ReadResult {
-    std::vector<CurvePoint> points; // accepted records, in file order
-    std::string error;              // "" when the whole file was read
-};
-
-// Reads a trace file: records outside MinFrequency..MaxFrequency are
-// skipped, and so is any record whose frequency is not above the last one
-// accepted. Reading stops with an error at a field that is not a number, a
-// file that ends in the middle of a record, or once maxPoints records have
-// been accepted and another one would be (the points read so far are kept).
-ReadResult read(const std::string& path, std::size_t maxPoints);
+// Reads a trace file into points (the accepted records, in file order):
+// records outside MinFrequency..MaxFrequency are skipped, and so is any
+// record whose frequency is not above the last one accepted. Reading fails
+// at a field that is not a number, a file that ends in the middle of a
+// record, or once maxPoints records have been accepted and another one would
+// be; points then holds those accepted before.
+audimera::Status read(const std::string& path, std::size_t maxPoints, std::vector<CurvePoint>& points);
 
 } // namespace CurveFile
+
+} // namespace audimera

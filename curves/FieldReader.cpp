@@ -1,4 +1,4 @@
-#include "FieldReader.h"
+#include "curves/FieldReader.h"
 
 #include <cerrno>
 #include <charconv>
@@ -6,6 +6,8 @@
 #include <cmath>
 #include <system_error>
 #include <utility>
+
+namespace audimera {
 
 namespace {
 
@@ -68,13 +70,13 @@ FieldReader& FieldReader::operator=(FieldReader&& other) noexcept
     return *this;
 }
 
-std::string FieldReader::open(const std::string& path)
+audimera::Status FieldReader::open(const std::string& path)
 {
     *this = FieldReader();
     errno = 0;
     m_file = std::fopen(path.c_str(), "rb");
     if (!m_file)
-        return systemErrorText(errno, "cannot open the file");
+        return audimera::Error{systemErrorText(errno, "cannot open the file")};
     m_buffer.resize(ChunkSize);
     return {};
 }
@@ -229,3 +231,5 @@ FieldReader::Status FieldReader::parseField(const char* begin, const char* end, 
     value = parsed;
     return Status::Field;
 }
+
+} // namespace audimera

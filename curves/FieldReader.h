@@ -17,9 +17,13 @@
 // bytes, so memory stays bounded whatever the input.
 #pragma once
 
+#include "common/Result.h"
+
 #include <cstddef>
 #include <cstdio>
 #include <string>
+
+namespace audimera {
 
 class FieldReader {
 public:
@@ -39,9 +43,9 @@ public:
     FieldReader(const FieldReader&) = delete;
     FieldReader& operator=(const FieldReader&) = delete;
 
-    // Opens path for reading, closing any file read before. Returns "" on
-    // success, otherwise the system's description of the failure.
-    std::string open(const std::string& path);
+    // Opens path for reading, closing any file read before; fails with the
+    // system's description of the failure.
+    audimera::Status open(const std::string& path);
 
     // A reader over text held in memory.
     static FieldReader fromText(std::string text);
@@ -79,3 +83,5 @@ private:
     std::string m_readError; // a read failure met while refilling
     std::string m_error;
 };
+
+} // namespace audimera

@@ -9,7 +9,7 @@
 // by a knot difference (an integer from 1 to 9) is a multiplication by its
 // reciprocal: the result is the plain summation's up to rounding in the last
 // bits, at a fraction of the cost.
-#include "Audidsp.h"
+#include "dsp/Audidsp.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,10 +1,12 @@
-#include "DspLibrary.h"
+#include "dsp/DspLibrary.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <climits>
 #include <utility>
+
+namespace audimera {
 
 DspLibrary::DspLibrary(std::string fileName, std::vector<std::string> searchDirs)
     : m_fileName(std::move(fileName)), m_searchDirs(std::move(searchDirs))
@@ -142,3 +144,5 @@ const std::vector<const char*>& programExports()
 }
 
 } // namespace Audidsp
+
+} // namespace audimera

@@ -7,11 +7,13 @@
 // Not thread-safe: the program binds from its user-interface thread only.
 #pragma once
 
-#include "Audidsp.h"
+#include "dsp/Audidsp.h"
 
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+namespace audimera {
 
 class DspLibrary {
 public:
@@ -77,3 +79,5 @@ double LowPass44(double x, double init, int32_t reset);
 // The exports the program calls, for DspLibrary::require().
 const std::vector<const char*>& programExports();
 } // namespace Audidsp
+
+} // namespace audimera

@@ -1,5 +1,5 @@
 // Single-sample recursive low-pass filters with library-wide state.
-#include "Audidsp.h"
+#include "dsp/Audidsp.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Packing of a left and a right 16-bit volume into one 32-bit word.
-#include "Audidsp.h"
+#include "dsp/Audidsp.h"
 
 extern "C" {
 

@@ -1,30 +1,28 @@
-// Analysis of one recorded block: trigger point, peak and mean magnitude,
-// saturation and malformed-wave test, and the levels derived from them.
-#include "MeasurementEngine.h"
+#include "engine/BlockAnalysis.h"
 
-#include "Log10.h"
-#include "Rounding.h"
+#include "common/AudioFormat.h"
+#include "common/Log10.h"
+#include "common/Rounding.h"
 
 #include <cstdlib>
 
+namespace audimera {
+
+using namespace BlockAnalysis;
 using audimera::Log10;
 using audimera::nearestInt;
 
 namespace {
-constexpr int SectionEnd = 29999;
-constexpr int NominalStart = 4000;
-constexpr int FallbackStart = 1000;
 constexpr int FullScale = 32767;
 constexpr double BadWaveMeanGate = 400;
 constexpr double BadWaveMaxFrequency = 4000;
 constexpr double BadWaveRatio = 0.4;
-constexpr double FourPeriodsAt44100 = 176400;
-constexpr int FftMinimumSection = 16001;
+constexpr double FourPeriods = 4.0 * audimera::SampleRate; // samples in four periods of 1 Hz
+constexpr double CalibrationDivisor = 1.16;
 } // namespace
 
-void MeasurementEngine::AnalyseBlock(bool tonePass)
+BlockResult AnalyseBlock(int16_t* rec, double frequency, bool tonePass, int16_t* fftIn, float* fftOut)
 {
-    int16_t* rec = RecBuffer.data();
     const int E = SectionEnd;
     int S = NominalStart;
 
@@ -55,11 +53,9 @@ void MeasurementEngine::AnalyseBlock(bool tonePass)
     int maxStep = 0;
     int peak = 0;
     double sum = 0;
-    for (int i = S; i <= E; ++i) {
+    const auto measure = [&](int i) {
         if (rec[i] == -32768)
             rec[i] = -32767;
-        FFTIn[i - S] = rec[i];
-        FFTOUT[i - S] = 0;
         const int d = std::abs(static_cast<int>(rec[i]) - static_cast<int>(rec[i - 1]));
         if (d > maxStep)
             maxStep = d;
@@ -67,57 +63,64 @@ void MeasurementEngine::AnalyseBlock(bool tonePass)
         sum += a;
         if (a > peak)
             peak = a;
-    }
-
-    SampleStart = S;
-    MaxStep = maxStep;
-    MeanLevel = sum / (E - S);
-    PeakLevel = peak == 0 ? 1 : peak;
-    Satured = PeakLevel == FullScale;
-    if (MeanLevel > BadWaveMeanGate && tonePass && Frequency <= BadWaveMaxFrequency &&
-        MaxStep / (2.0 * PeakLevel) > BadWaveRatio)
-        Satured = true;
-
-    const bool badWaveChecked = m_panel.value("CheckBadInputWave") == 1;
-
-    if (m_panel.value("CheckInput") == 1) {
-        // Four periods of the tone, or as much of the section as there is.
-        int n = Frequency > 0 ? nearestInt(FourPeriodsAt44100 / Frequency) : E - S;
-        if (n > E - S || n < 0)
-            n = E - S;
-        if (n < 1)
-            n = 1;
-        double sum2 = 0;
-        int peak2 = 3;
-        for (int i = S; i <= S + n - 1; ++i) {
-            sum2 += rec[i];
-            const int a = std::abs(static_cast<int>(rec[i]));
-            if (a > peak2)
-                peak2 = a;
+    };
+    if (fftIn && fftOut) {
+        for (int i = S; i <= E; ++i) {
+            measure(i);
+            fftIn[i - S] = rec[i];
+            fftOut[i - S] = 0;
         }
-        const double offset = sum2 / n;
-        m_displays.DrawCurve(n, peak2, rec, S, badWaveChecked && Satured, nearestInt(offset));
+    } else {
+        for (int i = S; i <= E; ++i)
+            measure(i);
     }
 
-    if (E - S >= FftMinimumSection && m_panel.value("CheckFFT") == 1)
-        m_displays.TraceFFT(FFTIn.data(), FFTOUT.data(), badWaveChecked ? Satured : false);
+    BlockResult block;
+    block.SampleStart = S;
+    block.MaxStep = maxStep;
+    block.MeanLevel = sum / (E - S);
+    block.PeakLevel = peak == 0 ? 1 : peak;
+    block.Satured = block.PeakLevel == FullScale;
+    if (block.MeanLevel > BadWaveMeanGate && tonePass && frequency <= BadWaveMaxFrequency &&
+        block.MaxStep / (2.0 * block.PeakLevel) > BadWaveRatio)
+        block.Satured = true;
+    return block;
 }
 
-double MeasurementEngine::signalToNoise() const
+WaveformView waveformView(const int16_t* rec, const BlockResult& block, double frequency)
 {
-    return 20 * (Log10(PeakLevel) - Log10(Noise));
+    const int E = SectionEnd;
+    const int S = block.SampleStart;
+    // Four periods of the tone, or as much of the section as there is.
+    int n = frequency > 0 ? nearestInt(FourPeriods / frequency) : E - S;
+    if (n > E - S || n < 0)
+        n = E - S;
+    if (n < 1)
+        n = 1;
+    double sum = 0;
+    int peak = 3;
+    for (int i = S; i <= S + n - 1; ++i) {
+        sum += rec[i];
+        const int a = std::abs(static_cast<int>(rec[i]));
+        if (a > peak)
+            peak = a;
+    }
+    return WaveformView{n, peak, nearestInt(sum / n)};
 }
 
-double MeasurementEngine::correctedLevel() const
+double signalToNoise(int32_t peakLevel, double noise)
 {
-    double level = 20 * Log10(MeanLevel / Calib);
-    int k = nearestInt(2 * Frequency);
-    if (k < 0)
-        k = 0;
-    if (k >= CorrectionSlots)
-        k = CorrectionSlots - 1;
-    for (int i = 0; i < CorrectionCount; ++i)
-        if (CalibEnable[i])
-            level -= CalibCurveAt(i, k);
-    return level;
+    return 20 * (Log10(peakLevel) - Log10(noise));
 }
+
+double blockLevel(double meanLevel, double calib)
+{
+    return 20 * Log10(meanLevel / calib);
+}
+
+double calibrationReference(double meanLevel)
+{
+    return 2 * meanLevel / CalibrationDivisor;
+}
+
+} // namespace audimera

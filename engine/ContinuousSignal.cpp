@@ -1,244 +1,153 @@
-// The simple signal generator: plays one signal continuously and shows the
-// live level and signal-to-noise ratio of block after block.
-#include "MeasurementEngine.h"
+#include "engine/ContinuousSignal.h"
 
-#include "Rounding.h"
+#include "engine/BlockAnalysis.h"
+#include "common/Rounding.h"
+#include "signal/SignalSynthesis.h"
+
+namespace audimera {
 
 using audimera::nearest;
 
 namespace {
-constexpr int AutoPlanCount = 4;
-constexpr int SignalCount = 6;
-constexpr int SettleMs = 200;
-constexpr double MinSignalFrequency = 1;
-constexpr double MaxSignalFrequency = 20000;
 constexpr double PinkMarker = -5;
 constexpr double WhiteMarker = -6;
 } // namespace
 
-void MeasurementEngine::cmdStartSignal_Click()
+ContinuousSignal::ContinuousSignal(MeasurementState& state, Host& host, SoundDevice& sound, RunObserver& observer)
+    : MeasuringRun(state, host, sound, observer)
 {
-    Playing = !Playing;
-    if (Playing) {
-        LockControls();
-        for (int i = 0; i < AutoPlanCount; ++i)
-            m_panel.setEnabled(controlName("OptionAutoSigGen", i), false);
-        m_panel.setEnabled("cmdStop", false);
-        m_panel.setEnabled("cmdStart", false);
-        LastFreq = 0;
-        GenIndex = selectedIndex("OptionSigGen", SignalCount, GenIndex);
-        m_panel.setCaption("cmdStartSignal", "Stop Signal");
-        RunSignal();
-    } else {
-        m_panel.setCaption("cmdStartSignal", "Start Signal");
-        m_host.yield();
-        cmdStop_Click();
-    }
 }
 
-void MeasurementEngine::readSignalFrequency()
+RunEnd ContinuousSignal::run(const SignalSettings& settings)
 {
-    double value = Frequency;
-    if (!readNumber("TextFFT", "signal frequency", value)) {
-        // Keep what was playing and show it in the box again.
-        value = Frequency;
-        if (!(value >= MinSignalFrequency))
-            value = MinSignalFrequency;
-        if (value > MaxSignalFrequency)
-            value = MaxSignalFrequency;
-        Frequency = value;
-        m_panel.setText("TextFFT", m_panel.formatNumber(value));
-        return;
-    }
-    if (value < MinSignalFrequency)
-        m_panel.setText("TextFFT", "1");
-    else if (value > MaxSignalFrequency)
-        m_panel.setText("TextFFT", "20000");
-    else {
-        Frequency = value;
-        return;
-    }
-    const std::optional<double> again = m_panel.parseNumber(m_panel.text("TextFFT"));
-    Frequency = again ? *again : (value < MinSignalFrequency ? MinSignalFrequency : MaxSignalFrequency);
-}
-
-void MeasurementEngine::RunSignal()
-{
-    readSignalFrequency();
-    if (Calib == 0)
-        Noise = 0;
-    Playing = true;
-    m_runEnd = RunEnd::Stopped;
-    if (Calib != 0)
+    MeasurementState& s = m_state;
+    if (s.Calib == 0)
+        s.Noise = 0;
+    s.Playing = true;
+    m_end = RunEnd::Stopped;
+    if (s.Calib != 0)
         ApplySignal();
 
     bool declined = false;
-    while (Playing) {
-        const bool calibrating = Calib == 0;
+    while (s.Playing) {
+        const bool calibrating = s.Calib == 0;
         if (calibrating) {
-            if (Noise == 0) {
+            if (s.Noise == 0) {
                 m_sound.StopPlayback();
-                m_panel.setCaption("LabelFreq", "Silence...");
+                m_observer.playing(Sound::Silence, 0);
             } else {
-                m_panel.setCaption("LabelFreq", "White noise...");
+                m_observer.playing(Sound::WhiteNoise, 0);
                 m_sound.StopPlayback();
-                if (!playLoop(WhiteNoiseBuffer.data(), SoundDevice::SampleRate))
-                    return;
+                if (!playLoop(s.WhiteNoiseBuffer.data(), SoundDevice::SampleRate))
+                    return m_end;
             }
             m_host.yield();
             m_host.sleepMs(SettleMs);
         }
 
-        if (!recordBlock(Playing))
+        if (!recordBlock(s.Playing))
             continue; // stopped or failed: the loop test ends the signal
 
-        AnalyseBlock(!calibrating);
+        analyseBlock(!calibrating);
 
         if (calibrating) {
             m_host.yield();
             // Stopped meanwhile: the block of an abandoned pass is not adopted.
-            if (!Playing)
+            if (!s.Playing)
                 break;
-            if (Noise == 0) {
-                Noise = PeakLevel < 1 ? 1 : PeakLevel;
+            if (s.Noise == 0) {
+                s.Noise = s.PeakLevel < 1 ? 1 : s.PeakLevel;
                 continue;
             }
-            SNR = signalToNoise();
-            setLevelLabel("LabelSNR", SNR, " dB");
-            setLevelLabel("LabelCardSNR", SNR, " dB");
-            if (nearest(SNR) < 3 && Playing) {
+            s.SNR = signalToNoise(s.PeakLevel, s.Noise);
+            m_observer.calibrationMeasured(s.SNR);
+            if (nearest(s.SNR) < 3 && s.Playing) {
                 if (m_host.message(LowSignalQuestion, MessageIcon::Exclamation, MessageButtons::YesNo) ==
                     MessageAnswer::No) {
                     declined = true;
                     break;
                 }
-                if (MeanLevel == 0)
-                    MeanLevel = 1e-10;
+                if (s.MeanLevel == 0)
+                    s.MeanLevel = 1e-10;
             }
-            Calib = 2 * MeanLevel / 1.16;
+            s.Calib = calibrationReference(s.MeanLevel);
             // Plays the choice made while calibrating, or the one made before.
             ApplySignal();
             m_host.yield();
             continue;
         }
 
-        if (!(m_panel.value("CheckBadInputWave") == 1 && Satured)) {
-            SNR = signalToNoise();
-            setLevelLabel("LabelSNR", SNR, " dB");
-            setLevelLabel("LabelDB", correctedLevel(), " dB");
+        if (!(m_observer.measuresBadBlocksAgain() && s.Satured)) {
+            s.SNR = signalToNoise(s.PeakLevel, s.Noise);
+            double level = blockLevel(s.MeanLevel, s.Calib);
+            if (settings.corrections)
+                level -= settings.corrections->levelAt(s.Frequency);
+            m_observer.levelMeasured(level, s.SNR);
         }
         m_host.yield();
     }
 
     if (declined) {
         m_sound.StopPlayback();
-        m_panel.setEnabled("cmdCalibrate", false);
-        endRun(RunEnd::LowSignalDeclined);
+        end(RunEnd::LowSignalDeclined);
     }
+    return m_end;
 }
 
-void MeasurementEngine::ApplySignal()
+void ContinuousSignal::ApplySignal()
 {
-    readSignalFrequency();
+    MeasurementState& s = m_state;
+    const SignalChoice choice = m_observer.signalChoice();
+    s.Frequency = choice.frequency;
     int rate = 0;
-    switch (GenIndex) {
-    case SignalSine:
-    case SignalSquare:
-    case SignalTriangle: {
-        if (LastFreq == Frequency)
+    switch (choice.kind) {
+    case SignalChoice::Sine:
+    case SignalChoice::Square:
+    case SignalChoice::Triangle:
+        if (s.LastFreq == s.Frequency)
             return;
-        LastFreq = Frequency;
-        setLevelLabel("LabelFreq", Frequency, " Hz");
-        const bool by20 = m_panel.value("CheckBy5") != 0;
-        if (GenIndex == SignalSine)
-            rate = GenSineWave(ToneBuffer.data(), Frequency, by20);
-        else if (GenIndex == SignalSquare)
-            rate = GenSquareWave(ToneBuffer.data(), Frequency, by20);
+        s.LastFreq = s.Frequency;
+        m_observer.playing(Sound::Tone, s.Frequency);
+        if (choice.kind == SignalChoice::Sine)
+            rate = GenSineWave(s.ToneBuffer.data(), s.Frequency, choice.by20);
+        else if (choice.kind == SignalChoice::Square)
+            rate = GenSquareWave(s.ToneBuffer.data(), s.Frequency, choice.by20);
         else
-            rate = GenTriangleWave(ToneBuffer.data(), Frequency, by20);
-        if (!playLoop(ToneBuffer.data(), rate))
+            rate = GenTriangleWave(s.ToneBuffer.data(), s.Frequency, choice.by20);
+        if (!playLoop(s.ToneBuffer.data(), rate))
             return;
         m_host.yield();
         return;
-    }
-    case SignalPink:
-    case SignalWhite: {
-        const bool pink = GenIndex == SignalPink;
+    case SignalChoice::PinkNoise:
+    case SignalChoice::WhiteNoise: {
+        const bool pink = choice.kind == SignalChoice::PinkNoise;
         const double marker = pink ? PinkMarker : WhiteMarker;
-        if (LastFreq == marker)
+        if (s.LastFreq == marker)
             return;
-        m_panel.setCaption("LabelFreq", pink ? "Pink noise..." : "White noise...");
-        if (!playLoop(pink ? PinkNoiseBuffer.data() : WhiteNoiseBuffer.data(), SoundDevice::SampleRate))
+        m_observer.playing(pink ? Sound::PinkNoise : Sound::WhiteNoise, 0);
+        if (!playLoop(pink ? s.PinkNoiseBuffer.data() : s.WhiteNoiseBuffer.data(), SoundDevice::SampleRate))
             return;
-        LastFreq = marker;
+        s.LastFreq = marker;
         m_host.yield();
         return;
     }
-    case SignalSilence:
+    case SignalChoice::Silence:
         m_sound.StopPlayback();
-        m_panel.setCaption("LabelFreq", "Silence...");
+        m_observer.playing(Sound::Silence, 0);
         m_host.yield();
         return;
     default:
         m_sound.StopPlayback();
         m_host.message("Uh ?", MessageIcon::None);
-        Playing = false;
+        s.Playing = false;
         return;
     }
 }
 
-int MeasurementEngine::signalRateDivisor() const
+void ContinuousSignal::retune(int rate)
 {
-    return (m_panel.value("CheckBy5") % 2 != 0) ? 20 : 1;
+    if (!calibrating())
+        m_sound.SetPlayRate(rate);
 }
 
-double MeasurementEngine::frequencyFromScrolls() const
-{
-    const int rate = m_panel.value("HScrollFFT") * 10 + m_panel.value("HScrollFine");
-    return signalRateDivisor() * rate / 100.0;
-}
-
-bool MeasurementEngine::signalCalibrating() const
-{
-    // The signal plays uncalibrated only in these passes: "Recenter 0dB" is
-    // locked while it plays.
-    return Playing && Calib == 0;
-}
-
-void MeasurementEngine::SetFreqFromScrolls()
-{
-    Frequency = frequencyFromScrolls();
-    m_panel.setText("TextFFT", m_panel.formatNumber(Frequency));
-    if (!signalCalibrating())
-        m_sound.SetPlayRate(m_panel.value("HScrollFFT") * 10 + m_panel.value("HScrollFine"));
-}
-
-void MeasurementEngine::OptionSigGen_Click(int Index)
-{
-    LastFreq = 0;
-    GenIndex = Index;
-    if (Playing && !signalCalibrating())
-        ApplySignal();
-}
-
-void MeasurementEngine::CheckBy5_Click()
-{
-    if (Running) {
-        // A sweep owns the tone and the frequency: only the box's text
-        // follows the range switch.
-        m_panel.setText("TextFFT", m_panel.formatNumber(frequencyFromScrolls()));
-        return;
-    }
-    if (signalCalibrating()) {
-        // The silence or the white noise being measured keeps playing; the
-        // end of the calibration applies the new range.
-        SetFreqFromScrolls();
-        LastFreq = 0;
-        return;
-    }
-    m_sound.StopPlayback();
-    SetFreqFromScrolls();
-    LastFreq = 0;
-    if (Playing)
-        ApplySignal();
-}
+} // namespace audimera

@@ -1,20 +1,15 @@
-// The correction boxes: each loads a curve into one column of CalibCurve.
-#include "MeasurementEngine.h"
+// The correction boxes: each loads a curve into one column of the
+// document's correction table and switches its subtraction on.
+#include "engine/MeasurementEngine.h"
 
-#include "CorrectionCurve.h"
+namespace audimera {
 
 bool MeasurementEngine::LoadCalibFile(const std::string& FileName, int CalibIndex)
 {
-    const CorrectionCurve::LoadResult result =
-        CorrectionCurve::load(FileName, &CalibCurveAt(CalibIndex, 0));
-    if (!result.ok)
-        m_host.message(result.message, MessageIcon::Critical);
-    return result.ok;
-}
-
-void MeasurementEngine::Interpolate(int Index)
-{
-    CorrectionCurve::Interpolate(&CalibCurveAt(Index, 0));
+    const audimera::Status loaded = m_document.corrections().load(CalibIndex, FileName);
+    if (!loaded)
+        m_host.message(loaded.message(), MessageIcon::Critical);
+    return loaded.ok();
 }
 
 void MeasurementEngine::correctionClicked(int index, std::string_view box, const std::string& file)
@@ -45,3 +40,5 @@ void MeasurementEngine::CheckUserCalib_Click()
 {
     correctionClicked(2, "CheckUserCalib", m_panel.text("txtUserCalibFile"));
 }
+
+} // namespace audimera

@@ -1,9 +1,12 @@
-// Loading and saving traces, and the commands that pick files.
-#include "MeasurementEngine.h"
+// Loading and saving traces, the commands that pick files, and the lists
+// that choose how the plot is drawn: all on the measurement document.
+#include "engine/MeasurementEngine.h"
 
-#include "CurveFile.h"
+#include "curves/CurveFile.h"
 
 #include <vector>
+
+namespace audimera {
 
 namespace {
 constexpr const char* CurveFilter = "Response Curve (*.txt)";
@@ -13,22 +16,25 @@ void MeasurementEngine::LoadFile(const std::string& FileName)
 {
     // The reader stops at what one trace holds and reports it, so a huge
     // file never writes past the store.
-    const CurveFile::ReadResult curve = CurveFile::read(FileName, MaxTracePoints);
+    std::vector<CurvePoint> points;
+    const audimera::Status read = CurveFile::read(FileName, TraceStore::MaxPoints, points);
     bool opened = false;
-    for (const CurvePoint& p : curve.points) {
+    for (const CurvePoint& p : points) {
         if (!opened) {
-            // Only reached with fewer than 8 traces; should the store be full
+            // Only reached with room for a trace; should the store be full
             // anyway, no other curve is appended to.
-            if (!m_displays.AddTrace())
+            if (const audimera::Status opened = m_document.openTrace(); !opened) {
+                m_host.message(opened.message(), MessageIcon::Critical);
                 return;
+            }
             m_panel.setEnabled("cmdClearTraces", true);
             m_panel.setEnabled("MenuEntrySave", true);
             opened = true;
         }
-        m_displays.AddPoint(p.frequency, p.level);
+        m_document.traces().AddPoint(p.frequency, p.level);
     }
-    if (!curve.error.empty()) {
-        m_host.message("Error loading file '" + FileName + "' : " + curve.error, MessageIcon::Critical);
+    if (!read) {
+        m_host.message("Error loading file '" + FileName + "' : " + read.message(), MessageIcon::Critical);
         return;
     }
     m_displays.TraceResponse();
@@ -42,14 +48,13 @@ void MeasurementEngine::SaveFile(const std::string& FileName, const double* X, c
     points.reserve(static_cast<size_t>(n > 0 ? n : 0));
     for (int i = 0; i < n; ++i)
         points.push_back(CurvePoint{X[i], Y[i] / 100});
-    const std::string error = CurveFile::write(FileName, points);
-    if (!error.empty())
-        m_host.message("Error saving file '" + FileName + "' : " + error, MessageIcon::Critical);
+    if (const audimera::Status written = CurveFile::write(FileName, points); !written)
+        m_host.message("Error saving file '" + FileName + "' : " + written.message(), MessageIcon::Critical);
 }
 
 void MeasurementEngine::MenuEntryLoadTrace_Click()
 {
-    if (m_displays.GetTraceCount() >= 8) {
+    if (m_document.traces().GetTraceCount() >= TraceStore::MaxTraces) {
         m_host.message(TooManyTraces, MessageIcon::Critical);
         return;
     }
@@ -66,11 +71,11 @@ void MeasurementEngine::MenuEntryLoadTrace_Click()
 
 void MeasurementEngine::MenuEntrySave_Click()
 {
-    const int traces = m_displays.GetTraceCount();
+    const int traces = m_document.traces().GetTraceCount();
     if (traces == 0 || !m_dialog)
         return;
     std::vector<double> x, y;
-    const int n = m_displays.GetLastTraceData(x, y);
+    const int n = m_document.traces().GetLastTraceData(x, y);
     if (n <= 0)
         return;
     FileDialogRequest request;
@@ -124,7 +129,7 @@ void MeasurementEngine::cmdClearTraces_Click()
 {
     m_panel.setEnabled("cmdClearTraces", false);
     m_panel.setEnabled("MenuEntrySave", false);
-    m_displays.ClearAllTraces();
+    m_document.traces().ClearAllTraces();
     m_displays.TraceResponse();
 }
 
@@ -135,8 +140,11 @@ void MeasurementEngine::ComboSmooth_Click(int itemData)
         m_displays.TraceResponse();
 }
 
-void MeasurementEngine::ComboDBRange_Click()
+void MeasurementEngine::ComboDBRange_Click(int itemData)
 {
+    m_document.plot().dbSpan = itemData;
     if (!Running)
         m_displays.TraceResponse();
 }
+
+} // namespace audimera

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+namespace audimera {
+
 struct FileDialogRequest {
     // Option bits of the dialog, as the callers set them.
     static constexpr int HideReadOnly = 0x4;
@@ -31,3 +33,5 @@ public:
     // user cancelled.
     virtual std::optional<std::string> show(const FileDialogRequest& request) = 0;
 };
+
+} // namespace audimera

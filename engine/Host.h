@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+namespace audimera {
+
 enum class MessageIcon { None, Critical, Exclamation, Question, Information };
 enum class MessageButtons { Ok, YesNo };
 enum class MessageAnswer { Ok, Yes, No };
@@ -23,3 +25,5 @@ public:
     virtual MessageAnswer message(std::string_view text, MessageIcon icon,
                                   MessageButtons buttons = MessageButtons::Ok) = 0;
 };
+
+} // namespace audimera

@@ -1,95 +1,81 @@
-// The measurement state and behaviour of the main window: the sweep, the
-// analysis of each recorded block, and the continuous signal generator.
+// The main window's measurement logic: the documented handlers and routines
+// of the sweep, the continuous signal, the correction boxes, the file
+// commands, the display lists and the level bars.
 //
-// The engine is plain sequential code on the UI thread. It reaches the
-// controls, the host, the sound card and the plot windows only through the
-// ports given to its constructor. Long operations (RunTrace, RunSignal) yield
-// to the event queue at fixed points; handlers of the controls that stay
-// enabled run inside those yields and may stop the run, which notices it at
-// its next check of Running or Playing.
+// A thin layer over the core: each handler reads the controls through the
+// Panel, builds the settings of a run (SteppedSweep, ContinuousSignal) and
+// calls it; as the runs' observer it answers with what the controls say
+// now, shows what they report (labels, the plot) and restores the controls
+// when a run ends itself. It holds the measurement state (the documented
+// fields, by inheritance) and works on the document the program gives it,
+// where the traces, plot settings and corrections live.
+//
+// UI thread only. Long operations (RunTrace, RunSignal) yield to the event
+// queue at fixed points; handlers of the controls that stay enabled run
+// inside those yields and may stop the run, which notices it at its next
+// check of Running or Playing.
 #pragma once
 
-#include "Displays.h"
-#include "FileDialog.h"
-#include "FrequencyPlan.h"
-#include "Host.h"
-#include "Panel.h"
-#include "SignalSynthesis.h"
-#include "SoundDevice.h"
+#include "engine/ContinuousSignal.h"
+#include "engine/Displays.h"
+#include "engine/FileDialog.h"
+#include "engine/Host.h"
+#include "engine/MeasurementDocument.h"
+#include "engine/MeasurementState.h"
+#include "engine/Panel.h"
+#include "engine/RunObserver.h"
+#include "signal/SoundDevice.h"
+#include "engine/SteppedSweep.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
-class MeasurementEngine {
+namespace audimera {
+
+class MeasurementEngine : public MeasurementState, private RunObserver {
 public:
-    static constexpr int ToneSamples = 25001;   // indices 0..25000, the first 25000 played
-    static constexpr int RecordSamples = 30001; // indices 0..30000, 0..29999 recorded
-    static constexpr int CorrectionCount = 3;
-    static constexpr int CorrectionSlots = 48001; // 2 x frequency in Hz, rounded
-
     // Plans of the sweep (GenIndex during a sweep).
-    enum Plan { PlanRange = 0, PlanIso15 = 1, PlanIso31 = 2, PlanUserFile = 3 };
+    enum Plan {
+        PlanRange = FrequencyPlan::RangePlan,
+        PlanIso15 = FrequencyPlan::Bands15Plan,
+        PlanIso31 = FrequencyPlan::Bands31Plan,
+        PlanUserFile = FrequencyPlan::UserFilePlan,
+    };
     // Signals of the continuous generator (GenIndex while it plays).
-    enum Signal { SignalSine = 0, SignalSquare, SignalTriangle, SignalPink, SignalWhite, SignalSilence };
+    enum Signal {
+        SignalSine = SignalChoice::Sine,
+        SignalSquare = SignalChoice::Square,
+        SignalTriangle = SignalChoice::Triangle,
+        SignalPink = SignalChoice::PinkNoise,
+        SignalWhite = SignalChoice::WhiteNoise,
+        SignalSilence = SignalChoice::Silence,
+    };
+    using RunEnd = audimera::RunEnd;
 
-    MeasurementEngine(Panel& panel, Host& host, SoundDevice& sound, Displays& displays);
+    static constexpr const char* LowSignalQuestion = MeasuringRun::LowSignalQuestion;
+    static constexpr const char* SplCurveFile = CorrectionTable::SplCurveFile;
+    static constexpr const char* SoundCardFile = CorrectionTable::SoundCardFile;
+    static constexpr const char* TooManyTraces = TraceStore::TooManyTracesMessage.data();
+    static constexpr int MaxTracePoints = TraceStore::MaxPoints;
+
+    // All references must outlive the engine.
+    MeasurementEngine(Panel& panel, Host& host, SoundDevice& sound, Displays& displays,
+                      MeasurementDocument& document);
     MeasurementEngine(const MeasurementEngine&) = delete;
     MeasurementEngine& operator=(const MeasurementEngine&) = delete;
 
-    // --- State kept between runs for as long as the program runs.
-    int32_t Smooth = 1;
-    bool Running = false;
-    bool Playing = false;
-    double Frequency = 0;
-    double Calib = 0;
-    double Noise = 0;
-    double SNR = 0;
-    double StepFactor = 1.26;
-    double LastFreq = 0;
-    double StartFreq = 0;
-    int32_t StopFreq = 0;
-    int32_t GenIndex = 0;
+    // Documented fields kept in the document: the smoothing level and the
+    // correction flags, CalibCurve(i, k) its columns.
+    int& Smooth;
+    std::array<bool, CorrectionTable::Count>& CalibEnable;
+    double& CalibCurveAt(int i, int k) { return m_document.corrections().column(i)[k]; }
 
-    // --- Sample tables, allocated once.
-    std::vector<int16_t> ToneBuffer;
-    std::vector<int16_t> WhiteNoiseBuffer;
-    std::vector<int16_t> PinkNoiseBuffer;
-    std::vector<int16_t> RecBuffer;
-    std::vector<int16_t> FFTIn;
-    std::vector<float> FFTOUT;
-
-    // --- Corrections: CalibCurve(i, k), k = 2 x frequency rounded; correction
-    // i applies when CalibEnable[i].
-    std::vector<double> CalibCurve;
-    std::array<bool, CorrectionCount> CalibEnable{};
-    double& CalibCurveAt(int i, int k) { return CalibCurve[static_cast<size_t>(i) * CorrectionSlots + k]; }
-    double CalibCurveAt(int i, int k) const { return CalibCurve[static_cast<size_t>(i) * CorrectionSlots + k]; }
-
-    // --- Results of the last AnalyseBlock.
-    int32_t SampleStart = 0;
-    int32_t PeakLevel = 0;
-    double MeanLevel = 0;
-    int32_t MaxStep = 0;
-    bool Satured = false;
+    MeasurementDocument& document() { return m_document; }
 
     // How the last sweep or signal ended, for callers that report it.
-    enum class RunEnd {
-        None,              // nothing ran yet
-        Completed,         // the plan's last point was measured
-        Stopped,           // stopped by cmdStop_Click from outside the run
-        Refused,           // bad frequencies: the run did not start
-        PlanFailed,        // the frequency list could not be read
-        TraceRefused,      // no room for another trace
-        LowSignalDeclined, // the low-signal question was answered No
-        DeviceFailed,      // the sound device failed
-    };
     RunEnd lastRunEnd() const { return m_runEnd; }
-
-    // The frequency plan of list sweeps.
-    FrequencyPlan& plan() { return m_plan; }
 
     // --- The sweep.
     void cmdStart_Click();
@@ -100,21 +86,12 @@ public:
     void UnlockControls();
     void OptionAutoSigGen_Click(int Index);
     void HScrollStep_Change();
-    void HScrollStep_Scroll();
-    bool ResetGenerator();
-    double GetNextGeneratorFreq();
-
-    // --- Block analysis.
-    void AnalyseBlock(bool tonePass);
-    // 20 Log10(PeakLevel / Noise).
-    double signalToNoise() const;
-    // 20 Log10(MeanLevel / Calib) minus the active corrections at Frequency.
-    double correctedLevel() const;
+    void HScrollStep_Scroll() { HScrollStep_Change(); }
 
     // --- The continuous signal.
     void cmdStartSignal_Click();
     void RunSignal();
-    void ApplySignal();
+    void ApplySignal() { m_signal.ApplySignal(); }
     void SetFreqFromScrolls();
     void OptionSigGen_Click(int Index);
     void CheckBy5_Click();
@@ -123,12 +100,9 @@ public:
     void HScrollFine_Change() { SetFreqFromScrolls(); }
     void HScrollFine_Scroll() { SetFreqFromScrolls(); }
 
-    // --- Corrections: the three correction boxes load their curve into
-    // CalibCurve and switch its subtraction on; failures switch them off.
-    static constexpr const char* SplCurveFile = "SPL C Curve.txt";
-    static constexpr const char* SoundCardFile = "SoundCard.txt";
+    // --- Corrections: the three correction boxes load their curve into the
+    // document's table and switch its subtraction on; failures switch them off.
     bool LoadCalibFile(const std::string& FileName, int CalibIndex);
-    void Interpolate(int Index);
     void CheckSPLCorrect_Click();
     void CheckSoundCard_Click();
     void CheckUserCalib_Click();
@@ -136,9 +110,6 @@ public:
     // --- Curve files and the other file commands. The dialog must be set
     // before any of the *_Click commands below runs.
     void setFileDialog(FileDialog* dialog) { m_dialog = dialog; }
-    static constexpr const char* TooManyTraces =
-        "You can't trace more than 8 curves, click on 'Clear' to erase current curves.";
-    static constexpr int MaxTracePoints = 22051;
     void LoadFile(const std::string& FileName);
     void SaveFile(const std::string& FileName, const double* X, const double* Y, int n);
     void MenuEntryLoadTrace_Click();
@@ -147,10 +118,10 @@ public:
     void cmdCalibBrowse_Click();
     void cmdClearTraces_Click();
 
-    // --- Display choices: Smooth from the smoothing list's item data; both
-    // lists redraw the plot at once when no sweep runs.
+    // --- Display lists, given the selected item's data: the smoothing
+    // order and the dB span. Both redraw the plot at once when no sweep runs.
     void ComboSmooth_Click(int itemData);
-    void ComboDBRange_Click();
+    void ComboDBRange_Click(int itemData);
 
     // --- Output level and balance, applied to the play device at once.
     void ApplyVolume();
@@ -160,24 +131,26 @@ public:
     void HScrollPan_Change();
     void HScrollPan_Scroll() { HScrollPan_Change(); }
 
-    // --- Start-up: fills the two noise tables through Audidsp's LowPass44.
-    void InitWhitePinkBuffers();
-
-    // Texts of the low-signal question and the frequency messages.
-    static const char* const LowSignalQuestion;
-
 private:
-    class Waiter;
+    // --- What the runs ask and report (RunObserver).
+    bool measuresBadBlocksAgain() const override;
+    bool showsWaveform() const override;
+    bool showsSpectrum() const override;
+    double stepFactor() const override;
+    SignalChoice signalChoice() override;
+    audimera::Status openTrace() override;
+    void playing(Sound sound, double frequency) override;
+    void sweepProgress(int point, int points) override;
+    void calibrationMeasured(double snr) override;
+    void pointMeasured(double frequency, double level, double snr) override;
+    void levelMeasured(double level, double snr) override;
+    void DrawCurve(int OsciWidth, int OsciHeight, const int16_t* RecBuffer, int First, bool CheckSat,
+                   int Off) override;
+    void TraceFFT(const int16_t* FFTIn, float* FFTOUT, bool Satured) override;
+    void runEnded(RunEnd why) override;
 
-    // Records one block into RecBuffer while the run is wanted (Running for
-    // the sweep, Playing for the signal). True when a whole block arrived;
-    // false when the run was stopped meanwhile or the device failed (the run
-    // has then been ended with a message).
-    bool recordBlock(const bool& wanted);
-    // PlayLoop that ends the run with a message when the device fails.
-    bool playLoop(const int16_t* table, int rate);
-    void deviceFailed(std::string_view what, const std::string& reason);
-
+    // The controls as cmdStop_Click leaves them once the run has stopped.
+    void restoreControls();
     // Reads TextFFT into Frequency, limited to 1..20000 (the box is rewritten
     // when outside). Text that is not a number is reported and the previous
     // frequency kept.
@@ -187,30 +160,20 @@ private:
     bool readNumber(std::string_view box, std::string_view what, double& value);
     int selectedIndex(std::string_view array, int count, int fallback) const;
     void setLevelLabel(std::string_view label, double value, std::string_view unit);
-    int signalRateDivisor() const;
-    // True while RunSignal's silence and white-noise passes run. The signal
-    // controls then only record the user's choice: changing what plays would
-    // spoil Noise or Calib. RunSignal applies the choice when they end.
-    bool signalCalibrating() const;
-    // The text of TextFFT that the scroll bars and the "x20" box stand for.
+    // The frequency that the scroll bars and the "x20" box stand for.
     double frequencyFromScrolls() const;
+    void correctionClicked(int index, std::string_view box, const std::string& file);
 
     Panel& m_panel;
     Host& m_host;
     SoundDevice& m_sound;
     Displays& m_displays;
-    FrequencyPlan m_plan;
-    // The progress line of a tone pass: point i of n for the list plans,
-    // the place between start and stop for the range.
-    void showProgress();
-
+    MeasurementDocument& m_document;
     FileDialog* m_dialog = nullptr;
-    std::string m_status;
-    int m_runPlan = 0; // the plan the running sweep captured at its start
+    SteppedSweep m_sweep;
+    ContinuousSignal m_signal;
+    std::string m_status; // the progress line, reserved once
     RunEnd m_runEnd = RunEnd::None;
-
-    void correctionClicked(int index, std::string_view box, const std::string& file);
-
-    // Ends the run through cmdStop_Click, noting why.
-    void endRun(RunEnd why);
 };
+
+} // namespace audimera

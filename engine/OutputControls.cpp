@@ -1,7 +1,9 @@
 // The level and balance bars of the generator frame.
-#include "MeasurementEngine.h"
+#include "engine/MeasurementEngine.h"
 
-#include "OutputLevel.h"
+#include "signal/OutputLevel.h"
+
+namespace audimera {
 
 void MeasurementEngine::ApplyVolume()
 {
@@ -30,3 +32,5 @@ void MeasurementEngine::HScrollPan_Change()
     int value = m_panel.value("HScrollPan");
     ApplyPan(value);
 }
+
+} // namespace audimera

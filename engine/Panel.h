@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+namespace audimera {
+
 class Panel {
 public:
     virtual ~Panel() = default;
@@ -50,3 +52,5 @@ inline std::string controlName(std::string_view array, int index)
 {
     return std::string(array) + "(" + std::to_string(index) + ")";
 }
+
+} // namespace audimera

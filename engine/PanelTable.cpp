@@ -1,51 +1,20 @@
-#include "PanelTable.h"
+#include "engine/PanelTable.h"
+
+#include "engine/ControlTable.h"
 
 #include <charconv>
 
+namespace audimera {
+
 PanelTable::PanelTable(char decimal) : m_decimal(decimal)
 {
-    for (const char* name :
-         {"cmdStart", "cmdStop", "cmdClearTraces", "cmdCalibrate", "cmdStartSignal", "cmdFreqBrowse", "TextStart",
-          "TextStop", "TextFFT", "txtUserFreqFile", "HScrollStep", "LabelStep", "HScrollFFT", "HScrollFine",
-          "CheckBy5", "HScrollVolume", "HScrollPan", "LabelVol", "LabelVolLeft", "LabelVolRight", "LabelLeft",
-          "LabelCenter", "LabelRight", "LabelFreq", "LabelDB", "LabelSNR", "LabelCardSNR", "CheckInput",
-          "CheckFFT", "CheckBadInputWave", "CheckSPLCorrect", "CheckSoundCard", "CheckUserCalib", "txtUserCalibFile",
-          "CheckResponse", "MenuInDevice", "MenuOutDevice", "MenuEntrySave", "MenuEntryLoadTrace",
-          "MenuEntryExit"})
-        m_controls[name] = Control{};
-    for (int i = 0; i < 4; ++i)
-        m_controls[controlName("OptionAutoSigGen", i)] = Control{};
-    for (int i = 0; i < 6; ++i)
-        m_controls[controlName("OptionSigGen", i)] = Control{};
-
-    m_controls["cmdStart"].caption = "Start Trace";
-    m_controls["cmdStop"].caption = "Stop";
-    m_controls["cmdStop"].enabled = false;
-    m_controls["cmdClearTraces"].caption = "Clear Traces";
-    m_controls["cmdClearTraces"].enabled = false;
-    m_controls["cmdCalibrate"].caption = "Recenter 0dB";
-    m_controls["cmdCalibrate"].enabled = false;
-    m_controls["cmdStartSignal"].caption = "Play Signal";
-    m_controls["TextStart"].text = "20";
-    m_controls["TextStop"].text = "20000";
-    m_controls["TextFFT"].text = "100";
-    m_controls["txtUserFreqFile"].text = "UserFreq.txt";
-    m_controls["txtUserCalibFile"].text = "UserCalib.txt";
-    m_controls["HScrollStep"].value = 126;
-    m_controls["LabelStep"].caption = "Step: x" + formatNumber(1.26);
-    m_controls["HScrollFFT"].value = 1000;
-    m_controls["HScrollVolume"].value = 1000;
-    m_controls["OptionAutoSigGen(0)"].value = 1;
-    m_controls["OptionSigGen(0)"].value = 1;
-    m_controls["CheckInput"].value = 1;
-    m_controls["CheckFFT"].value = 1;
-    m_controls["CheckBadInputWave"].value = 1;
-    m_controls["CheckResponse"].value = 1;
-    for (const char* label : {"LabelVol", "LabelVolLeft", "LabelVolRight"})
-        m_controls[label].caption = "0.00 dB";
-    m_controls["LabelCenter"].foreColor = 255u * 65536u;
-    for (const char* label : {"LabelFreq", "LabelDB", "LabelSNR", "LabelCardSNR"})
-        m_controls[label].caption = "N/A";
+    for (const ControlRow& row : ControlTable::rows()) {
+        Control& c = m_controls[std::string(row.name)];
+        (row.kind == ControlKind::TextBox ? c.text : c.caption) = ControlTable::caption(row, *this);
+        c.value = row.value;
+        c.enabled = row.enabled;
+        c.foreColor = row.foreColor.value_or(0);
+    }
 }
 
 PanelTable::Control& PanelTable::control(std::string_view name) const
@@ -94,3 +63,5 @@ std::string PanelTable::formatNumber(double value) const
             c = m_decimal;
     return s;
 }
+
+} // namespace audimera

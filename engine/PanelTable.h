@@ -1,12 +1,14 @@
-// The main window's controls held in a plain table, starting in their
-// documented initial state. Serves the headless command, and tests.
+// The main window's controls held in a plain table, starting in the first
+// states of the ControlTable. Serves the headless command, and tests.
 // Numbers use the given decimal separator instead of a locale.
 #pragma once
 
-#include "Panel.h"
+#include "engine/Panel.h"
 
 #include <map>
 #include <string>
+
+namespace audimera {
 
 class PanelTable : public Panel {
 public:
@@ -50,3 +52,5 @@ private:
     char m_decimal;
     mutable std::map<std::string, Control, std::less<>> m_controls;
 };
+
+} // namespace audimera

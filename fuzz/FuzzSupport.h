@@ -3,7 +3,7 @@
 // second source, and a check that stops the run with a report.
 #pragma once
 
-#include "FieldReader.h"
+#include "curves/FieldReader.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +11,8 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
+
+namespace audimera {
 
 namespace fuzz {
 
@@ -26,7 +28,7 @@ namespace fuzz {
 #define FUZZ_CHECK(condition) \
     do { \
         if (!(condition)) \
-            ::fuzz::checkFailed(#condition, __FILE__, __LINE__); \
+            ::audimera::fuzz::checkFailed(#condition, __FILE__, __LINE__); \
     } while (0)
 
 inline std::string asText(const uint8_t* data, std::size_t size)
@@ -115,3 +117,5 @@ inline bool startsWith(const std::string& text, const std::string& prefix)
 }
 
 } // namespace fuzz
+
+} // namespace audimera

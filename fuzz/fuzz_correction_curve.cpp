@@ -13,8 +13,8 @@
 //   gap between two of them with values between the two, and leaves the
 //   entries after the last known one untouched.
 
-#include "CorrectionCurve.h"
-#include "FuzzSupport.h"
+#include "curves/CorrectionCurve.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +22,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+using namespace audimera;
 
 namespace {
 
@@ -72,20 +74,20 @@ void checkLoad(const std::string& path, const fuzz::Fields& fields)
     // Whatever the column held before must not show through.
     static std::vector<double> column(Entries);
     std::fill(column.begin(), column.end(), std::nan(""));
-    const CorrectionCurve::LoadResult r = CorrectionCurve::load(path, column.data());
+    const audimera::Status r = CorrectionCurve::load(path, column.data());
     const Expected e = expectedColumn(fields);
 
-    FUZZ_CHECK(r.ok == e.ok);
-    if (!r.ok) {
-        FUZZ_CHECK(!r.message.empty());
-        FUZZ_CHECK(fuzz::isPrintable(r.message));
+    FUZZ_CHECK(r.ok() == e.ok);
+    if (!r) {
+        FUZZ_CHECK(!r.message().empty());
+        FUZZ_CHECK(!r.isFatal());
+        FUZZ_CHECK(fuzz::isPrintable(r.message()));
         if (e.readError)
-            FUZZ_CHECK(fuzz::startsWith(r.message, "Error loading calibration file '" + path + "' : "));
+            FUZZ_CHECK(fuzz::startsWith(r.message(), "Error loading calibration file '" + path + "' : "));
         else
-            FUZZ_CHECK(r.message == "Bad calibration file, no points were found !");
+            FUZZ_CHECK(r.message() == "Bad calibration file, no points were found !");
         return;
     }
-    FUZZ_CHECK(r.message.empty());
 
     double lo = std::min(e.first, e.top), hi = std::max(e.first, e.top);
     for (const auto& [entry, level] : e.entries) {

@@ -10,8 +10,8 @@
 //   text straddles the boundary between two chunks of the file;
 // - error texts are printable.
 
-#include "CurveFile.h"
-#include "FuzzSupport.h"
+#include "curves/CurveFile.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <bit>
 #include <cmath>
@@ -19,6 +19,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+using namespace audimera;
 
 namespace {
 
@@ -80,24 +82,26 @@ Expected expectedRecords(const fuzz::Fields& fields, std::size_t maxPoints)
 
 void checkRead(const std::string& path, const fuzz::Fields& fields, std::size_t maxPoints)
 {
-    const CurveFile::ReadResult r = CurveFile::read(path, maxPoints);
-    FUZZ_CHECK(r.points.size() <= maxPoints);
-    for (std::size_t i = 0; i < r.points.size(); ++i) {
-        const CurvePoint& p = r.points[i];
+    std::vector<CurvePoint> points;
+    const audimera::Status r = CurveFile::read(path, maxPoints, points);
+    FUZZ_CHECK(points.size() <= maxPoints);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const CurvePoint& p = points[i];
         FUZZ_CHECK(p.frequency >= CurveFile::MinFrequency && p.frequency <= CurveFile::MaxFrequency);
         FUZZ_CHECK(std::isfinite(p.level));
-        FUZZ_CHECK(i == 0 || p.frequency > r.points[i - 1].frequency);
+        FUZZ_CHECK(i == 0 || p.frequency > points[i - 1].frequency);
     }
-    FUZZ_CHECK(fuzz::isPrintable(r.error));
+    FUZZ_CHECK(fuzz::isPrintable(r.message()));
 
     const Expected e = expectedRecords(fields, maxPoints);
-    FUZZ_CHECK(r.points.size() == e.points.size());
-    for (std::size_t i = 0; i < r.points.size(); ++i) {
-        FUZZ_CHECK(same(r.points[i].frequency, e.points[i].frequency));
-        FUZZ_CHECK(same(r.points[i].level, e.points[i].level));
+    FUZZ_CHECK(points.size() == e.points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        FUZZ_CHECK(same(points[i].frequency, e.points[i].frequency));
+        FUZZ_CHECK(same(points[i].level, e.points[i].level));
     }
-    FUZZ_CHECK(r.error.empty() == !e.error);
-    FUZZ_CHECK(fuzz::startsWith(r.error, e.errorStart));
+    FUZZ_CHECK(r.ok() == !e.error);
+    FUZZ_CHECK(!r.isFatal());
+    FUZZ_CHECK(fuzz::startsWith(r.message(), e.errorStart));
 }
 
 } // namespace
@@ -110,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 
     {
         FieldReader reader;
-        FUZZ_CHECK(reader.open(path).empty());
+        FUZZ_CHECK(reader.open(path).ok());
         FUZZ_CHECK(sameFields(fuzz::readFields(reader), fromMemory));
     }
 
@@ -129,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         shifted += text;
         fuzz::writeInput(shifted);
         FieldReader reader;
-        FUZZ_CHECK(reader.open(path).empty());
+        FUZZ_CHECK(reader.open(path).ok());
         FUZZ_CHECK(sameFields(fuzz::readFields(reader), fuzz::fieldsOfText(shifted)));
     }
     return 0;

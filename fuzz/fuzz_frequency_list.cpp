@@ -9,11 +9,13 @@
 //   ok with the reading error message, as the fields say;
 // - GetNextGeneratorFreq hands out the list in order, then -1 for good.
 
-#include "FrequencyPlan.h"
-#include "FuzzSupport.h"
+#include "signal/FrequencyPlan.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <string>
 #include <vector>
+
+using namespace audimera;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
@@ -24,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     FrequencyPlan plan;
     plan.FreqList = {440, 880, -1}; // a list from before, to be replaced
     plan.FreqListPos = 2;
-    const FrequencyPlan::Outcome outcome = plan.ResetGenerator(FrequencyPlan::UserFilePlan, path);
+    const audimera::Status outcome = plan.ResetGenerator(FrequencyPlan::UserFilePlan, path);
 
     std::vector<double> expected;
     for (const double v : fields.values) {
@@ -45,17 +47,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     }
     FUZZ_CHECK(list == expected);
 
-    FUZZ_CHECK(fuzz::isPrintable(outcome.message));
+    FUZZ_CHECK(fuzz::isPrintable(outcome.message()));
+    FUZZ_CHECK(!outcome.isFatal());
     if (fields.error) {
-        FUZZ_CHECK(!outcome.ok);
-        FUZZ_CHECK(outcome.message
+        FUZZ_CHECK(!outcome.ok());
+        FUZZ_CHECK(outcome.message()
                    == "Error reading user frequency file '" + path + "' : \n" + fields.errorText);
     } else if (list.size() == 1) {
-        FUZZ_CHECK(outcome.ok);
-        FUZZ_CHECK(outcome.message == "Bad frequency file, no entry found !");
+        FUZZ_CHECK(outcome.ok());
+        FUZZ_CHECK(plan.notice() == "Bad frequency file, no entry found !");
     } else {
-        FUZZ_CHECK(outcome.ok);
-        FUZZ_CHECK(outcome.message.empty());
+        FUZZ_CHECK(outcome.ok());
+        FUZZ_CHECK(plan.notice().empty());
     }
 
     for (const double f : list)

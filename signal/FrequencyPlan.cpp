@@ -1,6 +1,8 @@
-#include "FrequencyPlan.h"
+#include "signal/FrequencyPlan.h"
 
-#include "FieldReader.h"
+#include "curves/FieldReader.h"
+
+namespace audimera {
 
 const std::array<double, 15> FrequencyPlan::IsoBands15 = {
     25, 40, 63, 100, 160, 250, 400, 630, 1000, 1600, 2500, 4000, 6300, 10000, 16000};
@@ -25,9 +27,10 @@ std::vector<double> terminatedList(const std::array<double, N>& bands)
 
 } // namespace
 
-FrequencyPlan::Outcome FrequencyPlan::ResetGenerator(int genIndex, const std::string& userFile)
+audimera::Status FrequencyPlan::ResetGenerator(int genIndex, const std::string& userFile)
 {
     FreqListPos = 0;
+    m_notice.clear();
     switch (genIndex) {
     case Bands15Plan:
         FreqList = terminatedList(IsoBands15);
@@ -42,20 +45,20 @@ FrequencyPlan::Outcome FrequencyPlan::ResetGenerator(int genIndex, const std::st
     }
 }
 
-FrequencyPlan::Outcome FrequencyPlan::readListFile(const std::string& userFile)
+audimera::Status FrequencyPlan::readListFile(const std::string& userFile)
 {
     const auto failure = [&userFile](const std::string& reason) {
-        return Outcome{false, "Error reading user frequency file '" + userFile + "' : \n" + reason};
+        return audimera::Error{"Error reading user frequency file '" + userFile + "' : \n" + reason};
     };
 
     FreqList.assign(1, EndOfList);
     FieldReader reader;
-    if (std::string error = reader.open(userFile); !error.empty())
-        return failure(error);
+    if (audimera::Status opened = reader.open(userFile); !opened)
+        return failure(opened.message());
 
     // Built without the end mark, which is appended once reading stops.
     FreqList.clear();
-    Outcome outcome;
+    audimera::Status outcome;
     double value = 0;
     FieldReader::Status status;
     while ((status = reader.next(value)) == FieldReader::Status::Field) {
@@ -72,8 +75,8 @@ FrequencyPlan::Outcome FrequencyPlan::readListFile(const std::string& userFile)
     }
     if (status == FieldReader::Status::Error)
         outcome = failure(reader.error());
-    else if (outcome.ok && FreqList.empty())
-        outcome.message = "Bad frequency file, no entry found !";
+    else if (outcome && FreqList.empty())
+        m_notice = "Bad frequency file, no entry found !";
     FreqList.push_back(EndOfList);
     return outcome;
 }
@@ -84,3 +87,5 @@ double FrequencyPlan::GetNextGeneratorFreq()
         return EndOfList;
     return FreqList[FreqListPos++];
 }
+
+} // namespace audimera

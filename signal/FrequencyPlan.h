@@ -3,18 +3,17 @@
 // computed by the sweep itself and builds no list.
 #pragma once
 
+#include "common/Result.h"
+
 #include <array>
 #include <cstddef>
 #include <string>
 #include <vector>
 
+namespace audimera {
+
 class FrequencyPlan {
 public:
-    struct Outcome {
-        bool ok = true;      // false: the sweep must not run
-        std::string message; // when not empty, shown with the stop icon
-    };
-
     // Plans by generator index.
     static constexpr int RangePlan = 0;
     static constexpr int Bands15Plan = 1;
@@ -33,11 +32,15 @@ public:
     //
     // A list file keeps the values from 10 to 24000 Hz that rise above the
     // last value kept and skips the others silently. Without any such value
-    // the list is empty (only -1) and the message says so, but ok stays true.
+    // the list is empty (only -1) and notice() says so; that is no failure.
     // When the file cannot be opened or read, or holds something that is not
-    // a number, ok is false and the message says why; FreqList then holds the
-    // values kept before the failure.
-    Outcome ResetGenerator(int genIndex, const std::string& userFile);
+    // a number, it fails with what the user is told (the sweep must not run);
+    // FreqList then holds the values kept before the failure.
+    audimera::Status ResetGenerator(int genIndex, const std::string& userFile);
+
+    // What the last ResetGenerator() that succeeded tells the user all the
+    // same (a list file without any entry); empty otherwise.
+    const std::string& notice() const { return m_notice; }
 
     // FreqList[FreqListPos++]; past the end of the list (or before its start)
     // it returns -1 and stays put.
@@ -50,5 +53,9 @@ public:
     static const std::array<double, 31> IsoBands31;
 
 private:
-    Outcome readListFile(const std::string& userFile);
+    audimera::Status readListFile(const std::string& userFile);
+
+    std::string m_notice;
 };
+
+} // namespace audimera

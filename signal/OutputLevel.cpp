@@ -1,10 +1,12 @@
-#include "OutputLevel.h"
+#include "signal/OutputLevel.h"
 
-#include "Log10.h"
-#include "Rounding.h"
+#include "common/Log10.h"
+#include "common/Rounding.h"
 
 #include <cmath>
 #include <cstdlib>
+
+namespace audimera {
 
 namespace OutputLevel {
 
@@ -65,3 +67,5 @@ double gainOf(int level)
 }
 
 } // namespace OutputLevel
+
+} // namespace audimera

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace audimera {
+
 namespace OutputLevel {
 
 constexpr int Silence = -10000;
@@ -41,3 +43,5 @@ PanLabels panLabels(int value);
 double gainOf(int level);
 
 } // namespace OutputLevel
+
+} // namespace audimera

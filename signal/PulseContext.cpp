@@ -1,7 +1,12 @@
-#include "PulseContext.h"
+#include "signal/PulseContext.h"
 
 #include <cstring>
 #include <utility>
+
+namespace audimera {
+
+using audimera::Error;
+using audimera::Status;
 
 PulseContext::PulseContext(std::string server)
     : m_server(std::move(server))
@@ -29,7 +34,7 @@ bool PulseContext::isDead() const
 std::string PulseContext::errorText() const
 {
     if (!m_context)
-        return "Not connected to the sound server";
+        return NotConnected;
     return pa_strerror(pa_context_errno(m_context));
 }
 
@@ -38,7 +43,7 @@ void PulseContext::stateCallback(pa_context* context, void* self)
     static_cast<PulseContext*>(self)->m_state.store(pa_context_get_state(context), std::memory_order_release);
 }
 
-std::string PulseContext::connect()
+Status PulseContext::connect()
 {
     if (isReady())
         return {};
@@ -49,11 +54,11 @@ std::string PulseContext::connect()
     if (!m_mainloop) {
         m_mainloop = pa_threaded_mainloop_new();
         if (!m_mainloop)
-            return "Cannot create the sound server's thread";
+            return Error{"Cannot create the sound server's thread"};
         if (pa_threaded_mainloop_start(m_mainloop) < 0) {
             pa_threaded_mainloop_free(m_mainloop);
             m_mainloop = nullptr;
-            return "Cannot start the sound server's thread";
+            return Error{"Cannot start the sound server's thread"};
         }
     }
 
@@ -62,13 +67,13 @@ std::string PulseContext::connect()
         m_state.store(PA_CONTEXT_UNCONNECTED);
         m_context = pa_context_new(pa_threaded_mainloop_get_api(m_mainloop), "Audimera");
         if (!m_context)
-            return "Cannot create a sound server connection";
+            return Error{"Cannot create a sound server connection"};
         pa_context_set_state_callback(m_context, &PulseContext::stateCallback, this);
         // A measurement program has no business starting a server itself.
         if (pa_context_connect(m_context, m_server.empty() ? nullptr : m_server.c_str(), PA_CONTEXT_NOAUTOSPAWN,
                                nullptr)
             < 0) {
-            std::string reason = errorText();
+            Error reason{errorText()};
             dropContext();
             return reason;
         }
@@ -87,7 +92,7 @@ std::string PulseContext::connect()
             pa_operation_unref(subscribe);
         return {};
     }
-    std::string reason = isDead() ? errorText() : std::string(pa_strerror(PA_ERR_TIMEOUT));
+    Error reason{isDead() ? errorText() : std::string(pa_strerror(PA_ERR_TIMEOUT))};
     dropContext();
     return reason;
 }
@@ -224,10 +229,10 @@ std::vector<SoundDeviceInfo> PulseContext::ordered(const FoundList& list, const 
     return devices;
 }
 
-std::string PulseContext::listDevices(std::vector<SoundDeviceInfo>& play, std::vector<SoundDeviceInfo>& record)
+Status PulseContext::listDevices(std::vector<SoundDeviceInfo>& play, std::vector<SoundDeviceInfo>& record)
 {
     if (!isReady())
-        return "Not connected to the sound server";
+        return Error{NotConnected};
     pa_operation* serverInfo;
     pa_operation* sinks;
     pa_operation* sources;
@@ -248,7 +253,7 @@ std::string PulseContext::listDevices(std::vector<SoundDeviceInfo>& play, std::v
     const bool ok = finish(serverInfo, end) & finish(sinks, end) & finish(sources, end);
     if (!ok) {
         Lock lock(*this);
-        return isDead() ? errorText() : std::string("The sound server did not list its devices");
+        return Error{isDead() ? errorText() : std::string("The sound server did not list its devices")};
     }
     Lock lock(*this);
     play = ordered(m_sinks);
@@ -290,3 +295,5 @@ int PulseContext::deviceRate(bool sink, const std::string& device)
     Lock lock(*this);
     return m_askedRate;
 }
+
+} // namespace audimera

@@ -13,7 +13,7 @@
 // into storage allocated beforehand and store atomics.
 #pragma once
 
-#include "SoundDevice.h"
+#include "signal/SoundDevice.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -25,11 +25,14 @@
 #include <thread>
 #include <vector>
 
+namespace audimera {
+
 class PulseContext {
 public:
     // How long a connect, a stream set-up or a device listing may take; an
     // action made of several of them (see Action) takes this long in all.
     static constexpr int TimeoutMs = 5000;
+    static constexpr const char* NotConnected = "Not connected to the sound server";
     using Clock = std::chrono::steady_clock;
 
     // server: a server string such as "unix:/run/user/1000/pulse/native";
@@ -58,9 +61,9 @@ public:
 
     // Connects unless connected. A context that has died is dropped and a new
     // one made, so a restarted server is reached again. Streams of the old
-    // context must have been released by their owners first. Returns an
-    // empty string or the reason (the server's error text).
-    std::string connect();
+    // context must have been released by their owners first. Fails with the
+    // server's error text.
+    audimera::Status connect();
     // Drops the context and stops the server's thread.
     void disconnect();
 
@@ -80,8 +83,7 @@ public:
     // Asks the server for its devices: default first, the others in the
     // server's order, except that the record list puts real inputs before
     // the monitors of sinks (the default stays first whatever it is).
-    // Returns an empty string or the reason of the failure.
-    std::string listDevices(std::vector<SoundDeviceInfo>& play, std::vector<SoundDeviceInfo>& record);
+    audimera::Status listDevices(std::vector<SoundDeviceInfo>& play, std::vector<SoundDeviceInfo>& record);
 
     // Asks the server for the sample rate the sink (sink true) or source
     // named device runs at now, in Hz; 0 when the server does not know the
@@ -203,3 +205,5 @@ private:
     FoundList m_sources;
     int m_askedRate = 0; // the answer of deviceRate(); lock held
 };
+
+} // namespace audimera

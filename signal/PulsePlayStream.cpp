@@ -1,9 +1,13 @@
-#include "PulsePlayStream.h"
+#include "signal/PulsePlayStream.h"
 
-#include "OutputLevel.h"
+#include "signal/OutputLevel.h"
 
 #include <algorithm>
 #include <cstring>
+
+namespace audimera {
+
+using audimera::Status;
 
 namespace {
 
@@ -22,7 +26,7 @@ int framesAt(int rate, int frames)
 } // namespace
 
 PulsePlayStream::PulsePlayStream(PulseContext& pulse)
-    : m_pulse(pulse),
+    : PulseStream(pulse, "play"),
       m_mono(RenderChunk)
 {
     const std::vector<int16_t> silence(SoundDevice::PlaySamples, 0);
@@ -33,28 +37,6 @@ PulsePlayStream::PulsePlayStream(PulseContext& pulse)
 PulsePlayStream::~PulsePlayStream()
 {
     close();
-}
-
-void PulsePlayStream::release(pa_stream* stream)
-{
-    if (!stream)
-        return;
-    pa_stream_set_write_callback(stream, nullptr, nullptr);
-    pa_stream_set_state_callback(stream, nullptr, nullptr);
-    pa_stream_disconnect(stream);
-    pa_stream_unref(stream);
-}
-
-void PulsePlayStream::stateCallback(pa_stream* stream, void* self)
-{
-    auto* play = static_cast<PulsePlayStream*>(self);
-    if (stream != play->m_stream)
-        return;
-    const pa_stream_state_t state = pa_stream_get_state(stream);
-    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
-        play->m_error.store(pa_context_errno(pa_stream_get_context(stream)), std::memory_order_relaxed);
-        play->m_failed.store(true, std::memory_order_release);
-    }
 }
 
 void PulsePlayStream::writeCallback(pa_stream* stream, size_t bytes, void* self)
@@ -119,11 +101,8 @@ void PulsePlayStream::render(float* out, int frames) noexcept
     }
 }
 
-std::string PulsePlayStream::open(const std::string& device)
+Status PulsePlayStream::open(const std::string& device)
 {
-    if (!m_pulse.isReady())
-        return "Not connected to the sound server";
-
     // The sink's own rate: whatever the stream's rate, the server would
     // convert to it (and cut the top of the band).
     const int sinkRate = m_pulse.deviceRate(true, device);
@@ -140,55 +119,26 @@ std::string PulsePlayStream::open(const std::string& device)
     attr.minreq = uint32_t(size_t(framesAt(rate, RequestFrames)) * FrameBytes);
     attr.fragsize = uint32_t(-1);
 
-    pa_stream* fresh;
-    {
-        PulseContext::Lock lock(m_pulse);
-        fresh = pa_stream_new(m_pulse.context(), "Test tone", &format, &map);
-        if (!fresh)
-            return m_pulse.errorText();
-        pa_stream_set_state_callback(fresh, &PulsePlayStream::stateCallback, this);
+    const auto connect = [&](pa_stream* fresh) {
         pa_stream_set_write_callback(fresh, &PulsePlayStream::writeCallback, this);
-        // Never moved elsewhere by the server: a measurement must fail
-        // rather than go on through another device.
-        const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-        if (pa_stream_connect_playback(fresh, device.c_str(), &attr, flags, nullptr, nullptr) < 0) {
-            std::string reason = m_pulse.errorText();
-            release(fresh);
-            return reason;
-        }
-    }
-
-    m_pulse.waitUntil([fresh] {
-        const pa_stream_state_t state = pa_stream_get_state(fresh);
-        return state != PA_STREAM_UNCONNECTED && state != PA_STREAM_CREATING;
-    });
-
-    PulseContext::Lock lock(m_pulse);
-    if (pa_stream_get_state(fresh) != PA_STREAM_READY) {
-        std::string reason = pa_stream_get_state(fresh) == PA_STREAM_CREATING ? pa_strerror(PA_ERR_TIMEOUT)
-                                                                              : m_pulse.errorText();
-        release(fresh);
-        return reason;
-    }
-    // The callback is kept out (lock held): a new device starts silent, at
-    // full level and centred.
-    m_player.stop();
-    m_player.setOutputRate(rate);
-    m_rampFrames = std::max(1, framesAt(rate, RampFrames));
-    m_rate = SoundDevice::SampleRate;
-    m_player.setRate(m_rate);
-    m_volume = 0;
-    m_pan = 0;
-    applyGains();
-    m_left = m_leftTo = 1.0f;
-    m_right = m_rightTo = 1.0f;
-    m_rampLeft = 0;
-    m_failed.store(false);
-    m_error.store(PA_OK);
-    pa_stream* old = m_stream;
-    m_stream = fresh;
-    release(old);
-    return {};
+        return pa_stream_connect_playback(fresh, device.c_str(), &attr, Flags, nullptr, nullptr);
+    };
+    const auto adopt = [&] {
+        // The callback is kept out (lock held): a new device starts silent,
+        // at full level and centred.
+        m_player.stop();
+        m_player.setOutputRate(rate);
+        m_rampFrames = std::max(1, framesAt(rate, RampFrames));
+        m_rate = SoundDevice::SampleRate;
+        m_player.setRate(m_rate);
+        m_volume = 0;
+        m_pan = 0;
+        applyGains();
+        m_left = m_leftTo = 1.0f;
+        m_right = m_rightTo = 1.0f;
+        m_rampLeft = 0;
+    };
+    return openStream("Test tone", format, map, connect, adopt);
 }
 
 void PulsePlayStream::close()
@@ -197,17 +147,16 @@ void PulsePlayStream::close()
     if (!m_stream)
         return;
     PulseContext::Lock lock(m_pulse);
-    release(m_stream);
-    m_stream = nullptr;
+    releaseStream();
 }
 
-std::string PulsePlayStream::failure()
+Status PulsePlayStream::status() const
 {
     if (!m_stream)
-        return "No play device is open";
-    if (!m_failed.load(std::memory_order_acquire))
+        return notOpen();
+    if (!hasFailed())
         return {};
-    return std::string("The play stream failed: ") + pa_strerror(m_error.load(std::memory_order_relaxed));
+    return failure();
 }
 
 void PulsePlayStream::flushQueued()
@@ -217,11 +166,10 @@ void PulsePlayStream::flushQueued()
             pa_operation_unref(operation);
 }
 
-std::string PulsePlayStream::playLoop(const int16_t* table, int rate)
+Status PulsePlayStream::playLoop(const int16_t* table, int rate)
 {
-    std::string error = failure();
-    if (!error.empty())
-        return error;
+    if (Status works = status(); !works)
+        return works;
     m_player.stop();
     // Hand the table over: once the callback has seen the flag (taking the
     // lock makes sure a running callback has finished) it leaves the player
@@ -273,3 +221,5 @@ void PulsePlayStream::applyGains()
     m_leftGain.store(float(level * left), std::memory_order_relaxed);
     m_rightGain.store(float(level * right), std::memory_order_relaxed);
 }
+
+} // namespace audimera

@@ -19,14 +19,16 @@
 // the player (see playLoop). The callback never allocates, blocks or throws.
 #pragma once
 
-#include "PulseContext.h"
-#include "TablePlayer.h"
+#include "signal/PulseStream.h"
+#include "signal/TablePlayer.h"
 
 #include <atomic>
 #include <string>
 #include <vector>
 
-class PulsePlayStream {
+namespace audimera {
+
+class PulsePlayStream : public PulseStream {
 public:
     static constexpr int Channels = 2;
     // Buffer attributes in frames at 44100 Hz (the same times at the
@@ -41,26 +43,23 @@ public:
 
     explicit PulsePlayStream(PulseContext& pulse);
     ~PulsePlayStream();
-    PulsePlayStream(const PulsePlayStream&) = delete;
-    PulsePlayStream& operator=(const PulsePlayStream&) = delete;
 
     // Connects a stream to the sink named device, at the rate the sink runs
     // at (44100 Hz when the server does not say; within the player's
     // output rates). Only when it is ready does it replace the current
     // stream, stopped, at full level and centred; otherwise the current
-    // stream stays as it was. Returns an empty string or the server's reason.
-    std::string open(const std::string& device);
+    // stream stays as it was and the server's reason is returned.
+    audimera::Status open(const std::string& device);
     // Releases the stream (the tone stops).
     void close();
-    bool isOpen() const { return m_stream != nullptr; }
-    // Empty while the stream works; the reason once it has failed (sink
-    // removed, server gone).
-    std::string failure();
+    // Success while the stream works; the reason once it has failed (sink
+    // removed, server gone) or when none is open.
+    audimera::Status status() const;
 
     // Stops, then plays the first PlaySamples samples of table in a loop at
     // rate (clamped), from its first sample. Whatever was queued of the
     // previous sound is dropped, so the new table starts at once.
-    std::string playLoop(const int16_t* table, int rate);
+    audimera::Status playLoop(const int16_t* table, int rate);
     // Stops and rewinds; the queued sound is dropped too.
     void stop();
     // Clamped to SoundDevice::MinRate..MaxRate; applies while playing.
@@ -77,16 +76,11 @@ public:
 
 private:
     static void writeCallback(pa_stream* stream, size_t bytes, void* self);
-    static void stateCallback(pa_stream* stream, void* self);
     // Fills frames of interleaved stereo output. Server's thread.
     void render(float* out, int frames) noexcept;
     void applyGains();
     // Drops the sound queued on the server. Lock held.
     void flushQueued();
-    static void release(pa_stream* stream);
-
-    PulseContext& m_pulse;
-    pa_stream* m_stream = nullptr; // written by the UI thread with the lock held
 
     TablePlayer m_player;
     // Set while the UI thread rewrites the player's table: the callback then
@@ -94,8 +88,6 @@ private:
     std::atomic<bool> m_tableBusy{false};
     std::atomic<float> m_leftGain{1.0f};
     std::atomic<float> m_rightGain{1.0f};
-    std::atomic<bool> m_failed{false};
-    std::atomic<int> m_error{PA_OK};
 
     // UI thread.
     int m_rate = SoundDevice::SampleRate;
@@ -110,3 +102,5 @@ private:
     int m_rampLeft = 0;                          // frames of ramp still to go
     int m_rampFrames = RampFrames;               // a ramp's length at the stream's rate
 };
+
+} // namespace audimera

@@ -1,9 +1,15 @@
-#include "PulseRecordStream.h"
+#include "signal/PulseRecordStream.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+
+namespace audimera {
+
+using audimera::Error;
+using audimera::Result;
+using audimera::Status;
 
 namespace {
 
@@ -28,35 +34,13 @@ PulseRecordStream::Conversion::Conversion(int rate, int channels)
 }
 
 PulseRecordStream::PulseRecordStream(PulseContext& pulse)
-    : m_pulse(pulse)
+    : PulseStream(pulse, "record")
 {
 }
 
 PulseRecordStream::~PulseRecordStream()
 {
     close();
-}
-
-void PulseRecordStream::release(pa_stream* stream)
-{
-    if (!stream)
-        return;
-    pa_stream_set_read_callback(stream, nullptr, nullptr);
-    pa_stream_set_state_callback(stream, nullptr, nullptr);
-    pa_stream_disconnect(stream);
-    pa_stream_unref(stream);
-}
-
-void PulseRecordStream::stateCallback(pa_stream* stream, void* self)
-{
-    auto* record = static_cast<PulseRecordStream*>(self);
-    if (stream != record->m_stream)
-        return;
-    const pa_stream_state_t state = pa_stream_get_state(stream);
-    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
-        record->m_error.store(pa_context_errno(pa_stream_get_context(stream)), std::memory_order_relaxed);
-        record->m_failed.store(true, std::memory_order_release);
-    }
 }
 
 void PulseRecordStream::flushCallback(pa_stream* stream, int success, void* self)
@@ -66,8 +50,7 @@ void PulseRecordStream::flushCallback(pa_stream* stream, int success, void* self
         return;
     const unsigned done = record->m_flushesDone.fetch_add(1, std::memory_order_relaxed) + 1;
     if (!success) {
-        record->m_error.store(pa_context_errno(pa_stream_get_context(stream)), std::memory_order_relaxed);
-        record->m_failed.store(true, std::memory_order_release);
+        record->markFailed(stream);
         return;
     }
     // A flush of a block given up earlier must not start the new one.
@@ -84,10 +67,8 @@ void PulseRecordStream::readCallback(pa_stream* stream, size_t, void* self)
         const void* data = nullptr;
         size_t bytes = 0;
         if (pa_stream_peek(stream, &data, &bytes) < 0) {
-            if (current) {
-                record->m_error.store(pa_context_errno(pa_stream_get_context(stream)), std::memory_order_relaxed);
-                record->m_failed.store(true, std::memory_order_release);
-            }
+            if (current)
+                record->markFailed(stream);
             return;
         }
         if (bytes == 0)
@@ -166,10 +147,8 @@ void PulseRecordStream::convert(const uint8_t* data, size_t bytes) noexcept
     m_filled.store(filled * sizeof(int16_t), std::memory_order_release);
 }
 
-std::string PulseRecordStream::open(const std::string& device, int channels)
+Status PulseRecordStream::open(const std::string& device, int channels)
 {
-    if (!m_pulse.isReady())
-        return "Not connected to the sound server";
     channels = channels == 2 ? 2 : 1;
     // At the source's own rate, converted here; at 44100 Hz (or a rate the
     // converter does not take) in 16 bits as the blocks are.
@@ -191,51 +170,23 @@ std::string PulseRecordStream::open(const std::string& device, int channels)
     attr.minreq = uint32_t(-1);
     attr.fragsize = uint32_t(size_t(framesAt(rate, FragmentFrames)) * frameBytes);
 
-    pa_stream* fresh;
-    {
-        PulseContext::Lock lock(m_pulse);
-        fresh = pa_stream_new(m_pulse.context(), "Measurement input", &format, &map);
-        if (!fresh)
-            return m_pulse.errorText();
-        pa_stream_set_state_callback(fresh, &PulseRecordStream::stateCallback, this);
+    const auto connect = [&](pa_stream* fresh) {
         pa_stream_set_read_callback(fresh, &PulseRecordStream::readCallback, this);
-        // Never moved elsewhere by the server (see PulsePlayStream).
-        const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-        if (pa_stream_connect_record(fresh, device.c_str(), &attr, flags) < 0) {
-            std::string reason = m_pulse.errorText();
-            release(fresh);
-            return reason;
-        }
-    }
-
-    m_pulse.waitUntil([fresh] {
-        const pa_stream_state_t state = pa_stream_get_state(fresh);
-        return state != PA_STREAM_UNCONNECTED && state != PA_STREAM_CREATING;
-    });
-
-    PulseContext::Lock lock(m_pulse);
-    if (pa_stream_get_state(fresh) != PA_STREAM_READY) {
-        std::string reason = pa_stream_get_state(fresh) == PA_STREAM_CREATING ? pa_strerror(PA_ERR_TIMEOUT)
-                                                                              : m_pulse.errorText();
-        release(fresh);
-        return reason;
-    }
-    m_phase.store(Idle);
-    m_target.store(nullptr);
-    m_flushesAsked.store(0);
-    m_flushesDone.store(0);
-    m_failed.store(false);
-    m_error.store(PA_OK);
-    pa_stream* old = m_stream;
-    m_stream = fresh;
-    m_channels = channels;
-    m_rate = rate;
-    m_frameBytes = frameBytes;
-    m_guardFrames = framesAt(rate, GuardFrames);
-    m_conversion = std::move(conversion);
-    ++m_opened;
-    release(old);
-    return {};
+        return pa_stream_connect_record(fresh, device.c_str(), &attr, Flags);
+    };
+    const auto adopt = [&] {
+        m_phase.store(Idle);
+        m_target.store(nullptr);
+        m_flushesAsked.store(0);
+        m_flushesDone.store(0);
+        m_channels = channels;
+        m_rate = rate;
+        m_frameBytes = frameBytes;
+        m_guardFrames = framesAt(rate, GuardFrames);
+        m_conversion = std::move(conversion);
+        ++m_opened;
+    };
+    return openStream("Measurement input", format, map, connect, adopt);
 }
 
 void PulseRecordStream::close()
@@ -245,8 +196,7 @@ void PulseRecordStream::close()
     PulseContext::Lock lock(m_pulse);
     m_phase.store(Idle);
     m_target.store(nullptr);
-    release(m_stream);
-    m_stream = nullptr;
+    releaseStream();
     m_conversion.reset();
     ++m_opened;
 }
@@ -260,25 +210,15 @@ void PulseRecordStream::disarm()
     m_target.store(nullptr);
 }
 
-std::string PulseRecordStream::failure() const
+Result<Recorded> PulseRecordStream::record(int16_t* buffer, int samples, RecordWaiter& waiter)
 {
-    return std::string("The record stream failed: ") + pa_strerror(m_error.load(std::memory_order_relaxed));
-}
-
-RecordResult PulseRecordStream::record(int16_t* buffer, int samples, RecordWaiter& waiter, std::string* error)
-{
-    auto fail = [&](std::string text) {
-        if (error)
-            *error = std::move(text);
-        return RecordResult::Failed;
-    };
     if (!m_stream)
-        return fail("No record device is open");
-    if (m_failed.load(std::memory_order_acquire))
-        return fail(failure());
+        return notOpen();
+    if (hasFailed())
+        return failure();
     const size_t wanted = size_t(std::max(samples, 0)) * sizeof(int16_t);
     if (wanted == 0)
-        return RecordResult::Complete;
+        return Recorded::Complete;
 
     {
         PulseContext::Lock lock(m_pulse);
@@ -302,7 +242,7 @@ RecordResult PulseRecordStream::record(int16_t* buffer, int samples, RecordWaite
         if (!flush) {
             m_phase.store(Idle);
             m_target.store(nullptr);
-            return fail("The record stream failed: " + m_pulse.errorText());
+            return failure(m_pulse.errorText());
         }
         // Counted only once asked; the answer cannot come before (lock held).
         m_flushesAsked.fetch_add(1);
@@ -317,13 +257,13 @@ RecordResult PulseRecordStream::record(int16_t* buffer, int samples, RecordWaite
         const size_t filled = m_filled.load(std::memory_order_acquire);
         if (filled >= wanted) {
             disarm();
-            return RecordResult::Complete;
+            return Recorded::Complete;
         }
         if (m_opened != opened)
-            return fail("The record device was closed");
-        if (m_failed.load(std::memory_order_acquire)) {
+            return Error{"The record device was closed"};
+        if (hasFailed()) {
             disarm();
-            return fail(failure());
+            return failure();
         }
         const auto now = Clock::now();
         if (filled != lastFilled) {
@@ -331,11 +271,13 @@ RecordResult PulseRecordStream::record(int16_t* buffer, int samples, RecordWaite
             lastArrival = now;
         } else if (now - lastArrival >= std::chrono::milliseconds(StallMs)) {
             disarm();
-            return fail(StalledError);
+            return Error{StalledError};
         }
         if (!waiter.waitOnce()) {
             disarm();
-            return RecordResult::Cancelled;
+            return Recorded::Cancelled;
         }
     }
 }
+
+} // namespace audimera

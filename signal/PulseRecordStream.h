@@ -29,9 +29,9 @@
 // The callbacks never allocate, block or throw.
 #pragma once
 
-#include "PulseContext.h"
-#include "RateConverter.h"
-#include "SoundDevice.h"
+#include "signal/PulseStream.h"
+#include "signal/RateConverter.h"
+#include "signal/SoundDevice.h"
 
 #include <atomic>
 #include <cstdint>
@@ -39,7 +39,9 @@
 #include <string>
 #include <vector>
 
-class PulseRecordStream {
+namespace audimera {
+
+class PulseRecordStream : public PulseStream {
 public:
     // At 44100 Hz; the same times at the stream's own rate.
     static constexpr int FragmentFrames = 221; // 5 ms
@@ -50,30 +52,25 @@ public:
 
     explicit PulseRecordStream(PulseContext& pulse);
     ~PulseRecordStream();
-    PulseRecordStream(const PulseRecordStream&) = delete;
-    PulseRecordStream& operator=(const PulseRecordStream&) = delete;
 
     // Connects a stream of channels (1 or 2) to the source named device, at
     // the rate the source runs at (44100 Hz when the server does not say or
     // the converter cannot take it). Only when it is ready does it replace
-    // the current stream; otherwise the current one stays. Returns an empty
-    // string or the server's reason.
-    std::string open(const std::string& device, int channels);
+    // the current stream; otherwise the current one stays and the server's
+    // reason is returned.
+    audimera::Status open(const std::string& device, int channels);
     void close();
-    bool isOpen() const { return m_stream != nullptr; }
     // The rate of the open stream in Hz (the source's); 0 when none is open.
     int streamRate() const { return m_stream ? m_rate : 0; }
     // Whether the stream's sound is converted to 44100 Hz here.
     bool converts() const { return m_stream && m_conversion; }
-    // The stream failed (its source removed, the server gone).
-    bool hasFailed() const { return m_failed.load(std::memory_order_acquire); }
     int channels() const { return m_channels; }
 
     // Records samples interleaved samples (a whole number of frames) into
     // buffer, all captured after the call began, calling waiter.waitOnce()
     // until they are there. Fails when the stream fails or nothing arrives
     // for StallMs; gives up with Cancelled when the waiter says so.
-    RecordResult record(int16_t* buffer, int samples, RecordWaiter& waiter, std::string* error);
+    audimera::Result<Recorded> record(int16_t* buffer, int samples, RecordWaiter& waiter);
 
     // Samples collected so far by the record() in progress.
     int collected() const { return int(m_filled.load(std::memory_order_acquire) / sizeof(int16_t)); }
@@ -82,7 +79,6 @@ private:
     enum Phase { Idle, Flushing, Collecting };
 
     static void readCallback(pa_stream* stream, size_t bytes, void* self);
-    static void stateCallback(pa_stream* stream, void* self);
     static void flushCallback(pa_stream* stream, int success, void* self);
     // The converters of a stream at another rate than 44100 Hz (one per
     // channel) and their work space, sized for RateConverter::ChunkSamples
@@ -102,11 +98,7 @@ private:
     void convert(const uint8_t* data, size_t bytes) noexcept;
     // Stops collecting; after it the buffer is the caller's again.
     void disarm();
-    std::string failure() const;
-    static void release(pa_stream* stream);
 
-    PulseContext& m_pulse;
-    pa_stream* m_stream = nullptr; // written by the UI thread with the lock held
     int m_channels = 1;
     // Of the open stream; written by the UI thread with the lock held.
     int m_rate = 0;
@@ -130,7 +122,6 @@ private:
     // asked of a stream that went away is never confirmed.
     std::atomic<unsigned> m_flushesAsked{0};
     std::atomic<unsigned> m_flushesDone{0};
-
-    std::atomic<bool> m_failed{false};
-    std::atomic<int> m_error{PA_OK};
 };
+
+} // namespace audimera

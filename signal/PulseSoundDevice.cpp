@@ -1,7 +1,13 @@
-#include "PulseSoundDevice.h"
+#include "signal/PulseSoundDevice.h"
 
 #include <optional>
 #include <utility>
+
+namespace audimera {
+
+using audimera::Error;
+using audimera::Result;
+using audimera::Status;
 
 namespace {
 
@@ -53,31 +59,27 @@ PulseSoundDevice::~PulseSoundDevice()
     closeAudio();
 }
 
-bool PulseSoundDevice::isFatal(const std::string& initError)
-{
-    return initError.rfind(NoSoundCardMessage, 0) == 0;
-}
-
-std::string PulseSoundDevice::probeServer(const std::string& server)
+Status PulseSoundDevice::probeServer(const std::string& server)
 {
     PulseContext pulse(server);
-    const std::string reason = pulse.connect();
-    return reason.empty() ? std::string() : NoServer + reason;
+    if (Status connected = pulse.connect(); !connected)
+        return Error{NoServer + connected.message()};
+    return {};
 }
 
-std::string PulseSoundDevice::outputError(const SoundDeviceInfo& device, const std::string& reason)
+Error PulseSoundDevice::outputError(const SoundDeviceInfo& device, const std::string& reason)
 {
-    return "Error opening output device '" + device.description
-           + "' or no real time frequency support, try another device in settings menu\n" + reason;
+    return Error{"Error opening output device '" + device.description
+                 + "' or no real time frequency support, try another device in settings menu\n" + reason};
 }
 
-std::string PulseSoundDevice::inputError(const SoundDeviceInfo& device, const std::string& reason)
+Error PulseSoundDevice::inputError(const SoundDeviceInfo& device, const std::string& reason)
 {
-    return "Error opening input device '" + device.description + "', try another device in settings menu\n"
-           + reason;
+    return Error{"Error opening input device '" + device.description + "', try another device in settings menu\n"
+                 + reason};
 }
 
-std::string PulseSoundDevice::ensureConnected()
+Status PulseSoundDevice::ensureConnected()
 {
     if (m_pulse.isReady())
         return {};
@@ -89,17 +91,17 @@ std::string PulseSoundDevice::ensureConnected()
     return m_pulse.connect();
 }
 
-std::string PulseSoundDevice::refresh()
+Status PulseSoundDevice::refresh()
 {
-    if (std::string reason = ensureConnected(); !reason.empty())
-        return reason;
+    if (Status connected = ensureConnected(); !connected)
+        return connected;
     const std::string output = m_output >= 0 ? m_playDevices[size_t(m_output)].name : std::string();
     const std::string input = m_input >= 0 ? m_recordDevices[size_t(m_input)].name : std::string();
     // Whatever the server announced before the question is in the answer.
     const unsigned events = m_pulse.deviceEvents();
     std::vector<SoundDeviceInfo> play, record;
-    if (std::string reason = m_pulse.listDevices(play, record); !reason.empty())
-        return reason;
+    if (Status listed = m_pulse.listDevices(play, record); !listed)
+        return listed;
     m_seenEvents = events;
     m_playDevices = std::move(play);
     m_recordDevices = std::move(record);
@@ -111,32 +113,27 @@ std::string PulseSoundDevice::refresh()
     return {};
 }
 
-std::string PulseSoundDevice::refreshDevices()
+Status PulseSoundDevice::refreshDevices()
 {
     Busy busy(*this);
     if (busy.refused())
-        return BusyError;
+        return Error{BusyError};
     return refresh();
 }
 
-std::string PulseSoundDevice::initAudio()
+Status PulseSoundDevice::initAudio()
 {
     Busy busy(*this);
     if (busy.refused())
-        return BusyError;
-    const std::string fatal = std::string(NoSoundCardMessage) + "\n";
-    if (std::string reason = ensureConnected(); !reason.empty())
-        return fatal + NoServer + reason;
-    if (std::string reason = refresh(); !reason.empty())
-        return fatal + "The sound server did not list its devices: " + reason;
-    if (m_playDevices.empty() && m_recordDevices.empty())
-        return fatal + "No play device and no record device";
-    if (m_playDevices.empty())
-        return fatal + "No play device";
-    if (m_recordDevices.empty())
-        return fatal + "No record device";
-    if (std::string error = openOutput(0); !error.empty())
-        return error;
+        return Error{BusyError};
+    if (Status connected = ensureConnected(); !connected)
+        return noSoundCard(NoServer + connected.message());
+    if (Status listed = refresh(); !listed)
+        return noSoundCard("The sound server did not list its devices: " + listed.message());
+    if (Status lists = requireDevices(m_playDevices, m_recordDevices); !lists)
+        return lists;
+    if (Status output = openOutput(0); !output)
+        return output;
     return openInput(0, 1);
 }
 
@@ -150,51 +147,51 @@ std::vector<SoundDeviceInfo> PulseSoundDevice::recordDevices()
     return m_recordDevices;
 }
 
-std::string PulseSoundDevice::openOutputDevice(int index)
+Status PulseSoundDevice::openOutputDevice(int index)
 {
     Busy busy(*this);
     if (busy.refused())
-        return BusyError;
+        return Error{BusyError};
     return openOutput(index);
 }
 
-std::string PulseSoundDevice::openOutput(int index)
+Status PulseSoundDevice::openOutput(int index)
 {
     if (index < 0 || index >= int(m_playDevices.size()))
-        return "There is no play device number " + std::to_string(index);
+        return Error{"There is no play device number " + std::to_string(index)};
     const SoundDeviceInfo device = m_playDevices[size_t(index)];
-    std::string reason = ensureConnected();
-    if (reason.empty())
-        reason = m_play.open(device.name);
-    if (!reason.empty())
-        return outputError(device, reason);
+    Status opened = ensureConnected();
+    if (opened)
+        opened = m_play.open(device.name);
+    if (!opened)
+        return outputError(device, opened.message());
     m_output = index;
     return {};
 }
 
-std::string PulseSoundDevice::openInputDevice(int index)
+Status PulseSoundDevice::openInputDevice(int index)
 {
     return openInputDevice(index, 1);
 }
 
-std::string PulseSoundDevice::openInputDevice(int index, int channels)
+Status PulseSoundDevice::openInputDevice(int index, int channels)
 {
     Busy busy(*this);
     if (busy.refused())
-        return BusyError;
+        return Error{BusyError};
     return openInput(index, channels);
 }
 
-std::string PulseSoundDevice::openInput(int index, int channels)
+Status PulseSoundDevice::openInput(int index, int channels)
 {
     if (index < 0 || index >= int(m_recordDevices.size()))
-        return "There is no record device number " + std::to_string(index);
+        return Error{"There is no record device number " + std::to_string(index)};
     const SoundDeviceInfo device = m_recordDevices[size_t(index)];
-    std::string reason = ensureConnected();
-    if (reason.empty())
-        reason = m_record.open(device.name, channels);
-    if (!reason.empty())
-        return inputError(device, reason);
+    Status opened = ensureConnected();
+    if (opened)
+        opened = m_record.open(device.name, channels);
+    if (!opened)
+        return inputError(device, opened.message());
     m_input = index;
     return {};
 }
@@ -234,48 +231,46 @@ DeviceChanges PulseSoundDevice::followDevices()
         m_output >= 0 ? std::optional(m_playDevices[size_t(m_output)]) : std::nullopt;
     const std::optional<SoundDeviceInfo> input =
         m_input >= 0 ? std::optional(m_recordDevices[size_t(m_input)]) : std::nullopt;
-    const bool outputWorks = output && m_play.failure().empty();
+    const bool outputWorks = output && m_play.status().ok();
     const bool inputWorks = input && !m_record.hasFailed();
     const int channels = m_record.channels();
     const std::vector<SoundDeviceInfo> play = m_playDevices;
     const std::vector<SoundDeviceInfo> record = m_recordDevices;
 
     // Reconnects after the server died; its streams are gone then.
-    const std::string reason = refresh();
-    if (!reason.empty() && m_pulse.isReady())
+    const Status listed = refresh();
+    if (!listed && m_pulse.isReady())
         return changes; // connected but not listed: the events stay unseen, tried again later
     changes.listed = play != m_playDevices || record != m_recordDevices;
     changes.changed = changes.listed;
 
-    if (output) {
-        if (!outputWorks || m_output < 0) {
-            std::string why = reason;
-            const int index = why.empty() ? indexOf(m_playDevices, output->name) : -1;
-            if (why.empty())
-                why = index < 0 ? GoneError : m_play.open(output->name);
-            m_output = why.empty() ? index : -1;
-            if (why.empty()) {
-                changes.outputReopened = true;
-            } else {
-                m_play.close();
-                changes.outputLost = outputError(*output, why);
-            }
-            changes.changed = true;
+    // A device in use that failed or left its entry is opened again by name;
+    // entry is where it is now, -1 when it could not be.
+    auto reopen = [&](const std::vector<SoundDeviceInfo>& devices, const SoundDeviceInfo& device, int& entry,
+                      auto open) -> Status {
+        const int index = listed ? indexOf(devices, device.name) : -1;
+        const Status opened = !listed ? listed : index < 0 ? Status(Error{GoneError}) : open();
+        entry = opened ? index : -1;
+        return opened;
+    };
+    if (output && (!outputWorks || m_output < 0)) {
+        const Status reopened = reopen(m_playDevices, *output, m_output, [&] { return m_play.open(output->name); });
+        if (reopened) {
+            changes.outputReopened = true;
+        } else {
+            m_play.close();
+            changes.outputLost = outputError(*output, reopened.message()).message;
         }
+        changes.changed = true;
     }
-    if (input) {
-        if (!inputWorks || m_input < 0) {
-            std::string why = reason;
-            const int index = why.empty() ? indexOf(m_recordDevices, input->name) : -1;
-            if (why.empty())
-                why = index < 0 ? GoneError : m_record.open(input->name, channels);
-            m_input = why.empty() ? index : -1;
-            if (!why.empty()) {
-                m_record.close();
-                changes.inputLost = inputError(*input, why);
-            }
-            changes.changed = true;
+    if (input && (!inputWorks || m_input < 0)) {
+        const Status reopened =
+            reopen(m_recordDevices, *input, m_input, [&] { return m_record.open(input->name, channels); });
+        if (!reopened) {
+            m_record.close();
+            changes.inputLost = inputError(*input, reopened.message()).message;
         }
+        changes.changed = true;
     }
     changes.output = m_output;
     changes.input = m_input;
@@ -288,10 +283,10 @@ void PulseSoundDevice::StopPlayback()
         m_play.stop();
 }
 
-std::string PulseSoundDevice::PlayLoop(const int16_t* table, int rate)
+Status PulseSoundDevice::PlayLoop(const int16_t* table, int rate)
 {
     if (m_busy)
-        return BusyError;
+        return Error{BusyError};
     return m_play.playLoop(table, rate);
 }
 
@@ -313,37 +308,32 @@ void PulseSoundDevice::SetPlayPan(int pan)
         m_play.setPan(pan);
 }
 
-RecordResult PulseSoundDevice::RecordBlock(int16_t* buffer, RecordWaiter& waiter, std::string* error)
+Result<Recorded> PulseSoundDevice::RecordBlock(int16_t* buffer, RecordWaiter& waiter)
 {
     // A block is only worth anything while the tone it measures plays: a
     // play device that has gone (unplugged, its module unloaded) fails the
     // block too, before or after it is recorded.
-    auto playFailed = [&] {
+    auto playing = [&]() -> Status {
         if (!m_play.isOpen())
-            return false;
-        const std::string reason = m_play.failure();
-        if (reason.empty())
-            return false;
-        if (error)
-            *error = "The play device failed: " + reason;
-        return true;
+            return {};
+        if (Status works = m_play.status(); !works)
+            return Error{"The play device failed: " + works.message()};
+        return {};
     };
-    if (playFailed())
-        return RecordResult::Failed;
-    const RecordResult result = recordSamples(buffer, RecordSamples, waiter, error);
-    if (result == RecordResult::Complete && playFailed())
-        return RecordResult::Failed;
+    if (Status before = playing(); !before)
+        return before.error();
+    Result<Recorded> result = recordSamples(buffer, RecordSamples, waiter);
+    if (result && *result == Recorded::Complete)
+        if (Status after = playing(); !after)
+            return after.error();
     return result;
 }
 
-RecordResult PulseSoundDevice::recordSamples(int16_t* buffer, int samples, RecordWaiter& waiter, std::string* error)
+Result<Recorded> PulseSoundDevice::recordSamples(int16_t* buffer, int samples, RecordWaiter& waiter)
 {
-    if (m_busy) {
-        if (error)
-            *error = BusyError;
-        return RecordResult::Failed;
-    }
-    return m_record.record(buffer, samples, waiter, error);
+    if (m_busy)
+        return Error{BusyError};
+    return m_record.record(buffer, samples, waiter);
 }
 
 void PulseSoundDevice::holdServerThread(bool hold)
@@ -357,3 +347,5 @@ void PulseSoundDevice::holdServerThread(bool hold)
     else
         m_pulse.unlockMainloop();
 }
+
+} // namespace audimera

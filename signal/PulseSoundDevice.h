@@ -27,19 +27,18 @@
 // and StopPlayback, which only store values or send a request, always act.
 #pragma once
 
-#include "PulseContext.h"
-#include "PulsePlayStream.h"
-#include "PulseRecordStream.h"
-#include "SoundDevice.h"
+#include "signal/PulseContext.h"
+#include "signal/PulsePlayStream.h"
+#include "signal/PulseRecordStream.h"
+#include "signal/SoundDevice.h"
 
 #include <string>
 #include <vector>
 
+namespace audimera {
+
 class PulseSoundDevice : public SoundDevice {
 public:
-    // First line of every start-up failure after which the program cannot
-    // run; the second line gives the cause.
-    static constexpr const char* NoSoundCardMessage = "Sorry but this program requires a sound card supporting directx.";
     // What a call refused while another one waits for the server returns.
     static constexpr const char* BusyError = "The sound device is busy with another request";
     // Why a device in use is reported lost when it is no longer listed.
@@ -53,53 +52,48 @@ public:
     PulseSoundDevice(const PulseSoundDevice&) = delete;
     PulseSoundDevice& operator=(const PulseSoundDevice&) = delete;
 
-    // The program's start: connects, lists the devices and opens entry 0 of
-    // each kind. Returns an empty string on success. With no server, or no
-    // play or no record device, the text is NoSoundCardMessage, a line break
-    // and the cause (isFatal() holds: the program ends). A failed open of
-    // entry 0 returns that open's text instead; the program may go on and let
-    // the user pick another device.
-    std::string initAudio();
-    static bool isFatal(const std::string& initError);
-
-    // Whether a server answers at server (empty: the default); an empty
-    // string, or "No sound server reachable: " and the reason.
-    static std::string probeServer(const std::string& server = {});
-
-    // Asks the server for its devices again (connecting when needed), for
-    // when devices came or went; the devices in use keep their entries by
-    // name. Returns an empty string or the reason.
-    std::string refreshDevices();
-
-    // SoundDevice. The lists are those of the last initAudio() or
-    // refreshDevices(); open picks its entry by the device's name.
+    // SoundDevice. initAudio() connects first: no server is fatal ("No sound
+    // server reachable: " and the reason as the cause), and so is a server
+    // that does not list its devices. The lists are those of the last
+    // initAudio() or refreshDevices(); open picks its entry by the device's
+    // name.
+    audimera::Status initAudio() override;
     std::vector<SoundDeviceInfo> playDevices() override;
     std::vector<SoundDeviceInfo> recordDevices() override;
-    std::string openOutputDevice(int index) override;
-    std::string openInputDevice(int index) override;
+    audimera::Status openOutputDevice(int index) override;
+    audimera::Status openInputDevice(int index) override;
+    int outputDevice() const override { return m_output; }
+    int inputDevice() const override { return m_input; }
     void closeAudio() override;
     int outputDeviceRate() const override { return m_play.streamRate(); }
     int inputDeviceRate() const override { return m_record.streamRate(); }
     DeviceChanges followDevices() override;
     void setWaitHook(std::function<void()> hook) override { m_pulse.setWaitHook(std::move(hook)); }
     void StopPlayback() override;
-    std::string PlayLoop(const int16_t* table, int rate) override;
+    audimera::Status PlayLoop(const int16_t* table, int rate) override;
     void SetPlayRate(int rate) override;
     void SetPlayVolume(int volume) override;
     void SetPlayPan(int pan) override;
-    RecordResult RecordBlock(int16_t* buffer, RecordWaiter& waiter, std::string* error) override;
+    audimera::Result<Recorded> RecordBlock(int16_t* buffer, RecordWaiter& waiter) override;
+
+    // Whether a server answers at server (empty: the default); the error is
+    // "No sound server reachable: " and the reason.
+    static audimera::Status probeServer(const std::string& server = {});
+
+    // Asks the server for its devices again (connecting when needed), for
+    // when devices came or went; the devices in use keep their entries by
+    // name.
+    audimera::Status refreshDevices();
 
     // Opens a record device with 1 or 2 channels; with 2, RecordBlock and
     // recordSamples() return interleaved left/right samples (used to check
     // the balance).
-    std::string openInputDevice(int index, int channels);
+    audimera::Status openInputDevice(int index, int channels);
     // Records samples interleaved samples into buffer, all captured after
     // the call began; RecordBlock is this with RecordSamples.
-    RecordResult recordSamples(int16_t* buffer, int samples, RecordWaiter& waiter, std::string* error);
+    audimera::Result<Recorded> recordSamples(int16_t* buffer, int samples, RecordWaiter& waiter);
 
     // State as the device sees it.
-    int outputDevice() const { return m_output; } // -1: none open
-    int inputDevice() const { return m_input; }   // -1: none open
     bool isConnected() const { return m_pulse.isReady(); }
     bool isPlaying() const { return m_play.isPlaying(); }
     int playRate() const { return m_play.rate(); }
@@ -121,14 +115,14 @@ private:
     class Busy;
 
     // Connects, dropping the streams of a context that has died first.
-    std::string ensureConnected();
+    audimera::Status ensureConnected();
     // The unguarded work of the public calls of the same names.
-    std::string refresh();
-    std::string openOutput(int index);
-    std::string openInput(int index, int channels);
+    audimera::Status refresh();
+    audimera::Status openOutput(int index);
+    audimera::Status openInput(int index, int channels);
     // What a failed open of device says, with the reason on a second line.
-    static std::string outputError(const SoundDeviceInfo& device, const std::string& reason);
-    static std::string inputError(const SoundDeviceInfo& device, const std::string& reason);
+    static audimera::Error outputError(const SoundDeviceInfo& device, const std::string& reason);
+    static audimera::Error inputError(const SoundDeviceInfo& device, const std::string& reason);
 
     PulseContext m_pulse;
     PulsePlayStream m_play;
@@ -141,3 +135,5 @@ private:
     unsigned m_seenEvents = 0; // the server's device events already followed
     bool m_holding = false;
 };
+
+} // namespace audimera

@@ -1,10 +1,12 @@
-#include "RateConverter.h"
+#include "signal/RateConverter.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numeric>
 #include <stdexcept>
+
+namespace audimera {
 
 namespace {
 
@@ -174,3 +176,5 @@ int RateConverter::processChunk(const float* in, int count, float* out) noexcept
     }
     return written;
 }
+
+} // namespace audimera

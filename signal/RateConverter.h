@@ -48,12 +48,15 @@
 // the UI thread, when the stream opens.
 #pragma once
 
+#include "common/AudioFormat.h"
 #include <cstdint>
 #include <vector>
 
+namespace audimera {
+
 class RateConverter {
 public:
-    static constexpr int OutputRate = 44100;
+    static constexpr int OutputRate = audimera::SampleRate;
     static constexpr int MinInputRate = 8000;
     static constexpr int MaxInputRate = 192000;
     // Largest number of input samples process() takes in one go internally;
@@ -114,3 +117,5 @@ private:
     int64_t m_base = 0;
     int m_phase = 0;
 };
+
+} // namespace audimera

@@ -1,11 +1,13 @@
-#include "SignalSynthesis.h"
+#include "signal/SignalSynthesis.h"
 
-#include "Rounding.h"
-#include "UniformRandom.h"
+#include "common/Rounding.h"
+#include "signal/UniformRandom.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+
+namespace audimera {
 
 using audimera::nearestInt;
 using audimera::nearestSample;
@@ -96,3 +98,5 @@ void InitWhitePinkBuffers(int16_t* WhiteNoiseBuffer, int16_t* PinkNoiseBuffer,
     for (int i = 0; i < ToneTablePlayed; ++i)
         p[i] = nearestSample(p[i] * scale);
 }
+
+} // namespace audimera

@@ -7,11 +7,15 @@
 // samples per second.
 #pragma once
 
+#include "common/AudioFormat.h"
+
 #include <cstdint>
+
+namespace audimera {
 
 // Entries of every sample table; indices 0..24999 are played, index 25000 is
 // never written by the generators.
-constexpr int ToneTableSize = 25001;
+constexpr int ToneTableSize = audimera::ToneSamples + 1;
 constexpr int ToneTablePlayed = ToneTableSize - 1;
 
 // Peak values of the generated signals.
@@ -44,3 +48,5 @@ using LowPassStep = double (*)(double x, double init, int32_t reset);
 // WhiteNoiseBuffer[25000] is read as the filter's first input and must be 0.
 void InitWhitePinkBuffers(int16_t* WhiteNoiseBuffer, int16_t* PinkNoiseBuffer,
                           LowPassStep lowPass);
+
+} // namespace audimera

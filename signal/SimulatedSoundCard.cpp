@@ -1,10 +1,16 @@
-#include "SimulatedSoundCard.h"
+#include "signal/SimulatedSoundCard.h"
 
-#include "Rounding.h"
+#include "common/Rounding.h"
 
 #include <algorithm>
 #include <cmath>
 #include <utility>
+
+namespace audimera {
+
+using audimera::Error;
+using audimera::Result;
+using audimera::Status;
 
 namespace {
 
@@ -46,12 +52,12 @@ std::vector<SoundDeviceInfo> SimulatedSoundCard::recordDevices()
     return m_recordDevices;
 }
 
-std::string SimulatedSoundCard::openOutputDevice(int index)
+Status SimulatedSoundCard::openOutputDevice(int index)
 {
     if (index < 0 || index >= int(m_playDevices.size()))
-        return "There is no play device number " + std::to_string(index);
+        return Error{"There is no play device number " + std::to_string(index)};
     if (!m_openFailure.empty())
-        return std::exchange(m_openFailure, std::string());
+        return Error{std::exchange(m_openFailure, std::string())};
     // A new device: a new, silent buffer at full level, centred.
     m_player.stop();
     m_rate = SampleRate;
@@ -62,12 +68,12 @@ std::string SimulatedSoundCard::openOutputDevice(int index)
     return {};
 }
 
-std::string SimulatedSoundCard::openInputDevice(int index)
+Status SimulatedSoundCard::openInputDevice(int index)
 {
     if (index < 0 || index >= int(m_recordDevices.size()))
-        return "There is no record device number " + std::to_string(index);
+        return Error{"There is no record device number " + std::to_string(index)};
     if (!m_openFailure.empty())
-        return std::exchange(m_openFailure, std::string());
+        return Error{std::exchange(m_openFailure, std::string())};
     m_input = index;
     return {};
 }
@@ -85,10 +91,10 @@ void SimulatedSoundCard::StopPlayback()
         m_player.stop();
 }
 
-std::string SimulatedSoundCard::PlayLoop(const int16_t* table, int rate)
+Status SimulatedSoundCard::PlayLoop(const int16_t* table, int rate)
 {
     if (m_output < 0)
-        return "No play device is open";
+        return Error{"No play device is open"};
     m_player.stop();
     std::copy(table, table + PlaySamples, m_table.begin());
     m_player.setTable(m_table.data());
@@ -124,37 +130,32 @@ void SimulatedSoundCard::setChain(SoundChain chain)
     m_chain.reset();
 }
 
-RecordResult SimulatedSoundCard::RecordBlock(int16_t* buffer, RecordWaiter& waiter, std::string* error)
+Result<Recorded> SimulatedSoundCard::RecordBlock(int16_t* buffer, RecordWaiter& waiter)
 {
-    auto fail = [&](std::string text) {
-        if (error)
-            *error = std::move(text);
-        return RecordResult::Failed;
-    };
     if (m_input < 0)
-        return fail("No record device is open");
+        return Error{"No record device is open"};
     if (!m_recordFailure.empty())
-        return fail(std::exchange(m_recordFailure, std::string()));
+        return Error{std::exchange(m_recordFailure, std::string())};
     if (m_stalled) {
         for (int n = 0; n < MaxStallWaits; ++n)
             if (!waiter.waitOnce())
-                return RecordResult::Cancelled;
-        return fail(StalledError);
+                return Recorded::Cancelled;
+        return Error{StalledError};
     }
 
     int filled = 0;
     for (int w = 0; w < m_waitsPerBlock; ++w) {
         if (!waiter.waitOnce())
-            return RecordResult::Cancelled;
+            return Recorded::Cancelled;
         if (m_input < 0) // closed by a handler during the wait
-            return fail("The record device was closed");
+            return Error{"The record device was closed"};
         const int upTo = int(int64_t(RecordSamples) * (w + 1) / m_waitsPerBlock);
         generate(buffer + filled, upTo - filled);
         filled = upTo;
     }
     generate(buffer + filled, RecordSamples - filled);
     ++m_recordedBlocks;
-    return RecordResult::Complete;
+    return Recorded::Complete;
 }
 
 double SimulatedSoundCard::channelGain() const
@@ -184,3 +185,5 @@ void SimulatedSoundCard::generate(int16_t* buffer, int count)
             buffer[filled++] = audimera::nearestSample(x);
     }
 }
+
+} // namespace audimera

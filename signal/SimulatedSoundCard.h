@@ -19,12 +19,14 @@
 // Single-threaded: everything runs on the caller's thread.
 #pragma once
 
-#include "SoundChain.h"
-#include "SoundDevice.h"
-#include "TablePlayer.h"
+#include "signal/SoundChain.h"
+#include "signal/SoundDevice.h"
+#include "signal/TablePlayer.h"
 
 #include <string>
 #include <vector>
+
+namespace audimera {
 
 class SimulatedSoundCard : public SoundDevice {
 public:
@@ -40,15 +42,17 @@ public:
     // SoundDevice
     std::vector<SoundDeviceInfo> playDevices() override;
     std::vector<SoundDeviceInfo> recordDevices() override;
-    std::string openOutputDevice(int index) override;
-    std::string openInputDevice(int index) override;
+    audimera::Status openOutputDevice(int index) override;
+    audimera::Status openInputDevice(int index) override;
+    int outputDevice() const override { return m_output; }
+    int inputDevice() const override { return m_input; }
     void closeAudio() override;
     void StopPlayback() override;
-    std::string PlayLoop(const int16_t* table, int rate) override;
+    audimera::Status PlayLoop(const int16_t* table, int rate) override;
     void SetPlayRate(int rate) override;
     void SetPlayVolume(int volume) override;
     void SetPlayPan(int pan) override;
-    RecordResult RecordBlock(int16_t* buffer, RecordWaiter& waiter, std::string* error) override;
+    audimera::Result<Recorded> RecordBlock(int16_t* buffer, RecordWaiter& waiter) override;
 
     // What lies between output and input; replaces the chain and starts it
     // from a clean state.
@@ -70,8 +74,6 @@ public:
     static constexpr const char* StalledError = "No sound was recorded for 2 seconds";
 
     // State as the card sees it.
-    int outputDevice() const { return m_output; } // -1: none open
-    int inputDevice() const { return m_input; }   // -1: none open
     bool isPlaying() const { return m_player.isPlaying(); }
     int playRate() const { return m_rate; } // as clamped
     int playLoopCount() const { return m_playLoops; }
@@ -108,3 +110,5 @@ private:
     std::vector<float> m_played;
     std::vector<double> m_stream;
 };
+
+} // namespace audimera

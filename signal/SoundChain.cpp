@@ -1,11 +1,13 @@
-#include "SoundChain.h"
+#include "signal/SoundChain.h"
 
-#include "Rounding.h"
+#include "common/Rounding.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
+
+namespace audimera {
 
 namespace {
 
@@ -271,3 +273,5 @@ double SoundChain::magnitudeDb(double hz) const
     }
     return db;
 }
+
+} // namespace audimera

@@ -19,15 +19,18 @@
 // exact magnitude at any frequency is known: see magnitudeDb().
 #pragma once
 
+#include "common/AudioFormat.h"
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+namespace audimera {
+
 class SoundChain {
 public:
-    static constexpr int SampleRate = 44100;
+    static constexpr int SampleRate = audimera::SampleRate;
 
     // A perfect loopback.
     SoundChain() = default;
@@ -78,3 +81,5 @@ private:
 
     std::vector<Element> m_elements;
 };
+
+} // namespace audimera

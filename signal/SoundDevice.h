@@ -1,13 +1,21 @@
 // The sound card as the measurement sees it: one looping play table at a
 // live rate, level and balance, and one-shot capture of a fixed block.
 //
+// Failures come back as audimera::Status / Result, their text what the user
+// is shown; only initAudio() reports fatal ones.
+//
 // All methods are called from the UI thread.
 #pragma once
+
+#include "common/AudioFormat.h"
+#include "common/Result.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+namespace audimera {
 
 struct SoundDeviceInfo {
     std::string name;        // the identifier used to open it
@@ -41,36 +49,52 @@ struct DeviceChanges {
     int input = -1;              // the record device in use now, -1 for none
     bool outputReopened = false; // the play device was opened anew (full level, centred)
     // For a device that was in use and has gone: what a failed open of it
-    // says. It is no longer in use.
+    // says (empty when nothing was lost). It is no longer in use.
     std::string outputLost;
     std::string inputLost;
 };
 
-enum class RecordResult {
-    Complete,  // the buffer holds RecordSamples new samples
+// How a recording ended when the device did not fail.
+enum class Recorded {
+    Complete,  // the buffer holds the samples asked for, all new
     Cancelled, // the waiter gave up; the buffer content is undefined
-    Failed,    // the device failed; the error text says why
 };
 
 class SoundDevice {
 public:
-    static constexpr int PlaySamples = 25000;
-    static constexpr int RecordSamples = 30000;
-    static constexpr int SampleRate = 44100;
+    static constexpr int PlaySamples = audimera::ToneSamples;
+    static constexpr int RecordSamples = audimera::RecordSamples;
+    static constexpr int SampleRate = audimera::SampleRate;
     static constexpr int MinRate = 100;
     static constexpr int MaxRate = 100000;
+    // First line of every start-up failure after which the program cannot
+    // run; the second line gives the cause.
+    static constexpr const char* NoSoundCardMessage = "Sorry but this program requires a sound card supporting directx.";
 
     virtual ~SoundDevice() = default;
+
+    // The program's start: makes the device lists (reaching the sound system
+    // first where there is one) and opens entry 0 of each kind, the play
+    // device first. Without a sound system, or without a play or a record
+    // device, the error is fatal: NoSoundCardMessage, a line break and the
+    // cause (the program ends). A failed open of entry 0 is not fatal and
+    // carries that open's text; a failed play device ends the start before
+    // the record device is tried. This default lists and opens through the
+    // methods below.
+    virtual audimera::Status initAudio();
 
     // Devices of each kind; entry 0 is the default one.
     virtual std::vector<SoundDeviceInfo> playDevices() = 0;
     virtual std::vector<SoundDeviceInfo> recordDevices() = 0;
 
     // Opens entry index of its list, replacing the current device of that
-    // kind. Returns an empty string on success or the reason of the failure;
-    // on failure the previous device stays in use.
-    virtual std::string openOutputDevice(int index) = 0;
-    virtual std::string openInputDevice(int index) = 0;
+    // kind. On failure the previous device stays in use.
+    virtual audimera::Status openOutputDevice(int index) = 0;
+    virtual audimera::Status openInputDevice(int index) = 0;
+
+    // The entries of the devices in use; -1 for none open.
+    virtual int outputDevice() const = 0;
+    virtual int inputDevice() const = 0;
 
     // Releases both devices.
     virtual void closeAudio() = 0;
@@ -98,13 +122,19 @@ public:
     // when both run at SampleRate.
     static std::string rateNote(int outputRate, int inputRate);
 
+    // The fatal start-up failure with its cause.
+    static audimera::Error noSoundCard(const std::string& cause);
+    // noSoundCard() when either list is empty; success otherwise.
+    static audimera::Status requireDevices(const std::vector<SoundDeviceInfo>& play,
+                                           const std::vector<SoundDeviceInfo>& record);
+
     // Stops playback and rewinds; does nothing without a play device.
     virtual void StopPlayback() = 0;
 
     // Stops, rewinds, takes the first PlaySamples samples of table and plays
     // them in a loop at rate (clamped to MinRate..MaxRate), starting at the
-    // table's first sample. Returns an empty string or the failure's reason.
-    virtual std::string PlayLoop(const int16_t* table, int rate) = 0;
+    // table's first sample.
+    virtual audimera::Status PlayLoop(const int16_t* table, int rate) = 0;
 
     // Changes the rate of the playing table without a gap (clamped).
     virtual void SetPlayRate(int rate) = 0;
@@ -116,8 +146,8 @@ public:
 
     // Captures RecordSamples new samples (all recorded after the call began)
     // into buffer[0..RecordSamples-1], calling waiter.waitOnce() between
-    // polls. On Failed, *error says what failed.
-    virtual RecordResult RecordBlock(int16_t* buffer, RecordWaiter& waiter, std::string* error) = 0;
+    // polls; fails when the device does.
+    virtual audimera::Result<Recorded> RecordBlock(int16_t* buffer, RecordWaiter& waiter) = 0;
 
     static int clampRate(int rate)
     {
@@ -125,24 +155,4 @@ public:
     }
 };
 
-inline std::string SoundDevice::rateNote(int outputRate, int inputRate)
-{
-    const bool output = outputRate > 0 && outputRate != SampleRate;
-    const bool input = inputRate > 0 && inputRate != SampleRate;
-    const std::string hz = " Hz";
-    const std::string measured = std::to_string(SampleRate) + hz;
-    if (output && input) {
-        const std::string rates = outputRate == inputRate
-                                      ? "The play and record devices run at " + std::to_string(outputRate) + hz
-                                      : "The play device runs at " + std::to_string(outputRate)
-                                            + " Hz and the record device at " + std::to_string(inputRate) + hz;
-        return rates + ": Audimera converts to and from " + measured;
-    }
-    if (output)
-        return "The play device runs at " + std::to_string(outputRate) + hz
-               + ": Audimera converts its output to that rate";
-    if (input)
-        return "The record device runs at " + std::to_string(inputRate) + hz + ": Audimera converts it to "
-               + measured;
-    return {};
-}
+} // namespace audimera

@@ -1,10 +1,12 @@
-#include "TablePlayer.h"
+#include "signal/TablePlayer.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <iterator>
 #include <stdexcept>
+
+namespace audimera {
 
 namespace {
 
@@ -404,3 +406,5 @@ float TablePlayer::readDown(int index, int numerator) const noexcept
     }
     return m_downScale * ((left[0] + left[1]) + (right[0] + right[1]));
 }
+
+} // namespace audimera

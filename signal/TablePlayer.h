@@ -35,15 +35,18 @@
 // connected).
 #pragma once
 
+#include "common/AudioFormat.h"
 #include <atomic>
 #include <complex>
 #include <cstdint>
 #include <vector>
 
+namespace audimera {
+
 class TablePlayer {
 public:
-    static constexpr int TableSamples = 25000;
-    static constexpr int DefaultOutputRate = 44100;
+    static constexpr int TableSamples = audimera::ToneSamples;
+    static constexpr int DefaultOutputRate = audimera::SampleRate;
     static constexpr int MinOutputRate = 8000;
     static constexpr int MaxOutputRate = 192000;
     static constexpr int MaxRate = 192000;
@@ -125,3 +128,5 @@ private:
     float m_downScale = 1.0f;
     uint64_t m_downStep = 0;
 };
+
+} // namespace audimera

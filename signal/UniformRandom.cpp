@@ -1,4 +1,6 @@
-#include "UniformRandom.h"
+#include "signal/UniformRandom.h"
+
+namespace audimera {
 
 namespace {
 
@@ -42,3 +44,5 @@ double UniformRandom::next()
 {
     return static_cast<double>(nextBits() >> 11) * 0x1.0p-53;
 }
+
+} // namespace audimera

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+namespace audimera {
+
 class UniformRandom {
 public:
     // "Audimera" in ASCII.
@@ -23,3 +25,5 @@ public:
 private:
     uint64_t m_state[4];
 };
+
+} // namespace audimera

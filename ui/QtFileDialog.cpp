@@ -1,10 +1,12 @@
-#include "QtFileDialog.h"
+#include "ui/QtFileDialog.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+
+namespace audimera {
 
 namespace {
 
@@ -107,3 +109,5 @@ std::optional<std::string> QtFileDialog::show(const FileDialogRequest& request)
         QMessageBox::warning(m_parent.data(), dialog.windowTitle(), reason);
     }
 }
+
+} // namespace audimera

@@ -3,13 +3,15 @@
 // flags rule out. UI thread only.
 #pragma once
 
-#include "FileDialog.h"
+#include "engine/FileDialog.h"
 
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
 class QFileDialog;
+
+namespace audimera {
 
 class QtFileDialog : public FileDialog {
 public:
@@ -41,3 +43,5 @@ public:
 private:
     QPointer<QWidget> m_parent;
 };
+
+} // namespace audimera

@@ -1,10 +1,12 @@
-#include "QtHost.h"
+#include "ui/QtHost.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
 
 #include <chrono>
 #include <thread>
+
+namespace audimera {
 
 QtHost::QtHost(QWidget* parent) : m_parent(parent)
 {
@@ -72,3 +74,5 @@ MessageAnswer QtHost::message(std::string_view text, MessageIcon icon, MessageBu
         return MessageAnswer::Ok;
     return pressed == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
 }
+
+} // namespace audimera

@@ -3,7 +3,7 @@
 // "Audimera". UI thread only.
 #pragma once
 
-#include "Host.h"
+#include "engine/Host.h"
 
 #include <QPointer>
 #include <QString>
@@ -13,6 +13,8 @@
 #include <string_view>
 
 class QMessageBox;
+
+namespace audimera {
 
 class QtHost : public Host {
 public:
@@ -43,3 +45,5 @@ private:
     QPointer<QWidget> m_parent;
     Presenter m_presenter;
 };
+
+} // namespace audimera

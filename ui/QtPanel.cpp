@@ -1,4 +1,4 @@
-#include "QtPanel.h"
+#include "ui/QtPanel.h"
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
@@ -15,6 +15,8 @@
 #include <QtDebug>
 
 #include <cmath>
+
+namespace audimera {
 
 namespace {
 
@@ -276,9 +278,13 @@ void QtPanel::setForeColor(std::string_view name, uint32_t color)
         return;
     }
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, QColor(int(color & 0xFF), int((color >> 8) & 0xFF),
-                                                  int((color >> 16) & 0xFF)));
+    palette.setColor(QPalette::WindowText, toColor(color));
     widget->setPalette(palette);
+}
+
+QColor QtPanel::toColor(uint32_t color)
+{
+    return QColor(int(color & 0xFF), int((color >> 8) & 0xFF), int((color >> 16) & 0xFF));
 }
 
 void QtPanel::setStatusText(std::string_view text)
@@ -311,3 +317,5 @@ std::string QtPanel::formatNumber(double value) const
 {
     return numberLocale().toString(value, 'f', 2).toStdString();
 }
+
+} // namespace audimera

@@ -16,8 +16,9 @@
 // UI thread only.
 #pragma once
 
-#include "Panel.h"
+#include "engine/Panel.h"
 
+#include <QColor>
 #include <QHash>
 #include <QLocale>
 #include <QPointer>
@@ -27,6 +28,8 @@
 class QLabel;
 class QObject;
 class QWidget;
+
+namespace audimera {
 
 class QtPanel : public Panel {
 public:
@@ -56,6 +59,9 @@ public:
     // group separators, both ways.
     static QLocale numberLocale();
 
+    // A colour given as red + 256 * green + 65536 * blue.
+    static QColor toColor(uint32_t color);
+
     // Button texts carry '&' as a mnemonic marker; captions do not.
     static QString toMnemonicText(const QString& caption);
     static QString fromMnemonicText(const QString& text);
@@ -70,3 +76,5 @@ private:
     mutable QHash<QString, QPointer<QObject>> m_cache;
     mutable QSet<QString> m_warned;
 };
+
+} // namespace audimera

@@ -1,15 +1,15 @@
-#include "frmMain.h"
+#include "ui/frmMain.h"
 
-#include "DspLibrary.h"
-#include "FormDisplays.h"
-#include "FormFFT.h"
-#include "FormHelp.h"
-#include "FormInputWave.h"
-#include "FormResponse.h"
-#include "HelpPage.h"
-#include "PulseSoundDevice.h"
-#include "ResponsePlot.h"
-#include "SoundDevice.h"
+#include "engine/ControlTable.h"
+#include "dsp/DspLibrary.h"
+#include "display/windows/FormDisplays.h"
+#include "display/windows/FormFFT.h"
+#include "display/windows/FormHelp.h"
+#include "display/windows/FormInputWave.h"
+#include "display/windows/FormResponse.h"
+#include "display/help/HelpPage.h"
+#include "display/models/ResponsePlot.h"
+#include "signal/SoundDevice.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -20,6 +20,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -39,6 +40,8 @@
 
 #include <exception>
 
+namespace audimera {
+
 namespace {
 
 constexpr int AutoPlanCount = 4;
@@ -49,6 +52,11 @@ QString name(const char* array, int index)
     return QString::fromStdString(controlName(array, index));
 }
 
+QString qstr(std::string_view s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
 // Widths in characters of the current font, so that the layout follows the
 // font and the screen's scale.
 int charsWide(const QWidget* w, int chars)
@@ -56,87 +64,34 @@ int charsWide(const QWidget* w, int chars)
     return w->fontMetrics().horizontalAdvance(QString(chars, QLatin1Char('0')));
 }
 
-QLabel* makeLabel(const QString& objectName, const QString& caption)
-{
-    auto* label = new QLabel(caption);
-    label->setObjectName(objectName);
-    return label;
-}
-
 // A label whose text changes: wide enough for its longest text, so that the
 // layout does not jump while values change.
-QLabel* makeReadout(const QString& objectName, const QString& caption, const QString& widest)
+QLabel* readout(QLabel* label, const QString& widest)
 {
-    QLabel* label = makeLabel(objectName, caption);
     label->setMinimumWidth(label->fontMetrics().horizontalAdvance(widest));
     return label;
 }
 
-QPushButton* makeButton(const QString& objectName, const QString& caption, bool enabled = true)
+// A text box about chars characters wide.
+QWidget* sized(QWidget* edit, int chars)
 {
-    auto* button = new QPushButton(caption);
-    button->setObjectName(objectName);
-    button->setEnabled(enabled);
-    button->setAutoDefault(false);
-    return button;
-}
-
-QToolButton* makeBrowseButton(const QString& objectName)
-{
-    auto* button = new QToolButton;
-    button->setObjectName(objectName);
-    button->setText(QStringLiteral("..."));
-    return button;
-}
-
-QCheckBox* makeCheck(const QString& objectName, const QString& caption, bool checked,
-                     const QString& toolTip = {})
-{
-    auto* check = new QCheckBox(caption);
-    check->setObjectName(objectName);
-    check->setChecked(checked);
-    if (!toolTip.isEmpty())
-        check->setToolTip(toolTip);
-    return check;
-}
-
-QRadioButton* makeOption(QButtonGroup* group, const char* array, int index, const QString& caption,
-                         bool checked = false)
-{
-    auto* option = new QRadioButton(caption);
-    option->setObjectName(name(array, index));
-    group->addButton(option, index);
-    option->setChecked(checked);
-    return option;
-}
-
-QLineEdit* makeEdit(const QString& objectName, const QString& text, int chars = 0)
-{
-    auto* edit = new QLineEdit(text);
-    edit->setObjectName(objectName);
-    if (chars > 0) {
-        edit->setMinimumWidth(charsWide(edit, chars));
-        edit->setMaximumWidth(charsWide(edit, chars + 4));
-    }
+    edit->setMinimumWidth(charsWide(edit, chars));
+    edit->setMaximumWidth(charsWide(edit, chars + 4));
     return edit;
 }
 
-QScrollBar* makeScroll(const QString& objectName, int minimum, int maximum, int value)
+// A scroll bar that takes the room its row leaves.
+QWidget* stretching(QWidget* bar)
 {
-    auto* bar = new QScrollBar(Qt::Horizontal);
-    bar->setObjectName(objectName);
-    bar->setRange(minimum, maximum);
-    bar->setValue(value);
     bar->setMinimumWidth(charsWide(bar, 16));
     bar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     return bar;
 }
 
-QGroupBox* makeFrame(const QString& objectName, const QString& caption)
+QRadioButton* joined(QButtonGroup* group, int index, QRadioButton* option)
 {
-    auto* frame = new QGroupBox(caption);
-    frame->setObjectName(objectName);
-    return frame;
+    group->addButton(option, index);
+    return option;
 }
 
 QHBoxLayout* row(std::initializer_list<QWidget*> widgets, bool stretchAtEnd = true)
@@ -150,6 +105,85 @@ QHBoxLayout* row(std::initializer_list<QWidget*> widgets, bool stretchAtEnd = tr
 }
 
 } // namespace
+
+template <typename W>
+W* frmMain::makeControl(std::string_view objectName) const
+{
+    const ControlRow* row = ControlTable::find(objectName);
+    if (!row)
+        qFatal("frmMain: no control '%s' in the control table", std::string(objectName).c_str());
+    const QString caption = QString::fromStdString(ControlTable::caption(*row, m_panel));
+    QWidget* w = nullptr;
+    switch (row->kind) {
+    case ControlKind::Frame:
+        w = new QGroupBox(caption);
+        break;
+    case ControlKind::Button: {
+        auto* button = new QPushButton(caption);
+        button->setAutoDefault(false);
+        w = button;
+        break;
+    }
+    case ControlKind::PictureButton: {
+        auto* button = new QToolButton;
+        button->setText(caption);
+        w = button;
+        break;
+    }
+    case ControlKind::Option: {
+        auto* option = new QRadioButton(caption);
+        option->setChecked(row->value != 0);
+        w = option;
+        break;
+    }
+    case ControlKind::TextBox:
+        w = new QLineEdit(caption);
+        break;
+    case ControlKind::Label:
+        w = new QLabel(caption);
+        break;
+    case ControlKind::ScrollBar: {
+        auto* bar = new QScrollBar(Qt::Horizontal);
+        bar->setRange(row->minimum, row->maximum);
+        bar->setValue(row->value);
+        w = bar;
+        break;
+    }
+    case ControlKind::CheckBox: {
+        auto* check = new QCheckBox(caption);
+        check->setChecked(row->value != 0);
+        w = check;
+        break;
+    }
+    case ControlKind::List: {
+        auto* list = new QComboBox;
+        for (const ListItem& item : row->items)
+            list->addItem(qstr(item.text), item.data);
+        list->setCurrentIndex(row->value);
+        w = list;
+        break;
+    }
+    case ControlKind::Menu:
+    case ControlKind::MenuEntry:
+    case ControlKind::MenuTick:
+    case ControlKind::Separator:
+        break; // buildMenus
+    }
+    auto* typed = qobject_cast<W*>(w);
+    if (!typed)
+        qFatal("frmMain: the control '%s' is not a widget of that kind", std::string(objectName).c_str());
+    w->setObjectName(qstr(row->name));
+    if (!row->enabled)
+        w->setEnabled(false);
+    if (!row->toolTip.empty())
+        w->setToolTip(qstr(row->toolTip));
+    if (row->foreColor) {
+        QPalette palette = w->palette();
+        palette.setColor(QPalette::WindowText, QtPanel::toColor(*row->foreColor));
+        w->setPalette(palette);
+    }
+    return typed;
+}
 
 // ---------------------------------------------------------------- handlers on the stack
 
@@ -203,12 +237,13 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
 
     // The other windows are top-level windows of their own, not children:
     // each is moved, hidden and shown on its own.
+    m_document = std::make_unique<MeasurementDocument>();
     m_inputWave = std::make_unique<FormInputWave>();
-    m_response = std::make_unique<FormResponse>(m_host);
+    m_response = std::make_unique<FormResponse>(*m_document);
     m_fft = std::make_unique<FormFFT>();
     m_help = std::make_unique<FormHelp>();
     m_displays = std::make_unique<FormDisplays>(*m_response, *m_inputWave, *m_fft);
-    m_engine = std::make_unique<MeasurementEngine>(m_panel, m_host, m_sound, *m_displays);
+    m_engine = std::make_unique<MeasurementEngine>(m_panel, m_host, m_sound, *m_displays, *m_document);
     m_engine->setFileDialog(&m_fileDialog);
 
     buildControls();
@@ -227,13 +262,6 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
     connect(m_deviceWatch, &QTimer::timeout, this, [this] { watchDevices(); });
 
     m_inputWave->setFrequencySource([this] { return m_engine->Frequency; });
-    m_response->setSettingsSource([this] {
-        ResponseSettings settings;
-        const int index = m_comboDBRange->currentIndex();
-        settings.dbSpan = index >= 0 ? m_comboDBRange->itemData(index).toInt() : 0;
-        settings.smooth = m_engine->Smooth;
-        return settings;
-    });
 }
 
 frmMain::~frmMain()
@@ -255,8 +283,7 @@ void frmMain::buildControls()
     auto* left = new QVBoxLayout;
     left->addWidget(buildResponseFrame());
     left->addWidget(buildInputFrame());
-    left->addWidget(makeCheck(QStringLiteral("CheckResponse"), QStringLiteral("Show Frequency Response"), true,
-                              QStringLiteral("Show/Hide the frequency response window")));
+    left->addWidget(makeControl("CheckResponse"));
     left->addStretch(1);
 
     auto* right = new QVBoxLayout;
@@ -282,38 +309,37 @@ void frmMain::buildControls()
 
 QWidget* frmMain::buildResponseFrame()
 {
-    QGroupBox* frame = makeFrame(QStringLiteral("Frame1"), QStringLiteral("Response Signal Generator"));
+    QWidget* frame = makeControl("Frame1");
     auto* layout = new QVBoxLayout(frame);
 
     auto* buttons = new QGridLayout;
-    buttons->addWidget(makeButton(QStringLiteral("cmdStart"), QStringLiteral("Start Trace")), 0, 0);
-    buttons->addWidget(makeButton(QStringLiteral("cmdStop"), QStringLiteral("Stop"), false), 0, 1);
-    buttons->addWidget(makeButton(QStringLiteral("cmdClearTraces"), QStringLiteral("Clear Traces"), false), 1, 0);
-    buttons->addWidget(makeButton(QStringLiteral("cmdCalibrate"), QStringLiteral("Recenter 0dB"), false), 1, 1);
+    buttons->addWidget(makeControl("cmdStart"), 0, 0);
+    buttons->addWidget(makeControl("cmdStop"), 0, 1);
+    buttons->addWidget(makeControl("cmdClearTraces"), 1, 0);
+    buttons->addWidget(makeControl("cmdCalibrate"), 1, 1);
     layout->addLayout(buttons);
 
     auto* plans = new QButtonGroup(frame);
     plans->setObjectName(QStringLiteral("OptionAutoSigGen"));
+    auto option = [this, plans](int index) {
+        return joined(plans, index, makeControl<QRadioButton>(controlName("OptionAutoSigGen", index)));
+    };
     auto* grid = new QGridLayout;
     grid->setColumnStretch(1, 1);
-    grid->addWidget(makeOption(plans, "OptionAutoSigGen", 0, QStringLiteral("Range:"), true), 0, 0);
-    grid->addLayout(row({makeEdit(QStringLiteral("TextStart"), QStringLiteral("20"), 6),
-                         makeLabel(QStringLiteral("Label1"), QStringLiteral("Hz to")),
-                         makeEdit(QStringLiteral("TextStop"), QStringLiteral("20000"), 6),
-                         makeLabel(QStringLiteral("Label2"), QStringLiteral("Hz"))}),
+    grid->addWidget(option(0), 0, 0);
+    grid->addLayout(row({sized(makeControl("TextStart"), 6), makeControl("Label1"), sized(makeControl("TextStop"), 6),
+                         makeControl("Label2")}),
                     0, 1);
     auto* step = new QHBoxLayout;
-    step->addWidget(makeScroll(QStringLiteral("HScrollStep"), 101, 200, 126), 1);
-    step->addWidget(makeReadout(QStringLiteral("LabelStep"),
-                                QStringLiteral("Step: x") + QString::fromStdString(m_panel.formatNumber(1.26)),
-                                QStringLiteral("Step: x0.000")));
+    step->addWidget(stretching(makeControl("HScrollStep")), 1);
+    step->addWidget(readout(makeControl<QLabel>("LabelStep"), QStringLiteral("Step: x0.000")));
     grid->addLayout(step, 1, 1);
-    grid->addWidget(makeOption(plans, "OptionAutoSigGen", 1, QStringLiteral("15 ISO Bands 25Hz - 16kHz")), 2, 0, 1, 2);
-    grid->addWidget(makeOption(plans, "OptionAutoSigGen", 2, QStringLiteral("31 ISO Bands 20Hz - 20kHz")), 3, 0, 1, 2);
-    grid->addWidget(makeOption(plans, "OptionAutoSigGen", 3, QStringLiteral("User file : ")), 4, 0);
+    grid->addWidget(option(1), 2, 0, 1, 2);
+    grid->addWidget(option(2), 3, 0, 1, 2);
+    grid->addWidget(option(3), 4, 0);
     auto* file = new QHBoxLayout;
-    file->addWidget(makeEdit(QStringLiteral("txtUserFreqFile"), QStringLiteral("UserFreq.txt")), 1);
-    file->addWidget(makeBrowseButton(QStringLiteral("cmdFreqBrowse")));
+    file->addWidget(makeControl("txtUserFreqFile"), 1);
+    file->addWidget(makeControl("cmdFreqBrowse"));
     grid->addLayout(file, 4, 1);
     layout->addLayout(grid);
     return frame;
@@ -321,33 +347,32 @@ QWidget* frmMain::buildResponseFrame()
 
 QWidget* frmMain::buildSignalFrame()
 {
-    QGroupBox* frame = makeFrame(QStringLiteral("Frame4"), QStringLiteral("Simple Signal Generator"));
+    QWidget* frame = makeControl("Frame4");
     auto* layout = new QVBoxLayout(frame);
 
     auto* signalGroup = new QButtonGroup(frame);
     signalGroup->setObjectName(QStringLiteral("OptionSigGen"));
-    const char* captions[SignalCount] = {"Sine", "Square", "Triangle", "Pink Noise", "White Noise", "Silence"};
     auto* signalGrid = new QGridLayout;
     for (int i = 0; i < SignalCount; ++i)
-        signalGrid->addWidget(makeOption(signalGroup, "OptionSigGen", i, QString::fromLatin1(captions[i]), i == 0),
-                              i / 3, i % 3);
+        signalGrid->addWidget(joined(signalGroup, i, makeControl<QRadioButton>(controlName("OptionSigGen", i))), i / 3,
+                              i % 3);
     layout->addLayout(signalGrid);
 
     auto* tone = new QHBoxLayout;
-    tone->addWidget(makeEdit(QStringLiteral("TextFFT"), QStringLiteral("100"), 8));
-    tone->addWidget(makeLabel(QStringLiteral("Label5"), QStringLiteral("Hz")));
-    tone->addWidget(makeCheck(QStringLiteral("CheckBy5"), QStringLiteral("x20"), false));
+    tone->addWidget(sized(makeControl("TextFFT"), 8));
+    tone->addWidget(makeControl("Label5"));
+    tone->addWidget(makeControl("CheckBy5"));
     tone->addStretch(1);
-    tone->addWidget(makeButton(QStringLiteral("cmdStartSignal"), QStringLiteral("Play Signal")));
+    tone->addWidget(makeControl("cmdStartSignal"));
     layout->addLayout(tone);
-    layout->addWidget(makeScroll(QStringLiteral("HScrollFFT"), 10, 9000, 1000));
-    layout->addWidget(makeScroll(QStringLiteral("HScrollFine"), 0, 10000, 0));
+    layout->addWidget(stretching(makeControl("HScrollFFT")));
+    layout->addWidget(stretching(makeControl("HScrollFine")));
 
     const QString widestLevel = QStringLiteral("-100.00 dB");
     auto* level = new QHBoxLayout;
-    level->addWidget(makeLabel(QStringLiteral("Label3"), QStringLiteral("Level:")));
-    level->addWidget(makeScroll(QStringLiteral("HScrollVolume"), 0, 1000, 1000), 1);
-    QLabel* volume = makeReadout(QStringLiteral("LabelVol"), QStringLiteral("0.00 dB"), widestLevel);
+    level->addWidget(makeControl("Label3"));
+    level->addWidget(stretching(makeControl("HScrollVolume")), 1);
+    QLabel* volume = readout(makeControl<QLabel>("LabelVol"), widestLevel);
     volume->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     level->addWidget(volume);
     layout->addLayout(level);
@@ -356,18 +381,12 @@ QWidget* frmMain::buildSignalFrame()
     pan->setVerticalSpacing(0);
     for (int c = 0; c < 3; ++c)
         pan->setColumnStretch(c, 1);
-    pan->addWidget(makeScroll(QStringLiteral("HScrollPan"), -1000, 1000, 0), 0, 0, 1, 3);
-    pan->addWidget(makeLabel(QStringLiteral("LabelLeft"), QStringLiteral("Left")), 1, 0, Qt::AlignLeft);
-    QLabel* center = makeLabel(QStringLiteral("LabelCenter"), QStringLiteral("Center"));
-    // The balance mark of the bar's position is blue; at start the centre.
-    QPalette blue = center->palette();
-    blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
-    center->setPalette(blue);
-    pan->addWidget(center, 1, 1, Qt::AlignHCenter);
-    pan->addWidget(makeLabel(QStringLiteral("LabelRight"), QStringLiteral("Right")), 1, 2, Qt::AlignRight);
-    pan->addWidget(makeReadout(QStringLiteral("LabelVolLeft"), QStringLiteral("0.00 dB"), widestLevel), 2, 0,
-                   Qt::AlignLeft);
-    QLabel* right = makeReadout(QStringLiteral("LabelVolRight"), QStringLiteral("0.00 dB"), widestLevel);
+    pan->addWidget(stretching(makeControl("HScrollPan")), 0, 0, 1, 3);
+    pan->addWidget(makeControl("LabelLeft"), 1, 0, Qt::AlignLeft);
+    pan->addWidget(makeControl("LabelCenter"), 1, 1, Qt::AlignHCenter);
+    pan->addWidget(makeControl("LabelRight"), 1, 2, Qt::AlignRight);
+    pan->addWidget(readout(makeControl<QLabel>("LabelVolLeft"), widestLevel), 2, 0, Qt::AlignLeft);
+    QLabel* right = readout(makeControl<QLabel>("LabelVolRight"), widestLevel);
     right->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     pan->addWidget(right, 2, 2, Qt::AlignRight);
     layout->addLayout(pan);
@@ -376,33 +395,15 @@ QWidget* frmMain::buildSignalFrame()
 
 QWidget* frmMain::buildMeasureFrame()
 {
-    QGroupBox* frame = makeFrame(QStringLiteral("Frame3"), QStringLiteral("Measure"));
+    QWidget* frame = makeControl("Frame3");
     auto* grid = new QGridLayout(frame);
     grid->setColumnStretch(1, 1);
-    struct Readout {
-        const char* label;
-        const char* caption;
-        const char* toolTip;
-        const char* value;
-    };
-    const Readout readouts[] = {
-        {"LblFreqtxt", "Frequency:", nullptr, "LabelFreq"},
-        {"LabelDBtxt", "Level:", "Input level in dB, note this is not dBA, but signal dB", "LabelDB"},
-        {"LabelSNRtxt", "Signal SNR:",
-         "This is the Signal to Noise ratio of the recorded signal, this ratio is based on the first calibration "
-         "silence.",
-         "LabelSNR"},
-        {"Label4", "Card SNR:", nullptr, "LabelCardSNR"},
-    };
+    const std::pair<const char*, const char*> readouts[] = {
+        {"LblFreqtxt", "LabelFreq"}, {"LabelDBtxt", "LabelDB"}, {"LabelSNRtxt", "LabelSNR"}, {"Label4", "LabelCardSNR"}};
     int r = 0;
-    for (const Readout& readout : readouts) {
-        QLabel* caption = makeLabel(QString::fromLatin1(readout.label), QString::fromLatin1(readout.caption));
-        if (readout.toolTip)
-            caption->setToolTip(QString::fromLatin1(readout.toolTip));
-        grid->addWidget(caption, r, 0);
-        grid->addWidget(makeReadout(QString::fromLatin1(readout.value), QStringLiteral("N/A"),
-                                    QStringLiteral("-20000.00 Hz")),
-                        r, 1);
+    for (const auto& [caption, value] : readouts) {
+        grid->addWidget(makeControl(caption), r, 0);
+        grid->addWidget(readout(makeControl<QLabel>(value), QStringLiteral("-20000.00 Hz")), r, 1);
         ++r;
     }
     return frame;
@@ -410,86 +411,66 @@ QWidget* frmMain::buildMeasureFrame()
 
 QWidget* frmMain::buildInputFrame()
 {
-    QGroupBox* frame = makeFrame(QStringLiteral("Frame2"), QStringLiteral("Input Response"));
+    QWidget* frame = makeControl("Frame2");
     auto* layout = new QVBoxLayout(frame);
-    layout->addWidget(makeCheck(QStringLiteral("CheckInput"), QStringLiteral("Show Input Waveform"), true,
-                                QStringLiteral("Show/Hide the recorded waveform window")));
-    layout->addWidget(makeCheck(QStringLiteral("CheckFFT"), QStringLiteral("Show Signal FFT"), true,
-                                QStringLiteral("Show/Hide the Fast Fourrier Transform of input signal")));
-    layout->addWidget(makeCheck(QStringLiteral("CheckBadInputWave"), QStringLiteral("Red/Skip measure if bad wave"),
-                                true,
-                                QStringLiteral("Verify that input wave form is well formed, in some cases a bug into "
-                                               "DirectSound causes input wave to be strange")));
+    layout->addWidget(makeControl("CheckInput"));
+    layout->addWidget(makeControl("CheckFFT"));
+    layout->addWidget(makeControl("CheckBadInputWave"));
 
     auto* lists = new QGridLayout;
     lists->setColumnStretch(2, 1);
-    m_comboDBRange = new QComboBox;
-    m_comboDBRange->setObjectName(QStringLiteral("ComboDBRange"));
-    for (const ResponsePlot::ComboItem& item : ResponsePlot::DBRangeItems)
-        m_comboDBRange->addItem(QString::fromLatin1(item.text.data(), qsizetype(item.text.size())), item.data);
-    // No selection until start-up selects one (and fires the handler).
-    m_comboDBRange->setCurrentIndex(-1);
-    m_comboSmooth = new QComboBox;
-    m_comboSmooth->setObjectName(QStringLiteral("ComboSmooth"));
-    m_comboSmooth->setToolTip(QStringLiteral("Change the frequency response curve smothing"));
-    for (const ResponsePlot::ComboItem& item : ResponsePlot::SmoothItems)
-        m_comboSmooth->addItem(QString::fromLatin1(item.text.data(), qsizetype(item.text.size())), item.data);
-    m_comboSmooth->setCurrentIndex(-1);
-    lists->addWidget(makeLabel(QStringLiteral("Label8"), QStringLiteral("dB Range:")), 0, 0);
+    m_comboDBRange = makeControl<QComboBox>("ComboDBRange");
+    m_comboSmooth = makeControl<QComboBox>("ComboSmooth");
+    lists->addWidget(makeControl("Label8"), 0, 0);
     lists->addWidget(m_comboDBRange, 0, 1);
-    lists->addWidget(makeLabel(QStringLiteral("Label9"), QStringLiteral("Smooth level:")), 1, 0);
+    lists->addWidget(makeControl("Label9"), 1, 0);
     lists->addWidget(m_comboSmooth, 1, 1);
     layout->addLayout(lists);
 
-    layout->addWidget(makeCheck(QStringLiteral("CheckSPLCorrect"), QStringLiteral("Correct for 'C' SPL curve"), false));
-    layout->addWidget(makeCheck(QStringLiteral("CheckSoundCard"), QStringLiteral("Correct Sound Card curve"), false));
+    layout->addWidget(makeControl("CheckSPLCorrect"));
+    layout->addWidget(makeControl("CheckSoundCard"));
     auto* user = new QHBoxLayout;
-    user->addWidget(makeCheck(QStringLiteral("CheckUserCalib"), QStringLiteral("User Calibration file:"), false));
-    user->addWidget(makeEdit(QStringLiteral("txtUserCalibFile"), QStringLiteral("UserCalib.txt")), 1);
-    user->addWidget(makeBrowseButton(QStringLiteral("cmdCalibBrowse")));
+    user->addWidget(makeControl("CheckUserCalib"));
+    user->addWidget(makeControl("txtUserCalibFile"), 1);
+    user->addWidget(makeControl("cmdCalibBrowse"));
     layout->addLayout(user);
     return frame;
 }
 
 void frmMain::buildMenus()
 {
-    auto action = [](QMenu* menu, const char* objectName, const char* caption) {
-        QAction* a = menu->addAction(QString::fromLatin1(caption));
-        a->setObjectName(QString::fromLatin1(objectName));
-        return a;
-    };
-    auto separator = [](QMenu* menu, const char* objectName) {
-        menu->addSeparator()->setObjectName(QString::fromLatin1(objectName));
-    };
-
-    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    file->setObjectName(QStringLiteral("FileMenu"));
-    action(file, "MenuEntryLoadTrace", "&Load Trace");
-    action(file, "MenuEntrySave", "&Save Last Trace");
-    separator(file, "sepfile");
-    action(file, "MenuEntryExit", "&Exit");
-
-    QMenu* settings = menuBar()->addMenu(QStringLiteral("&Settings"));
-    settings->setObjectName(QStringLiteral("SettingsMenu"));
-    QMenu* out = settings->addMenu(QStringLiteral("&Play Device"));
-    out->setObjectName(QStringLiteral("MenuOutDevice"));
-    QMenu* in = settings->addMenu(QStringLiteral("&Record Device"));
-    in->setObjectName(QStringLiteral("MenuInDevice"));
-    for (int i = 0; i < DeviceEntries; ++i) {
-        const QString caption = QStringLiteral("Device%1").arg(i);
-        QAction* o = out->addAction(caption);
-        o->setObjectName(name("MenuEntryOutDevice", i));
-        o->setCheckable(true);
-        QAction* r = in->addAction(caption);
-        r->setObjectName(name("MenuEntryInDevice", i));
-        r->setCheckable(true);
+    // The table lists each menu before its entries, in menu order.
+    QHash<QString, QMenu*> menus;
+    for (const ControlRow& r : ControlTable::rows()) {
+        const QString objectName = qstr(r.name);
+        const QString caption = qstr(r.caption);
+        QMenu* parent = menus.value(qstr(r.parent));
+        switch (r.kind) {
+        case ControlKind::Menu: {
+            QMenu* menu = parent ? parent->addMenu(caption) : menuBar()->addMenu(caption);
+            menu->setObjectName(objectName);
+            menus.insert(objectName, menu);
+            break;
+        }
+        case ControlKind::MenuEntry:
+        case ControlKind::MenuTick: {
+            QAction* entry = parent->addAction(caption);
+            entry->setObjectName(objectName);
+            if (r.kind == ControlKind::MenuTick)
+                entry->setCheckable(true);
+            if (r.value != 0)
+                entry->setChecked(true);
+            if (!r.enabled)
+                entry->setEnabled(false);
+            break;
+        }
+        case ControlKind::Separator:
+            parent->addSeparator()->setObjectName(objectName);
+            break;
+        default:
+            break; // a widget: buildControls
+        }
     }
-
-    QMenu* help = menuBar()->addMenu(QStringLiteral("&?"));
-    help->setObjectName(QStringLiteral("HelpMenu"));
-    action(help, "MenuEntryHelp", "&Help");
-    separator(help, "sephelp");
-    action(help, "MenuEntryAbout", "&About");
 }
 
 void frmMain::wireControls()
@@ -560,7 +541,10 @@ void frmMain::wireControls()
     onScroll("HScrollVolume", [e] { e->HScrollVolume_Change(); }, [e] { e->HScrollVolume_Scroll(); });
     onScroll("HScrollPan", [e] { e->HScrollPan_Change(); }, [e] { e->HScrollPan_Scroll(); });
 
-    connect(m_comboDBRange, &QComboBox::activated, this, [this, e] { handle([e] { e->ComboDBRange_Click(); }); });
+    connect(m_comboDBRange, &QComboBox::activated, this, [this, e](int index) {
+        const int data = m_comboDBRange->itemData(index).toInt();
+        handle([e, data] { e->ComboDBRange_Click(data); });
+    });
     connect(m_comboSmooth, &QComboBox::activated, this, [this, e](int index) {
         const int data = m_comboSmooth->itemData(index).toInt();
         handle([e, data] { e->ComboSmooth_Click(data); });
@@ -617,8 +601,8 @@ frmMain::StartResult frmMain::Form_Load()
     HandlerScope scope(*this);
 
     // 1. The sound devices and the Settings menus.
-    if (const std::string fatal = InitAudio(); !fatal.empty()) {
-        failStart(result, fatal);
+    if (const audimera::Status audio = InitAudio(); !audio) {
+        failStart(result, audio.message());
         return result;
     }
 
@@ -647,7 +631,7 @@ frmMain::StartResult frmMain::Form_Load()
         const QSignalBlocker block(m_comboDBRange);
         m_comboDBRange->setCurrentIndex(2);
     }
-    m_engine->ComboDBRange_Click();
+    m_engine->ComboDBRange_Click(m_comboDBRange->itemData(2).toInt());
     {
         const QSignalBlocker block(m_comboSmooth);
         m_comboSmooth->setCurrentIndex(1);
@@ -664,54 +648,27 @@ frmMain::StartResult frmMain::Form_Load()
     return result;
 }
 
-std::string frmMain::InitAudio()
+audimera::Status frmMain::InitAudio()
 {
-    auto* pulse = dynamic_cast<PulseSoundDevice*>(&m_sound);
-    std::string openError;
-    if (pulse) {
-        // Connects, lists and opens entry 0 of each kind.
-        openError = pulse->initAudio();
-        if (PulseSoundDevice::isFatal(openError))
-            return openError;
-    }
-
-    const std::vector<SoundDeviceInfo> play = m_sound.playDevices();
-    const std::vector<SoundDeviceInfo> record = m_sound.recordDevices();
+    // Lists the devices and opens entry 0 of each kind.
+    const audimera::Status started = m_sound.initAudio();
     // Ticked once open.
     m_outDevice = -1;
     m_inDevice = -1;
     fillDeviceMenus();
+    if (started.isFatal())
+        return started;
 
-    if (play.empty() || record.empty()) {
-        std::string fatal = std::string(PulseSoundDevice::NoSoundCardMessage) + "\n";
-        if (play.empty() && record.empty())
-            fatal += "No play device and no record device";
-        else
-            fatal += play.empty() ? "No play device" : "No record device";
-        return fatal;
+    if (!started) {
+        m_host.message(started.message(), MessageIcon::Critical);
+        // A failed play device ends the start before the record device is
+        // tried.
+        if (m_sound.outputDevice() < 0 && m_sound.inputDevice() < 0)
+            if (const audimera::Status input = m_sound.openInputDevice(0); !input)
+                m_host.message(input.message(), MessageIcon::Critical);
     }
-
-    if (pulse) {
-        if (!openError.empty()) {
-            m_host.message(openError, MessageIcon::Critical);
-            // A failed play device ends initAudio before the record device
-            // is tried.
-            if (pulse->outputDevice() < 0 && pulse->inputDevice() < 0)
-                if (const std::string error = m_sound.openInputDevice(0); !error.empty())
-                    m_host.message(error, MessageIcon::Critical);
-        }
-        m_outDevice = pulse->outputDevice();
-        m_inDevice = pulse->inputDevice();
-    } else {
-        if (const std::string error = m_sound.openOutputDevice(0); !error.empty())
-            m_host.message(error, MessageIcon::Critical);
-        else
-            m_outDevice = 0;
-        if (const std::string error = m_sound.openInputDevice(0); !error.empty())
-            m_host.message(error, MessageIcon::Critical);
-        else
-            m_inDevice = 0;
-    }
+    m_outDevice = m_sound.outputDevice();
+    m_inDevice = m_sound.inputDevice();
     tickDevice("MenuEntryOutDevice", m_outDevice);
     tickDevice("MenuEntryInDevice", m_inDevice);
     showRecordNote();
@@ -894,9 +851,9 @@ void frmMain::MenuEntryOutDevice_Click(int Index)
         return;
     }
     tickDevice("MenuEntryOutDevice", Index);
-    if (const std::string error = m_sound.openOutputDevice(Index); !error.empty()) {
+    if (const audimera::Status opened = m_sound.openOutputDevice(Index); !opened) {
         tickDevice("MenuEntryOutDevice", m_outDevice);
-        m_host.message(error, MessageIcon::Critical);
+        m_host.message(opened.message(), MessageIcon::Critical);
         return;
     }
     m_outDevice = Index;
@@ -916,9 +873,9 @@ void frmMain::MenuEntryInDevice_Click(int Index)
         return;
     }
     tickDevice("MenuEntryInDevice", Index);
-    if (const std::string error = m_sound.openInputDevice(Index); !error.empty()) {
+    if (const audimera::Status opened = m_sound.openInputDevice(Index); !opened) {
         tickDevice("MenuEntryInDevice", m_inDevice);
-        m_host.message(error, MessageIcon::Critical);
+        m_host.message(opened.message(), MessageIcon::Critical);
         return;
     }
     m_inDevice = Index;
@@ -941,3 +898,5 @@ void frmMain::CheckResponse_Click()
 {
     m_response->setVisible(m_panel.value("CheckResponse") != 0);
 }
+
+} // namespace audimera

@@ -1,11 +1,15 @@
 // The main window "Audimera": the controls of a measurement, the simple
 // signal generator, the read-outs and the menus; the program's start-up
-// (Form_Load) and shut-down (Form_Unload).
+// (Form_Load) and shut-down (Form_Unload). Its controls are built from the
+// ControlTable: names, captions, first states and tool tips come from there,
+// the layout is this window's.
 //
-// It owns the measurement engine and the four other windows (waveform,
-// response, FFT, help), which live until the program ends. The engine
-// reaches the widgets through a QtPanel (by objectName), the event queue and
-// message boxes through a QtHost, and the plots through the windows.
+// It owns the measurement document (traces, plot settings, corrections),
+// the measurement engine and the four other windows (waveform, response,
+// FFT, help), which live until the program ends. The engine reaches the
+// widgets through a QtPanel (by objectName), the event queue and message
+// boxes through a QtHost, and the plots through the windows; the response
+// window draws from the document.
 //
 // Devices: the Settings menus follow the sound system. A timer asks the
 // device every DeviceWatchMs, between handlers only, whether devices came or
@@ -25,21 +29,17 @@
 // UI thread only.
 #pragma once
 
-#include "MeasurementEngine.h"
-#include "QtHost.h"
-#include "QtPanel.h"
+#include "engine/MeasurementEngine.h"
+#include "ui/QtHost.h"
+#include "ui/QtPanel.h"
+#include "common/Result.h"
 
 #include <QMainWindow>
 
 #include <memory>
 #include <string>
+#include <string_view>
 
-class DspLibrary;
-class FileDialog;
-class FormFFT;
-class FormHelp;
-class FormInputWave;
-class FormResponse;
 class QAction;
 class QCheckBox;
 class QCloseEvent;
@@ -48,6 +48,15 @@ class QLabel;
 class QMenu;
 class QScrollBar;
 class QTimer;
+
+namespace audimera {
+
+class DspLibrary;
+class FileDialog;
+class FormFFT;
+class FormHelp;
+class FormInputWave;
+class FormResponse;
 class SoundDevice;
 
 class frmMain : public QMainWindow {
@@ -94,6 +103,7 @@ public:
 
     // --- For the program around it and for tests.
     MeasurementEngine& engine() { return *m_engine; }
+    MeasurementDocument& document() { return *m_document; }
     QtHost& host() { return m_host; }
     QtPanel& panel() { return m_panel; }
     FormInputWave& inputWaveWindow() { return *m_inputWave; }
@@ -123,8 +133,13 @@ protected:
 private:
     class HandlerScope;
 
+    // The controls and menus of the ControlTable; the layout is this window's.
     void buildControls();
     void buildMenus();
+    // A widget of the ControlTable in its first state, not yet placed; a name
+    // not in the table, or of another kind than W, is a programming error.
+    template <typename W = QWidget>
+    W* makeControl(std::string_view objectName) const;
     void wireControls();
     QWidget* buildResponseFrame();
     QWidget* buildSignalFrame();
@@ -137,9 +152,9 @@ private:
     void finishShutDown();
 
     // InitAudio: lists the devices into the Settings menus and opens entry 0
-    // of each kind. Returns the fatal text, or empty; a failed open of entry
-    // 0 is shown and start-up goes on.
-    std::string InitAudio();
+    // of each kind. Fails only fatally; a failed open of entry 0 is shown and
+    // start-up goes on.
+    audimera::Status InitAudio();
     void fillDeviceMenu(const char* entryArray, int count, const std::vector<std::string>& captions);
     void tickDevice(const char* entryArray, int index);
     // Both menus from the device's lists, ticked at the devices in use.
@@ -158,6 +173,9 @@ private:
     QtHost m_host;
     QtPanel m_panel;
 
+    // What the user measured: the windows and the engine work on it, so it
+    // goes last.
+    std::unique_ptr<MeasurementDocument> m_document;
     std::unique_ptr<FormInputWave> m_inputWave;
     std::unique_ptr<FormResponse> m_response;
     std::unique_ptr<FormFFT> m_fft;
@@ -179,3 +197,5 @@ private:
     bool m_unloadRequested = false;
     bool m_shutDown = false;
 };
+
+} // namespace audimera

@@ -1,13 +1,17 @@
-#include "CurveFile.h"
-#include "MeasureCommand.h"
-#include "TestFolder.h"
+#include "curves/CurveFile.h"
+#include "cli/MeasureCommand.h"
+#include "tests/support/TestFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <QImage>
 
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+namespace audimera {
 
 namespace {
 
@@ -23,11 +27,20 @@ Result measure(std::vector<std::string> args)
     return {code, out.str(), err.str()};
 }
 
+// The points of a curve file; a reading error fails the test.
+std::vector<CurvePoint> readCurve(const std::string& path)
+{
+    std::vector<CurvePoint> points;
+    const audimera::Status read = CurveFile::read(path, 22051, points);
+    EXPECT_TRUE(read.ok()) << read.message();
+    return points;
+}
+
 std::vector<CurvePoint> parse(const std::string& text)
 {
     const std::string path = testFile("measure-parse.txt");
     std::ofstream(path, std::ios::trunc) << text;
-    return CurveFile::read(path, 22051).points;
+    return readCurve(path);
 }
 
 TEST(MeasureCommandTest, UsageAndBadArguments)
@@ -113,9 +126,7 @@ TEST(MeasureCommandTest, OutputFileAndFileErrors)
     Result r = measure({"sweep", "--simulate", "", "--bands", "31", "--range", "20", "1000", "--out", path});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(r.out.empty());
-    const CurveFile::ReadResult file = CurveFile::read(path, 22051);
-    EXPECT_EQ(file.error, "");
-    EXPECT_EQ(file.points.size(), 18u);
+    EXPECT_EQ(readCurve(path).size(), 18u);
 
     r = measure({"sweep", "--simulate", "", "--out", testFile("no/such/dir/x.txt")});
     EXPECT_EQ(r.code, MeasureCommand::FileError);
@@ -126,7 +137,7 @@ TEST(MeasureCommandTest, OutputFileAndFileErrors)
     r = measure({"sweep", "--simulate", "", "--bands", "15", "--out", path});
     EXPECT_EQ(r.code, MeasureCommand::FileError);
     EXPECT_NE(r.err.find("' : the file is read-only"), std::string::npos) << r.err;
-    EXPECT_EQ(CurveFile::read(path, 22051).points.size(), 18u);
+    EXPECT_EQ(readCurve(path).size(), 18u);
     std::filesystem::remove(path);
 
     r = measure({"sweep", "--simulate", "", "--freq-file", testFile("missing-list.txt")});
@@ -155,8 +166,6 @@ TEST(MeasureCommandTest, LowSignalNeedsConfirmation)
 }
 
 } // namespace
-
-#include <QImage>
 
 namespace {
 
@@ -261,3 +270,5 @@ TEST(MeasureCommandCorrectionTest, CorrectionsAreSubtracted)
 }
 
 } // namespace
+
+} // namespace audimera

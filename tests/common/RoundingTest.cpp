@@ -1,7 +1,9 @@
-#include "Log10.h"
-#include "Rounding.h"
+#include "common/Log10.h"
+#include "common/Rounding.h"
 
 #include <gtest/gtest.h>
+
+namespace audimera {
 
 using audimera::Log10;
 using audimera::nearest;
@@ -40,3 +42,5 @@ TEST(RoundingTest, Log10IsDefinedEverywhere)
     EXPECT_EQ(Log10(10), 0.9999999999999982);
     EXPECT_NEAR(Log10(2), 0.30102999566398, 1e-13);
 }
+
+} // namespace audimera

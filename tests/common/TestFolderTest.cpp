@@ -1,10 +1,12 @@
 // The tests' own temporary folders (tests/support/TestFolder.h).
-#include "TestFolder.h"
+#include "tests/support/TestFolder.h"
 
 #include <filesystem>
 #include <fstream>
 
 #include <sys/wait.h>
+
+namespace audimera {
 
 namespace {
 
@@ -58,3 +60,5 @@ TEST(TestFolderTest, TestFileIsInOneFolderForTheWholeTest)
 }
 
 } // namespace
+
+} // namespace audimera

@@ -1,7 +1,7 @@
 // Cases found by fuzzing the correction loader (fuzz/fuzz_correction_curve).
 // Each one failed before its fix.
-#include "CorrectionCurve.h"
-#include "TestFolder.h"
+#include "curves/CorrectionCurve.h"
+#include "tests/support/TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+namespace audimera {
 
 namespace {
 
@@ -22,8 +24,8 @@ std::vector<double> loaded(const std::string& text)
     const std::string path = testFile("correction-regression.txt");
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
     std::vector<double> column(Entries, 12345);
-    const CorrectionCurve::LoadResult r = CorrectionCurve::load(path, column.data());
-    EXPECT_TRUE(r.ok) << r.message;
+    const audimera::Status r = CorrectionCurve::load(path, column.data());
+    EXPECT_TRUE(r.ok()) << r.message();
     return column;
 }
 
@@ -109,3 +111,5 @@ TEST(CorrectionCurveRegressionTest, OrdinaryLevelsKeepTheDocumentedFormula)
     EXPECT_EQ(c[k], 7.7);
     EXPECT_EQ(c[Entries - 1], 7.7);
 }
+
+} // namespace audimera

@@ -2,8 +2,8 @@
 // weighting of IEC 61672-1 and "SoundCard.txt" flat, both in the record
 // syntax as the program writes it, and both must load through the same
 // loader the correction boxes use.
-#include "CorrectionCurve.h"
-#include "CurveFile.h"
+#include "curves/CorrectionCurve.h"
+#include "curves/CurveFile.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,8 @@
 #include <regex>
 #include <string>
 #include <vector>
+
+namespace audimera {
 
 namespace {
 
@@ -93,17 +95,17 @@ TEST(CorrectionDataTest, SplCurveFileIsWrittenInTheRecordSyntax)
     EXPECT_EQ(lines.back().substr(0, 6), "24000,");
 
     // Every record loads as a trace as well: in range and strictly rising.
-    const CurveFile::ReadResult read = CurveFile::read(SplFile, 22051);
-    EXPECT_EQ(read.error, "");
-    EXPECT_EQ(read.points.size(), lines.size());
+    std::vector<CurvePoint> read;
+    EXPECT_EQ(CurveFile::read(SplFile, 22051, read).message(), "");
+    EXPECT_EQ(read.size(), lines.size());
 }
 
 TEST(CorrectionDataTest, SplCurveRecordsAreTheCWeightingFormula)
 {
-    const CurveFile::ReadResult read = CurveFile::read(SplFile, 22051);
-    ASSERT_EQ(read.error, "");
+    std::vector<CurvePoint> read;
+    ASSERT_EQ(CurveFile::read(SplFile, 22051, read).message(), "");
     bool has1000 = false;
-    for (const CurvePoint& p : read.points) {
+    for (const CurvePoint& p : read) {
         // Written to 0.001 dB.
         EXPECT_NEAR(p.level, cWeighting(p.frequency), 0.0006) << p.frequency;
         if (p.frequency == 1000) {
@@ -117,8 +119,8 @@ TEST(CorrectionDataTest, SplCurveRecordsAreTheCWeightingFormula)
 TEST(CorrectionDataTest, SplCurveLoadsIntoTheTableAsTheCWeighting)
 {
     Column c;
-    const CorrectionCurve::LoadResult result = CorrectionCurve::load(SplFile, c.v.data());
-    ASSERT_TRUE(result.ok) << result.message;
+    const audimera::Status result = CorrectionCurve::load(SplFile, c.v.data());
+    ASSERT_TRUE(result.ok()) << result.message();
 
     // The weighting's published values at the bands a sweep measures. The
     // table rounds them to 0.1 dB and gives them at the exact band centres
@@ -156,8 +158,10 @@ TEST(CorrectionDataTest, SoundCardCurveIsFlatZeroFrom10To24000Hz)
     EXPECT_EQ(readAll(SoundCardFile), "10,0\r\n24000,0\r\n");
 
     Column c;
-    const CorrectionCurve::LoadResult result = CorrectionCurve::load(SoundCardFile, c.v.data());
-    ASSERT_TRUE(result.ok) << result.message;
+    const audimera::Status result = CorrectionCurve::load(SoundCardFile, c.v.data());
+    ASSERT_TRUE(result.ok()) << result.message();
     for (int k = 0; k < CorrectionCurve::Entries; ++k)
         ASSERT_EQ(c.v[k], 0.0) << "entry " << k;
 }
+
+} // namespace audimera

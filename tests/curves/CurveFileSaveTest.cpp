@@ -2,8 +2,8 @@
 // with several names or other owners, failing system calls and signals that
 // end the program mid-save. Faults are injected into forked children with a
 // seccomp filter, so the writer runs unchanged.
-#include "CurveFile.h"
-#include "TestFolder.h"
+#include "curves/CurveFile.h"
+#include "tests/support/TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +24,8 @@
 #include <sys/wait.h>
 #include <ucontext.h>
 #include <unistd.h>
+
+namespace audimera {
 
 namespace {
 
@@ -125,7 +127,7 @@ TEST_F(CurveFileSave, AFileWithoutAWriteBitIsRefusedAndKeptByteForByte)
         ASSERT_EQ(chmod(file.c_str(), c.mode), 0);
         if (c.throughLink)
             fs::create_symlink(file, link);
-        const std::string error = CurveFile::write(c.throughLink ? link : file, NewCurve);
+        const std::string error = CurveFile::write(c.throughLink ? link : file, NewCurve).message();
         EXPECT_EQ(error, c.refused ? CurveFile::ReadOnlyError : "");
         chmod(file.c_str(), 0600); // to read it back as anyone
         EXPECT_EQ(slurp(file), c.refused ? OldText : NewText);
@@ -143,7 +145,7 @@ TEST_F(CurveFileSave, AFileWithSeveralNamesIsRewrittenInPlaceForAllOfThem)
     ASSERT_EQ(link(first.c_str(), second.c_str()), 0);
     const ino_t inode = statOf(first).st_ino;
 
-    ASSERT_EQ(CurveFile::write(first, NewCurve), "");
+    ASSERT_EQ(CurveFile::write(first, NewCurve).message(), "");
     EXPECT_EQ(slurp(second), NewText);
     const struct stat st = statOf(second);
     EXPECT_EQ(st.st_ino, inode);
@@ -155,7 +157,7 @@ TEST_F(CurveFileSave, AFileWithSeveralNamesIsRewrittenInPlaceForAllOfThem)
     const int status = inChild([&] {
         if (!intercept(__NR_fsync, SECCOMP_RET_ERRNO | EIO))
             return 3;
-        return CurveFile::write(second, {{1000, 0}, {2000, 0}, {3000, 0}}) == "Input/output error" ? 0 : 1;
+        return CurveFile::write(second, {{1000, 0}, {2000, 0}, {3000, 0}}).message() == "Input/output error" ? 0 : 1;
     });
     EXPECT_EQ(exitText(status), "exit 0");
     EXPECT_EQ(slurp(first), NewText);
@@ -169,7 +171,7 @@ TEST_F(CurveFileSave, AReplacedFileKeepsItsOwnerGroupAndModeWhereAllowed)
     spit(file, OldText);
     ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
     ASSERT_EQ(chmod(file.c_str(), 0604), 0);
-    ASSERT_EQ(CurveFile::write(file, NewCurve), "");
+    ASSERT_EQ(CurveFile::write(file, NewCurve).message(), "");
     struct stat st = statOf(file);
     EXPECT_EQ(st.st_uid, 65534u);
     EXPECT_EQ(st.st_gid, 65534u);
@@ -184,7 +186,7 @@ TEST_F(CurveFileSave, AReplacedFileKeepsItsOwnerGroupAndModeWhereAllowed)
     const int status = inChild([&] {
         if (setgid(65534) != 0 || setuid(65534) != 0)
             return 3;
-        return CurveFile::write(file, {{300, 3}}) == "" ? 0 : 1;
+        return CurveFile::write(file, {{300, 3}}).message() == "" ? 0 : 1;
     });
     EXPECT_EQ(exitText(status), "exit 0");
     st = statOf(file);
@@ -201,7 +203,7 @@ TEST_F(CurveFileSave, AFailingModeChangeFailsTheSaveAndKeepsTheOldFile)
     const int status = inChild([&] {
         if (!intercept(__NR_fchmod, SECCOMP_RET_ERRNO | EPERM))
             return 3;
-        return CurveFile::write(file, NewCurve) == "Operation not permitted" ? 0 : 1;
+        return CurveFile::write(file, NewCurve).message() == "Operation not permitted" ? 0 : 1;
     });
     EXPECT_EQ(exitText(status), "exit 0");
     EXPECT_EQ(slurp(file), OldText);
@@ -255,7 +257,7 @@ TEST_F(CurveFileSave, ASignalThatEndsTheProgramMidSaveRemovesTheTemporaryFile)
                 return 3;
             // The program's handler sees its signal and is still in place
             // after the save, which fails on the trapped call.
-            const std::string error = CurveFile::write(file, NewCurve);
+            const std::string error = CurveFile::write(file, NewCurve).message();
             struct sigaction now {};
             sigaction(c.signal, nullptr, &now);
             return error == "Input/output error" && programHandlerRan && now.sa_handler == programHandler ? 0 : 1;
@@ -270,7 +272,7 @@ TEST_F(CurveFileSave, ASignalThatEndsTheProgramMidSaveRemovesTheTemporaryFile)
     const int signals[] = {SIGINT, SIGTERM, SIGHUP};
     for (int i = 0; i < 3; ++i)
         sigaction(signals[i], nullptr, &before[i]);
-    ASSERT_EQ(CurveFile::write(path("curve.txt"), NewCurve), "");
+    ASSERT_EQ(CurveFile::write(path("curve.txt"), NewCurve).message(), "");
     for (int i = 0; i < 3; ++i) {
         sigaction(signals[i], nullptr, &after[i]);
         EXPECT_EQ(after[i].sa_handler, before[i].sa_handler) << strsignal(signals[i]);
@@ -278,3 +280,5 @@ TEST_F(CurveFileSave, ASignalThatEndsTheProgramMidSaveRemovesTheTemporaryFile)
 }
 
 } // namespace
+
+} // namespace audimera

@@ -1,5 +1,5 @@
-#include "CurveFile.h"
-#include "TestFolder.h"
+#include "curves/CurveFile.h"
+#include "tests/support/TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+namespace audimera {
 
 namespace {
 
@@ -38,7 +40,7 @@ TEST(CurveFileTest, WritesOneRecordALineWithPointDecimals)
     EXPECT_EQ(CurveFile::record(1000, -3.25), "1000,-3.25");
     EXPECT_EQ(CurveFile::record(25.2, 0.5), "25.2,0.5");
     const std::string path = tempPath("write.txt");
-    ASSERT_EQ(CurveFile::write(path, {{20, 0}, {31.5, -0.125}, {20000, 1.5e-7}}), "");
+    ASSERT_EQ(CurveFile::write(path, {{20, 0}, {31.5, -0.125}, {20000, 1.5e-7}}).message(), "");
     EXPECT_EQ(slurp(path), "20,0\r\n31.5,-0.125\r\n20000,1.5e-07\r\n");
     // No temporary file is left behind.
     int files = 0;
@@ -55,13 +57,13 @@ TEST(CurveFileTest, RoundTripGivesBackTheSameDoubles)
         points.push_back({f, std::sin(i) * 37.0 / 3.0});
     points.push_back({24000, -1e-300});
     const std::string path = tempPath("roundtrip.txt");
-    ASSERT_EQ(CurveFile::write(path, points), "");
-    const CurveFile::ReadResult r = CurveFile::read(path, 22051);
-    EXPECT_EQ(r.error, "");
-    ASSERT_EQ(r.points.size(), points.size());
+    ASSERT_EQ(CurveFile::write(path, points).message(), "");
+    std::vector<CurvePoint> r;
+    EXPECT_EQ(CurveFile::read(path, 22051, r).message(), "");
+    ASSERT_EQ(r.size(), points.size());
     for (size_t i = 0; i < points.size(); ++i) {
-        EXPECT_EQ(r.points[i].frequency, points[i].frequency);
-        EXPECT_EQ(r.points[i].level, points[i].level);
+        EXPECT_EQ(r[i].frequency, points[i].frequency);
+        EXPECT_EQ(r[i].level, points[i].level);
     }
 }
 
@@ -69,42 +71,43 @@ TEST(CurveFileTest, ReaderKeepsAscendingRecordsInRange)
 {
     const std::string path = tempPath("rules.txt");
     spit(path, "9.99,1 10,2 100,3\n50,4\n100,5,200,6\r\n24000,7 24000.001,8");
-    const CurveFile::ReadResult r = CurveFile::read(path, 100);
-    EXPECT_EQ(r.error, "");
-    ASSERT_EQ(r.points.size(), 4u);
-    EXPECT_EQ(r.points[0].frequency, 10);
-    EXPECT_EQ(r.points[1].level, 3);
-    EXPECT_EQ(r.points[2].frequency, 200);
-    EXPECT_EQ(r.points[3].level, 7);
+    std::vector<CurvePoint> r;
+    EXPECT_EQ(CurveFile::read(path, 100, r).message(), "");
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(r[0].frequency, 10);
+    EXPECT_EQ(r[1].level, 3);
+    EXPECT_EQ(r[2].frequency, 200);
+    EXPECT_EQ(r[3].level, 7);
 
     spit(path, "5,1\n30000,2\n");
-    EXPECT_TRUE(CurveFile::read(path, 100).points.empty());
-    EXPECT_EQ(CurveFile::read(path, 100).error, "");
+    EXPECT_EQ(CurveFile::read(path, 100, r).message(), "");
+    EXPECT_TRUE(r.empty());
 }
 
 TEST(CurveFileTest, ReaderStopsWithAnErrorAndKeepsWhatCameBefore)
 {
     const std::string path = tempPath("errors.txt");
     spit(path, "100,1\n200,2\n300");
-    CurveFile::ReadResult r = CurveFile::read(path, 100);
-    EXPECT_EQ(r.points.size(), 2u);
-    EXPECT_NE(r.error.find("middle of a record"), std::string::npos) << r.error;
+    std::vector<CurvePoint> r;
+    std::string error = CurveFile::read(path, 100, r).message();
+    EXPECT_EQ(r.size(), 2u);
+    EXPECT_NE(error.find("middle of a record"), std::string::npos) << error;
 
     spit(path, "100,1\n200,x\n300,3\n");
-    r = CurveFile::read(path, 100);
-    EXPECT_EQ(r.points.size(), 1u);
-    EXPECT_NE(r.error.find("line 2"), std::string::npos) << r.error;
+    error = CurveFile::read(path, 100, r).message();
+    EXPECT_EQ(r.size(), 1u);
+    EXPECT_NE(error.find("line 2"), std::string::npos) << error;
 
     spit(path, "100,1\n200,2\n300,3\n400,4\n");
-    r = CurveFile::read(path, 3);
-    EXPECT_EQ(r.points.size(), 3u);
-    EXPECT_NE(r.error.find("more than 3"), std::string::npos) << r.error;
+    error = CurveFile::read(path, 3, r).message();
+    EXPECT_EQ(r.size(), 3u);
+    EXPECT_NE(error.find("more than 3"), std::string::npos) << error;
     // Exactly the limit is fine.
-    r = CurveFile::read(path, 4);
-    EXPECT_EQ(r.error, "");
+    error = CurveFile::read(path, 4, r).message();
+    EXPECT_EQ(error, "");
 
-    r = CurveFile::read(tempPath("missing.txt"), 100);
-    EXPECT_EQ(r.error, "No such file or directory");
+    error = CurveFile::read(tempPath("missing.txt"), 100, r).message();
+    EXPECT_EQ(error, "No such file or directory");
 }
 
 TEST(CurveFileTest, FailedSaveLeavesTheOldFileAlone)
@@ -112,12 +115,12 @@ TEST(CurveFileTest, FailedSaveLeavesTheOldFileAlone)
     const std::string path = tempPath("keep.txt");
     spit(path, "old content");
     const std::string bad = tempPath("no-such-folder/keep.txt");
-    EXPECT_EQ(CurveFile::write(bad, {{100, 1}}), "No such file or directory");
+    EXPECT_EQ(CurveFile::write(bad, {{100, 1}}).message(), "No such file or directory");
     EXPECT_EQ(slurp(path), "old content");
     // Saving over a folder fails too and leaves nothing behind.
     const std::string folder = tempPath("folder");
     std::filesystem::create_directories(folder);
-    EXPECT_NE(CurveFile::write(folder, {{100, 1}}), "");
+    EXPECT_NE(CurveFile::write(folder, {{100, 1}}).message(), "");
     EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
 
@@ -128,11 +131,11 @@ namespace {
 TEST(CurveFileFaultTest, SavingOntoAFullDeviceReportsIt)
 {
     // Written in place: the device is not replaced by a file.
-    EXPECT_EQ(CurveFile::write("/dev/full", {{100, 1}, {200, 2}}), "No space left on device");
+    EXPECT_EQ(CurveFile::write("/dev/full", {{100, 1}, {200, 2}}).message(), "No space left on device");
     struct stat st {};
     ASSERT_EQ(stat("/dev/full", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
-    EXPECT_EQ(CurveFile::write("/dev/null", {{100, 1}}), "");
+    EXPECT_EQ(CurveFile::write("/dev/null", {{100, 1}}).message(), "");
 }
 
 TEST(CurveFileFaultTest, ALinkedFileIsReplacedThroughTheLinkWithItsMode)
@@ -142,7 +145,7 @@ TEST(CurveFileFaultTest, ALinkedFileIsReplacedThroughTheLinkWithItsMode)
     spit(real, "old");
     chmod(real.c_str(), 0640);
     std::filesystem::create_symlink(real, link);
-    ASSERT_EQ(CurveFile::write(link, {{100, 1}}), "");
+    ASSERT_EQ(CurveFile::write(link, {{100, 1}}).message(), "");
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(slurp(real), "100,1\r\n");
     struct stat st {};
@@ -164,7 +167,7 @@ TEST(CurveFileFaultTest, AReadOnlyFolderRefusesTheSaveAndKeepsTheOldFile)
     if (child == 0) {
         if (getuid() == 0 && setuid(65534) != 0)
             _exit(3);
-        const std::string error = CurveFile::write(path, {{100, 1}});
+        const std::string error = CurveFile::write(path, {{100, 1}}).message();
         _exit(error == "Permission denied" ? 0 : 1);
     }
     int status = 0;
@@ -175,3 +178,5 @@ TEST(CurveFileFaultTest, AReadOnlyFolderRefusesTheSaveAndKeepsTheOldFile)
 }
 
 } // namespace
+
+} // namespace audimera

@@ -1,5 +1,5 @@
-#include "FieldReader.h"
-#include "TestFolder.h"
+#include "curves/FieldReader.h"
+#include "tests/support/TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,11 @@
 #include <unistd.h>
 #include <vector>
 
+namespace audimera {
+
 namespace {
 
-using Status = FieldReader::Status;
+using FieldStatus = FieldReader::Status;
 using Values = std::vector<double>;
 
 // Writes content to a file in the running test's own folder.
@@ -30,10 +32,10 @@ std::pair<Values, std::string> readAll(FieldReader& reader)
 {
     Values values;
     double v = 0;
-    Status status;
-    while ((status = reader.next(v)) == Status::Field)
+    FieldStatus status;
+    while ((status = reader.next(v)) == FieldStatus::Field)
         values.push_back(v);
-    return {values, status == Status::Error ? reader.error() : ""};
+    return {values, status == FieldStatus::Error ? reader.error() : ""};
 }
 
 Values fields(const std::string& text)
@@ -71,12 +73,12 @@ TEST(FieldReaderTest, SeparatorsLineBreaksAndNumberForms)
     double v = 0;
     for (const auto& [value, line] : std::vector<std::pair<double, int>>{
              {1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 6}, {6, 8}, {7, 8}}) {
-        ASSERT_EQ(reader.next(v), Status::Field);
+        ASSERT_EQ(reader.next(v), FieldStatus::Field);
         EXPECT_EQ(v, value);
         EXPECT_EQ(reader.line(), line) << value;
     }
-    EXPECT_EQ(reader.next(v), Status::End);
-    EXPECT_EQ(reader.next(v), Status::End);
+    EXPECT_EQ(reader.next(v), FieldStatus::End);
+    EXPECT_EQ(reader.next(v), FieldStatus::End);
 }
 
 TEST(FieldReaderTest, BadInputStopsTheReadingWithItsLine)
@@ -85,12 +87,12 @@ TEST(FieldReaderTest, BadInputStopsTheReadingWithItsLine)
                             "nan", "0x10", "1;2", "5\v", "\xC2\xBD"}) {
         FieldReader reader = FieldReader::fromText(std::string("10\r\n") + bad + " 20");
         double v = 0;
-        ASSERT_EQ(reader.next(v), Status::Field);
-        EXPECT_EQ(reader.next(v), Status::Error) << bad;
+        ASSERT_EQ(reader.next(v), FieldStatus::Field);
+        EXPECT_EQ(reader.next(v), FieldStatus::Error) << bad;
         EXPECT_EQ(reader.line(), 2);
         EXPECT_EQ(reader.error().rfind("not a number \"", 0), 0u) << reader.error();
         // The error is final and leaves the value alone.
-        EXPECT_EQ(reader.next(v), Status::Error);
+        EXPECT_EQ(reader.next(v), FieldStatus::Error);
         EXPECT_EQ(v, 10);
     }
     // Control and non-ASCII bytes are not echoed into the message.
@@ -109,14 +111,14 @@ TEST(FieldReaderTest, BadInputStopsTheReadingWithItsLine)
 TEST(FieldReaderTest, Files)
 {
     FieldReader reader;
-    EXPECT_EQ(reader.open("/nonexistent/UserFreq.txt"), std::strerror(ENOENT));
+    EXPECT_EQ(reader.open("/nonexistent/UserFreq.txt").message(), std::strerror(ENOENT));
     // A folder opens but cannot be read.
-    ASSERT_EQ(reader.open(TestFolder::current().path()), "");
+    ASSERT_EQ(reader.open(TestFolder::current().path()).message(), "");
     EXPECT_EQ(readAll(reader).second, std::strerror(EISDIR));
 
     // Reopening starts afresh; the last line needs no line break.
     const std::string noNewline = tempFile("1000,-3.25\r\n2000,-1.5");
-    ASSERT_EQ(reader.open(noNewline), "");
+    ASSERT_EQ(reader.open(noNewline).message(), "");
     EXPECT_EQ(readAll(reader).first, (Values{1000, -3.25, 2000, -1.5}));
     EXPECT_EQ(reader.line(), 2);
 
@@ -129,7 +131,7 @@ TEST(FieldReaderTest, Files)
     for (int i = 0; i < Lines; ++i)
         text += std::to_string(i) + ".5, " + std::to_string(-i) + "\r\n";
     const std::string big = tempFile(text, "big");
-    ASSERT_EQ(reader.open(big), "");
+    ASSERT_EQ(reader.open(big).message(), "");
     const auto [values, error] = readAll(reader);
     EXPECT_EQ(error, "");
     ASSERT_EQ(values.size(), 2u + 2 * Lines);
@@ -165,3 +167,5 @@ TEST(FieldReaderTest, IgnoresTheLocale)
     EXPECT_EQ(fields("1.5,2.25\n-.5 3e-1"), (Values{1.5, 2.25, -0.5, 0.3}));
     std::setlocale(LC_ALL, previousC.c_str());
 }
+
+} // namespace audimera

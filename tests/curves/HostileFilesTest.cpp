@@ -1,10 +1,10 @@
 // Files from other tools, half-written files and files that change under
 // the reader: the documented messages, in bounded time and memory.
-#include "CorrectionCurve.h"
-#include "CurveFile.h"
-#include "FieldReader.h"
-#include "FrequencyPlan.h"
-#include "TestFolder.h"
+#include "curves/CorrectionCurve.h"
+#include "curves/CurveFile.h"
+#include "curves/FieldReader.h"
+#include "signal/FrequencyPlan.h"
+#include "tests/support/TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <vector>
+
+namespace audimera {
 
 namespace {
 
@@ -45,17 +47,18 @@ std::string millionFields()
 TEST(HostileFilesTest, AMillionFieldsStayWithinBounds)
 {
     const long before = maxRssKb();
-    const CurveFile::ReadResult trace = CurveFile::read(millionFields(), 22051);
-    EXPECT_EQ(trace.points.size(), 22051u);
-    EXPECT_NE(trace.error.find("more than 22051 points"), std::string::npos) << trace.error;
+    std::vector<CurvePoint> trace;
+    const std::string error = CurveFile::read(millionFields(), 22051, trace).message();
+    EXPECT_EQ(trace.size(), 22051u);
+    EXPECT_NE(error.find("more than 22051 points"), std::string::npos) << error;
 
     std::vector<double> column(CorrectionCurve::Entries);
-    const CorrectionCurve::LoadResult correction = CorrectionCurve::load(millionFields(), column.data());
-    EXPECT_TRUE(correction.ok) << correction.message;
+    const audimera::Status correction = CorrectionCurve::load(millionFields(), column.data());
+    EXPECT_TRUE(correction.ok()) << correction.message();
 
     FrequencyPlan plan;
-    const FrequencyPlan::Outcome list = plan.ResetGenerator(3, millionFields());
-    EXPECT_TRUE(list.ok) << list.message;
+    const audimera::Status list = plan.ResetGenerator(3, millionFields());
+    EXPECT_TRUE(list.ok()) << list.message();
     // The levels read as frequencies are not rising: only the odd fields count.
     EXPECT_EQ(plan.FreqList.back(), -1);
     // Reading streams: what stays is the accepted data, not the file.
@@ -70,20 +73,21 @@ TEST(HostileFilesTest, LongLinesAndNulBytes)
         for (int i = 0; i < 100000; ++i)
             out << 10 + i * 0.2 << ",0,";
     }
-    CurveFile::ReadResult r = CurveFile::read(wide, 22051);
-    EXPECT_EQ(r.points.size(), 22051u); // one line, read like any other
+    std::vector<CurvePoint> r;
+    std::string error = CurveFile::read(wide, 22051, r).message();
+    EXPECT_EQ(r.size(), 22051u); // one line, read like any other
 
     const std::string longField = tempPath("long-field.txt");
     std::ofstream(longField, std::ios::trunc) << "100,1\n" << std::string(10 << 20, '7') << ",2\n";
-    r = CurveFile::read(longField, 22051);
-    EXPECT_EQ(r.points.size(), 1u);
-    EXPECT_NE(r.error.find("too long"), std::string::npos) << r.error;
+    error = CurveFile::read(longField, 22051, r).message();
+    EXPECT_EQ(r.size(), 1u);
+    EXPECT_NE(error.find("too long"), std::string::npos) << error;
 
     const std::string nul = tempPath("nul.txt");
     std::ofstream(nul, std::ios::binary | std::ios::trunc) << std::string("100,1\n200,\0" "2\n", 12);
-    r = CurveFile::read(nul, 22051);
-    EXPECT_EQ(r.points.size(), 1u);
-    EXPECT_NE(r.error.find("NUL"), std::string::npos) << r.error;
+    error = CurveFile::read(nul, 22051, r).message();
+    EXPECT_EQ(r.size(), 1u);
+    EXPECT_NE(error.find("NUL"), std::string::npos) << error;
 }
 
 TEST(HostileFilesTest, FilesThatChangeOrVanishWhileRead)
@@ -96,7 +100,7 @@ TEST(HostileFilesTest, FilesThatChangeOrVanishWhileRead)
     }
     // Removed after opening: the open file reads to its end.
     FieldReader gone;
-    ASSERT_EQ(gone.open(path), "");
+    ASSERT_EQ(gone.open(path).message(), "");
     std::filesystem::remove(path);
     double v = 0;
     int fields = 0;
@@ -111,7 +115,7 @@ TEST(HostileFilesTest, FilesThatChangeOrVanishWhileRead)
             out << 10 + i * 0.1 << ",1\n";
     }
     FieldReader cut;
-    ASSERT_EQ(cut.open(path), "");
+    ASSERT_EQ(cut.open(path).message(), "");
     for (int i = 0; i < 1000; ++i)
         ASSERT_EQ(cut.next(v), FieldReader::Status::Field);
     std::filesystem::resize_file(path, 100);
@@ -129,7 +133,7 @@ TEST(HostileFilesTest, FilesThatChangeOrVanishWhileRead)
             out << 10 + i * 0.1 << ",1\n";
     }
     FieldReader changed;
-    ASSERT_EQ(changed.open(path), "");
+    ASSERT_EQ(changed.open(path).message(), "");
     ASSERT_EQ(changed.next(v), FieldReader::Status::Field);
     {
         std::ofstream out(path, std::ios::binary | std::ios::in | std::ios::out);
@@ -142,3 +146,5 @@ TEST(HostileFilesTest, FilesThatChangeOrVanishWhileRead)
 }
 
 } // namespace
+
+} // namespace audimera

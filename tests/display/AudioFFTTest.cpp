@@ -1,4 +1,4 @@
-#include "AudioFFT.h"
+#include "display/models/AudioFFT.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,8 @@
 #include <random>
 #include <set>
 #include <vector>
+
+namespace audimera {
 
 namespace {
 
@@ -238,3 +240,5 @@ TEST(AudioFFTTest, SameBitsAsTheDescribedSinglePrecisionSteps)
         EXPECT_EQ(s.im, im);
     }
 }
+
+} // namespace audimera

@@ -1,7 +1,7 @@
 // Log10, the drawing surface's pixel mapping and DrawLabel's stroke font,
 // checked on the pixels they produce.
-#include "Drawing.h"
-#include "DrawingSurface.h"
+#include "display/models/Drawing.h"
+#include "display/models/DrawingSurface.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,8 @@
 #include <set>
 #include <string>
 #include <utility>
+
+namespace audimera {
 
 namespace {
 
@@ -326,3 +328,5 @@ TEST(DrawLabelTest, SizeIsInContainerUnitsWhateverTheUserScale)
 }
 
 } // namespace
+
+} // namespace audimera

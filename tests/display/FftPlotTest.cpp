@@ -1,10 +1,12 @@
-#include "FftPlot.h"
+#include "display/models/FftPlot.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <vector>
+
+namespace audimera {
 
 namespace {
 
@@ -199,3 +201,5 @@ TEST_F(FftPlotTest, NothingIsDrawnWhileThePictureHasNoHeight)
                     static_cast<float>(plot.FFTPeak() + 14 * plot.FFTPeak() / H));
     EXPECT_EQ(at(col(FftPlot::xOfFrequency(1000)), 10), FftPlot::GridColor);
 }
+
+} // namespace audimera

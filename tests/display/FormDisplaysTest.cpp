@@ -1,26 +1,29 @@
 // The engine's display calls reach the three windows.
-#include "FormDisplays.h"
-#include "FormFFT.h"
-#include "FormInputWave.h"
-#include "FormResponse.h"
+#include "display/windows/FormDisplays.h"
+#include "display/windows/FormFFT.h"
+#include "display/windows/FormInputWave.h"
+#include "display/windows/FormResponse.h"
 
-#include "EngineFixture.h"
+#include "tests/engine/EngineFixture.h"
 
 #include <cmath>
+
+namespace audimera {
 
 namespace {
 
 TEST(FormDisplaysTest, ASweepDrawsIntoTheWindows)
 {
     ScriptedHost host;
-    FormResponse response(host);
+    MeasurementDocument document;
+    FormResponse response(document);
     FormInputWave wave;
     FormFFT fft;
     fft.InitFFTTables();
     FormDisplays displays(response, wave, fft);
     FakePanel panel;
     LoopbackDevice card;
-    MeasurementEngine engine(panel, host, card, displays);
+    MeasurementEngine engine(panel, host, card, displays, document);
     wave.setFrequencySource([&] { return engine.Frequency; });
     for (int i = 0; i < 25000; ++i)
         engine.WhiteNoiseBuffer[i] = static_cast<int16_t>(((i * 7919) % 32001) - 16000);
@@ -28,10 +31,12 @@ TEST(FormDisplaysTest, ASweepDrawsIntoTheWindows)
     panel["TextStop"].text = "1000";
     panel["HScrollStep"].value = 200;
     engine.cmdStart_Click();
-    EXPECT_EQ(displays.GetTraceCount(), 1);
+    EXPECT_EQ(response.store().GetTraceCount(), 1);
     EXPECT_EQ(response.store().pointCount(0), 5);
     EXPECT_EQ(wave.plot().WaveWidth(), 176); // four periods of 1000 Hz
     EXPECT_GT(fft.FFTPeak(), 1);
 }
 
 } // namespace
+
+} // namespace audimera

@@ -1,10 +1,9 @@
 // The response window under the offscreen platform: first size and
-// placement, the refused ninth trace, close only hiding, redraw on resize,
-// the settings read at every redraw and what is painted.
-#include "FormResponse.h"
+// placement, close only hiding, redraw on resize, the document's plot
+// settings read at every redraw and what is painted.
+#include "display/windows/FormResponse.h"
 
-#include "Drawing.h"
-#include "Host.h"
+#include "display/models/Drawing.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -18,25 +17,9 @@
 #include <string>
 #include <vector>
 
+namespace audimera {
+
 namespace {
-
-class RecordingHost : public Host {
-public:
-    struct Message {
-        std::string text;
-        MessageIcon icon;
-        MessageButtons buttons;
-    };
-    std::vector<Message> messages;
-
-    void yield() override { QApplication::processEvents(); }
-    void sleepMs(int) override {}
-    MessageAnswer message(std::string_view text, MessageIcon icon, MessageButtons buttons) override
-    {
-        messages.push_back({std::string(text), icon, buttons});
-        return MessageAnswer::Ok;
-    }
-};
 
 int columnOfHz(const DrawingSurface& picture, double f)
 {
@@ -46,8 +29,9 @@ int columnOfHz(const DrawingSurface& picture, double f)
 
 class FormResponseTest : public ::testing::Test {
 protected:
-    RecordingHost host;
-    FormResponse form{host};
+    MeasurementDocument document;
+    TraceStore& traces = document.traces();
+    FormResponse form{document};
 };
 
 TEST_F(FormResponseTest, StartsHiddenWithItsFirstSizeAndAnEmptyStore)
@@ -56,7 +40,7 @@ TEST_F(FormResponseTest, StartsHiddenWithItsFirstSizeAndAnEmptyStore)
     EXPECT_EQ(form.size(), QSize(792, 211));
     EXPECT_EQ(form.picture().Width(), 11880);
     EXPECT_EQ(form.picture().Height(), 3165);
-    EXPECT_EQ(form.GetTraceCount(), 0);
+    EXPECT_EQ(form.store().GetTraceCount(), 0);
     // Already drawn: the grid is there before the window is first shown.
     EXPECT_EQ(form.picture().pixelColor(columnOfHz(form.picture(), 1000), 40),
               rgbColor(0, 128, 0));
@@ -64,42 +48,23 @@ TEST_F(FormResponseTest, StartsHiddenWithItsFirstSizeAndAnEmptyStore)
     EXPECT_EQ(form.picture().backColor(), rgbColor(back.red(), back.green(), back.blue()));
 }
 
-TEST_F(FormResponseTest, NinthTraceShowsTheMessageAndIsRefused)
-{
-    for (int t = 0; t < 8; ++t)
-        EXPECT_TRUE(form.AddTrace());
-    EXPECT_TRUE(host.messages.empty());
-    EXPECT_FALSE(form.AddTrace());
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text,
-              "You can't trace more than 8 curves, click on 'Clear' to erase current curves.");
-    EXPECT_EQ(host.messages[0].icon, MessageIcon::Critical);
-    EXPECT_EQ(host.messages[0].buttons, MessageButtons::Ok);
-    EXPECT_EQ(form.GetTraceCount(), 8);
-    form.ClearAllTraces();
-    EXPECT_EQ(form.GetTraceCount(), 0);
-    EXPECT_TRUE(form.AddTrace());
-}
-
 TEST_F(FormResponseTest, ClosingOnlyHidesAndTellsTheMainWindow)
 {
     int closedSignals = 0;
     QObject::connect(&form, &FormResponse::closedByUser, [&] { ++closedSignals; });
-    ASSERT_TRUE(form.AddTrace());
-    form.AddPoint(1000, 2);
+    ASSERT_TRUE(traces.AddTrace());
+    traces.AddPoint(1000, 2);
     form.show();
     ASSERT_TRUE(form.isVisible());
 
     EXPECT_FALSE(form.close()); // refused
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(closedSignals, 1);
-    EXPECT_EQ(form.GetTraceCount(), 1); // the traces stay
+    EXPECT_EQ(form.store().GetTraceCount(), 1); // the traces stay
 
     form.show(); // ticking the box again shows the same traces
     EXPECT_TRUE(form.isVisible());
-    std::vector<double> tx, ty;
-    EXPECT_EQ(form.GetLastTraceData(tx, ty), 1);
-    EXPECT_EQ(ty[0], 200);
+    EXPECT_EQ(form.store().pointCount(0), 1);
 
     // At shut-down the program lets it close for real.
     form.setClosingAllowed(true);
@@ -122,37 +87,26 @@ TEST_F(FormResponseTest, ResizeRedrawsAtTheNewSize)
     EXPECT_EQ(form.picture().pixelColor(k1, 40), rgbColor(0, 128, 0));
 }
 
-TEST_F(FormResponseTest, SettingsAreReadAtEveryRedraw)
+TEST_F(FormResponseTest, TheDocumentsSettingsAreReadAtEveryRedraw)
 {
-    ResponseSettings chosen{12, 1};
-    int reads = 0;
-    form.setSettingsSource([&] {
-        ++reads;
-        return chosen;
-    });
+    document.plot() = {12, 1};
     form.TraceResponse();
     EXPECT_EQ(form.picture().ScaleHeight(), 1200);
-    chosen = ResponsePlot::settingsForIndices(3, 3);
+    document.plot() = ResponsePlot::settingsForIndices(3, 3);
     EXPECT_EQ(form.picture().ScaleHeight(), 1200); // nothing until the next redraw
-    ASSERT_TRUE(form.AddTrace());
-    form.AddPoint(1000, 0);
+    ASSERT_TRUE(traces.AddTrace());
+    traces.AddPoint(1000, 0);
     form.TraceResponse();
     EXPECT_EQ(form.picture().ScaleHeight(), 9600);
-    EXPECT_EQ(reads, 2);
-
-    form.setSettingsSource(nullptr);
-    form.setSettings({24, 2});
-    form.TraceResponse();
-    EXPECT_EQ(form.picture().ScaleHeight(), 2400);
 }
 
 TEST_F(FormResponseTest, PaintsTheRetainedPlot)
 {
-    ASSERT_TRUE(form.AddTrace());
-    ASSERT_TRUE(form.AddTrace());
-    form.AddPoint(300, 3);
-    form.AddPoint(3000, 3);
-    form.setSettings({12, 1});
+    ASSERT_TRUE(traces.AddTrace());
+    ASSERT_TRUE(traces.AddTrace());
+    traces.AddPoint(300, 3);
+    traces.AddPoint(3000, 3);
+    document.plot() = {12, 1};
     form.TraceResponse();
     const QImage shown = form.grab().toImage().convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(shown.size(), QSize(792, 211));
@@ -180,3 +134,5 @@ TEST_F(FormResponseTest, PlacedFullyOnTheScreen)
 }
 
 } // namespace
+
+} // namespace audimera

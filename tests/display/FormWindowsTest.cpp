@@ -1,8 +1,8 @@
 // The waveform and FFT windows under the offscreen platform: first state,
 // close only hiding, placement, redraw on resize, what is painted, and no
 // drawing while the FFT picture has no height.
-#include "FormFFT.h"
-#include "FormInputWave.h"
+#include "display/windows/FormFFT.h"
+#include "display/windows/FormInputWave.h"
 
 #include <QApplication>
 #include <QImage>
@@ -13,6 +13,8 @@
 
 #include <cmath>
 #include <vector>
+
+namespace audimera {
 
 namespace {
 
@@ -194,3 +196,5 @@ TEST(FormInputWaveTest, PaintsTheBlockAndStretchesItOnResize)
     form.DrawCurve(4, 1000, rec.data(), 500, true, 0);
     EXPECT_EQ(shownImage(form).pixel(400, 8), qRgb(255, 0, 0));
 }
+
+} // namespace audimera

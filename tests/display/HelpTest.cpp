@@ -3,15 +3,15 @@
 // hiding, in-page links), the help page (self-contained, naming the
 // program's real captions, files, messages, bands, colours and limits), and
 // the About text.
-#include "FormFFT.h"
-#include "FormHelp.h"
-#include "FormInputWave.h"
-#include "FrequencyPlan.h"
-#include "HelpPage.h"
-#include "MeasurementEngine.h"
-#include "PanelTable.h"
-#include "PulseSoundDevice.h"
-#include "TraceStore.h"
+#include "display/windows/FormFFT.h"
+#include "display/windows/FormHelp.h"
+#include "display/windows/FormInputWave.h"
+#include "signal/FrequencyPlan.h"
+#include "display/help/HelpPage.h"
+#include "engine/MeasurementEngine.h"
+#include "engine/PanelTable.h"
+#include "signal/SoundDevice.h"
+#include "display/models/TraceStore.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -27,6 +27,8 @@
 
 #include <map>
 #include <string>
+
+namespace audimera {
 
 namespace {
 
@@ -221,7 +223,7 @@ TEST(HelpPageTest, NamesTheProgramsOwnCaptionsFilesAndMessages)
     const std::string question = MeasurementEngine::LowSignalQuestion;
     expectNamed(question.substr(0, question.find('\r')));
     expectNamed(question.substr(question.rfind('\n') + 1));
-    expectNamed(PulseSoundDevice::NoSoundCardMessage);
+    expectNamed(SoundDevice::NoSoundCardMessage);
     for (const char* message :
          {"Start frequency minimun: 1 Hz", "Stop frequency maximum: 20000 Hz", "Stop frequency must be > Start !",
           "Bad file, no points were found !", "Bad calibration file, no points were found !",
@@ -308,3 +310,5 @@ TEST(AboutTextTest, NamesTheProgramItsVersionAndItsAuthors)
     EXPECT_TRUE(lines[3].isEmpty());
     EXPECT_EQ(lines[4], QStringLiteral("The Audimera developers"));
 }
+
+} // namespace audimera

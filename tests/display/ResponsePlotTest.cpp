@@ -1,12 +1,12 @@
 // The trace store's rules and the response plot, checked on the pixels of
 // a 792 x 211 plot (the window's first size) and on the store's contents.
-#include "Drawing.h"
-#include "DrawingSurface.h"
-#include "DspLibrary.h"
-#include "ResponseImage.h"
-#include "ResponsePlot.h"
-#include "TestFolder.h"
-#include "TraceStore.h"
+#include "display/models/Drawing.h"
+#include "display/models/DrawingSurface.h"
+#include "dsp/DspLibrary.h"
+#include "display/models/ResponseImage.h"
+#include "display/models/ResponsePlot.h"
+#include "tests/support/TestFolder.h"
+#include "display/models/TraceStore.h"
 
 #include <QImage>
 #include <QTemporaryDir>
@@ -19,6 +19,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+namespace audimera {
 
 namespace {
 
@@ -534,3 +536,5 @@ TEST(ResponseImageTest, ParsesSizes)
 }
 
 } // namespace
+
+} // namespace audimera

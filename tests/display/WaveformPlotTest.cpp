@@ -1,10 +1,12 @@
-#include "WaveformPlot.h"
+#include "display/models/WaveformPlot.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <vector>
+
+namespace audimera {
 
 namespace {
 
@@ -149,3 +151,5 @@ TEST_F(WaveformPlotTest, BlankWindowKeepsThePreviousScale)
     plot.Redraw();
     EXPECT_EQ(at(10, 44), Grey);
 }
+
+} // namespace audimera

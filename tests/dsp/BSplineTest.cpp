@@ -1,5 +1,5 @@
-#include "BSplineReference.h"
-#include "DspTestSupport.h"
+#include "tests/support/BSplineReference.h"
+#include "tests/dsp/DspTestSupport.h"
 
 #include <algorithm>
 #include <climits>
@@ -8,6 +8,8 @@
 #include <fstream>
 #include <random>
 #include <vector>
+
+namespace audimera {
 
 namespace {
 
@@ -206,3 +208,5 @@ TEST_F(BSplineTest, UnobtainableWorkingMemoryLeavesOutputsAndReportsZero)
 }
 
 } // namespace
+
+} // namespace audimera

@@ -1,6 +1,8 @@
-#include "DspTestSupport.h"
+#include "tests/dsp/DspTestSupport.h"
 
 #include <filesystem>
+
+namespace audimera {
 
 namespace {
 
@@ -86,3 +88,5 @@ TEST(DspLibraryTest, TypedCallsGoThroughTheProcessWideInstance)
 }
 
 } // namespace
+
+} // namespace audimera

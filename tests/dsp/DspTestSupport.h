@@ -2,14 +2,16 @@
 // freshly loaded library (its filter states at zero).
 #pragma once
 
-#include "DspLibrary.h"
-#include "TestFolder.h"
+#include "dsp/DspLibrary.h"
+#include "tests/support/TestFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
 #include <string>
+
+namespace audimera {
 
 class FreshDsp {
 public:
@@ -38,3 +40,5 @@ private:
     TestFolder m_folder;
     std::unique_ptr<DspLibrary> m_lib;
 };
+
+} // namespace audimera

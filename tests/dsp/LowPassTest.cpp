@@ -1,8 +1,10 @@
-#include "DspTestSupport.h"
+#include "tests/dsp/DspTestSupport.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+
+namespace audimera {
 
 namespace {
 
@@ -76,3 +78,5 @@ TEST_F(LowPassTest, CornerNearTwentyHertz)
 }
 
 } // namespace
+
+} // namespace audimera

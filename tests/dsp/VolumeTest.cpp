@@ -1,6 +1,8 @@
-#include "DspTestSupport.h"
+#include "tests/dsp/DspTestSupport.h"
 
 #include <cstdint>
+
+namespace audimera {
 
 namespace {
 
@@ -46,3 +48,5 @@ TEST_F(VolumeTest, UnpackInvertsPackOverTheWholeRange)
 }
 
 } // namespace
+
+} // namespace audimera

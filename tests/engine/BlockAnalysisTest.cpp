@@ -1,273 +1,260 @@
-#include "EngineFixture.h"
+// The block analysis as plain arithmetic on a block, and how a run hands
+// the analysed block to the waveform and spectrum windows.
+#include "engine/BlockAnalysis.h"
+#include "tests/engine/EngineFixture.h"
 
 #include <cmath>
 #include <numbers>
+#include <vector>
+
+namespace audimera {
 
 namespace {
 
 class BlockAnalysisTest : public ::testing::Test {
 protected:
-    EngineRig<SilentSoundDevice> rig;
-    MeasurementEngine& e = *rig.engine;
+    std::vector<int16_t> rec = std::vector<int16_t>(30001);
+    std::vector<int16_t> fftIn = std::vector<int16_t>(30001);
+    std::vector<float> fftOut = std::vector<float>(30001);
 
     void fill(double amplitude, double frequency, double phase = 0)
     {
         for (int i = 0; i < 30000; ++i)
-            e.RecBuffer[i] = static_cast<int16_t>(
+            rec[i] = static_cast<int16_t>(
                 std::lround(amplitude * std::sin(2 * std::numbers::pi * frequency * i / 44100 + phase)));
     }
     void fillConstant(int16_t v)
     {
         for (int i = 0; i < 30000; ++i)
-            e.RecBuffer[i] = v;
+            rec[i] = v;
+    }
+    BlockResult analyse(double frequency, bool tonePass = true)
+    {
+        return AnalyseBlock(rec.data(), frequency, tonePass, fftIn.data(), fftOut.data());
     }
 };
 
 TEST_F(BlockAnalysisTest, TriggerFindsTheRisingZeroCrossingNearSample4000)
 {
-    e.Frequency = 1000;
-    fillConstant(100);
-    e.RecBuffer[4000] = 0;
-    e.AnalyseBlock(true);
-    EXPECT_EQ(e.SampleStart, 4000);
-
-    fillConstant(-5); // negative from 4000 to the end
-    e.AnalyseBlock(true);
-    EXPECT_EQ(e.SampleStart, 1000);
-
-    fillConstant(7); // positive from 1 to 4000
-    e.RecBuffer[0] = -1;
-    e.AnalyseBlock(true);
-    EXPECT_EQ(e.SampleStart, 1);
-
-    fillConstant(7);
-    e.RecBuffer[3990] = 0;
-    e.AnalyseBlock(true);
-    EXPECT_EQ(e.SampleStart, 3990);
-
-    fillConstant(-7);
-    e.RecBuffer[4100] = 3;
-    e.AnalyseBlock(true);
-    EXPECT_EQ(e.SampleStart, 4100);
+    struct Case {
+        int16_t level;   // the whole block
+        int at = -1;     // then this sample
+        int16_t value = 0;
+        int start;
+    } cases[] = {
+        {100, 4000, 0, 4000}, // on a zero: stays
+        {-5, -1, 0, 1000},    // negative to the end: the fallback
+        {7, 0, -1, 1},        // positive from 1 to 4000: the first sample
+        {7, 3990, 0, 3990},   // the crossing before
+        {-7, 4100, 3, 4100},  // the crossing after
+    };
+    for (const Case& c : cases) {
+        fillConstant(c.level);
+        if (c.at >= 0)
+            rec[c.at] = c.value;
+        EXPECT_EQ(analyse(1000).SampleStart, c.start) << c.level << " with " << c.value << " at " << c.at;
+    }
 
     // A sine's section starts at a sample <= 0 followed by a positive one.
     fill(10000, 440, 1.0);
-    e.AnalyseBlock(true);
-    EXPECT_LE(e.RecBuffer[e.SampleStart], 0);
-    EXPECT_GT(e.RecBuffer[e.SampleStart + 1], 0);
-    EXPECT_LE(e.SampleStart, 4000);
-    EXPECT_GT(e.SampleStart, 4000 - 101);
+    const int S = analyse(1000).SampleStart;
+    EXPECT_LE(rec[S], 0);
+    EXPECT_GT(rec[S + 1], 0);
+    EXPECT_LE(S, 4000);
+    EXPECT_GT(S, 4000 - 101);
 }
 
 TEST_F(BlockAnalysisTest, CalibrationPassesStartAt4000WithoutBadWaveTest)
 {
-    e.Frequency = 1000;
     fill(10000, 1000);
-    e.RecBuffer[5000] = 0;
-    e.RecBuffer[5001] = 30000; // a big jump
-    e.AnalyseBlock(false);
-    EXPECT_EQ(e.SampleStart, 4000);
-    EXPECT_FALSE(e.Satured);
-    e.AnalyseBlock(true);
-    EXPECT_TRUE(e.Satured);
+    rec[5000] = 0;
+    rec[5001] = 30000; // a big jump
+    const BlockResult calibration = analyse(1000, false);
+    EXPECT_EQ(calibration.SampleStart, 4000);
+    EXPECT_FALSE(calibration.Satured);
+    EXPECT_TRUE(analyse(1000, true).Satured);
 }
 
 TEST_F(BlockAnalysisTest, LevelsOfTheSection)
 {
-    e.Frequency = 1000;
     fillConstant(0);
-    e.AnalyseBlock(false);
-    EXPECT_EQ(e.PeakLevel, 1); // never 0
-    EXPECT_EQ(e.MeanLevel, 0);
-    EXPECT_EQ(e.MaxStep, 0);
+    BlockResult b = analyse(1000, false);
+    EXPECT_EQ(b.PeakLevel, 1); // never 0
+    EXPECT_EQ(b.MeanLevel, 0);
+    EXPECT_EQ(b.MaxStep, 0);
 
     fillConstant(-300);
-    e.RecBuffer[20000] = 500;
-    e.AnalyseBlock(false);
-    EXPECT_EQ(e.PeakLevel, 500);
-    EXPECT_EQ(e.MaxStep, 800);
+    rec[20000] = 500;
+    b = analyse(1000, false);
+    EXPECT_EQ(b.PeakLevel, 500);
+    EXPECT_EQ(b.MaxStep, 800);
     // The divisor is one less than the number of samples summed.
-    EXPECT_DOUBLE_EQ(e.MeanLevel, (300.0 * 25999 + 500) / 25999);
+    EXPECT_DOUBLE_EQ(b.MeanLevel, (300.0 * 25999 + 500) / 25999);
 
     // A full-scale sine: mean magnitude 2/pi of the peak.
     fill(16000, 1000);
-    e.AnalyseBlock(true);
-    EXPECT_NEAR(e.MeanLevel / 16000, 2 / std::numbers::pi, 2e-3);
-    EXPECT_EQ(e.PeakLevel, 16000);
-    // The section is copied for the FFT window, the work array zeroed.
-    e.FFTOUT[5] = 3;
-    e.AnalyseBlock(true);
-    EXPECT_EQ(e.FFTIn[0], e.RecBuffer[e.SampleStart]);
-    EXPECT_EQ(e.FFTIn[29999 - e.SampleStart], e.RecBuffer[29999]);
-    EXPECT_EQ(e.FFTOUT[5], 0);
+    b = analyse(1000);
+    EXPECT_NEAR(b.MeanLevel / 16000, 2 / std::numbers::pi, 2e-3);
+    EXPECT_EQ(b.PeakLevel, 16000);
+    // The section is copied for the FFT window, the work array zeroed; the
+    // same figures without the copy.
+    fftOut[5] = 3;
+    b = analyse(1000);
+    EXPECT_EQ(fftIn[0], rec[b.SampleStart]);
+    EXPECT_EQ(fftIn[29999 - b.SampleStart], rec[29999]);
+    EXPECT_EQ(fftOut[5], 0);
+    const BlockResult bare = AnalyseBlock(rec.data(), 1000, true);
+    EXPECT_EQ(bare.SampleStart, b.SampleStart);
+    EXPECT_EQ(bare.MeanLevel, b.MeanLevel);
 }
 
 TEST_F(BlockAnalysisTest, SaturationAndMalformedWaves)
 {
-    e.Frequency = 1000;
     fill(10000, 1000);
-    e.RecBuffer[12000] = -32768;
-    e.AnalyseBlock(true);
-    EXPECT_TRUE(e.Satured);
-    EXPECT_EQ(e.RecBuffer[12000], -32767);
-    EXPECT_EQ(e.PeakLevel, 32767);
+    rec[12000] = -32768;
+    BlockResult b = analyse(1000);
+    EXPECT_TRUE(b.Satured);
+    EXPECT_EQ(rec[12000], -32767);
+    EXPECT_EQ(b.PeakLevel, 32767);
 
     // A 1 kHz sine with one sample dropped to 0 near a peak.
     fill(10000, 1000);
     int peakAt = 10000;
-    while (std::abs(e.RecBuffer[peakAt]) < 9900)
+    while (std::abs(rec[peakAt]) < 9900)
         ++peakAt;
-    e.RecBuffer[peakAt] = 0;
-    e.AnalyseBlock(true);
-    EXPECT_GT(e.MaxStep / (2.0 * e.PeakLevel), 0.4);
-    EXPECT_TRUE(e.Satured);
+    rec[peakAt] = 0;
+    b = analyse(1000);
+    EXPECT_GT(b.MaxStep / (2.0 * b.PeakLevel), 0.4);
+    EXPECT_TRUE(b.Satured);
 
     // The same glitch at 5 kHz is never tested.
-    e.Frequency = 5000;
     fill(10000, 5000);
-    e.RecBuffer[10003] = 0;
-    e.AnalyseBlock(true);
-    EXPECT_FALSE(e.Satured);
+    rec[10003] = 0;
+    EXPECT_FALSE(analyse(5000).Satured);
 
     // Clean sines up to 4 kHz pass.
     for (double f : {20.0, 100.0, 1000.0, 3999.0}) {
-        e.Frequency = f;
         fill(10000, f, 0.3);
-        e.AnalyseBlock(true);
-        EXPECT_FALSE(e.Satured) << f;
-        EXPECT_LT(e.MaxStep / (2.0 * e.PeakLevel), 0.29) << f;
+        b = analyse(f);
+        EXPECT_FALSE(b.Satured) << f;
+        EXPECT_LT(b.MaxStep / (2.0 * b.PeakLevel), 0.29) << f;
     }
 }
 
 TEST_F(BlockAnalysisTest, BadWaveGatesAreStrict)
 {
-    e.Frequency = 1000;
     // A square wave of magnitude 400: mean exactly 400, ratio 800/800 = 1.
     for (int i = 0; i < 30000; ++i)
-        e.RecBuffer[i] = (i / 50) % 2 ? 400 : -400;
-    e.RecBuffer[4000] = 0; // trigger at 4000 keeps the sum simple
-    e.AnalyseBlock(false);
-    // Not a tone pass: no test at all.
-    EXPECT_FALSE(e.Satured);
+        rec[i] = (i / 50) % 2 ? 400 : -400;
+    rec[4000] = 0; // trigger at 4000 keeps the sum simple
+    EXPECT_FALSE(analyse(1000, false).Satured); // not a tone pass: no test at all
 
     // Mean of exactly 400 over the section does not enable the test.
     for (int i = 0; i < 30000; ++i)
-        e.RecBuffer[i] = (i % 2) ? 400 : -400;
-    e.RecBuffer[4000] = 0;
-    e.RecBuffer[29999] = 0;
-    e.RecBuffer[29998] = 800; // keeps the magnitude sum at 400 * 25999
-    e.AnalyseBlock(true);
-    EXPECT_EQ(e.SampleStart, 4000);
-    EXPECT_DOUBLE_EQ(e.MeanLevel, 400);
-    EXPECT_FALSE(e.Satured);
+        rec[i] = (i % 2) ? 400 : -400;
+    rec[4000] = 0;
+    rec[29999] = 0;
+    rec[29998] = 800; // keeps the magnitude sum at 400 * 25999
+    BlockResult b = analyse(1000);
+    EXPECT_EQ(b.SampleStart, 4000);
+    EXPECT_DOUBLE_EQ(b.MeanLevel, 400);
+    EXPECT_FALSE(b.Satured);
 
     // A ratio of exactly 0.4 does not set it either: peak 1000, steps 800.
     const int16_t pattern[4] = {200, 1000, 200, -600};
     for (int i = 0; i < 30000; ++i)
-        e.RecBuffer[i] = pattern[i % 4];
-    e.AnalyseBlock(true);
-    EXPECT_EQ(e.PeakLevel, 1000);
-    EXPECT_EQ(e.MaxStep, 800);
-    EXPECT_GT(e.MeanLevel, 400);
-    EXPECT_FALSE(e.Satured);
+        rec[i] = pattern[i % 4];
+    b = analyse(1000);
+    EXPECT_EQ(b.PeakLevel, 1000);
+    EXPECT_EQ(b.MaxStep, 800);
+    EXPECT_GT(b.MeanLevel, 400);
+    EXPECT_FALSE(b.Satured);
     // One step more and it does.
-    e.RecBuffer[20002] = -601;
-    e.AnalyseBlock(true);
-    EXPECT_TRUE(e.Satured);
+    rec[20002] = -601;
+    EXPECT_TRUE(analyse(1000).Satured);
 }
 
-TEST_F(BlockAnalysisTest, WaveformWindowShowsFourPeriodsWithOffset)
+TEST_F(BlockAnalysisTest, WaveformShowsFourPeriodsWithTheirOffset)
 {
     fill(8000, 1000);
     for (int i = 0; i < 30000; ++i)
-        e.RecBuffer[i] += 100;
-    e.Frequency = 20000;
-    e.AnalyseBlock(false);
-    ASSERT_EQ(rig.displays.curves.size(), 1u);
-    EXPECT_EQ(rig.displays.curves[0].width, 9);
-    EXPECT_EQ(rig.displays.curves[0].first, 4000);
-
-    e.Frequency = 20;
-    e.AnalyseBlock(false);
-    EXPECT_EQ(rig.displays.curves[1].width, 8820);
-
-    e.Frequency = 1000;
-    e.AnalyseBlock(false);
-    const auto& c = rig.displays.curves[2];
-    EXPECT_EQ(c.width, 176);
-    EXPECT_NEAR(c.offset, 100, 50);
-    EXPECT_GE(c.height, 7900);
-
-    // A tone too low for the section: the width stops at the section's end.
-    e.Frequency = 1;
-    e.AnalyseBlock(false);
-    EXPECT_EQ(rig.displays.curves[3].width, 29999 - 4000);
-
-    // The box unticked: nothing drawn. The red flag needs the bad-wave box.
-    rig.panel["CheckInput"].value = 0;
-    e.AnalyseBlock(false);
-    EXPECT_EQ(rig.displays.curves.size(), 4u);
-    rig.panel["CheckInput"].value = 1;
-    e.RecBuffer[5000] = 32767;
-    e.AnalyseBlock(false);
-    EXPECT_TRUE(rig.displays.curves.back().bad);
-    rig.panel["CheckBadInputWave"].value = 0;
-    e.AnalyseBlock(false);
-    EXPECT_FALSE(rig.displays.curves.back().bad);
+        rec[i] += 100;
+    const BlockResult block = analyse(1000, false); // from 4000
+    struct Case {
+        double frequency;
+        int width;
+    } cases[] = {{20000, 9}, {20, 8820}, {1000, 176}, {1, 29999 - 4000}}; // too low: the section
+    for (const Case& c : cases)
+        EXPECT_EQ(waveformView(rec.data(), block, c.frequency).OsciWidth, c.width) << c.frequency;
+    const WaveformView view = waveformView(rec.data(), block, 1000);
+    EXPECT_NEAR(view.Off, 100, 50);
+    EXPECT_GE(view.OsciHeight, 7900);
 }
 
 TEST_F(BlockAnalysisTest, FftWindowNeedsALongEnoughSection)
 {
-    e.Frequency = 100;
     fillConstant(-50);
-    e.RecBuffer[13998] = 0;
-    e.AnalyseBlock(true);
-    EXPECT_EQ(e.SampleStart, 13998);
-    EXPECT_EQ(rig.displays.ffts.size(), 1u);
-
+    rec[13998] = 0;
+    BlockResult b = analyse(100);
+    EXPECT_EQ(b.SampleStart, 13998);
+    EXPECT_TRUE(b.longEnoughForFft());
     fillConstant(-50);
-    e.RecBuffer[13999] = 0;
-    e.AnalyseBlock(true);
-    EXPECT_EQ(e.SampleStart, 13999);
-    EXPECT_EQ(rig.displays.ffts.size(), 1u);
-
-    // Saturation is passed on only with the bad-wave box ticked.
-    fillConstant(-32767);
-    e.RecBuffer[4000] = 0;
-    e.AnalyseBlock(true);
-    EXPECT_TRUE(rig.displays.ffts.back());
-    rig.panel["CheckBadInputWave"].value = 0;
-    e.AnalyseBlock(true);
-    EXPECT_FALSE(rig.displays.ffts.back());
-    rig.panel["CheckFFT"].value = 0;
-    e.AnalyseBlock(true);
-    EXPECT_EQ(rig.displays.ffts.size(), 3u);
+    rec[13999] = 0;
+    b = analyse(100);
+    EXPECT_EQ(b.SampleStart, 13999);
+    EXPECT_FALSE(b.longEnoughForFft());
 }
 
-TEST_F(BlockAnalysisTest, LevelFormulasAndCorrections)
+TEST(LevelFormulasTest, SignalToNoiseLevelAndReference)
 {
-    e.Noise = 10;
-    e.PeakLevel = 10000;
-    EXPECT_NEAR(e.signalToNoise(), 60, 1e-12);
-
-    e.Calib = 2000;
-    e.MeanLevel = 1000;
-    e.Frequency = 1000;
-    EXPECT_NEAR(e.correctedLevel(), -6.0206, 1e-4);
-    e.CalibCurveAt(0, 2000) = 1.5;
-    e.CalibCurveAt(2, 2000) = -0.25;
-    e.CalibCurveAt(1, 2000) = 100; // not enabled
-    e.CalibEnable[0] = true;
-    e.CalibEnable[2] = true;
-    EXPECT_NEAR(e.correctedLevel(), -6.0206 - 1.25, 1e-4);
-    // The slot is twice the frequency, rounded half to even.
-    e.Frequency = 1000.25; // 2000.5 -> 2000
-    EXPECT_NEAR(e.correctedLevel(), 20 * std::log10(0.5) - 1.25, 1e-9);
-
+    EXPECT_NEAR(signalToNoise(10000, 10), 60, 1e-12);
+    EXPECT_NEAR(blockLevel(1000, 2000), -6.0206, 1e-4);
     // Silence: Log10(0) is -1000, so a level of -20000 dB.
-    e.CalibEnable = {};
-    e.MeanLevel = 0;
-    EXPECT_EQ(e.correctedLevel(), -20000);
+    EXPECT_EQ(blockLevel(0, 2000), -20000);
+    EXPECT_DOUBLE_EQ(calibrationReference(580), 1000);
+}
+
+// A run hands each block to the windows as their boxes say at that block.
+TEST(BlockViewsTest, TheBoxesAreReadForEveryBlock)
+{
+    EngineRig<LoopbackDevice> rig;
+    rig.engine->Calib = 1000;
+    rig.engine->Noise = 5;
+    // Every block comes back clipped.
+    rig.device.tamper = [](int, int16_t* b) { b[10000] = 32767; };
+    struct Case {
+        int input, fft, badWave;
+        size_t curves, ffts;
+        bool bad; // the windows draw the block as bad
+    } cases[] = {
+        {1, 1, 1, 1, 1, true}, {1, 1, 0, 1, 1, false}, {0, 1, 1, 0, 1, true}, {1, 0, 1, 1, 0, true},
+    };
+    for (const Case& c : cases) {
+        RecordingDisplays& d = rig.displays;
+        d.curves.clear();
+        d.ffts.clear();
+        rig.panel["CheckInput"].value = c.input;
+        rig.panel["CheckFFT"].value = c.fft;
+        rig.panel["CheckBadInputWave"].value = c.badWave;
+        rig.panel["TextFFT"].text = "1000";
+        rig.host.everyYield([&] {
+            if (rig.engine->Playing && rig.device.records >= 1)
+                rig.engine->cmdStartSignal_Click();
+        });
+        rig.device.records = 0;
+        rig.engine->cmdStartSignal_Click();
+        ASSERT_EQ(d.curves.size(), c.curves) << c.input << c.fft << c.badWave;
+        ASSERT_EQ(d.ffts.size(), c.ffts) << c.input << c.fft << c.badWave;
+        if (c.curves) {
+            EXPECT_EQ(d.curves[0].bad, c.bad);
+            EXPECT_EQ(d.curves[0].width, 176); // four periods of 1 kHz
+        }
+        if (c.ffts) {
+            EXPECT_EQ(d.ffts[0], c.bad);
+        }
+    }
 }
 
 } // namespace
+
+} // namespace audimera

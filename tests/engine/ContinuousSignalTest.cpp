@@ -1,8 +1,11 @@
-#include "EngineFixture.h"
-#include "RecordingSoundDevice.h"
+#include "tests/engine/EngineFixture.h"
+#include "tests/engine/RecordingSoundDevice.h"
 
+#include <algorithm>
 #include <functional>
 #include <memory>
+
+namespace audimera {
 
 namespace {
 
@@ -15,7 +18,8 @@ protected:
     LoopbackDevice card;
     RecordingSoundDevice device{card};
     RecordingDisplays displays;
-    MeasurementEngine e{panel, host, device, displays};
+    MeasurementDocument document;
+    MeasurementEngine e{panel, host, device, displays, document};
 
     void SetUp() override
     {
@@ -84,7 +88,7 @@ TEST_F(ContinuousSignalTest, UncalibratedStartPlaysSilenceNoiseThenTheSignal)
     EXPECT_EQ(loops[1].rate, 10000);
     EXPECT_NE(panel["LabelDB"].caption, "N/A");
     EXPECT_NE(panel["LabelSNR"].caption, "N/A");
-    EXPECT_TRUE(displays.traces.empty()); // the signal adds no points
+    EXPECT_EQ(traceCount(document), 0); // the signal adds no points
     expectIdle();
     // The calibration serves the next sweep too.
     EXPECT_TRUE(panel["cmdCalibrate"].enabled);
@@ -338,6 +342,18 @@ TEST_F(ContinuousSignalTest, BadBlocksLeaveTheReadoutsAlone)
     EXPECT_EQ(panel["LabelDB"].caption, afterFirst);
 }
 
+TEST_F(ContinuousSignalTest, TheLiveLevelIsCorrected)
+{
+    calibrated();
+    play(1);
+    const double plain = std::stod(panel["LabelDB"].caption);
+    CorrectionTable& corrections = document.corrections();
+    std::fill(corrections.column(2), corrections.column(2) + CorrectionTable::Entries, 2.0);
+    corrections.enabled[2] = true;
+    play(1);
+    EXPECT_NEAR(std::stod(panel["LabelDB"].caption), plain - 2, 0.011);
+}
+
 TEST_F(ContinuousSignalTest, ADeviceFailureEndsTheSignalWithAMessage)
 {
     calibrated();
@@ -362,3 +378,5 @@ TEST_F(ContinuousSignalTest, AnUnknownSignalIsRefused)
 }
 
 } // namespace
+
+} // namespace audimera

@@ -1,8 +1,10 @@
-#include "EngineFixture.h"
-#include "TestFolder.h"
+#include "tests/engine/EngineFixture.h"
+#include "tests/support/TestFolder.h"
 
 #include <filesystem>
 #include <fstream>
+
+namespace audimera {
 
 namespace {
 
@@ -10,6 +12,7 @@ class CorrectionsTest : public ::testing::Test {
 protected:
     EngineRig<SilentSoundDevice> rig;
     MeasurementEngine& e = *rig.engine;
+    const CorrectionTable& table = rig.document.corrections();
     std::string file(const char* name, const char* text)
     {
         const std::string path = testFile(name);
@@ -18,21 +21,41 @@ protected:
     }
 };
 
+TEST(CorrectionTableTest, LevelAtSumsTheEnabledColumnsAtTheHalfHertzEntry)
+{
+    CorrectionTable table;
+    table.column(0)[2000] = 1.5;
+    table.column(1)[2000] = 100; // not enabled
+    table.column(2)[2000] = -0.25;
+    table.column(0)[0] = 7;
+    table.column(2)[48000] = 3;
+    EXPECT_EQ(table.levelAt(1000), 0); // nothing enabled
+    table.enabled = {true, false, true};
+    struct Case {
+        double frequency;
+        double level;
+    } cases[] = {
+        {1000, 1.25},
+        {1000.25, 1.25}, // 2000.5 rounds to the even entry 2000
+        {-5, 7},         // outside the table: its first entry
+        {30000, 3},      // and its last
+    };
+    for (const Case& c : cases)
+        EXPECT_DOUBLE_EQ(table.levelAt(c.frequency), c.level) << c.frequency;
+}
+
 TEST_F(CorrectionsTest, BoxesSwitchTheirCurveOnAndOff)
 {
     rig.panel["txtUserCalibFile"].text = file("user-calib.txt", "1000,2\n");
     rig.panel["CheckUserCalib"].value = 1;
     e.CheckUserCalib_Click();
     EXPECT_TRUE(e.CalibEnable[2]);
-    e.Calib = 1000;
-    e.MeanLevel = 1000;
-    e.Frequency = 440;
-    EXPECT_NEAR(e.correctedLevel(), -2, 1e-12);
+    EXPECT_NEAR(table.levelAt(440), 2, 1e-12);
 
     rig.panel["CheckUserCalib"].value = 0;
     e.CheckUserCalib_Click();
     EXPECT_FALSE(e.CalibEnable[2]);
-    EXPECT_NEAR(e.correctedLevel(), 0, 1e-12);
+    EXPECT_NEAR(table.levelAt(440), 0, 1e-12);
     EXPECT_TRUE(rig.host.messages.empty());
 }
 
@@ -71,10 +94,9 @@ TEST_F(CorrectionsTest, TwoActiveCurvesAddUp)
     e.CheckUserCalib_Click();
     ASSERT_TRUE(e.LoadCalibFile(file("spl.txt", "1000,1.5\n"), 0));
     e.CalibEnable[0] = true;
-    e.Calib = 1000;
-    e.MeanLevel = 1000;
-    e.Frequency = 150;
-    EXPECT_NEAR(e.correctedLevel(), -4.5, 1e-12);
+    EXPECT_NEAR(table.levelAt(150), 4.5, 1e-12);
 }
 
 } // namespace
+
+} // namespace audimera

@@ -1,15 +1,19 @@
 // An engine wired to test doubles: a panel in its start-up state, a
-// scripted host, recording plot windows and a device of the test's choice.
+// scripted host, recording plot windows, a document of its own and a device
+// of the test's choice.
 #pragma once
 
-#include "FakePanel.h"
-#include "MeasurementEngine.h"
-#include "Rounding.h"
-#include "RecordingDisplays.h"
-#include "ScriptedHost.h"
+#include "tests/engine/FakePanel.h"
+#include "engine/MeasurementEngine.h"
+#include "common/Rounding.h"
+#include "tests/engine/RecordingDisplays.h"
+#include "tests/engine/ScriptedHost.h"
 
 #include <functional>
 #include <memory>
+#include <utility>
+
+namespace audimera {
 
 // A device that records silence at once; for tests that feed RecBuffer
 // themselves.
@@ -17,21 +21,23 @@ class SilentSoundDevice : public SoundDevice {
 public:
     std::vector<SoundDeviceInfo> playDevices() override { return {{"null", "Null"}}; }
     std::vector<SoundDeviceInfo> recordDevices() override { return {{"null", "Null"}}; }
-    std::string openOutputDevice(int) override { return {}; }
-    std::string openInputDevice(int) override { return {}; }
+    audimera::Status openOutputDevice(int) override { return {}; }
+    audimera::Status openInputDevice(int) override { return {}; }
+    int outputDevice() const override { return 0; }
+    int inputDevice() const override { return 0; }
     void closeAudio() override {}
     void StopPlayback() override {}
-    std::string PlayLoop(const int16_t*, int) override { return {}; }
+    audimera::Status PlayLoop(const int16_t*, int) override { return {}; }
     void SetPlayRate(int) override {}
     void SetPlayVolume(int) override {}
     void SetPlayPan(int) override {}
-    RecordResult RecordBlock(int16_t* buffer, RecordWaiter& waiter, std::string*) override
+    audimera::Result<Recorded> RecordBlock(int16_t* buffer, RecordWaiter& waiter) override
     {
         if (!waiter.waitOnce())
-            return RecordResult::Cancelled;
+            return Recorded::Cancelled;
         for (int i = 0; i < RecordSamples; ++i)
             buffer[i] = 0;
-        return RecordResult::Complete;
+        return Recorded::Complete;
     }
 };
 
@@ -52,18 +58,20 @@ public:
 
     std::vector<SoundDeviceInfo> playDevices() override { return {{"loop", "Loopback"}}; }
     std::vector<SoundDeviceInfo> recordDevices() override { return {{"loop", "Loopback"}}; }
-    std::string openOutputDevice(int) override { return {}; }
-    std::string openInputDevice(int) override { return {}; }
+    audimera::Status openOutputDevice(int) override { return {}; }
+    audimera::Status openInputDevice(int) override { return {}; }
+    int outputDevice() const override { return 0; }
+    int inputDevice() const override { return 0; }
     void closeAudio() override { StopPlayback(); }
     void StopPlayback() override
     {
         playing = false;
         m_phase = 0;
     }
-    std::string PlayLoop(const int16_t* table, int r) override
+    audimera::Status PlayLoop(const int16_t* table, int r) override
     {
         if (!playFailure.empty())
-            return playFailure;
+            return audimera::Error{playFailure};
         ++playLoops;
         StopPlayback();
         m_table.assign(table, table + PlaySamples);
@@ -74,16 +82,13 @@ public:
     void SetPlayRate(int r) override { rate = clampRate(r); }
     void SetPlayVolume(int) override {}
     void SetPlayPan(int) override {}
-    RecordResult RecordBlock(int16_t* buffer, RecordWaiter& waiter, std::string* error) override
+    audimera::Result<Recorded> RecordBlock(int16_t* buffer, RecordWaiter& waiter) override
     {
         for (int i = 0; i < waitsPerRecord; ++i)
             if (!waiter.waitOnce())
-                return RecordResult::Cancelled;
-        if (!failWith.empty()) {
-            *error = failWith;
-            failWith.clear();
-            return RecordResult::Failed;
-        }
+                return Recorded::Cancelled;
+        if (!failWith.empty())
+            return audimera::Error{std::exchange(failWith, {})};
         ++records;
         for (int i = 0; i < RecordSamples; ++i) {
             double v = 0;
@@ -99,7 +104,7 @@ public:
         }
         if (tamper)
             tamper(records, buffer);
-        return RecordResult::Complete;
+        return Recorded::Complete;
     }
 
 private:
@@ -107,17 +112,43 @@ private:
     double m_phase = 0;
 };
 
+// The newest trace of a document as (frequency as measured, level in dB);
+// empty without a trace.
+inline std::vector<std::pair<double, double>> newestTrace(const MeasurementDocument& document)
+{
+    std::vector<std::pair<double, double>> points;
+    for (const CurvePoint& p : document.lastTrace())
+        points.emplace_back(p.frequency, p.level);
+    return points;
+}
+
+inline std::vector<double> newestFrequencies(const MeasurementDocument& document)
+{
+    std::vector<double> f;
+    for (const CurvePoint& p : document.lastTrace())
+        f.push_back(p.frequency);
+    return f;
+}
+
+inline int traceCount(const MeasurementDocument& document)
+{
+    return document.traces().GetTraceCount();
+}
+
 template <typename Device>
 struct EngineRig {
     template <typename... Args>
     explicit EngineRig(char decimal = '.', Args&&... deviceArgs)
         : panel(decimal), device(std::forward<Args>(deviceArgs)...),
-          engine(std::make_unique<MeasurementEngine>(panel, host, device, displays))
+          engine(std::make_unique<MeasurementEngine>(panel, host, device, displays, document))
     {
     }
     FakePanel panel;
     ScriptedHost host;
     Device device;
     RecordingDisplays displays;
+    MeasurementDocument document;
     std::unique_ptr<MeasurementEngine> engine;
 };
+
+} // namespace audimera

@@ -1,10 +1,12 @@
-// The panel table of the headless command, made strict: a control name it
-// does not hold fails the test, so a misspelt name is caught.
+// The headless panel table, made strict: a control name it does not hold
+// fails the test, so a misspelt name is caught.
 #pragma once
 
-#include "PanelTable.h"
+#include "engine/PanelTable.h"
 
 #include <gtest/gtest.h>
+
+namespace audimera {
 
 class FakePanel : public PanelTable {
 public:
@@ -13,3 +15,5 @@ public:
 protected:
     void unknownControl(std::string_view name) const override { ADD_FAILURE() << "unknown control '" << name << "'"; }
 };
+
+} // namespace audimera

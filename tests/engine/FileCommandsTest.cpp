@@ -1,5 +1,5 @@
-#include "EngineFixture.h"
-#include "TestFolder.h"
+#include "tests/engine/EngineFixture.h"
+#include "tests/support/TestFolder.h"
 
 #include <sys/resource.h>
 
@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+namespace audimera {
 
 namespace {
 
@@ -47,22 +49,23 @@ protected:
         std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
         return path;
     }
-    std::vector<double> frequencies() const { return rig.displays.frequencies(rig.displays.traces.size() - 1); }
+    std::vector<double> frequencies() const { return newestFrequencies(rig.document); }
+    TraceStore& traces() { return rig.document.traces(); }
 };
 
 TEST_F(FileCommandsTest, LoadKeepsAscendingRecordsInRange)
 {
     e.LoadFile(file("load-rules.txt", "9.99,1\n10,2\n100,3\n50,4\n100,5\n200,6\n24000,7\n24000.5,8\n"));
-    ASSERT_EQ(rig.displays.traces.size(), 1u);
+    ASSERT_EQ(traceCount(rig.document), 1);
     EXPECT_EQ(frequencies(), (std::vector<double>{10, 100, 200, 24000}));
-    EXPECT_EQ(rig.displays.traces[0][1].second, 3);
+    EXPECT_EQ(newestTrace(rig.document)[1].second, 3);
     EXPECT_EQ(rig.displays.redraws, 1);
     EXPECT_TRUE(rig.panel["cmdClearTraces"].enabled);
     EXPECT_TRUE(rig.panel["MenuEntrySave"].enabled);
     EXPECT_TRUE(rig.host.messages.empty());
 
     e.LoadFile(file("load-none.txt", "5,1\n30000,2\n"));
-    EXPECT_EQ(rig.displays.traces.size(), 1u);
+    EXPECT_EQ(traceCount(rig.document), 1);
     ASSERT_EQ(rig.host.messages.size(), 1u);
     EXPECT_EQ(rig.host.messages[0].text, "Bad file, no points were found !");
     EXPECT_EQ(rig.host.messages[0].icon, MessageIcon::Critical);
@@ -72,14 +75,14 @@ TEST_F(FileCommandsTest, LoadErrorsKeepWhatWasReadAndDoNotRedraw)
 {
     const std::string odd = file("load-odd.txt", "100,1\n200,2\n300\n");
     e.LoadFile(odd);
-    ASSERT_EQ(rig.displays.traces.size(), 1u);
+    ASSERT_EQ(traceCount(rig.document), 1);
     EXPECT_EQ(frequencies().size(), 2u);
     EXPECT_EQ(rig.displays.redraws, 0);
     ASSERT_EQ(rig.host.messages.size(), 1u);
     EXPECT_EQ(rig.host.messages[0].text.rfind("Error loading file '" + odd + "' : ", 0), 0u);
 
     e.LoadFile(file("load-word.txt", "100,1\n200,loud\n"));
-    EXPECT_EQ(rig.displays.traces.back().size(), 1u);
+    EXPECT_EQ(frequencies().size(), 1u);
     EXPECT_EQ(rig.host.messages.size(), 2u);
 
     // More records than a trace holds: the store's limit, and the error.
@@ -87,7 +90,7 @@ TEST_F(FileCommandsTest, LoadErrorsKeepWhatWasReadAndDoNotRedraw)
     for (int i = 0; i < 22100; ++i)
         big += std::to_string(10 + i) + ",0\n";
     e.LoadFile(file("load-big.txt", big));
-    EXPECT_EQ(rig.displays.traces.back().size(), 22051u);
+    EXPECT_EQ(frequencies().size(), 22051u);
     EXPECT_NE(rig.host.messages.back().text.find("22051"), std::string::npos);
 
     e.LoadFile(testFile("no-such-trace.txt"));
@@ -106,19 +109,19 @@ TEST_F(FileCommandsTest, LoadCommandAsksForAFileUnlessEightTracesAreShown)
     EXPECT_EQ(r.filter, "Response Curve (*.txt)");
     EXPECT_EQ(r.flags, 0x201804);
     EXPECT_EQ(r.fileName, "");
-    EXPECT_EQ(rig.displays.traces.size(), 1u);
+    EXPECT_EQ(traceCount(rig.document), 1);
 
     // Cancelled: nothing changes, nothing is said.
     e.MenuEntryLoadTrace_Click();
-    EXPECT_EQ(rig.displays.traces.size(), 1u);
+    EXPECT_EQ(traceCount(rig.document), 1);
     EXPECT_TRUE(rig.host.messages.empty());
 
-    while (rig.displays.traces.size() < 7)
-        rig.displays.AddTrace();
+    while (traceCount(rig.document) < 7)
+        traces().AddTrace();
     dialog.answers = {path};
     e.MenuEntryLoadTrace_Click(); // seven shown: the dialog opens
     EXPECT_EQ(dialog.requests.size(), 3u);
-    EXPECT_EQ(rig.displays.traces.size(), 8u);
+    EXPECT_EQ(traceCount(rig.document), 8);
     e.MenuEntryLoadTrace_Click(); // eight: refused before any dialog
     EXPECT_EQ(dialog.requests.size(), 3u);
     ASSERT_EQ(rig.host.messages.size(), 1u);
@@ -130,12 +133,12 @@ TEST_F(FileCommandsTest, SaveCommandSuggestsANameAndWritesTheNewestTrace)
 {
     e.MenuEntrySave_Click(); // no trace: nothing at all
     EXPECT_TRUE(dialog.requests.empty());
-    rig.displays.AddTrace();
+    traces().AddTrace();
     e.MenuEntrySave_Click(); // an empty trace: nothing either
     EXPECT_TRUE(dialog.requests.empty());
 
-    rig.displays.AddPoint(1000, -3.25);
-    rig.displays.AddPoint(25.2, 0.5);
+    traces().AddPoint(1000, -3.25);
+    traces().AddPoint(25.2, 0.5);
     const std::string path = testFile("menu-save.txt");
     dialog.answers = {path};
     e.MenuEntrySave_Click();
@@ -148,9 +151,9 @@ TEST_F(FileCommandsTest, SaveCommandSuggestsANameAndWritesTheNewestTrace)
     EXPECT_EQ(r.flags, 0x208802);
     EXPECT_EQ(slurp(path), "1000,-3.25\r\n25.2,0.5\r\n");
 
-    rig.displays.AddTrace();
-    rig.displays.AddTrace();
-    rig.displays.AddPoint(100, 1);
+    traces().AddTrace();
+    traces().AddTrace();
+    traces().AddPoint(100, 1);
     e.MenuEntrySave_Click(); // cancelled
     EXPECT_EQ(dialog.requests.back().fileName, "Curve3.txt");
     EXPECT_EQ(slurp(path), "1000,-3.25\r\n25.2,0.5\r\n");
@@ -160,26 +163,31 @@ TEST_F(FileCommandsTest, RoundTripUnderACommaDecimalLocale)
 {
     EngineRig<SilentSoundDevice> comma(',');
     comma.engine->setFileDialog(&dialog);
-    comma.displays.AddTrace();
-    comma.displays.AddPoint(31.5, -1.75);
-    comma.displays.AddPoint(12500.25, 2.125);
+    TraceStore& store = comma.document.traces();
+    store.AddTrace();
+    store.AddPoint(31.5, -1.75);
+    store.AddPoint(12500.25, 2.125);
     const std::string path = testFile("comma-round.txt");
     dialog.answers = {path};
     comma.engine->MenuEntrySave_Click();
     EXPECT_EQ(slurp(path), "31.5,-1.75\r\n12500.25,2.125\r\n");
     dialog.answers = {path};
     comma.engine->MenuEntryLoadTrace_Click();
-    ASSERT_EQ(comma.displays.traces.size(), 2u);
-    EXPECT_EQ(comma.displays.traces[1], comma.displays.traces[0]);
+    ASSERT_EQ(store.GetTraceCount(), 2);
+    ASSERT_EQ(store.pointCount(1), 2);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(store.traceX(1)[i], store.traceX(0)[i]);
+        EXPECT_EQ(store.traceY(1)[i], store.traceY(0)[i]);
+    }
 }
 
 TEST_F(FileCommandsTest, AFailedSaveLeavesTheOldFileByteForByte)
 {
     const std::string path = file("keep-old.txt", std::string(2000, 'x') + "\r\nold\r\n");
     const std::string before = slurp(path);
-    rig.displays.AddTrace();
+    traces().AddTrace();
     for (int i = 0; i < 500; ++i)
-        rig.displays.AddPoint(20 + i, i * 0.01);
+        traces().AddPoint(20 + i, i * 0.01);
     // Files may grow to 100 bytes only: the write fails half-way.
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
@@ -235,25 +243,28 @@ TEST_F(FileCommandsTest, BrowseButtonsFillTheirBoxes)
 
 TEST_F(FileCommandsTest, ClearAndDisplayListsRedraw)
 {
-    rig.displays.AddTrace();
+    traces().AddTrace();
     rig.panel["cmdClearTraces"].enabled = true;
     rig.panel["MenuEntrySave"].enabled = true;
     e.cmdClearTraces_Click();
-    EXPECT_TRUE(rig.displays.traces.empty());
+    EXPECT_EQ(traceCount(rig.document), 0);
     EXPECT_FALSE(rig.panel["cmdClearTraces"].enabled);
     EXPECT_FALSE(rig.panel["MenuEntrySave"].enabled);
     EXPECT_EQ(rig.displays.redraws, 1);
 
+    // The lists set the document's plot settings, which the plot reads.
     e.ComboSmooth_Click(4);
-    EXPECT_EQ(e.Smooth, 4);
+    EXPECT_EQ(rig.document.plot().smooth, 4);
     EXPECT_EQ(rig.displays.redraws, 2);
     e.Running = true; // during a sweep the next point redraws
     e.ComboSmooth_Click(1);
-    e.ComboDBRange_Click();
+    e.ComboDBRange_Click(96);
     EXPECT_EQ(e.Smooth, 1);
+    EXPECT_EQ(rig.document.plot().dbSpan, 96);
     EXPECT_EQ(rig.displays.redraws, 2);
     e.Running = false;
-    e.ComboDBRange_Click();
+    e.ComboDBRange_Click(12);
+    EXPECT_EQ(rig.document.plot().dbSpan, 12);
     EXPECT_EQ(rig.displays.redraws, 3);
 }
 
@@ -267,7 +278,8 @@ TEST_F(FileCommandsTest, SweepShowsItsProgress)
     ScriptedHost host;
     LoopbackDevice card;
     RecordingDisplays displays;
-    MeasurementEngine engine(panel, host, card, displays);
+    MeasurementDocument document;
+    MeasurementEngine engine(panel, host, card, displays, document);
     engine.Calib = 1000;
     engine.Noise = 5;
     panel.select("OptionAutoSigGen", 1, 4);
@@ -288,3 +300,5 @@ TEST_F(FileCommandsTest, SweepShowsItsProgress)
 }
 
 } // namespace
+
+} // namespace audimera

@@ -1,11 +1,13 @@
-#include "EngineFixture.h"
-#include "RecordingSoundDevice.h"
-#include "TestFolder.h"
+#include "tests/engine/EngineFixture.h"
+#include "tests/engine/RecordingSoundDevice.h"
+#include "tests/support/TestFolder.h"
 
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+
+namespace audimera {
 
 namespace {
 
@@ -18,7 +20,8 @@ protected:
     LoopbackDevice card;
     RecordingSoundDevice device{card};
     RecordingDisplays displays;
-    MeasurementEngine e{panel, host, device, displays};
+    MeasurementDocument document;
+    MeasurementEngine e{panel, host, device, displays, document};
 
     void SetUp() override
     {
@@ -37,10 +40,9 @@ protected:
 
     std::vector<double> sweep()
     {
-        const size_t before = displays.traces.size();
+        const int before = traceCount(document);
         e.cmdStart_Click();
-        return displays.traces.size() > before ? displays.frequencies(displays.traces.size() - 1)
-                                               : std::vector<double>{};
+        return traceCount(document) > before ? newestFrequencies(document) : std::vector<double>{};
     }
 
     void expectIdle()
@@ -71,9 +73,10 @@ TEST_F(MeasurementRunTest, DefaultRangeMeasures31PointsEndingAtTheStop)
     EXPECT_TRUE(host.messages.empty());
     expectIdle();
     // The loopback is flat on the 100-sample period: the same level.
-    for (const auto& p : displays.traces[0]) {
+    const auto trace = newestTrace(document);
+    for (const auto& p : trace) {
         if (p.first <= 1000) {
-            EXPECT_NEAR(p.second, displays.traces[0][0].second, 0.1) << p.first;
+            EXPECT_NEAR(p.second, trace[0].second, 0.1) << p.first;
         }
     }
     EXPECT_TRUE(panel["cmdCalibrate"].enabled);
@@ -141,12 +144,12 @@ TEST_F(MeasurementRunTest, UserListFilePlan)
 
     // Nothing usable: the message, and the sweep ends at once.
     std::ofstream(path, std::ios::trunc) << "5\n";
-    const auto traces = displays.traces.size();
+    const int traces = traceCount(document);
     EXPECT_TRUE(sweep().empty());
     ASSERT_FALSE(host.messages.empty());
     EXPECT_EQ(host.messages.back().text, "Bad frequency file, no entry found !");
     EXPECT_EQ(host.messages.back().icon, MessageIcon::Critical);
-    EXPECT_EQ(displays.traces.size(), traces + 1); // calibrated run: empty trace
+    EXPECT_EQ(traceCount(document), traces + 1); // calibrated run: empty trace
     expectIdle();
 
     // A missing file: the error, and no run.
@@ -205,7 +208,7 @@ TEST_F(MeasurementRunTest, TextThatIsNotANumberIsReportedAndNothingRuns)
             EXPECT_NE(host.messages[0].text.find(box == std::string("TextStart") ? "start" : "stop"),
                       std::string::npos);
             EXPECT_EQ(card.records, 0);
-            EXPECT_TRUE(displays.traces.empty()) << box << calib;
+            EXPECT_EQ(traceCount(document), 0) << box << calib;
             EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::Refused);
             expectIdle();
         }
@@ -213,35 +216,35 @@ TEST_F(MeasurementRunTest, TextThatIsNotANumberIsReportedAndNothingRuns)
     range("20", "", 126);
     sweep();
     EXPECT_EQ(card.records, 0);
-    EXPECT_TRUE(displays.traces.empty());
+    EXPECT_EQ(traceCount(document), 0);
 
     // Numbers out of the limits are refused on the calibrated run's trace,
     // which stays empty; with eight traces the trace refusal comes first.
     host.messages.clear();
     range("0.5", "20000", 126);
     sweep();
-    ASSERT_EQ(displays.traces.size(), 1u);
-    EXPECT_TRUE(displays.traces[0].empty());
+    ASSERT_EQ(traceCount(document), 1);
+    EXPECT_EQ(document.traces().pointCount(0), 0);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "Start frequency minimun: 1 Hz");
     for (int i = 1; i < 8; ++i)
-        displays.AddTrace();
+        document.traces().AddTrace();
     sweep();
-    EXPECT_EQ(displays.refusedTraces, 1);
-    EXPECT_EQ(host.messages.size(), 1u);
+    ASSERT_EQ(host.messages.size(), 2u); // the refusal, not the limits again
+    EXPECT_EQ(host.messages[1].text, MeasurementEngine::TooManyTraces);
     EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::TraceRefused);
 }
 
 TEST_F(MeasurementRunTest, NumbersAreReadAndShownInTheUsersLocale)
 {
     FakePanel comma(',');
-    MeasurementEngine engine(comma, host, device, displays);
+    MeasurementEngine engine(comma, host, device, displays, document);
     engine.WhiteNoiseBuffer = e.WhiteNoiseBuffer;
     comma["TextStart"].text = "100,5";
     comma["TextStop"].text = "150";
     comma["HScrollStep"].value = 200;
     engine.cmdStart_Click();
-    EXPECT_EQ(displays.frequencies(0), (std::vector<double>{100.5, 150}));
+    EXPECT_EQ(newestFrequencies(document), (std::vector<double>{100.5, 150}));
     EXPECT_EQ(comma["LabelFreq"].caption, "150,00 Hz");
     EXPECT_NE(comma["LabelDB"].caption.find(','), std::string::npos);
 }
@@ -264,7 +267,7 @@ TEST_F(MeasurementRunTest, CalibrationPassesThenTonesAndRecentering)
     EXPECT_GT(e.Calib, 0);
     EXPECT_NE(panel["LabelCardSNR"].caption, "N/A");
     EXPECT_EQ(card.records, 2 + 6); // 100 200 400 800 1600 2000
-    EXPECT_EQ(displays.traces.size(), 1u);
+    EXPECT_EQ(traceCount(document), 1);
 
     // Calibrated: the next run adds its trace first and plays no noise.
     const double calib = e.Calib, noise = e.Noise;
@@ -274,7 +277,7 @@ TEST_F(MeasurementRunTest, CalibrationPassesThenTonesAndRecentering)
     EXPECT_EQ(e.Calib, calib);
     EXPECT_EQ(e.Noise, noise);
     EXPECT_EQ(device.of(Call::Loop).size(), 2u);
-    EXPECT_EQ(displays.traces.size(), 2u);
+    EXPECT_EQ(traceCount(document), 2);
 
     // "Recenter 0dB" forgets the reference: silence and noise again.
     e.cmdCalibrate_Click();
@@ -296,7 +299,7 @@ TEST_F(MeasurementRunTest, ToneRestartsOnlyAtTheFirstPointAndAcross1000Hz)
     const auto rates = device.of(Call::Rate);
     EXPECT_EQ(rates.size(), 29u);
     // The second restart is at the first frequency above 1000 Hz, k = 20.
-    const auto& points = displays.traces[0];
+    const auto points = newestTrace(document);
     EXPECT_LE(points[16].first, 1000);
     EXPECT_GT(points[17].first, 1000);
     EXPECT_EQ(loops[1].rate, audimera::nearestInt(points[17].first * 5));
@@ -307,7 +310,7 @@ TEST_F(MeasurementRunTest, StopDuringTheSilencePassAddsNoTrace)
 {
     host.atYield(1, [&] { e.cmdStop_Click(); }); // the silence set-up's yield
     sweep();
-    EXPECT_TRUE(displays.traces.empty());
+    EXPECT_EQ(traceCount(document), 0);
     EXPECT_EQ(card.records, 0);
     EXPECT_EQ(e.Noise, 0);
     expectIdle();
@@ -369,7 +372,7 @@ TEST_F(MeasurementRunTest, LowSignalDuringCalibration)
     EXPECT_EQ(host.messages[0].buttons, MessageButtons::YesNo);
     EXPECT_EQ(host.messages[0].icon, MessageIcon::Exclamation);
     EXPECT_EQ(e.Calib, 0);
-    EXPECT_TRUE(displays.traces.empty());
+    EXPECT_EQ(traceCount(document), 0);
     EXPECT_FALSE(panel["cmdCalibrate"].enabled);
     expectIdle();
     EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::LowSignalDeclined);
@@ -413,14 +416,16 @@ TEST_F(MeasurementRunTest, BadBlocksAreMeasuredAgainOnlyWhenAsked)
 TEST_F(MeasurementRunTest, EightTracesRefuseTheRun)
 {
     for (int i = 0; i < 8; ++i)
-        displays.AddTrace();
+        document.traces().AddTrace();
     sweep(); // uncalibrated: refused after the white noise
-    EXPECT_EQ(displays.refusedTraces, 1);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, MeasurementEngine::TooManyTraces);
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::Critical);
     EXPECT_GT(e.Calib, 0);
     EXPECT_EQ(card.records, 2);
     expectIdle();
     sweep(); // calibrated: refused at once
-    EXPECT_EQ(displays.refusedTraces, 2);
+    EXPECT_EQ(host.messages.size(), 2u);
     EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::TraceRefused);
     EXPECT_EQ(card.records, 2);
     expectIdle();
@@ -468,3 +473,5 @@ TEST_F(MeasurementRunTest, PlanButtonsAndRangeSwitchDuringASweepDoNotDisturbIt)
 }
 
 } // namespace
+
+} // namespace audimera

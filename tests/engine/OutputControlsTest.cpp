@@ -1,4 +1,6 @@
-#include "EngineFixture.h"
+#include "tests/engine/EngineFixture.h"
+
+namespace audimera {
 
 namespace {
 
@@ -34,3 +36,5 @@ TEST(OutputControlsTest, BarsSetTheDeviceAndTheLabels)
 }
 
 } // namespace
+
+} // namespace audimera

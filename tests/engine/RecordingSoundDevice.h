@@ -2,10 +2,12 @@
 // test can see when the tone was restarted and when only its rate changed.
 #pragma once
 
-#include "SoundDevice.h"
+#include "signal/SoundDevice.h"
 
 #include <string>
 #include <vector>
+
+namespace audimera {
 
 class RecordingSoundDevice : public SoundDevice {
 public:
@@ -19,15 +21,17 @@ public:
 
     std::vector<SoundDeviceInfo> playDevices() override { return m_device.playDevices(); }
     std::vector<SoundDeviceInfo> recordDevices() override { return m_device.recordDevices(); }
-    std::string openOutputDevice(int index) override { return m_device.openOutputDevice(index); }
-    std::string openInputDevice(int index) override { return m_device.openInputDevice(index); }
+    audimera::Status openOutputDevice(int index) override { return m_device.openOutputDevice(index); }
+    audimera::Status openInputDevice(int index) override { return m_device.openInputDevice(index); }
+    int outputDevice() const override { return m_device.outputDevice(); }
+    int inputDevice() const override { return m_device.inputDevice(); }
     void closeAudio() override { m_device.closeAudio(); }
     void StopPlayback() override
     {
         calls.push_back({Call::Stop});
         m_device.StopPlayback();
     }
-    std::string PlayLoop(const int16_t* table, int rate) override
+    audimera::Status PlayLoop(const int16_t* table, int rate) override
     {
         calls.push_back({Call::Loop, rate, table});
         return m_device.PlayLoop(table, rate);
@@ -39,10 +43,10 @@ public:
     }
     void SetPlayVolume(int volume) override { m_device.SetPlayVolume(volume); }
     void SetPlayPan(int pan) override { m_device.SetPlayPan(pan); }
-    RecordResult RecordBlock(int16_t* buffer, RecordWaiter& waiter, std::string* error) override
+    audimera::Result<Recorded> RecordBlock(int16_t* buffer, RecordWaiter& waiter) override
     {
         calls.push_back({Call::Record});
-        return m_device.RecordBlock(buffer, waiter, error);
+        return m_device.RecordBlock(buffer, waiter);
     }
 
     int count(Call::Kind kind) const
@@ -67,3 +71,5 @@ public:
 private:
     SoundDevice& m_device;
 };
+
+} // namespace audimera

@@ -3,13 +3,15 @@
 // plain unit test. Messages are recorded and answered from a script.
 #pragma once
 
-#include "Host.h"
+#include "engine/Host.h"
 
 #include <deque>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
+
+namespace audimera {
 
 class ScriptedHost : public Host {
 public:
@@ -70,3 +72,5 @@ private:
     std::deque<MessageAnswer> m_answers;
     std::vector<std::function<void(const Message&)>> m_onMessage;
 };
+
+} // namespace audimera

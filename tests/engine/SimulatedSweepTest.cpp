@@ -1,11 +1,13 @@
 // Whole sweeps through the simulated sound card: the engine, the tone
 // tables, the band-limited player and the chain together.
-#include "EngineFixture.h"
-#include "SimulatedSoundCard.h"
+#include "tests/engine/EngineFixture.h"
+#include "signal/SimulatedSoundCard.h"
 
-#include "DspLibrary.h"
+#include "dsp/DspLibrary.h"
 
 #include <cmath>
+
+namespace audimera {
 
 namespace {
 
@@ -25,8 +27,7 @@ struct SimulatedRig {
         std::string error;
         auto parsed = SoundChain::parse(chain, error);
         EXPECT_TRUE(parsed.has_value()) << error;
-        card.openOutputDevice(0);
-        card.openInputDevice(0);
+        EXPECT_TRUE(card.initAudio().ok());
         card.setChain(std::move(*parsed));
         Audidsp::LowPass44(0, 0, 1);
         engine.InitWhitePinkBuffers();
@@ -35,7 +36,8 @@ struct SimulatedRig {
     ScriptedHost host;
     SimulatedSoundCard card;
     RecordingDisplays displays;
-    MeasurementEngine engine{panel, host, card, displays};
+    MeasurementDocument document;
+    MeasurementEngine engine{panel, host, card, displays, document};
 };
 
 TEST(SimulatedSweepTest, ThirdOctaveSweepFollowsTheAnalyticResponse)
@@ -44,8 +46,8 @@ TEST(SimulatedSweepTest, ThirdOctaveSweepFollowsTheAnalyticResponse)
         SimulatedRig rig(chain);
         rig.panel.select("OptionAutoSigGen", MeasurementEngine::PlanIso31, 4);
         rig.engine.cmdStart_Click();
-        ASSERT_EQ(rig.displays.traces.size(), 1u) << chain;
-        const auto& points = rig.displays.traces[0];
+        ASSERT_EQ(traceCount(rig.document), 1) << chain;
+        const auto points = newestTrace(rig.document);
         ASSERT_EQ(points.size(), 31u) << chain;
         double at1k = 0;
         for (const auto& p : points)
@@ -64,7 +66,8 @@ TEST(SimulatedSweepTest, PerfectLoopbackIsFlatAndItsLevelFollowsTheCalibration)
 {
     SimulatedRig rig("");
     rig.engine.cmdStart_Click();
-    const auto& points = rig.displays.traces.at(0);
+    ASSERT_EQ(traceCount(rig.document), 1);
+    const auto points = newestTrace(rig.document);
     ASSERT_EQ(points.size(), 31u);
     const double near1k = points[17].second; // 1017.1 Hz
     for (const auto& p : points)
@@ -87,7 +90,8 @@ TEST(SimulatedSweepTest, GlitchesAreMeasuredAgainOrPlotted)
             rig.engine.cmdStop_Click();
     });
     rig.engine.cmdStart_Click();
-    EXPECT_TRUE(rig.displays.traces.at(0).empty());
+    ASSERT_EQ(traceCount(rig.document), 1);
+    EXPECT_EQ(rig.document.traces().pointCount(0), 0);
     EXPECT_EQ(rig.panel["LabelFreq"].caption, "20.00 Hz");
     EXPECT_EQ(rig.displays.redraws, 0);
 
@@ -95,7 +99,7 @@ TEST(SimulatedSweepTest, GlitchesAreMeasuredAgainOrPlotted)
     plotted.panel["TextStop"].text = "200";
     plotted.panel["CheckBadInputWave"].value = 0;
     plotted.engine.cmdStart_Click();
-    EXPECT_EQ(plotted.displays.traces.at(0).size(), 11u); // 20 .. 200 by 1.26
+    EXPECT_EQ(plotted.document.traces().pointCount(0), 11); // 20 .. 200 by 1.26
 }
 
 TEST(SimulatedSweepTest, StalledAndFailingRecordsEndTheRun)
@@ -130,3 +134,5 @@ TEST(SimulatedSweepTest, ContinuousSignalReadsTheLiveLevel)
 }
 
 } // namespace
+
+} // namespace audimera

@@ -1,54 +1,41 @@
 // Hours of use compressed: the continuous signal for 10 000 blocks and a
 // sweep of 22051 points on the simulated card. After the first block,
 // nothing on the measuring path may allocate, so memory stays flat.
-#include "AllocationCounter.h"
-#include "DspLibrary.h"
-#include "EngineFixture.h"
-#include "SimulatedSoundCard.h"
-#include "TestFolder.h"
+#include "tests/support/AllocationCounter.h"
+#include "dsp/DspLibrary.h"
+#include "tests/engine/EngineFixture.h"
+#include "signal/SimulatedSoundCard.h"
+#include "tests/support/TestFolder.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <new>
 
+namespace audimera {
 
 namespace {
 
-// Plot windows with a store allocated whole, as the real trace store is.
-class FixedDisplays : public Displays {
+// Plot windows that draw nothing; the points go to the document's trace
+// store, allocated whole as the program's is.
+class QuietDisplays : public Displays {
 public:
-    FixedDisplays() { m_points.reserve(22051); }
-    bool AddTrace() override
-    {
-        m_points.clear();
-        return true;
-    }
-    void AddPoint(double f, double dB) override
-    {
-        if (m_points.size() < m_points.capacity())
-            m_points.push_back({f, dB});
-    }
     void TraceResponse() override {}
-    int GetTraceCount() const override { return 1; }
     void DrawCurve(int, int, const int16_t*, int, bool, int) override {}
     void TraceFFT(const int16_t*, float*, bool) override {}
-    size_t points() const { return m_points.size(); }
-
-private:
-    std::vector<std::pair<double, double>> m_points;
 };
 
 struct Rig {
     FakePanel panel;
     ScriptedHost host;
     SimulatedSoundCard card;
-    FixedDisplays displays;
-    MeasurementEngine engine{panel, host, card, displays};
+    QuietDisplays displays;
+    MeasurementDocument document;
+    MeasurementEngine engine{panel, host, card, displays, document};
+    int points() const { return document.traces().pointCount(0); }
     explicit Rig(const char* chain = "")
     {
-        card.openOutputDevice(0);
-        card.openInputDevice(0);
+        EXPECT_TRUE(card.initAudio().ok());
         std::string error;
         card.setChain(*SoundChain::parse(chain, error));
         Audidsp::LowPass44(0, 0, 1);
@@ -96,19 +83,21 @@ TEST(LongRunTest, SweepOf22051PointsAllocatesNothingPerPoint)
     rig.panel.select("OptionAutoSigGen", MeasurementEngine::PlanUserFile, 4);
     long long atPoint10 = -1;
     rig.host.everyYield([&] {
-        if (rig.displays.points() == 10 && atPoint10 < 0) {
+        if (rig.points() == 10 && atPoint10 < 0) {
             atPoint10 = allocations::count.load();
             allocations::counting = true;
         }
-        if (rig.displays.points() == 22051)
+        if (rig.points() == 22051)
             allocations::counting = false; // what ends the run allocates once, not per point
     });
     rig.engine.cmdStart_Click();
     allocations::counting = false;
-    EXPECT_EQ(rig.displays.points(), 22051u);
+    EXPECT_EQ(rig.points(), 22051);
     EXPECT_EQ(rig.engine.lastRunEnd(), MeasurementEngine::RunEnd::Completed);
     ASSERT_GE(atPoint10, 0);
     EXPECT_EQ(allocations::count.load() - atPoint10, 0) << "allocations in 22041 points";
 }
 
 } // namespace
+
+} // namespace audimera

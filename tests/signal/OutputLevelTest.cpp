@@ -1,6 +1,8 @@
-#include "OutputLevel.h"
+#include "signal/OutputLevel.h"
 
 #include <gtest/gtest.h>
+
+namespace audimera {
 
 using namespace OutputLevel;
 
@@ -57,3 +59,5 @@ TEST(OutputLevelTest, BalanceAttenuatesTheFarSide)
     EXPECT_EQ(l.rightMark, Blue);
     EXPECT_EQ(Blue, 16711680u);
 }
+
+} // namespace audimera

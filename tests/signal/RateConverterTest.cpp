@@ -1,6 +1,6 @@
-#include "RateConverter.h"
+#include "signal/RateConverter.h"
 
-#include "AllocationCounter.h"
+#include "tests/support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,8 @@
 #include <numeric>
 #include <stdexcept>
 #include <vector>
+
+namespace audimera {
 
 namespace {
 
@@ -236,3 +238,5 @@ TEST(RateConverter, ProcessingAndResetAllocateNothing)
 }
 
 } // namespace
+
+} // namespace audimera

@@ -1,14 +1,16 @@
-#include "SignalSynthesis.h"
-#include "UniformRandom.h"
+#include "signal/SignalSynthesis.h"
+#include "signal/UniformRandom.h"
 
-#include "DspLibrary.h"
-#include "Rounding.h"
+#include "dsp/DspLibrary.h"
+#include "common/Rounding.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
+
+namespace audimera {
 
 namespace {
 
@@ -161,3 +163,5 @@ TEST(SignalSynthesisTest, NoiseTablesWithTheLibraryFilter)
     EXPECT_EQ(p1[0], 0);
     EXPECT_EQ(p1[ToneTablePlayed], 0);
 }
+
+} // namespace audimera

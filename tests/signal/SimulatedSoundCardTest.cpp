@@ -1,12 +1,15 @@
-#include "SimulatedSoundCard.h"
+#include "signal/SimulatedSoundCard.h"
 
-#include "Rounding.h"
+#include "tests/support/ResultPrinter.h"
+#include "common/Rounding.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <functional>
 #include <vector>
+
+namespace audimera {
 
 namespace {
 
@@ -45,8 +48,8 @@ std::vector<int16_t> sineTable()
 struct OpenCard : SimulatedSoundCard {
     OpenCard()
     {
-        EXPECT_EQ(openOutputDevice(0), "");
-        EXPECT_EQ(openInputDevice(0), "");
+        EXPECT_EQ(openOutputDevice(0).message(), "");
+        EXPECT_EQ(openInputDevice(0).message(), "");
     }
 };
 
@@ -54,8 +57,7 @@ Block record(SimulatedSoundCard& card)
 {
     Block b(Rec + 1, 7777);
     ScriptedWaiter waiter;
-    std::string error;
-    EXPECT_EQ(card.RecordBlock(b.data(), waiter, &error), RecordResult::Complete) << error;
+    EXPECT_EQ(card.RecordBlock(b.data(), waiter), Recorded::Complete);
     EXPECT_EQ(b[Rec], 7777) << "nothing beyond the block is written";
     b.resize(Rec);
     return b;
@@ -90,31 +92,31 @@ TEST(SimulatedSoundCard, ListsAndOpensDevices)
     EXPECT_EQ(many.playDevices().size(), 6u);
     EXPECT_EQ(many.playDevices()[5].description, "Output 6");
     EXPECT_EQ(many.recordDevices().size(), 2u);
-    EXPECT_EQ(many.openOutputDevice(4), "");
-    EXPECT_EQ(many.openInputDevice(1), "");
-    EXPECT_NE(many.openInputDevice(2), "") << "missing index";
-    EXPECT_NE(many.openOutputDevice(-1), "");
+    EXPECT_EQ(many.openOutputDevice(4).message(), "");
+    EXPECT_EQ(many.openInputDevice(1).message(), "");
+    EXPECT_NE(many.openInputDevice(2).message(), "") << "missing index";
+    EXPECT_NE(many.openOutputDevice(-1).message(), "");
     EXPECT_EQ(many.outputDevice(), 4) << "the previous device stays";
     EXPECT_EQ(many.inputDevice(), 1);
     many.failNextOpen("device busy");
-    EXPECT_EQ(many.openOutputDevice(0), "device busy");
+    EXPECT_EQ(many.openOutputDevice(0).message(), "device busy");
     EXPECT_EQ(many.outputDevice(), 4);
-    EXPECT_EQ(many.openOutputDevice(0), "") << "the failure was for one open only";
+    EXPECT_EQ(many.openOutputDevice(0).message(), "") << "the failure was for one open only";
     many.closeAudio();
     EXPECT_EQ(many.outputDevice(), -1);
     EXPECT_EQ(many.inputDevice(), -1);
 
     SimulatedSoundCard none({}, {});
     EXPECT_TRUE(none.playDevices().empty());
-    EXPECT_NE(none.openOutputDevice(0), "");
-    EXPECT_NE(none.openInputDevice(0), "");
+    EXPECT_NE(none.openOutputDevice(0).message(), "");
+    EXPECT_NE(none.openInputDevice(0).message(), "");
 }
 
 TEST(SimulatedSoundCard, NeedsItsDevicesOnlyWhereTheCardWould)
 {
     SimulatedSoundCard card;
     const std::vector<int16_t> table = rampTable();
-    EXPECT_NE(card.PlayLoop(table.data(), 44100), "");
+    EXPECT_NE(card.PlayLoop(table.data(), 44100).message(), "");
     EXPECT_EQ(card.playLoopCount(), 0);
     card.SetPlayRate(5000); // without a play device: nothing happens
     card.SetPlayVolume(-600);
@@ -126,16 +128,14 @@ TEST(SimulatedSoundCard, NeedsItsDevicesOnlyWhereTheCardWould)
 
     Block b(Rec);
     ScriptedWaiter waiter;
-    std::string error;
-    EXPECT_EQ(card.RecordBlock(b.data(), waiter, &error), RecordResult::Failed);
-    EXPECT_NE(error, "");
+    EXPECT_NE(card.RecordBlock(b.data(), waiter).message(), "");
 }
 
 TEST(SimulatedSoundCard, PlaysTheTableAtClampedRatesAndRecordsAContinuousStream)
 {
     OpenCard card;
     const std::vector<int16_t> ramp = rampTable();
-    EXPECT_EQ(card.PlayLoop(ramp.data(), 44100), "");
+    EXPECT_EQ(card.PlayLoop(ramp.data(), 44100).message(), "");
     EXPECT_TRUE(card.isPlaying());
     EXPECT_EQ(card.playLoopCount(), 1);
     ASSERT_EQ(card.playTable().size(), size_t(SoundDevice::PlaySamples));
@@ -154,14 +154,14 @@ TEST(SimulatedSoundCard, PlaysTheTableAtClampedRatesAndRecordsAContinuousStream)
     EXPECT_EQ(card.playRate(), 100);
     card.SetPlayRate(150000);
     EXPECT_EQ(card.playRate(), 100000);
-    EXPECT_EQ(card.PlayLoop(ramp.data(), 20), "");
+    EXPECT_EQ(card.PlayLoop(ramp.data(), 20).message(), "");
     EXPECT_EQ(card.playRate(), 100);
     EXPECT_EQ(card.playLoopCount(), 2);
 
     // At any rate the blocks are one stream: two blocks equal one long run
     // of the same player, and PlayLoop starts over from the first sample.
     const std::vector<int16_t> sine = sineTable();
-    EXPECT_EQ(card.PlayLoop(sine.data(), 12345), "");
+    EXPECT_EQ(card.PlayLoop(sine.data(), 12345).message(), "");
     const Block a = record(card), b = record(card);
     TablePlayer reference;
     reference.setTable(sine.data());
@@ -184,7 +184,7 @@ TEST(SimulatedSoundCard, AppliesVolumePanAndTheRecordedChannel)
     OpenCard card;
     const std::vector<int16_t> ramp = rampTable();
     auto expectScaled = [&](double gain, const char* what) {
-        ASSERT_EQ(card.PlayLoop(ramp.data(), 44100), "");
+        ASSERT_EQ(card.PlayLoop(ramp.data(), 44100).message(), "");
         const Block b = record(card);
         for (int m = 0; m < 25000; m += 7)
             ASSERT_EQ(b[m], audimera::nearestSample(ramp[m] * gain)) << what << ", sample " << m;
@@ -210,7 +210,7 @@ TEST(SimulatedSoundCard, AppliesVolumePanAndTheRecordedChannel)
     expectScaled(std::pow(10.0, -902 / 2000.0), "left channel, pan right, volume");
 
     // A new play device starts at full level, centred and stopped.
-    EXPECT_EQ(card.openOutputDevice(0), "");
+    EXPECT_EQ(card.openOutputDevice(0).message(), "");
     EXPECT_EQ(card.volume(), 0);
     EXPECT_EQ(card.pan(), 0);
     EXPECT_FALSE(card.isPlaying());
@@ -223,13 +223,13 @@ TEST(SimulatedSoundCard, PassesTheStreamThroughItsChain)
     const std::vector<int16_t> ramp = rampTable();
 
     card.setChain(*SoundChain::parse("delay=1", error));
-    ASSERT_EQ(card.PlayLoop(ramp.data(), 44100), "");
+    ASSERT_EQ(card.PlayLoop(ramp.data(), 44100).message(), "");
     Block b = record(card);
     for (int m = 0; m < 100; ++m)
         ASSERT_EQ(b[m], m < 44 ? 0 : ramp[m - 44]) << m;
 
     card.setChain(*SoundChain::parse("drop=10", error));
-    ASSERT_EQ(card.PlayLoop(ramp.data(), 44100), "");
+    ASSERT_EQ(card.PlayLoop(ramp.data(), 44100).message(), "");
     b = record(card);
     for (int m = 0; m < 1000; ++m)
         ASSERT_EQ(b[m], ramp[m + m / 9]) << m;
@@ -237,11 +237,11 @@ TEST(SimulatedSoundCard, PassesTheStreamThroughItsChain)
     // One-pole low-pass at the tone's frequency: -3.01 dB once settled.
     const std::vector<int16_t> sine = sineTable();
     card.setChain(SoundChain());
-    ASSERT_EQ(card.PlayLoop(sine.data(), 100000), "");
+    ASSERT_EQ(card.PlayLoop(sine.data(), 100000).message(), "");
     record(card);
     const double open = amplitude(record(card), 1000);
     card.setChain(*SoundChain::parse("lowpass=1000", error));
-    ASSERT_EQ(card.PlayLoop(sine.data(), 100000), "");
+    ASSERT_EQ(card.PlayLoop(sine.data(), 100000).message(), "");
     record(card);
     EXPECT_NEAR(20 * std::log10(amplitude(record(card), 1000) / open), -3.0103, 0.01);
 
@@ -259,47 +259,45 @@ TEST(SimulatedSoundCard, YieldsFailsStallsAndCancelsOnRequest)
 {
     OpenCard card;
     const std::vector<int16_t> ramp = rampTable();
-    ASSERT_EQ(card.PlayLoop(ramp.data(), 44100), "");
+    ASSERT_EQ(card.PlayLoop(ramp.data(), 44100).message(), "");
     Block b(Rec);
-    std::string error;
 
     ScriptedWaiter once;
-    EXPECT_EQ(card.RecordBlock(b.data(), once, &error), RecordResult::Complete);
+    EXPECT_EQ(card.RecordBlock(b.data(), once), Recorded::Complete);
     EXPECT_EQ(once.calls, 1) << "one yield per block by default";
 
     ScriptedWaiter refuses;
     refuses.onWait = [](int) { return false; };
-    EXPECT_EQ(card.RecordBlock(b.data(), refuses, &error), RecordResult::Cancelled);
+    EXPECT_EQ(card.RecordBlock(b.data(), refuses), Recorded::Cancelled);
     EXPECT_EQ(refuses.calls, 1);
     EXPECT_EQ(card.recordedBlocks(), 1);
 
     card.failNextRecord("capture buffer lost");
     ScriptedWaiter w;
-    EXPECT_EQ(card.RecordBlock(b.data(), w, &error), RecordResult::Failed);
-    EXPECT_EQ(error, "capture buffer lost");
-    EXPECT_EQ(card.RecordBlock(b.data(), w, &error), RecordResult::Complete) << "one failure only";
+    EXPECT_EQ(card.RecordBlock(b.data(), w).message(), "capture buffer lost");
+    EXPECT_EQ(card.RecordBlock(b.data(), w), Recorded::Complete) << "one failure only";
 
     card.setStalled(true);
     ScriptedWaiter patient;
-    EXPECT_EQ(card.RecordBlock(b.data(), patient, &error), RecordResult::Failed);
+    const std::string stalled = card.RecordBlock(b.data(), patient).message();
     EXPECT_EQ(patient.calls, 2000);
-    EXPECT_NE(error.find("2 seconds"), std::string::npos) << error;
+    EXPECT_NE(stalled.find("2 seconds"), std::string::npos) << stalled;
     ScriptedWaiter stops;
     stops.onWait = [](int call) { return call < 5; };
-    EXPECT_EQ(card.RecordBlock(b.data(), stops, &error), RecordResult::Cancelled);
+    EXPECT_EQ(card.RecordBlock(b.data(), stops), Recorded::Cancelled);
     EXPECT_EQ(stops.calls, 5);
     card.setStalled(false);
 
     // Several yields per block; what a yield changes acts on the rest of it.
     card.setWaitsPerBlock(3);
-    ASSERT_EQ(card.PlayLoop(ramp.data(), 44100), "");
+    ASSERT_EQ(card.PlayLoop(ramp.data(), 44100).message(), "");
     ScriptedWaiter quieter;
     quieter.onWait = [&](int call) {
         if (call == 2)
             card.SetPlayVolume(-10000);
         return true;
     };
-    EXPECT_EQ(card.RecordBlock(b.data(), quieter, &error), RecordResult::Complete);
+    EXPECT_EQ(card.RecordBlock(b.data(), quieter), Recorded::Complete);
     EXPECT_EQ(quieter.calls, 3);
     EXPECT_EQ(b[9999], ramp[9999]);
     EXPECT_EQ(b[10000], 0);
@@ -309,8 +307,9 @@ TEST(SimulatedSoundCard, YieldsFailsStallsAndCancelsOnRequest)
         card.closeAudio();
         return true;
     };
-    EXPECT_EQ(card.RecordBlock(b.data(), closes, &error), RecordResult::Failed);
-    EXPECT_NE(error, "");
+    EXPECT_NE(card.RecordBlock(b.data(), closes).message(), "");
 }
 
 } // namespace
+
+} // namespace audimera

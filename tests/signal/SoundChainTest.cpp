@@ -1,10 +1,12 @@
-#include "SoundChain.h"
+#include "signal/SoundChain.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 #include <vector>
+
+namespace audimera {
 
 namespace {
 
@@ -176,3 +178,5 @@ TEST(SoundChain, DelayAndDropCarryAcrossBlocks)
 }
 
 } // namespace
+
+} // namespace audimera

@@ -1,6 +1,6 @@
-#include "TablePlayer.h"
+#include "signal/TablePlayer.h"
 
-#include "Rounding.h"
+#include "common/Rounding.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,8 @@
 #include <complex>
 #include <cstdint>
 #include <vector>
+
+namespace audimera {
 
 namespace {
 
@@ -357,3 +359,5 @@ TEST(TablePlayerOutputRate, SquareKeepsItsHarmonicsWithoutImagesAt48000)
 }
 
 } // namespace
+
+} // namespace audimera

@@ -1,18 +1,20 @@
 // Whole measurements through a real sound server: the engine and the
 // headless command on a private PulseAudio whose null sink is looped back
 // through its monitor.
-#include "PulseTestSupport.h"
+#include "tests/sound/PulseTestSupport.h"
 
-#include "DspLibrary.h"
-#include "MeasureCommand.h"
-#include "MeasurementEngine.h"
-#include "PanelTable.h"
+#include "dsp/DspLibrary.h"
+#include "cli/MeasureCommand.h"
+#include "engine/MeasurementEngine.h"
+#include "engine/PanelTable.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
 
 #include <map>
 #include <sstream>
+
+namespace audimera {
 
 namespace {
 
@@ -68,19 +70,12 @@ Section sectionOf(const int16_t* x, int start)
     return s;
 }
 
-// Keeps the points and their sections, and checks in every analysed section
-// that the strongest of the band frequencies is the one being measured.
+// Keeps the sections, and checks in every analysed section that the
+// strongest of the band frequencies is the one being measured.
 class CheckingDisplays : public Displays {
 public:
     explicit CheckingDisplays(const MeasurementEngine*& engine) : m_engine(engine) {}
-    bool AddTrace() override
-    {
-        points.clear();
-        return true;
-    }
-    void AddPoint(double f, double dB) override { points.emplace_back(f, dB); }
     void TraceResponse() override {}
-    int GetTraceCount() const override { return 1; }
     void DrawCurve(int, int, const int16_t*, int, bool, int) override {}
     void TraceFFT(const int16_t* section, float*, bool) override
     {
@@ -100,7 +95,6 @@ public:
             wrongPeaks.push_back(e.Frequency);
         sections[e.Frequency] = sectionOf(section, e.SampleStart);
     }
-    std::vector<std::pair<double, double>> points;
     std::vector<double> wrongPeaks;
     std::map<double, Section> sections; // the last analysed one of each band
 
@@ -189,7 +183,8 @@ TEST(LoopbackSweepTest, ThirdOctaveSweepIsFlatAndHearsEachBand)
     RealTimeHost host;
     const MeasurementEngine* enginePointer = nullptr;
     CheckingDisplays displays(enginePointer);
-    MeasurementEngine engine(panel, host, device, displays);
+    MeasurementDocument document;
+    MeasurementEngine engine(panel, host, device, displays, document);
     enginePointer = &engine;
     Audidsp::LowPass44(0, 0, 1);
     engine.InitWhitePinkBuffers();
@@ -198,17 +193,18 @@ TEST(LoopbackSweepTest, ThirdOctaveSweepIsFlatAndHearsEachBand)
 
     engine.cmdStart_Click();
     EXPECT_TRUE(host.messages.empty()) << host.messages.front();
-    ASSERT_EQ(displays.points.size(), 31u);
+    const std::vector<CurvePoint> points = document.lastTrace();
+    ASSERT_EQ(points.size(), 31u);
     // Every band against 1 kHz, both as if unbroken: the difference is the
     // detector's (within its range for each) and the loopback's own.
     double at1k = 0;
-    for (const auto& p : displays.points)
-        if (p.first == 1000)
-            at1k = p.second;
+    for (const CurvePoint& p : points)
+        if (p.frequency == 1000)
+            at1k = p.level;
     ASSERT_EQ(displays.sections.count(1000), 1u);
     const Unbroken reference = unbroken(1000, at1k, displays.sections[1000]);
     const DetectorRange referenceRange = detectorRange(1000);
-    for (const auto& [hz, level] : displays.points) {
+    for (const auto& [hz, level] : points) {
         ASSERT_EQ(displays.sections.count(hz), 1u) << hz << " Hz";
         const Section& section = displays.sections[hz];
         const Unbroken band = unbroken(hz, level, section);
@@ -274,3 +270,5 @@ TEST(LoopbackSweepTest, KilledServerEndsTheCommandWithADeviceFailure)
 }
 
 } // namespace
+
+} // namespace audimera

@@ -1,9 +1,11 @@
 // Where a block starts: sound captured before RecordBlock was called, and
 // still on its way when it is, never reaches the block; a flush lost with a
 // closed stream does not hold up the blocks of the next one.
-#include "PulseTestSupport.h"
+#include "tests/sound/PulseTestSupport.h"
 
 #include <fcntl.h>
+
+namespace audimera {
 
 using namespace pulsetest;
 
@@ -78,7 +80,7 @@ TEST_F(PulseBlockStart, SoundStillOnItsWayWhenTheBlockIsAskedForStaysOut)
     // (then silence, once the play stream has run dry).
     for (int holdMs : {30, 100}) {
         SCOPED_TRACE(holdMs);
-        ASSERT_EQ(m_device->PlayLoop(tone.table.data(), tone.rate), "");
+        ASSERT_EQ(m_device->PlayLoop(tone.table.data(), tone.rate).message(), "");
         sleepMs(200);
         m_device->holdServerThread(true);
         sleepMs(holdMs);
@@ -90,8 +92,7 @@ TEST_F(PulseBlockStart, SoundStillOnItsWayWhenTheBlockIsAskedForStaysOut)
             m_device->holdServerThread(false);
             return true;
         };
-        std::string error;
-        ASSERT_EQ(m_device->RecordBlock(m_block.data(), waiter, &error), RecordResult::Complete) << error;
+        ASSERT_EQ(m_device->RecordBlock(m_block.data(), waiter), Recorded::Complete);
         // Not a sample of it, from the first on: the tone was stopped before
         // the call began.
         EXPECT_EQ(peakOf(m_block.data(), SoundDevice::RecordSamples / 10), 0);
@@ -107,8 +108,8 @@ TEST(PulseBlockStartOnACard, SoundCapturedBeforeTheCallButSentAfterItStaysOut)
     PipeSource card(server);
     ASSERT_TRUE(card.isOpen());
     PulseSoundDevice device(server.address());
-    ASSERT_EQ(device.refreshDevices(), "");
-    ASSERT_EQ(device.openInputDevice(indexOf(device.recordDevices(), "pipe_in")), "");
+    ASSERT_EQ(device.refreshDevices().message(), "");
+    ASSERT_EQ(device.openInputDevice(indexOf(device.recordDevices(), "pipe_in")).message(), "");
 
     // A card holds what it captured until its driver reads it, here a short
     // tone (3 ms, less than a fragment): the server is frozen meanwhile, so
@@ -131,10 +132,9 @@ TEST(PulseBlockStartOnACard, SoundCapturedBeforeTheCallButSentAfterItStaysOut)
             card.capture(44, false); // silence from then on, about in time
             return true;
         };
-        std::string error;
-        const RecordResult result = device.recordSamples(block.data(), Samples, waiter, &error);
+        const audimera::Result<Recorded> result = device.recordSamples(block.data(), Samples, waiter);
         server.signal(SIGCONT);
-        ASSERT_EQ(result, RecordResult::Complete) << error;
+        ASSERT_EQ(result, Recorded::Complete);
         EXPECT_EQ(peakOf(block.data(), Samples), 0);
     }
 }
@@ -142,22 +142,23 @@ TEST(PulseBlockStartOnACard, SoundCapturedBeforeTheCallButSentAfterItStaysOut)
 TEST_F(PulseBlockStart, AFlushLostWithAClosedStreamDoesNotHoldUpTheNextOne)
 {
     const Tone tone(440);
-    ASSERT_EQ(m_device->PlayLoop(tone.table.data(), tone.rate), "");
+    ASSERT_EQ(m_device->PlayLoop(tone.table.data(), tone.rate).message(), "");
     // A block given up before its flush even left: the stream is closed with
     // the flush unanswered.
     m_device->holdServerThread(true);
     TestWaiter impatient;
     impatient.hook = [](int) { return false; };
-    std::string error;
-    EXPECT_EQ(m_device->RecordBlock(m_block.data(), impatient, &error), RecordResult::Cancelled);
+    EXPECT_EQ(m_device->RecordBlock(m_block.data(), impatient), Recorded::Cancelled);
     m_device->closeAudio();
 
     ASSERT_EQ(openLoopback(*m_device, m_sink->name()), "");
-    ASSERT_EQ(m_device->PlayLoop(tone.table.data(), tone.rate), "");
+    ASSERT_EQ(m_device->PlayLoop(tone.table.data(), tone.rate).message(), "");
     sleepMs(200);
     for (int block = 0; block < 2; ++block) {
         TestWaiter waiter;
-        ASSERT_EQ(m_device->RecordBlock(m_block.data(), waiter, &error), RecordResult::Complete) << error;
+        ASSERT_EQ(m_device->RecordBlock(m_block.data(), waiter), Recorded::Complete);
         EXPECT_GT(blockAmplitude(m_block.data(), SoundDevice::RecordSamples, 440), SinePeak * 0.9);
     }
 }
+
+} // namespace audimera

@@ -1,10 +1,12 @@
 // Finding and opening devices on the real sound server, start-up, following
 // devices that come and go, and waiting for a server that does not answer.
-#include "PulseTestSupport.h"
+#include "tests/sound/PulseTestSupport.h"
 
-#include "MeasureCommand.h"
+#include "cli/MeasureCommand.h"
 
 #include <sstream>
+
+namespace audimera {
 
 using namespace pulsetest;
 
@@ -77,7 +79,7 @@ TEST(PulseDevices, ListsTheTestSinkAndItsMonitorWithTheDefaultsFirst)
 {
     REQUIRE_PULSE_SERVER();
     PulseSoundDevice device(sharedServer());
-    ASSERT_EQ(device.initAudio(), "");
+    ASSERT_EQ(device.initAudio().message(), "");
     EXPECT_TRUE(device.isConnected());
 
     const auto play = device.playDevices();
@@ -100,12 +102,12 @@ TEST(PulseDevices, NewDevicesAppearAfterARefreshInTheServersOrder)
 {
     REQUIRE_PULSE_SERVER();
     PulseSoundDevice device(sharedServer());
-    ASSERT_EQ(device.initAudio(), "");
+    ASSERT_EQ(device.initAudio().message(), "");
     PrivateSink first(sharedServer(), "first");
     PrivateSink second(sharedServer(), "second");
     EXPECT_EQ(indexOf(device.playDevices(), first.name()), -1);
 
-    ASSERT_EQ(device.refreshDevices(), "");
+    ASSERT_EQ(device.refreshDevices().message(), "");
     const auto play = device.playDevices();
     const int a = indexOf(play, first.name());
     const int b = indexOf(play, second.name());
@@ -131,12 +133,12 @@ TEST(PulseDevices, FailedOpensKeepThePreviousDevices)
 
     // The device is still in the menu but no longer on the server.
     gone.unload();
-    const std::string playError = device.openOutputDevice(goneOutput);
+    const std::string playError = device.openOutputDevice(goneOutput).message();
     EXPECT_EQ(playError.substr(0, playError.find('\n')),
               "Error opening output device '" + gone.description()
                   + "' or no real time frequency support, try another device in settings menu");
     EXPECT_NE(secondLine(playError), "");
-    const std::string recordError = device.openInputDevice(goneInput);
+    const std::string recordError = device.openInputDevice(goneInput).message();
     EXPECT_EQ(recordError.substr(0, recordError.find('\n')),
               "Error opening input device 'Monitor of " + gone.description()
                   + "', try another device in settings menu");
@@ -146,12 +148,11 @@ TEST(PulseDevices, FailedOpensKeepThePreviousDevices)
 
     // Both still work.
     const Tone tone(440);
-    ASSERT_EQ(device.PlayLoop(tone.table.data(), tone.rate), "");
+    ASSERT_EQ(device.PlayLoop(tone.table.data(), tone.rate).message(), "");
     sleepMs(200);
     std::vector<int16_t> block(SoundDevice::RecordSamples + 1);
     TestWaiter waiter;
-    std::string error;
-    ASSERT_EQ(device.RecordBlock(block.data(), waiter, &error), RecordResult::Complete) << error;
+    ASSERT_EQ(device.RecordBlock(block.data(), waiter), Recorded::Complete);
     EXPECT_GT(blockAmplitude(block.data(), SoundDevice::RecordSamples, 440), SinePeak * 0.9);
 }
 
@@ -160,16 +161,17 @@ TEST(PulseDevices, NoServerIsAFatalStartUpFailure)
     // A socket that nothing listens on: no private server needed.
     const std::string nowhere = "unix:/nonexistent/audimera/native";
     PulseSoundDevice device(nowhere);
-    const std::string error = device.initAudio();
-    EXPECT_TRUE(PulseSoundDevice::isFatal(error));
+    const audimera::Status started = device.initAudio();
+    const std::string error = started.message();
+    EXPECT_TRUE(started.isFatal());
     EXPECT_EQ(error.substr(0, error.find('\n')), "Sorry but this program requires a sound card supporting directx.");
     EXPECT_EQ(secondLine(error).rfind("No sound server reachable: ", 0), 0u) << error;
     EXPECT_GT(secondLine(error).size(), std::string("No sound server reachable: ").size());
     EXPECT_FALSE(device.isConnected());
 
-    EXPECT_EQ(PulseSoundDevice::probeServer(nowhere).rfind("No sound server reachable: ", 0), 0u);
+    EXPECT_EQ(PulseSoundDevice::probeServer(nowhere).message().rfind("No sound server reachable: ", 0), 0u);
     // An open failure is not fatal.
-    EXPECT_FALSE(PulseSoundDevice::isFatal("Error opening output device 'x' or no real time frequency support"));
+    EXPECT_FALSE(device.openOutputDevice(0).isFatal());
 }
 
 TEST(PulseDevices, ServerWithoutDevicesIsAFatalStartUpFailure)
@@ -177,19 +179,19 @@ TEST(PulseDevices, ServerWithoutDevicesIsAFatalStartUpFailure)
     REQUIRE_PULSE_SERVER();
     PrivateServer server;
     ASSERT_EQ(server.start(), "");
-    EXPECT_EQ(PulseSoundDevice::probeServer(server.address()), "");
+    EXPECT_EQ(PulseSoundDevice::probeServer(server.address()).message(), "");
     ASSERT_EQ(pactl(server.address(), "unload-module module-null-sink").status, 0);
 
     PulseSoundDevice device(server.address());
-    std::string error = device.initAudio();
-    EXPECT_TRUE(PulseSoundDevice::isFatal(error));
-    EXPECT_EQ(secondLine(error), "No play device and no record device");
+    audimera::Status started = device.initAudio();
+    EXPECT_TRUE(started.isFatal());
+    EXPECT_EQ(secondLine(started.message()), "No play device and no record device");
 
     // A source alone: still no play device.
     ASSERT_EQ(pactl(server.address(), "load-module module-null-source").status, 0);
-    error = device.initAudio();
-    EXPECT_TRUE(PulseSoundDevice::isFatal(error));
-    EXPECT_EQ(secondLine(error), "No play device");
+    started = device.initAudio();
+    EXPECT_TRUE(started.isFatal());
+    EXPECT_EQ(secondLine(started.message()), "No play device");
     EXPECT_EQ(device.outputDevice(), -1);
 }
 
@@ -205,15 +207,13 @@ TEST(PulseDevices, WithoutDevicesEveryCallIsHarmless)
     EXPECT_EQ(device.pan(), 0);
 
     const Tone tone(440);
-    EXPECT_NE(device.PlayLoop(tone.table.data(), tone.rate), "");
+    EXPECT_NE(device.PlayLoop(tone.table.data(), tone.rate).message(), "");
     std::vector<int16_t> block(SoundDevice::RecordSamples + 1);
     TestWaiter waiter;
-    std::string error;
-    EXPECT_EQ(device.RecordBlock(block.data(), waiter, &error), RecordResult::Failed);
-    EXPECT_NE(error, "");
+    EXPECT_NE(device.RecordBlock(block.data(), waiter).message(), "");
     EXPECT_EQ(waiter.calls, 0);
-    EXPECT_NE(device.openOutputDevice(0), "");
-    EXPECT_NE(device.openInputDevice(0), "");
+    EXPECT_NE(device.openOutputDevice(0).message(), "");
+    EXPECT_NE(device.openInputDevice(0).message(), "");
     device.closeAudio();
     device.closeAudio();
 }
@@ -248,7 +248,7 @@ TEST(PulseDevices, AfterAServerRestartTheDevicesInUseAreOpenedAgain)
     PrivateServer server;
     ASSERT_EQ(server.start(), "");
     PulseSoundDevice device(server.address());
-    ASSERT_EQ(device.initAudio(), "");
+    ASSERT_EQ(device.initAudio().message(), "");
     const std::string output = device.playDevices()[0].name;
     const std::string input = device.recordDevices()[0].name;
     ASSERT_EQ(pactl(server.address(), "load-module module-null-sink sink_name=audimera_gone").status, 0);
@@ -270,12 +270,11 @@ TEST(PulseDevices, AfterAServerRestartTheDevicesInUseAreOpenedAgain)
     EXPECT_EQ(device.playDevices()[size_t(changes.output)].name, output);
     EXPECT_EQ(device.recordDevices()[size_t(changes.input)].name, input);
     const Tone tone(440);
-    ASSERT_EQ(device.PlayLoop(tone.table.data(), tone.rate), "");
+    ASSERT_EQ(device.PlayLoop(tone.table.data(), tone.rate).message(), "");
     sleepMs(200);
     std::vector<int16_t> block(SoundDevice::RecordSamples + 1);
     TestWaiter waiter;
-    std::string error;
-    EXPECT_EQ(device.RecordBlock(block.data(), waiter, &error), RecordResult::Complete) << error;
+    EXPECT_EQ(device.RecordBlock(block.data(), waiter), Recorded::Complete);
 
     // Gone for good: both are lost, each with the reason.
     server.kill();
@@ -295,7 +294,7 @@ TEST(PulseDevices, AFrozenServerFailsEachCallWithinTheTimeoutWhileTheHookRuns)
     PrivateServer server;
     ASSERT_EQ(server.start(), "");
     PulseSoundDevice device(server.address());
-    ASSERT_EQ(device.initAudio(), "");
+    ASSERT_EQ(device.initAudio().message(), "");
     const int output = device.outputDevice();
 
     // Inside the waits: nothing that needs the server may start; the
@@ -305,16 +304,14 @@ TEST(PulseDevices, AFrozenServerFailsEachCallWithinTheTimeoutWhileTheHookRuns)
     device.setWaitHook([&] {
         if (++hooks != 10)
             return;
-        nested.push_back(device.openOutputDevice(0));
-        nested.push_back(device.refreshDevices());
-        nested.push_back(device.initAudio());
+        nested.push_back(device.openOutputDevice(0).message());
+        nested.push_back(device.refreshDevices().message());
+        nested.push_back(device.initAudio().message());
         const Tone tone(440);
-        nested.push_back(device.PlayLoop(tone.table.data(), tone.rate));
+        nested.push_back(device.PlayLoop(tone.table.data(), tone.rate).message());
         std::vector<int16_t> block(SoundDevice::RecordSamples + 1);
         TestWaiter waiter;
-        std::string error;
-        EXPECT_EQ(device.RecordBlock(block.data(), waiter, &error), RecordResult::Failed);
-        nested.push_back(error);
+        nested.push_back(device.RecordBlock(block.data(), waiter).message());
         EXPECT_FALSE(device.followDevices().changed);
         device.closeAudio(); // refused: the outer call still uses the connection
         device.SetPlayVolume(-602);
@@ -323,7 +320,7 @@ TEST(PulseDevices, AFrozenServerFailsEachCallWithinTheTimeoutWhileTheHookRuns)
     server.signal(SIGSTOP);
     // A listing is three questions; they share the one time limit.
     auto start = Clock::now();
-    EXPECT_NE(device.refreshDevices(), "");
+    EXPECT_NE(device.refreshDevices().message(), "");
     EXPECT_LT(secondsSince(start), 6.0);
     EXPECT_GE(secondsSince(start), 4.5);
     EXPECT_GT(hooks, 100);
@@ -332,13 +329,15 @@ TEST(PulseDevices, AFrozenServerFailsEachCallWithinTheTimeoutWhileTheHookRuns)
     EXPECT_EQ(device.outputDevice(), output);
 
     start = Clock::now();
-    const std::string failure = device.openOutputDevice(0);
+    const std::string failure = device.openOutputDevice(0).message();
     EXPECT_LT(secondsSince(start), 6.0);
     EXPECT_EQ(failure.rfind("Error opening output device '", 0), 0u) << failure;
     EXPECT_EQ(device.outputDevice(), output);
 
     server.signal(SIGCONT);
     device.setWaitHook({});
-    EXPECT_EQ(device.refreshDevices(), "");
-    EXPECT_EQ(device.openOutputDevice(0), "");
+    EXPECT_EQ(device.refreshDevices().message(), "");
+    EXPECT_EQ(device.openOutputDevice(0).message(), "");
 }
+
+} // namespace audimera

@@ -1,6 +1,8 @@
 // Recording when things go wrong: the waiter gives up, nothing arrives, the
 // server dies and comes back.
-#include "PulseTestSupport.h"
+#include "tests/sound/PulseTestSupport.h"
+
+namespace audimera {
 
 using namespace pulsetest;
 
@@ -22,13 +24,12 @@ TEST(PulseRecording, CancelledBlockLeavesTheBufferAloneAndTheNextOneWorks)
     PulseSoundDevice device(sharedServer());
     ASSERT_EQ(openLoopback(device, sink.name()), "");
     const Tone tone(440);
-    ASSERT_EQ(device.PlayLoop(tone.table.data(), tone.rate), "");
+    ASSERT_EQ(device.PlayLoop(tone.table.data(), tone.rate).message(), "");
 
     std::vector<int16_t> block(SoundDevice::RecordSamples + 1, 0);
     TestWaiter waiter;
     waiter.hook = [](int call) { return call < 100; };
-    std::string error;
-    EXPECT_EQ(device.RecordBlock(block.data(), waiter, &error), RecordResult::Cancelled);
+    EXPECT_EQ(device.RecordBlock(block.data(), waiter), Recorded::Cancelled);
     EXPECT_EQ(waiter.calls, 100);
 
     // Once RecordBlock has returned, the buffer is the caller's again.
@@ -37,7 +38,7 @@ TEST(PulseRecording, CancelledBlockLeavesTheBufferAloneAndTheNextOneWorks)
     EXPECT_EQ(std::count(block.begin(), block.end(), int16_t(1234)), long(block.size()));
 
     TestWaiter patient;
-    ASSERT_EQ(device.RecordBlock(block.data(), patient, &error), RecordResult::Complete) << error;
+    ASSERT_EQ(device.RecordBlock(block.data(), patient), Recorded::Complete);
     EXPECT_GT(blockAmplitude(block.data(), SoundDevice::RecordSamples, 440), SinePeak * 0.9);
     EXPECT_EQ(block[SoundDevice::RecordSamples], 1234); // nothing past the block
     // A block takes its capture time, polling the waiter all along.
@@ -56,15 +57,13 @@ TEST(PulseRecording, NothingArrivingFailsTheBlockAfterTwoSeconds)
     ASSERT_EQ(pactl(sharedServer(), "suspend-sink " + sink.name() + " 1").status, 0);
     std::vector<int16_t> block(SoundDevice::RecordSamples + 1);
     TestWaiter waiter;
-    std::string error;
     const auto start = Clock::now();
-    EXPECT_EQ(device.RecordBlock(block.data(), waiter, &error), RecordResult::Failed);
-    EXPECT_EQ(error, PulseRecordStream::StalledError);
+    EXPECT_EQ(device.RecordBlock(block.data(), waiter).message(), PulseRecordStream::StalledError);
     EXPECT_GE(secondsSince(start), 1.9);
     EXPECT_LT(secondsSince(start), 3.0);
 
     ASSERT_EQ(pactl(sharedServer(), "suspend-sink " + sink.name() + " 0").status, 0);
-    EXPECT_EQ(device.RecordBlock(block.data(), waiter, &error), RecordResult::Complete) << error;
+    EXPECT_EQ(device.RecordBlock(block.data(), waiter), Recorded::Complete);
 }
 
 TEST(PulseRecording, VanishedDeviceFailsTheBlock)
@@ -74,7 +73,7 @@ TEST(PulseRecording, VanishedDeviceFailsTheBlock)
     PulseSoundDevice device(sharedServer());
     ASSERT_EQ(openLoopback(device, sink->name()), "");
     const Tone tone(440);
-    ASSERT_EQ(device.PlayLoop(tone.table.data(), tone.rate), "");
+    ASSERT_EQ(device.PlayLoop(tone.table.data(), tone.rate).message(), "");
 
     std::vector<int16_t> block(SoundDevice::RecordSamples + 1);
     TestWaiter waiter;
@@ -83,13 +82,11 @@ TEST(PulseRecording, VanishedDeviceFailsTheBlock)
             sink->unload();
         return true;
     };
-    std::string error;
     const auto start = Clock::now();
-    EXPECT_EQ(device.RecordBlock(block.data(), waiter, &error), RecordResult::Failed);
+    EXPECT_NE(device.RecordBlock(block.data(), waiter).message(), "");
     EXPECT_LT(secondsSince(start), 3.0);
-    EXPECT_NE(error, "");
     // The play stream went with its sink.
-    EXPECT_NE(device.PlayLoop(tone.table.data(), tone.rate), "");
+    EXPECT_NE(device.PlayLoop(tone.table.data(), tone.rate).message(), "");
 }
 
 TEST(PulseRecording, DeadServerFailsTheBlockAndARestartedOneIsUsedAgain)
@@ -102,7 +99,7 @@ TEST(PulseRecording, DeadServerFailsTheBlockAndARestartedOneIsUsedAgain)
     const int output = device.outputDevice();
     const int input = device.inputDevice();
     const Tone tone(440);
-    ASSERT_EQ(device.PlayLoop(tone.table.data(), tone.rate), "");
+    ASSERT_EQ(device.PlayLoop(tone.table.data(), tone.rate).message(), "");
 
     std::vector<int16_t> block(SoundDevice::RecordSamples + 1);
     TestWaiter waiter;
@@ -111,31 +108,29 @@ TEST(PulseRecording, DeadServerFailsTheBlockAndARestartedOneIsUsedAgain)
             server.kill();
         return true;
     };
-    std::string error;
     const auto start = Clock::now();
-    EXPECT_EQ(device.RecordBlock(block.data(), waiter, &error), RecordResult::Failed);
+    EXPECT_NE(device.RecordBlock(block.data(), waiter).message(), "");
     EXPECT_LT(secondsSince(start), 3.0);
-    EXPECT_NE(error, "");
     EXPECT_FALSE(device.isConnected());
 
     // While it is down, everything fails at once and nothing hangs.
-    EXPECT_NE(device.PlayLoop(tone.table.data(), tone.rate), "");
+    EXPECT_NE(device.PlayLoop(tone.table.data(), tone.rate).message(), "");
     device.SetPlayRate(30000);
     device.SetPlayVolume(-602);
     device.StopPlayback();
-    EXPECT_EQ(device.RecordBlock(block.data(), waiter, &error), RecordResult::Failed);
-    const std::string reopen = device.openOutputDevice(output);
+    EXPECT_NE(device.RecordBlock(block.data(), waiter).message(), "");
+    const std::string reopen = device.openOutputDevice(output).message();
     EXPECT_EQ(reopen.rfind("Error opening output device 'Audimera test sink'", 0), 0u) << reopen;
 
     // Back again: the same menu entries open and measure.
     ASSERT_EQ(server.start(), "");
-    ASSERT_EQ(device.openOutputDevice(output), "");
-    ASSERT_EQ(device.openInputDevice(input), "");
+    ASSERT_EQ(device.openOutputDevice(output).message(), "");
+    ASSERT_EQ(device.openInputDevice(input).message(), "");
     EXPECT_TRUE(device.isConnected());
-    ASSERT_EQ(device.PlayLoop(tone.table.data(), tone.rate), "");
+    ASSERT_EQ(device.PlayLoop(tone.table.data(), tone.rate).message(), "");
     sleepMs(200);
     TestWaiter patient;
-    ASSERT_EQ(device.RecordBlock(block.data(), patient, &error), RecordResult::Complete) << error;
+    ASSERT_EQ(device.RecordBlock(block.data(), patient), Recorded::Complete);
     EXPECT_NEAR(dB(blockAmplitude(block.data(), SoundDevice::RecordSamples, 440) / SinePeak), 0.0, 0.05);
 }
 
@@ -145,16 +140,18 @@ TEST(PulseRecording, InitAudioConnectsAgainAfterTheServerDied)
     PrivateServer server;
     ASSERT_EQ(server.start(), "");
     PulseSoundDevice device(server.address());
-    ASSERT_EQ(device.initAudio(), "");
+    ASSERT_EQ(device.initAudio().message(), "");
     server.kill();
     // The death reaches the device through the server's thread.
     for (int i = 0; i < 2000 && device.isConnected(); ++i)
         sleepMs(1);
     EXPECT_FALSE(device.isConnected());
-    EXPECT_TRUE(PulseSoundDevice::isFatal(device.initAudio()));
+    EXPECT_TRUE(device.initAudio().isFatal());
 
     ASSERT_EQ(server.start(), "");
-    EXPECT_EQ(device.initAudio(), "");
+    EXPECT_EQ(device.initAudio().message(), "");
     EXPECT_EQ(device.outputDevice(), 0);
     EXPECT_EQ(device.inputDevice(), 0);
 }
+
+} // namespace audimera

@@ -1,7 +1,9 @@
 // Playing through the real sound server: each test plays into a null sink of
 // its own and records that sink's monitor, so what is checked is what left
 // the program as the server received it.
-#include "PulseTestSupport.h"
+#include "tests/sound/PulseTestSupport.h"
+
+namespace audimera {
 
 using namespace pulsetest;
 
@@ -27,13 +29,12 @@ protected:
     void record()
     {
         TestWaiter waiter;
-        std::string error;
-        ASSERT_EQ(m_device->RecordBlock(m_block.data(), waiter, &error), RecordResult::Complete) << error;
+        ASSERT_EQ(m_device->RecordBlock(m_block.data(), waiter), Recorded::Complete);
     }
     // Plays frequency from a fresh PlayLoop and waits as a sweep does.
     void play(const Tone& tone)
     {
-        ASSERT_EQ(m_device->PlayLoop(tone.table.data(), tone.rate), "");
+        ASSERT_EQ(m_device->PlayLoop(tone.table.data(), tone.rate).message(), "");
         sleepMs(200);
     }
 
@@ -92,7 +93,7 @@ TEST_F(PulsePlayback, RateChangeHoldsTheNextBlockToTheNewTone)
 TEST_F(PulsePlayback, RatesAreClampedToTheCardsRange)
 {
     const Tone tone(440);
-    ASSERT_EQ(m_device->PlayLoop(tone.table.data(), 50), "");
+    ASSERT_EQ(m_device->PlayLoop(tone.table.data(), 50).message(), "");
     EXPECT_EQ(m_device->playRate(), SoundDevice::MinRate);
     m_device->SetPlayRate(150000);
     EXPECT_EQ(m_device->playRate(), SoundDevice::MaxRate);
@@ -137,7 +138,7 @@ TEST_F(PulsePlayback, VolumeLowersTheLevelAndANewDeviceStartsAtFullLevel)
     EXPECT_EQ(peakOf(m_block.data(), SoundDevice::RecordSamples), 0);
 
     // Opening the play device again gives a new stream at full level.
-    ASSERT_EQ(m_device->openOutputDevice(m_device->outputDevice()), "");
+    ASSERT_EQ(m_device->openOutputDevice(m_device->outputDevice()).message(), "");
     EXPECT_EQ(m_device->volume(), 0);
     EXPECT_EQ(m_device->pan(), 0);
     EXPECT_FALSE(m_device->isPlaying());
@@ -158,8 +159,7 @@ TEST_F(PulsePlayback, LevelChangesRampWithoutAClick)
             m_device->SetPlayVolume((call / 40) % 2 ? -10000 : 0);
         return true;
     };
-    std::string error;
-    ASSERT_EQ(m_device->RecordBlock(m_block.data(), waiter, &error), RecordResult::Complete) << error;
+    ASSERT_EQ(m_device->RecordBlock(m_block.data(), waiter), Recorded::Complete);
     // A full-scale sine at 440 Hz moves at most 2 pi 440 / 44100 of its peak
     // per sample; the ramp adds peak / RampFrames.
     const double maxSlope = SinePeak * (2 * Pi * 440 / SoundDevice::SampleRate)
@@ -206,3 +206,5 @@ TEST_F(PulseBalance, PanAttenuatesOneChannel)
     EXPECT_NEAR(dB(blockAmplitude(m_block.data(), Frames, 440, 2) / left), -12.04, 0.05);
     EXPECT_NEAR(dB(blockAmplitude(m_block.data() + 1, Frames, 440, 2) / right), -6.02, 0.05);
 }
+
+} // namespace audimera

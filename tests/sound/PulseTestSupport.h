@@ -7,8 +7,9 @@
 // the user's own server unless asked to.
 #pragma once
 
-#include "PulseSoundDevice.h"
-#include "SignalSynthesis.h"
+#include "signal/PulseSoundDevice.h"
+#include "tests/support/ResultPrinter.h"
+#include "signal/SignalSynthesis.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,8 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+namespace audimera {
 
 namespace pulsetest {
 
@@ -129,15 +132,15 @@ inline int indexOf(const std::vector<SoundDeviceInfo>& devices, const std::strin
 // Empty string, or what went wrong.
 inline std::string openLoopback(PulseSoundDevice& device, const std::string& sink, int channels = 1)
 {
-    if (std::string error = device.refreshDevices(); !error.empty())
+    if (std::string error = device.refreshDevices().message(); !error.empty())
         return "refresh: " + error;
     const int play = indexOf(device.playDevices(), sink);
     const int record = indexOf(device.recordDevices(), sink + ".monitor");
     if (play < 0 || record < 0)
         return "the sink " + sink + " or its monitor is not listed";
-    if (std::string error = device.openOutputDevice(play); !error.empty())
+    if (std::string error = device.openOutputDevice(play).message(); !error.empty())
         return error;
-    return device.openInputDevice(record, channels);
+    return device.openInputDevice(record, channels).message();
 }
 
 // Amplitude of the component at frequency (Hz at 44100 samples per second)
@@ -278,3 +281,5 @@ private:
 };
 
 } // namespace pulsetest
+
+} // namespace audimera

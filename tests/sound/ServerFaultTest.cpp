@@ -2,16 +2,18 @@
 // devices unloaded. Each ends in a message and the idle state within 3
 // seconds, and once the server or a device is back the same program
 // measures again.
-#include "PulseTestSupport.h"
+#include "tests/sound/PulseTestSupport.h"
 
-#include "DspLibrary.h"
-#include "FakePanel.h"
-#include "MeasurementEngine.h"
-#include "RecordingDisplays.h"
-#include "ScriptedHost.h"
+#include "dsp/DspLibrary.h"
+#include "tests/engine/FakePanel.h"
+#include "engine/MeasurementEngine.h"
+#include "tests/engine/RecordingDisplays.h"
+#include "tests/engine/ScriptedHost.h"
 
 #include <chrono>
 #include <thread>
+
+namespace audimera {
 
 namespace {
 
@@ -71,7 +73,8 @@ struct Program {
     RealTimeHost host;
     PulseSoundDevice device;
     RecordingDisplays displays;
-    MeasurementEngine engine{panel, host, device, displays};
+    MeasurementDocument document;
+    MeasurementEngine engine{panel, host, device, displays, document};
     Clock::time_point firedAt = Clock::now();
 };
 
@@ -85,14 +88,14 @@ TEST(ServerFaultTest, ServerKilledDuringASweepAndBack)
     p.after(2.5, [&] { server.kill(); });
     p.engine.cmdStart_Click();
     p.expectIdleSoonAfterTheFault();
-    EXPECT_FALSE(p.displays.traces.empty());
+    EXPECT_GT(p.document.traces().GetTraceCount(), 0);
 
     // The server comes back; the same program picks its devices again.
     ASSERT_EQ(server.start(), "");
     const size_t messages = p.host.messages.size();
     ASSERT_EQ(openLoopback(p.device, "audimera_test"), "");
     p.shortSweep();
-    EXPECT_EQ(p.displays.traces.back().size(), 2u);
+    EXPECT_EQ(p.document.lastTrace().size(), 2u);
     EXPECT_EQ(p.host.messages.size(), messages);
 }
 
@@ -132,13 +135,13 @@ TEST(ServerFaultTest, ServerDyingWhileDevicesAreListed)
         server.kill();
     });
     PulseSoundDevice device(server.address());
-    const std::string failure = device.initAudio();
+    const audimera::Status failure = device.initAudio();
     killer.join();
     EXPECT_LT(secondsSince(killedAt), 3.0);
-    EXPECT_TRUE(PulseSoundDevice::isFatal(failure)) << failure;
+    EXPECT_TRUE(failure.isFatal()) << failure.message();
 
     ASSERT_EQ(server.start(), "");
-    EXPECT_EQ(device.initAudio(), "");
+    EXPECT_EQ(device.initAudio().message(), "");
 }
 
 TEST(ServerFaultTest, RecordDeviceUnloadedDuringASweep)
@@ -146,20 +149,20 @@ TEST(ServerFaultTest, RecordDeviceUnloadedDuringASweep)
     REQUIRE_PULSE_SERVER();
     PrivateSink play(sharedServer(), "fault_play"), record(sharedServer(), "fault_record");
     Program p(sharedServer());
-    ASSERT_EQ(p.device.refreshDevices(), "");
-    ASSERT_EQ(p.device.openOutputDevice(indexOf(p.device.playDevices(), play.name())), "");
-    ASSERT_EQ(p.device.openInputDevice(indexOf(p.device.recordDevices(), record.monitor())), "");
+    ASSERT_EQ(p.device.refreshDevices().message(), "");
+    ASSERT_EQ(p.device.openOutputDevice(indexOf(p.device.playDevices(), play.name())).message(), "");
+    ASSERT_EQ(p.device.openInputDevice(indexOf(p.device.recordDevices(), record.monitor())).message(), "");
     // The record side hears silence: the low-signal question is answered Yes.
     p.after(2.5, [&] { record.unload(); });
     p.engine.cmdStart_Click();
     p.expectIdleSoonAfterTheFault();
 
     PrivateSink again(sharedServer(), "fault_record2");
-    ASSERT_EQ(p.device.refreshDevices(), "");
-    ASSERT_EQ(p.device.openInputDevice(indexOf(p.device.recordDevices(), again.monitor())), "");
+    ASSERT_EQ(p.device.refreshDevices().message(), "");
+    ASSERT_EQ(p.device.openInputDevice(indexOf(p.device.recordDevices(), again.monitor())).message(), "");
     const size_t messages = p.host.messages.size();
     p.shortSweep();
-    EXPECT_EQ(p.displays.traces.back().size(), 2u);
+    EXPECT_EQ(p.document.lastTrace().size(), 2u);
     EXPECT_EQ(p.host.messages.size(), messages);
 }
 
@@ -168,17 +171,17 @@ TEST(ServerFaultTest, PlayDeviceUnloadedWhileTheSignalPlays)
     REQUIRE_PULSE_SERVER();
     PrivateSink play(sharedServer(), "fault_out"), record(sharedServer(), "fault_in");
     Program p(sharedServer());
-    ASSERT_EQ(p.device.refreshDevices(), "");
-    ASSERT_EQ(p.device.openOutputDevice(indexOf(p.device.playDevices(), play.name())), "");
-    ASSERT_EQ(p.device.openInputDevice(indexOf(p.device.recordDevices(), record.monitor())), "");
+    ASSERT_EQ(p.device.refreshDevices().message(), "");
+    ASSERT_EQ(p.device.openOutputDevice(indexOf(p.device.playDevices(), play.name())).message(), "");
+    ASSERT_EQ(p.device.openInputDevice(indexOf(p.device.recordDevices(), record.monitor())).message(), "");
     p.after(3.0, [&] { play.unload(); });
     p.engine.cmdStartSignal_Click();
     p.expectIdleSoonAfterTheFault();
     EXPECT_NE(p.host.messages.back().text.find("play device"), std::string::npos) << p.host.messages.back().text;
 
     PrivateSink other(sharedServer(), "fault_out2");
-    ASSERT_EQ(p.device.refreshDevices(), "");
-    ASSERT_EQ(p.device.openOutputDevice(indexOf(p.device.playDevices(), other.name())), "");
+    ASSERT_EQ(p.device.refreshDevices().message(), "");
+    ASSERT_EQ(p.device.openOutputDevice(indexOf(p.device.playDevices(), other.name())).message(), "");
     const size_t messages = p.host.messages.size();
     p.after(1.5, [&] { p.engine.cmdStartSignal_Click(); });
     p.engine.cmdStartSignal_Click();
@@ -187,3 +190,5 @@ TEST(ServerFaultTest, PlayDeviceUnloadedWhileTheSignalPlays)
 }
 
 } // namespace
+
+} // namespace audimera

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <vector>
 
+namespace audimera {
+
 namespace reference {
 
 inline double basisWeight(int k, int t, const std::vector<int>& u, double v)
@@ -54,3 +56,5 @@ inline int getBSpline(int res, const double* xIn, const double* yIn, int nIn, do
 }
 
 } // namespace reference
+
+} // namespace audimera

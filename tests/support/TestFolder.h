@@ -27,6 +27,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace audimera {
+
 class TestFolder {
 public:
     TestFolder()
@@ -102,3 +104,5 @@ inline std::string testFile(std::string_view name)
 {
     return TestFolder::current().file(name);
 }
+
+} // namespace audimera

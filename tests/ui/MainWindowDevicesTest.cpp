@@ -1,9 +1,11 @@
 // The level and balance bars and the Settings menu: label texts and colours,
 // what reaches the device, the device entries, switching devices, and user
 // actions versus the engine's own changes.
-#include "MainWindowFixture.h"
+#include "tests/ui/MainWindowFixture.h"
 
 #include <QMenu>
+
+namespace audimera {
 
 namespace {
 
@@ -258,3 +260,5 @@ TEST_F(MainWindowDevices, AtStartUpOnlyADeviceThatOpenedIsTicked)
 }
 
 } // namespace
+
+} // namespace audimera

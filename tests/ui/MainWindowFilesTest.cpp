@@ -1,7 +1,7 @@
 // The file commands of the main window with injected dialog answers: Load
 // Trace, Save Last Trace, the two browse buttons, cancelled dialogs, and the
 // limit of eight traces.
-#include "MainWindowFixture.h"
+#include "tests/ui/MainWindowFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+
+namespace audimera {
 
 namespace {
 
@@ -219,3 +221,5 @@ TEST_F(MainWindowFiles, ANinthTraceIsRefusedBeforeTheDialog)
 }
 
 } // namespace
+
+} // namespace audimera

@@ -2,12 +2,12 @@
 // and the message boxes injected: the base of the window tests.
 #pragma once
 
-#include "FormFFT.h"
-#include "FormHelp.h"
-#include "FormInputWave.h"
-#include "FormResponse.h"
-#include "SimulatedSoundCard.h"
-#include "frmMain.h"
+#include "display/windows/FormFFT.h"
+#include "display/windows/FormHelp.h"
+#include "display/windows/FormInputWave.h"
+#include "display/windows/FormResponse.h"
+#include "signal/SimulatedSoundCard.h"
+#include "ui/frmMain.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -27,6 +27,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace audimera {
 
 // Answers the file dialog from a queue (nullopt: the user cancelled) and
 // keeps every request.
@@ -65,7 +67,7 @@ public:
         log.push_back("closeAudio");
         SimulatedSoundCard::closeAudio();
     }
-    std::string PlayLoop(const int16_t* table, int rate) override
+    audimera::Status PlayLoop(const int16_t* table, int rate) override
     {
         log.push_back("PlayLoop");
         return SimulatedSoundCard::PlayLoop(table, rate);
@@ -190,3 +192,5 @@ protected:
 private:
     std::unique_ptr<QTimer> m_timer;
 };
+
+} // namespace audimera

@@ -2,16 +2,18 @@
 // and with the private test server that ./test starts (skipped without it);
 // menus that follow the server's devices, and a server that never answers,
 // on servers of the tests' own.
-#include "MainWindowFixture.h"
+#include "tests/ui/MainWindowFixture.h"
 
-#include "../sound/PulseTestSupport.h"
-#include "PulseSoundDevice.h"
+#include "tests/sound/PulseTestSupport.h"
+#include "signal/PulseSoundDevice.h"
 
 #include <QThread>
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+
+namespace audimera {
 
 namespace {
 
@@ -87,7 +89,7 @@ TEST_F(MainWindowPulse, NoSoundServerIsTheSoundCardMessageAndNoWindow)
     const frmMain::StartResult result = window->startUp();
     EXPECT_FALSE(result.ok);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(PulseSoundDevice::isFatal(messages[0].text)) << messages[0].text;
+    EXPECT_EQ(messages[0].text.rfind(SoundDevice::NoSoundCardMessage, 0), 0u) << messages[0].text;
     EXPECT_EQ(messages[0].icon, MessageIcon::Critical);
     for (QWidget* w : QApplication::topLevelWidgets())
         EXPECT_FALSE(w->isVisible()) << w->objectName().toStdString();
@@ -244,6 +246,8 @@ TEST_F(MainWindowPulse, AServerFrozenAtStartUpIsTheSoundCardMessageWithinTheTime
     server.signal(SIGCONT);
     EXPECT_FALSE(result.ok);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(PulseSoundDevice::isFatal(messages[0].text)) << messages[0].text;
+    EXPECT_EQ(messages[0].text.rfind(SoundDevice::NoSoundCardMessage, 0), 0u) << messages[0].text;
     EXPECT_GT(ticks, 50);
 }
+
+} // namespace audimera

@@ -1,7 +1,9 @@
 // The status bar's note on the devices' rates: shown while a device in use
 // runs at another rate than 44100 Hz, and kept up to date as devices are
 // picked.
-#include "MainWindowFixture.h"
+#include "tests/ui/MainWindowFixture.h"
+
+namespace audimera {
 
 namespace {
 
@@ -43,3 +45,5 @@ TEST_F(MainWindowRateNote, SaysWhichDeviceRunsAtAnotherRateAndThatItIsConverted)
     trigger("MenuEntryInDevice(0)");
     EXPECT_EQ(labelText("DeviceRateNote"), "");
 }
+
+} // namespace audimera

@@ -1,10 +1,12 @@
 // Start-up of the main window: the controls as the user first sees them,
 // the menus, the windows opened, and the starts that must fail (no sound
 // device, no Audidsp) leaving no window behind.
-#include "MainWindowFixture.h"
+#include "tests/ui/MainWindowFixture.h"
 
-#include "DspLibrary.h"
-#include "PulseSoundDevice.h"
+#include "engine/ControlTable.h"
+#include "dsp/DspLibrary.h"
+#include "engine/PanelTable.h"
+#include "signal/PulseSoundDevice.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -18,6 +20,8 @@
 #include <QToolButton>
 
 #include <map>
+
+namespace audimera {
 
 namespace {
 
@@ -40,160 +44,93 @@ TEST_F(MainWindowStartUp, TheMeasureFrameReadsNotAvailableAndTheListsHoldTheirDe
     EXPECT_EQ(window->statusLine()->text().toStdString(), "");
 }
 
-TEST_F(MainWindowStartUp, TheListsCarryTheirItemData)
+// The window as built, and the headless panel, against the control table:
+// each control of its kind, with its first caption (or text), state, range,
+// items, colour and tool tip, in its frame, or in its menu in table order;
+// and no frame holds a control the table does not list there.
+TEST_F(MainWindowStartUp, EveryControlStartsAsTheControlTableSays)
 {
-    start();
-    const std::vector<std::pair<const char*, int>> range = {
-        {"+/- 6 dB", 12}, {"+/- 12 dB", 24}, {"+/- 24 dB", 48}, {"+/- 48 dB", 96}};
-    const std::vector<std::pair<const char*, int>> smooth = {
-        {"0 (none)", 1}, {"1 (sharp)", 2}, {"2 (light)", 3}, {"3 (strong)", 4}};
-    ASSERT_EQ(combo("ComboDBRange")->count(), 4);
-    ASSERT_EQ(combo("ComboSmooth")->count(), 4);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(combo("ComboDBRange")->itemText(i).toStdString(), range[size_t(i)].first);
-        EXPECT_EQ(combo("ComboDBRange")->itemData(i).toInt(), range[size_t(i)].second);
-        EXPECT_EQ(combo("ComboSmooth")->itemText(i).toStdString(), smooth[size_t(i)].first);
-        EXPECT_EQ(combo("ComboSmooth")->itemData(i).toInt(), smooth[size_t(i)].second);
-    }
-}
-
-TEST_F(MainWindowStartUp, EveryControlHasItsKindCaptionAndFirstState)
-{
-    start();
-    struct Expect {
-        const char* name;
-        const char* kind;
-        const char* caption; // text of a text box, caption otherwise
-        int value;           // -1: not a valued control
-        bool enabled;
-    };
-    const Expect controls[] = {
-        {"cmdStart", "QPushButton", "Start Trace", -1, true},
-        {"cmdStop", "QPushButton", "Stop", -1, false},
-        {"cmdClearTraces", "QPushButton", "Clear Traces", -1, false},
-        {"cmdCalibrate", "QPushButton", "Recenter 0dB", -1, false},
-        {"OptionAutoSigGen(0)", "QRadioButton", "Range:", 1, true},
-        {"OptionAutoSigGen(1)", "QRadioButton", "15 ISO Bands 25Hz - 16kHz", 0, true},
-        {"OptionAutoSigGen(2)", "QRadioButton", "31 ISO Bands 20Hz - 20kHz", 0, true},
-        {"OptionAutoSigGen(3)", "QRadioButton", "User file : ", 0, true},
-        {"TextStart", "QLineEdit", "20", -1, true},
-        {"Label1", "QLabel", "Hz to", -1, true},
-        {"TextStop", "QLineEdit", "20000", -1, true},
-        {"Label2", "QLabel", "Hz", -1, true},
-        {"LabelStep", "QLabel", "Step: x1.26", -1, true},
-        {"txtUserFreqFile", "QLineEdit", "UserFreq.txt", -1, true},
-        {"cmdFreqBrowse", "QToolButton", "...", -1, true},
-        {"OptionSigGen(0)", "QRadioButton", "Sine", 1, true},
-        {"OptionSigGen(1)", "QRadioButton", "Square", 0, true},
-        {"OptionSigGen(2)", "QRadioButton", "Triangle", 0, true},
-        {"OptionSigGen(3)", "QRadioButton", "Pink Noise", 0, true},
-        {"OptionSigGen(4)", "QRadioButton", "White Noise", 0, true},
-        {"OptionSigGen(5)", "QRadioButton", "Silence", 0, true},
-        {"TextFFT", "QLineEdit", "100", -1, true},
-        {"Label5", "QLabel", "Hz", -1, true},
-        {"CheckBy5", "QCheckBox", "x20", 0, true},
-        {"cmdStartSignal", "QPushButton", "Play Signal", -1, true},
-        {"Label3", "QLabel", "Level:", -1, true},
-        {"LabelVol", "QLabel", "0.00 dB", -1, true},
-        {"LabelLeft", "QLabel", "Left", -1, true},
-        {"LabelCenter", "QLabel", "Center", -1, true},
-        {"LabelRight", "QLabel", "Right", -1, true},
-        {"LabelVolLeft", "QLabel", "0.00 dB", -1, true},
-        {"LabelVolRight", "QLabel", "0.00 dB", -1, true},
-        {"LblFreqtxt", "QLabel", "Frequency:", -1, true},
-        {"LabelDBtxt", "QLabel", "Level:", -1, true},
-        {"LabelSNRtxt", "QLabel", "Signal SNR:", -1, true},
-        {"Label4", "QLabel", "Card SNR:", -1, true},
-        {"CheckInput", "QCheckBox", "Show Input Waveform", 1, true},
-        {"CheckFFT", "QCheckBox", "Show Signal FFT", 1, true},
-        {"CheckBadInputWave", "QCheckBox", "Red/Skip measure if bad wave", 1, true},
-        {"Label8", "QLabel", "dB Range:", -1, true},
-        {"Label9", "QLabel", "Smooth level:", -1, true},
-        {"CheckSPLCorrect", "QCheckBox", "Correct for 'C' SPL curve", 0, true},
-        {"CheckSoundCard", "QCheckBox", "Correct Sound Card curve", 0, true},
-        {"CheckUserCalib", "QCheckBox", "User Calibration file:", 0, true},
-        {"txtUserCalibFile", "QLineEdit", "UserCalib.txt", -1, true},
-        {"cmdCalibBrowse", "QToolButton", "...", -1, true},
-        {"CheckResponse", "QCheckBox", "Show Frequency Response", 1, true},
-        {"Frame1", "QGroupBox", "Response Signal Generator", -1, true},
-        {"Frame4", "QGroupBox", "Simple Signal Generator", -1, true},
-        {"Frame3", "QGroupBox", "Measure", -1, true},
-        {"Frame2", "QGroupBox", "Input Response", -1, true},
-    };
+    create();
+    using enum ControlKind;
+    const std::map<ControlKind, const char*> classOf = {
+        {Frame, "QGroupBox"},  {Button, "QPushButton"},  {PictureButton, "QToolButton"}, {Option, "QRadioButton"},
+        {TextBox, "QLineEdit"}, {Label, "QLabel"},        {ScrollBar, "QScrollBar"},      {CheckBox, "QCheckBox"},
+        {List, "QComboBox"},    {Menu, "QMenu"},          {MenuEntry, "QAction"},         {MenuTick, "QAction"},
+        {Separator, "QAction"}};
     Panel& panel = window->panel();
-    for (const Expect& c : controls) {
-        SCOPED_TRACE(c.name);
-        QObject* o = find(c.name);
+    const PanelTable headless;
+    std::map<std::string, qsizetype> placed; // entries so far of each menu ("": the menu bar)
+    auto container = [&](const std::string& menu) {
+        return menu.empty() ? window->menuBar()->actions() : find<QMenu>(menu)->actions();
+    };
+    for (const ControlRow& row : ControlTable::rows()) {
+        const std::string name(row.name);
+        SCOPED_TRACE(name);
+        QObject* o = find(name);
         ASSERT_NE(o, nullptr);
-        EXPECT_STREQ(o->metaObject()->className(), c.kind);
-        const std::string shown = qobject_cast<QLineEdit*>(o) ? panel.text(c.name) : panel.caption(c.name);
-        EXPECT_EQ(shown, c.caption);
-        if (c.value >= 0) {
-            EXPECT_EQ(panel.value(c.name), c.value);
+        EXPECT_STREQ(o->metaObject()->className(), classOf.at(row.kind));
+        const bool isText = row.kind == TextBox;
+        const PanelTable::Control& h = headless[name];
+        EXPECT_EQ(isText ? h.text : h.caption, ControlTable::caption(row, headless));
+        if (row.kind != List && row.kind != ScrollBar) {
+            EXPECT_EQ(isText ? panel.text(name) : panel.caption(name), ControlTable::caption(row, panel));
         }
-        EXPECT_EQ(panel.enabled(c.name), c.enabled);
-    }
-    EXPECT_EQ(labelText("LabelStep"), "Step: x" + panel.formatNumber(1.26));
-}
+        EXPECT_EQ(panel.enabled(name), row.enabled);
+        EXPECT_EQ(h.enabled, row.enabled);
+        if (row.kind == Option || row.kind == ScrollBar || row.kind == CheckBox || row.kind == List ||
+            row.kind == MenuTick) {
+            EXPECT_EQ(panel.value(name), row.value);
+        }
+        EXPECT_EQ(h.value, row.value);
+        EXPECT_EQ(h.foreColor, row.foreColor.value_or(0));
 
-TEST_F(MainWindowStartUp, TheFramesHoldTheirControlsAndTheResponseBoxStandsOutside)
-{
-    start();
-    const std::map<std::string, std::vector<const char*>> frames = {
-        {"Frame1", {"cmdStart", "cmdStop", "cmdClearTraces", "cmdCalibrate", "OptionAutoSigGen(3)", "TextStart",
-                    "HScrollStep", "LabelStep", "txtUserFreqFile", "cmdFreqBrowse"}},
-        {"Frame4", {"OptionSigGen(5)", "TextFFT", "HScrollFFT", "HScrollFine", "CheckBy5", "cmdStartSignal",
-                    "HScrollVolume", "HScrollPan", "LabelVolLeft", "LabelCenter"}},
-        {"Frame3", {"LabelFreq", "LabelDB", "LabelSNR", "LabelCardSNR", "LabelSNRtxt"}},
-        {"Frame2", {"CheckInput", "CheckFFT", "CheckBadInputWave", "ComboDBRange", "ComboSmooth",
-                    "CheckSPLCorrect", "CheckSoundCard", "CheckUserCalib", "txtUserCalibFile", "cmdCalibBrowse"}},
-    };
-    for (const auto& [frame, members] : frames) {
-        auto* box = find<QGroupBox>(frame);
-        ASSERT_NE(box, nullptr) << frame;
-        for (const char* member : members)
-            EXPECT_NE(box->findChild<QWidget*>(QString::fromLatin1(member)), nullptr) << frame << " " << member;
-    }
-    for (const auto& [frame, members] : frames)
-        EXPECT_EQ(find<QGroupBox>(frame)->findChild<QWidget*>(QStringLiteral("CheckResponse")), nullptr);
-}
+        if (auto* bar = qobject_cast<QScrollBar*>(o)) {
+            EXPECT_EQ(bar->orientation(), Qt::Horizontal);
+            EXPECT_EQ(bar->minimum(), row.minimum);
+            EXPECT_EQ(bar->maximum(), row.maximum);
+        }
+        if (auto* list = qobject_cast<QComboBox*>(o)) {
+            ASSERT_EQ(list->count(), qsizetype(row.items.size()));
+            for (int i = 0; i < list->count(); ++i) {
+                EXPECT_EQ(list->itemText(i).toStdString(), row.items[size_t(i)].text);
+                EXPECT_EQ(list->itemData(i).toInt(), row.items[size_t(i)].data);
+            }
+        }
+        if (auto* entry = qobject_cast<QAction*>(o)) {
+            EXPECT_EQ(entry->isCheckable(), row.kind == MenuTick);
+            EXPECT_EQ(entry->isSeparator(), row.kind == Separator);
+        }
 
-TEST_F(MainWindowStartUp, ScrollBarsAreHorizontalWithTheirRangesAndPositions)
-{
-    start();
-    struct Bar {
-        const char* name;
-        int minimum, maximum, value;
-    };
-    for (const Bar& b : {Bar{"HScrollStep", 101, 200, 126}, Bar{"HScrollFFT", 10, 9000, 1000},
-                         Bar{"HScrollFine", 0, 10000, 0}, Bar{"HScrollVolume", 0, 1000, 1000},
-                         Bar{"HScrollPan", -1000, 1000, 0}}) {
-        SCOPED_TRACE(b.name);
-        QScrollBar* bar = scroll(b.name);
-        ASSERT_NE(bar, nullptr);
-        EXPECT_EQ(bar->orientation(), Qt::Horizontal);
-        EXPECT_EQ(bar->minimum(), b.minimum);
-        EXPECT_EQ(bar->maximum(), b.maximum);
-        EXPECT_EQ(bar->value(), b.value);
+        auto* menu = qobject_cast<QMenu*>(o);
+        if (QAction* entry = menu ? menu->menuAction() : qobject_cast<QAction*>(o)) {
+            const std::string holder(row.parent);
+            const QList<QAction*> entries = container(holder);
+            const qsizetype at = placed[holder]++;
+            ASSERT_LT(at, entries.size());
+            EXPECT_EQ(entries[at], entry);
+        } else {
+            auto* widget = qobject_cast<QWidget*>(o);
+            ASSERT_NE(widget, nullptr);
+            EXPECT_EQ(widget->toolTip().toStdString(), row.toolTip);
+            if (row.foreColor) {
+                EXPECT_EQ(widget->palette().color(QPalette::WindowText), QtPanel::toColor(*row.foreColor));
+            }
+            QGroupBox* frame = nullptr;
+            for (QWidget* p = widget->parentWidget(); p && !frame; p = p->parentWidget())
+                frame = qobject_cast<QGroupBox*>(p);
+            EXPECT_EQ(frame ? frame->objectName().toStdString() : std::string(), row.parent);
+        }
     }
-}
-
-TEST_F(MainWindowStartUp, ToolTipsAreThoseOfTheControlTable)
-{
-    start();
-    const std::vector<std::pair<const char*, const char*>> tips = {
-        {"CheckInput", "Show/Hide the recorded waveform window"},
-        {"CheckFFT", "Show/Hide the Fast Fourrier Transform of input signal"},
-        {"CheckBadInputWave", "Verify that input wave form is well formed, in some cases a bug into DirectSound "
-                              "causes input wave to be strange"},
-        {"ComboSmooth", "Change the frequency response curve smothing"},
-        {"LabelDBtxt", "Input level in dB, note this is not dBA, but signal dB"},
-        {"LabelSNRtxt", "This is the Signal to Noise ratio of the recorded signal, this ratio is based on the "
-                        "first calibration silence."},
-        {"CheckResponse", "Show/Hide the frequency response window"},
-    };
-    for (const auto& [name, tip] : tips)
-        EXPECT_EQ(find<QWidget>(name)->toolTip().toStdString(), tip) << name;
+    for (const auto& [menu, count] : placed)
+        EXPECT_EQ(container(menu).size(), count) << menu;
+    for (QGroupBox* frame : window->findChildren<QGroupBox*>())
+        for (QWidget* w : frame->findChildren<QWidget*>()) {
+            const std::string name = w->objectName().toStdString();
+            if (name.empty() || name.starts_with("qt_"))
+                continue;
+            const ControlRow* row = ControlTable::find(name);
+            EXPECT_TRUE(row && row->parent == frame->objectName().toStdString()) << name;
+        }
 }
 
 TEST_F(MainWindowStartUp, OptionArraysAreSeparateGroups)
@@ -211,49 +148,6 @@ TEST_F(MainWindowStartUp, OptionArraysAreSeparateGroups)
     EXPECT_FALSE(button("OptionAutoSigGen(0)")->isChecked());
     EXPECT_TRUE(button("OptionSigGen(3)")->isChecked());
     EXPECT_EQ(window->engine().GenIndex, 2);
-}
-
-TEST_F(MainWindowStartUp, MenusHoldTheirEntriesInOrder)
-{
-    start();
-    struct Menu {
-        const char* name;
-        const char* title;
-        std::vector<std::pair<const char*, const char*>> entries; // objectName, caption ("" separator)
-    };
-    const Menu menus[] = {
-        {"FileMenu", "&File",
-         {{"MenuEntryLoadTrace", "&Load Trace"}, {"MenuEntrySave", "&Save Last Trace"}, {"sepfile", ""},
-          {"MenuEntryExit", "&Exit"}}},
-        {"SettingsMenu", "&Settings", {{"", "&Play Device"}, {"", "&Record Device"}}},
-        {"HelpMenu", "&?", {{"MenuEntryHelp", "&Help"}, {"sephelp", ""}, {"MenuEntryAbout", "&About"}}},
-    };
-    const QList<QAction*> bar = window->menuBar()->actions();
-    ASSERT_EQ(bar.size(), 3);
-    for (int m = 0; m < 3; ++m) {
-        const Menu& expected = menus[m];
-        QMenu* menu = bar[m]->menu();
-        ASSERT_NE(menu, nullptr);
-        EXPECT_EQ(menu->objectName().toStdString(), expected.name);
-        EXPECT_EQ(menu->title().toStdString(), expected.title);
-        const QList<QAction*> entries = menu->actions();
-        ASSERT_EQ(entries.size(), qsizetype(expected.entries.size())) << expected.name;
-        for (size_t i = 0; i < expected.entries.size(); ++i) {
-            const auto& [objectName, caption] = expected.entries[i];
-            EXPECT_EQ(entries[qsizetype(i)]->text().toStdString(), caption);
-            EXPECT_EQ(entries[qsizetype(i)]->isSeparator(), std::string(caption).empty());
-            if (*objectName) {
-                EXPECT_EQ(entries[qsizetype(i)]->objectName().toStdString(), objectName);
-            }
-        }
-    }
-    EXPECT_EQ(find<QMenu>("MenuOutDevice")->title().toStdString(), "&Play Device");
-    EXPECT_EQ(find<QMenu>("MenuInDevice")->title().toStdString(), "&Record Device");
-    EXPECT_EQ(find<QMenu>("MenuOutDevice")->actions().size(), 4);
-    EXPECT_EQ(find<QMenu>("MenuInDevice")->actions().size(), 4);
-    // Only the buttons of the table start disabled.
-    EXPECT_TRUE(action("MenuEntrySave")->isEnabled());
-    EXPECT_TRUE(action("MenuEntryLoadTrace")->isEnabled());
 }
 
 TEST_F(MainWindowStartUp, TheThreeWindowsOpenAndHelpWaits)
@@ -377,3 +271,5 @@ TEST_F(MainWindowStartUp, HelpOpensModelessAndAboutNamesTheProgram)
 }
 
 } // namespace
+
+} // namespace audimera

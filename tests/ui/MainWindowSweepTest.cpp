@@ -1,13 +1,15 @@
 // Sweeps started from the main window on the simulated card: the trace, the
 // buttons it enables, "Clear Traces", the response box, the progress line,
 // and shutting down in the middle of a run.
-#include "MainWindowFixture.h"
+#include "tests/ui/MainWindowFixture.h"
 
 #include <QMenu>
 
 #include <algorithm>
 #include <cmath>
 #include <map>
+
+namespace audimera {
 
 namespace {
 
@@ -192,11 +194,12 @@ TEST_F(MainWindowSweep, ChangingTheListsWhileIdleRedrawsAtOnce)
     start();
     // A zig-zag that every smoothing order draws differently.
     FormResponse& response = window->responseWindow();
-    ASSERT_TRUE(response.AddTrace());
+    TraceStore& traces = window->document().traces();
+    ASSERT_TRUE(traces.AddTrace());
     const double levels[] = {10, -10, 10, -10, 10, -10};
     double f = 100;
     for (double level : levels) {
-        response.AddPoint(f, level);
+        traces.AddPoint(f, level);
         f *= 2;
     }
     response.TraceResponse();
@@ -350,3 +353,5 @@ TEST_F(MainWindowSweep, ClosingTheIdleWindowShutsDown)
 }
 
 } // namespace
+
+} // namespace audimera

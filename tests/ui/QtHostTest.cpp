@@ -1,7 +1,7 @@
 // The host's real message boxes and the real file dialog, answered from
 // inside their own event loops.
-#include "QtFileDialog.h"
-#include "QtHost.h"
+#include "ui/QtFileDialog.h"
+#include "ui/QtHost.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+
+namespace audimera {
 
 namespace {
 
@@ -276,3 +278,5 @@ TEST(QtFileDialogTest, APlatformChooserThatClosedOnARefusedChoiceOpensAgain)
 }
 
 } // namespace
+
+} // namespace audimera

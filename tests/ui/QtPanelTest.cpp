@@ -1,6 +1,6 @@
 // The panel over real widgets: every kind of control, mnemonics, option
 // arrays, menus, unknown names, colours and numbers in the user's locale.
-#include "QtPanel.h"
+#include "ui/QtPanel.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -21,6 +21,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+namespace audimera {
 
 namespace {
 
@@ -273,3 +275,5 @@ TEST_F(QtPanelTest, NumbersInALocaleWithGroupSeparatorsAreWrittenWithout)
 }
 
 } // namespace
+
+} // namespace audimera

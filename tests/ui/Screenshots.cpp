@@ -3,15 +3,17 @@
 // the waveform, the FFT, the help window, and all of them side by side.
 // Runs only when AUDIMERA_SCREENSHOTS names a folder (scripts/screenshots);
 // QT_SCALE_FACTOR=2 gives the pictures at 200 %.
-#include "MainWindowFixture.h"
+#include "tests/ui/MainWindowFixture.h"
 
-#include "SoundChain.h"
+#include "signal/SoundChain.h"
 
 #include <QDir>
 #include <QPainter>
 #include <QPixmap>
 
 #include <cstdlib>
+
+namespace audimera {
 
 namespace {
 
@@ -129,3 +131,5 @@ TEST_F(Screenshots, EveryWindow)
 }
 
 } // namespace
+
+} // namespace audimera

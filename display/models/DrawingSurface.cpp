@@ -1,0 +1,294 @@
+#include "display/models/DrawingSurface.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace audimera {
+
+namespace {
+
+uint32_t toArgb(RgbColor color)
+{
+    const uint32_t r = color & 0xff;
+    const uint32_t g = (color >> 8) & 0xff;
+    const uint32_t b = (color >> 16) & 0xff;
+    return 0xff000000u | (r << 16) | (g << 8) | b;
+}
+
+// Liang-Barsky: trims the segment to the rectangle; false when nothing of it
+// lies inside.
+bool clipSegment(double& x1, double& y1, double& x2, double& y2, double xMin, double yMin,
+                 double xMax, double yMax)
+{
+    const double dx = x2 - x1;
+    const double dy = y2 - y1;
+    double t0 = 0.0;
+    double t1 = 1.0;
+    auto edge = [&](double p, double q) {
+        if (p == 0.0)
+            return q >= 0.0;
+        const double r = q / p;
+        if (p < 0.0) {
+            if (r > t1)
+                return false;
+            t0 = std::max(t0, r);
+        } else {
+            if (r < t0)
+                return false;
+            t1 = std::min(t1, r);
+        }
+        return true;
+    };
+    if (!edge(-dx, x1 - xMin) || !edge(dx, xMax - x1) || !edge(-dy, y1 - yMin)
+        || !edge(dy, yMax - y1))
+        return false;
+    if (t1 < 1.0) {
+        x2 = x1 + t1 * dx;
+        y2 = y1 + t1 * dy;
+    }
+    if (t0 > 0.0) {
+        x1 += t0 * dx;
+        y1 += t0 * dy;
+    }
+    return true;
+}
+
+} // namespace
+
+DrawingSurface::DrawingSurface(double unitsPerPixel)
+    : m_unitsPerPixel(unitsPerPixel > 0 ? unitsPerPixel : 1.0)
+{
+}
+
+void DrawingSurface::setSize(double width, double height)
+{
+    width = std::isfinite(width) ? std::max(width, 0.0) : 0.0;
+    height = std::isfinite(height) ? std::max(height, 0.0) : 0.0;
+    if (width == m_width && height == m_height && !m_image.isNull())
+        return;
+    m_width = width;
+    m_height = height;
+    rebuildImage();
+}
+
+void DrawingSurface::setDevicePixelRatio(double ratio)
+{
+    ratio = std::isfinite(ratio) ? std::max(ratio, 1.0) : 1.0;
+    if (ratio == m_ratio)
+        return;
+    m_ratio = ratio;
+    rebuildImage();
+}
+
+void DrawingSurface::setScaleWidth(float scaleWidth)
+{
+    m_scaleWidth = scaleWidth;
+    updateFactors();
+}
+
+void DrawingSurface::setScaleHeight(float scaleHeight)
+{
+    m_scaleHeight = scaleHeight;
+    updateFactors();
+}
+
+void DrawingSurface::rebuildImage()
+{
+    // Sizes come from window geometry; the cap only guards against nonsense.
+    constexpr double maxPixels = 32767;
+    m_logicalWidth = static_cast<int>(std::lround(std::min(m_width / m_unitsPerPixel, maxPixels)));
+    m_logicalHeight =
+        static_cast<int>(std::lround(std::min(m_height / m_unitsPerPixel, maxPixels)));
+    const int w = static_cast<int>(std::lround(std::min(m_logicalWidth * m_ratio, maxPixels)));
+    const int h = static_cast<int>(std::lround(std::min(m_logicalHeight * m_ratio, maxPixels)));
+    if (w > 0 && h > 0) {
+        m_image = QImage(w, h, QImage::Format_RGB32);
+        m_image.setDevicePixelRatio(m_ratio);
+        m_image.fill(toArgb(m_backColor));
+    } else {
+        m_image = QImage();
+    }
+    m_bits = nullptr;
+    m_pixelWidth = m_image.width();
+    m_pixelHeight = m_image.height();
+    updateFactors();
+}
+
+void DrawingSurface::updateFactors()
+{
+    const bool usable = m_scaleWidth > 0 && m_scaleHeight > 0 && std::isfinite(m_scaleWidth)
+        && std::isfinite(m_scaleHeight) && !m_image.isNull();
+    m_kx = usable ? m_image.width() / static_cast<double>(m_scaleWidth) : 0.0;
+    m_ky = usable ? m_image.height() / static_cast<double>(m_scaleHeight) : 0.0;
+}
+
+double DrawingSurface::toPixelX(float x) const
+{
+    return x * m_kx;
+}
+
+double DrawingSurface::toPixelY(float y) const
+{
+    return y * m_ky;
+}
+
+void DrawingSurface::clear()
+{
+    if (!m_image.isNull()) {
+        m_image.fill(toArgb(m_backColor)); // may detach: the kept pointer goes
+        m_bits = nullptr;
+        m_modified = true;
+    }
+    m_penX = 0;
+    m_penY = 0;
+}
+
+void DrawingSurface::moveTo(float x, float y)
+{
+    m_penX = x;
+    m_penY = y;
+}
+
+void DrawingSurface::line(float x1, float y1, float x2, float y2, RgbColor color)
+{
+    m_penX = x2;
+    m_penY = y2;
+    if (m_kx > 0)
+        drawSegment(x1 * m_kx, y1 * m_ky, x2 * m_kx, y2 * m_ky, toArgb(color));
+}
+
+void DrawingSurface::lineTo(float x, float y, RgbColor color)
+{
+    line(m_penX, m_penY, x, y, color);
+}
+
+void DrawingSurface::setPoint(float x, float y, RgbColor color)
+{
+    m_penX = x;
+    m_penY = y;
+    if (m_kx <= 0)
+        return;
+    const double px = std::floor(x * m_kx);
+    const double py = std::floor(y * m_ky);
+    if (px >= 0 && py >= 0 && px < m_pixelWidth && py < m_pixelHeight)
+        plot(static_cast<int>(px), static_cast<int>(py), toArgb(color));
+}
+
+uint32_t DrawingSurface::pixelColor(int px, int py) const
+{
+    if (px < 0 || py < 0 || px >= m_pixelWidth || py >= m_pixelHeight)
+        return 0xffffffffu;
+    const QRgb argb = reinterpret_cast<const QRgb*>(m_image.constScanLine(py))[px];
+    return rgbColor(qRed(argb), qGreen(argb), qBlue(argb));
+}
+
+void DrawingSurface::plot(int px, int py, uint32_t argb)
+{
+    reinterpret_cast<QRgb*>(pixels() + py * m_stride)[px] = argb;
+}
+
+uchar* DrawingSurface::pixels()
+{
+    // Writing through a kept pointer is safe only while nobody shares the
+    // image; a shared image is detached (copied) first, as bits() does.
+    if (!m_bits || !m_image.isDetached()) {
+        m_bits = m_image.bits();
+        m_stride = m_image.bytesPerLine();
+    }
+    m_modified = true;
+    return m_bits;
+}
+
+const QImage& DrawingSurface::image() const
+{
+    // Marks the image as changed (new cacheKey) for painters that cache it.
+    if (m_modified && !m_image.isNull()) {
+        m_image.bits();
+        m_bits = nullptr;
+        m_modified = false;
+    }
+    return m_image;
+}
+
+namespace {
+
+// floor() for values already limited to the image's neighbourhood.
+inline int floorToInt(double v)
+{
+    const int i = static_cast<int>(v);
+    return i - (v < i);
+}
+
+} // namespace
+
+void DrawingSurface::verticalRun(int px, int py1, int py2, uint32_t argb)
+{
+    uchar* const bits = pixels();
+    for (int y = py1; y <= py2; ++y)
+        reinterpret_cast<QRgb*>(bits + y * m_stride)[px] = argb;
+}
+
+uint32_t DrawingSurface::argbOf(RgbColor color)
+{
+    return toArgb(color);
+}
+
+void DrawingSurface::drawSegment(double px1, double py1, double px2, double py2, uint32_t argb)
+{
+    const int w = m_pixelWidth;
+    const int h = m_pixelHeight;
+    // NaN fails every comparison and takes the checked path.
+    const bool inside = px1 >= 0 && py1 >= 0 && px2 >= 0 && py2 >= 0 && px1 < w && px2 < w
+        && py1 < h && py2 < h;
+    if (!inside) {
+        if (!std::isfinite(px1) || !std::isfinite(py1) || !std::isfinite(px2)
+            || !std::isfinite(py2))
+            return;
+        // A one-pixel margin keeps the clipped path on the same pixels as
+        // the unclipped one where it enters the image.
+        if (!clipSegment(px1, py1, px2, py2, -1.0, -1.0, w + 1.0, h + 1.0))
+            return;
+        // Far end points (1e30) lose all precision in the clip; keep the
+        // loop below bounded whatever comes out of it.
+        px1 = std::clamp(px1, -1.0, w + 1.0);
+        px2 = std::clamp(px2, -1.0, w + 1.0);
+        py1 = std::clamp(py1, -1.0, h + 1.0);
+        py2 = std::clamp(py2, -1.0, h + 1.0);
+    }
+
+    int x = floorToInt(px1);
+    int y = floorToInt(py1);
+    const int xEnd = floorToInt(px2);
+    const int yEnd = floorToInt(py2);
+
+    uchar* const bits = pixels();
+    const qsizetype stride = m_stride;
+    auto put = [&](int px, int py) {
+        if (static_cast<unsigned>(px) < static_cast<unsigned>(w)
+            && static_cast<unsigned>(py) < static_cast<unsigned>(h))
+            reinterpret_cast<QRgb*>(bits + py * stride)[px] = argb;
+    };
+
+    // Bresenham over the pixel grid, both ends included.
+    const int dx = std::abs(xEnd - x);
+    const int dy = -std::abs(yEnd - y);
+    const int stepX = x < xEnd ? 1 : -1;
+    const int stepY = y < yEnd ? 1 : -1;
+    int err = dx + dy;
+    for (;;) {
+        put(x, y);
+        if (x == xEnd && y == yEnd)
+            break;
+        const int e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            x += stepX;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            y += stepY;
+        }
+    }
+}
+
+} // namespace audimera

@@ -1,0 +1,50 @@
+// The three correction curves subtracted from every measured level: column
+// 0 the 'C' curve of an SPL meter, 1 the sound card's own response, 2 the
+// user's calibration curve. A column holds a level in dB for every half
+// hertz from 0 to 24000 Hz (entry k is k / 2 Hz) and counts only while its
+// flag in `enabled` is set. Allocated whole at creation (3 x 48001 doubles).
+// UI thread only.
+#pragma once
+
+#include "curves/CorrectionCurve.h"
+#include "common/Result.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace audimera {
+
+class CorrectionTable {
+public:
+    static constexpr int Count = 3;
+    static constexpr int Entries = CorrectionCurve::Entries;
+    // The files of columns 0 and 1, read by relative name from the working
+    // directory; column 2 reads the file the user names.
+    static constexpr const char* SplCurveFile = "SPL C Curve.txt";
+    static constexpr const char* SoundCardFile = "SoundCard.txt";
+
+    CorrectionTable();
+
+    // Which columns are subtracted (CalibEnable).
+    std::array<bool, Count> enabled{};
+
+    // What to subtract at frequency (Hz): the sum, in the order 0, 1, 2, of
+    // the enabled columns at the entry of frequency (2 x frequency rounded
+    // half to even, kept within the table).
+    double levelAt(double frequency) const;
+
+    // Reads the curve file at path into column index. The flag is not
+    // touched: the caller clears it before and sets it after a success, so
+    // no point is corrected with a half-loaded column. On failure the column
+    // is left partly written; the error is what the user is told.
+    audimera::Status load(int index, const std::string& path);
+
+    double* column(int index) { return &m_values[static_cast<size_t>(index) * Entries]; }
+    const double* column(int index) const { return &m_values[static_cast<size_t>(index) * Entries]; }
+
+private:
+    std::vector<double> m_values; // column i at [i * Entries, ...)
+};
+
+} // namespace audimera

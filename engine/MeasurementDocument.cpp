@@ -1,0 +1,25 @@
+#include "engine/MeasurementDocument.h"
+
+#include <string>
+
+namespace audimera {
+
+audimera::Status MeasurementDocument::openTrace()
+{
+    if (m_traces.AddTrace())
+        return {};
+    return audimera::Error{std::string(TraceStore::TooManyTracesMessage)};
+}
+
+std::vector<CurvePoint> MeasurementDocument::lastTrace() const
+{
+    std::vector<double> x, y;
+    const int n = m_traces.GetLastTraceData(x, y);
+    std::vector<CurvePoint> points;
+    points.reserve(static_cast<size_t>(n > 0 ? n : 0));
+    for (int i = 0; i < n; ++i)
+        points.push_back(CurvePoint{x[i], y[i] / 100});
+    return points;
+}
+
+} // namespace audimera

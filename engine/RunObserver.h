@@ -1,0 +1,91 @@
+// What a running sweep or continuous signal asks of and reports to whoever
+// shows it: the main window's form logic, or the headless command. The runs
+// call it at the documented points, in the documented order; everything is
+// in measurement terms (Hz, dB). UI thread only.
+#pragma once
+
+#include "common/Result.h"
+
+#include <cstdint>
+
+namespace audimera {
+
+// How a run ended.
+enum class RunEnd {
+    None,              // nothing ran yet
+    Completed,         // the plan's last point was measured
+    Stopped,           // stopped from outside the run (Stop, the signal button, shut-down)
+    Refused,           // bad frequencies: the run did not start
+    PlanFailed,        // the frequency list could not be read
+    TraceRefused,      // no room for another trace
+    LowSignalDeclined, // the low-signal question was answered No
+    DeviceFailed,      // the sound device failed
+};
+
+// What the play table sounds.
+enum class Sound { Silence, WhiteNoise, PinkNoise, Tone };
+
+// The signal the continuous generator is to play.
+struct SignalChoice {
+    enum Kind { Sine = 0, Square, Triangle, PinkNoise, WhiteNoise, Silence };
+    int kind = Sine;        // anything else is refused with "Uh ?"
+    double frequency = 100; // Hz, of the three tones
+    bool by20 = false;      // tones from the 20-period table (the "x20" range)
+};
+
+class RunObserver {
+public:
+    virtual ~RunObserver() = default;
+
+    // --- Choices the user may change while a run goes on, asked afresh
+    // where the run reads them.
+
+    // For every tone block: whether a saturated or malformed one is measured
+    // again (true) or taken as it is.
+    virtual bool measuresBadBlocksAgain() const = 0;
+    // For every block: whether the waveform and the spectrum are shown.
+    virtual bool showsWaveform() const { return false; }
+    virtual bool showsSpectrum() const { return false; }
+    // Before each step of the range plan: its factor (1.01 to 2.00).
+    virtual double stepFactor() const = 0;
+    // Whenever the continuous signal is (re)applied: what to play.
+    virtual SignalChoice signalChoice() { return {}; }
+
+    // --- Reports.
+
+    // A sweep's points need a trace: opens one, or fails with what the user
+    // is told (the sweep then ends).
+    virtual audimera::Status openTrace() = 0;
+    // The play table now sounds `sound` (a tone: at frequency Hz).
+    virtual void playing(Sound sound, double frequency) { (void)sound, (void)frequency; }
+    // A sweep's tone pass begins: point `point` of `points` of a list plan,
+    // or 0 of 0 on the range plan.
+    virtual void sweepProgress(int point, int points) { (void)point, (void)points; }
+    // The calibration's white-noise block: its signal-to-noise ratio (dB).
+    virtual void calibrationMeasured(double snr) { (void)snr; }
+    // A sweep measured frequency (Hz): its corrected level and the block's
+    // signal-to-noise ratio (dB). The point belongs to the trace opened last.
+    virtual void pointMeasured(double frequency, double level, double snr) = 0;
+    // The continuous signal measured a good block: corrected level and SNR (dB).
+    virtual void levelMeasured(double level, double snr) { (void)level, (void)snr; }
+    // An analysed block for the waveform window (when showsWaveform()):
+    // OsciWidth samples of RecBuffer from First, scale OsciHeight, offset
+    // Off; CheckSat marks the block bad.
+    virtual void DrawCurve(int OsciWidth, int OsciHeight, const int16_t* RecBuffer, int First, bool CheckSat,
+                           int Off)
+    {
+        (void)OsciWidth, (void)OsciHeight, (void)RecBuffer, (void)First, (void)CheckSat, (void)Off;
+    }
+    // An analysed section for the spectrum window (when showsSpectrum() and
+    // the section is long enough): FFTIn from index 0, FFTOUT zeroed.
+    virtual void TraceFFT(const int16_t* FFTIn, float* FFTOUT, bool Satured)
+    {
+        (void)FFTIn, (void)FFTOUT, (void)Satured;
+    }
+    // The run ended itself for why (never for a stop from outside): playback
+    // is stopped and Running and Playing are cleared; the observer restores
+    // what it shows, as the Stop button does.
+    virtual void runEnded(RunEnd why) { (void)why; }
+};
+
+} // namespace audimera

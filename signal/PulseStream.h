@@ -1,0 +1,103 @@
+// What the play and the record stream on the sound server have in common:
+// the stream itself, its failure as the server's thread reports it, and the
+// steps of its life (make and connect it, wait until it is ready, hand it
+// over from the previous stream, release it).
+//
+// A new stream replaces the current one only once it is ready; until then,
+// and when it fails to start, the current stream stays as it was. Streams
+// are never moved elsewhere by the server: a measurement must fail rather
+// than go on through another device.
+//
+// Threads: the owner's public methods run on the UI thread, which writes
+// m_stream with the lock held. The state callback and markFailed() run on
+// the server's thread with the lock held; they store only atomics and never
+// allocate, block or throw.
+#pragma once
+
+#include "signal/PulseContext.h"
+
+#include <atomic>
+#include <string>
+
+namespace audimera {
+
+class PulseStream {
+public:
+    bool isOpen() const { return m_stream != nullptr; }
+    // The stream failed (its device removed, the server gone).
+    bool hasFailed() const { return m_failed.load(std::memory_order_acquire); }
+
+protected:
+    // kind: "play" or "record", as the failure texts name the stream.
+    PulseStream(PulseContext& pulse, const char* kind) : m_pulse(pulse), m_kind(kind) {}
+    ~PulseStream() = default;
+    PulseStream(const PulseStream&) = delete;
+    PulseStream& operator=(const PulseStream&) = delete;
+
+    static constexpr auto Flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+
+    // Makes a stream named name with this object's state callback, then,
+    // lock held, connect(fresh) sets its data callback and returns what
+    // pa_stream_connect_playback/record returned. Once the stream is ready,
+    // adopt() sets the owner's state for it (lock held) and it becomes the
+    // stream, its failure cleared and the previous stream released.
+    // Otherwise the new stream is released and the server's reason (a time-
+    // out when it never got ready) returned; the current stream stays.
+    template <typename Connect, typename Adopt>
+    audimera::Status openStream(const char* name, const pa_sample_spec& format, const pa_channel_map& map,
+                                Connect connect, Adopt adopt)
+    {
+        if (!m_pulse.isReady())
+            return audimera::Error{PulseContext::NotConnected};
+        pa_stream* fresh;
+        {
+            PulseContext::Lock lock(m_pulse);
+            fresh = make(name, format, map);
+            if (!fresh)
+                return audimera::Error{m_pulse.errorText()};
+            if (connect(fresh) < 0)
+                return dropFresh(fresh);
+        }
+        waitReady(fresh);
+        PulseContext::Lock lock(m_pulse);
+        if (pa_stream_get_state(fresh) != PA_STREAM_READY)
+            return dropFresh(fresh);
+        adopt();
+        takeOver(fresh);
+        return {};
+    }
+
+    // Releases the current stream. Lock held.
+    void releaseStream();
+
+    // Records the stream's failure with the context's error. Server's
+    // thread, lock held.
+    void markFailed(pa_stream* stream) noexcept;
+
+    // "No <kind> device is open".
+    audimera::Error notOpen() const;
+    // "The <kind> stream failed: " and reason (the recorded failure's text
+    // when empty).
+    audimera::Error failure(const std::string& reason = {}) const;
+
+    PulseContext& m_pulse;
+    pa_stream* m_stream = nullptr; // written by the UI thread with the lock held
+
+private:
+    static void stateCallback(pa_stream* stream, void* self);
+    static void release(pa_stream* stream);
+    // A new stream with the state callback set; null on failure. Lock held.
+    pa_stream* make(const char* name, const pa_sample_spec& format, const pa_channel_map& map);
+    // Waits, lock released, until fresh has left the connecting states.
+    void waitReady(pa_stream* fresh);
+    // Why fresh did not start; releases it. Lock held.
+    audimera::Error dropFresh(pa_stream* fresh);
+    // fresh becomes the stream; the previous one is released. Lock held.
+    void takeOver(pa_stream* fresh);
+
+    const char* m_kind;
+    std::atomic<bool> m_failed{false};
+    std::atomic<int> m_error{PA_OK};
+};
+
+} // namespace audimera
