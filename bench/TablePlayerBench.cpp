@@ -19,6 +19,8 @@
 #include "common/Rounding.h"
 #include "signal/TablePlayer.h"
 
+#include "bench/RadixTwoFft.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -61,31 +63,7 @@ std::vector<int16_t> makeTable(Wave wave, int k)
     return t;
 }
 
-// In-place radix-2 FFT.
-void fft(std::vector<Complex>& a)
-{
-    const size_t n = a.size();
-    for (size_t i = 1, j = 0; i < n; ++i) {
-        size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1)
-            j ^= bit;
-        j ^= bit;
-        if (i < j)
-            std::swap(a[i], a[j]);
-    }
-    for (size_t len = 2; len <= n; len <<= 1) {
-        const Complex w = std::polar(1.0, -2.0 * Pi / double(len));
-        for (size_t i = 0; i < n; i += len) {
-            Complex wk = 1.0;
-            for (size_t j = 0; j < len / 2; ++j) {
-                const Complex u = a[i + j], v = a[i + j + len / 2] * wk;
-                a[i + j] = u + v;
-                a[i + j + len / 2] = u - v;
-                wk *= w;
-            }
-        }
-    }
-}
+using bench::fft;
 
 struct Measurement {
     double flatnessDb = 0; // fundamental's gain against the ideal

@@ -1,5 +1,7 @@
 #include "signal/RateConverter.h"
 
+#include "signal/KaiserWindow.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -21,23 +23,8 @@ constexpr double StopbandDb = 120.0;
 constexpr int MaxExactRows = 1024;
 constexpr int Lanes = 8; // taps summed side by side; the tap count is a multiple
 
-double besselI0(double x)
-{
-    double sum = 1.0, term = 1.0;
-    const double q = x * x / 4.0;
-    for (int k = 1; k < 200; ++k) {
-        term *= q / (double(k) * k);
-        sum += term;
-        if (term < sum * 1e-17)
-            break;
-    }
-    return sum;
-}
-
-double sinc(double x)
-{
-    return x == 0.0 ? 1.0 : std::sin(Pi * x) / (Pi * x);
-}
+using kaiser::besselI0;
+using kaiser::sinc;
 
 } // namespace
 
@@ -63,7 +50,7 @@ RateConverter::RateConverter(int inputRate) : m_inputRate(inputRate)
     m_halfTaps = int(std::ceil(length / 2.0));
     m_halfTaps = (m_halfTaps + Lanes / 2 - 1) / (Lanes / 2) * (Lanes / 2);
     m_taps = 2 * m_halfTaps;
-    const double beta = 0.1102 * (StopbandDb - 8.7);
+    const double beta = kaiser::beta(StopbandDb);
     const double windowNorm = besselI0(beta);
     auto kernel = [&](double t) {
         const double x = t / m_halfTaps;

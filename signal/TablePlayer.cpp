@@ -1,5 +1,7 @@
 #include "signal/TablePlayer.h"
 
+#include "signal/KaiserWindow.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -60,38 +62,7 @@ constexpr int copyStart(int c)
 
 constexpr double FixedOne = 4294967296.0; // 2^32, the fixed-point unit of kernel positions
 
-double besselI0(double x)
-{
-    double sum = 1.0, term = 1.0;
-    const double q = x * x / 4.0;
-    for (int k = 1; k < 200; ++k) {
-        term *= q / (double(k) * k);
-        sum += term;
-        if (term < sum * 1e-17)
-            break;
-    }
-    return sum;
-}
-
-double kaiserBeta(double stopbandDb)
-{
-    return 0.1102 * (stopbandDb - 8.7);
-}
-
-// Kaiser window at x in [-1, 1] (0 outside).
-double kaiser(double x, double beta)
-{
-    if (std::abs(x) >= 1.0)
-        return 0.0;
-    return besselI0(beta * std::sqrt(1.0 - x * x)) / besselI0(beta);
-}
-
-double sinc(double x)
-{
-    if (x == 0.0)
-        return 1.0;
-    return std::sin(Pi * x) / (Pi * x);
-}
+using kaiser::sinc;
 
 // Mixed-radix FFT for lengths made of the factors 2, 3, 5 and 7 (the tables
 // are 25000 and 50000 long). Forward: X[k] = sum x[n] e^(-2 pi i k n / N).
@@ -199,11 +170,11 @@ TablePlayer::TablePlayer()
 
     // Row r holds the taps for a read position r / UpPhases past a 2x sample:
     // tap k sits at distance r / UpPhases + UpHalfTaps - 1 - k from it.
-    const double upBeta = kaiserBeta(UpStopbandDb);
+    const double upBeta = kaiser::beta(UpStopbandDb);
     for (int r = 0; r <= UpPhases; ++r) {
         for (int k = 0; k < UpTaps; ++k) {
             const double t = double(r) / UpPhases + (UpHalfTaps - 1 - k);
-            double value = sinc(t) * kaiser(t / UpHalfTaps, upBeta);
+            double value = sinc(t) * kaiser::window(t / UpHalfTaps, upBeta);
             if (r == 0) // exactly on a sample: exactly that sample
                 value = (k == UpHalfTaps - 1) ? 1.0 : 0.0;
             m_upRows[r * UpTaps + k] = float(value);
@@ -213,11 +184,11 @@ TablePlayer::TablePlayer()
         for (int k = 0; k < UpTaps; ++k)
             m_upSlopes[r * UpTaps + k] = m_upRows[(r + 1) * UpTaps + k] - m_upRows[r * UpTaps + k];
 
-    const double downBeta = kaiserBeta(DownStopbandDb);
+    const double downBeta = kaiser::beta(DownStopbandDb);
     std::vector<double> points(DownHalfWidth * DownPoints + 1);
     for (int e = 0; e < DownHalfWidth * DownPoints; ++e) {
         const double u = double(e) / DownPoints;
-        points[e] = sinc(u) * kaiser(u / DownHalfWidth, downBeta);
+        points[e] = sinc(u) * kaiser::window(u / DownHalfWidth, downBeta);
     }
     points.back() = 0.0;
     for (int e = 0; e < DownHalfWidth * DownPoints; ++e)
