@@ -229,18 +229,18 @@ void run(benchmark::State& state, Converter& converter, int rate)
     }
 }
 
+// The input rates every converter is timed at.
+void inputRates(benchmark::internal::Benchmark* b)
+{
+    b->ArgName("rate")->Arg(48000)->Arg(96000)->Arg(88200)->Arg(192000)->Unit(benchmark::kMillisecond);
+}
+
 void BM_ConvertOneSecond(benchmark::State& state)
 {
     Ours converter(int(state.range(0)));
     run(state, converter, int(state.range(0)));
 }
-BENCHMARK(BM_ConvertOneSecond)
-    ->ArgName("rate")
-    ->Arg(48000)
-    ->Arg(96000)
-    ->Arg(88200)
-    ->Arg(192000)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertOneSecond)->Apply(inputRates);
 
 #ifdef AUDIMERA_HAVE_SOXR
 void BM_ConvertOneSecondSoxr(benchmark::State& state)
@@ -248,13 +248,7 @@ void BM_ConvertOneSecondSoxr(benchmark::State& state)
     Soxr converter(int(state.range(0)));
     run(state, converter, int(state.range(0)));
 }
-BENCHMARK(BM_ConvertOneSecondSoxr)
-    ->ArgName("rate")
-    ->Arg(48000)
-    ->Arg(96000)
-    ->Arg(88200)
-    ->Arg(192000)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertOneSecondSoxr)->Apply(inputRates);
 #endif
 
 // Making one (when the record stream opens): the kernel rows.

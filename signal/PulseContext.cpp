@@ -261,10 +261,10 @@ Status PulseContext::listDevices(std::vector<SoundDeviceInfo>& play, std::vector
     return {};
 }
 
-void PulseContext::rateCallback(int eol, const pa_sample_spec* spec, void* self) noexcept
+void PulseContext::rateCallback(int eol, const pa_sample_spec* format, void* self) noexcept
 {
-    if (eol == 0 && spec && pa_sample_spec_valid(spec))
-        static_cast<PulseContext*>(self)->m_askedRate = int(spec->rate);
+    if (eol == 0 && format && pa_sample_spec_valid(format))
+        static_cast<PulseContext*>(self)->m_askedRate = int(format->rate);
 }
 
 void PulseContext::sinkRateCallback(pa_context*, const pa_sink_info* info, int eol, void* self)

@@ -182,7 +182,7 @@ private:
                                   void* self);
     static void addDevice(FoundList& list, const char* name, const char* description, int rate,
                           const char* monitorOf = nullptr) noexcept;
-    static void rateCallback(int eol, const pa_sample_spec* spec, void* self) noexcept;
+    static void rateCallback(int eol, const pa_sample_spec* format, void* self) noexcept;
     static void sinkRateCallback(pa_context* context, const pa_sink_info* info, int eol, void* self);
     static void sourceRateCallback(pa_context* context, const pa_source_info* info, int eol, void* self);
     static void copyText(char* to, const char* from) noexcept;
