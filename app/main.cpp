@@ -1,23 +1,37 @@
 // Audimera: the desktop program. The main window does the start-up; the
 // exit code says whether it could.
+#include "common/BuildInfo.h"
 #include "signal/PulseSoundDevice.h"
 #include "ui/QtFileDialog.h"
 #include "ui/frmMain.h"
 
 #include <QApplication>
 
-using namespace audimera;
+#include <cstdio>
+#include <cstring>
 
-#ifndef AUDIMERA_VERSION
-#define AUDIMERA_VERSION "0.1"
-#endif
+using namespace audimera;
 
 int main(int argc, char** argv)
 {
+    // Answered before Qt starts, so they work without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("audimera %s\n", BuildInfo::Version);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::printf("Usage: audimera [--version] [--help] [Qt options]\n"
+                        "Measures the frequency response of an audio chain with a PC sound card.\n"
+                        "The headless measurement is audimera-measure; see audimera(1).\n");
+            return 0;
+        }
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Audimera"));
     QApplication::setApplicationDisplayName(QStringLiteral("Audimera"));
-    QApplication::setApplicationVersion(QStringLiteral(AUDIMERA_VERSION));
+    QApplication::setApplicationVersion(QString::fromUtf8(BuildInfo::Version));
     QApplication::setDesktopFileName(QStringLiteral("audimera"));
 
     PulseSoundDevice sound;

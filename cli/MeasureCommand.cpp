@@ -1,6 +1,10 @@
 #include "cli/MeasureCommand.h"
+#include "cli/CommandDevices.h"
+#include "cli/LogSweepCommand.h"
 
+#include "common/BuildInfo.h"
 #include "curves/CurveFile.h"
+#include "curves/ExchangeFiles.h"
 #include "dsp/DspLibrary.h"
 #include "engine/MeasurementDocument.h"
 #include "engine/MeasurementState.h"
@@ -69,27 +73,41 @@ public:
     bool measuresBadBlocksAgain() const override { return m_badWaveCheck; }
     double stepFactor() const override { return m_step; }
     audimera::Status openTrace() override { return m_document.openTrace(); }
+    void distortionMeasured(double, const Distortion& distortion) override { m_distortion = distortion; }
     void pointMeasured(double frequency, double level, double snr) override
     {
         TraceStore& traces = m_document.traces();
         const int newest = traces.GetTraceCount() - 1;
         const int before = traces.pointCount(newest);
         traces.AddPoint(frequency, level);
-        if (traces.pointCount(newest) > before)
+        if (traces.pointCount(newest) > before) {
             m_err << std::fixed << std::setprecision(2) << std::setw(10) << frequency << " Hz " << std::setw(9)
-                  << level << " dB   SNR " << std::setw(6) << snr << " dB\n";
+                  << level << " dB   SNR " << std::setw(6) << snr << " dB";
+            if (m_distortion.thdPercent)
+                m_err << "   THD " << std::setprecision(3) << *m_distortion.thdPercent << " %";
+            m_err << '\n';
+            DistortionPoint row{frequency, {}, m_distortion.thdPercent};
+            for (size_t k = 0; k < m_distortion.harmonicDb.size(); ++k)
+                row.harmonicDb[k] = m_distortion.harmonicDb[k];
+            distortion.push_back(row);
+        }
     }
+
+    // Each point's distortion, in the order measured.
+    std::vector<DistortionPoint> distortion;
 
 private:
     MeasurementDocument& m_document;
     std::ostream& m_err;
     bool m_badWaveCheck;
     double m_step;
+    Distortion m_distortion; // of the point being measured
 };
 
 // How a response picture is drawn: the list indices of the main window.
 struct PictureOptions {
     std::string png;
+    std::string svg;
     int smoothIndex = 1;  // "1 (sharp)", as at start-up
     int dbRangeIndex = 2; // "+/- 24 dB"
     int width = ResponseImage::DefaultWidth;
@@ -101,7 +119,7 @@ struct PictureOptions {
 std::string parsePictureOption(const std::vector<std::string>& args, size_t& i, PictureOptions& o)
 {
     const std::string& a = args[i];
-    if (a != "--png" && a != "--smooth" && a != "--db-range" && a != "--size")
+    if (a != "--png" && a != "--svg" && a != "--smooth" && a != "--db-range" && a != "--size")
         return "-";
     if (i + 1 >= args.size())
         return a + " needs a value";
@@ -110,6 +128,10 @@ std::string parsePictureOption(const std::vector<std::string>& args, size_t& i, 
         if (v.empty())
             return "--png needs a file name";
         o.png = v;
+    } else if (a == "--svg") {
+        if (v.empty())
+            return "--svg needs a file name";
+        o.svg = v;
     } else if (a == "--smooth") {
         if (v.size() != 1 || v[0] < '0' || v[0] > '3')
             return "--smooth must be 0, 1, 2 or 3";
@@ -127,19 +149,28 @@ std::string parsePictureOption(const std::vector<std::string>& args, size_t& i, 
     return {};
 }
 
-// Draws the document's traces with the picture's plot settings.
+// Draws the document's traces with the picture's plot settings, as PNG
+// and/or SVG.
 std::string writePicture(const PictureOptions& o, MeasurementDocument& document, std::ostream& err)
 {
     document.plot() = ResponsePlot::settingsForIndices(o.dbRangeIndex, o.smoothIndex);
-    const std::string error =
-        ResponseImage::writePng(o.png, document.traces(), document.plot(), o.width, o.height);
-    if (error.empty())
+    if (!o.png.empty()) {
+        if (std::string error = ResponseImage::writePng(o.png, document.traces(), document.plot(), o.width, o.height);
+            !error.empty())
+            return error;
         err << "Picture written to " << o.png << '\n';
-    return error;
+    }
+    if (!o.svg.empty()) {
+        if (std::string error = ResponseImage::writeSvg(o.svg, document.traces(), document.plot(), o.width, o.height);
+            !error.empty())
+            return error;
+        err << "Picture written to " << o.svg << '\n';
+    }
+    return {};
 }
 
 struct Options {
-    std::string play, record, simulate, out, freqFile;
+    std::string play, record, simulate, out, freqFile, frd, csv;
     PictureOptions picture;
     bool simulated = false;
     std::string start = "20", stop = "20000";
@@ -151,6 +182,8 @@ struct Options {
     bool yes = false;
     bool correctSpl = false, correctSoundCard = false;
     std::string correctUser;
+    LevelDetector detector = LevelDetector::MeanMagnitude;
+    std::string distortion; // the distortion table's file
 };
 
 bool parseDouble(const std::string& text, double& value)
@@ -225,11 +258,24 @@ std::string parseSweep(const std::vector<std::string>& args, Options& o)
                 return "--correct-user needs a curve file";
         } else if (a == "--no-bad-wave-check") {
             o.badWaveCheck = false;
+        } else if (a == "--detector") {
+            if (!value(v) || (v != "mean" && v != "narrow"))
+                return "--detector must be mean or narrow";
+            o.detector = v == "narrow" ? LevelDetector::NarrowBand : LevelDetector::MeanMagnitude;
+        } else if (a == "--distortion") {
+            if (!value(o.distortion))
+                return "--distortion needs a file";
         } else if (a == "--yes") {
             o.yes = true;
         } else if (a == "--out") {
             if (!value(o.out))
                 return "--out needs a file";
+        } else if (a == "--frd") {
+            if (!value(o.frd))
+                return "--frd needs a file";
+        } else if (a == "--csv") {
+            if (!value(o.csv))
+                return "--csv needs a file";
         } else {
             return "unknown option '" + a + "'";
         }
@@ -237,71 +283,6 @@ std::string parseSweep(const std::vector<std::string>& args, Options& o)
     if (o.bands && !o.freqFile.empty())
         return "--bands and --freq-file exclude each other";
     return {};
-}
-
-bool isIndex(const std::string& s)
-{
-    return !s.empty() && s.size() < 4 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// The entry of devices that which names (an index or a device name).
-int findDevice(const std::vector<SoundDeviceInfo>& devices, const std::string& which)
-{
-    if (isIndex(which)) {
-        const int i = std::stoi(which);
-        return i < static_cast<int>(devices.size()) ? i : -1;
-    }
-    for (size_t i = 0; i < devices.size(); ++i)
-        if (devices[i].name == which)
-            return static_cast<int>(i);
-    return -1;
-}
-
-std::unique_ptr<SoundDevice> openDevices(const Options& o, std::ostream& err, int& code)
-{
-    code = Measured;
-    if (o.simulated) {
-        std::string error;
-        std::optional<SoundChain> chain = SoundChain::parse(o.simulate, error);
-        if (!chain) {
-            err << "audimera-measure: " << error << '\n';
-            code = BadUsage;
-            return nullptr;
-        }
-        auto card = std::make_unique<SimulatedSoundCard>();
-        (void)card->initAudio(); // opens its one device of each kind, which cannot fail
-        card->setChain(std::move(*chain));
-        return card;
-    }
-    auto pulse = std::make_unique<PulseSoundDevice>();
-    if (const audimera::Status started = pulse->initAudio(); !started) {
-        err << started.message() << '\n';
-        code = DeviceFailure;
-        return nullptr;
-    }
-    struct Pick {
-        const std::string& which;
-        bool play;
-    };
-    for (const Pick pick : {Pick{o.play, true}, Pick{o.record, false}}) {
-        if (pick.which.empty())
-            continue;
-        const auto devices = pick.play ? pulse->playDevices() : pulse->recordDevices();
-        const int index = findDevice(devices, pick.which);
-        if (index < 0) {
-            err << "audimera-measure: no " << (pick.play ? "play" : "record") << " device '" << pick.which
-                << "'; see 'audimera-measure devices'\n";
-            code = BadUsage;
-            return nullptr;
-        }
-        const audimera::Status opened = pick.play ? pulse->openOutputDevice(index) : pulse->openInputDevice(index);
-        if (!opened) {
-            err << opened.message() << '\n';
-            code = DeviceFailure;
-            return nullptr;
-        }
-    }
-    return pulse;
 }
 
 int listDevices(std::ostream& out, std::ostream& err)
@@ -345,7 +326,7 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     }
 
     int code = Measured;
-    std::unique_ptr<SoundDevice> device = openDevices(o, err, code);
+    std::unique_ptr<SoundDevice> device = openDevices({o.simulated, o.simulate, o.play, o.record}, err, code);
     if (!device)
         return code;
 
@@ -359,6 +340,7 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     parseDouble(o.start, settings.start); // both checked by parseSweep
     parseDouble(o.stop, settings.stop);
     settings.userFile = o.freqFile;
+    settings.detector = o.detector;
     if (o.haveVolume)
         settings.outputLevel = audimera::nearestInt(o.volume * 100);
 
@@ -383,6 +365,19 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
             return FileError;
         }
         corrections.enabled[c.column] = true;
+    }
+    // A calibration file's sensitivity factor, for the summary; the curve
+    // itself stays relative.
+    std::string sensitivityNotes;
+    for (const Correction& c : {Correction{o.correctSpl, 0, CorrectionTable::SplCurveFile},
+                                Correction{o.correctSoundCard, 1, CorrectionTable::SoundCardFile},
+                                Correction{!o.correctUser.empty(), 2, o.correctUser}}) {
+        if (const auto& sensitivity = corrections.sensitivity(c.column); c.wanted && sensitivity) {
+            char number[32];
+            const auto [end, ec] = std::to_chars(number, number + sizeof number, sensitivity->value);
+            sensitivityNotes += "'" + c.file + "': sensitivity factor " + std::string(number, ec == std::errc() ? end : number)
+                + (sensitivity->unit.empty() ? "" : " " + sensitivity->unit) + "\n";
+        }
     }
 
     auto state = std::make_unique<MeasurementState>();
@@ -423,8 +418,9 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     }
     if (!rateNote.empty())
         err << rateNote << ".\n";
+    err << sensitivityNotes;
 
-    if (!o.picture.png.empty()) {
+    if (!o.picture.png.empty() || !o.picture.svg.empty()) {
         if (const std::string error = writePicture(o.picture, document, err); !error.empty()) {
             err << error << '\n';
             return FileError;
@@ -436,7 +432,36 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
             return FileError;
         }
         err << "Curve written to " << o.out << '\n';
-    } else {
+    }
+    if (!o.distortion.empty()) {
+        if (const audimera::Status written = ExchangeFiles::writeDistortionCsv(o.distortion, observer.distortion);
+            !written) {
+            err << "Error saving file '" << o.distortion << "' : " << written.message() << '\n';
+            return FileError;
+        }
+        err << "Distortion written to " << o.distortion << '\n';
+    }
+    // Files for other tools: FRD with phase 0 (a sweep measures none), CSV.
+    std::vector<ResponsePoint> response;
+    for (const CurvePoint& p : trace)
+        response.push_back(ResponsePoint{p.frequency, p.level, std::nullopt});
+    struct Export {
+        const std::string& path;
+        audimera::Status (*write)(const std::string&, const std::vector<ResponsePoint>&);
+    };
+    for (const Export& e : {Export{o.frd, [](const std::string& path, const std::vector<ResponsePoint>& points) {
+                                return ExchangeFiles::writeFrd(path, points, {"Audimera frequency response"});
+                            }},
+                            Export{o.csv, ExchangeFiles::writeCsv}}) {
+        if (e.path.empty())
+            continue;
+        if (const audimera::Status written = e.write(e.path, response); !written) {
+            err << "Error saving file '" << e.path << "' : " << written.message() << '\n';
+            return FileError;
+        }
+        err << "Curve written to " << e.path << '\n';
+    }
+    if (o.out.empty()) {
         for (const CurvePoint& p : trace)
             out << CurveFile::record(p.frequency, p.level) << '\n';
     }
@@ -461,8 +486,8 @@ int plot(const std::vector<std::string>& args, std::ostream& err)
             return BadUsage;
         }
     }
-    if (files.empty() || picture.png.empty()) {
-        err << "audimera-measure: plot needs curve files and --png OUT\n\n" << usage();
+    if (files.empty() || (picture.png.empty() && picture.svg.empty())) {
+        err << "audimera-measure: plot needs curve files and --png OUT or --svg OUT\n\n" << usage();
         return BadUsage;
     }
     if (files.size() > static_cast<size_t>(TraceStore::MaxTraces)) {
@@ -527,29 +552,45 @@ std::string usage()
       --freq-file FILE     the frequencies listed in FILE instead
       --volume DB          output level, -100 to 0 dB (default 0)
       --correct-spl        subtract the 'C' SPL curve ("SPL C Curve.txt" in the
-                           working directory)
+                           working directory, else the one installed)
       --correct-soundcard  subtract the sound card curve ("SoundCard.txt" in the
-                           working directory)
+                           working directory, else the one installed)
       --correct-user FILE  subtract the user calibration curve in FILE
       --no-bad-wave-check  plot saturated or malformed blocks instead of
                            measuring them again
+      --detector mean|narrow  each point's level: the mean sample magnitude
+                           (default) or the tone alone, fitted at its exact
+                           frequency, on the same scale
+      --distortion FILE    also write each point's distortion as CSV: H2..H5
+                           in dB re the tone (those below 20 kHz) and THD in %
       --yes                go on when the calibration finds too little signal
       --out FILE           write the curve to FILE (one "frequency,level" line
                            per point); without it the lines go to standard output
+      --frd FILE           also write the curve as FRD (frequency, level, phase 0)
+      --csv FILE           also write the curve as CSV with a header row
       --png FILE           also draw the measured trace into a PNG picture
+      --svg FILE           also draw it into an SVG picture
 
       Progress, messages and a summary go to standard error.
 
-  audimera-measure plot FILE... --png OUT
-      Draws up to 8 saved curve files as overlaid traces into a PNG picture.
+)" + logSweepUsage() + R"(
+  audimera-measure plot FILE... --png OUT | --svg OUT
+      Draws up to 8 curve files as overlaid traces into a PNG or SVG picture
+      (or both). Reads what Load Trace reads: saved curves, FRD files and
+      calibration files (one "frequency level [phase]" record a line, other
+      lines skipped).
 
   Picture options (sweep and plot):
       --smooth 0|1|2|3     smoothing: none, sharp (default), light, strong
       --db-range 6|12|24|48  the level span, plus and minus (default 24)
       --size WxH           picture size in pixels (default 792x211)
 
+  audimera-measure --version
+      Prints the version.
+
 Exit codes: 0 measured, 1 the Audidsp library is missing, 2 bad usage,
-3 sound device failure, 4 low signal not confirmed, 5 file error.
+3 sound device failure, 4 low signal not confirmed (logsweep: no signal),
+5 file error, 6 the recording clips (logsweep), 7 samples were lost (logsweep).
 )";
 }
 
@@ -561,6 +602,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         out << usage();
+        return Measured;
+    }
+    if (args[0] == "--version") {
+        out << "audimera-measure " << BuildInfo::Version << '\n';
         return Measured;
     }
     if (args[0] == "devices") {
@@ -576,6 +621,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return Measured;
         }
         return plot(args, err);
+    }
+    if (args[0] == "logsweep") {
+        if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+            out << usage();
+            return Measured;
+        }
+        return logSweep(args, out, err);
     }
     if (args[0] == "sweep") {
         if (std::find(args.begin(), args.end(), "--help") != args.end()) {

@@ -19,6 +19,8 @@ enum ExitCode {
     DeviceFailure = 3,
     LowSignal = 4,
     FileError = 5,
+    Clipped = 6,     // logsweep: the recording reached full scale
+    LostSamples = 7, // logsweep: the record device lost samples
 };
 
 // Runs the command with its arguments (without the program name).

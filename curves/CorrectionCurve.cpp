@@ -30,8 +30,10 @@ int entryOf(double frequency)
     return audimera::nearestInt(2 * frequency);
 }
 
-audimera::Status load(const std::string& path, double* column)
+audimera::Status load(const std::string& path, double* column, std::optional<FieldReader::Sensitivity>* sensitivity)
 {
+    if (sensitivity)
+        sensitivity->reset();
     for (int k = 0; k < Entries; ++k)
         column[k] = NoPoint;
     column[0] = 0;
@@ -47,17 +49,13 @@ audimera::Status load(const std::string& path, double* column)
     if (audimera::Status opened = reader.open(path); !opened)
         return fail(opened.message());
     for (;;) {
-        double f = 0, level = 0;
-        FieldReader::Status status = reader.next(f);
+        FieldReader::Record record;
+        const FieldReader::Status status = reader.nextRecord(record);
         if (status == FieldReader::Status::End)
             break;
-        if (status == FieldReader::Status::Field) {
-            status = reader.next(level);
-            if (status == FieldReader::Status::End)
-                return fail("the file ends in the middle of a record at line " + std::to_string(reader.line()));
-        }
         if (status == FieldReader::Status::Error)
             return fail(reader.error());
+        const double f = record.frequency, level = record.level;
         lastLevel = level;
         if (f < 10 || f > 24000 || !(level > NoPoint))
             continue;
@@ -68,6 +66,8 @@ audimera::Status load(const std::string& path, double* column)
             accepted = true;
         }
     }
+    if (sensitivity)
+        *sensitivity = reader.sensitivity();
     reader.close();
 
     if (column[Entries - 1] <= NoPoint) {

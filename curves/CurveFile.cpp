@@ -315,6 +315,11 @@ Status replace(const std::string& target, const struct stat* old, const std::str
 
 Status write(const std::string& path, const std::vector<CurvePoint>& points)
 {
+    return writeText(path, fileText(points));
+}
+
+Status writeText(const std::string& path, const std::string& text)
+{
     // Through a symbolic link, the file it points at is written, not the link.
     std::string target = path;
     struct stat st {};
@@ -329,7 +334,6 @@ Status write(const std::string& path, const std::vector<CurvePoint>& points)
         return systemError(EISDIR);
     if (exists && !(st.st_mode & 0222))
         return Error{ReadOnlyError};
-    const std::string text = fileText(points);
     if (exists && !S_ISREG(st.st_mode))
         return writeDevice(target, text);
     if (exists && st.st_nlink > 1)
@@ -337,7 +341,7 @@ Status write(const std::string& path, const std::vector<CurvePoint>& points)
     return replace(target, exists ? &st : nullptr, text);
 }
 
-Status read(const std::string& path, std::size_t maxPoints, std::vector<CurvePoint>& points)
+Status read(const std::string& path, std::size_t maxPoints, std::vector<ResponsePoint>& points)
 {
     points.clear();
     FieldReader reader;
@@ -345,25 +349,32 @@ Status read(const std::string& path, std::size_t maxPoints, std::vector<CurvePoi
         return opened;
     double last = 0;
     for (;;) {
-        double frequency = 0, level = 0;
-        FieldReader::Status status = reader.next(frequency);
+        FieldReader::Record record;
+        const FieldReader::Status status = reader.nextRecord(record);
         if (status == FieldReader::Status::End)
             break;
-        if (status == FieldReader::Status::Field) {
-            status = reader.next(level);
-            if (status == FieldReader::Status::End)
-                return Error{"the file ends in the middle of a record at line " + std::to_string(reader.line())};
-        }
         if (status == FieldReader::Status::Error)
             return Error{reader.error()};
+        const double frequency = record.frequency;
         if (frequency < MinFrequency || frequency > MaxFrequency || !(frequency > last))
             continue;
         if (points.size() >= maxPoints)
             return Error{"more than " + std::to_string(maxPoints) + " points at line " + std::to_string(reader.line())};
-        points.push_back(CurvePoint{frequency, level});
+        points.push_back(ResponsePoint{frequency, record.level, record.phase});
         last = frequency;
     }
     return {};
+}
+
+Status read(const std::string& path, std::size_t maxPoints, std::vector<CurvePoint>& points)
+{
+    std::vector<ResponsePoint> response;
+    const Status status = read(path, maxPoints, response);
+    points.clear();
+    points.reserve(response.size());
+    for (const ResponsePoint& p : response)
+        points.push_back(CurvePoint{p.frequency, p.level});
+    return status;
 }
 
 } // namespace CurveFile

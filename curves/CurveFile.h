@@ -7,6 +7,7 @@
 #pragma once
 
 #include "common/Result.h"
+#include "curves/ExchangeFiles.h"
 
 #include <cstddef>
 #include <string>
@@ -50,15 +51,24 @@ std::string record(double frequency, double level);
 // Thread-safe: saves through temporary files run one at a time.
 audimera::Status write(const std::string& path, const std::vector<CurvePoint>& points);
 
+// Writes text to path under the same rules as write(): the one writer of
+// every file Audimera saves, whatever its form.
+audimera::Status writeText(const std::string& path, const std::string& text);
+
 // The failure text for a file without any write permission bit.
 inline constexpr const char* ReadOnlyError = "the file is read-only";
 
-// Reads a trace file into points (the accepted records, in file order):
+// Reads a trace file into points (the accepted records, in file order), in
+// either form FieldReader reads records in (the curve files' own, or one
+// record a line as FRD and calibration files are written, phase kept):
 // records outside MinFrequency..MaxFrequency are skipped, and so is any
 // record whose frequency is not above the last one accepted. Reading fails
 // at a field that is not a number, a file that ends in the middle of a
 // record, or once maxPoints records have been accepted and another one would
 // be; points then holds those accepted before.
+audimera::Status read(const std::string& path, std::size_t maxPoints, std::vector<ResponsePoint>& points);
+
+// read() without the phase.
 audimera::Status read(const std::string& path, std::size_t maxPoints, std::vector<CurvePoint>& points);
 
 } // namespace CurveFile

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <system_error>
@@ -39,6 +40,71 @@ std::string printable(const char* begin, const char* end)
     return text;
 }
 
+bool isDigit(int c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Whether text (the start of a line, separators skipped) begins with a
+// number: an optional sign, then a digit or a "." and a digit.
+bool beginsWithNumber(const char* p, const char* end)
+{
+    if (p != end && (*p == '+' || *p == '-'))
+        ++p;
+    if (p != end && *p == '.')
+        ++p;
+    return p != end && isDigit(static_cast<unsigned char>(*p));
+}
+
+constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
+
+bool startsWithByteOrderMark(const char* p, const char* end)
+{
+    return end - p >= 3 && p[0] == ByteOrderMark[0] && p[1] == ByteOrderMark[1] && p[2] == ByteOrderMark[2];
+}
+
+// The form of text, the input's first bytes (see the header); full: the
+// text is a whole chunk, so its last line may be cut.
+FieldReader::Form formOf(const char* begin, const char* end, bool full)
+{
+    if (startsWithByteOrderMark(begin, end))
+        begin += 3;
+    if (full) {
+        const char* p = end;
+        while (p != begin && !isLineBreak(static_cast<unsigned char>(p[-1])))
+            --p;
+        end = p;
+    }
+    bool numberLines = false;
+    bool allThree = true;
+    const char* p = begin;
+    while (p != end) {
+        const char* lineEnd = p;
+        while (lineEnd != end && !isLineBreak(static_cast<unsigned char>(*lineEnd)))
+            ++lineEnd;
+        while (p != lineEnd && isSeparator(static_cast<unsigned char>(*p)))
+            ++p;
+        if (p != lineEnd) {
+            if (!beginsWithNumber(p, lineEnd))
+                return FieldReader::Form::Lines;
+            int fields = 0;
+            bool inField = false;
+            for (; p != lineEnd; ++p) {
+                const bool separator = isSeparator(static_cast<unsigned char>(*p));
+                if (!separator && !inField)
+                    ++fields;
+                inField = !separator;
+            }
+            numberLines = true;
+            allThree = allThree && fields == 3;
+        }
+        p = lineEnd;
+        if (p != end)
+            ++p;
+    }
+    return numberLines && allThree ? FieldReader::Form::Lines : FieldReader::Form::Fields;
+}
+
 } // namespace
 
 FieldReader::~FieldReader()
@@ -65,6 +131,8 @@ FieldReader& FieldReader::operator=(FieldReader&& other) noexcept
         m_line = other.m_line;
         m_final = other.m_final;
         m_readError = std::move(other.m_readError);
+        m_form = std::exchange(other.m_form, std::nullopt);
+        m_sensitivity = std::exchange(other.m_sensitivity, std::nullopt);
         m_error = std::move(other.m_error);
     }
     return *this;
@@ -230,6 +298,164 @@ FieldReader::Status FieldReader::parseField(const char* begin, const char* end, 
         return notANumber();
     value = parsed;
     return Status::Field;
+}
+
+FieldReader::Form FieldReader::form()
+{
+    if (m_form)
+        return *m_form;
+    // Only before anything was read: the first chunk is then the buffer.
+    if (m_atStart && m_pushedBack < 0 && m_pos == m_end)
+        refill();
+    const char* begin = m_buffer.data() + m_pos;
+    const std::size_t available = std::min(m_end - m_pos, ChunkSize);
+    m_form = m_atStart ? formOf(begin, begin + available, available == ChunkSize) : Form::Fields;
+    if (*m_form == Form::Lines) {
+        if (startsWithByteOrderMark(begin, begin + available))
+            m_pos += 3;
+        m_atStart = false;
+    }
+    return *m_form;
+}
+
+FieldReader::Status FieldReader::nextRecord(Record& record)
+{
+    if (form() == Form::Lines)
+        return nextLineRecord(record);
+    double frequency = 0, level = 0;
+    Status status = next(frequency);
+    if (status != Status::Field)
+        return status;
+    status = next(level);
+    if (status == Status::End)
+        return fail("the file ends in the middle of a record at line " + std::to_string(m_line));
+    if (status != Status::Field)
+        return status;
+    record = Record{frequency, level, std::nullopt};
+    return Status::Field;
+}
+
+FieldReader::Status FieldReader::nextLineRecord(Record& record)
+{
+    if (m_final != Status::Field)
+        return m_final;
+    const auto atLine = [this] { return " at line " + std::to_string(m_line); };
+
+    constexpr int Columns = 3;
+    std::string column[Columns];
+    std::string head;
+    for (;;) {
+        int c = getByte();
+        if (c < 0) {
+            if (!m_readError.empty())
+                return fail(m_readError);
+            m_final = Status::End;
+            return m_final;
+        }
+        if (isLineBreak(c)) {
+            noteLineBreak(c);
+            continue;
+        }
+        m_afterCr = false;
+
+        // One line, up to its break (left for the next call, so that line()
+        // is this line's) or the end: its first columns and its start.
+        int fields = 0;
+        bool inField = false;
+        bool tooLong[Columns] = {};
+        for (auto& text : column)
+            text.clear();
+        head.clear();
+        for (;;) {
+            if (c == 0)
+                return fail("NUL byte" + atLine());
+            if (head.size() < MaxHeaderLength)
+                head += static_cast<char>(c);
+            const bool separator = isSeparator(c);
+            if (!separator && !inField)
+                ++fields;
+            inField = !separator;
+            if (!separator && fields <= Columns) {
+                std::string& text = column[fields - 1];
+                if (text.size() < static_cast<std::size_t>(MaxFieldLength))
+                    text += static_cast<char>(c);
+                else
+                    tooLong[fields - 1] = true;
+            }
+            c = getByte();
+            if (c < 0) {
+                if (!m_readError.empty())
+                    return fail(m_readError);
+                break;
+            }
+            if (isLineBreak(c)) {
+                m_pushedBack = c;
+                break;
+            }
+        }
+        if (fields == 0)
+            continue;
+        if (!beginsWithNumber(column[0].data(), column[0].data() + column[0].size())) {
+            noteSensitivity(head);
+            continue;
+        }
+        double values[Columns] = {};
+        for (int i = 0; i < std::min(fields, Columns); ++i) {
+            if (tooLong[i])
+                return fail("field too long" + atLine());
+            const std::string& text = column[i];
+            if (parseField(text.data(), text.data() + text.size(), values[i]) != Status::Field)
+                return Status::Error;
+        }
+        if (fields < 2)
+            return fail("no level after the frequency" + atLine());
+        record = Record{values[0], values[1], std::nullopt};
+        if (fields >= Columns)
+            record.phase = values[2];
+        return Status::Field;
+    }
+}
+
+void FieldReader::noteSensitivity(const std::string& line)
+{
+    if (m_sensitivity)
+        return;
+    std::string lower = line;
+    for (char& c : lower)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    std::size_t at = std::string::npos;
+    for (const char* key : {"sens factor", "sensitivity"}) {
+        const std::size_t found = lower.find(key);
+        if (found != std::string::npos) {
+            at = found + std::char_traits<char>::length(key);
+            break;
+        }
+    }
+    if (at == std::string::npos)
+        return;
+    const char* p = line.data() + at;
+    const char* const end = line.data() + line.size();
+    const auto skipSpaces = [&] {
+        while (p != end && (*p == ' ' || *p == '\t'))
+            ++p;
+    };
+    skipSpaces();
+    if (p != end && (*p == '=' || *p == ':'))
+        ++p;
+    skipSpaces();
+    if (p != end && *p == '+')
+        ++p;
+    double value = 0;
+    const auto [numberEnd, ec] = std::from_chars(p, end, value);
+    if (ec != std::errc() || !std::isfinite(value))
+        return;
+    p = numberEnd;
+    skipSpaces();
+    std::string unit;
+    while (p != end && unit.size() < 16
+           && ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || *p == '/' || *p == '%'))
+        unit += *p++;
+    m_sensitivity = Sensitivity{value, unit};
 }
 
 } // namespace audimera

@@ -1,9 +1,12 @@
 #include "dsp/DspLibrary.h"
 
+#include "common/BuildInfo.h"
+
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <climits>
+#include <filesystem>
 #include <utility>
 
 namespace audimera {
@@ -12,7 +15,17 @@ DspLibrary::DspLibrary(std::string fileName, std::vector<std::string> searchDirs
     : m_fileName(std::move(fileName)), m_searchDirs(std::move(searchDirs))
 {
     if (m_searchDirs.empty())
-        m_searchDirs.push_back(executableDir());
+        m_searchDirs = defaultSearchDirs(executableDir());
+}
+
+std::vector<std::string> DspLibrary::defaultSearchDirs(const std::string& exeDir)
+{
+    const std::filesystem::path privateDir =
+        (std::filesystem::path(exeDir) / BuildInfo::PrivateLibraryDir).lexically_normal();
+    std::string text = privateDir.string();
+    if (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return {exeDir, text};
 }
 
 DspLibrary::~DspLibrary()

@@ -1,8 +1,10 @@
 // Run-time binding of the Audidsp shared library.
 //
 // The library is loaded by file name on first need, from the program's own
-// directory first and then through the system's usual library search. Each
-// export is looked up by name at its first call and its address kept.
+// directory first, then from the program's private library folder of the
+// installed layout (bin/../lib/<multiarch>/audimera), and then through the
+// system's usual library search. Each export is looked up by name at its
+// first call and its address kept.
 //
 // Not thread-safe: the program binds from its user-interface thread only.
 #pragma once
@@ -18,8 +20,8 @@ namespace audimera {
 class DspLibrary {
 public:
     // fileName: the library's file name (no directory). searchDirs: folders
-    // tried in order before the system's library search; empty means the
-    // folder of the running executable.
+    // tried in order before the system's library search; empty means
+    // defaultSearchDirs(executableDir()).
     explicit DspLibrary(std::string fileName = AUDIDSP_FILE_NAME,
                         std::vector<std::string> searchDirs = {});
     ~DspLibrary();
@@ -48,6 +50,10 @@ public:
 
     // The folder of the running executable, without a trailing slash.
     static std::string executableDir();
+
+    // The folders searched for a program in exeDir: exeDir itself, then the
+    // private library folder that the installed layout puts beside it.
+    static std::vector<std::string> defaultSearchDirs(const std::string& exeDir);
 
 private:
     struct Binding {

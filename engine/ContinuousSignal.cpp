@@ -25,6 +25,8 @@ RunEnd ContinuousSignal::run(const SignalSettings& settings)
         s.Noise = 0;
     s.Playing = true;
     m_end = RunEnd::Stopped;
+    m_toneKind = -1;
+    noTone();
     if (s.Calib != 0)
         ApplySignal();
 
@@ -79,9 +81,12 @@ RunEnd ContinuousSignal::run(const SignalSettings& settings)
 
         if (!(m_observer.measuresBadBlocksAgain() && s.Satured)) {
             s.SNR = signalToNoise(s.PeakLevel, s.Noise);
-            double level = blockLevel(s.MeanLevel, s.Calib);
+            // Only a sine has nothing but its tone to measure.
+            const bool sine = m_toneKind == SignalChoice::Sine && fitBlock();
+            double level = measuredLevel(sine ? settings.detector : LevelDetector::MeanMagnitude);
             if (settings.corrections)
                 level -= settings.corrections->levelAt(s.Frequency);
+            m_observer.distortionMeasured(s.Frequency, sine ? distortionOf(lastFit()) : Distortion{});
             m_observer.levelMeasured(level, s.SNR);
         }
         m_host.yield();
@@ -114,6 +119,9 @@ void ContinuousSignal::ApplySignal()
             rate = GenSquareWave(s.ToneBuffer.data(), s.Frequency, choice.by20);
         else
             rate = GenTriangleWave(s.ToneBuffer.data(), s.Frequency, choice.by20);
+        m_toneKind = choice.kind;
+        m_toneBy20 = choice.by20;
+        tonePlayed(rate, choice.by20);
         if (!playLoop(s.ToneBuffer.data(), rate))
             return;
         m_host.yield();
@@ -125,6 +133,8 @@ void ContinuousSignal::ApplySignal()
         if (s.LastFreq == marker)
             return;
         m_observer.playing(pink ? Sound::PinkNoise : Sound::WhiteNoise, 0);
+        m_toneKind = -1;
+        noTone();
         if (!playLoop(pink ? s.PinkNoiseBuffer.data() : s.WhiteNoiseBuffer.data(), SoundDevice::SampleRate))
             return;
         s.LastFreq = marker;
@@ -132,6 +142,8 @@ void ContinuousSignal::ApplySignal()
         return;
     }
     case SignalChoice::Silence:
+        m_toneKind = -1;
+        noTone();
         m_sound.StopPlayback();
         m_observer.playing(Sound::Silence, 0);
         m_host.yield();
@@ -146,8 +158,11 @@ void ContinuousSignal::ApplySignal()
 
 void ContinuousSignal::retune(int rate)
 {
-    if (!calibrating())
-        m_sound.SetPlayRate(rate);
+    if (calibrating())
+        return;
+    m_sound.SetPlayRate(rate);
+    if (m_toneKind >= 0)
+        tonePlayed(rate, m_toneBy20);
 }
 
 } // namespace audimera

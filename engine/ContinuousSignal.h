@@ -17,6 +17,9 @@ struct SignalSettings {
     // Subtracted from every level, with the flags as they are at each block;
     // none: levels are not corrected.
     const CorrectionTable* corrections = nullptr;
+    // How the level of a sine is measured (the other signals have their mean
+    // magnitude). A sine's distortion is measured whichever it is.
+    LevelDetector detector = LevelDetector::MeanMagnitude;
 };
 
 class ContinuousSignal : public MeasuringRun {
@@ -38,6 +41,10 @@ public:
     // Plays the table at rate (Hz, clamped by the device) without restarting
     // it; nothing while calibrating.
     void retune(int rate);
+
+private:
+    int m_toneKind = -1; // the SignalChoice tone the table holds; -1: none
+    bool m_toneBy20 = false;
 };
 
 } // namespace audimera

@@ -63,6 +63,10 @@ const ControlRow Rows[] = {
     {.name = "LabelSNR", .kind = Label, .parent = "Frame3", .caption = "N/A"},
     {.name = "Label4", .kind = Label, .parent = "Frame3", .caption = "Card SNR:"},
     {.name = "LabelCardSNR", .kind = Label, .parent = "Frame3", .caption = "N/A"},
+    {.name = "LabelTHDtxt", .kind = Label, .parent = "Frame3", .caption = "THD:",
+     .toolTip = "Harmonic distortion of the last tone measured: harmonics 2 to 5 below 20 kHz, in percent of the "
+                "tone; THD+N adds everything else but DC"},
+    {.name = "LabelTHD", .kind = Label, .parent = "Frame3", .caption = "N/A"},
 
     {.name = "Frame2", .kind = Frame, .caption = "Input Response"},
     {.name = "CheckInput", .kind = CheckBox, .parent = "Frame2", .caption = "Show Input Waveform", .value = 1,
@@ -91,6 +95,8 @@ const ControlRow Rows[] = {
     {.name = "FileMenu", .kind = Menu, .caption = "&File"},
     {.name = "MenuEntryLoadTrace", .kind = MenuEntry, .parent = "FileMenu", .caption = "&Load Trace"},
     {.name = "MenuEntrySave", .kind = MenuEntry, .parent = "FileMenu", .caption = "&Save Last Trace"},
+    {.name = "MenuEntryExportTrace", .kind = MenuEntry, .parent = "FileMenu", .caption = "&Export Trace..."},
+    {.name = "MenuEntrySavePicture", .kind = MenuEntry, .parent = "FileMenu", .caption = "Save &Picture..."},
     {.name = "sepfile", .kind = Separator, .parent = "FileMenu"},
     {.name = "MenuEntryExit", .kind = MenuEntry, .parent = "FileMenu", .caption = "&Exit"},
 
@@ -106,11 +112,21 @@ const ControlRow Rows[] = {
     {.name = "MenuEntryInDevice(1)", .kind = MenuTick, .parent = "MenuInDevice", .caption = "Device1"},
     {.name = "MenuEntryInDevice(2)", .kind = MenuTick, .parent = "MenuInDevice", .caption = "Device2"},
     {.name = "MenuEntryInDevice(3)", .kind = MenuTick, .parent = "MenuInDevice", .caption = "Device3"},
+    // Read when a sweep or the signal starts; the window keeps the choice
+    // between sessions.
+    {.name = "MenuLevelDetection", .kind = Menu, .parent = "SettingsMenu", .caption = "Level Detection"},
+    {.name = "MenuEntryDetector(0)", .kind = MenuTick, .parent = "MenuLevelDetection", .caption = "Mean Magnitude",
+     .value = 1},
+    {.name = "MenuEntryDetector(1)", .kind = MenuTick, .parent = "MenuLevelDetection", .caption = "Narrow Band"},
 
     {.name = "HelpMenu", .kind = Menu, .caption = "&?"},
     {.name = "MenuEntryHelp", .kind = MenuEntry, .parent = "HelpMenu", .caption = "&Help"},
     {.name = "sephelp", .kind = Separator, .parent = "HelpMenu"},
     {.name = "MenuEntryAbout", .kind = MenuEntry, .parent = "HelpMenu", .caption = "&About"},
+
+    // After the documented menus: the log sweep's window (Ctrl+L).
+    {.name = "MeasureMenu", .kind = Menu, .caption = "&Measure"},
+    {.name = "MenuEntryLogSweep", .kind = MenuEntry, .parent = "MeasureMenu", .caption = "&Log Sweep..."},
 };
 
 } // namespace

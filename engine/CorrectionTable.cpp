@@ -1,8 +1,13 @@
 #include "engine/CorrectionTable.h"
 
+#include "curves/DataFolder.h"
+
 namespace audimera {
 
-CorrectionTable::CorrectionTable() : m_values(static_cast<size_t>(Count) * Entries) {}
+CorrectionTable::CorrectionTable()
+    : m_values(static_cast<size_t>(Count) * Entries), m_dataFolder(DataFolder::installed())
+{
+}
 
 double CorrectionTable::levelAt(double frequency) const
 {
@@ -20,7 +25,7 @@ double CorrectionTable::levelAt(double frequency) const
 
 audimera::Status CorrectionTable::load(int index, const std::string& path)
 {
-    return CorrectionCurve::load(path, column(index));
+    return CorrectionCurve::load(DataFolder::locate(path, m_dataFolder), column(index), &m_sensitivity[index]);
 }
 
 } // namespace audimera

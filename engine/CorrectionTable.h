@@ -10,7 +10,9 @@
 #include "common/Result.h"
 
 #include <array>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace audimera {
@@ -20,7 +22,8 @@ public:
     static constexpr int Count = 3;
     static constexpr int Entries = CorrectionCurve::Entries;
     // The files of columns 0 and 1, read by relative name from the working
-    // directory; column 2 reads the file the user names.
+    // directory, else from the data folder; column 2 reads the file the user
+    // names, a relative name found the same way.
     static constexpr const char* SplCurveFile = "SPL C Curve.txt";
     static constexpr const char* SoundCardFile = "SoundCard.txt";
 
@@ -34,17 +37,29 @@ public:
     // half to even, kept within the table).
     double levelAt(double frequency) const;
 
-    // Reads the curve file at path into column index. The flag is not
-    // touched: the caller clears it before and sets it after a success, so
-    // no point is corrected with a half-loaded column. On failure the column
+    // Reads the curve file at path into column index; a relative path is
+    // found by DataFolder::locate in dataFolder(). The flag is not touched:
+    // the caller clears it before and sets it after a success, so no point
+    // is corrected with a half-loaded column. On failure the column
     // is left partly written; the error is what the user is told.
     audimera::Status load(int index, const std::string& path);
+
+    // The sensitivity factor the file last loaded into column index states
+    // in a header line, if any; shown to the user, never subtracted.
+    const std::optional<FieldReader::Sensitivity>& sensitivity(int index) const { return m_sensitivity[index]; }
 
     double* column(int index) { return &m_values[static_cast<size_t>(index) * Entries]; }
     const double* column(int index) const { return &m_values[static_cast<size_t>(index) * Entries]; }
 
+    // Where relative curve files are looked for after the working
+    // directory: DataFolder::installed() unless set; "" looks nowhere else.
+    const std::string& dataFolder() const { return m_dataFolder; }
+    void setDataFolder(std::string folder) { m_dataFolder = std::move(folder); }
+
 private:
     std::vector<double> m_values; // column i at [i * Entries, ...)
+    std::array<std::optional<FieldReader::Sensitivity>, Count> m_sensitivity;
+    std::string m_dataFolder;
 };
 
 } // namespace audimera

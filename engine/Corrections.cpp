@@ -7,9 +7,19 @@ namespace audimera {
 bool MeasurementEngine::LoadCalibFile(const std::string& FileName, int CalibIndex)
 {
     const audimera::Status loaded = m_document.corrections().load(CalibIndex, FileName);
-    if (!loaded)
+    if (!loaded) {
         m_host.message(loaded.message(), MessageIcon::Critical);
-    return loaded.ok();
+        return false;
+    }
+    // A calibration file's sensitivity factor is for the user to see; the
+    // curve stays relative.
+    if (const auto& sensitivity = m_document.corrections().sensitivity(CalibIndex)) {
+        std::string text = "'" + FileName + "': sensitivity factor " + m_panel.formatNumber(sensitivity->value);
+        if (!sensitivity->unit.empty())
+            text += " " + sensitivity->unit;
+        m_panel.setStatusText(text);
+    }
+    return true;
 }
 
 void MeasurementEngine::correctionClicked(int index, std::string_view box, const std::string& file)

@@ -3,6 +3,7 @@
 #include "engine/MeasurementEngine.h"
 
 #include "curves/CurveFile.h"
+#include "curves/ExchangeFiles.h"
 
 #include <vector>
 
@@ -12,14 +13,18 @@ namespace {
 constexpr const char* CurveFilter = "Response Curve (*.txt)";
 } // namespace
 
+const char* const MeasurementEngine::CurveFilesFilter = "Curve files (*.txt *.frd *.cal *.csv)";
+const char* const MeasurementEngine::FrdFilter = "FRD file (*.frd)";
+const char* const MeasurementEngine::CsvFilter = "CSV file (*.csv)";
+
 void MeasurementEngine::LoadFile(const std::string& FileName)
 {
     // The reader stops at what one trace holds and reports it, so a huge
     // file never writes past the store.
-    std::vector<CurvePoint> points;
+    std::vector<ResponsePoint> points;
     const audimera::Status read = CurveFile::read(FileName, TraceStore::MaxPoints, points);
     bool opened = false;
-    for (const CurvePoint& p : points) {
+    for (const ResponsePoint& p : points) {
         if (!opened) {
             // Only reached with room for a trace; should the store be full
             // anyway, no other curve is appended to.
@@ -31,7 +36,10 @@ void MeasurementEngine::LoadFile(const std::string& FileName)
             m_panel.setEnabled("MenuEntrySave", true);
             opened = true;
         }
-        m_document.traces().AddPoint(p.frequency, p.level);
+        if (p.phase)
+            m_document.traces().AddPoint(p.frequency, p.level, *p.phase);
+        else
+            m_document.traces().AddPoint(p.frequency, p.level);
     }
     if (!read) {
         m_host.message("Error loading file '" + FileName + "' : " + read.message(), MessageIcon::Critical);
@@ -63,6 +71,7 @@ void MeasurementEngine::MenuEntryLoadTrace_Click()
     FileDialogRequest request;
     request.title = "Load a new response curve...";
     request.filter = CurveFilter;
+    request.moreFilters = {CurveFilesFilter};
     request.flags = FileDialogRequest::OpenFlags;
     const std::optional<std::string> path = m_dialog->show(request);
     if (path && !path->empty())
@@ -88,6 +97,33 @@ void MeasurementEngine::MenuEntrySave_Click()
     const std::optional<std::string> path = m_dialog->show(request);
     if (path && !path->empty())
         SaveFile(*path, x.data(), y.data(), n);
+}
+
+void MeasurementEngine::MenuEntryExportTrace_Click()
+{
+    const int traces = m_document.traces().GetTraceCount();
+    if (traces == 0 || !m_dialog)
+        return;
+    const std::vector<ResponsePoint> points = m_document.lastResponse();
+    if (points.empty())
+        return;
+    FileDialogRequest request;
+    request.save = true;
+    request.defaultExtension = "frd";
+    request.title = "Export last curve as...";
+    request.fileName = "Curve" + std::to_string(traces) + ".frd";
+    request.filter = FrdFilter;
+    request.moreFilters = {CsvFilter};
+    request.flags = FileDialogRequest::SaveFlags;
+    const std::optional<std::string> path = m_dialog->show(request);
+    if (!path || path->empty())
+        return;
+    const audimera::Status written = m_dialog->selectedFilter() == 1
+        ? ExchangeFiles::writeCsv(*path, points)
+        : ExchangeFiles::writeFrd(*path, points,
+                                  {"Audimera frequency response", "frequency (Hz)  level (dB)  phase (degrees)"});
+    if (!written)
+        m_host.message("Error saving file '" + *path + "' : " + written.message(), MessageIcon::Critical);
 }
 
 void MeasurementEngine::cmdFreqBrowse_Click()

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace audimera {
 
@@ -21,7 +22,11 @@ struct FileDialogRequest {
     bool save = false;
     std::string title;
     std::string fileName;   // suggested name (saving) or empty
-    std::string filter;     // the one filter entry's label, e.g. "Response Curve (*.txt)"
+    std::string filter;     // the first filter entry's label, e.g. "Response Curve (*.txt)"
+    // Further filter entries, each a label with its patterns ("Curve files
+    // (*.txt *.frd *.cal *.csv)"). Saving: the chosen entry's first pattern
+    // gives the default extension of a typed name.
+    std::vector<std::string> moreFilters;
     int flags = 0;
     std::string defaultExtension; // appended to a typed name without one ("txt")
 };
@@ -32,6 +37,9 @@ public:
     // Shows the dialog modally; the chosen full path, or nullopt when the
     // user cancelled.
     virtual std::optional<std::string> show(const FileDialogRequest& request) = 0;
+    // The filter entry chosen at the last show(): 0 for filter, 1 for the
+    // first of moreFilters, ...
+    virtual int selectedFilter() const { return 0; }
 };
 
 } // namespace audimera

@@ -32,6 +32,8 @@ public:
     // The newest trace: frequencies as measured or loaded, levels in dB as
     // stored (hundredths divided by 100). Empty without a trace.
     std::vector<CurvePoint> lastTrace() const;
+    // The same with the phases a loaded file gave, where it gave any.
+    std::vector<ResponsePoint> lastResponse() const;
 
 private:
     TraceStore m_traces;

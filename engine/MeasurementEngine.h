@@ -29,6 +29,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -77,6 +78,10 @@ public:
     // How the last sweep or signal ended, for callers that report it.
     RunEnd lastRunEnd() const { return m_runEnd; }
 
+    // The "Level Detection" choice as the Settings menu ticks it now; a run
+    // reads it once, when it starts.
+    LevelDetector levelDetectorChoice() const;
+
     // --- The sweep.
     void cmdStart_Click();
     void RunTrace();
@@ -114,6 +119,14 @@ public:
     void SaveFile(const std::string& FileName, const double* X, const double* Y, int n);
     void MenuEntryLoadTrace_Click();
     void MenuEntrySave_Click();
+    // Writes the newest trace as FRD (phase 0 where none was measured) or
+    // CSV, as the save dialog's filter entry says.
+    void MenuEntryExportTrace_Click();
+    // The Load Trace dialog's entry besides the documented one, and the
+    // Export Trace dialog's two entries.
+    static const char* const CurveFilesFilter;
+    static const char* const FrdFilter;
+    static const char* const CsvFilter;
     void cmdFreqBrowse_Click();
     void cmdCalibBrowse_Click();
     void cmdClearTraces_Click();
@@ -131,6 +144,27 @@ public:
     void HScrollPan_Change();
     void HScrollPan_Scroll() { HScrollPan_Change(); }
 
+    // --- The log sweep, measured in its own window. One measurement at a
+    // time: it starts only while neither the sweep nor the signal runs, and
+    // while it runs their buttons and the device menus are off. It runs
+    // while LogSweeping holds; the Stop button and shut-down clear it.
+    bool canStartLogSweep() const { return !Running && !Playing && !LogSweeping; }
+    // Sets LogSweeping and locks the main window's controls; false (nothing
+    // changed) when another measurement runs.
+    bool beginLogSweep();
+    // Clears LogSweeping and gives the controls back.
+    void endLogSweep();
+    // Told after a measurement of any kind started or ended (a sweep or the
+    // signal may set its flag only just after: read the state later, e.g.
+    // at the next turn of the event loop).
+    void setActivityListener(std::function<void()> listener) { m_activityListener = std::move(listener); }
+    // Adds points (ascending frequencies) as a new trace of the response
+    // plot, as a loaded curve is added: at most MaxTracePoints of them
+    // (evenly thinned, first and last kept), the documented message when 8
+    // traces are shown. Refused (false) while a sweep adds to the newest
+    // trace.
+    bool addResponseTrace(const std::vector<ResponsePoint>& points);
+
 private:
     // --- What the runs ask and report (RunObserver).
     bool measuresBadBlocksAgain() const override;
@@ -144,6 +178,7 @@ private:
     void calibrationMeasured(double snr) override;
     void pointMeasured(double frequency, double level, double snr) override;
     void levelMeasured(double level, double snr) override;
+    void distortionMeasured(double frequency, const Distortion& distortion) override;
     void DrawCurve(int OsciWidth, int OsciHeight, const int16_t* RecBuffer, int First, bool CheckSat,
                    int Off) override;
     void TraceFFT(const int16_t* FFTIn, float* FFTOUT, bool Satured) override;
@@ -173,7 +208,14 @@ private:
     SteppedSweep m_sweep;
     ContinuousSignal m_signal;
     std::string m_status; // the progress line, reserved once
+    std::string m_distortionText; // the THD read-out, reserved once
     RunEnd m_runEnd = RunEnd::None;
+    std::function<void()> m_activityListener;
+    void activityChanged()
+    {
+        if (m_activityListener)
+            m_activityListener();
+    }
 };
 
 } // namespace audimera

@@ -26,6 +26,7 @@ MeasurementEngine::MeasurementEngine(Panel& panel, Host& host, SoundDevice& soun
       m_signal(*this, host, sound, *this)
 {
     m_status.reserve(160);
+    m_distortionText.reserve(64);
 }
 
 // ---------------------------------------------------------------- controls
@@ -35,6 +36,7 @@ void MeasurementEngine::LockControls()
     for (const char* name : {"MenuInDevice", "MenuOutDevice", "TextStart", "TextStop", "cmdCalibrate",
                              "MenuEntrySave", "MenuEntryLoadTrace", "cmdStart", "cmdClearTraces"})
         m_panel.setEnabled(name, false);
+    activityChanged();
 }
 
 void MeasurementEngine::UnlockControls()
@@ -126,7 +128,14 @@ void MeasurementEngine::RunTrace()
     settings.stop = stop;
     settings.userFile = m_panel.text("txtUserFreqFile");
     settings.corrections = &m_document.corrections();
+    settings.detector = levelDetectorChoice();
     m_runEnd = m_sweep.run(settings);
+}
+
+LevelDetector MeasurementEngine::levelDetectorChoice() const
+{
+    return m_panel.value(controlName("MenuEntryDetector", 1)) == 1 ? LevelDetector::NarrowBand
+                                                                    : LevelDetector::MeanMagnitude;
 }
 
 void MeasurementEngine::cmdStop_Click()
@@ -147,6 +156,7 @@ void MeasurementEngine::restoreControls()
         m_panel.setEnabled(controlName("OptionSigGen", i), true);
     for (int i = 0; i < AutoPlanCount; ++i)
         m_panel.setEnabled(controlName("OptionAutoSigGen", i), true);
+    activityChanged();
 }
 
 void MeasurementEngine::cmdCalibrate_Click()
@@ -247,6 +257,26 @@ void MeasurementEngine::levelMeasured(double level, double snr)
 {
     setLevelLabel("LabelSNR", snr, " dB");
     setLevelLabel("LabelDB", level, " dB");
+}
+
+void MeasurementEngine::distortionMeasured(double, const Distortion& distortion)
+{
+    // "THD % (THD+N %)", N/A for what was not measured; built in a string
+    // reserved once.
+    std::string& text = m_distortionText;
+    text.clear();
+    if (distortion.thdPercent) {
+        text += m_panel.formatNumber(*distortion.thdPercent);
+        text += " %";
+    } else {
+        text += "N/A";
+    }
+    if (distortion.thdNoisePercent) {
+        text += " (THD+N ";
+        text += m_panel.formatNumber(*distortion.thdNoisePercent);
+        text += " %)";
+    }
+    m_panel.setCaption("LabelTHD", text);
 }
 
 void MeasurementEngine::DrawCurve(int OsciWidth, int OsciHeight, const int16_t* RecBuffer, int First, bool CheckSat,

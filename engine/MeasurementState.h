@@ -24,6 +24,7 @@ struct MeasurementState {
     // --- Kept between runs for as long as the program runs.
     bool Running = false;     // a sweep runs; cleared to stop it
     bool Playing = false;     // the continuous signal plays; cleared to stop it
+    bool LogSweeping = false; // a log sweep (its own window) runs; cleared to stop it
     double Frequency = 0;     // Hz: the point measured or the signal played
     double Calib = 0;         // reference mean magnitude; 0: not calibrated
     double Noise = 0;         // peak magnitude of the calibration silence; 0: not measured

@@ -1,25 +1,9 @@
 #include "engine/MeasuringRun.h"
 
 #include "engine/BlockAnalysis.h"
+#include "engine/HostWaiter.h"
 
 namespace audimera {
-
-// Polls on behalf of the device while a block is captured: events, then a
-// millisecond's sleep; the block is wanted while the run's flag holds.
-class MeasuringRun::Waiter : public RecordWaiter {
-public:
-    Waiter(Host& host, const bool& wanted) : m_host(host), m_wanted(wanted) {}
-    bool waitOnce() override
-    {
-        m_host.yield();
-        m_host.sleepMs(1);
-        return m_wanted;
-    }
-
-private:
-    Host& m_host;
-    const bool& m_wanted;
-};
 
 MeasuringRun::MeasuringRun(MeasurementState& state, Host& host, SoundDevice& sound, RunObserver& observer)
     : m_state(state), m_host(host), m_sound(sound), m_observer(observer)
@@ -31,6 +15,7 @@ void stopRun(MeasurementState& state, SoundDevice& sound)
     sound.StopPlayback();
     state.Running = false;
     state.Playing = false;
+    state.LogSweeping = false;
 }
 
 void MeasuringRun::end(RunEnd why)
@@ -57,7 +42,7 @@ bool MeasuringRun::playLoop(const int16_t* table, int rate)
 
 bool MeasuringRun::recordBlock(const bool& wanted)
 {
-    Waiter waiter(m_host, wanted);
+    HostWaiter waiter(m_host, wanted);
     const audimera::Result<Recorded> recorded = m_sound.RecordBlock(m_state.RecBuffer.data(), waiter);
     if (!recorded) {
         deviceFailed("Recording from the input device failed: ", recorded.message());
@@ -87,6 +72,30 @@ void MeasuringRun::analyseBlock(bool tonePass)
     }
     if (block.longEnoughForFft() && m_observer.showsSpectrum())
         m_observer.TraceFFT(s.FFTIn.data(), s.FFTOUT.data(), badWaveChecked ? block.Satured : false);
+}
+
+void MeasuringRun::tonePlayed(int rate, bool by20)
+{
+    m_toneFrequency = playedToneFrequency(rate, by20);
+}
+
+bool MeasuringRun::fitBlock()
+{
+    if (m_toneFrequency <= 0) {
+        m_fit = ToneFit{};
+        return false;
+    }
+    m_fit = fitTone(m_state.RecBuffer.data(), m_state.SampleStart, BlockAnalysis::SectionEnd, m_toneFrequency,
+                    SoundDevice::SampleRate);
+    return true;
+}
+
+double MeasuringRun::measuredLevel(LevelDetector detector) const
+{
+    const MeasurementState& s = m_state;
+    if (detector == LevelDetector::NarrowBand)
+        return blockLevel(narrowBandMeanLevel(m_fit, s.SampleStart, BlockAnalysis::SectionEnd), s.Calib);
+    return blockLevel(s.MeanLevel, s.Calib);
 }
 
 } // namespace audimera

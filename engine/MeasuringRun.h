@@ -41,6 +41,18 @@ protected:
     // AnalyseBlock on RecBuffer at Frequency, its results into the state;
     // then the block to the waveform and the spectrum when they are shown.
     void analyseBlock(bool tonePass);
+
+    // The tone table now plays at rate (by20: the "x20" table); the fits
+    // use the frequency that sounds. noTone: noise or nothing plays.
+    void tonePlayed(int rate, bool by20);
+    void noTone() { m_toneFrequency = 0; }
+    // The analysed section of RecBuffer fitted to the tone that plays
+    // (after analyseBlock); false, with nothing fitted, when no tone plays.
+    bool fitBlock();
+    // The block's level before corrections, in dB against Calib, by
+    // detector; the narrow band needs fitBlock() first.
+    double measuredLevel(LevelDetector detector) const;
+    const ToneFit& lastFit() const { return m_fit; }
     // Ends the run for why: playback stopped, Running and Playing cleared,
     // the observer told.
     void end(RunEnd why);
@@ -52,12 +64,13 @@ protected:
     RunEnd m_end = RunEnd::None; // of the run going on, or of the last one
 
 private:
-    class Waiter;
+    double m_toneFrequency = 0; // Hz, exactly as played; 0: no tone
+    ToneFit m_fit;
     void deviceFailed(std::string_view what, const std::string& reason);
 };
 
 // Stops whatever runs, as the first steps of the Stop button: playback
-// stopped, Running and Playing cleared.
+// stopped, Running, Playing and LogSweeping cleared.
 void stopRun(MeasurementState& state, SoundDevice& sound);
 
 } // namespace audimera

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/Result.h"
+#include "engine/ToneFit.h"
 
 #include <cstdint>
 
@@ -68,6 +69,14 @@ public:
     virtual void pointMeasured(double frequency, double level, double snr) = 0;
     // The continuous signal measured a good block: corrected level and SNR (dB).
     virtual void levelMeasured(double level, double snr) { (void)level, (void)snr; }
+    // The distortion of a measured tone at frequency (Hz): reported for each
+    // sweep point just before pointMeasured, and for each good block of the
+    // signal generator just before levelMeasured (empty when it plays no
+    // sine).
+    virtual void distortionMeasured(double frequency, const Distortion& distortion)
+    {
+        (void)frequency, (void)distortion;
+    }
     // An analysed block for the waveform window (when showsWaveform()):
     // OsciWidth samples of RecBuffer from First, scale OsciHeight, offset
     // Off; CheckSat marks the block bad.

@@ -63,6 +63,7 @@ void MeasurementEngine::RunSignal()
     readSignalFrequency();
     SignalSettings settings;
     settings.corrections = &m_document.corrections();
+    settings.detector = levelDetectorChoice();
     m_runEnd = m_signal.run(settings);
 }
 
@@ -96,9 +97,9 @@ void MeasurementEngine::OptionSigGen_Click(int Index)
 
 void MeasurementEngine::CheckBy5_Click()
 {
-    if (Running) {
-        // A sweep owns the tone and the frequency: only the box's text
-        // follows the range switch.
+    if (Running || LogSweeping) {
+        // A sweep owns the tone and the frequency (the log sweep the
+        // output): only the box's text follows the range switch.
         m_panel.setText("TextFFT", m_panel.formatNumber(frequencyFromScrolls()));
         return;
     }

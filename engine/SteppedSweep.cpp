@@ -103,6 +103,7 @@ RunEnd SteppedSweep::run(const SweepSettings& settings)
             m_observer.playing(Sound::Tone, s.Frequency);
             m_observer.sweepProgress(listPlan ? m_plan.FreqListPos : 0, listPlan ? points : 0);
             const int rate = GenSineWave(s.ToneBuffer.data(), s.Frequency, By20);
+            tonePlayed(rate, By20);
             if (replay) {
                 replay = false;
                 if (!playLoop(s.ToneBuffer.data(), rate))
@@ -158,9 +159,11 @@ RunEnd SteppedSweep::run(const SweepSettings& settings)
             }
             s.SNR = signalToNoise(s.PeakLevel, s.Noise);
             {
-                double level = blockLevel(s.MeanLevel, s.Calib);
+                fitBlock();
+                double level = measuredLevel(settings.detector);
                 if (settings.corrections)
                     level -= settings.corrections->levelAt(s.Frequency);
+                m_observer.distortionMeasured(s.Frequency, distortionOf(lastFit()));
                 m_observer.pointMeasured(s.Frequency, level, s.SNR);
             }
 

@@ -1,7 +1,7 @@
 // The stepped sweep: from its settings to the end of the run. Calibrates on
 // silence and white noise unless a reference is held, then plays one sine
 // per frequency of the plan, records a block after 200 ms, and reports each
-// point (level corrected, in dB) to the observer. It yields to the host
+// point (level corrected, in dB, and the tone's distortion) to the observer. It yields to the host
 // after each pass's set-up, while a block is recorded, after a skipped block
 // and after each point; a stop is noticed through Running.
 #pragma once
@@ -33,6 +33,9 @@ struct SweepSettings {
     // Subtracted from every level, with the flags as they are at each point;
     // none: levels are not corrected.
     const CorrectionTable* corrections = nullptr;
+    // How each point's level is measured. Distortion is measured at every
+    // point whichever it is.
+    LevelDetector detector = LevelDetector::MeanMagnitude;
 };
 
 class SteppedSweep : public MeasuringRun {

@@ -2,8 +2,9 @@
 // curve file into a column and interpolates it) and Interpolate on its own.
 //
 // Checks, besides the sanitizers:
-// - success exactly when the fields hold no error, no half record, and at
-//   least one record from 10 to 24000 Hz with a level above -1000 dB;
+// - success exactly when the records (fuzz::recordsOfText, in either form)
+//   hold no error, no half record, and at least one record from 10 to
+//   24000 Hz with a level above -1000 dB;
 // - after a successful load every entry is finite and above -1000 dB, lies
 //   between the lowest and highest level the file put into the column, each
 //   entry a record fell on holds the last such record's level, and entry 0
@@ -39,18 +40,17 @@ struct Expected {
     double top = 0;                  // the level at 24000 Hz
 };
 
-Expected expectedColumn(const fuzz::Fields& fields)
+Expected expectedColumn(const fuzz::Records& records)
 {
     Expected out;
-    const std::vector<double>& v = fields.values;
-    if (fields.error || v.size() % 2 != 0) {
+    if (records.error) {
         out.readError = true;
         return out;
     }
     double lastLevel = 0, lastKept = 0;
     bool kept = false;
-    for (std::size_t i = 0; i + 1 < v.size(); i += 2) {
-        const double f = v[i], level = v[i + 1];
+    for (const FieldReader::Record& r : records.records) {
+        const double f = r.frequency, level = r.level;
         lastLevel = level;
         if (f < 10 || f > 24000 || !(level > NoPoint))
             continue;
@@ -69,13 +69,13 @@ Expected expectedColumn(const fuzz::Fields& fields)
     return out;
 }
 
-void checkLoad(const std::string& path, const fuzz::Fields& fields)
+void checkLoad(const std::string& path, const fuzz::Records& records)
 {
     // Whatever the column held before must not show through.
     static std::vector<double> column(Entries);
     std::fill(column.begin(), column.end(), std::nan(""));
     const audimera::Status r = CorrectionCurve::load(path, column.data());
-    const Expected e = expectedColumn(fields);
+    const Expected e = expectedColumn(records);
 
     FUZZ_CHECK(r.ok() == e.ok);
     if (!r) {
@@ -145,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     const std::string text = fuzz::asText(data, size);
     const fuzz::Fields fields = fuzz::fieldsOfText(text);
-    checkLoad(fuzz::writeInput(text), fields);
+    checkLoad(fuzz::writeInput(text), fuzz::recordsOfText(text));
     checkInterpolate(fields);
     return 0;
 }

@@ -5,7 +5,8 @@
 // - the points read are finite, within 10..24000 Hz, strictly rising in
 //   frequency and never more than the limit;
 // - they and the error are exactly what the record rules give when applied to
-//   the fields of the same text read from memory;
+//   the records of the same text modelled in memory (fuzz::recordsOfText:
+//   fields two at a time, or one record a line);
 // - a file reads field for field like the same text in memory, also when the
 //   text straddles the boundary between two chunks of the file;
 // - error texts are printable.
@@ -49,20 +50,12 @@ struct Expected {
     std::string errorStart;
 };
 
-Expected expectedRecords(const fuzz::Fields& fields, std::size_t maxPoints)
+Expected expectedRecords(const fuzz::Records& records, std::size_t maxPoints)
 {
     Expected out;
-    const std::vector<double>& v = fields.values;
     double last = 0;
-    for (std::size_t i = 0; i < v.size(); i += 2) {
-        if (i + 1 == v.size()) {
-            if (fields.error) // the error comes before the end of the record
-                break;
-            out.error = true;
-            out.errorStart = "the file ends in the middle of a record";
-            return out;
-        }
-        const double f = v[i];
+    for (const FieldReader::Record& r : records.records) {
+        const double f = r.frequency;
         if (f < CurveFile::MinFrequency || f > CurveFile::MaxFrequency || !(f > last))
             continue;
         if (out.points.size() == maxPoints) {
@@ -70,17 +63,17 @@ Expected expectedRecords(const fuzz::Fields& fields, std::size_t maxPoints)
             out.errorStart = "more than " + std::to_string(maxPoints) + " points";
             return out;
         }
-        out.points.push_back({f, v[i + 1]});
+        out.points.push_back({f, r.level});
         last = f;
     }
-    if (fields.error) {
+    if (records.error) {
         out.error = true;
-        out.errorStart = fields.errorText;
+        out.errorStart = records.errorText;
     }
     return out;
 }
 
-void checkRead(const std::string& path, const fuzz::Fields& fields, std::size_t maxPoints)
+void checkRead(const std::string& path, const fuzz::Records& records, std::size_t maxPoints)
 {
     std::vector<CurvePoint> points;
     const audimera::Status r = CurveFile::read(path, maxPoints, points);
@@ -93,7 +86,7 @@ void checkRead(const std::string& path, const fuzz::Fields& fields, std::size_t 
     }
     FUZZ_CHECK(fuzz::isPrintable(r.message()));
 
-    const Expected e = expectedRecords(fields, maxPoints);
+    const Expected e = expectedRecords(records, maxPoints);
     FUZZ_CHECK(points.size() == e.points.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
         FUZZ_CHECK(same(points[i].frequency, e.points[i].frequency));
@@ -119,8 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     }
 
     // The trace store's limit, and a small one that short inputs reach.
-    checkRead(path, fromMemory, 22051);
-    checkRead(path, fromMemory, 3);
+    const fuzz::Records records = fuzz::recordsOfText(text);
+    checkRead(path, records, 22051);
+    checkRead(path, records, 3);
 
     // The same text behind separators, so that the first refill of the file
     // reader falls in the middle of it (where depends on the input's length):

@@ -1,5 +1,9 @@
 #include "signal/PulseSoundDevice.h"
 
+#include "signal/RateConverter.h"
+
+#include <algorithm>
+#include <chrono>
 #include <optional>
 #include <utility>
 
@@ -12,6 +16,23 @@ using audimera::Status;
 namespace {
 
 constexpr const char* NoServer = "No sound server reachable: ";
+
+// outputs samples of in (count samples, stride apart) converted from rate
+// from to rate to, aligned: input sample n lands on output n * to / from.
+// Zeros follow the input as far as the kernel reaches. UI thread (allocates).
+std::vector<float> convertAligned(const float* in, size_t count, size_t stride, int from, int to, size_t outputs)
+{
+    RateConverter converter(from, to);
+    const size_t delay = size_t(converter.delay());
+    std::vector<float> input(size_t(converter.inputNeeded(int64_t(delay + outputs))), 0.0f);
+    for (size_t i = 0; i < std::min(count, input.size()); ++i)
+        input[i] = in[i * stride];
+    std::vector<float> output(size_t(converter.maxOutputs(int(input.size()))));
+    const size_t written = size_t(converter.process(input.data(), int(input.size()), output.data()));
+    output.resize(std::max(written, delay + outputs), 0.0f);
+    return std::vector<float>(output.begin() + std::ptrdiff_t(delay),
+                              output.begin() + std::ptrdiff_t(delay + outputs));
+}
 
 int indexOf(const std::vector<SoundDeviceInfo>& devices, const std::string& name)
 {
@@ -50,7 +71,9 @@ private:
 PulseSoundDevice::PulseSoundDevice(std::string server)
     : m_pulse(std::move(server)),
       m_play(m_pulse),
-      m_record(m_pulse)
+      m_record(m_pulse),
+      m_sweepPlay(m_pulse),
+      m_sweepRecord(m_pulse)
 {
 }
 
@@ -86,6 +109,8 @@ Status PulseSoundDevice::ensureConnected()
     // Streams of a dead context go with it.
     m_play.close();
     m_record.close();
+    m_sweepPlay.close();
+    m_sweepRecord.close();
     m_output = -1;
     m_input = -1;
     return m_pulse.connect();
@@ -206,6 +231,8 @@ void PulseSoundDevice::closeAudio()
     // server's thread after.
     m_play.close();
     m_record.close();
+    m_sweepPlay.close();
+    m_sweepRecord.close();
     holdServerThread(false);
     m_pulse.disconnect();
     m_output = -1;
@@ -346,6 +373,133 @@ void PulseSoundDevice::holdServerThread(bool hold)
         m_pulse.lockMainloop();
     else
         m_pulse.unlockMainloop();
+}
+
+int PulseSoundDevice::duplexRate() const
+{
+    const int play = m_play.streamRate();
+    return play > 0 && play == m_record.streamRate() ? play : SampleRate;
+}
+
+Result<Recorded> PulseSoundDevice::playAndRecord(const DuplexRequest& request, std::vector<float>& recorded,
+                                                 RecordWaiter& waiter)
+{
+    Busy busy(*this);
+    if (busy.refused())
+        return Error{BusyError};
+    if (m_output < 0 || !m_play.isOpen())
+        return Error{"No play device is open"};
+    if (m_input < 0 || !m_record.isOpen())
+        return Error{"No record device is open"};
+    if (Status fits = checkRequest(request, duplexRate()); !fits)
+        return fits.error();
+    m_play.stop();
+    return runDuplex(request, recorded, waiter);
+}
+
+Result<Recorded> PulseSoundDevice::runDuplex(const DuplexRequest& request, std::vector<float>& recorded,
+                                             RecordWaiter& waiter)
+{
+    using Channels = DuplexRequest::Channels;
+    const int rate = request.rate;
+    const int sinkRate = m_play.streamRate();
+    const int sourceRate = m_record.streamRate();
+    const size_t channels = size_t(request.recordChannels);
+    const size_t frames = request.recordFrames;
+
+    // The signal as the sink plays it: at its rate, on the channels asked.
+    const std::vector<float> mono =
+        sinkRate == rate ? std::vector<float>(request.play, request.play + request.playFrames)
+                         : convertAligned(request.play, request.playFrames, 1, rate, sinkRate,
+                                          size_t((uint64_t(request.playFrames) * uint64_t(sinkRate) + uint64_t(rate) - 1)
+                                                 / uint64_t(rate)));
+    const float left = request.playChannels == Channels::Right ? 0.0f : 1.0f;
+    const float right = request.playChannels == Channels::Left ? 0.0f : 1.0f;
+    std::vector<float> played(mono.size() * 2);
+    for (size_t i = 0; i < mono.size(); ++i) {
+        played[2 * i] = mono[i] * left;
+        played[2 * i + 1] = mono[i] * right;
+    }
+
+    // The recording, at the source's rate: straight into recorded when that
+    // is the run's rate, else enough to convert from afterwards.
+    recorded.assign(frames * channels, 0.0f);
+    std::vector<float> captured;
+    size_t captureFrames = frames;
+    if (sourceRate != rate) {
+        const RateConverter converter(sourceRate, rate);
+        captureFrames = size_t(converter.inputNeeded(int64_t(size_t(converter.delay()) + frames)));
+        captured.assign(captureFrames * channels, 0.0f);
+    }
+    float* target = captured.empty() ? recorded.data() : captured.data();
+    // The streams' callbacks read played and write target: the streams go
+    // before the buffers, however this returns.
+    struct Closer {
+        PulseSoundDevice& device;
+        ~Closer()
+        {
+            device.m_sweepPlay.close();
+            device.m_sweepRecord.close();
+        }
+    } closer{*this};
+
+    const std::string& sink = m_playDevices[size_t(m_output)].name;
+    const std::string& source = m_recordDevices[size_t(m_input)].name;
+    if (Status opened = m_sweepRecord.open(source, sourceRate, int(channels)); !opened)
+        return Error{"The record device failed: " + opened.message()};
+    if (Status opened = m_sweepPlay.open(sink, sinkRate, played.data(), mono.size()); !opened)
+        return Error{"The play device failed: " + opened.message()};
+    // Recording first, and some of it in before the sweep starts: a sink
+    // that renders in blocks would otherwise put the sweep's first sample
+    // on the recording's first, with nothing before it.
+    m_sweepRecord.arm(target, captureFrames);
+    const size_t preRoll =
+        std::min(captureFrames, size_t((int64_t(PreRollFrames) * sourceRate + SampleRate - 1) / SampleRate));
+    bool started = false;
+
+    using Clock = std::chrono::steady_clock;
+    auto lastArrival = Clock::now();
+    size_t lastCollected = 0;
+    for (;;) {
+        const size_t collected = m_sweepRecord.collected();
+        if (m_sweepRecord.lostSamples() || m_sweepPlay.underflowed())
+            return Error{LostSamplesError};
+        if (!started && collected >= preRoll) {
+            if (Status playing = m_sweepPlay.start(); !playing)
+                return Error{"The play device failed: " + playing.message()};
+            started = true;
+        }
+        if (collected >= captureFrames && started)
+            break;
+        if (Status works = m_sweepRecord.status(); !works)
+            return works.error();
+        if (Status works = m_sweepPlay.status(); !works)
+            return works.error();
+        const auto now = Clock::now();
+        if (collected != lastCollected) {
+            lastCollected = collected;
+            lastArrival = now;
+        } else if (now - lastArrival >= std::chrono::milliseconds(PulseRecordStream::StallMs)) {
+            return Error{PulseRecordStream::StalledError};
+        }
+        if (request.progress)
+            request.progress(double(collected) / double(captureFrames));
+        if (!waiter.waitOnce())
+            return Recorded::Cancelled;
+    }
+    m_sweepRecord.disarm();
+    if (request.progress)
+        request.progress(1.0);
+
+    if (!captured.empty()) {
+        for (size_t c = 0; c < channels; ++c) {
+            const std::vector<float> converted =
+                convertAligned(captured.data() + c, captureFrames, channels, sourceRate, rate, frames);
+            for (size_t i = 0; i < frames; ++i)
+                recorded[i * channels + c] = converted[i];
+        }
+    }
+    return Recorded::Complete;
 }
 
 } // namespace audimera

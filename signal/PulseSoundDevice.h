@@ -12,6 +12,16 @@
 // renders at the sink's rate, and a source at another rate than 44100 Hz is
 // converted to it here. Each listed device carries its rate.
 //
+// The log sweep's duplex run (playAndRecord) opens a stream of each kind of
+// its own on the devices in use and releases them at its end; the looping
+// table is stopped meanwhile and its streams stay open. It runs at the
+// devices' common rate when they have one, nothing converted anywhere;
+// otherwise at 44100 Hz, its signal converted here to the sink's rate and
+// the recording from the source's, by RateConverter (flat to 20 kHz,
+// timing exact: the converters' delays are taken out). The sweep is
+// uncorked only once PreRollFrames have been recorded, so the recording
+// holds the whole signal, the latency and some silence before it.
+//
 // When the server goes away, the operation in progress fails with a text and
 // nothing hangs. The next open, initAudio() or followDevices() connects
 // again, so a restarted server is used without restarting the program.
@@ -27,7 +37,9 @@
 // and StopPlayback, which only store values or send a request, always act.
 #pragma once
 
+#include "signal/PulseCaptureStream.h"
 #include "signal/PulseContext.h"
+#include "signal/PulseOncePlayStream.h"
 #include "signal/PulsePlayStream.h"
 #include "signal/PulseRecordStream.h"
 #include "signal/SoundDevice.h"
@@ -39,6 +51,9 @@ namespace audimera {
 
 class PulseSoundDevice : public SoundDevice {
 public:
+    // What playAndRecord() records at least before it lets the sweep play,
+    // in frames at 44100 Hz (the same time at the source's rate).
+    static constexpr int PreRollFrames = 441; // 10 ms
     // What a call refused while another one waits for the server returns.
     static constexpr const char* BusyError = "The sound device is busy with another request";
     // Why a device in use is reported lost when it is no longer listed.
@@ -75,6 +90,16 @@ public:
     void SetPlayVolume(int volume) override;
     void SetPlayPan(int pan) override;
     audimera::Result<Recorded> RecordBlock(int16_t* buffer, RecordWaiter& waiter) override;
+    // The rate of the open play stream when the record stream runs at it
+    // too, else SampleRate.
+    int duplexRate() const override;
+    // Fails as RecordBlock does (the server gone: within StallMs at most),
+    // and with LostSamplesError when the sweep's stream ran dry before the
+    // whole signal was handed over, or the recording has a hole. Refused
+    // with BusyError inside a wait, and calls of this device made from the
+    // waiter's handlers that would wait are refused meanwhile.
+    audimera::Result<Recorded> playAndRecord(const DuplexRequest& request, std::vector<float>& recorded,
+                                             RecordWaiter& waiter) override;
 
     // Whether a server answers at server (empty: the default); the error is
     // "No sound server reachable: " and the reason.
@@ -124,9 +149,17 @@ private:
     static audimera::Error outputError(const SoundDeviceInfo& device, const std::string& reason);
     static audimera::Error inputError(const SoundDeviceInfo& device, const std::string& reason);
 
+    // playAndRecord() once the request is checked; the run's streams are
+    // closed when it returns.
+    audimera::Result<Recorded> runDuplex(const DuplexRequest& request, std::vector<float>& recorded,
+                                         RecordWaiter& waiter);
+
     PulseContext m_pulse;
     PulsePlayStream m_play;
     PulseRecordStream m_record;
+    // The duplex run's streams: open only while it runs.
+    PulseOncePlayStream m_sweepPlay;
+    PulseCaptureStream m_sweepRecord;
     std::vector<SoundDeviceInfo> m_playDevices;
     std::vector<SoundDeviceInfo> m_recordDevices;
     int m_output = -1;

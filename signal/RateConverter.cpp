@@ -28,22 +28,23 @@ using kaiser::sinc;
 
 } // namespace
 
-bool RateConverter::supports(int inputRate)
+bool RateConverter::supports(int inputRate, int outputRate)
 {
-    return inputRate >= MinInputRate && inputRate <= MaxInputRate && inputRate != OutputRate;
+    const auto inRange = [](int rate) { return rate >= MinInputRate && rate <= MaxInputRate; };
+    return inRange(inputRate) && inRange(outputRate) && inputRate != outputRate;
 }
 
-RateConverter::RateConverter(int inputRate) : m_inputRate(inputRate)
+RateConverter::RateConverter(int inputRate, int outputRate) : m_inputRate(inputRate), m_outputRate(outputRate)
 {
-    if (!supports(inputRate))
-        throw std::invalid_argument("no conversion from this rate");
-    const int common = std::gcd(inputRate, OutputRate);
-    m_up = OutputRate / common;
+    if (!supports(inputRate, outputRate))
+        throw std::invalid_argument("no conversion between these rates");
+    const int common = std::gcd(inputRate, outputRate);
+    m_up = outputRate / common;
     m_down = inputRate / common;
 
     // Kernel in input samples: cut-off at half the lower rate, transition
     // from the passband edge to its mirror; Kaiser's estimate of the length.
-    const double lower = std::min(inputRate, OutputRate);
+    const double lower = std::min(inputRate, outputRate);
     const double cutoff = lower / 2.0 / inputRate; // cycles per input sample
     const double transition = lower * (1.0 - 2.0 * PassbandShare) / inputRate;
     const double length = (StopbandDb - 7.95) / (2.285 * 2.0 * Pi * transition);

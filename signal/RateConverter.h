@@ -64,13 +64,16 @@ public:
     static constexpr int ChunkSamples = 4096;
 
     // True for every rate from MinInputRate to MaxInputRate except
-    // OutputRate, which needs no conversion.
-    static bool supports(int inputRate);
+    // outputRate, which needs no conversion. The log sweep also converts the
+    // other way, from 44100 Hz to a play device's rate: any two rates of
+    // that range work, with the quality above relative to the lower one.
+    static bool supports(int inputRate, int outputRate = OutputRate);
 
-    // inputRate must be supported (std::invalid_argument otherwise).
-    explicit RateConverter(int inputRate);
+    // The rates must be supported (std::invalid_argument otherwise).
+    explicit RateConverter(int inputRate, int outputRate = OutputRate);
 
     int inputRate() const { return m_inputRate; }
+    int outputRate() const { return m_outputRate; }
     // Group delay in output samples (see above).
     int delay() const { return m_delay; }
     // Outputs after reset() that still depend on the silence before it.
@@ -96,6 +99,7 @@ private:
     int processChunk(const float* in, int count, float* out) noexcept;
 
     int m_inputRate;
+    int m_outputRate;
     int m_up = 1;   // L: output samples per M input samples
     int m_down = 1; // M
     int m_halfTaps = 0;

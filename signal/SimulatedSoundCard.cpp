@@ -186,4 +186,114 @@ void SimulatedSoundCard::generate(int16_t* buffer, int count)
     }
 }
 
+SimulatedSoundCard::Channel SimulatedSoundCard::referenceChannel() const
+{
+    switch (m_chain.reference()) {
+    case SoundChain::Reference::Left:
+        return Channel::Left;
+    case SoundChain::Reference::Right:
+        return Channel::Right;
+    case SoundChain::Reference::Unset:
+    case SoundChain::Reference::None:
+        break;
+    }
+    return m_reference;
+}
+
+Result<Recorded> SimulatedSoundCard::playAndRecord(const DuplexRequest& request, std::vector<float>& recorded,
+                                                   RecordWaiter& waiter)
+{
+    if (m_output < 0)
+        return Error{"No play device is open"};
+    if (m_input < 0)
+        return Error{"No record device is open"};
+    if (Status fits = checkRequest(request, duplexRate()); !fits)
+        return fits.error();
+    m_player.stop();
+    if (!m_recordFailure.empty())
+        return Error{std::exchange(m_recordFailure, std::string())};
+    const std::optional<std::size_t> loseAt = std::exchange(m_loseAt, std::nullopt);
+    if (m_stalled) {
+        for (int n = 0; n < MaxStallWaits; ++n)
+            if (!waiter.waitOnce())
+                return Recorded::Cancelled;
+        return Error{StalledError};
+    }
+
+    recorded.assign(request.recordFrames * std::size_t(request.recordChannels), 0.0f);
+    m_chain.reset();
+    m_chainInput = 0;
+    const std::size_t total = request.recordFrames;
+    std::size_t filled = 0;
+    // Up to frame upTo, unless the samples are lost before it.
+    auto recordUpTo = [&](std::size_t upTo) -> Status {
+        if (loseAt && *loseAt < upTo) {
+            generateDuplex(request, recorded, filled, std::max(filled, *loseAt));
+            return Error{LostSamplesError};
+        }
+        generateDuplex(request, recorded, filled, upTo);
+        filled = upTo;
+        return {};
+    };
+    for (int w = 0; w < m_waitsPerBlock; ++w) {
+        if (!waiter.waitOnce())
+            return Recorded::Cancelled;
+        if (m_input < 0 || m_output < 0) // closed by a handler during the wait
+            return Error{"The sound device was closed"};
+        if (Status fine = recordUpTo(std::size_t(uint64_t(total) * uint64_t(w + 1) / uint64_t(m_waitsPerBlock)));
+            !fine)
+            return fine.error();
+        if (request.progress)
+            request.progress(double(filled) / double(total));
+    }
+    if (filled < total) {
+        if (Status fine = recordUpTo(total); !fine)
+            return fine.error();
+        if (request.progress)
+            request.progress(1.0);
+    }
+    return Recorded::Complete;
+}
+
+void SimulatedSoundCard::generateDuplex(const DuplexRequest& request, std::vector<float>& recorded,
+                                        std::size_t from, std::size_t to)
+{
+    using Channels = DuplexRequest::Channels;
+    const auto plays = [&](Channel c) {
+        return request.playChannels == Channels::Both
+               || request.playChannels == (c == Channel::Left ? Channels::Left : Channels::Right);
+    };
+    // Output frame f as the card records it: latency first, then the signal.
+    const auto played = [&](std::size_t frame) -> double {
+        const std::size_t latency = std::size_t(m_latency);
+        return frame >= latency && frame - latency < request.playFrames ? double(request.play[frame - latency]) : 0.0;
+    };
+    const auto card = [](double x) { return float(std::clamp(x, -1.0, 1.0)); };
+    const std::size_t channels = std::size_t(request.recordChannels);
+    const Channel reference = referenceChannel();
+    const Channel measured = channels == 1 ? m_channel : (reference == Channel::Left ? Channel::Right : Channel::Left);
+    const std::size_t measuredSlot = channels == 1 || measured == Channel::Left ? 0 : 1;
+
+    if (channels == 2) {
+        const std::size_t slot = 1 - measuredSlot;
+        const bool heard = referenceWired() && plays(reference);
+        for (std::size_t f = from; f < to; ++f)
+            recorded[f * 2 + slot] = heard ? card(played(f)) : 0.0f;
+    }
+    // The chain may shorten what it is given, never lengthen it: feed it
+    // until the frames are there.
+    const bool heard = plays(measured);
+    std::size_t f = from;
+    while (f < to) {
+        const std::size_t n = std::min(std::size_t(Chunk), to - f);
+        m_stream.resize(n);
+        for (std::size_t i = 0; i < n; ++i)
+            m_stream[i] = heard ? played(m_chainInput + i) * 32768.0 : 0.0;
+        m_chainInput += n;
+        m_chain.process(m_stream);
+        for (double x : m_stream)
+            recorded[channels * f++ + measuredSlot] = card(x / 32768.0);
+    }
+}
+
 } // namespace audimera

@@ -13,6 +13,29 @@
 // handlers run inside a wait change (level, rate, stop) acts on the rest of
 // the block; it gives up with Cancelled as soon as a wait returns false.
 //
+// playAndRecord(), the log sweep's play-once run, also happens at once, at
+// 44100 Hz (duplexRate()), with no 16-bit rounding:
+// - Output channel c carries the request's signal when its playChannels
+//   include c, silence otherwise; the looping table's level and balance do
+//   not apply.
+// - The card's own latency, duplexLatency() frames (DuplexLatencyFrames
+//   unless set), delays every record channel: with an empty chain the first
+//   played sample is recorded at that frame, silence before it.
+// - A mono recording hears output channel recordChannel() through the
+//   chain, which starts each run from a clean state (so runs repeat
+//   exactly). In a stereo one, the reference channel hears its own output
+//   channel directly, as through a cable (its only delay the latency), and
+//   the other channel hears its output channel through the chain. The
+//   reference is the chain's refchannel item when it has one, else
+//   setReferenceChannel() (Right unless set); refchannel=none leaves the
+//   reference channel silent, as an unplugged cable would.
+// - The recording is clamped to +-1.0, the converter's full scale, so a
+//   signal too loud for the card shows as clipping.
+// - It waits, yields and gives up like RecordBlock (waitsPerBlock() waits,
+//   an equal share of the recording after each, then the progress); the
+//   hooks below act on it as on RecordBlock, and loseSamplesAt() makes it
+//   lose samples.
+//
 // Both devices start closed, like a real card before the start sequence
 // opens device 0 of each kind.
 //
@@ -23,6 +46,8 @@
 #include "signal/SoundDevice.h"
 #include "signal/TablePlayer.h"
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +78,9 @@ public:
     void SetPlayVolume(int volume) override;
     void SetPlayPan(int pan) override;
     audimera::Result<Recorded> RecordBlock(int16_t* buffer, RecordWaiter& waiter) override;
+    int duplexRate() const override { return SampleRate; }
+    audimera::Result<Recorded> playAndRecord(const DuplexRequest& request, std::vector<float>& recorded,
+                                             RecordWaiter& waiter) override;
 
     // What lies between output and input; replaces the chain and starts it
     // from a clean state.
@@ -63,6 +91,17 @@ public:
     void setWaitsPerBlock(int waits) { m_waitsPerBlock = waits < 0 ? 0 : waits; }
     int waitsPerBlock() const { return m_waitsPerBlock; }
 
+    // The wiring of a stereo playAndRecord() (see above). referenceChannel()
+    // is the one in effect, the chain's refchannel item first; with
+    // refchannel=none it names the silent channel.
+    void setReferenceChannel(Channel channel) { m_reference = channel; }
+    Channel referenceChannel() const;
+    bool referenceWired() const { return m_chain.reference() != SoundChain::Reference::None; }
+    // The card's own latency in playAndRecord(), in frames at 44100 Hz.
+    static constexpr int DuplexLatencyFrames = 256;
+    void setDuplexLatency(int frames) { m_latency = frames < 0 ? 0 : frames; }
+    int duplexLatency() const { return m_latency; }
+
     // Test hooks. failNextRecord: the next RecordBlock fails at once with
     // this text. failNextOpen: the next open of either kind fails with this
     // text. setStalled: no samples arrive; RecordBlock waits MaxStallWaits
@@ -70,6 +109,10 @@ public:
     void failNextRecord(const std::string& error) { m_recordFailure = error; }
     void failNextOpen(const std::string& error) { m_openFailure = error; }
     void setStalled(bool stalled) { m_stalled = stalled; }
+    // The next playAndRecord() loses samples once its recording reaches
+    // frame (having waited and reported progress up to there) and fails
+    // with LostSamplesError.
+    void loseSamplesAt(std::size_t frame) { m_loseAt = frame; }
     static constexpr int MaxStallWaits = 2000;
     static constexpr const char* StalledError = "No sound was recorded for 2 seconds";
 
@@ -86,6 +129,9 @@ private:
     // Appends count samples of the recorded stream to buffer.
     void generate(int16_t* buffer, int count);
     double channelGain() const;
+    // Records frames [from, to) of the playAndRecord() run of request.
+    void generateDuplex(const DuplexRequest& request, std::vector<float>& recorded, std::size_t from,
+                        std::size_t to);
 
     std::vector<SoundDeviceInfo> m_playDevices;
     std::vector<SoundDeviceInfo> m_recordDevices;
@@ -106,6 +152,10 @@ private:
     std::string m_recordFailure;
     std::string m_openFailure;
     bool m_stalled = false;
+    Channel m_reference = Channel::Right;
+    int m_latency = DuplexLatencyFrames;
+    std::optional<std::size_t> m_loseAt;
+    std::size_t m_chainInput = 0; // frames of the run fed to the chain so far
 
     std::vector<float> m_played;
     std::vector<double> m_stream;

@@ -59,13 +59,35 @@ std::optional<SoundChain> SoundChain::parse(std::string_view text, std::string& 
         return chain;
     int position = 1;
     while (true) {
-        const size_t comma = text.find(',');
-        const std::string_view item = trimmed(text.substr(0, comma));
-        std::optional<Element> element = parseItem(item, position, error);
-        if (!element)
-            return std::nullopt;
-        element->seed = NoiseSeed + uint64_t(position);
-        chain.m_elements.push_back(std::move(*element));
+        size_t comma = text.find(',');
+        std::string_view item = trimmed(text.substr(0, comma));
+        const std::string_view name = trimmed(item.substr(0, item.find('=')));
+        // poly's value holds a comma: its second coefficient is the next field.
+        if (name == "poly" && comma != std::string_view::npos) {
+            comma = text.find(',', comma + 1);
+            item = trimmed(text.substr(0, comma));
+        }
+        if (name == "refchannel") {
+            const size_t equals = item.find('=');
+            const std::string_view value =
+                equals == std::string_view::npos ? std::string_view() : trimmed(item.substr(equals + 1));
+            if (value == "left")
+                chain.m_reference = Reference::Left;
+            else if (value == "right")
+                chain.m_reference = Reference::Right;
+            else if (value == "none")
+                chain.m_reference = Reference::None;
+            else {
+                error = "Bad value in sound chain item '" + std::string(item) + "': expected left, right or none";
+                return std::nullopt;
+            }
+        } else {
+            std::optional<Element> element = parseItem(item, position, error);
+            if (!element)
+                return std::nullopt;
+            element->seed = NoiseSeed + uint64_t(position);
+            chain.m_elements.push_back(std::move(*element));
+        }
         if (comma == std::string_view::npos)
             break;
         text.remove_prefix(comma + 1);
@@ -144,6 +166,16 @@ std::optional<SoundChain::Element> SoundChain::parseItem(std::string_view item, 
         if (!numeric || v < 2.0 || v > 1e9 || v != std::floor(v))
             return bad("a whole number of samples, at least 2");
         e.kind = Kind::Drop;
+    } else if (name == "poly") {
+        // Two numbers, A2 and A3, separated by the comma parse() kept.
+        const std::string_view values = hasValue ? item.substr(equals + 1) : std::string_view();
+        const size_t comma = values.find(',');
+        double a3 = 0.0;
+        if (comma == std::string_view::npos || !readNumber(trimmed(values.substr(0, comma)), v)
+            || !readNumber(trimmed(values.substr(comma + 1)), a3) || std::abs(v) > 10.0 || std::abs(a3) > 10.0)
+            return bad("two coefficients A2,A3 from -10 to 10");
+        e.kind = Kind::Poly;
+        e.value2 = a3;
     } else if (name == "clip") {
         if (!numeric || v < 0.0)
             return bad("a clip level of 0 or more, in sample units");
@@ -151,7 +183,8 @@ std::optional<SoundChain::Element> SoundChain::parseItem(std::string_view item, 
         e.amount = v;
     } else {
         error = "Unknown sound chain item " + quoted +
-                " (known: gain, lowpass, highpass, lowpass2, highpass2, noise, delay, drop, clip, silence, mute)";
+                " (known: gain, lowpass, highpass, lowpass2, highpass2, noise, delay, drop, clip, poly, silence, "
+                "mute, refchannel)";
         return std::nullopt;
     }
     e.value = v;
@@ -233,10 +266,33 @@ void SoundChain::process(std::vector<double>& samples)
             for (double& x : samples)
                 x = std::clamp(x, -e.amount, e.amount);
             break;
+        case Kind::Poly:
+            for (double& x : samples) {
+                const double u = x / 32768.0;
+                x = 32768.0 * (u + u * u * (e.value + e.value2 * u));
+            }
+            break;
         case Kind::Silence:
             std::fill(samples.begin(), samples.end(), 0.0);
             break;
         }
+    }
+}
+
+double SoundChain::polyHarmonic(int order, double amplitude, double a2, double a3)
+{
+    // sin^2 = (1 - cos 2t) / 2, sin^3 = (3 sin t - sin 3t) / 4.
+    const double a = amplitude;
+    switch (order) {
+    case 0:
+    case 2:
+        return a2 * a * a / 2.0;
+    case 1:
+        return a + 3.0 * a3 * a * a * a / 4.0;
+    case 3:
+        return a3 * a * a * a / 4.0;
+    default:
+        return 0.0;
     }
 }
 
@@ -268,6 +324,7 @@ double SoundChain::magnitudeDb(double hz) const
         case Kind::Delay:
         case Kind::Drop:
         case Kind::Clip:
+        case Kind::Poly:
             break;
         }
     }

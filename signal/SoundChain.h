@@ -14,7 +14,18 @@
 //   delay=MS       delay by nearest(MS * 44.1) samples, silence first
 //   drop=N         drop every N-th sample (N >= 2), shortening the stream
 //   clip=LEVEL     clip to +-LEVEL (16-bit sample units)
+//   poly=A2,A3     memoryless distortion y = x + A2*x^2 + A3*x^3, x and y on
+//                  full scale (1.0 = 32768); the one item whose value holds
+//                  a comma (A2 and A3 from -10 to 10). A sine of peak a (full
+//                  scale) comes out as DC A2*a^2/2, the fundamental at
+//                  a + 3*A3*a^3/4, a 2nd harmonic of peak A2*a^2/2 and a 3rd
+//                  of peak A3*a^3/4 (polyHarmonic()).
 //   silence, mute  replace everything by 0
+//   refchannel=left|right|none
+//                  not a step of the stream: which channel of the simulated
+//                  card's stereo recording is the direct loopback of its
+//                  output (none: a reference that carries nothing); see
+//                  SimulatedSoundCard. The last one written counts.
 // The filters are bilinear transforms with the corner pre-warped, so their
 // exact magnitude at any frequency is known: see magnitudeDb().
 #pragma once
@@ -51,16 +62,27 @@ public:
     void reset();
 
     // Exact steady-state magnitude of the chain's linear part at hz (0 <
-    // hz < 22050), in dB: gains and filters. Noise, delay, drop and clip do
-    // not change it; silence makes it -infinity.
+    // hz < 22050), in dB: gains and filters. Noise, delay, drop, clip and
+    // poly (whose small-signal gain is 1) do not change it; silence makes it
+    // -infinity.
     double magnitudeDb(double hz) const;
 
+    // What y = x + a2*x^2 + a3*x^3 makes of x = amplitude*sin(t) (full
+    // scale 1.0): y = h0 + h1*sin(t) - h2*cos(2t) - h3*sin(3t), where hN is
+    // this for order N (0 for orders above 3).
+    static double polyHarmonic(int order, double amplitude, double a2, double a3);
+
+    // The refchannel item: which record channel is the direct loopback.
+    enum class Reference { Unset, Left, Right, None };
+    Reference reference() const { return m_reference; }
+
 private:
-    enum class Kind { Gain, LowPass, HighPass, LowPass2, HighPass2, Noise, Delay, Drop, Clip, Silence };
+    enum class Kind { Gain, LowPass, HighPass, LowPass2, HighPass2, Noise, Delay, Drop, Clip, Poly, Silence };
 
     struct Element {
         Kind kind = Kind::Gain;
-        double value = 0.0; // as written: dB, Hz, dBFS, ms, N or level
+        double value = 0.0; // as written: dB, Hz, dBFS, ms, N, level or A2
+        double value2 = 0.0; // A3
         // Gain factor, noise standard deviation or clip level.
         double amount = 1.0;
         // Biquad (first-order ones have b2 = a2 = 0), transposed direct form II.
@@ -80,6 +102,7 @@ private:
     static double gaussian(Element& e);
 
     std::vector<Element> m_elements;
+    Reference m_reference = Reference::Unset;
 };
 
 } // namespace audimera

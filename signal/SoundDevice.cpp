@@ -52,4 +52,27 @@ std::string SoundDevice::rateNote(int outputRate, int inputRate)
     return {};
 }
 
+Status SoundDevice::checkRequest(const DuplexRequest& request, int rate)
+{
+    if (request.rate != rate)
+        return Error{"The sweep runs at " + std::to_string(request.rate) + " Hz but the sound devices at "
+                     + std::to_string(rate) + " Hz"};
+    if (request.playFrames > 0 && !request.play)
+        return Error{"Nothing to play"};
+    if (request.recordFrames == 0)
+        return Error{"Nothing to record"};
+    if (request.recordChannels != 1 && request.recordChannels != 2)
+        return Error{"A recording has 1 or 2 channels, not " + std::to_string(request.recordChannels)};
+    return {};
+}
+
+audimera::Result<Recorded> SoundDevice::playAndRecord(const DuplexRequest& request, std::vector<float>& recorded,
+                                                      RecordWaiter& waiter)
+{
+    (void)request;
+    (void)recorded;
+    (void)waiter;
+    return audimera::Error{"This sound device cannot play and record a sweep at once", false};
+}
+
 } // namespace audimera

@@ -1,5 +1,7 @@
 // The sound card as the measurement sees it: one looping play table at a
-// live rate, level and balance, and one-shot capture of a fixed block.
+// live rate, level and balance, and one-shot capture of a fixed block; and,
+// for the log sweep, one finite signal played once while it is recorded
+// (playAndRecord).
 //
 // Failures come back as audimera::Status / Result, their text what the user
 // is shown; only initAudio() reports fatal ones.
@@ -10,6 +12,7 @@
 #include "common/AudioFormat.h"
 #include "common/Result.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -52,6 +55,28 @@ struct DeviceChanges {
     // says (empty when nothing was lost). It is no longer in use.
     std::string outputLost;
     std::string inputLost;
+};
+
+// One play-once run of the log sweep: a finite signal played while the
+// record device captures, in 32-bit float, full scale 1.0.
+struct DuplexRequest {
+    // The signal, mono, at rate Hz, full scale 1.0; played once on the
+    // channels chosen, as it is (the looping table's level and balance do
+    // not apply), then silence. May be null when playFrames is 0.
+    const float* play = nullptr;
+    std::size_t playFrames = 0;
+    int rate = SampleRate; // must be duplexRate() of the device
+    enum class Channels { Both, Left, Right } playChannels = Channels::Both;
+    // Frames to capture at rate (at least 1). Capture begins before the
+    // first played sample (so the latency is inside the recording, never
+    // lost); ask for playFrames plus the longest latency and tail expected.
+    std::size_t recordFrames = 0;
+    // 1: mono (a stereo source mixed down by the sound system); 2: left and
+    // right, interleaved.
+    int recordChannels = 1;
+    // Called between polls, on the caller's thread, with the fraction of the
+    // recording done (0..1); may be empty.
+    std::function<void(double)> progress = {};
 };
 
 // How a recording ended when the device did not fail.
@@ -148,6 +173,30 @@ public:
     // into buffer[0..RecordSamples-1], calling waiter.waitOnce() between
     // polls; fails when the device does.
     virtual audimera::Result<Recorded> RecordBlock(int16_t* buffer, RecordWaiter& waiter) = 0;
+
+    // The rate playAndRecord() runs at with the devices in use, in Hz: the
+    // devices' own rate where play and record run at the same one (nothing
+    // is converted anywhere), SampleRate otherwise.
+    virtual int duplexRate() const { return SampleRate; }
+
+    // Plays request.play once while capturing request.recordFrames frames
+    // (times recordChannels samples) into recorded, which is resized to hold
+    // them; the looping table is stopped first (and stays stopped). Samples
+    // the device lost (an overrun, a dropped fragment) fail the run with
+    // LostSamplesError, never shift it. Calls waiter.waitOnce() between
+    // polls; Cancelled when it gives up. This default says the device
+    // cannot.
+    virtual audimera::Result<Recorded> playAndRecord(const DuplexRequest& request, std::vector<float>& recorded,
+                                                     RecordWaiter& waiter);
+
+    // The failure of a playAndRecord() that lost samples, exactly this text
+    // (the caller may tell it from the others by it).
+    static constexpr const char* LostSamplesError =
+        "Sound was lost while the sweep played or was recorded: the computer fell behind the sound card";
+
+    // Whether request can run at rate (the device's duplexRate()): the
+    // error says what is wrong with it.
+    static audimera::Status checkRequest(const DuplexRequest& request, int rate);
 
     static int clampRate(int rate)
     {

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include <algorithm>
+
 namespace audimera {
 
 namespace {
@@ -35,7 +37,32 @@ private:
     const FileDialogRequest& m_request;
 };
 
+QStringList filtersOf(const FileDialogRequest& request)
+{
+    QStringList filters{QtFileDialog::filterFor(request.filter)};
+    for (const std::string& more : request.moreFilters)
+        filters << QtFileDialog::filterFor(more);
+    return filters;
+}
+
+// The extension of a filter entry's first pattern: "frd" for "FRD file (*.frd)".
+QString suffixOf(const QString& filter)
+{
+    const int dot = filter.indexOf(QStringLiteral("*."));
+    if (dot < 0)
+        return {};
+    QString suffix;
+    for (int i = dot + 2; i < filter.size() && filter[i].isLetterOrNumber(); ++i)
+        suffix += filter[i];
+    return suffix;
+}
+
 } // namespace
+
+int QtFileDialog::filterIndex(const FileDialogRequest& request, const QString& chosen)
+{
+    return std::max(0, static_cast<int>(filtersOf(request).indexOf(chosen)));
+}
 
 QtFileDialog::QtFileDialog(QWidget* parent) : m_parent(parent)
 {
@@ -54,7 +81,7 @@ QString QtFileDialog::filterFor(const std::string& label)
 void QtFileDialog::configure(QFileDialog& dialog, const FileDialogRequest& request)
 {
     dialog.setWindowTitle(QString::fromStdString(request.title));
-    dialog.setNameFilter(filterFor(request.filter));
+    dialog.setNameFilters(filtersOf(request));
     QFileDialog::Options options;
     if (request.save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -73,6 +100,12 @@ void QtFileDialog::configure(QFileDialog& dialog, const FileDialogRequest& reque
     if (suffix.isEmpty() && request.save)
         suffix = QStringLiteral("txt");
     dialog.setDefaultSuffix(suffix);
+    if (request.save && !request.moreFilters.empty()) {
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [d = &dialog](const QString& filter) {
+            if (const QString chosen = suffixOf(filter); !chosen.isEmpty())
+                d->setDefaultSuffix(chosen);
+        });
+    }
     if (!request.fileName.empty())
         dialog.selectFile(QFile::decodeName(request.fileName.c_str()));
 }
@@ -97,9 +130,11 @@ std::optional<std::string> QtFileDialog::show(const FileDialogRequest& request)
 {
     CheckedFileDialog dialog(m_parent.data(), request);
     configure(dialog, request);
+    m_selectedFilter = 0;
     for (;;) {
         if (dialog.exec() != QDialog::Accepted)
             return std::nullopt;
+        m_selectedFilter = filterIndex(request, dialog.selectedNameFilter());
         const QStringList files = dialog.selectedFiles();
         if (files.isEmpty() || files.first().isEmpty())
             return std::nullopt;

@@ -22,9 +22,12 @@ public:
 
     // Shows the dialog modally: the chosen full path, nullopt on cancel.
     std::optional<std::string> show(const FileDialogRequest& request) override;
+    int selectedFilter() const override { return m_selectedFilter; }
 
     // Sets dialog up for request without showing it: title, open or save,
-    // the filter entry (listing "*.txt"), an existing file when the file
+    // the filter entries (the first listing "*.txt"; saving with several,
+    // the chosen entry's first pattern is the default suffix), an existing
+    // file when the file
     // must exist, the overwrite question only when asked for, the default
     // suffix and the suggested name.
     static void configure(QFileDialog& dialog, const FileDialogRequest& request);
@@ -40,8 +43,12 @@ public:
     // with " (*.txt)".
     static QString filterFor(const std::string& label);
 
+    // The index among request's filter entries of a dialog's chosen entry.
+    static int filterIndex(const FileDialogRequest& request, const QString& chosen);
+
 private:
     QPointer<QWidget> m_parent;
+    int m_selectedFilter = 0;
 };
 
 } // namespace audimera

@@ -7,6 +7,7 @@
 #include "display/windows/FormHelp.h"
 #include "display/windows/FormInputWave.h"
 #include "display/windows/FormResponse.h"
+#include "ui/FormLogSweep.h"
 #include "display/help/HelpPage.h"
 #include "display/models/ResponsePlot.h"
 #include "signal/SoundDevice.h"
@@ -30,6 +31,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStyle>
@@ -245,10 +247,24 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
     m_displays = std::make_unique<FormDisplays>(*m_response, *m_inputWave, *m_fft);
     m_engine = std::make_unique<MeasurementEngine>(m_panel, m_host, m_sound, *m_displays, *m_document);
     m_engine->setFileDialog(&m_fileDialog);
+    m_logSweep = std::make_unique<FormLogSweep>(*m_engine, m_sound, m_host, m_fileDialog);
+    // Counted like this window's handlers, so a shut-down waits for a log
+    // sweep to return; nothing starts while the device waits for the server.
+    m_logSweep->setHandlerRunner([this](std::function<void()> handler) {
+        handle([this, &handler] {
+            if (m_deviceWaits == 0 || m_logSweep->isMeasuring())
+                handler();
+        });
+    });
 
     buildControls();
     buildMenus();
     wireControls();
+    // The detector chosen in an earlier session; anything else keeps the
+    // table's default.
+    const QString detector =
+        QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera")).value(DetectorSettingKey).toString();
+    tickDetector(detector == QLatin1String("NarrowBand") ? 1 : 0);
 
     // Waits for the server keep the window alive; what runs inside them
     // knows it through m_deviceWaits.
@@ -272,6 +288,7 @@ frmMain::~frmMain()
     m_response->setClosingAllowed(true);
     m_fft->setClosingAllowed(true);
     m_help->setClosingAllowed(true);
+    m_logSweep->setClosingAllowed(true);
 }
 
 void frmMain::buildControls()
@@ -399,11 +416,15 @@ QWidget* frmMain::buildMeasureFrame()
     auto* grid = new QGridLayout(frame);
     grid->setColumnStretch(1, 1);
     const std::pair<const char*, const char*> readouts[] = {
-        {"LblFreqtxt", "LabelFreq"}, {"LabelDBtxt", "LabelDB"}, {"LabelSNRtxt", "LabelSNR"}, {"Label4", "LabelCardSNR"}};
+        {"LblFreqtxt", "LabelFreq"}, {"LabelDBtxt", "LabelDB"}, {"LabelSNRtxt", "LabelSNR"}, {"Label4", "LabelCardSNR"},
+        {"LabelTHDtxt", "LabelTHD"}};
     int r = 0;
     for (const auto& [caption, value] : readouts) {
         grid->addWidget(makeControl(caption), r, 0);
-        grid->addWidget(readout(makeControl<QLabel>(value), QStringLiteral("-20000.00 Hz")), r, 1);
+        const bool distortion = std::string_view(value) == "LabelTHD";
+        grid->addWidget(readout(makeControl<QLabel>(value), distortion ? QStringLiteral("N/A (THD+N 100.00 %)")
+                                                                       : QStringLiteral("-20000.00 Hz")),
+                        r, 1);
         ++r;
     }
     return frame;
@@ -471,6 +492,8 @@ void frmMain::buildMenus()
             break; // a widget: buildControls
         }
     }
+    if (auto* logSweep = findChild<QAction*>(QStringLiteral("MenuEntryLogSweep")))
+        logSweep->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
 }
 
 void frmMain::wireControls()
@@ -552,15 +575,27 @@ void frmMain::wireControls()
 
     onTrigger(QStringLiteral("MenuEntryLoadTrace"), [e] { e->MenuEntryLoadTrace_Click(); });
     onTrigger(QStringLiteral("MenuEntrySave"), [e] { e->MenuEntrySave_Click(); });
+    onTrigger(QStringLiteral("MenuEntryExportTrace"), [e] { e->MenuEntryExportTrace_Click(); });
+    onTrigger(QStringLiteral("MenuEntrySavePicture"), [this] { MenuEntrySavePicture_Click(); });
+    // Export Trace has what Save Last Trace has to write: enabled with it
+    // (a trace exists, no sweep runs).
+    if (auto* save = findChild<QAction*>(QStringLiteral("MenuEntrySave"))) {
+        auto* exportTrace = findChild<QAction*>(QStringLiteral("MenuEntryExportTrace"));
+        exportTrace->setEnabled(save->isEnabled());
+        connect(save, &QAction::changed, exportTrace, [save, exportTrace] { exportTrace->setEnabled(save->isEnabled()); });
+    }
     // Exit counts itself like any handler, so that a shut-down asked for
     // inside a run still waits for it.
     onTrigger(QStringLiteral("MenuEntryExit"), [this] { MenuEntryExit_Click(); });
     onTrigger(QStringLiteral("MenuEntryHelp"), [this] { MenuEntryHelp_Click(); });
     onTrigger(QStringLiteral("MenuEntryAbout"), [this] { MenuEntryAbout_Click(); });
+    onTrigger(QStringLiteral("MenuEntryLogSweep"), [this] { MenuEntryLogSweep_Click(); });
     for (int i = 0; i < DeviceEntries; ++i) {
         onTrigger(name("MenuEntryOutDevice", i), [this, i] { MenuEntryOutDevice_Click(i); });
         onTrigger(name("MenuEntryInDevice", i), [this, i] { MenuEntryInDevice_Click(i); });
     }
+    for (int i = 0; i < DetectorEntries; ++i)
+        onTrigger(name("MenuEntryDetector", i), [this, i] { MenuEntryDetector_Click(i); });
 
     // A window closed by the user is hidden already: only its box follows.
     connect(m_inputWave.get(), &FormInputWave::closedByUser, this, [this] { m_panel.setValue("CheckInput", 0); });
@@ -590,7 +625,8 @@ void frmMain::failStart(StartResult& result, const std::string& message)
     m_shutDown = true;
     m_sound.closeAudio();
     m_host.message(message, MessageIcon::Critical);
-    for (QWidget* w : std::initializer_list<QWidget*>{m_inputWave.get(), m_response.get(), m_fft.get(), m_help.get()})
+    for (QWidget* w : std::initializer_list<QWidget*>{m_inputWave.get(), m_response.get(), m_fft.get(), m_help.get(),
+                                                      m_logSweep.get()})
         w->hide();
     hide();
 }
@@ -807,10 +843,12 @@ void frmMain::finishShutDown()
     m_response->setClosingAllowed(true);
     m_fft->setClosingAllowed(true);
     m_help->setClosingAllowed(true);
+    m_logSweep->setClosingAllowed(true);
     m_inputWave->close();
     m_response->close();
     m_fft->close();
     m_help->close();
+    m_logSweep->close();
     // Inside this window's own closeEvent this does nothing; the event is
     // accepted there.
     close();
@@ -835,6 +873,34 @@ void frmMain::closeEvent(QCloseEvent* event)
 void frmMain::MenuEntryAbout_Click()
 {
     QMessageBox::about(this, HelpPage::aboutTitle(), HelpPage::aboutText());
+}
+
+void frmMain::MenuEntrySavePicture_Click()
+{
+    FileDialogRequest request;
+    request.save = true;
+    request.defaultExtension = "png";
+    request.title = "Save the response picture as...";
+    request.fileName = "Response.png";
+    request.filter = PictureFilters[0];
+    request.moreFilters.assign(std::begin(PictureFilters) + 1, std::end(PictureFilters));
+    request.flags = FileDialogRequest::SaveFlags;
+    const std::optional<std::string> path = m_fileDialog.show(request);
+    if (!path || path->empty())
+        return;
+    // Entries 0..2: PNG at 1, 2 and 4 times the window's size; 3: SVG.
+    const int filter = m_fileDialog.selectedFilter();
+    const std::string error = filter == 3 ? m_response->saveSvg(*path)
+                                          : m_response->savePng(*path, filter == 1 ? 2 : filter == 2 ? 4 : 1);
+    if (!error.empty())
+        m_host.message(error, MessageIcon::Critical);
+}
+
+void frmMain::MenuEntryLogSweep_Click()
+{
+    m_logSweep->show();
+    m_logSweep->raise();
+    m_logSweep->activateWindow();
 }
 
 void frmMain::MenuEntryHelp_Click()
@@ -880,6 +946,22 @@ void frmMain::MenuEntryInDevice_Click(int Index)
     }
     m_inDevice = Index;
     showRecordNote();
+}
+
+void frmMain::tickDetector(int index)
+{
+    for (int i = 0; i < DetectorEntries; ++i)
+        m_panel.setValue(controlName("MenuEntryDetector", i), i == index ? 1 : 0);
+}
+
+void frmMain::MenuEntryDetector_Click(int Index)
+{
+    if (Index < 0 || Index >= DetectorEntries)
+        return;
+    // A tick is a choice, not a toggle: the entry clicked is ticked.
+    tickDetector(Index);
+    QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera"))
+        .setValue(DetectorSettingKey, Index == 1 ? QStringLiteral("NarrowBand") : QStringLiteral("MeanMagnitude"));
 }
 
 // ---------------------------------------------------------------- window boxes

@@ -56,6 +56,7 @@ class FileDialog;
 class FormFFT;
 class FormHelp;
 class FormInputWave;
+class FormLogSweep;
 class FormResponse;
 class SoundDevice;
 
@@ -65,6 +66,9 @@ class frmMain : public QMainWindow {
 public:
     static constexpr int DeviceEntries = 4; // MenuEntryOutDevice(0..3), MenuEntryInDevice(0..3)
     static constexpr int DeviceWatchMs = 250;
+    static constexpr int DetectorEntries = 2; // MenuEntryDetector(0..1)
+    // Where the level detector is kept: QSettings("Audimera", "Audimera").
+    static constexpr const char* DetectorSettingKey = "LevelDetection";
 
     // sound: the card the program measures through (PulseSoundDevice in the
     // program; a simulated card in tests). fileDialog: answers the three
@@ -95,11 +99,23 @@ public:
     void MenuEntryExit_Click() { Form_Unload(); }
     void MenuEntryAbout_Click();
     void MenuEntryHelp_Click();
+    // Writes what the Frequency Response window shows as PNG (its size
+    // times the scale the dialog's filter entry names) or SVG.
+    void MenuEntrySavePicture_Click();
+    static constexpr const char* PictureFilters[] = {
+        "PNG picture (*.png)", "PNG picture, twice the size (*.png)",
+        "PNG picture, four times the size (*.png)", "SVG picture (*.svg)"};
     void MenuEntryOutDevice_Click(int Index);
     void MenuEntryInDevice_Click(int Index);
+    // "Level Detection": ticks entry Index (0 "Mean Magnitude", 1 "Narrow
+    // Band") and keeps the choice for the next session (QSettings). A run
+    // reads it when it starts.
+    void MenuEntryDetector_Click(int Index);
     void CheckInput_Click();
     void CheckFFT_Click();
     void CheckResponse_Click();
+    // "Log Sweep..." (Measure menu, Ctrl+L): shows the log-sweep window.
+    void MenuEntryLogSweep_Click();
 
     // --- For the program around it and for tests.
     MeasurementEngine& engine() { return *m_engine; }
@@ -110,6 +126,7 @@ public:
     FormResponse& responseWindow() { return *m_response; }
     FormFFT& fftWindow() { return *m_fft; }
     FormHelp& helpWindow() { return *m_help; }
+    FormLogSweep& logSweepWindow() { return *m_logSweep; }
     // The status bar's line (progress of a sweep).
     QLabel* statusLine() const { return m_statusLine; }
     // The status bar's note on the record device: says when it is a monitor
@@ -157,6 +174,7 @@ private:
     audimera::Status InitAudio();
     void fillDeviceMenu(const char* entryArray, int count, const std::vector<std::string>& captions);
     void tickDevice(const char* entryArray, int index);
+    void tickDetector(int index);
     // Both menus from the device's lists, ticked at the devices in use.
     void fillDeviceMenus();
     void showRecordNote();
@@ -182,6 +200,7 @@ private:
     std::unique_ptr<FormHelp> m_help;
     std::unique_ptr<Displays> m_displays;
     std::unique_ptr<MeasurementEngine> m_engine;
+    std::unique_ptr<FormLogSweep> m_logSweep;
 
     QLabel* m_statusLine = nullptr;
     QLabel* m_recordNote = nullptr;

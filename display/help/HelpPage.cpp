@@ -1,5 +1,7 @@
 #include "display/help/HelpPage.h"
 
+#include "common/BuildInfo.h"
+
 #include <QFile>
 
 namespace audimera {
@@ -7,12 +9,6 @@ namespace audimera {
 namespace HelpPage {
 
 namespace {
-
-#ifdef AUDIMERA_VERSION
-constexpr const char* Version = AUDIMERA_VERSION;
-#else
-constexpr const char* Version = "0.1";
-#endif
 
 // The page, display/help/index.html, is compiled in as a Qt resource.
 // It is written for Qt's rich-text engine: HTML 4 elements, table attributes
@@ -33,7 +29,7 @@ QString html()
 
 QString version()
 {
-    return QString::fromUtf8(Version);
+    return QString::fromUtf8(BuildInfo::Version);
 }
 
 QString aboutTitle()

@@ -19,8 +19,7 @@ inline constexpr const char* AuthorLine = "The Audimera developers";
 // the page itself.
 QString html();
 
-// The program's version: AUDIMERA_VERSION (a string literal) when the build
-// defines it, else "0.1".
+// The program's version, the project's one (common/BuildInfo.h).
 QString version();
 
 // The About box: its title ("About Audimera") and its text, in lines:

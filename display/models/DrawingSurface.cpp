@@ -141,6 +141,8 @@ void DrawingSurface::clear()
     }
     m_penX = 0;
     m_penY = 0;
+    if (m_recording)
+        m_recording->clear();
 }
 
 void DrawingSurface::moveTo(float x, float y)
@@ -153,8 +155,11 @@ void DrawingSurface::line(float x1, float y1, float x2, float y2, RgbColor color
 {
     m_penX = x2;
     m_penY = y2;
-    if (m_kx > 0)
+    if (m_kx > 0) {
         drawSegment(x1 * m_kx, y1 * m_ky, x2 * m_kx, y2 * m_ky, toArgb(color));
+        if (m_recording)
+            recordSegment(x1 * m_kx, y1 * m_ky, x2 * m_kx, y2 * m_ky, color);
+    }
 }
 
 void DrawingSurface::lineTo(float x, float y, RgbColor color)
@@ -170,8 +175,36 @@ void DrawingSurface::setPoint(float x, float y, RgbColor color)
         return;
     const double px = std::floor(x * m_kx);
     const double py = std::floor(y * m_ky);
-    if (px >= 0 && py >= 0 && px < m_pixelWidth && py < m_pixelHeight)
+    if (px >= 0 && py >= 0 && px < m_pixelWidth && py < m_pixelHeight) {
         plot(static_cast<int>(px), static_cast<int>(py), toArgb(color));
+        if (m_recording)
+            recordPoint(px, py, color);
+    }
+}
+
+void DrawingSurface::recordPoint(double px, double py, RgbColor color)
+{
+    m_recording->push_back(Stroke{color, {QPointF(px + 0.5, py + 0.5)}});
+}
+
+void DrawingSurface::recordSegment(double px1, double py1, double px2, double py2, RgbColor color)
+{
+    if (!std::isfinite(px1) || !std::isfinite(py1) || !std::isfinite(px2) || !std::isfinite(py2))
+        return;
+    // Clipped as the raster is, so far ends stay near the picture.
+    if (!clipSegment(px1, py1, px2, py2, -1.0, -1.0, m_pixelWidth + 1.0, m_pixelHeight + 1.0))
+        return;
+    const QPointF from(std::floor(px1) + 0.5, std::floor(py1) + 0.5);
+    const QPointF to(std::floor(px2) + 0.5, std::floor(py2) + 0.5);
+    if (!m_recording->empty()) {
+        Stroke& last = m_recording->back();
+        if (last.color == color && last.points.back() == from) {
+            if (to != from)
+                last.points.push_back(to);
+            return;
+        }
+    }
+    m_recording->push_back(Stroke{color, {from, to}});
 }
 
 uint32_t DrawingSurface::pixelColor(int px, int py) const

@@ -32,8 +32,10 @@
 #include "display/models/RgbColor.h"
 
 #include <QImage>
+#include <QPointF>
 
 #include <cstdint>
+#include <vector>
 
 namespace audimera {
 
@@ -108,6 +110,17 @@ public:
     // Outside the image: 0xffffffff.
     uint32_t pixelColor(int px, int py) const;
 
+    // What was drawn as lines, for vector output (SVG): every segment and
+    // point since the last clear(), in device pixels, joined into strokes of
+    // one colour. Coordinates are the centres of the pixels the raster
+    // image gives the ends, so the strokes retrace the image. Off (null)
+    // by default, when it costs one test per primitive.
+    struct Stroke {
+        RgbColor color;
+        std::vector<QPointF> points; // one point: a single pixel
+    };
+    void setRecording(std::vector<Stroke>* strokes) { m_recording = strokes; }
+
     // Device pixel column / row of a user coordinate (the mapping above,
     // before clipping).
     double toPixelX(float x) const;
@@ -120,6 +133,8 @@ private:
     void plot(int px, int py, uint32_t argb);
     void drawSegment(double px1, double py1, double px2, double py2, uint32_t argb);
     void verticalRun(int px, int py1, int py2, uint32_t argb);
+    void recordSegment(double px1, double py1, double px2, double py2, RgbColor color);
+    void recordPoint(double px, double py, RgbColor color);
     static uint32_t argbOf(RgbColor color);
     static int pixelFloor(double v)
     {
@@ -146,6 +161,7 @@ private:
     mutable uchar* m_bits = nullptr; // m_image's pixels while not shared
     qsizetype m_stride = 0;
     mutable bool m_modified = false;
+    std::vector<Stroke>* m_recording = nullptr;
 };
 
 template <typename PointAt>
@@ -164,6 +180,8 @@ void DrawingSurface::polylineTo(int count, PointAt pointAt, RgbColor color)
     for (int k = 0; k < count; ++k) {
         const auto [x, y] = pointAt(k);
         const double px2 = x * m_kx, py2 = y * m_ky;
+        if (m_recording)
+            recordSegment(px1, py1, px2, py2, color);
         // A segment inside the image whose ends share a column is exactly
         // the column's pixels between its two rows.
         const bool oneColumn = px1 >= 0 && py1 >= 0 && px2 >= 0 && py2 >= 0 && px1 < m_pixelWidth

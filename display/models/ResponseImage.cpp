@@ -1,8 +1,13 @@
 #include "display/models/ResponseImage.h"
 
-#include <QImageWriter>
-#include <QSaveFile>
+#include "curves/CurveFile.h"
 
+#include <QBuffer>
+#include <QImageWriter>
+#include <QPainter>
+#include <QSvgGenerator>
+
+#include <algorithm>
 #include <charconv>
 
 namespace audimera {
@@ -16,15 +21,28 @@ std::string saveError(const std::string& path, const QString& reason)
     return "Error saving file '" + path + "' : " + reason.toStdString();
 }
 
+bool validSize(int widthPx, int heightPx, double scale)
+{
+    return widthPx > 0 && heightPx > 0 && scale >= 1 && widthPx * scale <= kMaxSide
+        && heightPx * scale <= kMaxSide;
+}
+
+std::string saveBytes(const QByteArray& bytes, const std::string& path)
+{
+    const audimera::Status written = CurveFile::writeText(path, std::string(bytes.constData(), bytes.size()));
+    return written ? std::string() : saveError(path, QString::fromStdString(written.message()));
+}
+
 } // namespace
 
 QImage ResponseImage::render(const TraceStore& store, const ResponseSettings& settings,
-                             int widthPx, int heightPx, RgbColor background)
+                             int widthPx, int heightPx, RgbColor background, double scale)
 {
-    if (widthPx <= 0 || heightPx <= 0 || widthPx > kMaxSide || heightPx > kMaxSide)
+    if (!validSize(widthPx, heightPx, scale))
         return QImage();
     DrawingSurface picture(ResponsePlot::TwipsPerPixel);
     picture.setBackColor(background);
+    picture.setDevicePixelRatio(scale);
     picture.setSize(widthPx * ResponsePlot::TwipsPerPixel, heightPx * ResponsePlot::TwipsPerPixel);
     ResponsePlot plot;
     plot.TraceResponse(picture, store, settings);
@@ -33,9 +51,9 @@ QImage ResponseImage::render(const TraceStore& store, const ResponseSettings& se
 
 std::string ResponseImage::writePng(const std::string& path, const TraceStore& store,
                                     const ResponseSettings& settings, int widthPx, int heightPx,
-                                    RgbColor background)
+                                    RgbColor background, double scale)
 {
-    const QImage image = render(store, settings, widthPx, heightPx, background);
+    const QImage image = render(store, settings, widthPx, heightPx, background, scale);
     if (image.isNull())
         return saveError(path, QStringLiteral("invalid image size %1x%2").arg(widthPx).arg(heightPx));
     return savePng(image, path);
@@ -43,17 +61,65 @@ std::string ResponseImage::writePng(const std::string& path, const TraceStore& s
 
 std::string ResponseImage::savePng(const QImage& image, const std::string& path)
 {
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly))
-        return saveError(path, file.errorString());
-    QImageWriter writer(&file, "png");
-    if (!writer.write(image)) {
-        file.cancelWriting();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(image))
         return saveError(path, writer.errorString());
+    return saveBytes(bytes, path);
+}
+
+QByteArray ResponseImage::svg(const TraceStore& store, const ResponseSettings& settings, int widthPx,
+                              int heightPx, RgbColor background)
+{
+    if (!validSize(widthPx, heightPx, 1))
+        return {};
+    DrawingSurface picture(ResponsePlot::TwipsPerPixel);
+    std::vector<DrawingSurface::Stroke> strokes;
+    picture.setRecording(&strokes);
+    picture.setBackColor(background);
+    picture.setSize(widthPx * ResponsePlot::TwipsPerPixel, heightPx * ResponsePlot::TwipsPerPixel);
+    ResponsePlot plot;
+    plot.TraceResponse(picture, store, settings);
+    picture.setRecording(nullptr);
+
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QSvgGenerator generator;
+    generator.setOutputDevice(&buffer);
+    generator.setSize(QSize(widthPx, heightPx));
+    generator.setViewBox(QRect(0, 0, widthPx, heightPx));
+    generator.setTitle(QStringLiteral("Frequency Response"));
+    generator.setDescription(QStringLiteral("Audimera"));
+    QPainter painter(&generator);
+    const auto qcolor = [](RgbColor c) { return QColor(c & 0xff, (c >> 8) & 0xff, (c >> 16) & 0xff); };
+    painter.fillRect(QRect(0, 0, widthPx, heightPx), qcolor(background));
+    for (const DrawingSurface::Stroke& stroke : strokes) {
+        const bool onePixel = std::all_of(stroke.points.begin(), stroke.points.end(),
+                                          [&](const QPointF& p) { return p == stroke.points.front(); });
+        if (onePixel) {
+            const QPointF& p = stroke.points.front();
+            painter.fillRect(QRectF(p.x() - 0.5, p.y() - 0.5, 1, 1), qcolor(stroke.color));
+            continue;
+        }
+        // Square caps cover the end pixels, as the raster line does.
+        painter.setPen(QPen(qcolor(stroke.color), 1, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        painter.drawPolyline(stroke.points.data(), static_cast<int>(stroke.points.size()));
     }
-    if (!file.commit())
-        return saveError(path, file.errorString());
-    return {};
+    painter.end();
+    return bytes;
+}
+
+std::string ResponseImage::writeSvg(const std::string& path, const TraceStore& store,
+                                    const ResponseSettings& settings, int widthPx, int heightPx,
+                                    RgbColor background)
+{
+    const QByteArray bytes = svg(store, settings, widthPx, heightPx, background);
+    if (bytes.isEmpty())
+        return saveError(path, QStringLiteral("invalid picture size %1x%2").arg(widthPx).arg(heightPx));
+    return saveBytes(bytes, path);
 }
 
 bool ResponseImage::parseSize(std::string_view text, int* widthPx, int* heightPx)

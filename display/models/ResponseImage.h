@@ -6,6 +6,7 @@
 #include "display/models/ResponsePlot.h"
 #include "display/models/TraceStore.h"
 
+#include <QByteArray>
 #include <QImage>
 
 #include <string>
@@ -23,19 +24,33 @@ public:
 
     // Draws store onto a widthPx x heightPx image (96-dpi pixels: the
     // surface is widthPx * 15 twips wide, so labels are 7 pixels to a cell).
-    // A size that is not positive gives a null image.
+    // A size that is not positive gives a null image. scale: device pixels
+    // per pixel, as the window on a screen of that density draws it (lines
+    // stay one device pixel wide, labels grow with the picture); the image
+    // is scale times as wide and high.
     static QImage render(const TraceStore& store, const ResponseSettings& settings, int widthPx,
-                         int heightPx, RgbColor background = DefaultBackground);
+                         int heightPx, RgbColor background = DefaultBackground, double scale = 1);
 
-    // render() then a PNG written through a temporary file and a rename, so
-    // a failed write leaves an existing file untouched. Returns "" or an
-    // error text "Error saving file '<path>' : <reason>".
+    // render() then a PNG written by CurveFile's save rules (a read-only
+    // file refused, a failed write leaves an existing file untouched).
+    // Returns "" or an error text "Error saving file '<path>' : <reason>".
     static std::string writePng(const std::string& path, const TraceStore& store,
                                 const ResponseSettings& settings, int widthPx, int heightPx,
-                                RgbColor background = DefaultBackground);
+                                RgbColor background = DefaultBackground, double scale = 1);
 
     // Writes an image as PNG as above.
     static std::string savePng(const QImage& image, const std::string& path);
+
+    // The same drawing as an SVG document of widthPx x heightPx: the lines
+    // the image is made of, one device pixel wide, on the background. Empty
+    // for a size render() refuses.
+    static QByteArray svg(const TraceStore& store, const ResponseSettings& settings, int widthPx,
+                          int heightPx, RgbColor background = DefaultBackground);
+
+    // svg() written as writePng() writes.
+    static std::string writeSvg(const std::string& path, const TraceStore& store,
+                                const ResponseSettings& settings, int widthPx, int heightPx,
+                                RgbColor background = DefaultBackground);
 
     // Parses "WxH" (positive integers, at most 16384 each). False otherwise.
     static bool parseSize(std::string_view text, int* widthPx, int* heightPx);

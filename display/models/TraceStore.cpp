@@ -2,6 +2,8 @@
 
 #include "common/Log10.h"
 
+#include <limits>
+
 namespace audimera {
 
 using audimera::Log10;
@@ -25,6 +27,7 @@ TraceStore::TraceStore()
     : m_traceX(static_cast<size_t>(MaxTraces) * MaxPoints)
     , m_traceY(static_cast<size_t>(MaxTraces) * MaxPoints)
     , m_lastTraceFreq(MaxPoints)
+    , m_lastTracePhase(MaxPoints)
 {
 }
 
@@ -34,6 +37,7 @@ bool TraceStore::AddTrace()
         return false;
     m_pointCount[m_traceCount] = 0;
     ++m_traceCount;
+    m_lastTraceHasPhase = false;
     return true;
 }
 
@@ -49,7 +53,28 @@ void TraceStore::AddPoint(double Frequency, double dBA)
     m_lastTraceFreq[i] = Frequency;
     m_traceX[at] = Log10(Frequency) * 100;
     m_traceY[at] = dBA * 100;
+    m_lastTracePhase[i] = std::numeric_limits<double>::quiet_NaN();
     m_pointCount[t] = i + 1;
+}
+
+void TraceStore::AddPoint(double Frequency, double dBA, double phaseDeg)
+{
+    const int t = m_traceCount - 1;
+    const int before = pointCount(t);
+    AddPoint(Frequency, dBA);
+    if (pointCount(t) > before) {
+        m_lastTracePhase[before] = phaseDeg;
+        m_lastTraceHasPhase = true;
+    }
+}
+
+bool TraceStore::lastTracePhase(std::vector<double>& phase) const
+{
+    const int n = pointCount(m_traceCount - 1);
+    if (!m_lastTraceHasPhase || n < 1)
+        return false;
+    phase.assign(m_lastTracePhase.begin(), m_lastTracePhase.begin() + n);
+    return true;
 }
 
 void TraceStore::ClearAllTraces()

@@ -1,6 +1,7 @@
 // The response plot's curves: up to 8 traces of up to 22051 points each,
 // held as x = 100 * Log10(frequency in Hz) and y = 100 * level in dB, plus
-// the exact frequencies of the most recent trace for saving. Allocated whole
+// the exact frequencies of the most recent trace for saving (and its phases,
+// when a loaded file had them, for exporting). Allocated whole
 // at creation; adding points never allocates. Plain data owned by the
 // measurement document (no toolkit). UI thread only.
 #pragma once
@@ -33,6 +34,13 @@ public:
     // Appends (frequency in Hz, level in dB) to the most recent trace. Does
     // nothing with no trace open or when that trace is full.
     void AddPoint(double Frequency, double dBA);
+    // The same with the point's phase in degrees (a loaded FRD file's); kept
+    // for the most recent trace only, for exporting it.
+    void AddPoint(double Frequency, double dBA, double phaseDeg);
+
+    // The phases of the most recent trace, one per point, NaN where a point
+    // has none; false (phase left alone) when no point of it has one.
+    bool lastTracePhase(std::vector<double>& phase) const;
 
     // Forgets every trace; the next one gets the first colour again.
     void ClearAllTraces();
@@ -61,6 +69,8 @@ private:
     std::vector<double> m_traceX;  // trace t at [t * MaxPoints, ...)
     std::vector<double> m_traceY;
     std::vector<double> m_lastTraceFreq;
+    std::vector<double> m_lastTracePhase; // NaN: none
+    bool m_lastTraceHasPhase = false;
 };
 
 } // namespace audimera

@@ -1,5 +1,7 @@
 #include "display/windows/FormResponse.h"
 
+#include "display/models/ResponseImage.h"
+
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -29,6 +31,18 @@ void FormResponse::TraceResponse()
 {
     m_plot.TraceResponse(m_picture, m_document.traces(), m_document.plot());
     update();
+}
+
+std::string FormResponse::savePng(const std::string& path, double scale) const
+{
+    return ResponseImage::writePng(path, m_document.traces(), m_document.plot(), width(), height(),
+                                   m_picture.backColor(), scale);
+}
+
+std::string FormResponse::saveSvg(const std::string& path) const
+{
+    return ResponseImage::writeSvg(path, m_document.traces(), m_document.plot(), width(), height(),
+                                   m_picture.backColor());
 }
 
 void FormResponse::fitPicture()

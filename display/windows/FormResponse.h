@@ -13,6 +13,8 @@
 
 #include <QWidget>
 
+#include <string>
+
 namespace audimera {
 
 class FormResponse : public FormWindow {
@@ -31,6 +33,12 @@ public:
     // Clears Picture1 and draws grid, labels and the document's traces with
     // its plot settings as they are now.
     void TraceResponse();
+
+    // What the window shows, written as a picture of its size: PNG scale
+    // times as wide and high (as on a screen of that density), or SVG. ""
+    // or the message for the user ("Error saving file '...' : ...").
+    std::string savePng(const std::string& path, double scale) const;
+    std::string saveSvg(const std::string& path) const;
 
     const TraceStore& store() const { return m_document.traces(); }
     const DrawingSurface& picture() const { return m_picture; }

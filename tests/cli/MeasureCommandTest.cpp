@@ -254,9 +254,18 @@ TEST(MeasureCommandCorrectionTest, CorrectionsAreSubtracted)
     std::filesystem::create_directories(dir);
     std::filesystem::current_path(dir);
     std::filesystem::remove("SoundCard.txt");
+    std::filesystem::remove("SPL C Curve.txt");
+    // Not there: the curve shipped with the program (build/share/audimera
+    // here, as share/audimera beside bin/ when installed), flat at 0 dB.
     r = measure({"sweep", "--simulate", "", "--bands", "15", "--correct-soundcard"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto shipped = parse(r.out);
+    ASSERT_EQ(shipped.size(), plain.size());
+    for (size_t i = 0; i < plain.size(); ++i)
+        EXPECT_NEAR(shipped[i].level, plain[i].level, 1e-9);
+    r = measure({"sweep", "--simulate", "", "--bands", "15", "--correct-user", "no-such-calib.txt"});
     EXPECT_EQ(r.code, MeasureCommand::FileError);
-    EXPECT_NE(r.err.find("Error loading calibration file 'SoundCard.txt' : "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Error loading calibration file 'no-such-calib.txt' : "), std::string::npos) << r.err;
     std::ofstream("SoundCard.txt") << "20,0.5\n20000,0.5\n";
     std::ofstream("SPL C Curve.txt") << "1000,0.25\n";
     r = measure({"sweep", "--simulate", "", "--bands", "15", "--correct-soundcard", "--correct-spl"});

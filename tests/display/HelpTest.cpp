@@ -245,7 +245,8 @@ TEST(HelpPageTest, NamesTheProgramsOwnCaptionsFilesAndMessages)
           "Show Frequency Response", "dB Range:", "+/- 6 dB", "+/- 12 dB", "+/- 24 dB", "+/- 48 dB",
           "Smooth level:", "0 (none)", "1 (sharp)", "2 (light)", "3 (strong)", "Play Device", "Record Device",
           "Load Trace", "Save Last Trace", "Exit", "About", "Silence...", "White noise...",
-          "Response Signal Generator", "Simple Signal Generator", "Measure"})
+          "Response Signal Generator", "Simple Signal Generator", "Measure", "Level Detection", "Mean Magnitude",
+          "Narrow Band", "THD:", "THD+N"})
         expectNamed(caption);
 
     // The headless command and the topics a user looks for.

@@ -1,6 +1,7 @@
 #include "tests/dsp/DspTestSupport.h"
 
 #include <filesystem>
+#include <utility>
 
 namespace audimera {
 
@@ -27,6 +28,42 @@ TEST(DspLibraryTest, DefaultSearchFindsTheLibraryBesideTheExecutable)
     EXPECT_EQ(lib.load(), "");
     EXPECT_EQ(std::filesystem::path(lib.loadedPath()).parent_path(),
               std::filesystem::path(DspLibrary::executableDir()));
+}
+
+TEST(DspLibraryTest, DefaultSearchTriesTheOwnFolderThenThePrivateFolderOfTheInstalledLayout)
+{
+    // An installed tree: P/bin for the program, P/lib/<multiarch>/audimera
+    // for the library.
+    TestFolder prefix;
+    const std::string bin = prefix.file("bin");
+    const std::vector<std::string> dirs = DspLibrary::defaultSearchDirs(bin);
+    ASSERT_EQ(dirs.size(), 2u);
+    EXPECT_EQ(dirs[0], bin);
+    const std::filesystem::path privateDir(dirs[1]);
+    EXPECT_EQ(privateDir.filename(), "audimera");
+    EXPECT_EQ(privateDir.parent_path().parent_path(), std::filesystem::path(prefix.file("lib"))) << dirs[1];
+
+    struct Case {
+        const char* name;
+        bool inBin, inPrivate;
+        int loadedFrom; // index into dirs
+    } cases[] = {
+        {"beside the program", true, false, 0},
+        {"private folder only", false, true, 1},
+        {"both: the program's own folder wins", true, true, 0},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(prefix.file("bin"));
+        std::filesystem::remove_all(prefix.file("lib"));
+        for (const auto& [wanted, dir] : {std::pair{c.inBin, dirs[0]}, std::pair{c.inPrivate, dirs[1]}}) {
+            std::filesystem::create_directories(dir);
+            if (wanted)
+                std::filesystem::copy_file(AUDIDSP_BUILT_PATH, dir + "/" + AUDIDSP_FILE_NAME);
+        }
+        DspLibrary lib(AUDIDSP_FILE_NAME, DspLibrary::defaultSearchDirs(bin));
+        EXPECT_EQ(lib.load(), "") << c.name;
+        EXPECT_EQ(lib.loadedPath(), dirs[c.loadedFrom] + "/" + AUDIDSP_FILE_NAME) << c.name;
+    }
 }
 
 TEST(DspLibraryTest, MissingLibraryIsReportedByFileName)

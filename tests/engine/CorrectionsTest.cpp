@@ -64,6 +64,7 @@ TEST_F(CorrectionsTest, AFailedLoadSwitchesTheBoxOff)
     const auto cwd = std::filesystem::current_path();
     std::filesystem::current_path(TestFolder::current().path());
     std::filesystem::remove("SoundCard.txt");
+    rig.document.corrections().setDataFolder(""); // nothing shipped to fall back on
     rig.panel["CheckSoundCard"].value = 1;
     e.CheckSoundCard_Click();
     EXPECT_EQ(rig.panel["CheckSoundCard"].value, 0);

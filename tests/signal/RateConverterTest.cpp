@@ -1,4 +1,6 @@
 #include "signal/RateConverter.h"
+#include "signal/SignalSynthesis.h"
+#include "signal/TablePlayer.h"
 
 #include "tests/support/AllocationCounter.h"
 
@@ -7,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <numeric>
 #include <stdexcept>
 #include <vector>
@@ -235,6 +238,73 @@ TEST(RateConverter, ProcessingAndResetAllocateNothing)
     converter.process(x.data(), int(x.size()), out.data());
     converter.process(x.data(), 5, out.data());
     EXPECT_EQ(allocations::count.load(), before);
+}
+
+// The calibration reads the white-noise table's mean magnitude. Its samples
+// are uniformly spread, and a loopback at 44100 Hz hands them back as they
+// were. Played at 48000 Hz and converted back, the noise loses what the two
+// filters take above 20 kHz, and, unless the recorded samples fall on the
+// played ones, it reads lower still, because band-limited values between
+// uniform samples spread like Gaussian noise (0.71 dB less mean magnitude
+// for the same power). That second part is the detector's, not the
+// converters': the same noise half a sample late at 44100 Hz, with nothing
+// converted, reads the same.
+double meanMagnitudeDb(const float* x, int count)
+{
+    double sum = 0;
+    for (int n = 0; n < count; ++n)
+        sum += std::abs(x[n]);
+    return 20.0 * std::log10(sum / count);
+}
+
+std::vector<float> playedNoise(const std::vector<int16_t>& table, int outputRate, int count)
+{
+    TablePlayer player;
+    player.setTable(table.data());
+    player.setOutputRate(outputRate);
+    player.setRate(Out);
+    player.start();
+    std::vector<float> y(count);
+    player.render(y.data(), count);
+    return y;
+}
+
+TEST(RateConverter, CalibrationNoiseLosesOnlyItsTopBandOnTheGrid)
+{
+    std::vector<int16_t> white(TablePlayer::TableSamples + 1), pink(TablePlayer::TableSamples + 1);
+    InitWhitePinkBuffers(white.data(), pink.data(), [](double, double, int32_t) { return 0.0; });
+    constexpr int Block = 20000;
+    std::vector<float> table(white.begin(), white.begin() + Block);
+    const double played = meanMagnitudeDb(table.data(), Block);
+
+    // 48000 Hz out and back; the record stream starts D device samples
+    // after the play stream: on the grid every 160 samples (147 of ours).
+    const std::vector<float> device = playedNoise(white, 48000, 80000);
+    RateConverter converter(48000);
+    auto converted = [&](int lateBy) {
+        converter.reset();
+        const std::vector<float> in(device.begin() + lateBy, device.end());
+        const std::vector<float> out = convert(converter, in);
+        const int first = converter.settlingOutputs() + 2000;
+        return meanMagnitudeDb(out.data() + first, Block);
+    };
+    const double onGrid = converted(160);
+    const double halfway = converted(80); // 80 * 147 / 160 = 73.5 of ours
+
+    // 44100 Hz, nothing converted, half a sample late: every other sample of
+    // the table played at twice its rate.
+    const std::vector<float> doubled = playedNoise(white, 2 * Out, 2 * (Block + 4000));
+    std::vector<float> late(Block);
+    for (int n = 0; n < Block; ++n)
+        late[n] = doubled[2 * (n + 2000) + 1];
+    const double nativeHalfway = meanMagnitudeDb(late.data(), Block);
+
+    std::printf("calibration noise re played: converted on the grid %+.3f dB, half a sample off %+.3f dB; "
+                "44100 Hz half a sample late %+.3f dB\n",
+                onGrid - played, halfway - played, nativeHalfway - played);
+    EXPECT_NEAR(onGrid - played, 0.0, 0.15) << "what the transition bands take";
+    EXPECT_LT(halfway - played, -0.3);
+    EXPECT_NEAR(halfway, nativeHalfway, 0.1);
 }
 
 } // namespace

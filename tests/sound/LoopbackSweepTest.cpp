@@ -20,18 +20,6 @@ namespace {
 
 using namespace pulsetest;
 
-class RealTimeHost : public Host {
-public:
-    void yield() override {}
-    void sleepMs(int ms) override { pulsetest::sleepMs(ms); }
-    MessageAnswer message(std::string_view text, MessageIcon, MessageButtons) override
-    {
-        messages.emplace_back(text);
-        return MessageAnswer::Yes;
-    }
-    std::vector<std::string> messages;
-};
-
 // How the engine analyses a tone block: the samples from a rising zero
 // crossing within half a period of sample 4000 to sample 29999, their mean
 // magnitude taken over (29999 - start).
@@ -180,7 +168,7 @@ TEST(LoopbackSweepTest, ThirdOctaveSweepIsFlatAndHearsEachBand)
     ASSERT_EQ(openLoopback(device, sink.name()), "");
 
     PanelTable panel;
-    RealTimeHost host;
+    SweepHost host;
     const MeasurementEngine* enginePointer = nullptr;
     CheckingDisplays displays(enginePointer);
     MeasurementDocument document;

@@ -7,6 +7,7 @@
 // the user's own server unless asked to.
 #pragma once
 
+#include "engine/Host.h"
 #include "signal/PulseSoundDevice.h"
 #include "tests/support/ResultPrinter.h"
 #include "signal/SignalSynthesis.h"
@@ -227,6 +228,29 @@ inline void sleepMs(int ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
+
+// The host of an engine that sweeps through a real server: sleeps take real
+// time (unless realTime is false, for the simulated card), messages are kept
+// and answered Yes, there are no events to process.
+class SweepHost : public Host {
+public:
+    explicit SweepHost(bool realTime = true) : m_realTime(realTime) {}
+    void yield() override {}
+    void sleepMs(int ms) override
+    {
+        if (m_realTime)
+            pulsetest::sleepMs(ms);
+    }
+    MessageAnswer message(std::string_view text, MessageIcon, MessageButtons) override
+    {
+        messages.emplace_back(text);
+        return MessageAnswer::Yes;
+    }
+    std::vector<std::string> messages;
+
+private:
+    bool m_realTime;
+};
 
 // A second private server started by the test itself through
 // scripts/pulse-test-server, for tests that kill or change a server.

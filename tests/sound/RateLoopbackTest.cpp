@@ -23,26 +23,6 @@ namespace {
 
 using namespace pulsetest;
 
-class QuietHost : public Host {
-public:
-    explicit QuietHost(bool realTime) : m_realTime(realTime) {}
-    void yield() override {}
-    void sleepMs(int ms) override
-    {
-        if (m_realTime)
-            pulsetest::sleepMs(ms);
-    }
-    MessageAnswer message(std::string_view text, MessageIcon, MessageButtons) override
-    {
-        messages.emplace_back(text);
-        return MessageAnswer::Yes;
-    }
-    std::vector<std::string> messages;
-
-private:
-    bool m_realTime;
-};
-
 // The engine analyses samples SampleStart..29999 of a tone block.
 constexpr int SectionEnd = 29999;
 
@@ -111,7 +91,7 @@ struct Sweep {
 Sweep sweep31(SoundDevice& device, bool realTime)
 {
     PanelTable panel;
-    QuietHost host(realTime);
+    SweepHost host(realTime);
     const MeasurementEngine* enginePointer = nullptr;
     BreakWatch displays(enginePointer);
     MeasurementDocument document;

@@ -44,8 +44,12 @@ public:
         return answer;
     }
 
+    // The filter entry the user picks (0: the first).
+    int selectedFilter() const override { return filter; }
+
     std::deque<std::optional<std::string>> answers;
     std::vector<FileDialogRequest> requests;
+    int filter = 0;
 };
 
 // A simulated card that logs the calls that matter at shut-down.

@@ -3,6 +3,7 @@
 // device, no Audidsp) leaving no window behind.
 #include "tests/ui/MainWindowFixture.h"
 
+#include "common/BuildInfo.h"
 #include "engine/ControlTable.h"
 #include "dsp/DspLibrary.h"
 #include "engine/PanelTable.h"
@@ -266,7 +267,7 @@ TEST_F(MainWindowStartUp, HelpOpensModelessAndAboutNamesTheProgram)
     });
     trigger("MenuEntryAbout");
     EXPECT_NE(aboutText.find("Audimera"), std::string::npos) << aboutText;
-    EXPECT_NE(aboutText.find(AUDIMERA_VERSION), std::string::npos) << aboutText;
+    EXPECT_NE(aboutText.find(BuildInfo::Version), std::string::npos) << aboutText;
     EXPECT_NE(aboutTitle.find("Audimera"), std::string::npos);
 }
 

@@ -175,6 +175,30 @@ TEST(QtFileDialogTest, SavingConfirmsOverwritingAndAddsTxt)
     EXPECT_TRUE(other.testOption(QFileDialog::DontConfirmOverwrite));
 }
 
+// Several entries: all listed; saving, the chosen entry's pattern gives the
+// suffix of a typed name, and its index is what the caller reads back.
+TEST(QtFileDialogTest, MoreFilterEntriesChooseTheSuffixAndAreReported)
+{
+    FileDialogRequest r = saveRequest();
+    r.filter = "FRD file (*.frd)";
+    r.moreFilters = {"CSV file (*.csv)"};
+    r.defaultExtension = "frd";
+    QFileDialog dialog;
+    QtFileDialog::configure(dialog, r);
+    EXPECT_EQ(dialog.nameFilters(), (QStringList{QStringLiteral("FRD file (*.frd)"), QStringLiteral("CSV file (*.csv)")}));
+    EXPECT_EQ(dialog.defaultSuffix().toStdString(), "frd");
+    emit dialog.filterSelected(QStringLiteral("CSV file (*.csv)"));
+    EXPECT_EQ(dialog.defaultSuffix().toStdString(), "csv");
+    EXPECT_EQ(QtFileDialog::filterIndex(r, QStringLiteral("CSV file (*.csv)")), 1);
+    EXPECT_EQ(QtFileDialog::filterIndex(r, QStringLiteral("FRD file (*.frd)")), 0);
+
+    FileDialogRequest open = openRequest();
+    open.moreFilters = {"Curve files (*.txt *.frd *.cal *.csv)"};
+    QFileDialog load;
+    QtFileDialog::configure(load, open);
+    EXPECT_EQ(load.nameFilters().size(), 2);
+}
+
 TEST(QtFileDialogTest, AFilterLabelWithoutAPatternListsTextFiles)
 {
     EXPECT_EQ(QtFileDialog::filterFor("Frequency list (*.txt)").toStdString(), "Frequency list (*.txt)");

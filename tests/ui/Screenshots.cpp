@@ -6,10 +6,13 @@
 #include "tests/ui/MainWindowFixture.h"
 
 #include "signal/SoundChain.h"
+#include "ui/FormLogSweep.h"
 
 #include <QDir>
 #include <QPainter>
 #include <QPixmap>
+#include <QSettings>
+#include <QTabWidget>
 
 #include <cstdlib>
 
@@ -128,6 +131,28 @@ TEST_F(Screenshots, EveryWindow)
     save(window->fftWindow(), "fft.png");
     save(window->helpWindow(), "help.png");
     saveDesktop("desktop.png");
+}
+
+TEST_F(Screenshots, LogSweepWindow)
+{
+    QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera")).remove(FormLogSweep::SettingsGroup);
+    start();
+    // A small loudspeaker with some distortion, one sweep of 2^16 samples,
+    // each view in turn.
+    chain("highpass2=70,lowpass2=12000,poly=0.05,0.02,noise=-90");
+    FormLogSweep& log = window->logSweepWindow();
+    trigger("MenuEntryLogSweep");
+    log.findChild<QComboBox*>(QStringLiteral("ComboLogLength"))->setCurrentIndex(1);
+    log.findChild<QComboBox*>(QStringLiteral("ComboLogSmooth"))->setCurrentIndex(3);
+    log.findChild<QAbstractButton*>(QStringLiteral("cmdLogMeasure"))->click();
+    ASSERT_TRUE(log.results().has_value());
+    auto* tabs = log.findChild<QTabWidget*>(QStringLiteral("TabLogViews"));
+    const char* names[] = {"logsweep-response.png", "logsweep-impulse.png", "logsweep-distortion.png"};
+    for (int i = 0; i < 3; ++i) {
+        tabs->setCurrentIndex(i);
+        QCoreApplication::processEvents();
+        save(log, names[i]);
+    }
 }
 
 } // namespace

@@ -1,0 +1,163 @@
+// The log sweep's analysis: deconvolution (FFTW), impulse responses,
+// magnitude, phase and distortion at 48 points per octave, from a recording
+// already made (a perfect loopback at 256 samples' delay plus the tail the
+// measurement records). Goal for the default 2^18 samples: at most 100 ms
+// on 2 cores.
+//
+// - analyse/N: a repeated measurement with the same sweep (plans and the
+//   sweep's own response kept, as the window's repeated runs would).
+// - first_analysis/N: a fresh measurement object each time: planning, the
+//   sweep's inverse and its own response included.
+// - make_sweep/N: generating the sweep.
+// - loopback_run: a whole measurement at the default length on the private
+//   test server (./test sets AUDIMERA_TEST_PULSE_SERVER; left out without
+//   it), played into its sink "audimera_test" and recorded from the
+//   monitor: wall time, and "over_sweep_s", what it takes beyond the
+//   sweep's own duration (target at most 1.0 s).
+#include "engine/LogSweepMeasurement.h"
+#include "signal/PulseSoundDevice.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+using namespace audimera;
+
+namespace {
+
+constexpr int Rate = 44100;
+
+struct Fixture {
+    LogSweep sweep;
+    LogSweepSettings settings;
+    std::vector<float> recording;
+};
+
+Fixture makeFixture(std::size_t length)
+{
+    audimera::Result<LogSweep> sweep = LogSweep::make({Rate, length, 20, 20000, -6});
+    if (!sweep) {
+        std::fprintf(stderr, "%s\n", sweep.message().c_str());
+        std::abort();
+    }
+    LogSweepSettings settings;
+    settings.length = length;
+    const std::size_t frames = length + static_cast<std::size_t>(std::ceil(LogSweepSettings::TailSeconds * Rate));
+    std::vector<float> recording(frames, 0.0f);
+    std::copy(sweep->samples().begin(), sweep->samples().end(), recording.begin() + 256);
+    return {std::move(sweep.value()), settings, std::move(recording)};
+}
+
+void BM_Analyse(benchmark::State& state)
+{
+    const Fixture f = makeFixture(static_cast<std::size_t>(state.range(0)));
+    LogSweepMeasurement measurement;
+    for (auto _ : state) {
+        audimera::Result<LogSweepResults> r =
+            measurement.analyse(f.sweep, f.settings, f.recording.data(), f.recording.size(), 1);
+        if (!r) {
+            state.SkipWithError(r.message().c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(r->response.data());
+    }
+}
+
+void BM_FirstAnalysis(benchmark::State& state)
+{
+    const Fixture f = makeFixture(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        LogSweepMeasurement measurement;
+        audimera::Result<LogSweepResults> r =
+            measurement.analyse(f.sweep, f.settings, f.recording.data(), f.recording.size(), 1);
+        benchmark::DoNotOptimize(r.ok());
+    }
+}
+
+void BM_MakeSweep(benchmark::State& state)
+{
+    for (auto _ : state) {
+        audimera::Result<LogSweep> sweep =
+            LogSweep::make({Rate, static_cast<std::size_t>(state.range(0)), 20, 20000, -6});
+        benchmark::DoNotOptimize(sweep.ok());
+    }
+}
+
+class SleepWaiter : public RecordWaiter {
+public:
+    bool waitOnce() override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return true;
+    }
+};
+
+void BM_LoopbackRun(benchmark::State& state)
+{
+    PulseSoundDevice device(std::getenv("AUDIMERA_TEST_PULSE_SERVER"));
+    std::string error = device.initAudio().message();
+    int play = -1, record = -1;
+    const auto plays = device.playDevices();
+    const auto records = device.recordDevices();
+    for (size_t i = 0; i < plays.size(); ++i)
+        if (plays[i].name == "audimera_test")
+            play = int(i);
+    for (size_t i = 0; i < records.size(); ++i)
+        if (records[i].name == "audimera_test.monitor")
+            record = int(i);
+    if (error.empty() && (play < 0 || record < 0))
+        error = "the test sink audimera_test is not there";
+    if (error.empty())
+        error = device.openOutputDevice(play).message();
+    if (error.empty())
+        error = device.openInputDevice(record).message();
+    if (!error.empty()) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    LogSweepSettings settings; // the default length
+    LogSweepMeasurement measurement;
+    SleepWaiter waiter;
+    double over = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const audimera::Result<LogSweepResults> r = measurement.run(device, settings, waiter);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (!r) {
+            state.SkipWithError(r.message().c_str());
+            break;
+        }
+        state.SetIterationTime(seconds);
+        over = seconds - static_cast<double>(settings.length) / device.duplexRate();
+    }
+    state.counters["over_sweep_s"] = over;
+    device.closeAudio();
+}
+
+} // namespace
+
+BENCHMARK(BM_Analyse)->Name("analyse")->Arg(1 << 16)->Arg(1 << 18)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FirstAnalysis)->Name("first_analysis")->Arg(1 << 18)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MakeSweep)->Name("make_sweep")->Arg(1 << 18)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv)
+{
+    const char* server = std::getenv("AUDIMERA_TEST_PULSE_SERVER");
+    if (server && *server)
+        benchmark::RegisterBenchmark("loopback_run", BM_LoopbackRun)
+            ->Iterations(1)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+    else
+        std::printf("bench_logsweep: AUDIMERA_TEST_PULSE_SERVER is not set; loopback_run not measured\n");
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,88 @@
+#include "cli/CommandDevices.h"
+
+#include "cli/MeasureCommand.h"
+#include "signal/PulseSoundDevice.h"
+#include "signal/SimulatedSoundCard.h"
+#include "signal/SoundChain.h"
+
+#include <algorithm>
+#include <optional>
+#include <ostream>
+#include <vector>
+
+namespace audimera {
+
+namespace MeasureCommand {
+
+namespace {
+
+bool isIndex(const std::string& s)
+{
+    return !s.empty() && s.size() < 4 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The entry of devices that which names (an index or a device name).
+int findDevice(const std::vector<SoundDeviceInfo>& devices, const std::string& which)
+{
+    if (isIndex(which)) {
+        const int i = std::stoi(which);
+        return i < static_cast<int>(devices.size()) ? i : -1;
+    }
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (devices[i].name == which)
+            return static_cast<int>(i);
+    return -1;
+}
+
+} // namespace
+
+std::unique_ptr<SoundDevice> openDevices(const DeviceChoice& o, std::ostream& err, int& code)
+{
+    code = Measured;
+    if (o.simulated) {
+        std::string error;
+        std::optional<SoundChain> chain = SoundChain::parse(o.chain, error);
+        if (!chain) {
+            err << "audimera-measure: " << error << '\n';
+            code = BadUsage;
+            return nullptr;
+        }
+        auto card = std::make_unique<SimulatedSoundCard>();
+        (void)card->initAudio(); // opens its one device of each kind, which cannot fail
+        card->setChain(std::move(*chain));
+        return card;
+    }
+    auto pulse = std::make_unique<PulseSoundDevice>();
+    if (const audimera::Status started = pulse->initAudio(); !started) {
+        err << started.message() << '\n';
+        code = DeviceFailure;
+        return nullptr;
+    }
+    struct Pick {
+        const std::string& which;
+        bool play;
+    };
+    for (const Pick pick : {Pick{o.play, true}, Pick{o.record, false}}) {
+        if (pick.which.empty())
+            continue;
+        const auto devices = pick.play ? pulse->playDevices() : pulse->recordDevices();
+        const int index = findDevice(devices, pick.which);
+        if (index < 0) {
+            err << "audimera-measure: no " << (pick.play ? "play" : "record") << " device '" << pick.which
+                << "'; see 'audimera-measure devices'\n";
+            code = BadUsage;
+            return nullptr;
+        }
+        const audimera::Status opened = pick.play ? pulse->openOutputDevice(index) : pulse->openInputDevice(index);
+        if (!opened) {
+            err << opened.message() << '\n';
+            code = DeviceFailure;
+            return nullptr;
+        }
+    }
+    return pulse;
+}
+
+} // namespace MeasureCommand
+
+} // namespace audimera

@@ -1,0 +1,454 @@
+#include "cli/LogSweepCommand.h"
+
+#include "cli/CommandDevices.h"
+#include "cli/MeasureCommand.h"
+#include "curves/CurveFile.h"
+#include "curves/ExchangeFiles.h"
+#include "curves/ImpulseFile.h"
+#include "display/models/Drawing.h"
+#include "display/models/ResponseImage.h"
+#include "display/models/ResponsePlot.h"
+#include "display/models/TraceStore.h"
+#include "engine/LogSweepMeasurement.h"
+#include "signal/PulseSoundDevice.h"
+#include "signal/SimulatedSoundCard.h"
+#include "signal/SoundChain.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <iomanip>
+#include <memory>
+#include <ostream>
+#include <thread>
+
+namespace audimera {
+
+namespace MeasureCommand {
+
+namespace {
+
+struct Options {
+    std::string play, record, simulate;
+    bool simulated = false;
+    LogSweepSettings settings;
+    bool correctSpl = false, correctSoundCard = false;
+    std::string correctUser;
+    std::string out, frd, ir, distortion, png;
+};
+
+bool parseNumber(const std::string& text, double& value)
+{
+    const char* first = text.data();
+    const char* last = first + text.size();
+    if (first != last && *first == '+')
+        ++first;
+    const auto [end, ec] = std::from_chars(first, last, value);
+    return !text.empty() && ec == std::errc() && end == last && std::isfinite(value);
+}
+
+bool parseCount(const std::string& text, long long& value)
+{
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+// Parses the options after "logsweep"; returns "" or what is wrong.
+std::string parse(const std::vector<std::string>& args, Options& o)
+{
+    LogSweepSettings& s = o.settings;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        // The option's value; an empty one counts as missing.
+        auto value = [&](std::string& into) -> bool {
+            if (i + 1 >= args.size())
+                return false;
+            into = args[++i];
+            return !into.empty();
+        };
+        std::string v, w;
+        double d = 0;
+        long long n = 0;
+        if (a == "--play") {
+            if (!value(o.play))
+                return "--play needs a device";
+        } else if (a == "--record") {
+            if (!value(o.record))
+                return "--record needs a device";
+        } else if (a == "--simulate") {
+            if (i + 1 >= args.size())
+                return "--simulate needs a chain (\"\" for a perfect loopback)";
+            o.simulate = args[++i];
+            o.simulated = true;
+        } else if (a == "--range") {
+            if (!value(v) || !value(w) || !parseNumber(v, s.start) || !parseNumber(w, s.stop))
+                return "--range needs START and STOP in Hz, with '.' as the decimal point";
+        } else if (a == "--length") {
+            if (!value(v) || !parseCount(v, n) || n < 0)
+                return "--length needs a number of samples";
+            s.length = static_cast<std::size_t>(n);
+        } else if (a == "--volume") {
+            if (!value(v) || !parseNumber(v, d))
+                return "--volume needs the sweep's peak level in dB re full scale, -100 to 0";
+            s.levelDb = d;
+        } else if (a == "--reference") {
+            if (!value(v) || (v != "left" && v != "right"))
+                return "--reference must be left or right";
+            s.reference = v == "left" ? LogSweepSettings::Reference::Left : LogSweepSettings::Reference::Right;
+        } else if (a == "--window") {
+            if (!value(v) || !parseNumber(v, d))
+                return "--window needs a gate length in ms";
+            s.gateMs = d;
+        } else if (a == "--smooth") {
+            if (!value(v) || !parseCount(v, n) || n < 0 || n > 1000)
+                return "--smooth must be 0, 1, 3, 6, 12, 24 or 48";
+            s.smoothing = static_cast<int>(n);
+        } else if (a == "--points-per-octave") {
+            if (!value(v) || !parseCount(v, n) || n < 0 || n > 1000000)
+                return "--points-per-octave needs a whole number";
+            s.pointsPerOctave = static_cast<int>(n);
+        } else if (a == "--correct-spl") {
+            o.correctSpl = true;
+        } else if (a == "--correct-soundcard") {
+            o.correctSoundCard = true;
+        } else if (a == "--correct-user") {
+            if (!value(o.correctUser))
+                return "--correct-user needs a curve file";
+        } else if (a == "--out" || a == "--frd" || a == "--ir" || a == "--distortion" || a == "--png") {
+            std::string& into = a == "--out" ? o.out : a == "--frd" ? o.frd : a == "--ir" ? o.ir
+                              : a == "--distortion"                 ? o.distortion
+                                                                    : o.png;
+            if (!value(into))
+                return a + " needs a file";
+        } else {
+            return "unknown option '" + a + "'";
+        }
+    }
+    // The bounds that do not depend on the device's rate.
+    if (const audimera::Status checked = s.check(SoundDevice::SampleRate); !checked)
+        return checked.message();
+    return {};
+}
+
+// Waits between the device's polls: 1 ms on a real device, nothing on the
+// simulated one, whose time is not real.
+class ConsoleWaiter : public RecordWaiter {
+public:
+    explicit ConsoleWaiter(bool realTime) : m_realTime(realTime) {}
+    bool waitOnce() override
+    {
+        if (m_realTime)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return true;
+    }
+
+private:
+    bool m_realTime;
+};
+
+// A bar with the seconds left, redrawn in place on the error stream when it
+// moves by a step.
+class ProgressBar {
+public:
+    ProgressBar(std::ostream& err, double seconds) : m_err(err), m_seconds(seconds) {}
+    void show(double fraction)
+    {
+        constexpr int Width = 30;
+        const int step = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 50);
+        if (step == m_step)
+            return;
+        m_step = step;
+        const int filled = step * Width / 50;
+        m_err << '\r' << '[' << std::string(static_cast<size_t>(filled), '#')
+              << std::string(static_cast<size_t>(Width - filled), '.') << "] " << std::setw(3) << step * 2 << "%  "
+              << std::fixed << std::setprecision(1) << std::max(0.0, (1 - fraction) * m_seconds) << " s left "
+              << std::flush;
+        m_drawn = true;
+    }
+    void finish()
+    {
+        if (m_drawn)
+            m_err << '\n';
+        m_drawn = false;
+    }
+
+private:
+    std::ostream& m_err;
+    double m_seconds;
+    int m_step = -1;
+    bool m_drawn = false;
+};
+
+int exitCodeFor(LogSweepProblem problem)
+{
+    switch (problem) {
+    case LogSweepProblem::None:
+        return Measured;
+    case LogSweepProblem::BadSettings:
+        return BadUsage;
+    case LogSweepProblem::LostSamples:
+        return LostSamples;
+    case LogSweepProblem::Clipped:
+        return Clipped;
+    case LogSweepProblem::NoSignal:
+    case LogSweepProblem::NoReference:
+    case LogSweepProblem::TooLate:
+        return LowSignal;
+    case LogSweepProblem::Device:
+    case LogSweepProblem::Cancelled:
+        break;
+    }
+    return DeviceFailure;
+}
+
+// The phase panel under the magnitude plot: the response plot's frequency
+// axis and grid, -180 to 180 degrees, the zero line, the phase in the first
+// trace's colour (not joined across a wrap).
+void drawPhase(DrawingSurface& surface, const std::vector<ResponsePoint>& response)
+{
+    constexpr RgbColor Yellow = rgbColor(255, 255, 0), DarkGreen = rgbColor(0, 128, 0), Green = rgbColor(0, 255, 0),
+                       Red = rgbColor(255, 0, 0), Black = rgbColor(0, 0, 0);
+    constexpr double LabelSize = ResponsePlot::TwipsPerPixel;
+    const double x0 = ResponsePlot::leftX(), x1 = ResponsePlot::rightX();
+    const double height = 36000; // hundredths of a degree
+    surface.setScaleWidth(static_cast<float>(x1 - x0));
+    surface.setScaleHeight(static_cast<float>(height));
+    surface.clear();
+    const auto y = [&](double degrees) { return static_cast<float>((180 - degrees) * 100); };
+    const auto x10 = static_cast<float>(100 * Log10(10) - x0);
+    for (int d = -180; d <= 180; d += 45)
+        surface.line(x10, y(d), surface.ScaleWidth(), y(d), Yellow);
+    const double labelRow = surface.ScaleHeight() - 150.0 * surface.ScaleHeight() / surface.Height();
+    struct Run {
+        int first, last;
+    };
+    for (const Run run : {Run{10, 90}, Run{100, 900}, Run{1000, 9000}, Run{10000, 20000}}) {
+        for (int f = run.first; f <= run.last; f += run.first) {
+            const auto x = static_cast<float>(100 * Log10(f) - x0);
+            const bool labelled = f == run.first || f == 2 * run.first || f == 5 * run.first;
+            surface.line(x, 0, x, labelled ? static_cast<float>(labelRow) : static_cast<float>(height),
+                         f == run.first ? DarkGreen : Green);
+            if (labelled)
+                DrawLabel(surface, f < 1000 ? std::to_string(f) : std::to_string(f / 1000) + "k", x,
+                          static_cast<float>(labelRow), LabelSize, Black);
+        }
+    }
+    surface.line(x10, y(0), surface.ScaleWidth(), y(0), Red);
+    const RgbColor colour = TraceStore::traceColor(0);
+    double last = 0;
+    for (size_t i = 0; i < response.size(); ++i) {
+        const double phase = response[i].phase.value_or(0);
+        const auto x = static_cast<float>(100 * Log10(response[i].frequency) - x0);
+        if (i == 0 || std::abs(phase - last) > 180)
+            surface.moveTo(x, y(phase));
+        else
+            surface.lineTo(x, y(phase), colour);
+        last = phase;
+    }
+    const auto labelX = static_cast<float>(150.0 * surface.ScaleWidth() / surface.Width());
+    for (int d = -135; d <= 135; d += 45) {
+        const double top = (180 - d) * 100 - 50.0 * surface.ScaleHeight() / surface.Height();
+        DrawLabel(surface, std::to_string(d), labelX, static_cast<float>(top), LabelSize, Black);
+    }
+}
+
+// Magnitude (the response plot, its span the smallest that holds every
+// level) over phase, each panel the response window's first size.
+std::string writePicture(const std::string& path, const std::vector<ResponsePoint>& response)
+{
+    const int width = ResponseImage::DefaultWidth, height = ResponseImage::DefaultHeight;
+    TraceStore store;
+    store.AddTrace();
+    double largest = 0;
+    for (const ResponsePoint& p : response) {
+        store.AddPoint(p.frequency, p.level);
+        largest = std::max(largest, std::abs(p.level));
+    }
+    int index = 0;
+    while (index + 1 < static_cast<int>(ResponsePlot::DBRangeItems.size())
+           && ResponsePlot::dbSpanForIndex(index) / 2.0 < largest)
+        ++index;
+    const QImage magnitude =
+        ResponseImage::render(store, ResponsePlot::settingsForIndices(index, 0), width, height);
+    DrawingSurface phase(ResponsePlot::TwipsPerPixel);
+    phase.setBackColor(ResponseImage::DefaultBackground);
+    phase.setSize(width * ResponsePlot::TwipsPerPixel, height * ResponsePlot::TwipsPerPixel);
+    drawPhase(phase, response);
+    QImage picture(width, 2 * height, QImage::Format_RGB32);
+    {
+        QPainter painter(&picture);
+        painter.drawImage(0, 0, magnitude);
+        painter.drawImage(0, height, phase.image());
+    }
+    return ResponseImage::savePng(picture, path);
+}
+
+std::string fixed(double value, int decimals)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+} // namespace
+
+std::string logSweepUsage()
+{
+    return R"(  audimera-measure logsweep [options]
+      Measures magnitude, phase, impulse response and harmonic distortion
+      from one exponential sine sweep played and recorded at once.
+
+      --play DEV, --record DEV, --simulate CHAIN   as for sweep; the
+                           simulated chain also takes poly=A2,A3 (distortion
+                           y = x + A2 x^2 + A3 x^3) and refchannel=left|right|none
+      --range START STOP   reported range in Hz, 10 to 22050 (default 20 20000)
+      --length N           sweep length in samples, 32768 (2^15) to 1048576
+                           (2^20) (default 262144, about 5.9 s at 44100 Hz)
+      --volume DBFS        the sweep's peak level, -100 to 0 dB re full scale
+                           (default -6)
+      --reference left|right  that record channel is a direct loopback of the
+                           output; the other channel is measured against it
+      --window MS          gate the impulse response MS after its peak
+                           (half-Hann); default none
+      --smooth N           1/N-octave smoothing: 0 (none, default), 1, 3, 6,
+                           12, 24 or 48
+      --points-per-octave N  output frequencies per octave (default 48)
+      --correct-spl, --correct-soundcard, --correct-user FILE   as for sweep
+      --out FILE           the magnitude as a curve file ("frequency,level")
+      --frd FILE           frequency, magnitude (dB), phase (degrees) as FRD
+      --ir FILE            the impulse response as a 32-bit float WAV file
+      --distortion FILE    H2..H5 (dB re the fundamental) and THD (%) as CSV
+      --png FILE           magnitude and phase in one picture
+
+      Without --out or --frd the curve goes to standard output; progress,
+      messages and a summary (delay, peak level, the impulse response's
+      signal-to-noise ratio) go to standard error. A recording that clips
+      ends with exit code 6, lost samples with 7.
+)";
+}
+
+int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    Options o;
+    if (const std::string problem = parse(args, o); !problem.empty()) {
+        err << "audimera-measure: " << problem << "\n\n" << usage();
+        return BadUsage;
+    }
+
+    CorrectionTable corrections;
+    struct Correction {
+        bool wanted;
+        int column;
+        std::string file;
+    };
+    for (const Correction& c : {Correction{o.correctSpl, 0, CorrectionTable::SplCurveFile},
+                                Correction{o.correctSoundCard, 1, CorrectionTable::SoundCardFile},
+                                Correction{!o.correctUser.empty(), 2, o.correctUser}}) {
+        if (!c.wanted)
+            continue;
+        if (const audimera::Status loaded = corrections.load(c.column, c.file); !loaded) {
+            err << loaded.message() << '\n';
+            return FileError;
+        }
+        corrections.enabled[c.column] = true;
+    }
+    o.settings.corrections = &corrections;
+
+    int code = Measured;
+    std::unique_ptr<SoundDevice> device = openDevices({o.simulated, o.simulate, o.play, o.record}, err, code);
+    if (!device)
+        return code;
+    // On the simulated card the option names the cable's channel unless the
+    // chain does.
+    if (o.simulated && o.settings.reference == LogSweepSettings::Reference::Left)
+        static_cast<SimulatedSoundCard&>(*device).setReferenceChannel(SimulatedSoundCard::Channel::Left);
+
+    const int rate = device->duplexRate();
+    const double seconds =
+        (static_cast<double>(o.settings.length) + LogSweepSettings::TailSeconds * rate) / std::max(rate, 1);
+    err << "Log sweep: " << o.settings.length << " samples at " << rate << " Hz ("
+        << fixed(static_cast<double>(o.settings.length) / std::max(rate, 1), 1) << " s), " << o.settings.start
+        << " to " << o.settings.stop << " Hz, " << fixed(o.settings.levelDb, 1) << " dB re full scale\n";
+    ProgressBar bar(err, seconds);
+    ConsoleWaiter waiter(!o.simulated);
+    LogSweepMeasurement measurement;
+    LogSweepProblem problem = LogSweepProblem::None;
+    audimera::Result<LogSweepResults> measured =
+        measurement.run(*device, o.settings, waiter, [&](double fraction) { bar.show(fraction); }, &problem);
+    bar.finish();
+    device->closeAudio();
+    if (!measured) {
+        err << measured.message() << '\n';
+        return exitCodeFor(problem);
+    }
+    const LogSweepResults& r = *measured;
+
+    err << "Delay " << fixed(r.delaySeconds() * 1000, 3) << " ms (" << fixed(r.delaySamples, 2) << " samples"
+        << (o.settings.reference != LogSweepSettings::Reference::None ? ", re the reference" : "")
+        << "), peak " << fixed(r.peakDb, 2) << " dB re full scale, impulse response signal-to-noise "
+        << fixed(r.impulseSnrDb, 1) << " dB, no clipping\n";
+    if (!r.response.empty()) {
+        double low = r.response[0].level, high = low;
+        for (const ResponsePoint& p : r.response) {
+            low = std::min(low, p.level);
+            high = std::max(high, p.level);
+        }
+        err << r.response.size() << " points from " << r.response.front().frequency << " Hz to "
+            << r.response.back().frequency << " Hz, levels " << fixed(low, 2) << " to " << fixed(high, 2) << " dB\n";
+    }
+
+    auto saveFailed = [&](const std::string& path, const std::string& why) {
+        err << "Error saving file '" << path << "' : " << why << '\n';
+        return FileError;
+    };
+    if (!o.ir.empty()) {
+        if (const audimera::Status written = ImpulseFile::writeWav(o.ir, r.impulse, r.rate); !written)
+            return saveFailed(o.ir, written.message());
+        err << "Impulse response written to " << o.ir << " (" << r.impulse.size() << " samples, peak at sample "
+            << r.impulsePeak << ")\n";
+    }
+    if (!o.distortion.empty()) {
+        if (const audimera::Status written = ExchangeFiles::writeDistortionCsv(o.distortion, r.distortion); !written)
+            return saveFailed(o.distortion, written.message());
+        err << "Distortion written to " << o.distortion << '\n';
+    }
+    if (!o.png.empty()) {
+        if (const std::string error = writePicture(o.png, r.response); !error.empty()) {
+            err << error << '\n';
+            return FileError;
+        }
+        err << "Picture written to " << o.png << '\n';
+    }
+    if (!o.frd.empty()) {
+        const std::vector<std::string> comments = {
+            "Audimera log sweep, " + std::to_string(o.settings.length) + " samples at " + std::to_string(r.rate)
+                + " Hz",
+            "delay removed " + fixed(r.delaySeconds() * 1000, 4) + " ms",
+            "frequency (Hz), magnitude (dB), phase (degrees)"};
+        if (const audimera::Status written = ExchangeFiles::writeFrd(o.frd, r.response, comments); !written)
+            return saveFailed(o.frd, written.message());
+        err << "FRD written to " << o.frd << '\n';
+    }
+    std::vector<CurvePoint> curve;
+    curve.reserve(r.response.size());
+    for (const ResponsePoint& p : r.response)
+        curve.push_back({p.frequency, p.level});
+    if (!o.out.empty()) {
+        if (const audimera::Status written = CurveFile::write(o.out, curve); !written)
+            return saveFailed(o.out, written.message());
+        err << "Curve written to " << o.out << '\n';
+    } else if (o.frd.empty()) {
+        for (const CurvePoint& p : curve)
+            out << CurveFile::record(p.frequency, p.level) << '\n';
+    }
+    return Measured;
+}
+
+} // namespace MeasureCommand
+
+} // namespace audimera

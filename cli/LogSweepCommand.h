@@ -1,0 +1,25 @@
+// audimera-measure logsweep: the log-sweep measurement (LogSweepMeasurement)
+// from the command line, on the sound server's devices or the simulated
+// card; the curve to a file or standard output, the impulse response,
+// distortion table and a picture on request. Messages, progress and a
+// summary go to the error stream.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace audimera {
+
+namespace MeasureCommand {
+
+// Runs "logsweep" with its arguments (args[0] is "logsweep"); returns one of
+// MeasureCommand's exit codes.
+int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// The usage text of the logsweep command, for MeasureCommand::usage().
+std::string logSweepUsage();
+
+} // namespace MeasureCommand
+
+} // namespace audimera

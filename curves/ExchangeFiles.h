@@ -1,0 +1,59 @@
+// Files other tools read and write: FRD (frequency, magnitude, phase, the
+// form loudspeaker and crossover design tools read), CSV with a header row
+// for spreadsheets, and the distortion table of a measurement.
+//
+// Units: frequency in Hz, levels in dB, phase in degrees, THD in percent.
+// Numbers are written with "." decimals and the shortest text that reads
+// back to the same double (as CurveFile::record does).
+//
+// Every writer saves through CurveFile's save rules: a read-only file is
+// refused with CurveFile::ReadOnlyError and left as it is, a failed save
+// leaves the old file whole.
+//
+// Thread-safe as CurveFile::write is.
+#pragma once
+
+#include "common/Result.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace audimera {
+
+struct ResponsePoint {
+    double frequency;              // Hz
+    double level;                  // dB
+    std::optional<double> phase;   // degrees, none when not measured
+};
+
+// One row of a distortion table: the harmonics' levels in dB re the
+// fundamental (none where the harmonic lies at or above the Nyquist
+// frequency, or was not measured) and THD in percent from them.
+struct DistortionPoint {
+    double frequency;                   // Hz, the fundamental
+    std::optional<double> harmonicDb[4]; // H2, H3, H4, H5
+    std::optional<double> thdPercent;
+};
+
+namespace ExchangeFiles {
+
+// FRD: a few comment lines beginning with "*" (one per entry of comments,
+// each prefixed with "* "), then "frequency magnitude phase" records
+// separated by spaces, one a line; phase 0 where none was measured.
+audimera::Status writeFrd(const std::string& path, const std::vector<ResponsePoint>& points,
+                          const std::vector<std::string>& comments = {});
+
+// CSV: the header row "frequency_hz,level_db" (",phase_deg" added when any
+// point has a phase), then one row per point; a point without a phase in a
+// table with phases leaves that cell empty.
+audimera::Status writeCsv(const std::string& path, const std::vector<ResponsePoint>& points);
+
+// The distortion table: header row
+// "frequency_hz,h2_db,h3_db,h4_db,h5_db,thd_percent", one row per point,
+// empty cells for values that are not there.
+audimera::Status writeDistortionCsv(const std::string& path, const std::vector<DistortionPoint>& points);
+
+} // namespace ExchangeFiles
+
+} // namespace audimera

@@ -1,0 +1,94 @@
+#include "curves/ImpulseFile.h"
+
+#include "curves/CurveFile.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace audimera {
+
+namespace ImpulseFile {
+
+namespace {
+
+// A growing byte buffer that libsndfile writes through its virtual I/O, so
+// the file's bytes can go through the one save path of the program.
+struct Buffer {
+    std::string bytes;
+    sf_count_t position = 0;
+};
+
+sf_count_t length(void* data)
+{
+    return static_cast<sf_count_t>(static_cast<Buffer*>(data)->bytes.size());
+}
+
+sf_count_t seek(sf_count_t offset, int whence, void* data)
+{
+    auto* b = static_cast<Buffer*>(data);
+    const sf_count_t base = whence == SEEK_CUR ? b->position
+        : whence == SEEK_END                   ? static_cast<sf_count_t>(b->bytes.size())
+                                               : 0;
+    b->position = std::max<sf_count_t>(0, base + offset);
+    return b->position;
+}
+
+sf_count_t read(void* out, sf_count_t count, void* data)
+{
+    auto* b = static_cast<Buffer*>(data);
+    const sf_count_t size = static_cast<sf_count_t>(b->bytes.size());
+    const sf_count_t n = std::clamp<sf_count_t>(size - b->position, 0, count);
+    std::memcpy(out, b->bytes.data() + b->position, static_cast<size_t>(n));
+    b->position += n;
+    return n;
+}
+
+sf_count_t write(const void* in, sf_count_t count, void* data)
+{
+    auto* b = static_cast<Buffer*>(data);
+    const auto end = static_cast<size_t>(b->position + count);
+    if (b->bytes.size() < end)
+        b->bytes.resize(end);
+    std::memcpy(b->bytes.data() + b->position, in, static_cast<size_t>(count));
+    b->position += count;
+    return count;
+}
+
+sf_count_t tell(void* data)
+{
+    return static_cast<Buffer*>(data)->position;
+}
+
+} // namespace
+
+audimera::Result<std::string> wavBytes(const std::vector<float>& samples, int rate)
+{
+    SF_VIRTUAL_IO io{length, seek, read, write, tell};
+    Buffer buffer;
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &buffer);
+    if (!file)
+        return audimera::Error{sf_strerror(nullptr)};
+    const sf_count_t written = sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    const std::string failure = written == static_cast<sf_count_t>(samples.size()) ? "" : sf_strerror(file);
+    if (sf_close(file) != 0 || !failure.empty())
+        return audimera::Error{failure.empty() ? "the file could not be written" : failure};
+    return std::move(buffer.bytes);
+}
+
+audimera::Status writeWav(const std::string& path, const std::vector<float>& samples, int rate)
+{
+    const audimera::Result<std::string> bytes = wavBytes(samples, rate);
+    if (!bytes)
+        return bytes.error();
+    return CurveFile::writeText(path, *bytes);
+}
+
+} // namespace ImpulseFile
+
+} // namespace audimera

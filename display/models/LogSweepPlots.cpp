@@ -1,0 +1,314 @@
+#include "display/models/LogSweepPlots.h"
+
+#include "common/Rounding.h"
+#include "display/models/Drawing.h"
+#include "display/models/ResponsePlot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+namespace audimera {
+
+namespace LogSweepPlots {
+
+namespace {
+
+constexpr RgbColor Yellow = rgbColor(255, 255, 0);
+constexpr RgbColor DarkGreen = rgbColor(0, 128, 0);
+constexpr RgbColor Green = rgbColor(0, 255, 0);
+constexpr RgbColor Red = rgbColor(255, 0, 0);
+constexpr RgbColor Black = rgbColor(0, 0, 0);
+constexpr double LabelSize = UnitsPerPixel;
+
+// A label's text: whole numbers without decimals, others with what they need.
+std::string number(double value)
+{
+    if (std::abs(value - std::round(value)) < 1e-9)
+        return std::to_string(static_cast<long long>(std::llround(value)));
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+// User units per twip across and down.
+double twipX(const DrawingSurface& s)
+{
+    return s.Width() > 0 ? s.ScaleWidth() / s.Width() : 0;
+}
+double twipY(const DrawingSurface& s)
+{
+    return s.Height() > 0 ? s.ScaleHeight() / s.Height() : 0;
+}
+
+// The label row: 150 twips above the bottom edge, as on the response plot.
+float labelRow(const DrawingSurface& s)
+{
+    return static_cast<float>(nearest(s.ScaleHeight() - 150 * twipY(s)));
+}
+
+// A label 50 twips above the line at y, centred on x.
+void labelAbove(DrawingSurface& s, const std::string& text, double x, double y, RgbColor color)
+{
+    DrawLabel(s, text, static_cast<float>(x), static_cast<float>(nearest(y - 50 * twipY(s))), LabelSize, color);
+}
+
+// The response plot's frequency grid and labels over the surface's height.
+void frequencyGrid(DrawingSurface& s)
+{
+    const double x0 = ResponsePlot::leftX();
+    const float row = labelRow(s);
+    struct Run {
+        int first, last;
+    };
+    for (const Run run : {Run{10, 90}, Run{100, 900}, Run{1000, 9000}, Run{10000, 20000}}) {
+        for (int f = run.first; f <= run.last; f += run.first) {
+            const auto x = static_cast<float>(100 * Log10(f) - x0);
+            const bool labelled = f == run.first || f == 2 * run.first || f == 5 * run.first;
+            s.line(x, 0, x, labelled ? row : s.ScaleHeight(), f == run.first ? DarkGreen : Green);
+            if (labelled)
+                DrawLabel(s, f < 1000 ? std::to_string(f) : std::to_string(f / 1000) + "k", x, row, LabelSize, Black);
+        }
+    }
+}
+
+float frequencyX(double f)
+{
+    return static_cast<float>(100 * Log10(f) - ResponsePlot::leftX());
+}
+
+// A curve of optional values over frequency, broken where a value is missing.
+template <typename ValueAt>
+void frequencyCurve(DrawingSurface& s, std::size_t count, ValueAt valueAt, RgbColor color)
+{
+    bool drawing = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto [f, y] = valueAt(i);
+        if (!y || !std::isfinite(*y)) {
+            drawing = false;
+            continue;
+        }
+        const float x = frequencyX(f);
+        const auto py = static_cast<float>(*y);
+        if (drawing)
+            s.lineTo(x, py, color);
+        else
+            s.setPoint(x, py, color);
+        drawing = true;
+    }
+}
+
+} // namespace
+
+LevelAxis levelAxis(const std::vector<ResponsePoint>& response)
+{
+    if (response.empty())
+        return {};
+    double low = response.front().level, high = low;
+    for (const ResponsePoint& p : response) {
+        if (!std::isfinite(p.level))
+            continue;
+        low = std::min(low, p.level);
+        high = std::max(high, p.level);
+    }
+    const double centre = 6 * std::round((low + high) / 12);
+    for (const int span : {12, 24, 48, 96})
+        if (high <= centre + span / 2.0 && low >= centre - span / 2.0)
+            return {span, centre + span / 2.0};
+    return {96, centre + 48};
+}
+
+void drawResponse(DrawingSurface& s, const std::vector<ResponsePoint>& response)
+{
+    const LevelAxis axis = levelAxis(response);
+    const double height = 100.0 * axis.span;
+    s.setScaleWidth(static_cast<float>(ResponsePlot::rightX() - ResponsePlot::leftX()));
+    s.setScaleHeight(static_cast<float>(height));
+    s.clear();
+    const float x10 = frequencyX(10);
+    const double step = axis.span / 8.0; // dB between level lines
+    for (int i = 0; i <= 8; ++i)
+        s.line(x10, static_cast<float>(i * step * 100), s.ScaleWidth(), static_cast<float>(i * step * 100), Yellow);
+    frequencyGrid(s);
+    // 0 dB (the played level) in red where it is on the plot.
+    if (axis.top >= 0 && axis.top <= axis.span)
+        s.line(x10, static_cast<float>(axis.top * 100), s.ScaleWidth(), static_cast<float>(axis.top * 100), Red);
+
+    // Phase first, so the magnitude lies over it.
+    bool drawing = false;
+    double last = 0;
+    for (const ResponsePoint& p : response) {
+        if (!p.phase) {
+            drawing = false;
+            continue;
+        }
+        const float x = frequencyX(p.frequency);
+        const auto y = static_cast<float>((180 - *p.phase) / 360 * height);
+        if (drawing && std::abs(*p.phase - last) <= 180)
+            s.lineTo(x, y, PhaseColor);
+        else
+            s.setPoint(x, y, PhaseColor);
+        drawing = true;
+        last = *p.phase;
+    }
+    frequencyCurve(
+        s, response.size(),
+        [&](std::size_t i) {
+            return std::pair{response[i].frequency, std::optional<double>((axis.top - response[i].level) * 100)};
+        },
+        MagnitudeColor);
+
+    // Level labels on the left, phase labels on the right, none at the edges.
+    const double leftX = 150 * twipX(s);
+    const double rightX = s.ScaleWidth() - 300 * twipX(s);
+    for (int i = 1; i < 8; ++i) {
+        const double y = i * step * 100;
+        labelAbove(s, number(axis.top - i * step), leftX, y, Black);
+        if (i % 2 == 0)
+            labelAbove(s, number(180 - i * 45), rightX, y, PhaseColor);
+    }
+}
+
+TimeAxis timeAxis(const std::vector<float>& impulse, std::size_t peak, int rate, double gateMs)
+{
+    if (rate <= 0 || impulse.empty() || peak >= impulse.size())
+        return {};
+    const double end = 1000.0 * static_cast<double>(impulse.size() - peak) / rate;
+    double last = 1.25 * gateMs;
+    if (!(gateMs > 0)) {
+        const double loud = 1e-3 * std::abs(static_cast<double>(impulse[peak]));
+        std::size_t tail = peak;
+        for (std::size_t i = impulse.size(); i-- > peak;)
+            if (std::abs(static_cast<double>(impulse[i])) >= loud) {
+                tail = i;
+                break;
+            }
+        last = std::min(std::max(2000.0 * static_cast<double>(tail - peak) / rate, 10.0), end);
+    }
+    const double first = std::max(-1000.0 * static_cast<double>(peak) / rate, -last / 4);
+    return {first, last};
+}
+
+void drawImpulse(DrawingSurface& s, const std::vector<float>& impulse, std::size_t peak, int rate, double gateMs)
+{
+    const TimeAxis axis = timeAxis(impulse, peak, rate, gateMs);
+    const double span = axis.lastMs - axis.firstMs;
+    // x: hundredths of a ms from the axis' start; y: the linear panel over
+    // 0..10000 (+1 at the top), the energy panel over 10000..20000 (0 dB at
+    // its top, -100 dB at the bottom).
+    s.setScaleWidth(static_cast<float>(100 * span));
+    s.setScaleHeight(20000);
+    s.clear();
+    const auto tx = [&](double ms) { return static_cast<float>(100 * (ms - axis.firstMs)); };
+
+    for (const double v : {1.0, 0.5, -0.5, -1.0})
+        s.line(0, static_cast<float>(5000 - 5000 * v), s.ScaleWidth(), static_cast<float>(5000 - 5000 * v), Yellow);
+    for (int db = 20; db < 100; db += 20)
+        s.line(0, static_cast<float>(10000 + 100 * db), s.ScaleWidth(), static_cast<float>(10000 + 100 * db), Yellow);
+    // Time lines at a step that gives at most a dozen of them.
+    double stepMs = 1000;
+    for (const double candidate : {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 20.0, 50.0, 100.0, 200.0, 500.0})
+        if (span / candidate <= 12) {
+            stepMs = candidate;
+            break;
+        }
+    const float row = labelRow(s);
+    for (double t = std::ceil(axis.firstMs / stepMs) * stepMs; t <= axis.lastMs; t += stepMs) {
+        if (std::abs(t) < stepMs / 2)
+            continue;
+        s.line(tx(t), 0, tx(t), row, Green);
+        DrawLabel(s, number(std::round(t / stepMs) * stepMs), tx(t), row, LabelSize, Black);
+    }
+    s.line(0, 5000, s.ScaleWidth(), 5000, Red);
+    s.line(tx(0), 0, tx(0), row, Red);
+    s.line(0, 10000, s.ScaleWidth(), 10000, Black);
+    const double gateAt = gateMs > 0 || rate <= 0 || peak >= impulse.size()
+        ? gateMs
+        : 1000.0 * static_cast<double>(impulse.size() - peak) / rate;
+    if (gateAt > 0 && gateAt <= axis.lastMs)
+        s.line(tx(gateAt), 0, tx(gateAt), s.ScaleHeight(), GateColor);
+
+    if (!impulse.empty() && rate > 0) {
+        double reference = std::abs(static_cast<double>(impulse[std::min(peak, impulse.size() - 1)]));
+        if (!(reference > 0))
+            reference = 1;
+        const auto timeOf = [&](std::size_t i) {
+            return 1000.0 * (static_cast<double>(i) - static_cast<double>(peak)) / rate;
+        };
+        const auto count = static_cast<int>(impulse.size());
+        s.moveTo(tx(timeOf(0)), static_cast<float>(5000 - 5000 * impulse[0] / reference));
+        s.polylineTo(
+            count,
+            [&](int i) {
+                const auto k = static_cast<std::size_t>(i);
+                return std::pair{tx(timeOf(k)), static_cast<float>(5000 - 5000 * impulse[k] / reference)};
+            },
+            ImpulseColor);
+        const auto energyY = [&](std::size_t k) {
+            const double ratio = std::abs(static_cast<double>(impulse[k])) / reference;
+            const double db = ratio > 0 ? std::max(20 * std::log10(ratio), -100.0) : -100.0;
+            return static_cast<float>(10000 - 100 * std::min(db, 0.0));
+        };
+        s.moveTo(tx(timeOf(0)), energyY(0));
+        s.polylineTo(
+            count, [&](int i) { return std::pair{tx(timeOf(static_cast<std::size_t>(i))), energyY(static_cast<std::size_t>(i))}; },
+            EnergyColor);
+    }
+    const double leftX = 200 * twipX(s);
+    labelAbove(s, "1", leftX, 0 + 50 * twipY(s) + 1, Black);
+    labelAbove(s, "0.5", leftX, 2500, Black);
+    labelAbove(s, "-0.5", leftX, 7500, Black);
+    for (int db = 20; db < 100; db += 20)
+        labelAbove(s, "-" + std::to_string(db) + "dB", leftX + 150 * twipX(s), 10000 + 100 * db, EnergyColor);
+}
+
+void drawDistortion(DrawingSurface& s, const std::vector<DistortionPoint>& distortion)
+{
+    // y: hundredths of a dB below the fundamental, 0 dB at the top.
+    s.setScaleWidth(static_cast<float>(ResponsePlot::rightX() - ResponsePlot::leftX()));
+    s.setScaleHeight(10000);
+    s.clear();
+    const float x10 = frequencyX(10);
+    for (int db = 10; db < 100; db += 10)
+        s.line(x10, static_cast<float>(100 * db), s.ScaleWidth(), static_cast<float>(100 * db), Yellow);
+    frequencyGrid(s);
+    frequencyCurve(
+        s, distortion.size(),
+        [&](std::size_t i) {
+            const std::optional<double>& thd = distortion[i].thdPercent;
+            return std::pair{distortion[i].frequency,
+                             thd && *thd > 0 ? std::optional<double>(-100 * 20 * std::log10(*thd / 100)) : std::nullopt};
+        },
+        ThdColor);
+    for (int k = 0; k < 4; ++k)
+        frequencyCurve(
+            s, distortion.size(),
+            [&](std::size_t i) {
+                const std::optional<double>& db = distortion[i].harmonicDb[k];
+                return std::pair{distortion[i].frequency, db ? std::optional<double>(-100 * *db) : std::nullopt};
+            },
+            HarmonicColors[k]);
+    const double leftX = 150 * twipX(s);
+    const double rightX = s.ScaleWidth() - 300 * twipX(s);
+    const char* percents[] = {"10", "1", "0.1", "0.01"};
+    for (int db = 10; db < 100; db += 10) {
+        labelAbove(s, "-" + std::to_string(db), leftX, 100 * db, Black);
+        if (db % 20 == 0)
+            labelAbove(s, percents[db / 20 - 1], rightX, 100 * db, ThdColor);
+    }
+}
+
+double frequencyAt(double userX)
+{
+    return std::pow(10.0, (userX + ResponsePlot::leftX()) / 100);
+}
+
+double timeAt(const TimeAxis& axis, double userX)
+{
+    return axis.firstMs + userX / 100;
+}
+
+} // namespace LogSweepPlots
+
+} // namespace audimera

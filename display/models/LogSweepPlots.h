@@ -1,0 +1,83 @@
+// The log-sweep window's three views, drawn on a DrawingSurface in the look
+// of the response plot (grid colours, stroke-font labels, aliased one-pixel
+// lines), so a window paints them and a test reads their pixels:
+//
+// - Response: magnitude over the response plot's logarithmic frequency axis
+//   (7.5 Hz to 22049 Hz, the same grid), the level axis on the left (a span
+//   of 12, 24, 48 or 96 dB centred on a multiple of 6 dB, chosen to hold
+//   every level), and the phase on a secondary axis on the right (+180 at
+//   the top, -180 at the bottom), not joined across a wrap.
+// - Impulse: the linear impulse response, normalised to its peak, above its
+//   energy-time curve (0 to -100 dB re the peak), over time in ms from the
+//   peak; the gate as a vertical line.
+// - Distortion: H2..H5 in dB re the fundamental (0 at the top, -100 at the
+//   bottom) over the same frequency axis, and THD on the right-hand axis in
+//   percent (100 % at 0 dB, 0.001 % at -100 dB).
+//
+// Surfaces are in twips (ResponsePlot::TwipsPerPixel to a pixel), like the
+// response plot, so labels have its size. Each draw sets the surface's user
+// scale; its outer size and background are the caller's.
+//
+// UI thread only (or any single thread).
+#pragma once
+
+#include "curves/ExchangeFiles.h"
+#include "display/models/DrawingSurface.h"
+#include "display/models/RgbColor.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace audimera {
+
+namespace LogSweepPlots {
+
+constexpr double UnitsPerPixel = 15.0; // twips, as the response plot
+
+constexpr RgbColor MagnitudeColor = rgbColor(0, 0, 0);
+constexpr RgbColor PhaseColor = rgbColor(0, 0, 255);
+constexpr RgbColor ImpulseColor = rgbColor(0, 0, 0);
+constexpr RgbColor EnergyColor = rgbColor(0, 0, 255);
+constexpr RgbColor GateColor = rgbColor(200, 0, 200);
+constexpr RgbColor HarmonicColors[4] = {rgbColor(0, 0, 255), rgbColor(255, 0, 0), rgbColor(0, 128, 128),
+                                        rgbColor(200, 0, 200)};
+constexpr RgbColor ThdColor = rgbColor(0, 0, 0);
+
+// The level axis of the response view.
+struct LevelAxis {
+    int span = 48;     // dB, the plot's height
+    double top = 24;   // dB at the top edge
+};
+// The smallest span of 12, 24, 48, 96 dB, centred on a multiple of 6 dB
+// nearest the mid-range of the levels, that holds every level (96 dB when
+// none does); 48 dB around 0 without points.
+LevelAxis levelAxis(const std::vector<ResponsePoint>& response);
+
+void drawResponse(DrawingSurface& surface, const std::vector<ResponsePoint>& response);
+
+// The time axis of the impulse view, ms from the peak. With a gate: to a
+// quarter beyond it. Without (gateMs 0, "Auto"): to twice the time at which
+// the response last reaches -60 dB re its peak, at least 10 ms, at most its
+// end. It begins at the impulse's first sample or a quarter of its end
+// before the peak, whichever is later.
+struct TimeAxis {
+    double firstMs = 0;
+    double lastMs = 1;
+};
+TimeAxis timeAxis(const std::vector<float>& impulse, std::size_t peak, int rate, double gateMs);
+
+// gateMs: the gate set, 0 for Auto, whose end (the impulse's end) is drawn
+// where it lies on the axis.
+void drawImpulse(DrawingSurface& surface, const std::vector<float>& impulse, std::size_t peak, int rate,
+                 double gateMs);
+
+void drawDistortion(DrawingSurface& surface, const std::vector<DistortionPoint>& distortion);
+
+// For a read-out under the mouse: the frequency (Hz) at user x of a
+// frequency view, the time (ms from the peak) at user x of the impulse view.
+double frequencyAt(double userX);
+double timeAt(const TimeAxis& axis, double userX);
+
+} // namespace LogSweepPlots
+
+} // namespace audimera

@@ -1,0 +1,480 @@
+#include "engine/LogSweepMeasurement.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+
+namespace audimera {
+
+namespace {
+
+using Complex = std::complex<double>;
+constexpr double Pi = std::numbers::pi;
+
+// The harmonics read out: H2..H5.
+constexpr int FirstHarmonic = 2;
+constexpr int LastHarmonic = 5;
+
+std::size_t wrap(std::ptrdiff_t i, std::size_t n)
+{
+    const auto m = static_cast<std::ptrdiff_t>(n);
+    i %= m;
+    return static_cast<std::size_t>(i < 0 ? i + m : i);
+}
+
+double blackman(double x, double halfWidth) // x in [-halfWidth, halfWidth]
+{
+    const double phase = Pi * (x / halfWidth + 1); // 0 .. 2 pi
+    return 0.42 - 0.5 * std::cos(phase) + 0.08 * std::cos(2 * phase);
+}
+
+// The circular response h near index p, read between samples by a
+// Blackman-windowed sinc (band-limited interpolation), at p + t.
+double interpolate(const std::vector<double>& h, std::size_t p, double t)
+{
+    constexpr int Half = 24;
+    double sum = 0;
+    for (int j = -Half; j <= Half; ++j) {
+        const double x = t - j;
+        if (std::abs(x) >= Half + 1)
+            continue;
+        const double sinc = std::abs(x) < 1e-12 ? 1.0 : std::sin(Pi * x) / (Pi * x);
+        sum += h[wrap(static_cast<std::ptrdiff_t>(p) + j, h.size())] * sinc * blackman(x, Half + 1);
+    }
+    return sum;
+}
+
+// Where the band-limited response peaks near its largest sample p, as an
+// offset from p in samples (within +-1).
+double fractionalPeak(const std::vector<double>& h, std::size_t p)
+{
+    const double sign = h[p] < 0 ? -1.0 : 1.0;
+    auto value = [&](double t) { return sign * interpolate(h, p, t); };
+    double best = 0;
+    double bestValue = value(0);
+    for (double t = -1; t <= 1.0001; t += 0.125) {
+        const double v = value(t);
+        if (v > bestValue) {
+            bestValue = v;
+            best = t;
+        }
+    }
+    // Golden-section search around the best grid point.
+    double a = best - 0.125, b = best + 0.125;
+    const double g = (std::sqrt(5.0) - 1) / 2;
+    double c = b - g * (b - a), d = a + g * (b - a);
+    double fc = value(c), fd = value(d);
+    for (int i = 0; i < 40; ++i) {
+        if (fc > fd) {
+            b = d;
+            d = c;
+            fd = fc;
+            c = b - g * (b - a);
+            fc = value(c);
+        } else {
+            a = c;
+            c = d;
+            fc = fd;
+            d = a + g * (b - a);
+            fd = value(d);
+        }
+    }
+    return 0.5 * (a + b);
+}
+
+std::size_t largestAt(const std::vector<double>& h)
+{
+    std::size_t p = 0;
+    double best = -1;
+    for (std::size_t i = 0; i < h.size(); ++i) {
+        const double a = std::abs(h[i]);
+        if (a > best) {
+            best = a;
+            p = i;
+        }
+    }
+    return p;
+}
+
+// Peak over the mean power of the response between a quarter and half its
+// length after the peak, where neither the linear nor a harmonic response
+// lies; in dB (-infinity for a silent response).
+double impulseSnrDb(const std::vector<double>& h, std::size_t p)
+{
+    const std::size_t n = h.size();
+    double power = 0;
+    std::size_t count = 0;
+    for (std::size_t i = n / 4; i < n / 2; ++i, ++count)
+        power += h[wrap(static_cast<std::ptrdiff_t>(p + i), n)] * h[wrap(static_cast<std::ptrdiff_t>(p + i), n)];
+    const double peak = h[p] * h[p];
+    if (!(peak > 0))
+        return -INFINITY;
+    if (count == 0 || power <= 0)
+        return INFINITY;
+    return 10 * std::log10(peak / (power / static_cast<double>(count)));
+}
+
+// A window over a segment of `before` samples before a response's peak and
+// `after` samples from it: rises (half Hann) over the first half of
+// `before`, is 1 at the peak, and falls to 0 at the segment's end, over the
+// whole of `after` (a gate) or its last eighth.
+std::vector<double> makeWindow(std::size_t before, std::size_t after, bool gate)
+{
+    std::vector<double> w(before + after, 1.0);
+    const std::size_t rise = before / 2;
+    for (std::size_t i = 0; i < rise; ++i)
+        w[i] = 0.5 * (1 - std::cos(Pi * (i + 0.5) / rise));
+    const std::size_t fall = gate ? after : std::max<std::size_t>(after / 8, 1);
+    for (std::size_t i = 0; i < fall; ++i) {
+        // i counts back from the segment's end.
+        const double x = (i + 0.5) / fall; // 0 at the end, 1 at the fall's start
+        w[before + after - 1 - i] = 0.5 * (1 - std::cos(Pi * x));
+    }
+    return w;
+}
+
+// The DFT of the windowed segment of the circular response h around index
+// peak, arranged so that the peak is sample 0 (its time shift taken out).
+std::vector<Complex> segmentSpectrum(RealFft& fft, const std::vector<double>& h, std::ptrdiff_t peak,
+                                     std::size_t before, const std::vector<double>& window)
+{
+    const std::size_t n = fft.size();
+    double* time = fft.time();
+    std::fill(time, time + n, 0.0);
+    for (std::size_t j = 0; j < window.size(); ++j) {
+        const std::ptrdiff_t offset = static_cast<std::ptrdiff_t>(j) - static_cast<std::ptrdiff_t>(before);
+        time[wrap(offset, n)] = h[wrap(peak + offset, h.size())] * window[j];
+    }
+    fft.forward();
+    return std::vector<Complex>(fft.spectrum(), fft.spectrum() + fft.bins());
+}
+
+// A per-bin quantity read at any frequency: linear between bins, and its
+// mean over a band as the integral of that line.
+class BinCurve {
+public:
+    explicit BinCurve(std::vector<double> values) : m_values(std::move(values)), m_integral(m_values.size(), 0.0)
+    {
+        for (std::size_t i = 1; i < m_values.size(); ++i)
+            m_integral[i] = m_integral[i - 1] + 0.5 * (m_values[i - 1] + m_values[i]);
+    }
+
+    double at(double x) const
+    {
+        const auto [i, t] = split(x);
+        return m_values[i] + (m_values[i + 1] - m_values[i]) * t;
+    }
+
+    // The mean over [a, b] (bin positions; the part outside the bins is
+    // left out); the value at the middle for a band narrower than a
+    // thousandth of a bin.
+    double mean(double a, double b) const
+    {
+        const double last = static_cast<double>(m_values.size() - 1);
+        a = std::clamp(a, 0.0, last);
+        b = std::clamp(b, 0.0, last);
+        if (b - a < 1e-3)
+            return at(0.5 * (a + b));
+        return (integral(b) - integral(a)) / (b - a);
+    }
+
+private:
+    std::pair<std::size_t, double> split(double x) const
+    {
+        const double last = static_cast<double>(m_values.size() - 2);
+        x = std::clamp(x, 0.0, last + 1);
+        const double i = std::min(std::floor(x), last);
+        return {static_cast<std::size_t>(i), x - i};
+    }
+    double integral(double x) const
+    {
+        const auto [i, t] = split(x);
+        return m_integral[i] + m_values[i] * t + 0.5 * (m_values[i + 1] - m_values[i]) * t * t;
+    }
+
+    std::vector<double> m_values;
+    std::vector<double> m_integral;
+};
+
+// The band of a smoothing of 1/n octave around bin position x.
+std::pair<double, double> band(double x, int n)
+{
+    if (n <= 0)
+        return {x, x};
+    const double half = std::exp2(0.5 / n);
+    return {x / half, x * half};
+}
+
+} // namespace
+
+audimera::Status LogSweepSettings::check(int rate) const
+{
+    if (const audimera::Result<LogSweep> sweep = LogSweep::make(shape(rate)); !sweep)
+        return sweep.error();
+    if (pointsPerOctave < 1 || pointsPerOctave > MaxPointsPerOctave)
+        return audimera::Error{"The points per octave must lie from 1 to " + std::to_string(MaxPointsPerOctave)};
+    constexpr int Smoothings[] = {0, 1, 3, 6, 12, 24, 48};
+    if (std::find(std::begin(Smoothings), std::end(Smoothings), smoothing) == std::end(Smoothings))
+        return audimera::Error{"The smoothing must be 0 (none) or 1/1, 1/3, 1/6, 1/12, 1/24 or 1/48 octave"};
+    if (!(gateMs == 0 || (gateMs >= 0.1 && gateMs <= MaxGateMs)))
+        return audimera::Error{"The gate must lie from 0.1 to 10000 ms (0 for none)"};
+    return {};
+}
+
+std::string LogSweepMeasurement::noReferenceMessage(LogSweepSettings::Reference reference)
+{
+    const char* side = reference == LogSweepSettings::Reference::Left ? "left" : "right";
+    return std::string("The reference channel (") + side
+           + ") carries nothing: it must be a direct loopback of the output to that record channel";
+}
+
+std::vector<double> LogSweepMeasurement::frequencies(double start, double stop, int pointsPerOctave)
+{
+    const double octaves = std::log2(stop / start);
+    const int steps = std::max(1, static_cast<int>(std::ceil(octaves * pointsPerOctave - 1e-9)));
+    std::vector<double> f(static_cast<std::size_t>(steps) + 1);
+    for (int i = 0; i <= steps; ++i)
+        f[static_cast<std::size_t>(i)] = start * std::exp2(octaves * i / steps);
+    f.back() = stop;
+    return f;
+}
+
+SweepDeconvolver& LogSweepMeasurement::deconvolverFor(const LogSweep& sweep)
+{
+    const LogSweepShape& a = sweep.shape();
+    if (m_deconvolver) {
+        const LogSweepShape& b = m_deconvolver->sweep().shape();
+        if (a.rate == b.rate && a.length == b.length && a.start == b.start && a.stop == b.stop
+            && a.levelDb == b.levelDb)
+            return *m_deconvolver;
+    }
+    m_deconvolver = std::make_unique<SweepDeconvolver>(sweep);
+    return *m_deconvolver;
+}
+
+audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& sweep,
+                                                               const LogSweepSettings& settings,
+                                                               const float* recorded, std::size_t frames,
+                                                               int channels, LogSweepProblem* problem)
+{
+    LogSweepProblem ignored;
+    LogSweepProblem& why = problem ? *problem : ignored;
+    why = LogSweepProblem::None;
+    auto fail = [&](LogSweepProblem kind, std::string message) -> audimera::Result<LogSweepResults> {
+        why = kind;
+        return audimera::Error{std::move(message)};
+    };
+
+    const int rate = sweep.rate();
+    if (const audimera::Status checked = settings.check(rate); !checked)
+        return fail(LogSweepProblem::BadSettings, checked.message());
+    const bool referenced = settings.reference != LogSweepSettings::Reference::None;
+    if (channels != (referenced ? 2 : 1))
+        return fail(LogSweepProblem::BadSettings, "The recording has the wrong number of channels");
+    if (frames < sweep.length())
+        return fail(LogSweepProblem::TooLate, TooLateMessage);
+    const std::size_t refChannel = settings.reference == LogSweepSettings::Reference::Right ? 1 : 0;
+    const std::size_t measured = referenced ? 1 - refChannel : 0;
+
+    LogSweepResults results;
+    results.rate = rate;
+
+    // Clipping first: a clipped recording has no linear response to find.
+    auto peakOf = [&](std::size_t channel) {
+        double peak = 0;
+        for (std::size_t i = 0; i < frames; ++i)
+            peak = std::max(peak, static_cast<double>(std::abs(recorded[i * channels + channel])));
+        return peak;
+    };
+    const double measuredPeak = peakOf(measured);
+    results.peakDb = 20 * std::log10(std::max(measuredPeak, 1e-30));
+    const double referencePeak = referenced ? peakOf(refChannel) : 0;
+    if (referenced)
+        results.referencePeakDb = 20 * std::log10(std::max(referencePeak, 1e-30));
+    if (measuredPeak >= ClipLevel || referencePeak >= ClipLevel)
+        return fail(LogSweepProblem::Clipped, ClippedMessage);
+
+    SweepDeconvolver& deconvolver = deconvolverFor(sweep);
+    deconvolver.deconvolve(recorded + measured, frames, static_cast<std::size_t>(channels), m_response);
+    const std::vector<double>& h = m_response;
+    const std::size_t n = h.size();
+    const std::size_t p = largestAt(h);
+    results.impulseSnrDb = impulseSnrDb(h, p);
+    if (!(results.impulseSnrDb >= MinImpulseSnrDb))
+        return fail(LogSweepProblem::NoSignal, NoSignalMessage);
+
+    std::size_t q = 0; // the reference's peak
+    if (referenced) {
+        deconvolver.deconvolve(recorded + refChannel, frames, 2, m_reference);
+        q = largestAt(m_reference);
+        if (!(impulseSnrDb(m_reference, q) >= MinImpulseSnrDb))
+            return fail(LogSweepProblem::NoReference, noReferenceMessage(settings.reference));
+    }
+    // The whole sweep must lie inside the recording.
+    const std::size_t arrival = std::max(p, q);
+    if (arrival + sweep.length() > frames)
+        return fail(LogSweepProblem::TooLate, TooLateMessage);
+
+    const std::vector<double>& self = deconvolver.selfResponse(n);
+    const std::size_t selfPeak = largestAt(self);
+    const std::vector<double>& base = referenced ? m_reference : self;
+    const std::size_t baseAt = referenced ? q : selfPeak;
+    const double fraction = fractionalPeak(h, p) - fractionalPeak(base, baseAt);
+    results.delaySamples = static_cast<double>(p) - static_cast<double>(baseAt) + fraction;
+
+    // The linear response's segment: half the way back to the 2nd harmonic,
+    // forward to the gate or as far as the harmonics of the next turn allow.
+    const auto before = static_cast<std::size_t>(0.5 * sweep.harmonicLead(2));
+    const auto room = static_cast<std::size_t>(
+        std::max(0.0, static_cast<double>(n) - sweep.harmonicLead(8) - 2.0 * static_cast<double>(before)));
+    std::size_t after = std::min(room, n / 2);
+    const bool gated = settings.gateMs > 0;
+    if (gated)
+        after = std::clamp<std::size_t>(static_cast<std::size_t>(std::llround(settings.gateMs * rate / 1000)), 1,
+                                        after);
+    const std::vector<double> window = makeWindow(before, after, gated);
+    RealFft& linearFft = deconvolver.fft(RealFft::goodLength(before + after));
+    const auto at = [](std::size_t i) { return static_cast<std::ptrdiff_t>(i); };
+    const std::vector<Complex> H = segmentSpectrum(linearFft, h, at(p), before, window);
+    const std::vector<Complex> B = segmentSpectrum(linearFft, base, at(baseAt), before, window);
+    const std::vector<Complex> S =
+        referenced ? segmentSpectrum(linearFft, self, at(selfPeak), before, window) : B;
+
+    results.impulse.resize(before + after);
+    for (std::size_t j = 0; j < window.size(); ++j)
+        results.impulse[j] = static_cast<float>(h[wrap(at(p) + at(j) - at(before), n)] * window[j]);
+    results.impulsePeak = before;
+
+    // Per bin: |T|^2 and T with the delay's fraction taken out (the whole
+    // samples went with the segments' shift).
+    const std::size_t bins = linearFft.bins();
+    const double binHz = static_cast<double>(rate) / static_cast<double>(linearFft.size());
+    std::vector<double> power(bins), re(bins), im(bins), fundamental(bins), linearRe(bins), linearIm(bins);
+    for (std::size_t k = 0; k < bins; ++k) {
+        const double f = static_cast<double>(k) * binHz;
+        const Complex t = B[k] != 0.0 ? H[k] / B[k] * std::polar(1.0, 2 * Pi * f * fraction / rate) : 0.0;
+        power[k] = std::norm(t);
+        re[k] = t.real();
+        im[k] = t.imag();
+        const Complex linear = S[k] != 0.0 ? H[k] / S[k] : 0.0;
+        fundamental[k] = std::norm(linear);
+        linearRe[k] = linear.real();
+        linearIm[k] = linear.imag();
+    }
+    const BinCurve powerCurve(std::move(power)), reCurve(std::move(re)), imCurve(std::move(im));
+    const BinCurve fundamentalCurve(std::move(fundamental));
+    const BinCurve linearReCurve(std::move(linearRe)), linearImCurve(std::move(linearIm));
+
+    // The harmonics' segments: from 30% of the way back to the next higher
+    // order to 60% of the way forward to the next lower one.
+    std::vector<BinCurve> harmonicCurves;
+    std::vector<double> harmonicBinHz;
+    for (int k = FirstHarmonic; k <= LastHarmonic; ++k) {
+        const double lead = sweep.harmonicLead(k);
+        const auto pre = static_cast<std::size_t>(0.3 * (sweep.harmonicLead(k + 1) - lead));
+        const auto post = static_cast<std::size_t>(0.6 * (lead - sweep.harmonicLead(k - 1)));
+        std::vector<double> w(pre + post, 1.0);
+        for (std::size_t i = 0; i < pre; ++i)
+            w[i] = 0.5 * (1 - std::cos(Pi * (i + 0.5) / pre));
+        const std::size_t fall = post / 2;
+        for (std::size_t i = 0; i < fall; ++i)
+            w[pre + post - 1 - i] = 0.5 * (1 - std::cos(Pi * (i + 0.5) / fall));
+        RealFft& fft = deconvolver.fft(RealFft::goodLength(pre + post));
+        const auto centre = static_cast<std::ptrdiff_t>(std::llround(static_cast<double>(p) - lead));
+        const auto selfCentre = at(selfPeak);
+        const std::vector<Complex> Hk = segmentSpectrum(fft, h, centre, pre, w);
+        const std::vector<Complex> Sk = segmentSpectrum(fft, self, selfCentre, pre, w);
+        // What of the linear response reaches this window (the sweep's own
+        // response there, through the path) is taken out: short sweeps
+        // would otherwise show it as distortion at their lowest octave.
+        const std::vector<Complex> Lk =
+            segmentSpectrum(fft, self, selfCentre - static_cast<std::ptrdiff_t>(std::llround(lead)), pre, w);
+        const double toLinearBin = static_cast<double>(linearFft.size()) / static_cast<double>(fft.size());
+        std::vector<double> level(Hk.size());
+        for (std::size_t i = 0; i < Hk.size(); ++i) {
+            const double x = static_cast<double>(i) * toLinearBin;
+            const Complex leak = Complex(linearReCurve.at(x), linearImCurve.at(x)) * Lk[i];
+            level[i] = Sk[i] != 0.0 ? std::norm((Hk[i] - leak) / Sk[i]) : 0.0;
+        }
+        harmonicCurves.emplace_back(std::move(level));
+        harmonicBinHz.push_back(static_cast<double>(rate) / static_cast<double>(fft.size()));
+    }
+
+    const std::vector<double> fs = frequencies(settings.start, settings.stop, settings.pointsPerOctave);
+    results.response.reserve(fs.size());
+    results.distortion.reserve(fs.size());
+    const double nyquist = rate / 2.0;
+    for (const double f : fs) {
+        const auto [a, b] = band(f / binHz, settings.smoothing);
+        double level = 10 * std::log10(std::max(powerCurve.mean(a, b), 1e-300));
+        if (settings.corrections)
+            level -= settings.corrections->levelAt(f);
+        const double phase = std::atan2(imCurve.mean(a, b), reCurve.mean(a, b)) * 180 / Pi;
+        results.response.push_back({f, level, phase});
+
+        DistortionPoint d{f, {}, {}};
+        const double h1 = fundamentalCurve.mean(a, b);
+        double sum = 0;
+        bool any = false;
+        for (int k = FirstHarmonic; k <= LastHarmonic; ++k) {
+            if (k * f >= nyquist || !(h1 > 0))
+                continue;
+            const std::size_t i = static_cast<std::size_t>(k - FirstHarmonic);
+            const auto [ka, kb] = band(k * f / harmonicBinHz[i], settings.smoothing);
+            const double ratio = harmonicCurves[i].mean(ka, kb) / h1;
+            d.harmonicDb[i] = 10 * std::log10(std::max(ratio, 1e-300));
+            sum += ratio;
+            any = true;
+        }
+        if (any)
+            d.thdPercent = 100 * std::sqrt(sum);
+        results.distortion.push_back(d);
+    }
+    return results;
+}
+
+audimera::Result<LogSweepResults> LogSweepMeasurement::run(SoundDevice& device, const LogSweepSettings& settings,
+                                                           RecordWaiter& waiter,
+                                                           const std::function<void(double)>& progress,
+                                                           LogSweepProblem* problem)
+{
+    LogSweepProblem ignored;
+    LogSweepProblem& why = problem ? *problem : ignored;
+    why = LogSweepProblem::None;
+    const int rate = device.duplexRate();
+    if (const audimera::Status checked = settings.check(rate); !checked) {
+        why = LogSweepProblem::BadSettings;
+        return checked.error();
+    }
+    const audimera::Result<LogSweep> sweep = LogSweep::make(settings.shape(rate));
+    if (!sweep) {
+        why = LogSweepProblem::BadSettings;
+        return sweep.error();
+    }
+    const bool referenced = settings.reference != LogSweepSettings::Reference::None;
+    DuplexRequest request;
+    request.play = sweep->samples().data();
+    request.playFrames = sweep->length();
+    request.rate = rate;
+    request.playChannels = DuplexRequest::Channels::Both;
+    request.recordFrames = sweep->length() + static_cast<std::size_t>(std::ceil(LogSweepSettings::TailSeconds * rate));
+    request.recordChannels = referenced ? 2 : 1;
+    request.progress = progress;
+    const audimera::Result<Recorded> recorded = device.playAndRecord(request, m_recording, waiter);
+    if (!recorded) {
+        why = recorded.message() == SoundDevice::LostSamplesError ? LogSweepProblem::LostSamples
+                                                                   : LogSweepProblem::Device;
+        return recorded.error();
+    }
+    if (*recorded == Recorded::Cancelled) {
+        why = LogSweepProblem::Cancelled;
+        return audimera::Error{CancelledMessage};
+    }
+    if (progress)
+        progress(1.0);
+    const std::size_t frames = m_recording.size() / static_cast<std::size_t>(request.recordChannels);
+    return analyse(*sweep, settings, m_recording.data(), frames, request.recordChannels, problem);
+}
+
+} // namespace audimera

@@ -1,0 +1,67 @@
+#include "signal/SweepDeconvolver.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace audimera {
+
+SweepDeconvolver::SweepDeconvolver(LogSweep sweep) : m_sweep(std::move(sweep)) {}
+
+RealFft& SweepDeconvolver::fft(std::size_t n)
+{
+    std::unique_ptr<RealFft>& slot = m_ffts[n];
+    if (!slot)
+        slot = std::make_unique<RealFft>(n);
+    return *slot;
+}
+
+SweepDeconvolver::Length& SweepDeconvolver::length(std::size_t n)
+{
+    Length& entry = m_lengths[n];
+    if (entry.inverse.empty()) {
+        entry.inverse.resize(n / 2 + 1);
+        m_sweep.inverseSpectrum(n, entry.inverse.data());
+    }
+    return entry;
+}
+
+void SweepDeconvolver::deconvolve(const float* samples, std::size_t frames, std::size_t stride,
+                                  std::vector<double>& response)
+{
+    const std::size_t n = responseLength(frames);
+    RealFft& transform = fft(n);
+    const Length& entry = length(n);
+    double* time = transform.time();
+    for (std::size_t i = 0; i < frames; ++i)
+        time[i] = samples[i * stride];
+    std::fill(time + frames, time + n, 0.0);
+    transform.forward();
+    std::complex<double>* bins = transform.spectrum();
+    for (std::size_t k = 0; k < transform.bins(); ++k)
+        bins[k] *= entry.inverse[k];
+    transform.inverse();
+    response.assign(time, time + n);
+}
+
+const std::vector<double>& SweepDeconvolver::selfResponse(std::size_t n)
+{
+    Length& entry = length(n);
+    if (entry.self.empty()) {
+        const std::vector<float>& x = m_sweep.samples();
+        const std::size_t frames = std::min(x.size(), n);
+        RealFft& transform = fft(n);
+        double* time = transform.time();
+        for (std::size_t i = 0; i < frames; ++i)
+            time[i] = x[i];
+        std::fill(time + frames, time + n, 0.0);
+        transform.forward();
+        std::complex<double>* bins = transform.spectrum();
+        for (std::size_t k = 0; k < transform.bins(); ++k)
+            bins[k] *= entry.inverse[k];
+        transform.inverse();
+        entry.self.assign(time, time + n);
+    }
+    return entry.self;
+}
+
+} // namespace audimera

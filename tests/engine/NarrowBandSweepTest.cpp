@@ -1,0 +1,283 @@
+// The narrow-band detector and distortion through whole sweeps and the
+// signal generator on the simulated sound card: flatness where the mean
+// magnitude is moved by the sampling, noise, the choice read at Start, and
+// the THD read-out. Prints the figures it checks.
+#include "tests/engine/EngineFixture.h"
+
+#include "dsp/DspLibrary.h"
+#include "signal/SignalSynthesis.h"
+#include "signal/SimulatedSoundCard.h"
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+namespace audimera {
+
+namespace {
+
+constexpr const char* Narrow = "MenuEntryDetector(1)";
+constexpr const char* Mean = "MenuEntryDetector(0)";
+
+struct Rig {
+    explicit Rig(const char* chain, bool narrow)
+    {
+        useChain(chain);
+        EXPECT_TRUE(card.initAudio().ok());
+        Audidsp::LowPass44(0, 0, 1);
+        engine.InitWhitePinkBuffers();
+        choose(narrow);
+        panel["CheckInput"].value = 0;
+        panel["CheckFFT"].value = 0;
+    }
+    void useChain(const char* chain)
+    {
+        std::string error;
+        auto parsed = SoundChain::parse(chain, error);
+        EXPECT_TRUE(parsed.has_value()) << error;
+        card.setChain(std::move(*parsed));
+    }
+    void choose(bool narrow)
+    {
+        panel[Mean].value = narrow ? 0 : 1;
+        panel[Narrow].value = narrow ? 1 : 0;
+    }
+    // The 31 bands: frequency -> level.
+    std::map<double, double> bands()
+    {
+        panel.select("OptionAutoSigGen", MeasurementEngine::PlanIso31, 4);
+        engine.cmdStart_Click();
+        std::map<double, double> levels;
+        for (const auto& [f, level] : newestTrace(document))
+            levels[f] = level;
+        EXPECT_EQ(levels.size(), 31u);
+        return levels;
+    }
+    FakePanel panel;
+    ScriptedHost host;
+    SimulatedSoundCard card;
+    RecordingDisplays displays;
+    MeasurementDocument document;
+    MeasurementEngine engine{panel, host, card, displays, document};
+};
+
+struct Spread {
+    double low = HUGE_VAL, high = -HUGE_VAL;
+    void add(double v)
+    {
+        low = std::min(low, v);
+        high = std::max(high, v);
+    }
+};
+
+TEST(NarrowBandSweepTest, PerfectLoopbackIsFlatAtEveryBandAndMatchesTheMeanMagnitudeAwayFromTheSamplingEffect)
+{
+    Rig narrow("", true);
+    Rig mean("", false);
+    const std::map<double, double> n = narrow.bands();
+    const std::map<double, double> m = mean.bands();
+    ASSERT_EQ(n.size(), 31u);
+    const double reference = n.at(1000);
+    Spread flat, meanFlat;
+    for (const auto& [f, level] : n) {
+        EXPECT_NEAR(level, reference, 0.005) << f << " Hz";
+        flat.add(level - reference);
+        meanFlat.add(m.at(f) - m.at(1000));
+    }
+    // The same calibration and scale: both read alike where the mean
+    // magnitude is not moved by where the samples fall.
+    EXPECT_NEAR(n.at(1000), m.at(1000), 0.005);
+    EXPECT_NEAR(n.at(400), m.at(400), 0.005);
+    // Where it is, they differ: the case for the narrow band.
+    EXPECT_GT(std::abs(n.at(3150) - m.at(3150)) + std::abs(n.at(6300) - m.at(6300)), 0.05);
+    std::printf("[ figures  ] perfect loopback, 31 bands re 1 kHz: narrow band %+.4f..%+.4f dB, "
+                "mean magnitude %+.4f..%+.4f dB (3150 Hz %+.4f, 6300 Hz %+.4f)\n",
+                flat.low, flat.high, meanFlat.low, meanFlat.high, m.at(3150) - m.at(1000), m.at(6300) - m.at(1000));
+}
+
+TEST(NarrowBandSweepTest, NoiseMovesTheNarrowBandFarLessThanTheMeanMagnitude)
+{
+    // Each detector against itself without noise, on the same calibration
+    // (made on the clean chain): what noise at -30 dBFS (SNR 21 dB) does to
+    // the tone's level.
+    Spread drift[2];
+    for (const bool narrow : {false, true}) {
+        Rig rig("", narrow);
+        const std::map<double, double> clean = rig.bands();
+        rig.useChain("noise=-30");
+        const std::map<double, double> noisy = rig.bands();
+        ASSERT_EQ(noisy.size(), 31u);
+        for (const auto& [f, level] : noisy) {
+            drift[narrow].add(level - clean.at(f));
+            if (narrow) {
+                EXPECT_NEAR(level, clean.at(f), 0.05) << f << " Hz";
+            }
+        }
+    }
+    EXPECT_GT(drift[0].high, drift[1].high);
+    std::printf("[ figures  ] noise=-30, drift re the clean chain: mean magnitude %+.4f..%+.4f dB, narrow band "
+                "%+.4f..%+.4f dB\n",
+                drift[0].low, drift[0].high, drift[1].low, drift[1].high);
+}
+
+TEST(NarrowBandSweepTest, TheDetectorIsReadOnceAtStart)
+{
+    // 3150 and 3151 Hz: the mean magnitude reads 3150 Hz low by about
+    // 0.1 dB, the narrow band does not.
+    for (const bool startNarrow : {false, true}) {
+        Rig rig("", startNarrow);
+        rig.panel["TextStart"].text = "3150";
+        rig.panel["TextStop"].text = "3151";
+        // Switched at the first yield of the run, before any tone.
+        rig.host.everyYield([&] { rig.choose(!startNarrow); });
+        rig.engine.cmdStart_Click();
+        const auto points = newestTrace(rig.document);
+        ASSERT_EQ(points.size(), 2u);
+        const double step = points[1].second - points[0].second;
+        if (startNarrow)
+            EXPECT_NEAR(step, 0, 0.005);
+        else
+            EXPECT_GT(std::abs(step), 0.05);
+        EXPECT_EQ(rig.engine.levelDetectorChoice(),
+                  startNarrow ? LevelDetector::MeanMagnitude : LevelDetector::NarrowBand);
+    }
+}
+
+TEST(NarrowBandSweepTest, TheThdReadOutFollowsTheSweepAndTheGeneratorsSine)
+{
+    Rig rig("", false);
+    EXPECT_EQ(rig.panel["LabelTHD"].caption, "N/A");
+    rig.panel["TextStart"].text = "1000";
+    rig.panel["TextStop"].text = "2000";
+    rig.engine.cmdStart_Click();
+    // A clean loopback: only rounding to 16 bits.
+    EXPECT_EQ(rig.panel["LabelTHD"].caption, "0.00 % (THD+N 0.00 %)");
+
+    // Above 10 kHz no harmonic is measured, THD+N still is.
+    rig.panel["TextStart"].text = "12000";
+    rig.panel["TextStop"].text = "13000";
+    rig.engine.cmdStart_Click();
+    EXPECT_EQ(rig.panel["LabelTHD"].caption, "N/A (THD+N 0.00 %)");
+
+    // The generator: a triangle's harmonics are its own, so it shows none; a
+    // sine does.
+    int stopAt = 0;
+    rig.host.everyYield([&] {
+        if (rig.engine.Playing && rig.card.recordedBlocks() >= stopAt)
+            rig.engine.cmdStartSignal_Click();
+    });
+    for (const int signal : {MeasurementEngine::SignalTriangle, MeasurementEngine::SignalSine}) {
+        rig.panel["LabelTHD"].caption = "?";
+        rig.panel.select("OptionSigGen", signal, 6);
+        rig.panel["TextFFT"].text = "1000";
+        stopAt = rig.card.recordedBlocks() + 2;
+        rig.engine.cmdStartSignal_Click();
+        EXPECT_EQ(rig.panel["LabelTHD"].caption,
+                  signal == MeasurementEngine::SignalSine ? "0.00 % (THD+N 0.00 %)" : "N/A")
+            << signal;
+    }
+}
+
+TEST(NarrowBandSweepTest, TheGeneratorsSineIsFittedAtTheFrequencyItIsRetunedTo)
+{
+    // A perfect loopback reads the same narrow-band level at any frequency;
+    // a fit left at the old frequency after the scroll bars retune the tone
+    // would find next to nothing there.
+    Rig rig("", true);
+    rig.panel["CheckBy5"].value = 1;
+    rig.panel["TextFFT"].text = "3150";
+    std::vector<double> levels;
+    int blocks = 0;
+    rig.host.everyYield([&] {
+        if (!rig.engine.Playing || rig.engine.Calib == 0 || rig.card.recordedBlocks() == blocks)
+            return;
+        blocks = rig.card.recordedBlocks();
+        if (rig.panel["LabelDB"].caption != "N/A")
+            levels.push_back(std::stod(rig.panel["LabelDB"].caption));
+        if (levels.size() == 2) {
+            // Rate 6300 of the "x20" table: 1260 Hz, without a restart.
+            rig.panel["HScrollFFT"].value = 630;
+            rig.panel["HScrollFine"].value = 0;
+            rig.engine.HScrollFFT_Change();
+        }
+        if (levels.size() == 5)
+            rig.engine.cmdStartSignal_Click();
+    });
+    rig.engine.cmdStartSignal_Click();
+    ASSERT_EQ(levels.size(), 5u);
+    EXPECT_EQ(rig.card.playLoopCount(), 2); // the white noise, then the sine once
+    for (const double level : levels)
+        EXPECT_NEAR(level, levels[0], 0.011); // two decimals shown
+}
+
+// Keeps each point's distortion; the choices of a window with the bad-wave
+// check on.
+class DistortionObserver : public RunObserver {
+public:
+    bool measuresBadBlocksAgain() const override { return true; }
+    double stepFactor() const override { return 1.26; }
+    audimera::Status openTrace() override { return document.openTrace(); }
+    void distortionMeasured(double frequency, const Distortion& d) override { distortion[frequency] = d; }
+    void pointMeasured(double, double, double) override {}
+
+    MeasurementDocument document;
+    std::map<double, Distortion> distortion;
+};
+
+TEST(NarrowBandSweepTest, PolynomialDistortionGivesItsAnalyticHarmonicsAtEveryBand)
+{
+    constexpr double A2 = 0.05, A3 = 0.1;
+    std::string error;
+    std::optional<SoundChain> chain = SoundChain::parse("poly=0.05,0.1", error);
+    ASSERT_TRUE(chain) << error;
+    SimulatedSoundCard card;
+    ASSERT_TRUE(card.initAudio().ok());
+    card.setChain(*chain);
+    MeasurementState state;
+    Audidsp::LowPass44(0, 0, 1);
+    state.InitWhitePinkBuffers();
+    ScriptedHost host;
+    DistortionObserver observer;
+    SteppedSweep sweep(state, host, card, observer);
+    SweepSettings settings;
+    settings.plan = FrequencyPlan::Bands31Plan;
+    ASSERT_EQ(sweep.run(settings), RunEnd::Completed);
+    ASSERT_EQ(observer.distortion.size(), 31u);
+
+    // The table's sine peak on full scale, through the player (flat to
+    // 0.01 dB) at full volume.
+    const double a = SinePeak / 32768.0;
+    const double h1 = SoundChain::polyHarmonic(1, a, A2, A3);
+    const double h2 = 20 * std::log10(SoundChain::polyHarmonic(2, a, A2, A3) / h1);
+    const double h3 = 20 * std::log10(SoundChain::polyHarmonic(3, a, A2, A3) / h1);
+    Spread e2, e3;
+    for (const auto& [f, d] : observer.distortion) {
+        // Harmonics fold back above 22050 Hz in a chain sampled at 44100 Hz:
+        // a 3rd that folds can land on the 2nd's place, so H2 is checked
+        // where the 3rd does not fold.
+        if (2 * f < 20000 && 3 * f < 22050) {
+            ASSERT_TRUE(d.harmonicDb[0]) << f;
+            EXPECT_NEAR(*d.harmonicDb[0], h2, 0.3) << "H2 at " << f << " Hz";
+            e2.add(*d.harmonicDb[0] - h2);
+        }
+        if (3 * f < 20000) {
+            ASSERT_TRUE(d.harmonicDb[1]) << f;
+            EXPECT_NEAR(*d.harmonicDb[1], h3, 0.3) << "H3 at " << f << " Hz";
+            e3.add(*d.harmonicDb[1] - h3);
+            // H4 and H5 are not made: far below.
+            if (5 * f < 20000) {
+                EXPECT_LT(*d.harmonicDb[2], h3 - 40) << f;
+                EXPECT_LT(*d.harmonicDb[3], h3 - 40) << f;
+            }
+            const double thd = 100 * std::hypot(std::pow(10, h2 / 20), std::pow(10, h3 / 20));
+            EXPECT_NEAR(*d.thdPercent, thd, thd * 0.04) << f;
+        }
+    }
+    std::printf("[ figures  ] poly=0.05,0.1: H2 %.2f dB, H3 %.2f dB analytic; measured H2 %+.3f..%+.3f dB, H3 "
+                "%+.3f..%+.3f dB off\n",
+                h2, h3, e2.low, e2.high, e3.low, e3.high);
+}
+
+} // namespace
+
+} // namespace audimera

@@ -1,0 +1,102 @@
+// The log sweep through the private sound server: a perfect loopback (a
+// null sink's monitor), and a LADSPA filter sink in front of it as the
+// device under test, against the filter's exact response. About 4 s in real
+// time.
+#include "tests/sound/LadspaFilter.h"
+#include "tests/sound/PulseTestSupport.h"
+
+#include "engine/LogSweepMeasurement.h"
+
+#include <complex>
+
+namespace audimera {
+
+namespace {
+
+using namespace pulsetest;
+
+double wrapDegrees(double d)
+{
+    d = std::fmod(d + 180, 360);
+    return (d < 0 ? d + 360 : d) - 180;
+}
+
+audimera::Result<LogSweepResults> measure(PulseSoundDevice& device, std::size_t length)
+{
+    LogSweepSettings settings;
+    settings.length = length;
+    settings.pointsPerOctave = 6;
+    LogSweepMeasurement measurement;
+    TestWaiter waiter;
+    return measurement.run(device, settings, waiter);
+}
+
+TEST(LogSweepLoopbackTest, PerfectLoopbackIsFlat)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivateSink sink(sharedServer(), "logsweep");
+    PulseSoundDevice device(sharedServer());
+    ASSERT_EQ(openLoopback(device, sink.name()), "");
+    const audimera::Result<LogSweepResults> r = measure(device, std::size_t(1) << 15);
+    ASSERT_TRUE(r.ok()) << r.message();
+    for (const ResponsePoint& p : r->response)
+        EXPECT_NEAR(p.level, 0, 0.02) << p.frequency;
+    EXPECT_GT(r->delaySamples, 0);
+    EXPECT_GT(r->impulseSnrDb, 80);
+}
+
+// Magnitude within 0.05 dB of the filter's (relative to 1 kHz), phase
+// within 2 degrees once the best-fitting pure delay is taken out.
+TEST(LogSweepLoopbackTest, FilterSinkFollowsItsExactResponse)
+{
+    REQUIRE_PULSE_SERVER();
+    const std::vector<float> impulse = filterImpulse(16384);
+    if (impulse.empty())
+        GTEST_SKIP() << "the LADSPA plugin " << PluginFile << " is not installed (swh-plugins)";
+    PrivateSink sink(sharedServer(), "logsweepf");
+    FilterSink filter(sharedServer(), sink.name(), sink.name() + "_filter");
+    ASSERT_TRUE(filter.loaded());
+    PulseSoundDevice device(sharedServer());
+    ASSERT_EQ(device.refreshDevices().message(), "");
+    const int play = indexOf(device.playDevices(), filter.name());
+    const int record = indexOf(device.recordDevices(), sink.monitor());
+    ASSERT_GE(play, 0);
+    ASSERT_GE(record, 0);
+    ASSERT_EQ(device.openOutputDevice(play).message(), "");
+    ASSERT_EQ(device.openInputDevice(record).message(), "");
+
+    const audimera::Result<LogSweepResults> r = measure(device, std::size_t(1) << 16);
+    ASSERT_TRUE(r.ok()) << r.message();
+    const std::complex<double> at1k = transformAt(impulse, 1000);
+    double measured1k = 0;
+    for (const ResponsePoint& p : r->response)
+        if (std::abs(p.frequency - 1000) < std::abs(measured1k - 1000))
+            measured1k = p.frequency;
+    double level1k = 0;
+    for (const ResponsePoint& p : r->response)
+        if (p.frequency == measured1k)
+            level1k = p.level - dB(std::abs(transformAt(impulse, measured1k)) / std::abs(at1k));
+    std::vector<double> residual;
+    double worstLevel = 0;
+    for (const ResponsePoint& p : r->response) {
+        const std::complex<double> exact = transformAt(impulse, p.frequency);
+        EXPECT_NEAR(p.level - level1k, dB(std::abs(exact) / std::abs(at1k)), 0.05) << p.frequency;
+        worstLevel = std::max(worstLevel, std::abs(p.level - level1k - dB(std::abs(exact) / std::abs(at1k))));
+        residual.push_back(*p.phase - std::arg(exact) * 180 / Pi);
+    }
+    // The best pure delay, in samples, by a fine search.
+    double best = INFINITY;
+    for (double tau = -20; tau <= 20; tau += 0.002) {
+        double worst = 0;
+        for (size_t i = 0; i < residual.size(); ++i)
+            worst = std::max(worst, std::abs(wrapDegrees(residual[i] + 360 * r->response[i].frequency * tau
+                                                                         / SoundDevice::SampleRate)));
+        best = std::min(best, worst);
+    }
+    EXPECT_LE(best, 2.0);
+    std::printf("magnitude within %.4f dB, phase within %.3f degrees\n", worstLevel, best);
+}
+
+} // namespace
+
+} // namespace audimera

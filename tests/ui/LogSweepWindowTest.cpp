@@ -1,0 +1,459 @@
+// The "Log Sweep" window on the simulated card: the Measure menu, a short
+// measurement and its views, adding its curve to the response plot, saving
+// each format, Stop in mid-sweep, the locking with the stepped sweep and the
+// signal, failures, shut-down during a sweep and the settings kept.
+#include "tests/ui/MainWindowFixture.h"
+
+#include "display/models/Drawing.h"
+#include "display/models/LogSweepPlots.h"
+#include "display/models/ResponsePlot.h"
+#include "ui/FormLogSweep.h"
+#include "ui/LogSweepView.h"
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <cmath>
+
+namespace audimera {
+
+namespace {
+
+// Counts the play-once runs.
+class DuplexCountingCard : public LoggingSoundCard {
+public:
+    audimera::Result<Recorded> playAndRecord(const DuplexRequest& request, std::vector<float>& recorded,
+                                             RecordWaiter& waiter) override
+    {
+        ++runs;
+        return LoggingSoundCard::playAndRecord(request, recorded, waiter);
+    }
+    int runs = 0;
+};
+
+class LogSweepWindow : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        // Each test starts from the window's own defaults.
+        QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera")).remove(FormLogSweep::SettingsGroup);
+    }
+
+    FormLogSweep& logWindow() { return window->logSweepWindow(); }
+    template <typename T>
+    T* control(const char* name)
+    {
+        T* w = logWindow().findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    QPushButton* measureButton() { return control<QPushButton>("cmdLogMeasure"); }
+
+    // Shows the window through its menu entry, with the shortest sweep.
+    void open()
+    {
+        trigger("MenuEntryLogSweep");
+        control<QComboBox>("ComboLogLength")->setCurrentIndex(0);
+        control<QDoubleSpinBox>("SpinLogStart")->setValue(100);
+        control<QDoubleSpinBox>("SpinLogStop")->setValue(10000);
+    }
+    void measure()
+    {
+        measureButton()->click();
+        ASSERT_TRUE(logWindow().results().has_value()) << (messages.empty() ? "" : messages.back().text);
+    }
+    std::string path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)).toStdString(); }
+    static QByteArray readAll(const std::string& p)
+    {
+        QFile file(QString::fromStdString(p));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST_F(LogSweepWindow, MeasureMenuShowsTheWindowThatMeasuresAFlatLoopback)
+{
+    start();
+    // The new menu comes after the documented ones.
+    const QList<QAction*> menus = window->menuBar()->actions();
+    ASSERT_FALSE(menus.isEmpty());
+    EXPECT_EQ(menus.back()->menu()->objectName(), QStringLiteral("MeasureMenu"));
+    EXPECT_EQ(menus.back()->text(), QStringLiteral("&Measure"));
+    EXPECT_EQ(action("MenuEntryLogSweep")->text(), QStringLiteral("&Log Sweep..."));
+    EXPECT_EQ(action("MenuEntryLogSweep")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
+    EXPECT_FALSE(logWindow().isVisible());
+    open();
+    EXPECT_TRUE(logWindow().isVisible());
+    EXPECT_EQ(logWindow().windowTitle(), QStringLiteral("Log Sweep"));
+    EXPECT_EQ(control<QComboBox>("ComboLogLength")->currentText().left(5), QStringLiteral("32768"));
+    EXPECT_FALSE(control<QPushButton>("cmdLogAdd")->isEnabled());
+    EXPECT_FALSE(control<QPushButton>("cmdLogSave")->isEnabled());
+
+    measure();
+    EXPECT_TRUE(messages.empty());
+    const LogSweepResults& r = *logWindow().results();
+    ASSERT_FALSE(r.response.empty());
+    for (const ResponsePoint& p : r.response)
+        ASSERT_NEAR(p.level, 0, 0.1) << p.frequency;
+    EXPECT_EQ(measureButton()->text(), QStringLiteral("Measure"));
+    EXPECT_TRUE(control<QPushButton>("cmdLogAdd")->isEnabled());
+    EXPECT_TRUE(control<QPushButton>("cmdLogSave")->isEnabled());
+    EXPECT_FALSE(control<QLabel>("LabelLogSummary")->text().isEmpty());
+
+    // Every control has a tool tip.
+    for (const char* name : {"SpinLogStart", "SpinLogStop", "ComboLogLength", "SpinLogLevel", "ComboLogReference",
+                             "SpinLogGate", "ComboLogSmooth", "CheckLogSPLCorrect", "CheckLogSoundCard",
+                             "CheckLogUserCalib", "txtLogUserCalibFile", "cmdLogCalibBrowse", "cmdLogMeasure",
+                             "ProgressLogSweep", "cmdLogAdd", "cmdLogSave"})
+        EXPECT_FALSE(control<QWidget>(name)->toolTip().isEmpty()) << name;
+
+    // Closing only hides it; the results stay.
+    logWindow().close();
+    EXPECT_FALSE(logWindow().isVisible());
+    EXPECT_TRUE(logWindow().results().has_value());
+}
+
+TEST_F(LogSweepWindow, ViewsAreDrawnAndTheReadOutFollowsTheMouse)
+{
+    start();
+    open();
+    measure();
+    // The magnitude lies at 0 dB in the middle of the response view at 1 kHz.
+    const DrawingSurface& surface = logWindow().view(0).surface();
+    const float x1k = static_cast<float>(100 * Log10(1000) - ResponsePlot::leftX());
+    const int px = static_cast<int>(surface.toPixelX(x1k));
+    const int py = static_cast<int>(surface.toPixelY(static_cast<float>(LogSweepPlots::levelAxis(
+                                                                            logWindow().results()->response)
+                                                                            .top *
+                                                                        100)));
+    bool black = false;
+    for (int dy = -1; dy <= 1; ++dy)
+        black = black || surface.pixelColor(px, py + dy) == LogSweepPlots::MagnitudeColor;
+    EXPECT_TRUE(black);
+
+    const QString response = logWindow().readout(0, x1k, 0);
+    EXPECT_TRUE(response.startsWith(QStringLiteral("1")) && response.contains(QStringLiteral(" Hz, ")) &&
+                response.contains(QStringLiteral(" dB, ")) && response.endsWith(QStringLiteral("°")))
+        << response.toStdString();
+    const QString distortion = logWindow().readout(2, x1k, 0);
+    EXPECT_TRUE(distortion.contains(QStringLiteral("Hz"))) << distortion.toStdString();
+
+    // In the impulse view, the peak reads 0 dB at 0 ms.
+    const LogSweepResults& r = *logWindow().results();
+    const LogSweepPlots::TimeAxis axis = LogSweepPlots::timeAxis(r.impulse, r.impulsePeak, r.rate, 0);
+    const QString impulse = logWindow().readout(1, -axis.firstMs * 100, 0);
+    EXPECT_TRUE(impulse.startsWith(QStringLiteral("0.000 ms")) && impulse.endsWith(QStringLiteral(", 0.0 dB")))
+        << impulse.toStdString();
+
+    // The label under the mouse shows the read-out.
+    LogSweepView& view = logWindow().view(0);
+    emit view.hovered(x1k, 0);
+    EXPECT_EQ(control<QLabel>("LabelLogCursor")->text(), response);
+    emit view.left();
+    EXPECT_TRUE(control<QLabel>("LabelLogCursor")->text().isEmpty());
+}
+
+TEST_F(LogSweepWindow, AddPutsTheCurveIntoTheResponsePlotUpToEightTraces)
+{
+    start();
+    open();
+    measure();
+    const std::size_t points = logWindow().results()->response.size();
+    for (int i = 1; i <= 8; ++i) {
+        control<QPushButton>("cmdLogAdd")->click();
+        ASSERT_EQ(window->responseWindow().store().GetTraceCount(), i);
+    }
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(window->responseWindow().store().pointCount(7), static_cast<int>(points));
+    EXPECT_TRUE(button("cmdClearTraces")->isEnabled());
+    EXPECT_TRUE(action("MenuEntrySave")->isEnabled());
+    // The phase goes with the points, so Export Trace writes it.
+    EXPECT_EQ(window->document().lastResponse().front().phase.has_value(), true);
+
+    control<QPushButton>("cmdLogAdd")->click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, std::string(TraceStore::TooManyTracesMessage));
+    EXPECT_EQ(messages[0].icon, MessageIcon::Critical);
+    EXPECT_EQ(window->responseWindow().store().GetTraceCount(), 8);
+}
+
+TEST_F(LogSweepWindow, SaveWritesTheFormatOfTheChosenFilter)
+{
+    start();
+    open();
+    measure();
+    struct Case {
+        int filter;
+        const char* file;
+        QByteArray begins;
+    };
+    for (const Case& c : {Case{0, "curve.txt", "100,"}, Case{1, "curve.frd", "* Audimera log sweep"},
+                          Case{2, "distortion.csv", "frequency_hz,h2_db,h3_db,h4_db,h5_db,thd_percent"},
+                          Case{3, "impulse.wav", "RIFF"}}) {
+        dialog.filter = c.filter;
+        dialog.answers.push_back(path(c.file));
+        control<QPushButton>("cmdLogSave")->click();
+        EXPECT_TRUE(readAll(path(c.file)).startsWith(c.begins)) << c.file;
+    }
+    ASSERT_EQ(dialog.requests.size(), 4u);
+    const FileDialogRequest& r = dialog.requests[0];
+    EXPECT_TRUE(r.save);
+    EXPECT_EQ(r.flags, FileDialogRequest::SaveFlags);
+    EXPECT_EQ(r.filter, FormLogSweep::SaveFilters[0]);
+    EXPECT_EQ(r.moreFilters.size(), 3u);
+    EXPECT_EQ(readAll(path("impulse.wav")).mid(8, 4), QByteArray("WAVE"));
+    EXPECT_TRUE(messages.empty());
+
+    // A read-only file is refused with the documented message and kept whole.
+    const std::string locked = path("locked.txt");
+    {
+        QFile file(QString::fromStdString(locked));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("old");
+    }
+    QFile::setPermissions(QString::fromStdString(locked), QFile::ReadOwner);
+    dialog.filter = 3;
+    dialog.answers.push_back(locked);
+    control<QPushButton>("cmdLogSave")->click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Error saving file '" + locked + "' : " + CurveFile::ReadOnlyError);
+    EXPECT_EQ(readAll(locked), QByteArray("old"));
+
+    // Cancelling writes nothing and says nothing.
+    control<QPushButton>("cmdLogSave")->click();
+    EXPECT_EQ(messages.size(), 1u);
+}
+
+TEST_F(LogSweepWindow, StopOrClosingInMidSweepReturnsToIdleAndTheMainWindowIsLockedMeanwhile)
+{
+    for (const bool byClosing : {false, true}) {
+        SCOPED_TRACE(byClosing ? "closing the window" : "Stop");
+        start();
+        card->setWaitsPerBlock(40);
+        open();
+        int waits = 0;
+        bool lockedMeanwhile = false;
+        QString caption;
+        duringRun([&] {
+            if (++waits < 5)
+                return false;
+            caption = measureButton()->text();
+            lockedMeanwhile = !button("cmdStart")->isEnabled() && !button("cmdStartSignal")->isEnabled() &&
+                              !find<QMenu>("MenuOutDevice")->menuAction()->isEnabled() &&
+                              !find<QMenu>("MenuInDevice")->menuAction()->isEnabled() &&
+                              control<QProgressBar>("ProgressLogSweep")->format().endsWith(QStringLiteral(" s left"));
+            if (byClosing)
+                logWindow().close();
+            else
+                measureButton()->click();
+            return true;
+        });
+        measureButton()->click();
+        stopDuringRun();
+        EXPECT_EQ(caption, QStringLiteral("Stop"));
+        EXPECT_TRUE(lockedMeanwhile);
+        EXPECT_EQ(logWindow().isVisible(), !byClosing);
+        EXPECT_FALSE(logWindow().isMeasuring());
+        EXPECT_FALSE(logWindow().results().has_value());
+        EXPECT_TRUE(messages.empty());
+        EXPECT_EQ(measureButton()->text(), QStringLiteral("Measure"));
+        EXPECT_TRUE(button("cmdStart")->isEnabled());
+        EXPECT_TRUE(button("cmdStartSignal")->isEnabled());
+        EXPECT_TRUE(find<QMenu>("MenuOutDevice")->menuAction()->isEnabled());
+        EXPECT_EQ(control<QProgressBar>("ProgressLogSweep")->value(), 0);
+        window->Form_Unload();
+        window.reset();
+    }
+}
+
+TEST_F(LogSweepWindow, MeasureIsOffWhileTheSweepOrTheSignalRuns)
+{
+    start();
+    open();
+    card->setWaitsPerBlock(3);
+    bool offDuringSweep = false;
+    bool refusedDuringSweep = false;
+    duringRun([&] {
+        if (!window->engine().Running)
+            return false;
+        QCoreApplication::processEvents();
+        offDuringSweep = !measureButton()->isEnabled();
+        logWindow().cmdLogMeasure_Click(); // the engine refuses, whatever the button shows
+        refusedDuringSweep = !logWindow().isMeasuring() && !window->engine().LogSweeping;
+        return true;
+    });
+    sweep("1000", "1100", 200);
+    stopDuringRun();
+    EXPECT_TRUE(offDuringSweep);
+    EXPECT_TRUE(refusedDuringSweep);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(measureButton()->isEnabled());
+
+    bool offDuringSignal = false;
+    duringRun([&] {
+        if (!window->engine().Playing)
+            return false;
+        QCoreApplication::processEvents();
+        offDuringSignal = !measureButton()->isEnabled();
+        click("cmdStartSignal"); // stops it
+        return true;
+    });
+    click("cmdStartSignal");
+    stopDuringRun();
+    EXPECT_TRUE(offDuringSignal);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(measureButton()->isEnabled());
+    EXPECT_FALSE(logWindow().results().has_value());
+}
+
+TEST_F(LogSweepWindow, FailuresShowTheirMessageAndLeaveTheWindowIdle)
+{
+    start();
+    open();
+    // Refused settings: an exclamation, no run.
+    control<QDoubleSpinBox>("SpinLogStart")->setValue(5000);
+    control<QDoubleSpinBox>("SpinLogStop")->setValue(1000);
+    measureButton()->click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].icon, MessageIcon::Exclamation);
+    control<QDoubleSpinBox>("SpinLogStart")->setValue(100);
+    control<QDoubleSpinBox>("SpinLogStop")->setValue(10000);
+
+    // A device that loses samples: critical.
+    card->loseSamplesAt(1000);
+    measureButton()->click();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].text, SoundDevice::LostSamplesError);
+    EXPECT_EQ(messages[1].icon, MessageIcon::Critical);
+
+    // Nothing comes back: a warning.
+    std::string error;
+    card->setChain(*SoundChain::parse("silence", error));
+    measureButton()->click();
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[2].text, LogSweepMeasurement::NoSignalMessage);
+    EXPECT_EQ(messages[2].icon, MessageIcon::Exclamation);
+
+    EXPECT_FALSE(logWindow().results().has_value());
+    EXPECT_FALSE(window->engine().LogSweeping);
+    EXPECT_EQ(measureButton()->text(), QStringLiteral("Measure"));
+    EXPECT_TRUE(measureButton()->isEnabled());
+    EXPECT_TRUE(button("cmdStart")->isEnabled());
+}
+
+TEST_F(LogSweepWindow, SmoothingAndGateAnalyseTheLastRecordingAgain)
+{
+    auto counting = std::make_unique<DuplexCountingCard>();
+    DuplexCountingCard& counted = *counting;
+    start(std::move(counting));
+    std::string error;
+    card->setChain(*SoundChain::parse("lowpass2=1000,noise=-40", error));
+    open();
+    measure();
+    EXPECT_EQ(counted.runs, 1);
+    const std::vector<ResponsePoint> raw = logWindow().results()->response;
+    auto* smooth = control<QComboBox>("ComboLogSmooth");
+    smooth->setCurrentIndex(6); // 1/1 octave
+    emit smooth->activated(6);
+    const std::vector<ResponsePoint>& smoothed = logWindow().results()->response;
+    ASSERT_EQ(smoothed.size(), raw.size());
+    double largest = 0;
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        largest = std::max(largest, std::abs(smoothed[i].level - raw[i].level));
+    EXPECT_GT(largest, 0.5);
+
+    auto* gate = control<QDoubleSpinBox>("SpinLogGate");
+    const std::size_t ungated = logWindow().results()->impulse.size();
+    gate->setValue(5);
+    emit gate->editingFinished();
+    const LogSweepResults& gated = *logWindow().results();
+    EXPECT_EQ(gated.impulse.size() - gated.impulsePeak, static_cast<std::size_t>(std::lround(5 * 44.1)));
+    EXPECT_LT(gated.impulse.size(), ungated);
+    EXPECT_EQ(counted.runs, 1); // nothing played again
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(LogSweepWindow, ReturnStartsAMeasurement)
+{
+    start();
+    open();
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(&logWindow(), &press);
+    EXPECT_TRUE(logWindow().results().has_value());
+}
+
+TEST_F(LogSweepWindow, ExitDuringALogSweepStopsItBeforeTheDevicesClose)
+{
+    start();
+    card->setWaitsPerBlock(40);
+    open();
+    int waits = 0;
+    duringRun([&] {
+        if (++waits < 3)
+            return false;
+        trigger("MenuEntryExit");
+        return true;
+    });
+    measureButton()->click();
+    stopDuringRun();
+    EXPECT_TRUE(window->isShutDown());
+    EXPECT_FALSE(logWindow().results().has_value());
+    EXPECT_TRUE(messages.empty());
+    ASSERT_FALSE(card->log.empty());
+    EXPECT_EQ(card->log.back(), "closeAudio");
+}
+
+TEST_F(LogSweepWindow, SettingsAndCorrectionsFollowTheRules)
+{
+    start();
+    open();
+    control<QDoubleSpinBox>("SpinLogStart")->setValue(50);
+    control<QComboBox>("ComboLogSmooth")->setCurrentIndex(5); // 1/3 octave
+    control<QComboBox>("ComboLogReference")->setCurrentIndex(2);
+    EXPECT_EQ(logWindow().settings().smoothing, 3);
+    EXPECT_EQ(logWindow().settings().reference, LogSweepSettings::Reference::Right);
+    EXPECT_EQ(control<QDoubleSpinBox>("SpinLogGate")->text(), QStringLiteral("Auto"));
+
+    // A correction file that cannot be read unticks its box with the message.
+    control<QLineEdit>("txtLogUserCalibFile")->setText(QString::fromStdString(path("missing.txt")));
+    control<QCheckBox>("CheckLogUserCalib")->click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].icon, MessageIcon::Critical);
+    EXPECT_FALSE(control<QCheckBox>("CheckLogUserCalib")->isChecked());
+    EXPECT_FALSE(logWindow().settings().corrections->enabled[2]);
+    // ... and a good one is subtracted from the next measurement.
+    {
+        QFile file(m_dir.filePath(QStringLiteral("calib.txt")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("10,3\r\n24000,3\r\n");
+    }
+    control<QLineEdit>("txtLogUserCalibFile")->setText(m_dir.filePath(QStringLiteral("calib.txt")));
+    control<QCheckBox>("CheckLogUserCalib")->click();
+    EXPECT_TRUE(logWindow().settings().corrections->enabled[2]);
+    control<QComboBox>("ComboLogReference")->setCurrentIndex(0);
+    measure();
+    EXPECT_NEAR(logWindow().results()->response[10].level, -3, 0.1);
+
+    // Kept for the next session when the window closes.
+    logWindow().close();
+    window->Form_Unload();
+    window.reset();
+    messages.clear();
+    start();
+    EXPECT_EQ(control<QDoubleSpinBox>("SpinLogStart")->value(), 50);
+    EXPECT_EQ(control<QComboBox>("ComboLogSmooth")->currentIndex(), 5);
+    EXPECT_EQ(control<QLineEdit>("txtLogUserCalibFile")->text(), m_dir.filePath(QStringLiteral("calib.txt")));
+}
+
+} // namespace audimera

@@ -1,0 +1,602 @@
+#include "ui/FormLogSweep.h"
+
+#include "curves/CurveFile.h"
+#include "curves/ExchangeFiles.h"
+#include "curves/ImpulseFile.h"
+#include "display/models/LogSweepPlots.h"
+#include "engine/FileDialog.h"
+#include "engine/Host.h"
+#include "engine/HostWaiter.h"
+#include "engine/MeasurementEngine.h"
+#include "signal/SoundDevice.h"
+#include "ui/LogSweepView.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace audimera {
+
+namespace {
+
+constexpr int ProgressSteps = 1000;
+constexpr int DefaultLengthIndex = 3; // 2^18
+constexpr const char* SmoothingTexts[] = {"None", "1/48 octave", "1/24 octave", "1/12 octave",
+                                          "1/6 octave", "1/3 octave", "1/1 octave"};
+constexpr const char* CorrectionBoxes[] = {"CheckLogSPLCorrect", "CheckLogSoundCard", "CheckLogUserCalib"};
+
+QSettings programSettings()
+{
+    return QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera"));
+}
+
+QString number(double value, int decimals)
+{
+    return QLocale().toString(value, 'f', decimals);
+}
+
+template <typename W>
+W* named(W* widget, const char* objectName, const char* toolTip)
+{
+    widget->setObjectName(QString::fromLatin1(objectName));
+    widget->setToolTip(QString::fromUtf8(toolTip));
+    return widget;
+}
+
+QDoubleSpinBox* spin(double low, double high, double value, int decimals, const char* suffix)
+{
+    auto* box = new QDoubleSpinBox;
+    box->setRange(low, high);
+    box->setDecimals(decimals);
+    box->setValue(value);
+    box->setSuffix(QString::fromUtf8(suffix));
+    box->setKeyboardTracking(false);
+    return box;
+}
+
+// The result point nearest to frequency f of points sorted by frequency.
+template <typename Point>
+const Point* nearestPoint(const std::vector<Point>& points, double f)
+{
+    if (points.empty())
+        return nullptr;
+    auto it = std::lower_bound(points.begin(), points.end(), f,
+                               [](const Point& p, double value) { return p.frequency < value; });
+    if (it == points.end())
+        return &points.back();
+    if (it != points.begin() && std::abs(std::log(f / std::prev(it)->frequency)) < std::abs(std::log(it->frequency / f)))
+        --it;
+    return &*it;
+}
+
+} // namespace
+
+FormLogSweep::FormLogSweep(MeasurementEngine& engine, SoundDevice& sound, Host& host, FileDialog& dialog,
+                           QWidget* parent)
+    : FormWindow(parent), m_engine(engine), m_sound(sound), m_host(host), m_dialog(dialog)
+{
+    setObjectName(QStringLiteral("FormLogSweep"));
+    setWindowTitle(QStringLiteral("Log Sweep"));
+    buildControls();
+    restoreSettings();
+    // Runs of the main window change what may start here; their flags are
+    // set just after they say so, hence the second look a turn later.
+    m_engine.setActivityListener([this] {
+        refreshState();
+        QTimer::singleShot(0, this, [this] { refreshState(); });
+    });
+    refreshState();
+}
+
+FormLogSweep::~FormLogSweep()
+{
+    m_engine.setActivityListener({});
+}
+
+void FormLogSweep::buildControls()
+{
+    auto* layout = new QVBoxLayout(this);
+
+    auto* setup = new QGroupBox(QStringLiteral("Sweep"));
+    auto* form = new QGridLayout(setup);
+    m_start = named(spin(LogSweep::MinFrequency, LogSweep::MaxFrequency, 20, 1, " Hz"), "SpinLogStart",
+                    "Start of the reported range, in Hz (the sweep itself begins an octave or more lower)");
+    m_stop = named(spin(LogSweep::MinFrequency, LogSweep::MaxFrequency, 20000, 1, " Hz"), "SpinLogStop",
+                   "End of the reported range, in Hz");
+    m_length = named(new QComboBox, "ComboLogLength",
+                     "Samples played: a longer sweep lowers the noise and reaches lower frequencies");
+    m_level = named(spin(LogSweep::MinLevelDb, LogSweep::MaxLevelDb, -6, 1, " dBFS"), "SpinLogLevel",
+                    "Peak level of the sweep, in dB re full scale");
+    m_reference = named(new QComboBox, "ComboLogReference",
+                        "A record channel wired straight to the output: the other channel is measured against "
+                        "it, which removes the sound card's own response and delay");
+    m_reference->addItem(QStringLiteral("None"), int(LogSweepSettings::Reference::None));
+    m_reference->addItem(QStringLiteral("Left"), int(LogSweepSettings::Reference::Left));
+    m_reference->addItem(QStringLiteral("Right"), int(LogSweepSettings::Reference::Right));
+    m_gate = named(spin(0, LogSweepSettings::MaxGateMs, 0, 1, " ms"), "SpinLogGate",
+                   "Impulse response gate after its peak, in ms (reflections after it are left out); Auto: up "
+                   "to the first harmonic response");
+    m_gate->setSpecialValueText(QStringLiteral("Auto"));
+    m_smooth = named(new QComboBox, "ComboLogSmooth", "Smoothing of magnitude, phase and distortion");
+    for (size_t i = 0; i < std::size(SmoothingItems); ++i)
+        m_smooth->addItem(QString::fromLatin1(SmoothingTexts[i]), SmoothingItems[i]);
+    fillLengths();
+
+    int row = 0;
+    auto add = [&](const char* caption, QWidget* left, QWidget* right = nullptr) {
+        form->addWidget(new QLabel(QString::fromUtf8(caption)), row, 0);
+        form->addWidget(left, row, 1);
+        if (right)
+            form->addWidget(right, row, 2);
+        ++row;
+    };
+    add("Range:", m_start, m_stop);
+    add("Length:", m_length);
+    add("Level:", m_level);
+    add("Reference:", m_reference);
+    add("Gate:", m_gate);
+    add("Smoothing:", m_smooth);
+
+    const char* correctionCaptions[] = {"Correct for 'C' SPL curve", "Correct Sound Card curve",
+                                        "User Calibration file:"};
+    const char* correctionTips[] = {"Subtract the 'C' curve of an SPL meter (SPL C Curve.txt)",
+                                    "Subtract the sound card's own response (SoundCard.txt)",
+                                    "Subtract the curve of the file named beside"};
+    for (int i = 0; i < CorrectionTable::Count; ++i) {
+        m_correct[i] = named(new QCheckBox(QString::fromUtf8(correctionCaptions[i])), CorrectionBoxes[i],
+                             correctionTips[i]);
+        connect(m_correct[i], &QCheckBox::clicked, this, [this, i] { run([this, i] { CheckLogCorrection_Click(i); }); });
+    }
+    m_userFile = named(new QLineEdit(QStringLiteral("UserCalib.txt")), "txtLogUserCalibFile",
+                       "The user calibration file");
+    m_browse = named(new QToolButton, "cmdLogCalibBrowse", "Choose the user calibration file");
+    m_browse->setText(QStringLiteral("..."));
+    form->addWidget(m_correct[0], row++, 0, 1, 3);
+    form->addWidget(m_correct[1], row++, 0, 1, 3);
+    auto* user = new QHBoxLayout;
+    user->addWidget(m_correct[2]);
+    user->addWidget(m_userFile, 1);
+    user->addWidget(m_browse);
+    form->addLayout(user, row++, 0, 1, 3);
+
+    m_measure = named(new QPushButton(QString::fromLatin1(MeasureCaption)), "cmdLogMeasure",
+                      "Play the sweep and record it (Return); Stop ends it");
+    m_measure->setDefault(true);
+    m_progress = named(new QProgressBar, "ProgressLogSweep", "Seconds of the sweep left");
+    m_progress->setRange(0, ProgressSteps);
+    m_progress->setValue(0);
+    m_progress->setFormat(QString());
+    auto* go = new QHBoxLayout;
+    go->addWidget(m_measure);
+    go->addWidget(m_progress, 1);
+
+    m_tabs = named(new QTabWidget, "TabLogViews", "Magnitude and phase, impulse response, distortion");
+    m_views[0] = new LogSweepView([this](DrawingSurface& s) {
+        LogSweepPlots::drawResponse(s, m_results ? m_results->response : std::vector<ResponsePoint>{});
+    });
+    m_views[1] = new LogSweepView([this](DrawingSurface& s) {
+        static const std::vector<float> none;
+        LogSweepPlots::drawImpulse(s, m_results ? m_results->impulse : none, m_results ? m_results->impulsePeak : 0,
+                                   m_results ? m_results->rate : 0, m_measured.gateMs);
+    });
+    m_views[2] = new LogSweepView([this](DrawingSurface& s) {
+        LogSweepPlots::drawDistortion(s, m_results ? m_results->distortion : std::vector<DistortionPoint>{});
+    });
+    const char* viewNames[] = {"ViewLogResponse", "ViewLogImpulse", "ViewLogDistortion"};
+    const char* viewTips[] = {"Magnitude (black, dB on the left) and phase (blue, degrees on the right)",
+                              "Impulse response, linear (above) and in dB (below); the gate in purple",
+                              "H2 blue, H3 red, H4 teal, H5 purple (dB re the fundamental, left); THD black "
+                              "(percent, right)"};
+    const char* tabTitles[] = {"Magnitude && Phase", "Impulse Response", "Distortion"}; // "&&" shows "&"
+    for (int i = 0; i < 3; ++i) {
+        named(m_views[i], viewNames[i], viewTips[i]);
+        m_tabs->addTab(m_views[i], QString::fromLatin1(tabTitles[i]));
+        connect(m_views[i], &LogSweepView::hovered, this,
+                [this, i](double x, double y) { m_cursor->setText(readout(i, x, y)); });
+        connect(m_views[i], &LogSweepView::left, this, [this] { m_cursor->clear(); });
+    }
+    m_cursor = named(new QLabel, "LabelLogCursor", "The values under the mouse");
+    m_summary = named(new QLabel, "LabelLogSummary", "Delay, recorded peak and the impulse response's signal-to-noise ratio");
+    m_add = named(new QPushButton(QStringLiteral("Add to Frequency Response")), "cmdLogAdd",
+                  "Add the magnitude (smoothed as chosen) as a new trace of the Frequency Response window");
+    m_save = named(new QPushButton(QStringLiteral("Save...")), "cmdLogSave",
+                   "Save the curve, FRD, distortion table or impulse response, as the dialog's file type says");
+    for (QPushButton* b : {m_add, m_save})
+        b->setAutoDefault(false);
+    auto* results = new QHBoxLayout;
+    results->addWidget(m_summary, 1);
+    results->addWidget(m_add);
+    results->addWidget(m_save);
+
+    layout->addWidget(setup);
+    layout->addLayout(go);
+    layout->addWidget(m_tabs, 1);
+    layout->addWidget(m_cursor);
+    layout->addLayout(results);
+
+    connect(m_measure, &QPushButton::clicked, this, [this] { run([this] { cmdLogMeasure_Click(); }); });
+    connect(m_add, &QPushButton::clicked, this, [this] { run([this] { cmdLogAdd_Click(); }); });
+    connect(m_save, &QPushButton::clicked, this, [this] { run([this] { cmdLogSave_Click(); }); });
+    connect(m_browse, &QToolButton::clicked, this, [this] { run([this] { cmdLogCalibBrowse_Click(); }); });
+    connect(m_smooth, &QComboBox::activated, this, [this] { run([this] { reanalyse(); }); });
+    connect(m_gate, &QDoubleSpinBox::editingFinished, this, [this] {
+        if (m_results && m_gate->value() != m_measured.gateMs)
+            run([this] { reanalyse(); });
+    });
+    resize(720, 640);
+}
+
+void FormLogSweep::fillLengths()
+{
+    const int rate = std::max(1, m_sound.duplexRate());
+    const int current = m_length->count() > 0 ? m_length->currentIndex() : DefaultLengthIndex;
+    m_length->clear();
+    for (std::size_t n = LogSweep::MinLength; n <= LogSweep::MaxLength; n *= 2)
+        m_length->addItem(QStringLiteral("%1 (%2 s)").arg(n).arg(number(double(n) / rate, 2)), qulonglong(n));
+    m_length->setCurrentIndex(current);
+}
+
+void FormLogSweep::run(std::function<void()> handler)
+{
+    if (m_runner)
+        m_runner(std::move(handler));
+    else
+        handler();
+}
+
+LogSweepSettings FormLogSweep::settings() const
+{
+    LogSweepSettings s;
+    s.start = m_start->value();
+    s.stop = m_stop->value();
+    s.length = static_cast<std::size_t>(m_length->currentData().toULongLong());
+    s.levelDb = m_level->value();
+    s.reference = static_cast<LogSweepSettings::Reference>(m_reference->currentData().toInt());
+    s.gateMs = m_gate->value();
+    s.smoothing = m_smooth->currentData().toInt();
+    s.corrections = &m_corrections;
+    return s;
+}
+
+LogSweepView& FormLogSweep::view(int index) const
+{
+    return *m_views[std::clamp(index, 0, 2)];
+}
+
+// ---------------------------------------------------------------- state
+
+void FormLogSweep::refreshState()
+{
+    m_measure->setText(QString::fromLatin1(m_measuring ? StopCaption : MeasureCaption));
+    m_measure->setEnabled(m_measuring || m_engine.canStartLogSweep());
+    for (QWidget* w : std::initializer_list<QWidget*>{m_start, m_stop, m_length, m_level, m_reference, m_gate, m_smooth,
+                                                      m_correct[0], m_correct[1], m_correct[2], m_userFile, m_browse})
+        w->setEnabled(!m_measuring);
+    m_add->setEnabled(m_results && !m_measuring && !m_engine.Running);
+    m_save->setEnabled(m_results && !m_measuring);
+}
+
+void FormLogSweep::showProgress(double fraction, double seconds)
+{
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    m_progress->setValue(static_cast<int>(std::lround(fraction * ProgressSteps)));
+    m_progress->setFormat(QStringLiteral("%1 s left").arg(number((1 - fraction) * seconds, 1)));
+}
+
+// ---------------------------------------------------------------- handlers
+
+void FormLogSweep::cmdLogMeasure_Click()
+{
+    if (m_measuring) {
+        // Stop: the run gives up at its next wait.
+        m_engine.LogSweeping = false;
+        return;
+    }
+    if (!m_engine.canStartLogSweep()) {
+        refreshState();
+        return;
+    }
+    const LogSweepSettings s = settings();
+    const int rate = m_sound.duplexRate();
+    if (const audimera::Status checked = s.check(rate); !checked) {
+        m_host.message(checked.message(), MessageIcon::Exclamation);
+        return;
+    }
+    if (!m_engine.beginLogSweep())
+        return;
+    m_measuring = true;
+    refreshState();
+    const double seconds =
+        (static_cast<double>(s.length) + LogSweepSettings::TailSeconds * rate) / std::max(rate, 1);
+    showProgress(0, seconds);
+
+    HostWaiter waiter(m_host, m_engine.LogSweeping);
+    LogSweepProblem problem = LogSweepProblem::None;
+    audimera::Result<LogSweepResults> measured =
+        m_measurement.run(m_sound, s, waiter, [&](double fraction) { showProgress(fraction, seconds); }, &problem);
+
+    m_measuring = false;
+    m_engine.endLogSweep();
+    m_progress->setValue(0);
+    m_progress->setFormat(QString());
+    if (measured) {
+        m_results = std::move(*measured);
+        m_measured = s;
+        m_measuredChannels = s.reference == LogSweepSettings::Reference::None ? 1 : 2;
+        showResults();
+    }
+    refreshState();
+    if (!measured && problem != LogSweepProblem::Cancelled) {
+        // As the stepped sweep: a device that fails is critical, a
+        // measurement that cannot give a result a warning.
+        const bool device = problem == LogSweepProblem::Device || problem == LogSweepProblem::LostSamples;
+        m_host.message(measured.message(), device ? MessageIcon::Critical : MessageIcon::Exclamation);
+    }
+}
+
+void FormLogSweep::showResults()
+{
+    if (m_results) {
+        const LogSweepResults& r = *m_results;
+        m_summary->setText(QStringLiteral("Delay %1 ms, peak %2 dBFS, impulse response SNR %3 dB")
+                               .arg(number(r.delaySeconds() * 1000, 3), number(r.peakDb, 2), number(r.impulseSnrDb, 1)));
+    } else {
+        m_summary->clear();
+    }
+    for (LogSweepView* v : m_views)
+        v->redraw();
+}
+
+void FormLogSweep::reanalyse()
+{
+    if (!m_results || m_measuring)
+        return;
+    LogSweepSettings s = m_measured;
+    const LogSweepSettings now = settings();
+    s.smoothing = now.smoothing;
+    s.gateMs = now.gateMs;
+    s.corrections = &m_corrections;
+    const audimera::Result<LogSweep> sweep = LogSweep::make(s.shape(m_results->rate));
+    const std::vector<float>& recording = m_measurement.lastRecording();
+    if (!sweep || recording.empty())
+        return;
+    const std::size_t frames = recording.size() / static_cast<std::size_t>(m_measuredChannels);
+    audimera::Result<LogSweepResults> analysed =
+        m_measurement.analyse(*sweep, s, recording.data(), frames, m_measuredChannels);
+    if (!analysed) {
+        m_host.message(analysed.message(), MessageIcon::Exclamation);
+        return;
+    }
+    m_results = std::move(*analysed);
+    m_measured = s;
+    showResults();
+}
+
+void FormLogSweep::cmdLogAdd_Click()
+{
+    if (m_results && !m_measuring)
+        m_engine.addResponseTrace(m_results->response);
+}
+
+void FormLogSweep::cmdLogSave_Click()
+{
+    if (!m_results || m_measuring)
+        return;
+    FileDialogRequest request;
+    request.save = true;
+    request.defaultExtension = "txt";
+    request.title = "Save the log sweep as...";
+    request.fileName = "LogSweep.txt";
+    request.filter = SaveFilters[0];
+    request.moreFilters.assign(std::begin(SaveFilters) + 1, std::end(SaveFilters));
+    request.flags = FileDialogRequest::SaveFlags;
+    const std::optional<std::string> path = m_dialog.show(request);
+    if (!path || path->empty())
+        return;
+    const LogSweepResults& r = *m_results;
+    audimera::Status written;
+    switch (m_dialog.selectedFilter()) {
+    case 1: {
+        const std::vector<std::string> comments = {
+            "Audimera log sweep, " + std::to_string(m_measured.length) + " samples at " + std::to_string(r.rate) + " Hz",
+            "delay removed " + std::to_string(r.delaySeconds() * 1000) + " ms",
+            "frequency (Hz), magnitude (dB), phase (degrees)"};
+        written = ExchangeFiles::writeFrd(*path, r.response, comments);
+        break;
+    }
+    case 2:
+        written = ExchangeFiles::writeDistortionCsv(*path, r.distortion);
+        break;
+    case 3:
+        written = ImpulseFile::writeWav(*path, r.impulse, r.rate);
+        break;
+    default: {
+        std::vector<CurvePoint> curve;
+        curve.reserve(r.response.size());
+        for (const ResponsePoint& p : r.response)
+            curve.push_back({p.frequency, p.level});
+        written = CurveFile::write(*path, curve);
+        break;
+    }
+    }
+    if (!written)
+        m_host.message("Error saving file '" + *path + "' : " + written.message(), MessageIcon::Critical);
+}
+
+void FormLogSweep::CheckLogCorrection_Click(int index)
+{
+    if (index < 0 || index >= CorrectionTable::Count)
+        return;
+    // Off first: nothing is corrected with a half-loaded column.
+    m_corrections.enabled[index] = false;
+    if (m_correct[index]->isChecked()) {
+        const std::string file = index == 0 ? CorrectionTable::SplCurveFile
+            : index == 1                    ? CorrectionTable::SoundCardFile
+                                            : m_userFile->text().toStdString();
+        if (const audimera::Status loaded = m_corrections.load(index, file); loaded) {
+            m_corrections.enabled[index] = true;
+        } else {
+            m_correct[index]->setChecked(false);
+            m_host.message(loaded.message(), MessageIcon::Critical);
+        }
+    }
+    reanalyse();
+}
+
+void FormLogSweep::cmdLogCalibBrowse_Click()
+{
+    FileDialogRequest request;
+    request.title = "Select User Calibration file...";
+    request.filter = "Response Curve (*.txt)";
+    request.flags = FileDialogRequest::OpenFlags;
+    const std::optional<std::string> path = m_dialog.show(request);
+    if (!path || path->empty())
+        return;
+    m_userFile->setText(QString::fromStdString(*path));
+    // A new file for a ticked box is loaded at once, as a tick would.
+    if (!m_correct[2]->isChecked())
+        m_correct[2]->setChecked(true);
+    CheckLogCorrection_Click(2);
+}
+
+// ---------------------------------------------------------------- read-out
+
+QString FormLogSweep::readout(int index, double x, double) const
+{
+    if (index == 1) {
+        if (!m_results || m_results->impulse.empty() || m_results->rate <= 0)
+            return {};
+        const LogSweepResults& r = *m_results;
+        const LogSweepPlots::TimeAxis axis = LogSweepPlots::timeAxis(r.impulse, r.impulsePeak, r.rate, m_measured.gateMs);
+        const double ms = LogSweepPlots::timeAt(axis, x);
+        const double at = static_cast<double>(r.impulsePeak) + ms * r.rate / 1000;
+        QString text = QStringLiteral("%1 ms").arg(number(ms, 3));
+        if (at >= 0 && at < static_cast<double>(r.impulse.size())) {
+            const double peak = std::abs(r.impulse[r.impulsePeak]);
+            const double value = r.impulse[static_cast<std::size_t>(at)];
+            const double db = peak > 0 && value != 0 ? 20 * std::log10(std::abs(value) / peak) : -INFINITY;
+            text += QStringLiteral(", %1, %2 dB").arg(number(value, 4), std::isfinite(db) ? number(db, 1) : QStringLiteral("-inf"));
+        }
+        return text;
+    }
+    const double f = LogSweepPlots::frequencyAt(x);
+    QString text = QStringLiteral("%1 Hz").arg(number(f, 1));
+    if (!m_results)
+        return text;
+    if (index == 0) {
+        if (const ResponsePoint* p = nearestPoint(m_results->response, f)) {
+            text += QStringLiteral(", %1 dB").arg(number(p->level, 2));
+            if (p->phase)
+                text += QStringLiteral(", %1°").arg(number(*p->phase, 1));
+        }
+    } else if (const DistortionPoint* d = nearestPoint(m_results->distortion, f)) {
+        for (int k = 0; k < 4; ++k)
+            if (d->harmonicDb[k])
+                text += QStringLiteral(", H%1 %2 dB").arg(k + 2).arg(number(*d->harmonicDb[k], 1));
+        if (d->thdPercent)
+            text += QStringLiteral(", THD %1 %").arg(number(*d->thdPercent, 3));
+    }
+    return text;
+}
+
+// ---------------------------------------------------------------- window
+
+void FormLogSweep::keyPressEvent(QKeyEvent* event)
+{
+    // Measure is the window's default button.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+        if (m_measure->isEnabled() && !m_measuring)
+            m_measure->click();
+        event->accept();
+        return;
+    }
+    FormWindow::keyPressEvent(event);
+}
+
+void FormLogSweep::showEvent(QShowEvent* event)
+{
+    // The durations follow the devices' rate, which may have changed.
+    fillLengths();
+    refreshState();
+    FormWindow::showEvent(event);
+}
+
+void FormLogSweep::hideEvent(QHideEvent* event)
+{
+    // Closing the window ends a measurement in it: nothing would show it.
+    if (m_measuring)
+        m_engine.LogSweeping = false;
+    saveSettings();
+    FormWindow::hideEvent(event);
+}
+
+void FormLogSweep::saveSettings() const
+{
+    QSettings settings = programSettings();
+    settings.beginGroup(QString::fromLatin1(SettingsGroup));
+    settings.setValue(QStringLiteral("geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("start"), m_start->value());
+    settings.setValue(QStringLiteral("stop"), m_stop->value());
+    settings.setValue(QStringLiteral("length"), m_length->currentData());
+    settings.setValue(QStringLiteral("level"), m_level->value());
+    settings.setValue(QStringLiteral("reference"), m_reference->currentIndex());
+    settings.setValue(QStringLiteral("gate"), m_gate->value());
+    settings.setValue(QStringLiteral("smoothing"), m_smooth->currentData());
+    settings.setValue(QStringLiteral("userCalibFile"), m_userFile->text());
+    settings.endGroup();
+}
+
+void FormLogSweep::restoreSettings()
+{
+    QSettings settings = programSettings();
+    settings.beginGroup(QString::fromLatin1(SettingsGroup));
+    if (settings.contains(QStringLiteral("geometry")))
+        restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray());
+    auto spinValue = [&](const char* key, QDoubleSpinBox* box) {
+        bool ok = false;
+        const double v = settings.value(QString::fromLatin1(key)).toDouble(&ok);
+        if (ok)
+            box->setValue(v); // clamped to the box's range
+    };
+    spinValue("start", m_start);
+    spinValue("stop", m_stop);
+    spinValue("level", m_level);
+    spinValue("gate", m_gate);
+    // Lists by their data, so a value no item has is left alone.
+    auto item = [&](const char* key, QComboBox* list, QVariant (*typed)(const QVariant&)) {
+        const QVariant v = settings.value(QString::fromLatin1(key));
+        if (!v.isValid())
+            return;
+        const int i = list->findData(typed(v));
+        if (i >= 0)
+            list->setCurrentIndex(i);
+    };
+    item("length", m_length, [](const QVariant& v) { return QVariant(v.toULongLong()); });
+    item("smoothing", m_smooth, [](const QVariant& v) { return QVariant(v.toInt()); });
+    bool ok = false;
+    const int reference = settings.value(QStringLiteral("reference")).toInt(&ok);
+    if (ok && reference >= 0 && reference < m_reference->count())
+        m_reference->setCurrentIndex(reference);
+    if (settings.contains(QStringLiteral("userCalibFile")))
+        m_userFile->setText(settings.value(QStringLiteral("userCalibFile")).toString());
+    settings.endGroup();
+}
+
+} // namespace audimera

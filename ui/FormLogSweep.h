@@ -1,0 +1,153 @@
+// The "Log Sweep" window: measures with one exponential sine sweep
+// (LogSweepMeasurement) on the main window's devices, shows magnitude and
+// phase, the impulse response and the harmonic distortion as tabs, adds the
+// magnitude to the response plot and saves the results.
+//
+// Controls (objectName, each with a tool tip): SpinLogStart, SpinLogStop
+// (Hz), ComboLogLength (2^15 .. 2^20 samples with their duration),
+// SpinLogLevel (dB re full scale), ComboLogReference (none, left, right),
+// SpinLogGate (ms, its lowest value "Auto": the analysis' own extent, up to
+// the first harmonic response), ComboLogSmooth (none, 1/48 .. 1/1 octave),
+// the three corrections CheckLogSPLCorrect, CheckLogSoundCard,
+// CheckLogUserCalib with txtLogUserCalibFile and cmdLogCalibBrowse (the main
+// window's files and rules, in a table of this window's own), cmdLogMeasure
+// ("Measure", "Stop" while measuring; Return starts it), ProgressLogSweep
+// (the seconds left), TabLogViews with ViewLogResponse, ViewLogImpulse and
+// ViewLogDistortion, LabelLogCursor (the read-out under the mouse),
+// LabelLogSummary, cmdLogAdd ("Add to Frequency Response") and cmdLogSave
+// ("Save...").
+//
+// One measurement at a time, through the engine's state: Measure starts
+// only when MeasurementEngine::canStartLogSweep(), runs while LogSweeping
+// holds (Stop and the main window's shut-down clear it) and is off while
+// the sweep or the signal runs. The run waits on the UI thread through the
+// host's yields, like the stepped sweep. Changing the smoothing, the gate
+// or a correction after a measurement analyses its recording again.
+//
+// Closing the window only hides it (and stops a measurement); its place,
+// size and settings are kept in QSettings("Audimera", "Audimera") under
+// SettingsGroup.
+//
+// UI thread only.
+#pragma once
+
+#include "display/windows/FormWindow.h"
+#include "engine/CorrectionTable.h"
+#include "engine/LogSweepMeasurement.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+class QToolButton;
+
+namespace audimera {
+
+class FileDialog;
+class Host;
+class LogSweepView;
+class MeasurementEngine;
+class SoundDevice;
+
+class FormLogSweep : public FormWindow {
+    Q_OBJECT
+
+public:
+    static constexpr const char* SettingsGroup = "LogSweep";
+    static constexpr const char* MeasureCaption = "Measure";
+    static constexpr const char* StopCaption = "Stop";
+    // The save dialog's entries, in order: curve file, FRD, distortion
+    // table, impulse response.
+    static constexpr const char* SaveFilters[] = {"Response Curve (*.txt)", "FRD file (*.frd)",
+                                                  "Distortion table (*.csv)", "Impulse response (*.wav)"};
+    // ComboLogSmooth's item data, in item order: 1/N octave, 0 for none.
+    static constexpr int SmoothingItems[] = {0, 48, 24, 12, 6, 3, 1};
+
+    // All references must outlive the window; the host shows its messages.
+    FormLogSweep(MeasurementEngine& engine, SoundDevice& sound, Host& host, FileDialog& dialog,
+                 QWidget* parent = nullptr);
+    ~FormLogSweep() override;
+
+    // Runs every handler of the window (the main window counts them, so a
+    // shut-down waits for a measurement to return); by default they run
+    // directly.
+    using HandlerRunner = std::function<void(std::function<void()>)>;
+    void setHandlerRunner(HandlerRunner runner) { m_runner = std::move(runner); }
+
+    // --- Handlers.
+    void cmdLogMeasure_Click(); // Measure, or Stop while measuring
+    void cmdLogAdd_Click();
+    void cmdLogSave_Click();
+    void CheckLogCorrection_Click(int index);
+    void cmdLogCalibBrowse_Click();
+
+    // The settings the controls state now (corrections: this window's table).
+    LogSweepSettings settings() const;
+    bool isMeasuring() const { return m_measuring; }
+    const std::optional<LogSweepResults>& results() const { return m_results; }
+    // The views: 0 magnitude and phase, 1 impulse response, 2 distortion.
+    LogSweepView& view(int index) const;
+    // The read-out for the mouse at user (x, y) of view index.
+    QString readout(int index, double x, double y) const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+
+    void buildControls();
+    void run(std::function<void()> handler);
+    // The Measure button, the set-up controls and the result buttons as the
+    // state says now.
+    void refreshState();
+    void showProgress(double fraction, double seconds);
+    void showResults();
+    void reanalyse();
+    void fillLengths();
+    void saveSettings() const;
+    void restoreSettings();
+
+    MeasurementEngine& m_engine;
+    SoundDevice& m_sound;
+    Host& m_host;
+    FileDialog& m_dialog;
+    HandlerRunner m_runner;
+
+    LogSweepMeasurement m_measurement;
+    CorrectionTable m_corrections;
+    std::optional<LogSweepResults> m_results;
+    LogSweepSettings m_measured; // the settings of m_results
+    int m_measuredChannels = 1;
+    bool m_measuring = false;
+
+    QDoubleSpinBox* m_start = nullptr;
+    QDoubleSpinBox* m_stop = nullptr;
+    QComboBox* m_length = nullptr;
+    QDoubleSpinBox* m_level = nullptr;
+    QComboBox* m_reference = nullptr;
+    QDoubleSpinBox* m_gate = nullptr;
+    QComboBox* m_smooth = nullptr;
+    QCheckBox* m_correct[CorrectionTable::Count] = {};
+    QLineEdit* m_userFile = nullptr;
+    QToolButton* m_browse = nullptr;
+    QPushButton* m_measure = nullptr;
+    QProgressBar* m_progress = nullptr;
+    QTabWidget* m_tabs = nullptr;
+    LogSweepView* m_views[3] = {};
+    QLabel* m_cursor = nullptr;
+    QLabel* m_summary = nullptr;
+    QPushButton* m_add = nullptr;
+    QPushButton* m_save = nullptr;
+};
+
+} // namespace audimera
