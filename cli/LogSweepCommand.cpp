@@ -8,7 +8,7 @@
 #include "display/models/Drawing.h"
 #include "display/models/ResponseImage.h"
 #include "display/models/ResponsePlot.h"
-#include "display/models/TraceStore.h"
+#include "engine/TraceStore.h"
 #include "engine/LogSweepMeasurement.h"
 #include "signal/PulseSoundDevice.h"
 #include "signal/SimulatedSoundCard.h"

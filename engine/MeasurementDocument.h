@@ -6,7 +6,7 @@
 // allocates nothing. UI thread only.
 #pragma once
 
-#include "display/models/TraceStore.h"
+#include "engine/TraceStore.h"
 #include "engine/CorrectionTable.h"
 #include "curves/CurveFile.h"
 #include "engine/PlotSettings.h"

@@ -29,7 +29,7 @@
 
 #include <algorithm>
 
-#include "display/models/RgbColor.h"
+#include "engine/RgbColor.h"
 
 #include <QImage>
 #include <QPointF>

@@ -23,7 +23,7 @@
 
 #include "curves/ExchangeFiles.h"
 #include "display/models/DrawingSurface.h"
-#include "display/models/RgbColor.h"
+#include "engine/RgbColor.h"
 
 #include <cstddef>
 #include <vector>

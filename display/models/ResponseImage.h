@@ -4,7 +4,7 @@
 
 #include "display/models/DrawingSurface.h"
 #include "display/models/ResponsePlot.h"
-#include "display/models/TraceStore.h"
+#include "engine/TraceStore.h"
 
 #include <QByteArray>
 #include <QImage>

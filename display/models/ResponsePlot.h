@@ -9,7 +9,7 @@
 #include "engine/ControlTable.h"
 #include "display/models/DrawingSurface.h"
 #include "engine/PlotSettings.h"
-#include "display/models/TraceStore.h"
+#include "engine/TraceStore.h"
 
 #include <array>
 #include <cstdint>

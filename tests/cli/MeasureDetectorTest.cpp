@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <iterator>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -120,6 +123,62 @@ TEST(MeasureDetectorTest, DistortionIsWrittenForEveryPoint)
         }
     }
     EXPECT_EQ(rows, 31);
+}
+
+// The distortion table of a file: frequency -> (H2, H3) in dB, rows whose
+// H3 cell is empty left out.
+std::map<double, std::pair<double, double>> harmonics(const std::string& path)
+{
+    std::map<double, std::pair<double, double>> table;
+    std::ifstream file(path);
+    std::string line;
+    std::getline(file, line); // the header row
+    while (std::getline(file, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const std::vector<std::string> cells = split(line);
+        if (cells.size() == 6 && !cells[1].empty() && !cells[2].empty())
+            table[std::stod(cells[0])] = {std::stod(cells[1]), std::stod(cells[2])};
+    }
+    return table;
+}
+
+// The stepped sweep's distortion and the log sweep's agree on the same chain
+// at the same level: two methods, one answer.
+TEST(MeasureDetectorTest, SteppedAndLogSweepsMeasureTheSameDistortion)
+{
+    TestFolder folder;
+    const std::string stepped = folder.file("stepped.csv"), swept = folder.file("swept.csv");
+    const std::string chain = "poly=0.05,0.1";
+    const Outcome a = measure({"sweep", "--simulate", chain, "--bands", "31", "--detector", "narrow",
+                               "--distortion", stepped});
+    ASSERT_EQ(a.code, 0) << a.err;
+    char volume[32];
+    std::snprintf(volume, sizeof volume, "%.6f", 20 * std::log10(SinePeak / 32768.0));
+    const Outcome b = measure({"logsweep", "--simulate", chain, "--volume", volume, "--distortion", swept});
+    ASSERT_EQ(b.code, 0) << b.err;
+
+    const auto steps = harmonics(stepped), sweep = harmonics(swept);
+    ASSERT_GT(sweep.size(), 100u);
+    int compared = 0;
+    double worst = 0;
+    for (const auto& [f, h] : steps) {
+        if (f < 50 || f > 4000)
+            continue;
+        // The log sweep's table, linearly in log frequency between its rows.
+        const auto above = sweep.lower_bound(f);
+        ASSERT_TRUE(above != sweep.end() && above != sweep.begin()) << f;
+        const auto below = std::prev(above);
+        const double t = std::log(f / below->first) / std::log(above->first / below->first);
+        const double h2 = below->second.first + t * (above->second.first - below->second.first);
+        const double h3 = below->second.second + t * (above->second.second - below->second.second);
+        EXPECT_NEAR(h.first, h2, 0.5) << f << " Hz, H2";
+        EXPECT_NEAR(h.second, h3, 0.5) << f << " Hz, H3";
+        worst = std::max({worst, std::abs(h.first - h2), std::abs(h.second - h3)});
+        ++compared;
+    }
+    std::printf("stepped against log sweep, 50 Hz to 4 kHz: H2 and H3 within %.3f dB\n", worst);
+    EXPECT_EQ(compared, 20); // the bands from 50 Hz to 4 kHz
 }
 
 } // namespace

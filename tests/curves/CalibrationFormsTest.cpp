@@ -33,6 +33,12 @@ struct FormCase {
     bool phase = false;
 };
 
+// Named by its name in test listings (not by its bytes).
+void PrintTo(const FormCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 const std::string Bom = "\xEF\xBB\xBF";
 const std::string SensHeader = "\"Sens Factor =-.7dB, SERNO: 7001234\"";
 

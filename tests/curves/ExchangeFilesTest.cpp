@@ -7,6 +7,7 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <limits>
 #include <sstream>
 
@@ -36,6 +37,12 @@ struct WriterCase {
     std::function<Status(const std::string&)> write;
     std::string expected;
 };
+
+// Named by its name in test listings (not by its bytes).
+void PrintTo(const WriterCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 // Every writer's exact text for the shapes that matter: with and without
 // phase, comments, missing cells, values that need full precision.

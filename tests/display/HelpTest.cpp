@@ -11,7 +11,7 @@
 #include "engine/MeasurementEngine.h"
 #include "engine/PanelTable.h"
 #include "signal/SoundDevice.h"
-#include "display/models/TraceStore.h"
+#include "engine/TraceStore.h"
 
 #include <QApplication>
 #include <QPointer>

@@ -6,7 +6,7 @@
 #include "display/models/ResponseImage.h"
 #include "display/models/ResponsePlot.h"
 #include "tests/support/TestFolder.h"
-#include "display/models/TraceStore.h"
+#include "engine/TraceStore.h"
 
 #include <QImage>
 #include <QTemporaryDir>

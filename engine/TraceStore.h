@@ -7,7 +7,7 @@
 #pragma once
 
 #include "common/AudioFormat.h"
-#include "display/models/RgbColor.h"
+#include "engine/RgbColor.h"
 
 #include <cstdint>
 #include <string_view>

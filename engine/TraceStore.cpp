@@ -1,4 +1,4 @@
-#include "display/models/TraceStore.h"
+#include "engine/TraceStore.h"
 
 #include "common/Log10.h"
 
