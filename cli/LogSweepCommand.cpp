@@ -1,21 +1,19 @@
 #include "cli/LogSweepCommand.h"
 
-#include "cli/CommandDevices.h"
+#include "cli/CommandSetup.h"
 #include "cli/MeasureCommand.h"
 #include "curves/CurveFile.h"
 #include "curves/ExchangeFiles.h"
 #include "curves/ImpulseFile.h"
-#include "display/models/Drawing.h"
+#include "display/models/DrawingSurface.h"
+#include "display/models/LogSweepPlots.h"
 #include "display/models/ResponseImage.h"
-#include "display/models/ResponsePlot.h"
-#include "engine/TraceStore.h"
 #include "engine/LogSweepMeasurement.h"
 #include "signal/PulseSoundDevice.h"
 #include "signal/SimulatedSoundCard.h"
 #include "signal/SoundChain.h"
 
 #include <QImage>
-#include <QPainter>
 
 #include <algorithm>
 #include <charconv>
@@ -206,86 +204,16 @@ int exitCodeFor(LogSweepProblem problem)
     return DeviceFailure;
 }
 
-// The phase panel under the magnitude plot: the response plot's frequency
-// axis and grid, -180 to 180 degrees, the zero line, the phase in the first
-// trace's colour (not joined across a wrap).
-void drawPhase(DrawingSurface& surface, const std::vector<ResponsePoint>& response)
-{
-    constexpr RgbColor Yellow = rgbColor(255, 255, 0), DarkGreen = rgbColor(0, 128, 0), Green = rgbColor(0, 255, 0),
-                       Red = rgbColor(255, 0, 0), Black = rgbColor(0, 0, 0);
-    constexpr double LabelSize = ResponsePlot::TwipsPerPixel;
-    const double x0 = ResponsePlot::leftX(), x1 = ResponsePlot::rightX();
-    const double height = 36000; // hundredths of a degree
-    surface.setScaleWidth(static_cast<float>(x1 - x0));
-    surface.setScaleHeight(static_cast<float>(height));
-    surface.clear();
-    const auto y = [&](double degrees) { return static_cast<float>((180 - degrees) * 100); };
-    const auto x10 = static_cast<float>(100 * Log10(10) - x0);
-    for (int d = -180; d <= 180; d += 45)
-        surface.line(x10, y(d), surface.ScaleWidth(), y(d), Yellow);
-    const double labelRow = surface.ScaleHeight() - 150.0 * surface.ScaleHeight() / surface.Height();
-    struct Run {
-        int first, last;
-    };
-    for (const Run run : {Run{10, 90}, Run{100, 900}, Run{1000, 9000}, Run{10000, 20000}}) {
-        for (int f = run.first; f <= run.last; f += run.first) {
-            const auto x = static_cast<float>(100 * Log10(f) - x0);
-            const bool labelled = f == run.first || f == 2 * run.first || f == 5 * run.first;
-            surface.line(x, 0, x, labelled ? static_cast<float>(labelRow) : static_cast<float>(height),
-                         f == run.first ? DarkGreen : Green);
-            if (labelled)
-                DrawLabel(surface, f < 1000 ? std::to_string(f) : std::to_string(f / 1000) + "k", x,
-                          static_cast<float>(labelRow), LabelSize, Black);
-        }
-    }
-    surface.line(x10, y(0), surface.ScaleWidth(), y(0), Red);
-    const RgbColor colour = TraceStore::traceColor(0);
-    double last = 0;
-    for (size_t i = 0; i < response.size(); ++i) {
-        const double phase = response[i].phase.value_or(0);
-        const auto x = static_cast<float>(100 * Log10(response[i].frequency) - x0);
-        if (i == 0 || std::abs(phase - last) > 180)
-            surface.moveTo(x, y(phase));
-        else
-            surface.lineTo(x, y(phase), colour);
-        last = phase;
-    }
-    const auto labelX = static_cast<float>(150.0 * surface.ScaleWidth() / surface.Width());
-    for (int d = -135; d <= 135; d += 45) {
-        const double top = (180 - d) * 100 - 50.0 * surface.ScaleHeight() / surface.Height();
-        DrawLabel(surface, std::to_string(d), labelX, static_cast<float>(top), LabelSize, Black);
-    }
-}
-
-// Magnitude (the response plot, its span the smallest that holds every
-// level) over phase, each panel the response window's first size.
+// Magnitude and phase as the Log Sweep window's response view draws them,
+// at twice the height of the response window's first size.
 std::string writePicture(const std::string& path, const std::vector<ResponsePoint>& response)
 {
-    const int width = ResponseImage::DefaultWidth, height = ResponseImage::DefaultHeight;
-    TraceStore store;
-    store.AddTrace();
-    double largest = 0;
-    for (const ResponsePoint& p : response) {
-        store.AddPoint(p.frequency, p.level);
-        largest = std::max(largest, std::abs(p.level));
-    }
-    int index = 0;
-    while (index + 1 < static_cast<int>(ResponsePlot::DBRangeItems.size())
-           && ResponsePlot::dbSpanForIndex(index) / 2.0 < largest)
-        ++index;
-    const QImage magnitude =
-        ResponseImage::render(store, ResponsePlot::settingsForIndices(index, 0), width, height);
-    DrawingSurface phase(ResponsePlot::TwipsPerPixel);
-    phase.setBackColor(ResponseImage::DefaultBackground);
-    phase.setSize(width * ResponsePlot::TwipsPerPixel, height * ResponsePlot::TwipsPerPixel);
-    drawPhase(phase, response);
-    QImage picture(width, 2 * height, QImage::Format_RGB32);
-    {
-        QPainter painter(&picture);
-        painter.drawImage(0, 0, magnitude);
-        painter.drawImage(0, height, phase.image());
-    }
-    return ResponseImage::savePng(picture, path);
+    DrawingSurface surface(LogSweepPlots::UnitsPerPixel);
+    surface.setBackColor(ResponseImage::DefaultBackground);
+    surface.setSize(ResponseImage::DefaultWidth * LogSweepPlots::UnitsPerPixel,
+                    2 * ResponseImage::DefaultHeight * LogSweepPlots::UnitsPerPixel);
+    LogSweepPlots::drawResponse(surface, response);
+    return ResponseImage::savePng(surface.image(), path);
 }
 
 std::string fixed(double value, int decimals)
@@ -341,21 +269,12 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
 
     CorrectionTable corrections;
-    struct Correction {
-        bool wanted;
-        int column;
-        std::string file;
-    };
-    for (const Correction& c : {Correction{o.correctSpl, 0, CorrectionTable::SplCurveFile},
-                                Correction{o.correctSoundCard, 1, CorrectionTable::SoundCardFile},
-                                Correction{!o.correctUser.empty(), 2, o.correctUser}}) {
-        if (!c.wanted)
-            continue;
-        if (const audimera::Status loaded = corrections.load(c.column, c.file); !loaded) {
-            err << loaded.message() << '\n';
-            return FileError;
-        }
-        corrections.enabled[c.column] = true;
+    std::string sensitivityNotes;
+    if (const audimera::Status loaded =
+            loadCorrections({o.correctSpl, o.correctSoundCard, o.correctUser}, corrections, sensitivityNotes);
+        !loaded) {
+        err << loaded.message() << '\n';
+        return FileError;
     }
     o.settings.corrections = &corrections;
 
@@ -392,6 +311,7 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         << (o.settings.reference != LogSweepSettings::Reference::None ? ", re the reference" : "")
         << "), peak " << fixed(r.peakDb, 2) << " dB re full scale, impulse response signal-to-noise "
         << fixed(r.impulseSnrDb, 1) << " dB, no clipping\n";
+    err << sensitivityNotes;
     if (!r.response.empty()) {
         double low = r.response[0].level, high = low;
         for (const ResponsePoint& p : r.response) {

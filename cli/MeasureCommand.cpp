@@ -1,5 +1,5 @@
 #include "cli/MeasureCommand.h"
-#include "cli/CommandDevices.h"
+#include "cli/CommandSetup.h"
 #include "cli/LogSweepCommand.h"
 
 #include "common/BuildInfo.h"
@@ -349,35 +349,15 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     MeasurementDocument document;
     CorrectionTable& corrections = document.corrections();
     settings.corrections = &corrections;
-    struct Correction {
-        bool wanted;
-        int column;
-        std::string file;
-    };
-    for (const Correction& c : {Correction{o.correctSpl, 0, CorrectionTable::SplCurveFile},
-                                Correction{o.correctSoundCard, 1, CorrectionTable::SoundCardFile},
-                                Correction{!o.correctUser.empty(), 2, o.correctUser}}) {
-        if (!c.wanted)
-            continue;
-        if (const audimera::Status loaded = corrections.load(c.column, c.file); !loaded) {
-            err << loaded.message() << '\n';
-            device->closeAudio();
-            return FileError;
-        }
-        corrections.enabled[c.column] = true;
-    }
-    // A calibration file's sensitivity factor, for the summary; the curve
-    // itself stays relative.
+    // A calibration file's sensitivity factor goes to the summary; the
+    // curve itself stays relative.
     std::string sensitivityNotes;
-    for (const Correction& c : {Correction{o.correctSpl, 0, CorrectionTable::SplCurveFile},
-                                Correction{o.correctSoundCard, 1, CorrectionTable::SoundCardFile},
-                                Correction{!o.correctUser.empty(), 2, o.correctUser}}) {
-        if (const auto& sensitivity = corrections.sensitivity(c.column); c.wanted && sensitivity) {
-            char number[32];
-            const auto [end, ec] = std::to_chars(number, number + sizeof number, sensitivity->value);
-            sensitivityNotes += "'" + c.file + "': sensitivity factor " + std::string(number, ec == std::errc() ? end : number)
-                + (sensitivity->unit.empty() ? "" : " " + sensitivity->unit) + "\n";
-        }
+    if (const audimera::Status loaded =
+            loadCorrections({o.correctSpl, o.correctSoundCard, o.correctUser}, corrections, sensitivityNotes);
+        !loaded) {
+        err << loaded.message() << '\n';
+        device->closeAudio();
+        return FileError;
     }
 
     auto state = std::make_unique<MeasurementState>();

@@ -102,13 +102,21 @@ TEST(MeasureExchangeTest, CalibrationFileCorrectsLikeTheDocumentedForm)
         << byCalibration.err;
     EXPECT_EQ(byDocumented.err.find("sensitivity"), std::string::npos);
 
+    // The log sweep loads corrections the same way, and says the same.
+    const Outcome swept = measure({"logsweep", "--simulate", "", "--length", "32768", "--range", "100", "10000",
+                                   "--correct-user", calibration});
+    ASSERT_EQ(swept.code, 0) << swept.err;
+    EXPECT_NE(swept.err.find("'" + calibration + "': sensitivity factor -0.7 dB"), std::string::npos) << swept.err;
+
     // A line that begins with a number must hold numbers: nothing is measured.
     const std::string bad = writeFile("bad.cal", "\"Sens Factor =-.7dB\"\n20\t1.5\n100\tn/a\n");
-    const Outcome refused = measure({"sweep", "--simulate", "", "--bands", "15", "--correct-user", bad});
-    EXPECT_EQ(refused.code, MeasureCommand::FileError);
-    EXPECT_NE(refused.err.find("Error loading calibration file '" + bad + "' : not a number \"n/a\" at line 3"),
-              std::string::npos)
-        << refused.err;
+    for (const char* command : {"sweep", "logsweep"}) {
+        const Outcome refused = measure({command, "--simulate", "", "--correct-user", bad});
+        EXPECT_EQ(refused.code, MeasureCommand::FileError) << command;
+        EXPECT_NE(refused.err.find("Error loading calibration file '" + bad + "' : not a number \"n/a\" at line 3"),
+                  std::string::npos)
+            << refused.err;
+    }
 }
 
 TEST(MeasureExchangeTest, SweepWritesFrdCsvAndSvg)

@@ -1,4 +1,4 @@
-#include "cli/CommandDevices.h"
+#include "cli/CommandSetup.h"
 
 #include "cli/MeasureCommand.h"
 #include "signal/PulseSoundDevice.h"
@@ -6,6 +6,7 @@
 #include "signal/SoundChain.h"
 
 #include <algorithm>
+#include <charconv>
 #include <optional>
 #include <ostream>
 #include <vector>
@@ -81,6 +82,31 @@ std::unique_ptr<SoundDevice> openDevices(const DeviceChoice& o, std::ostream& er
         }
     }
     return pulse;
+}
+
+audimera::Status loadCorrections(const CorrectionChoice& choice, CorrectionTable& table, std::string& notes)
+{
+    struct Correction {
+        bool wanted;
+        int column;
+        std::string file;
+    };
+    for (const Correction& c : {Correction{choice.spl, 0, CorrectionTable::SplCurveFile},
+                                Correction{choice.soundCard, 1, CorrectionTable::SoundCardFile},
+                                Correction{!choice.user.empty(), 2, choice.user}}) {
+        if (!c.wanted)
+            continue;
+        if (const audimera::Status loaded = table.load(c.column, c.file); !loaded)
+            return loaded;
+        table.enabled[c.column] = true;
+        if (const auto& sensitivity = table.sensitivity(c.column)) {
+            char number[32];
+            const auto [end, ec] = std::to_chars(number, number + sizeof number, sensitivity->value);
+            notes += "'" + c.file + "': sensitivity factor " + std::string(number, ec == std::errc() ? end : number)
+                     + (sensitivity->unit.empty() ? "" : " " + sensitivity->unit) + "\n";
+        }
+    }
+    return {};
 }
 
 } // namespace MeasureCommand

@@ -1,0 +1,44 @@
+// What the measuring commands of audimera-measure set up before they
+// measure: the sound devices (the simulated card with a chain, or the sound
+// server's devices, named by their entry in 'audimera-measure devices' or by
+// their name, the server's default when not named) and the correction
+// curves. Problems are written to the error stream as text.
+#pragma once
+
+#include "engine/CorrectionTable.h"
+#include "signal/SoundDevice.h"
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+namespace audimera {
+
+namespace MeasureCommand {
+
+struct DeviceChoice {
+    bool simulated = false;
+    std::string chain;  // of the simulated card
+    std::string play;   // empty: the default
+    std::string record;
+};
+
+// Opens the devices chosen; on failure returns null with code set to
+// BadUsage (a bad chain, an unknown device) or DeviceFailure, else Measured.
+std::unique_ptr<SoundDevice> openDevices(const DeviceChoice& choice, std::ostream& err, int& code);
+
+struct CorrectionChoice {
+    bool spl = false;       // CorrectionTable::SplCurveFile
+    bool soundCard = false; // CorrectionTable::SoundCardFile
+    std::string user;       // empty: none
+};
+
+// Loads the chosen curves into table and enables them; stops at the first
+// that fails and returns its load error. notes gets one line for each
+// loaded file that states a sensitivity factor (which leaves relative
+// curves as they are), with "." decimals.
+audimera::Status loadCorrections(const CorrectionChoice& choice, CorrectionTable& table, std::string& notes);
+
+} // namespace MeasureCommand
+
+} // namespace audimera
