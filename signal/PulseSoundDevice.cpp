@@ -421,17 +421,21 @@ Result<Recorded> PulseSoundDevice::runDuplex(const DuplexRequest& request, std::
         played[2 * i + 1] = mono[i] * right;
     }
 
-    // The recording, at the source's rate: straight into recorded when that
-    // is the run's rate, else enough to convert from afterwards.
+    // The recording, at the source's rate, always in stereo: a mono run
+    // takes the mean of the two channels here, because sound servers mix
+    // differently (PipeWire mixes a stereo source into a mono stream 3 dB
+    // louder than PulseAudio does) and the log sweep reads levels re the
+    // played one. A mono source comes up as two equal channels. Enough of it
+    // to convert from afterwards when the source's rate is not the run's.
+    constexpr size_t CaptureChannels = 2;
     recorded.assign(frames * channels, 0.0f);
-    std::vector<float> captured;
     size_t captureFrames = frames;
     if (sourceRate != rate) {
         const RateConverter converter(sourceRate, rate);
         captureFrames = size_t(converter.inputNeeded(int64_t(size_t(converter.delay()) + frames)));
-        captured.assign(captureFrames * channels, 0.0f);
     }
-    float* target = captured.empty() ? recorded.data() : captured.data();
+    std::vector<float> captured(captureFrames * CaptureChannels, 0.0f);
+    float* target = captured.data();
     // The streams' callbacks read played and write target: the streams go
     // before the buffers, however this returns.
     struct Closer {
@@ -445,7 +449,7 @@ Result<Recorded> PulseSoundDevice::runDuplex(const DuplexRequest& request, std::
 
     const std::string& sink = m_playDevices[size_t(m_output)].name;
     const std::string& source = m_recordDevices[size_t(m_input)].name;
-    if (Status opened = m_sweepRecord.open(source, sourceRate, int(channels)); !opened)
+    if (Status opened = m_sweepRecord.open(source, sourceRate, int(CaptureChannels)); !opened)
         return Error{"The record device failed: " + opened.message()};
     if (Status opened = m_sweepPlay.open(sink, sinkRate, played.data(), mono.size()); !opened)
         return Error{"The play device failed: " + opened.message()};
@@ -491,7 +495,14 @@ Result<Recorded> PulseSoundDevice::runDuplex(const DuplexRequest& request, std::
     if (request.progress)
         request.progress(1.0);
 
-    if (!captured.empty()) {
+    if (channels == 1) {
+        for (size_t i = 0; i < captureFrames; ++i)
+            captured[i] = 0.5f * (captured[2 * i] + captured[2 * i + 1]);
+        captured.resize(captureFrames);
+    }
+    if (sourceRate == rate) {
+        std::copy(captured.begin(), captured.begin() + std::ptrdiff_t(frames * channels), recorded.begin());
+    } else {
         for (size_t c = 0; c < channels; ++c) {
             const std::vector<float> converted =
                 convertAligned(captured.data() + c, captureFrames, channels, sourceRate, rate, frames);

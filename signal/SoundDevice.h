@@ -71,7 +71,8 @@ struct DuplexRequest {
     // first played sample (so the latency is inside the recording, never
     // lost); ask for playFrames plus the longest latency and tail expected.
     std::size_t recordFrames = 0;
-    // 1: mono (a stereo source mixed down by the sound system); 2: left and
+    // 1: mono, the mean of a stereo source's two channels (mixed by the
+    // device, not the sound system, whose mixing differs); 2: left and
     // right, interleaved.
     int recordChannels = 1;
     // Called between polls, on the caller's thread, with the fraction of the

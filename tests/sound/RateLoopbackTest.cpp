@@ -8,6 +8,7 @@
 
 #include "dsp/DspLibrary.h"
 #include "cli/MeasureCommand.h"
+#include "engine/LogSweepMeasurement.h"
 #include "engine/MeasurementEngine.h"
 #include "engine/PanelTable.h"
 #include "signal/SimulatedSoundCard.h"
@@ -284,6 +285,58 @@ TEST(RateLoopbackPipeWire, PerfectLoopbackIsFlatTo20kHz)
     if (HasFatalFailure())
         return;
     report("PipeWire at 48000 Hz", s, expectLevelAt1k(s, true, false));
+}
+
+// ------------------------------------------------------------ log sweep
+
+namespace {
+
+// A short log sweep on device, at the devices' own rate (nothing converted
+// anywhere): flat within 0.02 dB from 20 Hz to 20 kHz. Returns the rate it
+// ran at.
+int expectFlatLogSweep(SoundDevice& device, const char* where)
+{
+    LogSweepSettings settings;
+    settings.length = std::size_t(1) << 16;
+    settings.pointsPerOctave = 12;
+    LogSweepMeasurement measurement;
+    TestWaiter waiter;
+    const audimera::Result<LogSweepResults> r = measurement.run(device, settings, waiter);
+    EXPECT_TRUE(r.ok()) << where << ": " << r.message();
+    if (!r.ok())
+        return 0;
+    double widest = 0;
+    for (const ResponsePoint& p : r->response) {
+        EXPECT_NEAR(p.level, 0, 0.02) << where << ", " << p.frequency << " Hz";
+        widest = std::max(widest, std::abs(p.level));
+    }
+    std::printf("log sweep, %s: %d Hz, flat within %.4f dB from 20 Hz to 20 kHz, delay %.2f ms\n", where, r->rate,
+                widest, r->delaySeconds() * 1000);
+    return r->rate;
+}
+
+} // namespace
+
+TEST_P(RateLoopback, LogSweepRunsAtTheDevicesRateAndIsFlat)
+{
+    const int rate = GetParam();
+    PrivateSink sink(sharedServer(), "lsrate" + std::to_string(rate), rate);
+    PulseSoundDevice device(sharedServer());
+    ASSERT_EQ(openLoopback(device, sink.name()), "");
+    EXPECT_EQ(device.duplexRate(), rate);
+    EXPECT_EQ(expectFlatLogSweep(device, ("PulseAudio sink at " + std::to_string(rate) + " Hz").c_str()), rate);
+}
+
+TEST(RateLoopbackPipeWire, LogSweepRunsAt48kHzAndIsFlat)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivatePipeWire server;
+    if (const std::string why = server.start(); !why.empty())
+        GTEST_SKIP() << "no private PipeWire: " << why;
+    PulseSoundDevice device(server.address());
+    ASSERT_EQ(device.initAudio().message(), "");
+    EXPECT_EQ(device.duplexRate(), 48000);
+    EXPECT_EQ(expectFlatLogSweep(device, "PipeWire"), 48000);
 }
 
 // ---------------------------------------------------------------- blocks
