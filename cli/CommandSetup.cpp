@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <optional>
 #include <ostream>
 #include <vector>
@@ -82,6 +83,52 @@ std::unique_ptr<SoundDevice> openDevices(const DeviceChoice& o, std::ostream& er
         }
     }
     return pulse;
+}
+
+bool parseNumber(const std::string& text, double& value)
+{
+    const char* first = text.data();
+    const char* last = first + text.size();
+    if (first != last && *first == '+')
+        ++first;
+    const auto [end, ec] = std::from_chars(first, last, value);
+    return !text.empty() && ec == std::errc() && end == last && std::isfinite(value);
+}
+
+std::string parseSetupOption(const std::vector<std::string>& args, std::size_t& i, DeviceChoice& devices,
+                             CorrectionChoice& corrections)
+{
+    const std::string& a = args[i];
+    // The option's value; an empty one counts as missing (an empty file name
+    // or device would otherwise be taken as "not given").
+    auto value = [&](std::string& into) -> bool {
+        if (i + 1 >= args.size())
+            return false;
+        into = args[++i];
+        return !into.empty();
+    };
+    if (a == "--play") {
+        if (!value(devices.play))
+            return "--play needs a device";
+    } else if (a == "--record") {
+        if (!value(devices.record))
+            return "--record needs a device";
+    } else if (a == "--simulate") {
+        if (i + 1 >= args.size())
+            return "--simulate needs a chain (\"\" for a perfect loopback)";
+        devices.chain = args[++i];
+        devices.simulated = true;
+    } else if (a == "--correct-spl") {
+        corrections.spl = true;
+    } else if (a == "--correct-soundcard") {
+        corrections.soundCard = true;
+    } else if (a == "--correct-user") {
+        if (!value(corrections.user))
+            return "--correct-user needs a curve file";
+    } else {
+        return "-";
+    }
+    return {};
 }
 
 audimera::Status loadCorrections(const CorrectionChoice& choice, CorrectionTable& table, std::string& notes)

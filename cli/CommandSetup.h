@@ -11,6 +11,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace audimera {
 
@@ -32,6 +33,17 @@ struct CorrectionChoice {
     bool soundCard = false; // CorrectionTable::SoundCardFile
     std::string user;       // empty: none
 };
+
+// A number as the options take it: "." as the decimal point, an optional
+// leading '+', finite.
+bool parseNumber(const std::string& text, double& value);
+
+// Reads the option at args[i] when it is one of the devices' (--play,
+// --record, --simulate) or the corrections' (--correct-spl,
+// --correct-soundcard, --correct-user), moving i past its value. Returns
+// "-" when it is neither, "" when it was read, else what is wrong.
+std::string parseSetupOption(const std::vector<std::string>& args, std::size_t& i, DeviceChoice& devices,
+                             CorrectionChoice& corrections);
 
 // Loads the chosen curves into table and enables them; stops at the first
 // that fails and returns its load error. notes gets one line for each

@@ -32,23 +32,11 @@ namespace MeasureCommand {
 namespace {
 
 struct Options {
-    std::string play, record, simulate;
-    bool simulated = false;
+    DeviceChoice devices;
+    CorrectionChoice corrections;
     LogSweepSettings settings;
-    bool correctSpl = false, correctSoundCard = false;
-    std::string correctUser;
     std::string out, frd, ir, distortion, png;
 };
-
-bool parseNumber(const std::string& text, double& value)
-{
-    const char* first = text.data();
-    const char* last = first + text.size();
-    if (first != last && *first == '+')
-        ++first;
-    const auto [end, ec] = std::from_chars(first, last, value);
-    return !text.empty() && ec == std::errc() && end == last && std::isfinite(value);
-}
 
 bool parseCount(const std::string& text, long long& value)
 {
@@ -72,17 +60,9 @@ std::string parse(const std::vector<std::string>& args, Options& o)
         std::string v, w;
         double d = 0;
         long long n = 0;
-        if (a == "--play") {
-            if (!value(o.play))
-                return "--play needs a device";
-        } else if (a == "--record") {
-            if (!value(o.record))
-                return "--record needs a device";
-        } else if (a == "--simulate") {
-            if (i + 1 >= args.size())
-                return "--simulate needs a chain (\"\" for a perfect loopback)";
-            o.simulate = args[++i];
-            o.simulated = true;
+        if (std::string setup = parseSetupOption(args, i, o.devices, o.corrections); setup != "-") {
+            if (!setup.empty())
+                return setup;
         } else if (a == "--range") {
             if (!value(v) || !value(w) || !parseNumber(v, s.start) || !parseNumber(w, s.stop))
                 return "--range needs START and STOP in Hz, with '.' as the decimal point";
@@ -110,13 +90,6 @@ std::string parse(const std::vector<std::string>& args, Options& o)
             if (!value(v) || !parseCount(v, n) || n < 0 || n > 1000000)
                 return "--points-per-octave needs a whole number";
             s.pointsPerOctave = static_cast<int>(n);
-        } else if (a == "--correct-spl") {
-            o.correctSpl = true;
-        } else if (a == "--correct-soundcard") {
-            o.correctSoundCard = true;
-        } else if (a == "--correct-user") {
-            if (!value(o.correctUser))
-                return "--correct-user needs a curve file";
         } else if (a == "--out" || a == "--frd" || a == "--ir" || a == "--distortion" || a == "--png") {
             std::string& into = a == "--out" ? o.out : a == "--frd" ? o.frd : a == "--ir" ? o.ir
                               : a == "--distortion"                 ? o.distortion
@@ -271,7 +244,7 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     CorrectionTable corrections;
     std::string sensitivityNotes;
     if (const audimera::Status loaded =
-            loadCorrections({o.correctSpl, o.correctSoundCard, o.correctUser}, corrections, sensitivityNotes);
+            loadCorrections(o.corrections, corrections, sensitivityNotes);
         !loaded) {
         err << loaded.message() << '\n';
         return FileError;
@@ -279,12 +252,12 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     o.settings.corrections = &corrections;
 
     int code = Measured;
-    std::unique_ptr<SoundDevice> device = openDevices({o.simulated, o.simulate, o.play, o.record}, err, code);
+    std::unique_ptr<SoundDevice> device = openDevices(o.devices, err, code);
     if (!device)
         return code;
     // On the simulated card the option names the cable's channel unless the
     // chain does.
-    if (o.simulated && o.settings.reference == LogSweepSettings::Reference::Left)
+    if (o.devices.simulated && o.settings.reference == LogSweepSettings::Reference::Left)
         static_cast<SimulatedSoundCard&>(*device).setReferenceChannel(SimulatedSoundCard::Channel::Left);
 
     const int rate = device->duplexRate();
@@ -294,7 +267,7 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         << fixed(static_cast<double>(o.settings.length) / std::max(rate, 1), 1) << " s), " << o.settings.start
         << " to " << o.settings.stop << " Hz, " << fixed(o.settings.levelDb, 1) << " dB re full scale\n";
     ProgressBar bar(err, seconds);
-    ConsoleWaiter waiter(!o.simulated);
+    ConsoleWaiter waiter(!o.devices.simulated);
     LogSweepMeasurement measurement;
     LogSweepProblem problem = LogSweepProblem::None;
     audimera::Result<LogSweepResults> measured =

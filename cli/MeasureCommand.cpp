@@ -170,9 +170,10 @@ std::string writePicture(const PictureOptions& o, MeasurementDocument& document,
 }
 
 struct Options {
-    std::string play, record, simulate, out, freqFile, frd, csv;
+    DeviceChoice devices;
+    CorrectionChoice corrections;
+    std::string out, freqFile, frd, csv;
     PictureOptions picture;
-    bool simulated = false;
     std::string start = "20", stop = "20000";
     int step = 126;
     int bands = 0;
@@ -180,21 +181,9 @@ struct Options {
     double volume = 0;
     bool badWaveCheck = true;
     bool yes = false;
-    bool correctSpl = false, correctSoundCard = false;
-    std::string correctUser;
     LevelDetector detector = LevelDetector::MeanMagnitude;
     std::string distortion; // the distortion table's file
 };
-
-bool parseDouble(const std::string& text, double& value)
-{
-    const char* first = text.data();
-    const char* last = first + text.size();
-    if (first != last && *first == '+')
-        ++first;
-    const auto [end, ec] = std::from_chars(first, last, value);
-    return !text.empty() && ec == std::errc() && end == last && std::isfinite(value);
-}
 
 // Parses the sweep options; returns "" or what is wrong.
 std::string parseSweep(const std::vector<std::string>& args, Options& o)
@@ -213,26 +202,18 @@ std::string parseSweep(const std::vector<std::string>& args, Options& o)
         if (std::string picture = parsePictureOption(args, i, o.picture); picture != "-") {
             if (!picture.empty())
                 return picture;
-        } else if (a == "--play") {
-            if (!value(o.play))
-                return "--play needs a device";
-        } else if (a == "--record") {
-            if (!value(o.record))
-                return "--record needs a device";
-        } else if (a == "--simulate") {
-            if (i + 1 >= args.size())
-                return "--simulate needs a chain (\"\" for a perfect loopback)";
-            o.simulate = args[++i];
-            o.simulated = true;
+        } else if (std::string setup = parseSetupOption(args, i, o.devices, o.corrections); setup != "-") {
+            if (!setup.empty())
+                return setup;
         } else if (a == "--range") {
             if (!value(o.start) || !value(o.stop))
                 return "--range needs START and STOP";
             double d = 0;
-            if (!parseDouble(o.start, d) || !parseDouble(o.stop, d))
+            if (!parseNumber(o.start, d) || !parseNumber(o.stop, d))
                 return "--range needs two numbers, with '.' as the decimal point";
         } else if (a == "--step") {
             double f = 0;
-            if (!value(v) || !parseDouble(v, f))
+            if (!value(v) || !parseNumber(v, f))
                 return "--step needs a factor from 1.01 to 2.00";
             const double hundredths = f * 100;
             if (!(hundredths > 100.5 && hundredths < 200.5) || std::abs(hundredths - std::round(hundredths)) > 1e-6)
@@ -246,16 +227,9 @@ std::string parseSweep(const std::vector<std::string>& args, Options& o)
             if (!value(o.freqFile))
                 return "--freq-file needs a file";
         } else if (a == "--volume") {
-            if (!value(v) || !parseDouble(v, o.volume) || o.volume > 0 || o.volume < -100)
+            if (!value(v) || !parseNumber(v, o.volume) || o.volume > 0 || o.volume < -100)
                 return "--volume needs a level in dB from -100 to 0";
             o.haveVolume = true;
-        } else if (a == "--correct-spl") {
-            o.correctSpl = true;
-        } else if (a == "--correct-soundcard") {
-            o.correctSoundCard = true;
-        } else if (a == "--correct-user") {
-            if (!value(o.correctUser))
-                return "--correct-user needs a curve file";
         } else if (a == "--no-bad-wave-check") {
             o.badWaveCheck = false;
         } else if (a == "--detector") {
@@ -326,7 +300,7 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     }
 
     int code = Measured;
-    std::unique_ptr<SoundDevice> device = openDevices({o.simulated, o.simulate, o.play, o.record}, err, code);
+    std::unique_ptr<SoundDevice> device = openDevices(o.devices, err, code);
     if (!device)
         return code;
 
@@ -337,8 +311,8 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
                     : o.bands == 15    ? FrequencyPlan::Bands15Plan
                     : o.bands == 31    ? FrequencyPlan::Bands31Plan
                                        : FrequencyPlan::RangePlan;
-    parseDouble(o.start, settings.start); // both checked by parseSweep
-    parseDouble(o.stop, settings.stop);
+    parseNumber(o.start, settings.start); // both checked by parseSweep
+    parseNumber(o.stop, settings.stop);
     settings.userFile = o.freqFile;
     settings.detector = o.detector;
     if (o.haveVolume)
@@ -353,7 +327,7 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     // curve itself stays relative.
     std::string sensitivityNotes;
     if (const audimera::Status loaded =
-            loadCorrections({o.correctSpl, o.correctSoundCard, o.correctUser}, corrections, sensitivityNotes);
+            loadCorrections(o.corrections, corrections, sensitivityNotes);
         !loaded) {
         err << loaded.message() << '\n';
         device->closeAudio();
@@ -362,7 +336,7 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
 
     auto state = std::make_unique<MeasurementState>();
     state->InitWhitePinkBuffers();
-    ConsoleHost host(err, o.yes, !o.simulated);
+    ConsoleHost host(err, o.yes, !o.devices.simulated);
     ConsoleObserver observer(document, err, o.badWaveCheck, o.step);
     SteppedSweep sweep(*state, host, *device, observer);
     const RunEnd end = sweep.run(settings);

@@ -123,13 +123,4 @@ void PulseCaptureStream::disarm()
     m_target.store(nullptr);
 }
 
-Status PulseCaptureStream::status() const
-{
-    if (!m_stream)
-        return notOpen();
-    if (hasFailed())
-        return failure();
-    return {};
-}
-
 } // namespace audimera

@@ -37,9 +37,6 @@ public:
     // rate. Fails with the server's reason.
     audimera::Status open(const std::string& device, int rate, int channels);
     void close();
-    // Success while the stream works; the reason once it has failed or when
-    // none is open.
-    audimera::Status status() const;
 
     // Collects the next frames frames (interleaved) into buffer from now on.
     void arm(float* buffer, std::size_t frames);

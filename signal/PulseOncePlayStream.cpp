@@ -113,13 +113,4 @@ void PulseOncePlayStream::close()
     releaseStream();
 }
 
-Status PulseOncePlayStream::status() const
-{
-    if (!m_stream)
-        return notOpen();
-    if (hasFailed())
-        return failure();
-    return {};
-}
-
 } // namespace audimera

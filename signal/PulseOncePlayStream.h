@@ -53,9 +53,6 @@ public:
     audimera::Status start();
     // Releases the stream (what is still queued is dropped).
     void close();
-    // Success while the stream works; the reason once it has failed or when
-    // none is open.
-    audimera::Status status() const;
 
     // Frames of the signal handed to the server so far.
     std::size_t handedOver() const { return m_position.load(std::memory_order_acquire); }

@@ -150,15 +150,6 @@ void PulsePlayStream::close()
     releaseStream();
 }
 
-Status PulsePlayStream::status() const
-{
-    if (!m_stream)
-        return notOpen();
-    if (!hasFailed())
-        return {};
-    return failure();
-}
-
 void PulsePlayStream::flushQueued()
 {
     if (m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY)

@@ -52,9 +52,6 @@ public:
     audimera::Status open(const std::string& device);
     // Releases the stream (the tone stops).
     void close();
-    // Success while the stream works; the reason once it has failed (sink
-    // removed, server gone) or when none is open.
-    audimera::Status status() const;
 
     // Stops, then plays the first PlaySamples samples of table in a loop at
     // rate (clamped), from its first sample. Whatever was queued of the

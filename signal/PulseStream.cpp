@@ -79,4 +79,13 @@ void PulseStream::takeOver(pa_stream* fresh)
     release(std::exchange(m_stream, fresh));
 }
 
+audimera::Status PulseStream::status() const
+{
+    if (!m_stream)
+        return notOpen();
+    if (hasFailed())
+        return failure();
+    return {};
+}
+
 } // namespace audimera

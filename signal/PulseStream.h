@@ -26,6 +26,8 @@ public:
     bool isOpen() const { return m_stream != nullptr; }
     // The stream failed (its device removed, the server gone).
     bool hasFailed() const { return m_failed.load(std::memory_order_acquire); }
+    // notOpen() without a stream, failure() once it failed, else success.
+    audimera::Status status() const;
 
 protected:
     // kind: "play" or "record", as the failure texts name the stream.

@@ -29,6 +29,12 @@ void SweepDeconvolver::deconvolve(const float* samples, std::size_t frames, std:
                                   std::vector<double>& response)
 {
     const std::size_t n = responseLength(frames);
+    filter(samples, frames, stride, n, response);
+}
+
+void SweepDeconvolver::filter(const float* samples, std::size_t frames, std::size_t stride, std::size_t n,
+                              std::vector<double>& response)
+{
     RealFft& transform = fft(n);
     const Length& entry = length(n);
     double* time = transform.time();
@@ -48,18 +54,7 @@ const std::vector<double>& SweepDeconvolver::selfResponse(std::size_t n)
     Length& entry = length(n);
     if (entry.self.empty()) {
         const std::vector<float>& x = m_sweep.samples();
-        const std::size_t frames = std::min(x.size(), n);
-        RealFft& transform = fft(n);
-        double* time = transform.time();
-        for (std::size_t i = 0; i < frames; ++i)
-            time[i] = x[i];
-        std::fill(time + frames, time + n, 0.0);
-        transform.forward();
-        std::complex<double>* bins = transform.spectrum();
-        for (std::size_t k = 0; k < transform.bins(); ++k)
-            bins[k] *= entry.inverse[k];
-        transform.inverse();
-        entry.self.assign(time, time + n);
+        filter(x.data(), std::min(x.size(), n), 1, n, entry.self);
     }
     return entry.self;
 }

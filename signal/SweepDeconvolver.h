@@ -50,6 +50,10 @@ public:
     RealFft& fft(std::size_t n);
 
 private:
+    // frames samples (every stride-th of samples), zero-padded to n, times
+    // the inverse spectrum on n points, into response (n values).
+    void filter(const float* samples, std::size_t frames, std::size_t stride, std::size_t n,
+                std::vector<double>& response);
     struct Length {
         std::vector<std::complex<double>> inverse; // n / 2 + 1 bins
         std::vector<double> self;                  // empty until asked for

@@ -1,4 +1,5 @@
 #include "cli/MeasureCommand.h"
+#include "tests/cli/CommandRun.h"
 #include "curves/CurveFile.h"
 #include "signal/SoundChain.h"
 #include "tests/support/TestFolder.h"
@@ -17,17 +18,10 @@ namespace audimera {
 
 namespace {
 
-struct Outcome {
-    int code;
-    std::string out, err;
-};
-
 Outcome logsweep(std::vector<std::string> options)
 {
     options.insert(options.begin(), "logsweep");
-    std::ostringstream out, err;
-    const int code = MeasureCommand::run(options, out, err);
-    return {code, out.str(), err.str()};
+    return measure(options);
 }
 
 std::vector<std::string> lines(const std::string& path)

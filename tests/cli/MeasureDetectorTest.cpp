@@ -1,5 +1,6 @@
 // audimera-measure sweep --detector and --distortion on the simulated card.
 #include "cli/MeasureCommand.h"
+#include "tests/cli/CommandRun.h"
 #include "curves/CurveFile.h"
 #include "signal/SignalSynthesis.h"
 #include "signal/SoundChain.h"
@@ -18,18 +19,6 @@
 namespace audimera {
 
 namespace {
-
-struct Outcome {
-    int code;
-    std::string out, err;
-};
-
-Outcome measure(std::vector<std::string> args)
-{
-    std::ostringstream out, err;
-    const int code = MeasureCommand::run(args, out, err);
-    return {code, out.str(), err.str()};
-}
 
 // "frequency,level" lines of standard output.
 std::map<double, double> levels(const std::string& out)

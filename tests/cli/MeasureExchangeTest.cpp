@@ -2,6 +2,7 @@
 // calibration file as the user correction, FRD, CSV and SVG output, and
 // plot reading what Load Trace reads.
 #include "cli/MeasureCommand.h"
+#include "tests/cli/CommandRun.h"
 #include "curves/CorrectionCurve.h"
 #include "curves/CurveFile.h"
 #include "tests/support/TestFolder.h"
@@ -17,18 +18,6 @@
 namespace audimera {
 
 namespace {
-
-struct Outcome {
-    int code;
-    std::string out, err;
-};
-
-Outcome measure(std::vector<std::string> args)
-{
-    std::ostringstream out, err;
-    const int code = MeasureCommand::run(args, out, err);
-    return {code, out.str(), err.str()};
-}
 
 std::vector<ResponsePoint> readResponse(const std::string& path)
 {

@@ -3,6 +3,7 @@
 #include "signal/SimulatedSoundCard.h"
 
 #include "tests/support/ResultPrinter.h"
+#include "tests/signal/ChainParsing.h"
 
 #include <gtest/gtest.h>
 
@@ -26,20 +27,6 @@ public:
     bool waitOnce() override { return onWait(++calls); }
 };
 
-SoundChain chainOf(const std::string& text)
-{
-    std::string error;
-    std::optional<SoundChain> chain = SoundChain::parse(text, error);
-    EXPECT_TRUE(chain.has_value()) << text << ": " << error;
-    return chain.value_or(SoundChain());
-}
-
-std::string errorOf(const std::string& text)
-{
-    std::string error;
-    EXPECT_FALSE(SoundChain::parse(text, error).has_value()) << text;
-    return error;
-}
 
 struct OpenCard : SimulatedSoundCard {
     explicit OpenCard(const std::string& chain = {})

@@ -1,4 +1,5 @@
 #include "signal/SoundChain.h"
+#include "tests/signal/ChainParsing.h"
 
 #include <gtest/gtest.h>
 
@@ -12,20 +13,6 @@ namespace {
 
 constexpr double Pi = 3.14159265358979323846;
 
-SoundChain chainOf(const std::string& text)
-{
-    std::string error;
-    std::optional<SoundChain> chain = SoundChain::parse(text, error);
-    EXPECT_TRUE(chain.has_value()) << text << ": " << error;
-    return chain.value_or(SoundChain());
-}
-
-std::string errorOf(const std::string& text)
-{
-    std::string error;
-    EXPECT_FALSE(SoundChain::parse(text, error).has_value()) << text;
-    return error;
-}
 
 // Steady-state gain in dB of a chain for a sine at hz, by a least-squares fit
 // after the start-up transient.

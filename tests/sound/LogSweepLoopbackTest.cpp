@@ -57,13 +57,7 @@ TEST(LogSweepLoopbackTest, FilterSinkFollowsItsExactResponse)
     FilterSink filter(sharedServer(), sink.name(), sink.name() + "_filter");
     ASSERT_TRUE(filter.loaded());
     PulseSoundDevice device(sharedServer());
-    ASSERT_EQ(device.refreshDevices().message(), "");
-    const int play = indexOf(device.playDevices(), filter.name());
-    const int record = indexOf(device.recordDevices(), sink.monitor());
-    ASSERT_GE(play, 0);
-    ASSERT_GE(record, 0);
-    ASSERT_EQ(device.openOutputDevice(play).message(), "");
-    ASSERT_EQ(device.openInputDevice(record).message(), "");
+    ASSERT_EQ(openByName(device, filter.name(), sink.monitor()), "");
 
     const audimera::Result<LogSweepResults> r = measure(device, std::size_t(1) << 16);
     ASSERT_TRUE(r.ok()) << r.message();

@@ -77,13 +77,7 @@ TEST(NarrowBandLoopbackTest, ThirdOctaveSweepThroughAFilterSinkFollowsItsExactRe
     FilterSink filter(sharedServer(), sink.name(), "audimera_filter_" + std::to_string(getpid()));
     ASSERT_TRUE(filter.loaded());
     PulseSoundDevice device(sharedServer());
-    ASSERT_EQ(device.refreshDevices().message(), "");
-    const int play = indexOf(device.playDevices(), filter.name());
-    const int record = indexOf(device.recordDevices(), sink.monitor());
-    ASSERT_GE(play, 0);
-    ASSERT_GE(record, 0);
-    ASSERT_EQ(device.openOutputDevice(play).message(), "");
-    ASSERT_EQ(device.openInputDevice(record).message(), "");
+    ASSERT_EQ(openByName(device, filter.name(), sink.monitor()), "");
 
     PanelTable panel;
     SweepHost host;

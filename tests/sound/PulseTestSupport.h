@@ -131,17 +131,25 @@ inline int indexOf(const std::vector<SoundDeviceInfo>& devices, const std::strin
 
 // Opens sink for playing and its monitor for recording (channels 1 or 2).
 // Empty string, or what went wrong.
-inline std::string openLoopback(PulseSoundDevice& device, const std::string& sink, int channels = 1)
+// Opens the play device play and the record device record by name; "" or
+// what went wrong.
+inline std::string openByName(PulseSoundDevice& device, const std::string& play, const std::string& record,
+                              int channels = 1)
 {
     if (std::string error = device.refreshDevices().message(); !error.empty())
         return "refresh: " + error;
-    const int play = indexOf(device.playDevices(), sink);
-    const int record = indexOf(device.recordDevices(), sink + ".monitor");
-    if (play < 0 || record < 0)
-        return "the sink " + sink + " or its monitor is not listed";
-    if (std::string error = device.openOutputDevice(play).message(); !error.empty())
+    const int output = indexOf(device.playDevices(), play);
+    const int input = indexOf(device.recordDevices(), record);
+    if (output < 0 || input < 0)
+        return "the devices " + play + " or " + record + " are not listed";
+    if (std::string error = device.openOutputDevice(output).message(); !error.empty())
         return error;
-    return device.openInputDevice(record, channels).message();
+    return device.openInputDevice(input, channels).message();
+}
+
+inline std::string openLoopback(PulseSoundDevice& device, const std::string& sink, int channels = 1)
+{
+    return openByName(device, sink, sink + ".monitor", channels);
 }
 
 // Amplitude of the component at frequency (Hz at 44100 samples per second)
