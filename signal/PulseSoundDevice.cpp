@@ -462,13 +462,18 @@ Result<Recorded> PulseSoundDevice::runDuplex(const DuplexRequest& request, std::
     bool started = false;
 
     using Clock = std::chrono::steady_clock;
-    auto lastArrival = Clock::now();
+    const auto armed = Clock::now();
+    auto lastArrival = armed;
     size_t lastCollected = 0;
     for (;;) {
         const size_t collected = m_sweepRecord.collected();
         if (m_sweepRecord.lostSamples() || m_sweepPlay.underflowed())
             return Error{LostSamplesError};
-        if (!started && collected >= preRoll) {
+        // A server may hold a monitor's sound back until its sink plays
+        // (PipeWire on a busy machine): after PreRollWaitMs without the
+        // pre-roll the sweep starts anyway; its leading fade and the
+        // devices' latency still put silence before it.
+        if (!started && (collected >= preRoll || Clock::now() - armed >= std::chrono::milliseconds(PreRollWaitMs))) {
             if (Status playing = m_sweepPlay.start(); !playing)
                 return Error{"The play device failed: " + playing.message()};
             started = true;

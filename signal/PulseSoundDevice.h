@@ -54,6 +54,7 @@ public:
     // What playAndRecord() records at least before it lets the sweep play,
     // in frames at 44100 Hz (the same time at the source's rate).
     static constexpr int PreRollFrames = 441; // 10 ms
+    static constexpr int PreRollWaitMs = 200; // then the sweep starts without it
     // What a call refused while another one waits for the server returns.
     static constexpr const char* BusyError = "The sound device is busy with another request";
     // Why a device in use is reported lost when it is no longer listed.
