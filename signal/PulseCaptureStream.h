@@ -1,6 +1,7 @@
 // The record side of the log sweep's duplex run on the sound server: one
 // record stream, mono or stereo, 32-bit float at the source's own rate, in
-// fragments of 5 ms, that collects into a buffer of the caller's from the
+// fragments of 40 ms (nothing waits on the sound as it comes, and longer
+// fragments let the server's cycle be longer), that collects into a buffer of the caller's from the
 // moment it is armed until the buffer is full. Nothing is converted here
 // (see PulseSoundDevice::playAndRecord for the rates).
 //
@@ -28,7 +29,7 @@ namespace audimera {
 class PulseCaptureStream : public PulseStream {
 public:
     // At 44100 Hz; the same time at the stream's own rate.
-    static constexpr int FragmentFrames = 221; // 5 ms
+    static constexpr int FragmentFrames = 1764; // 40 ms
 
     explicit PulseCaptureStream(PulseContext& pulse);
     ~PulseCaptureStream();

@@ -1,5 +1,6 @@
 #include "signal/PulseSoundDevice.h"
 
+#include "signal/Dropout.h"
 #include "signal/RateConverter.h"
 
 #include <algorithm>
@@ -436,6 +437,26 @@ Result<Recorded> PulseSoundDevice::runDuplex(const DuplexRequest& request, std::
     }
     std::vector<float> captured(captureFrames * CaptureChannels, 0.0f);
     float* target = captured.data();
+    // The stepped sweep's streams pause until the sweep's are closed.
+    // PipeWire on a busy machine held a second record stream of one program
+    // on the same source back for seconds while the first one ran, and the
+    // looping stream's short buffer keeps the server's cycle short, so the
+    // sweep's streams would skip more often.
+    struct Pause {
+        PulseStream& play;
+        PulseStream& record;
+        Pause(PulseStream& p, PulseStream& r) : play(p), record(r)
+        {
+            play.pause(true);
+            record.pause(true);
+        }
+        ~Pause()
+        {
+            record.pause(false);
+            play.pause(false);
+        }
+    } pause{m_play, m_record};
+
     // The streams' callbacks read played and write target: the streams go
     // before the buffers, however this returns.
     struct Closer {
@@ -499,6 +520,10 @@ Result<Recorded> PulseSoundDevice::runDuplex(const DuplexRequest& request, std::
     m_sweepRecord.disarm();
     if (request.progress)
         request.progress(1.0);
+    // The server may also have lost sound without saying so: a stretch of
+    // digital silence in the middle of the sweep.
+    if (m_sweepPlay.underflowed() || Dropout::find(captured.data(), captureFrames, CaptureChannels))
+        return Error{LostSamplesError};
 
     if (channels == 1) {
         for (size_t i = 0; i < captureFrames; ++i)

@@ -96,7 +96,9 @@ public:
     int duplexRate() const override;
     // Fails as RecordBlock does (the server gone: within StallMs at most),
     // and with LostSamplesError when the sweep's stream ran dry before the
-    // whole signal was handed over, or the recording has a hole. Refused
+    // whole signal was handed over, the recording has a hole, or it holds a
+    // dropout (Dropout::find), which a server may leave without saying so.
+    // The stepped sweep's streams pause meanwhile. Refused
     // with BusyError inside a wait, and calls of this device made from the
     // waiter's handlers that would wait are refused meanwhile.
     audimera::Result<Recorded> playAndRecord(const DuplexRequest& request, std::vector<float>& recorded,

@@ -38,6 +38,18 @@ void PulseStream::markFailed(pa_stream* stream) noexcept
     m_failed.store(true, std::memory_order_release);
 }
 
+void PulseStream::pause(bool paused)
+{
+    if (!m_stream)
+        return;
+    PulseContext::Lock lock(m_pulse);
+    // The server takes requests in order: nothing asked after this reaches
+    // it before the stream is paused. Should the request fail, the state
+    // callback says so.
+    if (pa_operation* cork = pa_stream_cork(m_stream, paused ? 1 : 0, nullptr, nullptr))
+        pa_operation_unref(cork);
+}
+
 Error PulseStream::notOpen() const
 {
     return Error{std::string("No ") + m_kind + " device is open"};

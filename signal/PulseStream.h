@@ -28,6 +28,9 @@ public:
     bool hasFailed() const { return m_failed.load(std::memory_order_acquire); }
     // notOpen() without a stream, failure() once it failed, else success.
     audimera::Status status() const;
+    // Pauses the stream (the server stops taking or sending its sound) or
+    // lets it go on; what is queued stays. Without a stream, nothing.
+    void pause(bool paused);
 
 protected:
     // kind: "play" or "record", as the failure texts name the stream.

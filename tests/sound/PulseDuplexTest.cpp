@@ -229,6 +229,15 @@ TEST(PulseDuplex, RefusedCancelledAndHeldUpRunsLeaveTheDeviceWorking)
     ASSERT_EQ(device.playAndRecord(requestFor(play, 44100, 13230 + 4410), recorded, stuck), Recorded::Complete);
     const size_t latency = firstSound(recorded, 1, 0);
     EXPECT_LT(worstDeviation(recorded, 1, 0, latency, play, 1.0), 1e-6);
+
+    // The stepped sweep's streams, paused during the runs, play and record
+    // again.
+    const Tone tone(440);
+    ASSERT_EQ(device.PlayLoop(tone.table.data(), tone.rate).message(), "");
+    sleepMs(200);
+    std::vector<int16_t> block(SoundDevice::RecordSamples + 1);
+    ASSERT_EQ(device.RecordBlock(block.data(), waiter), Recorded::Complete);
+    EXPECT_GT(blockAmplitude(block.data(), SoundDevice::RecordSamples, 440), SinePeak * 0.9);
 }
 
 TEST(PulseDuplex, SoundThatRanDryFailsTheRun)

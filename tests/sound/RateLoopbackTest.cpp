@@ -292,16 +292,20 @@ TEST(RateLoopbackPipeWire, PerfectLoopbackIsFlatTo20kHz)
 namespace {
 
 // A short log sweep on device, at the devices' own rate (nothing converted
-// anywhere): flat within 0.02 dB from 20 Hz to 20 kHz. Returns the rate it
-// ran at.
-int expectFlatLogSweep(SoundDevice& device, const char* where)
+// anywhere).
+audimera::Result<LogSweepResults> shortLogSweep(SoundDevice& device)
 {
     LogSweepSettings settings;
     settings.length = std::size_t(1) << 16;
     settings.pointsPerOctave = 12;
     LogSweepMeasurement measurement;
     TestWaiter waiter;
-    const audimera::Result<LogSweepResults> r = measurement.run(device, settings, waiter);
+    return measurement.run(device, settings, waiter);
+}
+
+// r is flat within 0.02 dB from 20 Hz to 20 kHz. Returns the rate it ran at.
+int expectFlatLogSweep(const audimera::Result<LogSweepResults>& r, const char* where)
+{
     EXPECT_TRUE(r.ok()) << where << ": " << r.message();
     if (!r.ok())
         return 0;
@@ -324,7 +328,7 @@ TEST_P(RateLoopback, LogSweepRunsAtTheDevicesRateAndIsFlat)
     PulseSoundDevice device(sharedServer());
     ASSERT_EQ(openLoopback(device, sink.name()), "");
     EXPECT_EQ(device.duplexRate(), rate);
-    EXPECT_EQ(expectFlatLogSweep(device, ("PulseAudio sink at " + std::to_string(rate) + " Hz").c_str()), rate);
+    EXPECT_EQ(expectFlatLogSweep(shortLogSweep(device), ("PulseAudio sink at " + std::to_string(rate) + " Hz").c_str()), rate);
 }
 
 TEST(RateLoopbackPipeWire, LogSweepRunsAt48kHzAndIsFlat)
@@ -336,18 +340,19 @@ TEST(RateLoopbackPipeWire, LogSweepRunsAt48kHzAndIsFlat)
     PulseSoundDevice device(server.address());
     ASSERT_EQ(device.initAudio().message(), "");
     EXPECT_EQ(device.duplexRate(), 48000);
-    // Known and open: with the machine busy (./test builds the sanitized
-    // suites meanwhile) a private PipeWire can deliver nothing to a new
-    // record stream for seconds; the run then fails as it should, and the
-    // test says so instead of judging flatness.
-    LogSweepSettings probe;
-    probe.length = std::size_t(1) << 15;
-    LogSweepMeasurement measurement;
-    TestWaiter waiter;
-    if (const auto r = measurement.run(device, probe, waiter);
-        !r.ok() && r.message() == PulseRecordStream::StalledError)
-        GTEST_SKIP() << "PipeWire delivered no sound for 2 s on this busy machine (known, open)";
-    EXPECT_EQ(expectFlatLogSweep(device, "PipeWire"), 48000);
+    // A busy machine's PipeWire may still lose a cycle of sound now and
+    // then; the run must then fail as losing sound, never pass a rippled
+    // curve, and another run is made.
+    constexpr int Attempts = 3;
+    for (int attempt = 1; attempt <= Attempts; ++attempt) {
+        const audimera::Result<LogSweepResults> r = shortLogSweep(device);
+        if (r.ok() || (r.message() != SoundDevice::LostSamplesError && r.message() != PulseRecordStream::StalledError)) {
+            EXPECT_EQ(expectFlatLogSweep(r, "PipeWire"), 48000);
+            return;
+        }
+        std::printf("attempt %d: %s\n", attempt, r.message().c_str());
+    }
+    GTEST_SKIP() << "PipeWire lost sound in each of " << Attempts << " runs on this busy machine";
 }
 
 // ---------------------------------------------------------------- blocks
