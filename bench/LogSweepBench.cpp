@@ -9,12 +9,16 @@
 // - first_analysis/N: a fresh measurement object each time: planning, the
 //   sweep's inverse and its own response included.
 // - make_sweep/N: generating the sweep.
+// - dropout_scan/N: looking for a dropout in the stereo recording of a
+//   device run (the sweep at its delay on both channels, none found: the
+//   whole recording is read).
 // - loopback_run: a whole measurement at the default length on the private
 //   test server (./test sets AUDIMERA_TEST_PULSE_SERVER; left out without
 //   it), played into its sink "audimera_test" and recorded from the
 //   monitor: wall time, and "over_sweep_s", what it takes beyond the
 //   sweep's own duration (target at most 1.0 s).
 #include "engine/LogSweepMeasurement.h"
+#include "signal/Dropout.h"
 #include "signal/PulseSoundDevice.h"
 
 #include <benchmark/benchmark.h>
@@ -87,6 +91,22 @@ void BM_MakeSweep(benchmark::State& state)
     }
 }
 
+void BM_DropoutScan(benchmark::State& state)
+{
+    const Fixture f = makeFixture(static_cast<std::size_t>(state.range(0)));
+    std::vector<float> stereo(2 * f.recording.size());
+    for (std::size_t i = 0; i < f.recording.size(); ++i)
+        stereo[2 * i] = stereo[2 * i + 1] = f.recording[i];
+    for (auto _ : state) {
+        const std::optional<std::size_t> found = Dropout::find(stereo.data(), f.recording.size(), 2);
+        if (found) {
+            state.SkipWithError("a dropout in a clean recording");
+            break;
+        }
+        benchmark::DoNotOptimize(found);
+    }
+}
+
 class SleepWaiter : public RecordWaiter {
 public:
     bool waitOnce() override
@@ -143,6 +163,7 @@ void BM_LoopbackRun(benchmark::State& state)
 BENCHMARK(BM_Analyse)->Name("analyse")->Arg(1 << 16)->Arg(1 << 18)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FirstAnalysis)->Name("first_analysis")->Arg(1 << 18)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MakeSweep)->Name("make_sweep")->Arg(1 << 18)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DropoutScan)->Name("dropout_scan")->Arg(1 << 18)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
