@@ -95,18 +95,19 @@ bool parseNumber(const std::string& text, double& value)
     return !text.empty() && ec == std::errc() && end == last && std::isfinite(value);
 }
 
+bool takeValue(const std::vector<std::string>& args, std::size_t& i, std::string& into)
+{
+    if (i + 1 >= args.size())
+        return false;
+    into = args[++i];
+    return !into.empty();
+}
+
 std::string parseSetupOption(const std::vector<std::string>& args, std::size_t& i, DeviceChoice& devices,
                              CorrectionChoice& corrections)
 {
     const std::string& a = args[i];
-    // The option's value; an empty one counts as missing (an empty file name
-    // or device would otherwise be taken as "not given").
-    auto value = [&](std::string& into) -> bool {
-        if (i + 1 >= args.size())
-            return false;
-        into = args[++i];
-        return !into.empty();
-    };
+    auto value = [&](std::string& into) { return takeValue(args, i, into); };
     if (a == "--play") {
         if (!value(devices.play))
             return "--play needs a device";

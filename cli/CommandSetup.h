@@ -38,6 +38,11 @@ struct CorrectionChoice {
 // leading '+', finite.
 bool parseNumber(const std::string& text, double& value);
 
+// The value of the option at args[i] into into, moving i past it. An empty
+// value counts as missing (an empty file name or device would otherwise be
+// taken as "not given"): false then, and when there is none.
+bool takeValue(const std::vector<std::string>& args, std::size_t& i, std::string& into);
+
 // Reads the option at args[i] when it is one of the devices' (--play,
 // --record, --simulate) or the corrections' (--correct-spl,
 // --correct-soundcard, --correct-user), moving i past its value. Returns

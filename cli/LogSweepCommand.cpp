@@ -50,13 +50,7 @@ std::string parse(const std::vector<std::string>& args, Options& o)
     LogSweepSettings& s = o.settings;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        // The option's value; an empty one counts as missing.
-        auto value = [&](std::string& into) -> bool {
-            if (i + 1 >= args.size())
-                return false;
-            into = args[++i];
-            return !into.empty();
-        };
+        auto value = [&](std::string& into) { return takeValue(args, i, into); };
         std::string v, w;
         double d = 0;
         long long n = 0;

@@ -190,14 +190,7 @@ std::string parseSweep(const std::vector<std::string>& args, Options& o)
 {
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        // The option's value; an empty one counts as missing (an empty file
-        // name or device would otherwise be taken as "not given").
-        auto value = [&](std::string& into) -> bool {
-            if (i + 1 >= args.size())
-                return false;
-            into = args[++i];
-            return !into.empty();
-        };
+        auto value = [&](std::string& into) { return takeValue(args, i, into); };
         std::string v;
         if (std::string picture = parsePictureOption(args, i, o.picture); picture != "-") {
             if (!picture.empty())

@@ -87,14 +87,8 @@ void MeasurementEngine::MenuEntrySave_Click()
     const int n = m_document.traces().GetLastTraceData(x, y);
     if (n <= 0)
         return;
-    FileDialogRequest request;
-    request.save = true;
-    request.defaultExtension = "txt";
-    request.title = "Save last curve as...";
-    request.fileName = "Curve" + std::to_string(traces) + ".txt";
-    request.filter = CurveFilter;
-    request.flags = FileDialogRequest::SaveFlags;
-    const std::optional<std::string> path = m_dialog->show(request);
+    const std::optional<std::string> path = m_dialog->show(FileDialogRequest::saveAs(
+        "Save last curve as...", "Curve" + std::to_string(traces) + ".txt", "txt", {CurveFilter}));
     if (path && !path->empty())
         SaveFile(*path, x.data(), y.data(), n);
 }
@@ -107,15 +101,8 @@ void MeasurementEngine::MenuEntryExportTrace_Click()
     const std::vector<ResponsePoint> points = m_document.lastResponse();
     if (points.empty())
         return;
-    FileDialogRequest request;
-    request.save = true;
-    request.defaultExtension = "frd";
-    request.title = "Export last curve as...";
-    request.fileName = "Curve" + std::to_string(traces) + ".frd";
-    request.filter = FrdFilter;
-    request.moreFilters = {CsvFilter};
-    request.flags = FileDialogRequest::SaveFlags;
-    const std::optional<std::string> path = m_dialog->show(request);
+    const std::optional<std::string> path = m_dialog->show(FileDialogRequest::saveAs(
+        "Export last curve as...", "Curve" + std::to_string(traces) + ".frd", "frd", {FrdFilter, CsvFilter}));
     if (!path || path->empty())
         return;
     const audimera::Status written = m_dialog->selectedFilter() == 1

@@ -2,8 +2,10 @@
 // The program shows a modal file chooser; tests inject the answer.
 #pragma once
 
+#include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace audimera {
@@ -29,6 +31,26 @@ struct FileDialogRequest {
     std::vector<std::string> moreFilters;
     int flags = 0;
     std::string defaultExtension; // appended to a typed name without one ("txt")
+
+    // A save dialog (SaveFlags) titled title, suggesting fileName, whose
+    // filter entries are filters, the first chosen; a typed name without an
+    // extension gets extension.
+    static FileDialogRequest saveAs(std::string title, std::string fileName, std::string extension,
+                                    std::vector<std::string> filters)
+    {
+        FileDialogRequest request;
+        request.save = true;
+        request.title = std::move(title);
+        request.fileName = std::move(fileName);
+        request.defaultExtension = std::move(extension);
+        if (!filters.empty()) {
+            request.filter = std::move(filters.front());
+            request.moreFilters.assign(std::make_move_iterator(filters.begin() + 1),
+                                       std::make_move_iterator(filters.end()));
+        }
+        request.flags = SaveFlags;
+        return request;
+    }
 };
 
 class FileDialog {

@@ -20,21 +20,7 @@ PulseCaptureStream::~PulseCaptureStream()
 void PulseCaptureStream::readCallback(pa_stream* stream, size_t, void* self)
 {
     auto* capture = static_cast<PulseCaptureStream*>(self);
-    const bool current = stream == capture->m_stream;
-    for (;;) {
-        const void* data = nullptr;
-        size_t bytes = 0;
-        if (pa_stream_peek(stream, &data, &bytes) < 0) {
-            if (current)
-                capture->markFailed(stream);
-            return;
-        }
-        if (bytes == 0)
-            return;
-        if (current)
-            capture->take(data, bytes);
-        pa_stream_drop(stream);
-    }
+    capture->drainRecorded(stream, [capture](const void* data, size_t bytes) { capture->take(data, bytes); });
 }
 
 void PulseCaptureStream::overflowCallback(pa_stream* stream, void* self)

@@ -62,21 +62,10 @@ void PulseRecordStream::flushCallback(pa_stream* stream, int success, void* self
 void PulseRecordStream::readCallback(pa_stream* stream, size_t, void* self)
 {
     auto* record = static_cast<PulseRecordStream*>(self);
-    const bool current = stream == record->m_stream;
-    for (;;) {
-        const void* data = nullptr;
-        size_t bytes = 0;
-        if (pa_stream_peek(stream, &data, &bytes) < 0) {
-            if (current)
-                record->markFailed(stream);
-            return;
-        }
-        if (bytes == 0)
-            return; // nothing queued (no hole either)
-        if (current && record->m_phase.load(std::memory_order_relaxed) == Collecting)
+    record->drainRecorded(stream, [record](const void* data, size_t bytes) {
+        if (record->m_phase.load(std::memory_order_relaxed) == Collecting)
             record->take(data, bytes); // data is null for a hole: silence
-        pa_stream_drop(stream);
-    }
+    });
 }
 
 void PulseRecordStream::take(const void* data, size_t bytes) noexcept

@@ -17,6 +17,7 @@
 #include "signal/PulseContext.h"
 
 #include <atomic>
+#include <cstddef>
 #include <string>
 
 namespace audimera {
@@ -74,6 +75,30 @@ protected:
 
     // Releases the current stream. Lock held.
     void releaseStream();
+
+    // A record stream's read callback: hands each fragment queued on stream
+    // to take(data, bytes) (data null for a hole) when it is the current
+    // stream, and drops it, until none is left. A queue that cannot be read
+    // fails the current stream. Server's thread, lock held.
+    template <typename Take>
+    void drainRecorded(pa_stream* stream, Take take) noexcept
+    {
+        const bool current = stream == m_stream;
+        for (;;) {
+            const void* data = nullptr;
+            size_t bytes = 0;
+            if (pa_stream_peek(stream, &data, &bytes) < 0) {
+                if (current)
+                    markFailed(stream);
+                return;
+            }
+            if (bytes == 0)
+                return; // nothing queued (no hole either)
+            if (current)
+                take(data, bytes);
+            pa_stream_drop(stream);
+        }
+    }
 
     // Records the stream's failure with the context's error. Server's
     // thread, lock held.

@@ -399,15 +399,8 @@ void FormLogSweep::cmdLogSave_Click()
 {
     if (!m_results || m_measuring)
         return;
-    FileDialogRequest request;
-    request.save = true;
-    request.defaultExtension = "txt";
-    request.title = "Save the log sweep as...";
-    request.fileName = "LogSweep.txt";
-    request.filter = SaveFilters[0];
-    request.moreFilters.assign(std::begin(SaveFilters) + 1, std::end(SaveFilters));
-    request.flags = FileDialogRequest::SaveFlags;
-    const std::optional<std::string> path = m_dialog.show(request);
+    const std::optional<std::string> path = m_dialog.show(FileDialogRequest::saveAs(
+        "Save the log sweep as...", "LogSweep.txt", "txt", {std::begin(SaveFilters), std::end(SaveFilters)}));
     if (!path || path->empty())
         return;
     const LogSweepResults& r = *m_results;

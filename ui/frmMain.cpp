@@ -877,15 +877,8 @@ void frmMain::MenuEntryAbout_Click()
 
 void frmMain::MenuEntrySavePicture_Click()
 {
-    FileDialogRequest request;
-    request.save = true;
-    request.defaultExtension = "png";
-    request.title = "Save the response picture as...";
-    request.fileName = "Response.png";
-    request.filter = PictureFilters[0];
-    request.moreFilters.assign(std::begin(PictureFilters) + 1, std::end(PictureFilters));
-    request.flags = FileDialogRequest::SaveFlags;
-    const std::optional<std::string> path = m_fileDialog.show(request);
+    const std::optional<std::string> path = m_fileDialog.show(FileDialogRequest::saveAs(
+        "Save the response picture as...", "Response.png", "png", {std::begin(PictureFilters), std::end(PictureFilters)}));
     if (!path || path->empty())
         return;
     // Entries 0..2: PNG at 1, 2 and 4 times the window's size; 3: SVG.

@@ -2,6 +2,7 @@
 
 #include "common/Rounding.h"
 #include "display/models/Drawing.h"
+#include "display/models/PlotPalette.h"
 #include "display/models/ResponsePlot.h"
 
 #include <algorithm>
@@ -15,11 +16,7 @@ namespace LogSweepPlots {
 
 namespace {
 
-constexpr RgbColor Yellow = rgbColor(255, 255, 0);
-constexpr RgbColor DarkGreen = rgbColor(0, 128, 0);
-constexpr RgbColor Green = rgbColor(0, 255, 0);
-constexpr RgbColor Red = rgbColor(255, 0, 0);
-constexpr RgbColor Black = rgbColor(0, 0, 0);
+using namespace PlotPalette;
 constexpr double LabelSize = UnitsPerPixel;
 
 // A label's text: whole numbers without decimals, others with what they need.

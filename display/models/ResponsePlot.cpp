@@ -3,6 +3,7 @@
 #include "common/AudioFormat.h"
 #include "dsp/DspLibrary.h"
 #include "display/models/Drawing.h"
+#include "display/models/PlotPalette.h"
 #include "common/Rounding.h"
 
 #include <algorithm>
@@ -12,11 +13,7 @@ namespace audimera {
 
 namespace {
 
-constexpr RgbColor kYellow = rgbColor(255, 255, 0);
-constexpr RgbColor kDarkGreen = rgbColor(0, 128, 0);
-constexpr RgbColor kGreen = rgbColor(0, 255, 0);
-constexpr RgbColor kRed = rgbColor(255, 0, 0);
-constexpr RgbColor kBlack = rgbColor(0, 0, 0);
+using namespace PlotPalette;
 
 // Labels are 15 twips to the font unit: one pixel at 96 dpi.
 constexpr double kLabelSize = 15;
@@ -105,7 +102,7 @@ void ResponsePlot::TraceResponse(DrawingSurface& Picture1, const TraceStore& sto
     // Level grid, top and bottom edges included.
     for (int i = 0; i <= S; i += 3)
         Picture1.line(static_cast<float>(x10), static_cast<float>(100 * i),
-                      static_cast<float>(X1 - X0), static_cast<float>(100 * i), kYellow);
+                      static_cast<float>(X1 - X0), static_cast<float>(100 * i), Yellow);
 
     // Label row, 150 twips above the bottom edge.
     const double Ly = audimera::nearest(Picture1.ScaleHeight()
@@ -119,11 +116,11 @@ void ResponsePlot::TraceResponse(DrawingSurface& Picture1, const TraceStore& sto
     for (const Run& run : runs) {
         for (int f = run.first; f <= run.last; f += run.first) {
             const auto x = static_cast<float>(100 * Log10(f) - X0);
-            const RgbColor color = f == run.first ? kDarkGreen : kGreen;
+            const RgbColor color = f == run.first ? DarkGreen : Green;
             if (isLabelled(f)) {
                 Picture1.line(x, 0, x, static_cast<float>(Ly), color);
                 DrawLabel(Picture1, frequencyLabel(f), x, static_cast<float>(Ly), kLabelSize,
-                          kBlack);
+                          Black);
             } else {
                 Picture1.line(x, 0, x, static_cast<float>(100 * S), color);
             }
@@ -132,7 +129,7 @@ void ResponsePlot::TraceResponse(DrawingSurface& Picture1, const TraceStore& sto
 
     // Zero line, over the yellow line at the same height.
     Picture1.line(static_cast<float>(x10), static_cast<float>(100 * C), Picture1.ScaleWidth(),
-                  static_cast<float>(100 * C), kRed);
+                  static_cast<float>(100 * C), Red);
 
     // Traces, later ones over earlier ones.
     for (int t = 0; t < store.GetTraceCount(); ++t)
@@ -146,7 +143,7 @@ void ResponsePlot::TraceResponse(DrawingSurface& Picture1, const TraceStore& sto
         const double top =
             audimera::nearest(100.0 * (S - i) - 50.0 * Picture1.ScaleHeight() / Picture1.Height());
         DrawLabel(Picture1, std::to_string(i - S / 2), labelX, static_cast<float>(top),
-                  kLabelSize, kBlack);
+                  kLabelSize, Black);
     }
 }
 

@@ -35,19 +35,6 @@ const std::vector<CurvePoint> NewCurve = {{100, 1}, {200, -2.5}};
 const std::string NewText = "100,1\r\n200,-2.5\r\n";
 const std::string OldText = "old content\r\n";
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
 struct stat statOf(const std::string& path)
 {
     struct stat st {};

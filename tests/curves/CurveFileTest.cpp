@@ -22,19 +22,6 @@ std::string tempPath(const char* name)
     return testFile(std::string("curvefile-") + name);
 }
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void spit(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
 TEST(CurveFileTest, WritesOneRecordALineWithPointDecimals)
 {
     EXPECT_EQ(CurveFile::record(1000, -3.25), "1000,-3.25");

@@ -25,14 +25,6 @@ T field(const std::string& bytes, std::size_t at)
     return value;
 }
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 } // namespace
 
 TEST(ImpulseFileTest, WavIsMonoFloatAtTheRateWithTheSamplesAsGiven)

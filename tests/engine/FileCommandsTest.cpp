@@ -28,14 +28,6 @@ public:
     }
 };
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class FileCommandsTest : public ::testing::Test {
 protected:
     EngineRig<SilentSoundDevice> rig;

@@ -2,6 +2,7 @@
 // headless command on a private PulseAudio whose null sink is looped back
 // through its monitor.
 #include "tests/sound/PulseTestSupport.h"
+#include "tests/sound/SectionDisplays.h"
 
 #include "dsp/DspLibrary.h"
 #include "cli/MeasureCommand.h"
@@ -60,17 +61,16 @@ Section sectionOf(const int16_t* x, int start)
 
 // Keeps the sections, and checks in every analysed section that the
 // strongest of the band frequencies is the one being measured.
-class CheckingDisplays : public Displays {
+class CheckingDisplays : public SectionDisplays {
 public:
-    explicit CheckingDisplays(const MeasurementEngine*& engine) : m_engine(engine) {}
-    void TraceResponse() override {}
-    void DrawCurve(int, int, const int16_t*, int, bool, int) override {}
-    void TraceFFT(const int16_t* section, float*, bool) override
+    using SectionDisplays::SectionDisplays;
+    std::vector<double> wrongPeaks;
+    std::map<double, Section> sections; // the last analysed one of each band
+
+protected:
+    void measured(const MeasurementEngine& e, const int16_t* section, int samples) override
     {
-        const MeasurementEngine& e = *m_engine;
-        if (e.Calib == 0)
-            return; // the calibration passes play noise
-        const int length = SectionEnd - e.SampleStart;
+        const int length = samples - 1;
         double best = 0, bestFrequency = 0;
         for (double f : FrequencyPlan::IsoBands31) {
             const double a = toneAmplitude(section, length, f);
@@ -83,11 +83,6 @@ public:
             wrongPeaks.push_back(e.Frequency);
         sections[e.Frequency] = sectionOf(section, e.SampleStart);
     }
-    std::vector<double> wrongPeaks;
-    std::map<double, Section> sections; // the last analysed one of each band
-
-private:
-    const MeasurementEngine*& m_engine;
 };
 
 // The lowest and highest mean magnitude of a unit sine of frequency hz over

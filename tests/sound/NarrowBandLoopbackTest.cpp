@@ -4,6 +4,7 @@
 // About 30 s in real time.
 #include "tests/sound/LadspaFilter.h"
 #include "tests/sound/PulseTestSupport.h"
+#include "tests/sound/SectionDisplays.h"
 
 #include "dsp/DspLibrary.h"
 #include "engine/BlockAnalysis.h"
@@ -33,19 +34,16 @@ std::map<double, double> pluginResponseDb(const std::vector<double>& hz)
 // Counts, in each tone's analysed section, the samples of silent runs: a
 // busy machine can let the play stream run dry, and the server then plays
 // silence, which takes its share off any detector's level.
-class SilenceCountingDisplays : public Displays {
+class SilenceCountingDisplays : public SectionDisplays {
 public:
-    explicit SilenceCountingDisplays(const MeasurementEngine*& engine) : m_engine(engine) {}
-    void TraceResponse() override {}
-    void DrawCurve(int, int, const int16_t*, int, bool, int) override {}
-    void TraceFFT(const int16_t* section, float*, bool) override
+    using SectionDisplays::SectionDisplays;
+    std::map<double, double> silentShare;
+
+protected:
+    void measured(const MeasurementEngine& e, const int16_t* section, int length) override
     {
-        const MeasurementEngine& e = *m_engine;
-        if (e.Calib == 0)
-            return;
         // The tone moves by more than 2 a sample through zero down to
         // -40 dB: neighbours within +-1 are silence.
-        const int length = BlockAnalysis::SectionEnd - e.SampleStart + 1;
         int silent = 0, run = 0;
         for (int n = 0; n <= length; ++n) {
             if (n < length && std::abs(section[n]) <= 1) {
@@ -58,10 +56,6 @@ public:
         }
         silentShare[e.Frequency] = double(silent) / length;
     }
-    std::map<double, double> silentShare;
-
-private:
-    const MeasurementEngine*& m_engine;
 };
 
 TEST(NarrowBandLoopbackTest, ThirdOctaveSweepThroughAFilterSinkFollowsItsExactResponse)

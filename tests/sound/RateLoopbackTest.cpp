@@ -5,6 +5,7 @@
 // private PulseAudio, and the null sink of a private PipeWire (48000 Hz),
 // started here when PipeWire is installed.
 #include "tests/sound/PulseTestSupport.h"
+#include "tests/sound/SectionDisplays.h"
 
 #include "dsp/DspLibrary.h"
 #include "cli/MeasureCommand.h"
@@ -40,17 +41,15 @@ constexpr int SectionEnd = 29999;
 constexpr int SilentLevel = 8;
 constexpr double MostSineResidual = 16;
 
-class BreakWatch : public Displays {
+class BreakWatch : public SectionDisplays {
 public:
-    explicit BreakWatch(const MeasurementEngine*& engine) : m_engine(engine) {}
-    void TraceResponse() override {}
-    void DrawCurve(int, int, const int16_t*, int, bool, int) override {}
-    void TraceFFT(const int16_t* section, float*, bool) override
+    using SectionDisplays::SectionDisplays;
+    std::map<double, bool> breaks; // of the last analysed block of each band
+
+protected:
+    void measured(const MeasurementEngine& e, const int16_t* section, int samples) override
     {
-        const MeasurementEngine& e = *m_engine;
-        if (e.Calib == 0)
-            return; // the calibration passes
-        const int last = SectionEnd - e.SampleStart;
+        const int last = samples - 1;
         const double twoCos = 2 * std::cos(2 * Pi * e.Frequency / SoundDevice::SampleRate);
         int run = 0;
         bool broken = false;
@@ -62,10 +61,6 @@ public:
         }
         breaks[e.Frequency] = broken;
     }
-    std::map<double, bool> breaks; // of the last analysed block of each band
-
-private:
-    const MeasurementEngine*& m_engine;
 };
 
 struct Sweep {

@@ -9,7 +9,8 @@
 //
 // testFile(name) is a file in the running test's own folder, made at the
 // first call in the test and removed when the test ends; for helpers that
-// write a file for whichever test calls them.
+// write a file for whichever test calls them. slurp() and spit() read and
+// write a whole file's bytes.
 //
 // Threads: the test's thread only.
 #pragma once
@@ -19,6 +20,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -103,6 +106,19 @@ private:
 inline std::string testFile(std::string_view name)
 {
     return TestFolder::current().file(name);
+}
+
+// The bytes of the file at path; empty when it cannot be read.
+inline std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Replaces the file at path with text.
+inline void spit(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 } // namespace audimera
