@@ -162,21 +162,11 @@ TEST(LoopbackSweepTest, ThirdOctaveSweepIsFlatAndHearsEachBand)
     PulseSoundDevice device(sharedServer());
     ASSERT_EQ(openLoopback(device, sink.name()), "");
 
-    PanelTable panel;
-    SweepHost host;
-    const MeasurementEngine* enginePointer = nullptr;
-    CheckingDisplays displays(enginePointer);
-    MeasurementDocument document;
-    MeasurementEngine engine(panel, host, device, displays, document);
-    enginePointer = &engine;
-    Audidsp::LowPass44(0, 0, 1);
-    engine.InitWhitePinkBuffers();
-    panel["CheckInput"].value = 0;
-    panel.select("OptionAutoSigGen", MeasurementEngine::PlanIso31, 4);
+    SweepRig<CheckingDisplays> rig(device);
 
-    engine.cmdStart_Click();
-    EXPECT_TRUE(host.messages.empty()) << host.messages.front();
-    const std::vector<CurvePoint> points = document.lastTrace();
+    rig.engine.cmdStart_Click();
+    EXPECT_TRUE(rig.host.messages.empty()) << rig.host.messages.front();
+    const std::vector<CurvePoint> points = rig.document.lastTrace();
     ASSERT_EQ(points.size(), 31u);
     // Every band against 1 kHz, both as if unbroken: the difference is the
     // detector's (within its range for each) and the loopback's own.
@@ -184,12 +174,12 @@ TEST(LoopbackSweepTest, ThirdOctaveSweepIsFlatAndHearsEachBand)
     for (const CurvePoint& p : points)
         if (p.frequency == 1000)
             at1k = p.level;
-    ASSERT_EQ(displays.sections.count(1000), 1u);
-    const Unbroken reference = unbroken(1000, at1k, displays.sections[1000]);
+    ASSERT_EQ(rig.displays.sections.count(1000), 1u);
+    const Unbroken reference = unbroken(1000, at1k, rig.displays.sections[1000]);
     const DetectorRange referenceRange = detectorRange(1000);
     for (const auto& [hz, level] : points) {
-        ASSERT_EQ(displays.sections.count(hz), 1u) << hz << " Hz";
-        const Section& section = displays.sections[hz];
+        ASSERT_EQ(rig.displays.sections.count(hz), 1u) << hz << " Hz";
+        const Section& section = rig.displays.sections[hz];
         const Unbroken band = unbroken(hz, level, section);
         const DetectorRange range = detectorRange(hz);
         const double margin = LoopbackFlatnessDb + band.allowance + reference.allowance;
@@ -199,8 +189,8 @@ TEST(LoopbackSweepTest, ThirdOctaveSweepIsFlatAndHearsEachBand)
         EXPECT_LE(difference, dB(range.high / referenceRange.low) + margin)
             << hz << " Hz, " << section.breaks << " break(s), " << section.silent << " silent samples";
     }
-    EXPECT_TRUE(displays.wrongPeaks.empty()) << "first wrong band: " << displays.wrongPeaks.front();
-    EXPECT_GT(engine.SNR, 40);
+    EXPECT_TRUE(rig.displays.wrongPeaks.empty()) << "first wrong band: " << rig.displays.wrongPeaks.front();
+    EXPECT_GT(rig.engine.SNR, 40);
 }
 
 TEST(LoopbackSweepTest, CommandListsTheServersDevices)

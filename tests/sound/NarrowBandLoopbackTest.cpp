@@ -73,37 +73,27 @@ TEST(NarrowBandLoopbackTest, ThirdOctaveSweepThroughAFilterSinkFollowsItsExactRe
     PulseSoundDevice device(sharedServer());
     ASSERT_EQ(openByName(device, filter.name(), sink.monitor()), "");
 
-    PanelTable panel;
-    SweepHost host;
-    const MeasurementEngine* enginePointer = nullptr;
-    SilenceCountingDisplays displays(enginePointer);
-    MeasurementDocument document;
-    MeasurementEngine engine(panel, host, device, displays, document);
-    enginePointer = &engine;
-    Audidsp::LowPass44(0, 0, 1);
-    engine.InitWhitePinkBuffers();
-    panel["CheckInput"].value = 0;
-    panel["MenuEntryDetector(0)"].value = 0;
-    panel["MenuEntryDetector(1)"].value = 1;
-    panel.select("OptionAutoSigGen", MeasurementEngine::PlanIso31, 4);
+    SweepRig<SilenceCountingDisplays> rig(device);
+    rig.panel["MenuEntryDetector(0)"].value = 0;
+    rig.panel["MenuEntryDetector(1)"].value = 1;
 
-    engine.cmdStart_Click();
-    EXPECT_TRUE(host.messages.empty()) << host.messages.front();
+    rig.engine.cmdStart_Click();
+    EXPECT_TRUE(rig.host.messages.empty()) << rig.host.messages.front();
     std::map<double, double> levels;
-    for (const CurvePoint& p : document.lastTrace())
+    for (const CurvePoint& p : rig.document.lastTrace())
         levels[p.frequency] = p.level;
     ASSERT_EQ(levels.size(), 31u);
     // Against 1 kHz, both as if unbroken: a silent share s lowers a level
     // by dB(1 - s).
-    auto unbroken = [&](double hz) { return levels.at(hz) - dB(1 - displays.silentShare[hz]); };
+    auto unbroken = [&](double hz) { return levels.at(hz) - dB(1 - rig.displays.silentShare[hz]); };
     double worst = 0;
     int broken = 0;
     for (const double hz : bands) {
         const double measured = unbroken(hz) - unbroken(1000);
         const double expected = exact.at(hz) - exact.at(1000);
-        const double allowance = -dB(1 - displays.silentShare[hz]) - dB(1 - displays.silentShare[1000]);
-        broken += displays.silentShare[hz] > 0;
-        EXPECT_NEAR(measured, expected, 0.05 + allowance) << hz << " Hz, silent share " << displays.silentShare[hz];
+        const double allowance = -dB(1 - rig.displays.silentShare[hz]) - dB(1 - rig.displays.silentShare[1000]);
+        broken += rig.displays.silentShare[hz] > 0;
+        EXPECT_NEAR(measured, expected, 0.05 + allowance) << hz << " Hz, silent share " << rig.displays.silentShare[hz];
         worst = std::max(worst, std::abs(measured - expected));
     }
     std::printf("[ figures  ] narrow band through %s (%g Hz, %g) on PulseAudio: largest difference from the "

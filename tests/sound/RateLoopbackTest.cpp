@@ -86,22 +86,12 @@ struct Sweep {
 // A 31-band sweep, uncalibrated at its start, on device.
 Sweep sweep31(SoundDevice& device, bool realTime)
 {
-    PanelTable panel;
-    SweepHost host(realTime);
-    const MeasurementEngine* enginePointer = nullptr;
-    BreakWatch displays(enginePointer);
-    MeasurementDocument document;
-    MeasurementEngine engine(panel, host, device, displays, document);
-    enginePointer = &engine;
-    Audidsp::LowPass44(0, 0, 1);
-    engine.InitWhitePinkBuffers();
-    panel["CheckInput"].value = 0;
-    panel.select("OptionAutoSigGen", MeasurementEngine::PlanIso31, 4);
-    engine.cmdStart_Click();
+    SweepRig<BreakWatch> rig(device, realTime);
+    rig.engine.cmdStart_Click();
     std::map<double, double> levels;
-    for (const CurvePoint& p : document.lastTrace())
+    for (const CurvePoint& p : rig.document.lastTrace())
         levels[p.frequency] = p.level;
-    return {levels, displays.breaks, engine.Calib, host.messages};
+    return {levels, rig.displays.breaks, rig.engine.Calib, rig.host.messages};
 }
 
 // The same sweep on a perfect loopback at 44100 Hz (the simulated card plays

@@ -1,11 +1,15 @@
 // Displays for the sound tests' sweeps that draw nothing and hand each
 // measured tone's analysed section to the test (the calibration's noise
-// passes are left out).
+// passes are left out), and the rig of a stepped 31-band sweep through them.
 #pragma once
 
+#include "tests/sound/PulseTestSupport.h"
+
+#include "dsp/DspLibrary.h"
 #include "engine/BlockAnalysis.h"
 #include "engine/Displays.h"
 #include "engine/MeasurementEngine.h"
+#include "engine/PanelTable.h"
 
 #include <cstdint>
 
@@ -30,6 +34,28 @@ protected:
 
 private:
     const MeasurementEngine*& m_engine;
+};
+
+// The program's sweep on device, set for the 31 ISO bands with the input
+// check off, watched by Watch (a SectionDisplays): what cmdStart_Click()
+// then measures lands in document, the messages in host.
+template <typename Watch>
+struct SweepRig {
+    explicit SweepRig(SoundDevice& device, bool realTime = true)
+        : host(realTime), displays(enginePointer), engine(panel, host, device, displays, document)
+    {
+        enginePointer = &engine;
+        Audidsp::LowPass44(0, 0, 1);
+        engine.InitWhitePinkBuffers();
+        panel["CheckInput"].value = 0;
+        panel.select("OptionAutoSigGen", MeasurementEngine::PlanIso31, 4);
+    }
+    PanelTable panel;
+    SweepHost host;
+    const MeasurementEngine* enginePointer = nullptr;
+    Watch displays;
+    MeasurementDocument document;
+    MeasurementEngine engine;
 };
 
 } // namespace audimera::pulsetest
