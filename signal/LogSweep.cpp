@@ -203,9 +203,9 @@ void LogSweep::inverseSpectrum(std::size_t n, std::complex<double>* bins) const
 
 void LogSweep::inverseSpectrum(RealFft& fft, std::complex<double>* bins) const
 {
-    // Where the band edges over the sweep's level there would pass noise at
-    // more than this gain re a full-level bin, the inverse is tapered.
-    constexpr double MaxGain = 4;
+    // Where the band edges over the sweep's level would pass noise at more
+    // than this gain re a full-level bin, the inverse is tapered.
+    constexpr double MaxGain = 1;
     const std::size_t n = fft.size();
     double* time = fft.time();
     const std::size_t count = std::min(n, m_samples.size());

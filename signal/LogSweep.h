@@ -42,9 +42,9 @@
 //   0.18 dB down at 20 kHz at 44.1 kHz).
 // The deconvolution divides by the played sweep's own DFT, so the band
 // edges are all that is left of the sweep. Only where the band edges over
-// the sweep's level would pass noise at more than 4 times the gain of a
-// full-level bin (below f1, where there is no sweep) is the inverse tapered
-// (quadratically) to zero instead; what that takes from a loopback's
+// the sweep's level would pass noise at more than the gain of a full-level
+// bin (in the fade-in, and below f1 where there is no sweep) is the inverse
+// tapered, by the square of the excess; what that takes from a loopback's
 // response lies below -100 dB re its peak.
 //
 // Units: frequencies in Hz, times in seconds unless named in samples, the
