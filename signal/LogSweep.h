@@ -108,8 +108,9 @@ public:
 
     // The sweep's amplitude envelope, 0 to 1, at the moment its
     // instantaneous frequency is frequencyHz: the fade-in, 1, the fade-out;
-    // 0 outside [f1, f2]. A harmonic made at f lies at k f in the
-    // deconvolved response divided by envelopeAt(k f) / envelopeAt(f).
+    // 0 outside [f1, f2]. A harmonic made at f (when the fundamental was at
+    // envelopeAt(f) times amplitude()) comes out of the deconvolution at
+    // k f divided by envelopeAt(k f).
     double envelopeAt(double frequencyHz) const;
     // Where the sweep is at full level: [fullLevelBottom(), fullLevelTop()]
     // holds [start, stop] unless stop lies within MinFadeOut samples of f2.

@@ -2,6 +2,7 @@
 // null sink's monitor), and a LADSPA filter sink in front of it as the
 // device under test, against the filter's exact response. About 4 s in real
 // time.
+#include "tests/sound/BandEdgeCheck.h"
 #include "tests/sound/LadspaFilter.h"
 #include "tests/sound/PulseTestSupport.h"
 
@@ -43,6 +44,9 @@ TEST(LogSweepLoopbackTest, PerfectLoopbackIsFlat)
         EXPECT_NEAR(p.level, 0, 0.02) << p.frequency;
     EXPECT_GT(r->delaySamples, 0);
     EXPECT_GT(r->impulseSnrDb, 80);
+    const double departure = departureFromBandEdgesDb(*r, std::size_t(1) << 15, {1.0f});
+    EXPECT_LT(departure, -80);
+    std::printf("impulse response within %.1f dB re peak of the band edges' own\n", departure);
 }
 
 // Magnitude within 0.05 dB of the filter's (relative to 1 kHz), phase
@@ -89,6 +93,9 @@ TEST(LogSweepLoopbackTest, FilterSinkFollowsItsExactResponse)
     }
     EXPECT_LE(best, 2.0);
     std::printf("magnitude within %.4f dB, phase within %.3f degrees\n", worstLevel, best);
+    const double departure = departureFromBandEdgesDb(*r, std::size_t(1) << 16, impulse);
+    EXPECT_LT(departure, -80);
+    std::printf("impulse response within %.1f dB re peak of the filter's own through the band edges\n", departure);
 }
 
 } // namespace
