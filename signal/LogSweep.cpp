@@ -169,16 +169,21 @@ std::vector<double> LogSweep::bandEdgeImpulse(std::size_t samples) const
     std::vector<double> h(samples, 0.0);
     if (samples > 0)
         h[0] = 1;
+    bandEdgeFilter(h);
+    return h;
+}
+
+void LogSweep::bandEdgeFilter(std::vector<double>& signal) const
+{
     for (const double* c : {m_highPass, m_lowPass}) {
         double z1 = 0, z2 = 0; // transposed direct form II
-        for (double& v : h) {
+        for (double& v : signal) {
             const double out = c[0] * v + z1;
             z1 = c[1] * v - c[3] * out + z2;
             z2 = c[2] * v - c[4] * out;
             v = out;
         }
     }
-    return h;
 }
 
 std::complex<double> LogSweep::analyticInverse(std::size_t k, std::size_t n) const

@@ -133,6 +133,9 @@ public:
     // The band edges' first samples of impulse response (the biquads run on
     // a unit impulse): what a perfect loopback gives at delay 0.
     std::vector<double> bandEdgeImpulse(std::size_t samples) const;
+    // signal through the band edges, in place, from rest: what a device
+    // whose impulse response is signal gives, measured with this sweep.
+    void bandEdgeFilter(std::vector<double>& signal) const;
 
     // The signal to play, full scale 1.0.
     const std::vector<float>& samples() const { return m_samples; }
