@@ -63,16 +63,14 @@ std::string parse(const std::vector<std::string>& args, Options& o)
         } else if (a == "--length") {
             // N samples, or Ns seconds: the power of two nearest at the
             // device's rate.
-            if (!value(v))
-                return "--length needs a number of samples or of seconds (6s)";
-            if (v.size() > 1 && v.back() == 's') {
+            if (value(v) && v.size() > 1 && v.back() == 's') {
                 if (!parseNumber(v.substr(0, v.size() - 1), d) || !(d > 0) || d > 3600)
-                    return "--length needs a number of samples or of seconds (6s)";
+                    return "--length needs a number of samples, or of seconds such as 6s";
                 s.length = 0;
                 s.lengthSeconds = d;
             } else {
-                if (!parseCount(v, n) || n < 0)
-                    return "--length needs a number of samples or of seconds (6s)";
+                if (v.empty() || !parseCount(v, n) || n < 0)
+                    return "--length needs a number of samples";
                 s.length = static_cast<std::size_t>(n);
             }
         } else if (a == "--volume") {

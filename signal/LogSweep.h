@@ -22,14 +22,15 @@
 // before the impulse, and the response can be computed anywhere by running
 // the two biquads on a unit impulse (bandEdgeImpulse()).
 // - High-pass corner: a quarter of start, or 2.5 f1 when that is higher
-//   (never above start). The sweep fades in (half Hann in time) from f1 to
-//   that corner, where the high-pass is down 16 dB or more. A 2nd order a
-//   quarter of start keeps a loopback's energy more than 1 ms after its
-//   peak below 0.1 % (0.075 % at 44.1 kHz with the default range and
-//   length); a short sweep starts higher and its corner follows (0.28 %
-//   at 2^15 samples). A lower corner would need the sweep to start lower
-//   still, spending longer below the range, and lets in more of the noise
-//   below it; a sharper edge rings longer.
+//   (but never above start). The sweep fades in (half Hann in time) from f1
+//   up to that corner; at f1 the high-pass is down 16 dB or more (unless
+//   held at start). A 2nd order at a quarter of start keeps a loopback's
+//   energy more than 1 ms after its peak below 0.1 % with the default range
+//   and length (0.076 % at 44.1 kHz, 0.072 % at 48, 0.061 % at 96); a
+//   short sweep starts higher and its corner follows (0.25 % at 2^15
+//   samples and 44.1 kHz). A lower corner would need the sweep to start
+//   lower still, spending longer below the range, and lets in more of the
+//   noise below it; a sharper edge rings longer.
 // - Low-pass corner: a quarter of the way (in log frequency) from the
 //   fade-out's start to f2. The sweep is at full level from the high-pass
 //   corner up to fullLevelTop(), the lower of f2 2^(-1/12) and stop 2^(1/12)
@@ -125,7 +126,7 @@ public:
     };
     BandEdges bandEdges() const { return m_edges; }
     // The band edges in words, for the summaries: "2nd-order
-    // Butterworth high-pass at 5 Hz and low-pass at 21.4 kHz, minimum phase".
+    // Butterworth high-pass at 5 Hz and low-pass at 21.1 kHz, minimum phase".
     std::string bandEdgeDescription() const;
     // The band edges' response at frequencyHz (the two biquads' transfer
     // function on the unit circle).
@@ -146,11 +147,11 @@ public:
 
     // The sweep's inverse with the band edges, on the n / 2 + 1 bins of an
     // n-point DFT (n >= length()): the band edges over the n-point DFT of
-    // the played samples, tapered where the sweep is faded below 1 % (see
-    // above). Scaled so that the n-point DFT of a recording times these
-    // bins, transformed back, is the impulse response in the recording's
-    // own units. bins must hold n / 2 + 1 values; the first overload uses
-    // fft's buffers (its size is n).
+    // the played samples, tapered where that would pass noise above a
+    // full-level bin's gain (see above). Scaled so that the n-point DFT of a
+    // recording times these bins, transformed back, is the impulse response
+    // in the recording's own units. bins must hold n / 2 + 1 values; the
+    // second overload works in fft's buffers (its size is n).
     void inverseSpectrum(std::size_t n, std::complex<double>* bins) const;
     void inverseSpectrum(RealFft& fft, std::complex<double>* bins) const;
 
