@@ -9,6 +9,13 @@
 // - first_analysis/N: a fresh measurement object each time: planning, the
 //   sweep's inverse and its own response included.
 // - make_sweep/N: generating the sweep.
+// - loopback_figures/RATE: a first analysis of a perfect loopback of the
+//   default length at RATE Hz (range 20 Hz to 20 kHz), with its figures:
+//   ir_vs_band_edges_db, the largest departure of the deconvolved response
+//   from the band edges' own impulse response (dB re its peak; goal -80);
+//   after_1ms_pct, its energy more than 1 ms after the peak (goal 0.1);
+//   flat_db, the magnitude's largest departure from 0 dB (goal 0.02);
+//   thd_pct, the largest THD from harmonics up to 20 kHz (goal 0.001).
 // - dropout_scan/N: looking for a dropout in the stereo recording of a
 //   device run (the sweep at its delay on both channels, none found: the
 //   whole recording is read).
@@ -107,6 +114,54 @@ void BM_DropoutScan(benchmark::State& state)
     }
 }
 
+void BM_LoopbackFigures(benchmark::State& state)
+{
+    const int rate = static_cast<int>(state.range(0));
+    const audimera::Result<LogSweep> sweep = LogSweep::make({rate, LogSweep::defaultLength(rate), 20, 20000, -6});
+    if (!sweep) {
+        state.SkipWithError(sweep.message().c_str());
+        return;
+    }
+    LogSweepSettings settings;
+    const std::size_t delay = 256;
+    std::vector<float> recording(sweep->length() + static_cast<std::size_t>(LogSweepSettings::TailSeconds * rate));
+    std::copy(sweep->samples().begin(), sweep->samples().end(), recording.begin() + delay);
+    audimera::Result<LogSweepResults> r = audimera::Error{"not run"};
+    for (auto _ : state) {
+        LogSweepMeasurement measurement;
+        r = measurement.analyse(*sweep, settings, recording.data(), recording.size(), 1);
+        benchmark::DoNotOptimize(r.ok());
+    }
+    if (!r) {
+        state.SkipWithError(r.message().c_str());
+        return;
+    }
+    SweepDeconvolver deconvolver(*sweep);
+    std::vector<double> h;
+    deconvolver.deconvolve(recording.data(), recording.size(), 1, h);
+    const std::vector<double> edges = sweep->bandEdgeImpulse(h.size());
+    double worst = 0, peak = 0, total = 0, tail = 0, flat = 0, thd = 0;
+    for (std::size_t i = 0; i < h.size(); ++i) {
+        worst = std::max(worst, std::abs(h[i] - (i >= delay ? edges[i - delay] : 0.0)));
+        peak = std::max(peak, std::abs(h[i]));
+        total += h[i] * h[i];
+        tail += i > delay + static_cast<std::size_t>(0.001 * rate) ? h[i] * h[i] : 0;
+    }
+    for (const ResponsePoint& p : r->response)
+        flat = std::max(flat, std::abs(p.level));
+    for (const DistortionPoint& d : r->distortion) {
+        double sum = 0;
+        for (int k = 2; k <= 5; ++k)
+            if (k * d.frequency <= 20000 && d.harmonicDb[k - 2])
+                sum += std::pow(10, *d.harmonicDb[k - 2] / 10);
+        thd = std::max(thd, 100 * std::sqrt(sum));
+    }
+    state.counters["ir_vs_band_edges_db"] = 20 * std::log10(std::max(worst, 1e-300) / peak);
+    state.counters["after_1ms_pct"] = 100 * tail / total;
+    state.counters["flat_db"] = flat;
+    state.counters["thd_pct"] = thd;
+}
+
 class SleepWaiter : public RecordWaiter {
 public:
     bool waitOnce() override
@@ -152,7 +207,7 @@ void BM_LoopbackRun(benchmark::State& state)
             break;
         }
         state.SetIterationTime(seconds);
-        over = seconds - static_cast<double>(settings.length) / device.duplexRate();
+        over = seconds - static_cast<double>(settings.lengthAt(device.duplexRate())) / device.duplexRate();
     }
     state.counters["over_sweep_s"] = over;
     device.closeAudio();
@@ -163,6 +218,7 @@ void BM_LoopbackRun(benchmark::State& state)
 BENCHMARK(BM_Analyse)->Name("analyse")->Arg(1 << 16)->Arg(1 << 18)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FirstAnalysis)->Name("first_analysis")->Arg(1 << 18)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MakeSweep)->Name("make_sweep")->Arg(1 << 18)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoopbackFigures)->Name("loopback_figures")->Arg(44100)->Arg(48000)->Arg(96000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DropoutScan)->Name("dropout_scan")->Arg(1 << 18)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)

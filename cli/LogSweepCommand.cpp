@@ -61,9 +61,18 @@ std::string parse(const std::vector<std::string>& args, Options& o)
             if (!value(v) || !value(w) || !parseNumber(v, s.start) || !parseNumber(w, s.stop))
                 return "--range needs START and STOP in Hz, with '.' as the decimal point";
         } else if (a == "--length") {
-            if (!value(v) || !parseCount(v, n) || n < 0)
-                return "--length needs a number of samples";
-            s.length = static_cast<std::size_t>(n);
+            // N samples, or Ns seconds: the power of two nearest at the
+            // device's rate.
+            if (value(v) && v.size() > 1 && v.back() == 's') {
+                if (!parseNumber(v.substr(0, v.size() - 1), d) || !(d > 0) || d > 3600)
+                    return "--length needs a number of samples, or of seconds such as 6s";
+                s.length = 0;
+                s.lengthSeconds = d;
+            } else {
+                if (v.empty() || !parseCount(v, n) || n < 0)
+                    return "--length needs a number of samples";
+                s.length = static_cast<std::size_t>(n);
+            }
         } else if (a == "--volume") {
             if (!value(v) || !parseNumber(v, d))
                 return "--volume needs the sweep's peak level in dB re full scale, -100 to 0";
@@ -203,7 +212,10 @@ std::string logSweepUsage()
                            y = x + A2 x^2 + A3 x^3) and refchannel=left|right|none
       --range START STOP   reported range in Hz, 10 to 22050 (default 20 20000)
       --length N           sweep length in samples, 32768 (2^15) to 1048576
-                           (2^20) (default 262144, about 5.9 s at 44100 Hz)
+                           (2^20) (default 262144, about 5.9 s at 44100 Hz:
+                           the power of two nearest 6 s at the device's rate)
+      --length SECONDSs    the length in seconds (6s, 5.9s): the power of two
+                           of samples nearest it at the device's rate
       --volume DBFS        the sweep's peak level, -100 to 0 dB re full scale
                            (default -6)
       --reference left|right  that record channel is a direct loopback of the
@@ -255,6 +267,7 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         static_cast<SimulatedSoundCard&>(*device).setReferenceChannel(SimulatedSoundCard::Channel::Left);
 
     const int rate = device->duplexRate();
+    o.settings.length = o.settings.lengthAt(rate);
     const double seconds =
         (static_cast<double>(o.settings.length) + LogSweepSettings::TailSeconds * rate) / std::max(rate, 1);
     err << "Log sweep: " << o.settings.length << " samples at " << rate << " Hz ("

@@ -33,7 +33,7 @@ double blackman(double x, double halfWidth) // x in [-halfWidth, halfWidth]
 // Blackman-windowed sinc (band-limited interpolation), at p + t.
 double interpolate(const std::vector<double>& h, std::size_t p, double t)
 {
-    constexpr int Half = 24;
+    constexpr int Half = 64; // taps each side: the band edges reach within 1 kHz of half the rate
     double sum = 0;
     for (int j = -Half; j <= Half; ++j) {
         const double x = t - j;

@@ -50,7 +50,11 @@ struct LogSweepSettings {
 
     double start = 20;                            // the reported range, Hz
     double stop = 20000;
-    std::size_t length = LogSweep::DefaultLength; // samples played
+    // Samples played; 0: the power of two nearest lengthSeconds at the
+    // device's rate, or with that 0 too, LogSweep::defaultLength() (2^18 at
+    // 44.1 kHz). Resolved by lengthAt() and shape().
+    std::size_t length = 0;
+    double lengthSeconds = 0;
     double levelDb = -6;                          // the sweep's peak, dB re full scale
     // Which record channel is a direct loopback of the output; with one the
     // recording is stereo and the other channel is measured against it.
@@ -71,7 +75,12 @@ struct LogSweepSettings {
     // What is wrong with the settings (the sweep's own bounds included) at
     // rate Hz; success when nothing is.
     audimera::Status check(int rate) const;
-    LogSweepShape shape(int rate) const { return {rate, length, start, stop, levelDb}; }
+    std::size_t lengthAt(int rate) const
+    {
+        return length > 0 ? length : lengthSeconds > 0 ? LogSweep::lengthFor(lengthSeconds, rate)
+                                                       : LogSweep::defaultLength(rate);
+    }
+    LogSweepShape shape(int rate) const { return {rate, lengthAt(rate), start, stop, levelDb}; }
 };
 
 // Why a measurement gave no result.
@@ -91,9 +100,10 @@ struct LogSweepResults {
     int rate = 0;
     std::vector<ResponsePoint> response;     // magnitude (corrected) and phase
     std::vector<DistortionPoint> distortion; // at the same frequencies
-    // The linear impulse response, in the recording's units (a perfect
-    // loopback gives a unit impulse), band-limited as the deconvolution
-    // leaves it: a 4th-order high-pass at the range's start.
+    // The linear impulse response, in the recording's units, through the
+    // sweep's band edges (LogSweep::bandEdgeDescription(): a perfect
+    // loopback gives exactly their impulse response, LogSweep::
+    // bandEdgeImpulse()).
     std::vector<float> impulse;
     std::size_t impulsePeak = 0;             // index of its peak in impulse
     double delaySamples = 0;                 // removed from the phase

@@ -32,7 +32,34 @@ double solveRateConstant(double m, double f2, double seconds)
     return 0.5 * (low + high);
 }
 
+// A 2nd-order Butterworth section by the bilinear transform, corner
+// pre-warped: b0, b1, b2, a1, a2 (a0 = 1).
+void butterworth(double corner, double rate, bool highPass, double* c)
+{
+    const double k = std::tan(std::numbers::pi * corner / rate);
+    const double norm = 1 / (1 + std::numbers::sqrt2 * k + k * k);
+    const double b0 = highPass ? norm : k * k * norm;
+    c[0] = b0;
+    c[1] = highPass ? -2 * b0 : 2 * b0;
+    c[2] = b0;
+    c[3] = 2 * (k * k - 1) * norm;
+    c[4] = (1 - std::numbers::sqrt2 * k + k * k) * norm;
+}
+
+std::complex<double> sectionAt(const double* c, std::complex<double> z1) // z1 = z^-1
+{
+    return (c[0] + z1 * (c[1] + z1 * c[2])) / (1.0 + z1 * (c[3] + z1 * c[4]));
+}
+
 } // namespace
+
+std::size_t LogSweep::lengthFor(double seconds, int rate)
+{
+    if (!(seconds > 0) || rate <= 0 || !std::isfinite(seconds))
+        return 0;
+    const double exponent = std::round(std::log2(seconds * rate));
+    return exponent < 0 || exponent > 62 ? 0 : std::size_t(1) << static_cast<int>(exponent);
+}
 
 audimera::Result<LogSweep> LogSweep::make(const LogSweepShape& shape)
 {
@@ -56,7 +83,7 @@ audimera::Result<LogSweep> LogSweep::make(const LogSweepShape& shape)
     const double rate = shape.rate;
     const double seconds = static_cast<double>(shape.length) / rate;
     const double f2 = rate / 2;
-    const double wanted = shape.start / 2;
+    const double wanted = shape.start / 16;
     const double m = std::max(1.0, std::floor(wanted * seconds / std::log(f2 / wanted)));
     const double L = solveRateConstant(m, f2, seconds);
     const double f1 = m / L;
@@ -69,9 +96,21 @@ audimera::Result<LogSweep> LogSweep::make(const LogSweepShape& shape)
     sweep.m_L = L;
 
     const auto n = shape.length;
-    const double fadeIn = 0.5 * L * std::log(shape.start / f1) * rate;
-    const double fadeOutFrom = std::min(shape.stop, f2 * std::pow(2.0, -1.0 / 6));
-    const double fadeOut = std::max(32.0, L * std::log(f2 / fadeOutFrom) * rate);
+    // The high-pass corner, and the fade-in up to it.
+    const double highPass = std::min(shape.start, std::max(shape.start / 4, 2.5 * f1));
+    const double fadeIn = L * std::log(highPass / f1) * rate;
+    // The fade-out: from just above stop, kept clear of f2, at least
+    // MinFadeOut samples.
+    const double top = std::max(shape.stop, std::min(shape.stop * std::exp2(1.0 / 12), f2 * std::exp2(-1.0 / 12)));
+    // (The fade counts from the last sample, one before f2 is reached.)
+    const double fadeOut = std::max(static_cast<double>(MinFadeOut), L * std::log(f2 / top) * rate - 1);
+    sweep.m_fadeIn = fadeIn;
+    sweep.m_fadeOut = fadeOut;
+    sweep.m_fullBottom = highPass;
+    sweep.m_fullTop = f2 * std::exp(-(fadeOut + 1) / (L * rate));
+    sweep.m_edges = {highPass, sweep.m_fullTop * std::pow(f2 / sweep.m_fullTop, 0.25)};
+    butterworth(highPass, rate, true, sweep.m_highPass);
+    butterworth(sweep.m_edges.lowPassHz, rate, false, sweep.m_lowPass);
     sweep.m_samples.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
         const double t = static_cast<double>(i) / rate;
@@ -94,24 +133,102 @@ double LogSweep::harmonicLead(int k) const
     return m_L * std::log(static_cast<double>(k)) * m_shape.rate;
 }
 
-void LogSweep::inverseSpectrum(std::size_t n, std::complex<double>* bins) const
+double LogSweep::envelopeAt(double frequencyHz) const
 {
+    if (!(frequencyHz >= m_f1 && frequencyHz <= m_f2))
+        return 0;
+    const double i = m_L * std::log(frequencyHz / m_f1) * m_shape.rate; // samples from the start
+    const double toEnd = static_cast<double>(length() - 1) - i;
+    // (Within a millionth of a sample of a fade's end counts as its end.)
+    double envelope = 1;
+    if (i < m_fadeIn - 1e-6)
+        envelope *= 0.5 * (1 - std::cos(std::numbers::pi * i / m_fadeIn));
+    if (toEnd < m_fadeOut - 1e-6)
+        envelope *= 0.5 * (1 - std::cos(std::numbers::pi * std::max(0.0, toEnd) / m_fadeOut));
+    return envelope;
+}
+
+std::string LogSweep::bandEdgeDescription() const
+{
+    char text[160];
+    const double low = m_edges.lowPassHz;
+    std::snprintf(text, sizeof text,
+                  "2nd-order Butterworth high-pass at %.3g Hz and low-pass at %.3g kHz, minimum phase", m_edges.highPassHz,
+                  low / 1000);
+    return text;
+}
+
+std::complex<double> LogSweep::bandEdgeResponse(double frequencyHz) const
+{
+    const std::complex<double> z1 = std::polar(1.0, -2 * std::numbers::pi * frequencyHz / m_shape.rate);
+    return sectionAt(m_highPass, z1) * sectionAt(m_lowPass, z1);
+}
+
+std::vector<double> LogSweep::bandEdgeImpulse(std::size_t samples) const
+{
+    std::vector<double> h(samples, 0.0);
+    if (samples > 0)
+        h[0] = 1;
+    bandEdgeFilter(h);
+    return h;
+}
+
+void LogSweep::bandEdgeFilter(std::vector<double>& signal) const
+{
+    for (const double* c : {m_highPass, m_lowPass}) {
+        double z1 = 0, z2 = 0; // transposed direct form II
+        for (double& v : signal) {
+            const double out = c[0] * v + z1;
+            z1 = c[1] * v - c[3] * out + z2;
+            z2 = c[2] * v - c[4] * out;
+            v = out;
+        }
+    }
+}
+
+std::complex<double> LogSweep::analyticInverse(std::size_t k, std::size_t n) const
+{
+    if (k == 0)
+        return 0;
     const double rate = m_shape.rate;
     const double scale = 2.0 / (m_amplitude * rate * std::sqrt(m_L));
-    bins[0] = 0;
-    const double edge = m_shape.start;
-    for (std::size_t k = 1; k <= n / 2; ++k) {
-        const double f = static_cast<double>(k) * rate / static_cast<double>(n);
-        // The phase in cycles, reduced before the multiplication by 2 pi so
-        // that it stays exact for long sweeps.
-        double cycles = f * m_L * (1 - std::log(f / m_f1)) - 0.125;
-        cycles -= std::floor(cycles);
-        // The high-pass: 4th-order Butterworth, analogue, so minimum phase.
-        const std::complex<double> s(0, f / edge);
-        const std::complex<double> s2 = s * s;
-        const std::complex<double> g = s2 * s2 / (s2 * s2 + 2.6131259297527530 * s2 * s + 3.4142135623730950 * s2
-                                                  + 2.6131259297527530 * s + 1.0);
-        bins[k] = g * std::polar(scale * std::sqrt(f), -2 * std::numbers::pi * cycles);
+    const double f = static_cast<double>(k) * rate / static_cast<double>(n);
+    // The phase in cycles, reduced before the multiplication by 2 pi so
+    // that it stays exact for long sweeps.
+    double cycles = f * m_L * (1 - std::log(f / m_f1)) - 0.125;
+    cycles -= std::floor(cycles);
+    return std::polar(scale * std::sqrt(f), -2 * std::numbers::pi * cycles);
+}
+
+void LogSweep::inverseSpectrum(std::size_t n, std::complex<double>* bins) const
+{
+    RealFft fft(n);
+    inverseSpectrum(fft, bins);
+}
+
+void LogSweep::inverseSpectrum(RealFft& fft, std::complex<double>* bins) const
+{
+    // Where the band edges over the sweep's level would pass noise at more
+    // than this gain re a full-level bin, the inverse is tapered.
+    constexpr double MaxGain = 1;
+    const std::size_t n = fft.size();
+    double* time = fft.time();
+    const std::size_t count = std::min(n, m_samples.size());
+    std::copy(m_samples.begin(), m_samples.begin() + static_cast<std::ptrdiff_t>(count), time);
+    std::fill(time + count, time + n, 0.0);
+    fft.forward();
+    const std::complex<double>* x = fft.spectrum();
+    for (std::size_t k = 0; k < fft.bins(); ++k) {
+        const double f = static_cast<double>(k) * m_shape.rate / static_cast<double>(n);
+        const std::complex<double> edges = bandEdgeResponse(f);
+        const double level = std::abs(x[k] * analyticInverse(k, n)); // the sweep's envelope there, about
+        if (k == 0 || x[k] == 0.0 || edges == 0.0) {
+            bins[k] = 0;
+            continue;
+        }
+        bins[k] = edges / x[k];
+        if (const double gain = std::abs(edges) / level; gain > MaxGain)
+            bins[k] *= (MaxGain / gain) * (MaxGain / gain);
     }
 }
 

@@ -20,7 +20,7 @@ SweepDeconvolver::Length& SweepDeconvolver::length(std::size_t n)
     Length& entry = m_lengths[n];
     if (entry.inverse.empty()) {
         entry.inverse.resize(n / 2 + 1);
-        m_sweep.inverseSpectrum(n, entry.inverse.data());
+        m_sweep.inverseSpectrum(fft(n), entry.inverse.data());
     }
     return entry;
 }

@@ -1,14 +1,15 @@
 // Turns the recording of a LogSweep into impulse responses: the recording's
-// DFT times the sweep's analytic inverse spectrum, transformed back. The
+// DFT times the sweep's inverse spectrum (the band edges over the played
+// sweep's own DFT, LogSweep::inverseSpectrum()), transformed back. The
 // result is circular, n samples long (n >= the recording, with small prime
 // factors): the linear impulse response starts at the delay d, the one of
 // harmonic order k at d - harmonicLead(k), wrapped round to the end when
 // the delay is shorter.
 //
 // The sweep deconvolved by itself (selfResponse) is what a perfect loopback
-// gives at delay 0: a near-impulse band-limited to the sweep, whose small
-// departures from a unit impulse (fades, the inverse's approximation) the
-// analysis divides out.
+// gives at delay 0: the band edges' impulse response (LogSweep::
+// bandEdgeImpulse()), to -100 dB re its peak, which the analysis divides
+// out of magnitude and phase.
 //
 // Transforms of every length used are planned once and kept, with the
 // sweep's inverse spectrum and self response at that length, so repeated

@@ -201,7 +201,10 @@ void FormLogSweep::buildControls()
     });
     const char* viewNames[] = {"ViewLogResponse", "ViewLogImpulse", "ViewLogDistortion"};
     const char* viewTips[] = {"Magnitude (black, dB on the left) and phase (blue, degrees on the right)",
-                              "Impulse response, linear (above) and in dB (below); the gate in purple",
+                              "Impulse response, linear (above) and in dB (below); the gate in purple. It is the "
+                              "device's response through the band edges only: a 2nd-order Butterworth high-pass at a "
+                              "quarter of the range's start (higher for short sweeps) and low-pass just above its "
+                              "stop, minimum phase",
                               "H2 blue, H3 red, H4 teal, H5 purple (dB re the fundamental, left); THD black "
                               "(percent, right)"};
     const char* tabTitles[] = {"Magnitude && Phase", "Impulse Response", "Distortion"}; // "&&" shows "&"
@@ -246,11 +249,16 @@ void FormLogSweep::buildControls()
 void FormLogSweep::fillLengths()
 {
     const int rate = std::max(1, m_sound.duplexRate());
-    const int current = m_length->count() > 0 ? m_length->currentIndex() : DefaultLengthIndex;
+    // Seconds at the device's rate, the samples beside them; at first the
+    // power of two nearest 6 s there.
+    int current = m_length->currentIndex();
     m_length->clear();
-    for (std::size_t n = LogSweep::MinLength; n <= LogSweep::MaxLength; n *= 2)
-        m_length->addItem(QStringLiteral("%1 (%2 s)").arg(n).arg(number(double(n) / rate, 2)), qulonglong(n));
-    m_length->setCurrentIndex(current);
+    for (std::size_t n = LogSweep::MinLength; n <= LogSweep::MaxLength; n *= 2) {
+        if (current < 0 && n == LogSweep::defaultLength(rate))
+            current = m_length->count();
+        m_length->addItem(QStringLiteral("%1 s (%2)").arg(number(double(n) / rate, 2)).arg(n), qulonglong(n));
+    }
+    m_length->setCurrentIndex(current < 0 ? DefaultLengthIndex : current);
 }
 
 void FormLogSweep::run(std::function<void()> handler)

@@ -42,6 +42,8 @@ TEST(LogSweepCommandTest, BadArgumentsEndWithUsage)
              {"--simulate", "", "--length", "1000"},
              {"--simulate", "", "--length", "2000000"},
              {"--simulate", "", "--length", "2^16"},
+             {"--simulate", "", "--length", "6x"},
+             {"--simulate", "", "--length", "100s"},
              {"--simulate", "", "--range", "5", "20000"},
              {"--simulate", "", "--range", "20", "30000"},
              {"--simulate", "", "--range", "1000", "100"},
@@ -65,6 +67,17 @@ TEST(LogSweepCommandTest, BadArgumentsEndWithUsage)
     const Outcome help = logsweep({"--help"});
     EXPECT_EQ(help.code, MeasureCommand::Measured);
     EXPECT_NE(help.out.find("audimera-measure logsweep"), std::string::npos);
+}
+
+// A length in seconds: the power of two nearest it at 44100 Hz.
+TEST(LogSweepCommandTest, LengthInSecondsIsThePowerOfTwoNearestIt)
+{
+    for (const auto& [length, played] : std::vector<std::pair<std::string, std::string>>{
+             {"6s", "262144 samples"}, {"0.75s", "32768 samples"}, {"1.2s", "65536 samples"}, {"65536", "65536 samples"}}) {
+        const Outcome r = logsweep({"--simulate", "", "--length", length, "--points-per-octave", "1"});
+        EXPECT_EQ(r.code, MeasureCommand::Measured) << length << ": " << r.err;
+        EXPECT_NE(r.err.find("Log sweep: " + played), std::string::npos) << length << ": " << r.err;
+    }
 }
 
 // A perfect simulated loopback: every file the command writes, read back.

@@ -96,7 +96,8 @@ TEST_F(LogSweepWindow, MeasureMenuShowsTheWindowThatMeasuresAFlatLoopback)
     open();
     EXPECT_TRUE(logWindow().isVisible());
     EXPECT_EQ(logWindow().windowTitle(), QStringLiteral("Log Sweep"));
-    EXPECT_EQ(control<QComboBox>("ComboLogLength")->currentText().left(5), QStringLiteral("32768"));
+    EXPECT_EQ(control<QComboBox>("ComboLogLength")->currentData().toULongLong(), 32768u);
+    EXPECT_TRUE(control<QComboBox>("ComboLogLength")->currentText().endsWith(QStringLiteral(" s (32768)")));
     EXPECT_FALSE(control<QPushButton>("cmdLogAdd")->isEnabled());
     EXPECT_FALSE(control<QPushButton>("cmdLogSave")->isEnabled());
 
