@@ -1,8 +1,11 @@
 #include "engine/LogSweepMeasurement.h"
 
+#include "signal/ClockOffset.h"
+
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <numbers>
 
 namespace audimera {
@@ -229,6 +232,18 @@ std::string LogSweepMeasurement::noReferenceMessage(LogSweepSettings::Reference 
            + ") carries nothing: it must be a direct loopback of the output to that record channel";
 }
 
+std::string LogSweepMeasurement::clockOffsetSummary(const LogSweepResults& r)
+{
+    if (!r.clockOffsetPpm)
+        return "Clock offset: not estimated";
+    char text[200];
+    std::snprintf(text, sizeof text, "Clock offset: %+.2f ppm (+-%.2f ppm, record re play, from the %s%s)",
+                  *r.clockOffsetPpm, r.clockOffsetUncertaintyPpm,
+                  r.clockOffsetFromReference ? "reference" : "measured channel",
+                  std::abs(*r.clockOffsetPpm) >= MinCorrectedPpm ? ", taken out" : "");
+    return text;
+}
+
 std::vector<double> LogSweepMeasurement::frequencies(double start, double stop, int pointsPerOctave)
 {
     const double octaves = std::log2(stop / start);
@@ -340,6 +355,51 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     const std::vector<Complex> B = segmentSpectrum(linearFft, base, at(baseAt), before, window);
     const std::vector<Complex> S =
         referenced ? segmentSpectrum(linearFft, self, at(selfPeak), before, window) : B;
+
+    // --- Clock offset: estimated from the responses above, then taken out
+    // of the recording and the analysis run again on it (once).
+    if (!m_correcting) {
+        const std::vector<Complex>& measuredOrReference = referenced ? B : H;
+        std::vector<Complex> transfer(linearFft.bins());
+        for (std::size_t k = 0; k < transfer.size(); ++k)
+            transfer[k] = S[k] != 0.0 ? measuredOrReference[k] / S[k] : 0.0;
+        const double binWidth = static_cast<double>(rate) / static_cast<double>(linearFft.size());
+        const std::optional<ClockOffset::Estimate> clock =
+            ClockOffset::estimate(transfer, binWidth, sweep.rateConstant(), sweep.f1(), settings.start,
+                                  settings.stop, !referenced);
+        const auto noteClock = [&](LogSweepResults& r) {
+            r.clockOffsetFromReference = referenced;
+            if (clock) {
+                r.clockOffsetPpm = clock->ppm;
+                r.clockOffsetUncertaintyPpm = clock->uncertaintyPpm;
+            }
+            char note[160];
+            if (!clock)
+                std::snprintf(note, sizeof note, "the clock offset between play and record could not be estimated");
+            else if (3 * clock->uncertaintyPpm > MaxPhaseUncertaintyPpm)
+                std::snprintf(note, sizeof note,
+                              "the clock offset between play and record is known only to +-%.2f ppm (3 sigma), "
+                              "beyond the %.2f ppm the phase needs",
+                              3 * clock->uncertaintyPpm, MaxPhaseUncertaintyPpm);
+            else
+                note[0] = 0;
+            r.phaseNote = note;
+            r.phaseUnreliable = !r.phaseNote.empty();
+        };
+        if (clock && std::abs(clock->ppm) >= MinCorrectedPpm) {
+            ClockOffset::toPlayClock(recorded, frames, channels, clock->ppm, m_onPlayClock);
+            m_correcting = true;
+            audimera::Result<LogSweepResults> corrected =
+                analyse(sweep, settings, m_onPlayClock.data(), m_onPlayClock.size() / std::size_t(channels),
+                        channels, problem);
+            m_correcting = false;
+            if (corrected)
+                noteClock(*corrected);
+            return corrected;
+        }
+        noteClock(results);
+    }
+    // --- end of the clock offset.
 
     results.impulse.resize(before + after);
     for (std::size_t j = 0; j < window.size(); ++j)
