@@ -240,7 +240,8 @@ std::string LogSweepMeasurement::clockOffsetSummary(const LogSweepResults& r)
     std::snprintf(text, sizeof text, "Clock offset: %+.2f ppm (+-%.2f ppm, record re play, from the %s%s)",
                   *r.clockOffsetPpm, r.clockOffsetUncertaintyPpm,
                   r.clockOffsetFromReference ? "reference" : "measured channel",
-                  std::abs(*r.clockOffsetPpm) >= MinCorrectedPpm ? ", taken out" : "");
+                  std::abs(*r.clockOffsetPpm) >= std::max(MinCorrectedPpm, 2 * r.clockOffsetUncertaintyPpm) ? ", taken out"
+                                                                                                    : "");
     return text;
 }
 
@@ -360,42 +361,78 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     // of the recording and the analysis run again on it (once).
     if (!m_correcting) {
         const std::vector<Complex>& measuredOrReference = referenced ? B : H;
+        const std::vector<double>& response = referenced ? m_reference : h;
+        const std::size_t responsePeak = referenced ? q : p;
+        // The noise of that response's spectrum, per bin: from where
+        // impulseSnrDb reads the noise (a quarter to half the response's
+        // length after the peak), Hann-windowed, smoothed over 17 bins,
+        // scaled to the linear window's energy.
+        const std::size_t m = RealFft::goodLength(n / 4);
+        RealFft noiseFft(m);
+        double hannEnergy = 0;
+        for (std::size_t i = 0; i < m; ++i) {
+            const double v = 0.5 - 0.5 * std::cos(2 * Pi * (static_cast<double>(i) + 0.5) / static_cast<double>(m));
+            noiseFft.time()[i] = v * response[wrap(at(responsePeak + n / 4 + i), n)];
+            hannEnergy += v * v;
+        }
+        noiseFft.forward();
+        double windowEnergy = 0;
+        for (const double v : window)
+            windowEnergy += v * v;
+        std::vector<double> noiseSum(noiseFft.bins() + 1, 0.0);
+        for (std::size_t j = 0; j < noiseFft.bins(); ++j)
+            noiseSum[j + 1] = noiseSum[j] + std::norm(noiseFft.spectrum()[j]);
         std::vector<Complex> transfer(linearFft.bins());
-        for (std::size_t k = 0; k < transfer.size(); ++k)
+        std::vector<double> noise(linearFft.bins());
+        for (std::size_t k = 0; k < transfer.size(); ++k) {
             transfer[k] = S[k] != 0.0 ? measuredOrReference[k] / S[k] : 0.0;
+            const auto j = static_cast<std::size_t>(std::llround(static_cast<double>(k) * static_cast<double>(m)
+                                                                 / static_cast<double>(linearFft.size())));
+            const std::size_t a = j > 8 ? j - 8 : 0, b = std::min(noiseFft.bins() - 1, j + 8);
+            const double perSample = (noiseSum[b + 1] - noiseSum[a]) / static_cast<double>(b - a + 1) / hannEnergy;
+            noise[k] = std::norm(S[k]) > 0 ? perSample * windowEnergy / std::norm(S[k]) : HUGE_VAL;
+        }
         const double binWidth = static_cast<double>(rate) / static_cast<double>(linearFft.size());
-        const std::optional<ClockOffset::Estimate> clock =
-            ClockOffset::estimate(transfer, binWidth, sweep.rateConstant(), sweep.f1(), settings.start,
+        std::optional<ClockOffset::Estimate> clock =
+            ClockOffset::estimate(transfer, noise, binWidth, sweep.rateConstant(), sweep.f1(), settings.start,
                                   settings.stop, !referenced);
+        if (clock && !(std::abs(clock->ppm) <= MaxClockOffsetPpm))
+            clock.reset();
+        const double phaseBound =
+            clock ? 360 * 3 * clock->uncertaintyPpm * 1e-6 * sweep.rateConstant() * settings.stop / 3 : HUGE_VAL;
         const auto noteClock = [&](LogSweepResults& r) {
             r.clockOffsetFromReference = referenced;
             if (clock) {
                 r.clockOffsetPpm = clock->ppm;
                 r.clockOffsetUncertaintyPpm = clock->uncertaintyPpm;
             }
-            char note[160];
+            char note[200] = "";
             if (!clock)
-                std::snprintf(note, sizeof note, "the clock offset between play and record could not be estimated");
-            else if (3 * clock->uncertaintyPpm > MaxPhaseUncertaintyPpm)
+                std::snprintf(note, sizeof note,
+                              "the clock offset between play and record could not be estimated (too little of the "
+                              "range above the noise)");
+            else if (phaseBound > MaxPhaseErrorDegrees)
                 std::snprintf(note, sizeof note,
                               "the clock offset between play and record is known only to +-%.2f ppm (3 sigma), "
-                              "beyond the %.2f ppm the phase needs",
-                              3 * clock->uncertaintyPpm, MaxPhaseUncertaintyPpm);
-            else
-                note[0] = 0;
+                              "which could turn the phase by up to %.1f degrees",
+                              3 * clock->uncertaintyPpm, phaseBound);
             r.phaseNote = note;
             r.phaseUnreliable = !r.phaseNote.empty();
         };
-        if (clock && std::abs(clock->ppm) >= MinCorrectedPpm) {
+        if (clock && std::abs(clock->ppm) >= MinCorrectedPpm && std::abs(clock->ppm) >= 2 * clock->uncertaintyPpm) {
             ClockOffset::toPlayClock(recorded, frames, channels, clock->ppm, m_onPlayClock);
             m_correcting = true;
+            LogSweepProblem correctedWhy = LogSweepProblem::None;
             audimera::Result<LogSweepResults> corrected =
                 analyse(sweep, settings, m_onPlayClock.data(), m_onPlayClock.size() / std::size_t(channels),
-                        channels, problem);
+                        channels, &correctedWhy);
             m_correcting = false;
-            if (corrected)
+            if (corrected) {
                 noteClock(*corrected);
-            return corrected;
+                return corrected;
+            }
+            // The uncorrected analysis then, its phase marked.
+            clock.reset();
         }
         noteClock(results);
     }

@@ -28,12 +28,15 @@
 //   method): estimated from the measured channel's response (taking the
 //   device to be minimum phase apart from a delay) or, with a reference,
 //   from the reference's (exact: a direct loopback is a pure delay). When
-//   it is at least MinCorrectedPpm the recording is put back on the play
-//   clock before everything above, so magnitude, phase and harmonics are
-//   right. The phase is marked unreliable when the offset is not known to
-//   MaxPhaseUncertaintyPpm (three standard deviations), the bound at which
-//   what is left of it moves the phase by about 2 degrees at 10 kHz in a
-//   6 s sweep.
+//   it is at least MinCorrectedPpm and twice its standard deviation, the
+//   recording is put back on the play clock before everything above, so
+//   magnitude, phase and harmonics are right. What is left of an offset
+//   known to +-d ppm turns the phase by up to about 360 d 1e-6 L stop / 3
+//   degrees within the range (L the sweep's rate constant in seconds, the
+//   delay taken at the top of the range): 1.9 degrees for 1 ppm in the
+//   default 6 s sweep to 20 kHz. So the phase is marked unreliable when that
+//   bound, for three standard deviations, exceeds MaxPhaseErrorDegrees, or
+//   when there is no estimate (too little of the range above the noise).
 //
 // Units: Hz, dB, degrees, samples at the measurement rate; recordings in
 // float, full scale 1.0.
@@ -142,11 +145,14 @@ public:
     // Samples at or above this magnitude count as clipped: the largest a
     // 16-bit converter delivers.
     static constexpr double ClipLevel = 32767.0 / 32768.0;
-    // Clock offsets from this size up are taken out of the recording.
+    // Clock offsets from this size up (and twice their standard deviation)
+    // are taken out of the recording; beyond MaxClockOffsetPpm an estimate
+    // is not believed.
     static constexpr double MinCorrectedPpm = 0.05;
-    // The phase is unreliable when three standard deviations of the offset
-    // exceed this.
-    static constexpr double MaxPhaseUncertaintyPpm = 0.3;
+    static constexpr double MaxClockOffsetPpm = 1000;
+    // The phase is unreliable when the offset's uncertainty (three standard
+    // deviations) could turn it by more than this (see above).
+    static constexpr double MaxPhaseErrorDegrees = 2;
 
     // "Clock offset: +50.00 ppm (+-0.01 ppm, ...)" or why there is none, for
     // the summary, the window and the FRD header; one line.

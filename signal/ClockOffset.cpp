@@ -14,9 +14,11 @@ constexpr double Pi = std::numbers::pi;
 constexpr double StopbandDb = 120;
 // Extrapolated log-magnitudes stay within this many nepers of the edge's.
 constexpr double MaxExtrapolation = 25;
-// Independent points per octave the fit's scatter is counted over (its
-// residuals are smooth from bin to bin, not independent).
-constexpr double PointsPerOctave = 12;
+// Where the magnitude counts as measured: signal over noise (power) of the
+// transfer function, 20 dB.
+constexpr double MinSnr = 100;
+// What the fit's model leaves of a point's phase at best, radians.
+constexpr double PhaseFloor = 1e-4;
 
 // log|t| over all bins: measured within [lowBin, highBin], continued
 // beyond as a straight line in ln tan(pi f / rate) fitted over the half
@@ -142,65 +144,108 @@ void toPlayClock(const float* recorded, std::size_t frames, int channels, double
     }
 }
 
-std::optional<Estimate> estimate(const std::vector<std::complex<double>>& transfer, double binHz, double sweepL,
-                                 double f1, double low, double high, bool minimumPhase)
+std::optional<Estimate> estimate(const std::vector<std::complex<double>>& transfer,
+                                 const std::vector<double>& noise, double binHz, double sweepL, double f1,
+                                 double low, double high, bool minimumPhase)
 {
-    if (transfer.size() < 16 || !(binHz > 0) || !(low > 0) || !(high > 2 * low))
+    if (transfer.size() < 16 || noise.size() != transfer.size() || !(binHz > 0) || !(low > 0) || !(high > 2 * low))
         return std::nullopt;
-    const std::size_t lowBin = std::max<std::size_t>(1, std::size_t(std::ceil(low / binHz)));
-    const std::size_t highBin = std::min(transfer.size() - 2, std::size_t(std::floor(high / binHz)));
+    std::size_t lowBin = std::max<std::size_t>(1, std::size_t(std::ceil(low / binHz)));
+    std::size_t highBin = std::min(transfer.size() - 2, std::size_t(std::floor(high / binHz)));
     if (highBin < lowBin + 8)
         return std::nullopt;
 
-    // The excess phase, unwrapped from bin to bin, over the fit's band: two
-    // octaves above the lower edge to 1.5 times below the upper one, where
-    // the minimum phase hardly feels the extrapolated magnitude.
+    // Signal-to-noise ratio of the transfer function, smoothed over a sixth
+    // of an octave; the magnitude counts as measured only where it stays
+    // above MinSnr from the middle of the range outwards (a low-pass's skirt
+    // sinks into the noise: above that, its magnitude is continued).
+    std::vector<double> power(transfer.size() + 1, 0.0), noisePower(transfer.size() + 1, 0.0);
+    for (std::size_t k = 0; k < transfer.size(); ++k) {
+        power[k + 1] = power[k] + std::norm(transfer[k]);
+        noisePower[k + 1] = noisePower[k] + noise[k];
+    }
+    const auto snrAt = [&](std::size_t k) {
+        const std::size_t a = std::max<std::size_t>(1, std::size_t(double(k) / 1.06));
+        const std::size_t b = std::min(transfer.size() - 1, std::max(a, std::size_t(double(k) * 1.06)));
+        const double n = noisePower[b + 1] - noisePower[a];
+        return n > 0 ? (power[b + 1] - power[a]) / n : HUGE_VAL;
+    };
+    const auto middle = std::size_t(std::sqrt(double(lowBin) * double(highBin)));
+    if (!(snrAt(middle) >= MinSnr))
+        return std::nullopt;
+    std::size_t validLow = middle, validHigh = middle;
+    while (validLow > lowBin && snrAt(validLow - 1) >= MinSnr)
+        --validLow;
+    while (validHigh < highBin && snrAt(validHigh + 1) >= MinSnr)
+        ++validHigh;
+    lowBin = validLow;
+    highBin = validHigh;
     std::vector<double> minimum;
     if (minimumPhase)
         minimum = audimera::ClockOffset::minimumPhase(logMagnitude(transfer, lowBin, highBin));
-    const std::size_t fitLow = std::min(highBin, lowBin * 4);
-    const auto fitHigh = std::max(fitLow + 8, std::size_t(double(highBin) / 1.5));
-    if (fitHigh > highBin)
+
+    // The fit's band: two octaves above the lower edge to 1.5 times below the
+    // upper one, where the minimum phase hardly feels the continued
+    // magnitude; at least three octaves.
+    const double fitLow = double(std::min(highBin, lowBin * 4)) * binHz;
+    const double fitHigh = double(highBin) * binHz / 1.5;
+    if (!(fitHigh >= 8 * fitLow))
         return std::nullopt;
 
-    // Weighted least squares, weight 1/f per bin (even per octave), for
-    // c - 2 pi f D - 2 pi eps L f ln(f / f1) + a / f + b f^3 + c f^5: the last three
-    // take up what the magnitude outside the measured band (unknown, and
-    // extrapolated) does to the minimum phase inside it, whose odd series
-    // in f begins with those terms (the f term goes with the delay). The
-    // columns are scaled to order 1; eps is column 2.
-    const double fTop = double(fitHigh) * binHz;
-    const double fLow = double(fitLow) * binHz;
-    const double scale2 = 2 * Pi * sweepL * fTop * std::log(fTop / f1);
-    double a[Unknowns][Unknowns] = {}, b[Unknowns] = {};
-    double sumW = 0, previous = 0, unwrapped = 0;
-    std::vector<double> excess(fitHigh - fitLow + 1);
-    for (std::size_t k = fitLow; k <= fitHigh; ++k) {
-        const double phase = std::arg(transfer[k]);
-        unwrapped = k == fitLow ? phase : unwrapped + std::remainder(phase - previous, 2 * Pi);
-        previous = phase;
-        excess[k - fitLow] = unwrapped - (minimumPhase ? minimum[k] : 0.0);
-    }
-    const int used = minimumPhase ? Unknowns : 3;
-    auto basis = [&](std::size_t k, double (&v)[Unknowns]) {
-        const double f = double(k) * binHz;
-        v[0] = 1;
-        v[1] = -2 * Pi * f / fTop;
-        v[2] = -2 * Pi * sweepL * f * std::log(f / f1) / scale2;
-        v[3] = used > 3 ? fLow / f : 0;
-        v[4] = used > 4 ? std::pow(f / fTop, 3) : 0;
-        v[5] = used > 5 ? std::pow(f / fTop, 5) : 0;
+    // Points every 1/24 octave: the complex mean of the excess response
+    // (the measured one without its minimum phase) over the point's band,
+    // its phase unwrapped from point to point, and the phase's variance from
+    // the noise (plus a floor for what the model leaves).
+    struct Point {
+        double f, phase, variance;
     };
-    for (std::size_t k = fitLow; k <= fitHigh; ++k) {
-        const double w = 1 / double(k);
+    std::vector<Point> points;
+    double previous = 0, unwrapped = 0;
+    const int count = int(std::floor(24 * std::log2(fitHigh / fitLow))) + 1;
+    for (int i = 0; i < count; ++i) {
+        const double f = fitLow * std::exp2(i / 24.0);
+        const auto a = std::size_t(std::llround(f / binHz / std::exp2(1 / 48.0)));
+        const auto b = std::max(a, std::size_t(std::llround(f / binHz * std::exp2(1 / 48.0))));
+        std::complex<double> sum = 0;
+        double noiseSum = 0, frequencySum = 0;
+        for (std::size_t k = a; k <= b; ++k) {
+            sum += transfer[k] * std::polar(1.0, minimumPhase ? -minimum[k] : 0.0);
+            noiseSum += noise[k];
+            frequencySum += double(k) * binHz;
+        }
+        const double n = double(b - a + 1);
+        const double snr = noiseSum > 0 ? std::norm(sum) / noiseSum : HUGE_VAL;
+        const double phase = std::arg(sum);
+        unwrapped = points.empty() ? phase : unwrapped + std::remainder(phase - previous, 2 * Pi);
+        previous = phase;
+        points.push_back({frequencySum / n, unwrapped, 1 / (2 * snr) + PhaseFloor * PhaseFloor});
+    }
+
+    // Weighted least squares for
+    // c - 2 pi f D - 2 pi eps L f ln(f / f1) + a / f + b f^3 + c f^5: the
+    // last three take up what the magnitude outside the measured band
+    // (unknown, and continued) does to the minimum phase inside it, whose
+    // odd series in f begins with those terms (the f term goes with the
+    // delay). The columns are scaled to order 1; eps is column 2.
+    const double scale2 = 2 * Pi * sweepL * fitHigh * std::log(fitHigh / f1);
+    const int used = minimumPhase ? Unknowns : 3;
+    auto basis = [&](double f, double (&v)[Unknowns]) {
+        v[0] = 1;
+        v[1] = -2 * Pi * f / fitHigh;
+        v[2] = -2 * Pi * sweepL * f * std::log(f / f1) / scale2;
+        v[3] = used > 3 ? fitLow / f : 0;
+        v[4] = used > 4 ? std::pow(f / fitHigh, 3) : 0;
+        v[5] = used > 5 ? std::pow(f / fitHigh, 5) : 0;
+    };
+    double a[Unknowns][Unknowns] = {}, b[Unknowns] = {};
+    for (const Point& p : points) {
         double v[Unknowns];
-        basis(k, v);
+        basis(p.f, v);
         for (int i = 0; i < Unknowns; ++i) {
             for (int j = 0; j < Unknowns; ++j)
-                a[i][j] += w * v[i] * v[j];
-            b[i] += w * v[i] * excess[k - fitLow];
+                a[i][j] += v[i] * v[j] / p.variance;
+            b[i] += v[i] * p.phase / p.variance;
         }
-        sumW += w;
     }
     for (int i = used; i < Unknowns; ++i)
         a[i][i] = 1; // the unused columns: 0 = 0
@@ -210,26 +255,24 @@ std::optional<Estimate> estimate(const std::vector<std::complex<double>>& transf
     std::copy(b, b + Unknowns, x);
     if (!solve(normal, x))
         return std::nullopt;
-    double squares = 0;
-    for (std::size_t k = fitLow; k <= fitHigh; ++k) {
+    double chiSquare = 0;
+    for (const Point& p : points) {
         double v[Unknowns];
-        basis(k, v);
+        basis(p.f, v);
         double model = 0;
         for (int i = 0; i < Unknowns; ++i)
             model += x[i] * v[i];
-        const double r = excess[k - fitLow] - model;
-        squares += r * r / double(k);
+        chiSquare += (p.phase - model) * (p.phase - model) / p.variance;
     }
-    // Variance of the eps coefficient: s^2 (A'WA)^-1, with the weights
-    // counted as PointsPerOctave independent points an octave.
-    const double points = PointsPerOctave * std::log2(double(fitHigh) / double(fitLow));
-    const double s2 = squares / sumW * points / std::max(1.0, points - used);
+    // The covariance from the noise, widened when the points scatter more
+    // than the noise explains.
+    const double degrees = std::max(1.0, double(points.size()) - used);
     double inverse[Unknowns][Unknowns];
     std::copy(&a[0][0], &a[0][0] + Unknowns * Unknowns, &inverse[0][0]);
     double unit[Unknowns] = {0, 0, 1};
     if (!solve(inverse, unit))
         return std::nullopt;
-    const double varianceEps = std::max(0.0, s2 * unit[2] * sumW / points);
+    const double varianceEps = std::max(0.0, unit[2] * std::max(1.0, chiSquare / degrees));
     Estimate e;
     e.ppm = x[2] / scale2 * 1e6;
     e.uncertaintyPpm = std::sqrt(varianceEps) / scale2 * 1e6;

@@ -83,11 +83,15 @@ struct Estimate {
 // The offset from a log sweep's transfer function: transfer[k] at
 // k * binHz (k = 0 .. size - 1, the DFT of the measured response's segment
 // over that of the sweep's own response, both with their peaks at sample
-// 0), for a sweep of rate constant sweepL seconds starting at f1 Hz,
-// fitted over [low, high] Hz. minimumPhase: the path is taken to be
+// 0) and noise[k] the variance of its noise, for a sweep of rate constant
+// sweepL seconds starting at f1 Hz, fitted within [low, high] Hz where the
+// transfer function stands 20 dB above its noise (from the middle of the
+// range outwards), and at least three octaves of it. Points every 1/24
+// octave are weighted by their noise. minimumPhase: the path is taken to be
 // minimum phase apart from a delay (no reference); otherwise to be a pure
 // delay (a direct loopback). None when there is too little to fit.
-std::optional<Estimate> estimate(const std::vector<std::complex<double>>& transfer, double binHz, double sweepL,
-                                 double f1, double low, double high, bool minimumPhase);
+std::optional<Estimate> estimate(const std::vector<std::complex<double>>& transfer,
+                                 const std::vector<double>& noise, double binHz, double sweepL, double f1,
+                                 double low, double high, bool minimumPhase);
 
 } // namespace audimera::ClockOffset
