@@ -579,13 +579,17 @@ TEST(LogSweepMeasurementTest, AClockOffsetIsEstimatedAndTakenOut)
         double ppm;
         std::vector<Biquad> filters;
         bool reference;
+        bool reliable = true; // else the phase must be marked unreliable
     };
     double worstPpm = 0, worstPhase10k = 0, worstPhase20k = 0, worstDb = 0;
     for (const Case& c : {Case{"", 0, {}, false}, Case{"drift=50", 50, {}, false}, Case{"drift=-50", -50, {}, false},
                           Case{"lowpass2=2000,drift=50", 50, {Biquad::lowPass(2000)}, false},
                           Case{"highpass2=100,drift=-50", -50, {Biquad::highPass(100)}, false},
                           Case{"lowpass2=2000,drift=-20", -20, {Biquad::lowPass(2000)}, false},
-                          Case{"lowpass2=2000,drift=50,refchannel=right", 50, {Biquad::lowPass(2000)}, true}}) {
+                          Case{"lowpass2=2000,drift=50,refchannel=right", 50, {Biquad::lowPass(2000)}, true},
+                          // Above 3 kHz the skirt is in the noise: the offset is known
+                          // only to a few ppm.
+                          Case{"lowpass2=1000,noise=-40,drift=50", 50, {}, false, false}}) {
         std::unique_ptr<SimulatedSoundCard> card = openCard(c.chain);
         LogSweepSettings settings;
         settings.reference = c.reference ? LogSweepSettings::Reference::Right : LogSweepSettings::Reference::None;
@@ -593,9 +597,11 @@ TEST(LogSweepMeasurementTest, AClockOffsetIsEstimatedAndTakenOut)
         LogSweepMeasurement measurement;
         const audimera::Result<LogSweepResults> r = measurement.run(*card, settings, waiter);
         ASSERT_TRUE(r.ok()) << c.chain << ": " << r.message();
+        EXPECT_EQ(r->phaseUnreliable, !c.reliable) << c.chain << ": " << r->phaseNote;
+        if (!c.reliable)
+            continue;
         ASSERT_TRUE(r->clockOffsetPpm) << c.chain;
         EXPECT_NEAR(*r->clockOffsetPpm, c.ppm, 1.0) << c.chain;
-        EXPECT_FALSE(r->phaseUnreliable) << c.chain << ": " << r->phaseNote;
         EXPECT_EQ(r->clockOffsetFromReference, c.reference);
         worstPpm = std::max(worstPpm, std::abs(*r->clockOffsetPpm - c.ppm));
         const double latency = c.reference ? 0 : SimulatedSoundCard::DuplexLatencyFrames;
