@@ -510,7 +510,8 @@ std::string usage()
                            (default) or the tone alone, fitted at its exact
                            frequency, on the same scale
       --distortion FILE    also write each point's distortion as CSV: H2..H5
-                           in dB re the tone (those below 20 kHz) and THD in %
+                           in dB re the tone (those up to 20 kHz) and THD in %
+                           (where all four are)
       --yes                go on when the calibration finds too little signal
       --out FILE           write the curve to FILE (one "frequency,level" line
                            per point); without it the lines go to standard output
