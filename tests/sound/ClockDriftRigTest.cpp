@@ -16,30 +16,18 @@ using namespace pulsetest;
 
 // The rig on the shared server: sink NAME_in, heard by source NAME through
 // a record clock ppm apart. Removed at the end.
-class DriftRig {
-public:
-    DriftRig(const std::string& name, double ppm) : m_name(name + "_" + std::to_string(getpid()))
+struct DriftRig {
+    DriftRig(double ppm) : name("drift_" + std::to_string(getpid()))
     {
-        const CommandResult started =
-            runCommand(script() + " drift " + shellQuoted(server()) + " " + m_name + " " + std::to_string(ppm));
-        m_started = started.status == 0;
-        m_error = started.output;
+        started = runCommand(command("drift") + " " + std::to_string(ppm));
     }
-    ~DriftRig() { runCommand(script() + " undrift " + shellQuoted(server()) + " " + m_name); }
-    DriftRig(const DriftRig&) = delete;
-    DriftRig& operator=(const DriftRig&) = delete;
-
-    bool started() const { return m_started; }
-    const std::string& error() const { return m_error; }
-    std::string sink() const { return m_name + "_in"; }
-    const std::string& source() const { return m_name; }
-
-private:
-    static std::string script() { return shellQuoted(PrivateServer::script()); }
-    static std::string server() { return sharedServer(); }
-    std::string m_name;
-    bool m_started = false;
-    std::string m_error;
+    ~DriftRig() { runCommand(command("undrift")); }
+    std::string command(const char* verb) const
+    {
+        return shellQuoted(PrivateServer::script()) + " " + verb + " " + shellQuoted(sharedServer()) + " " + name;
+    }
+    std::string name;
+    CommandResult started;
 };
 
 // The tone fit of a block of a 10 kHz tone from record.
@@ -67,12 +55,11 @@ TEST(ClockDriftRigTest, ASecondClockMovesNeitherTheToneNorTheSweep)
 {
     REQUIRE_PULSE_SERVER();
     for (const double ppm : {50.0, -50.0}) {
-        DriftRig rig("drift", ppm);
-        if (!rig.started())
-            GTEST_SKIP() << "the drift rig does not start: " << rig.error();
-
-        const ToneFit drifted = toneThrough(rig.sink(), rig.source());
-        const ToneFit direct = toneThrough(rig.sink(), rig.sink() + ".monitor");
+        const DriftRig rig(ppm);
+        if (rig.started.status != 0)
+            GTEST_SKIP() << "the drift rig does not start: " << rig.started.output;
+        const ToneFit drifted = toneThrough(rig.name + "_in", rig.name);
+        const ToneFit direct = toneThrough(rig.name + "_in", rig.name + "_in.monitor");
         ASSERT_GT(direct.amplitude[1], 0);
         const double levelDb = dB(drifted.amplitude[1] / direct.amplitude[1]);
         const double thdN = distortionOf(drifted).thdNoisePercent.value_or(100);
@@ -82,7 +69,7 @@ TEST(ClockDriftRigTest, ASecondClockMovesNeitherTheToneNorTheSweep)
         EXPECT_NEAR(seenPpm, ppm, 1) << "the rig's offset";
 
         PulseSoundDevice device(sharedServer());
-        ASSERT_EQ(openByName(device, rig.sink(), rig.source()), "");
+        ASSERT_EQ(openByName(device, rig.name + "_in", rig.name), "");
         LogSweepSettings settings;
         settings.length = std::size_t(1) << 17;
         settings.pointsPerOctave = 6;
