@@ -237,8 +237,10 @@ std::string LogSweepMeasurement::clockOffsetSummary(const LogSweepResults& r)
     if (!r.clockOffsetPpm)
         return "Clock offset: not estimated";
     char text[200];
-    std::snprintf(text, sizeof text, "Clock offset: %+.2f ppm (+-%.2f ppm, record re play, from the %s%s)",
-                  *r.clockOffsetPpm, r.clockOffsetUncertaintyPpm,
+    // No "-0.00".
+    const double ppm = std::abs(*r.clockOffsetPpm) < 0.005 ? 0.0 : *r.clockOffsetPpm;
+    std::snprintf(text, sizeof text, "Clock offset: %+.2f ppm (+-%.2f ppm, record re play, from the %s%s)", ppm,
+                  r.clockOffsetUncertaintyPpm,
                   r.clockOffsetFromReference ? "reference" : "measured channel",
                   std::abs(*r.clockOffsetPpm) >= std::max(MinCorrectedPpm, 2 * r.clockOffsetUncertaintyPpm) ? ", taken out"
                                                                                                     : "");
@@ -406,12 +408,14 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
                 r.clockOffsetPpm = clock->ppm;
                 r.clockOffsetUncertaintyPpm = clock->uncertaintyPpm;
             }
+            // With a reference the measured channel is divided by it, which
+            // cancels a clock they share: the phase stands either way.
             char note[200] = "";
-            if (!clock)
+            if (!referenced && !clock)
                 std::snprintf(note, sizeof note,
                               "the clock offset between play and record could not be estimated (too little of the "
                               "range above the noise)");
-            else if (phaseBound > MaxPhaseErrorDegrees)
+            else if (!referenced && phaseBound > MaxPhaseErrorDegrees)
                 std::snprintf(note, sizeof note,
                               "the clock offset between play and record is known only to +-%.2f ppm (3 sigma), "
                               "which could turn the phase by up to %.1f degrees",

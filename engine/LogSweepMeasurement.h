@@ -36,7 +36,8 @@
 //   delay taken at the top of the range): 1.9 degrees for 1 ppm in the
 //   default 6 s sweep to 20 kHz. So the phase is marked unreliable when that
 //   bound, for three standard deviations, exceeds MaxPhaseErrorDegrees, or
-//   when there is no estimate (too little of the range above the noise).
+//   when there is no estimate (too little of the range above the noise);
+//   never with a reference, whose ratio cancels a clock both channels share.
 //
 // Units: Hz, dB, degrees, samples at the measurement rate; recordings in
 // float, full scale 1.0.

@@ -359,9 +359,10 @@ void FormLogSweep::showResults()
                            .arg(number(r.delaySeconds() * 1000, 3), number(r.peakDb, 2), number(r.impulseSnrDb, 1));
         // The clock offset between play and record, and a phase it leaves
         // unreliable, with the reason.
-        if (r.clockOffsetPpm)
-            text += QStringLiteral(", clock offset %1%2 ppm")
-                        .arg(*r.clockOffsetPpm >= 0 ? QStringLiteral("+") : QString(), number(*r.clockOffsetPpm, 2));
+        if (r.clockOffsetPpm) {
+            const double ppm = std::abs(*r.clockOffsetPpm) < 0.005 ? 0.0 : *r.clockOffsetPpm;
+            text += QStringLiteral(", clock offset %1%2 ppm").arg(ppm >= 0 ? QStringLiteral("+") : QString(), number(ppm, 2));
+        }
         if (r.phaseUnreliable)
             text += QStringLiteral("; phase unreliable: ") + QString::fromStdString(r.phaseNote);
         m_summary->setText(text);
