@@ -245,7 +245,9 @@ struct Section {
 
 constexpr int BandSections = 5;
 
-int bandSections(double sampleRate, Section (&s)[BandSections])
+// Fills all BandSections sections (pass-through ones where there is no
+// low-pass), so that the filter loop has a fixed length.
+void bandSections(double sampleRate, Section (&s)[BandSections])
 {
     int n = 0;
     {
@@ -264,14 +266,15 @@ int bandSections(double sampleRate, Section (&s)[BandSections])
                       (1 - q * k + k * k) * norm};
         }
     }
-    return n;
+    while (n < BandSections)
+        s[n++] = Section{};
 }
 
 // RMS of what DC and the tone leave, within the THD+N band.
 double bandResidualRms(const int16_t* x, int count, double w, const Coefficients& c, double sampleRate)
 {
     Section s[BandSections];
-    const int sections = bandSections(sampleRate, s);
+    bandSections(sampleRate, s);
     const double centre = (count - 1) / 2.0;
     const double stepC = std::cos(w), stepS = std::sin(w);
     double cs = 0, sn = 0, squares = 0;
@@ -281,8 +284,8 @@ double bandResidualRms(const int16_t* x, int count, double w, const Coefficients
             sn = std::sin(w * (n - centre));
         }
         double r = x[n] - c.dc - c.cosine[1] * cs - c.sine[1] * sn;
-        for (int i = 0; i < sections; ++i)
-            r = s[i].run(r);
+        for (Section& section : s)
+            r = section.run(r);
         squares += r * r;
         const double nc = cs * stepC - sn * stepS;
         sn = cs * stepS + sn * stepC;
