@@ -241,9 +241,7 @@ std::string LogSweepMeasurement::clockOffsetSummary(const LogSweepResults& r)
     const double ppm = std::abs(*r.clockOffsetPpm) < 0.005 ? 0.0 : *r.clockOffsetPpm;
     std::snprintf(text, sizeof text, "Clock offset: %+.2f ppm (+-%.2f ppm, record re play, from the %s%s)", ppm,
                   r.clockOffsetUncertaintyPpm,
-                  r.clockOffsetFromReference ? "reference" : "measured channel",
-                  std::abs(*r.clockOffsetPpm) >= std::max(MinCorrectedPpm, 2 * r.clockOffsetUncertaintyPpm) ? ", taken out"
-                                                                                                    : "");
+                  r.clockOffsetFromReference ? "reference" : "measured channel", r.clockOffsetTakenOut ? ", taken out" : "");
     return text;
 }
 
@@ -365,34 +363,17 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
         const std::vector<Complex>& measuredOrReference = referenced ? B : H;
         const std::vector<double>& response = referenced ? m_reference : h;
         const std::size_t responsePeak = referenced ? q : p;
-        // The noise of that response's spectrum, per bin: from where
-        // impulseSnrDb reads the noise (a quarter to half the response's
-        // length after the peak), Hann-windowed, smoothed over 17 bins,
-        // scaled to the linear window's energy.
-        const std::size_t m = RealFft::goodLength(n / 4);
-        RealFft noiseFft(m);
-        double hannEnergy = 0;
-        for (std::size_t i = 0; i < m; ++i) {
-            const double v = 0.5 - 0.5 * std::cos(2 * Pi * (static_cast<double>(i) + 0.5) / static_cast<double>(m));
-            noiseFft.time()[i] = v * response[wrap(at(responsePeak + n / 4 + i), n)];
-            hannEnergy += v * v;
-        }
-        noiseFft.forward();
+        // Its noise from where impulseSnrDb reads it (a quarter to half the
+        // response's length after the peak), per bin of the transfer function.
         double windowEnergy = 0;
         for (const double v : window)
             windowEnergy += v * v;
-        std::vector<double> noiseSum(noiseFft.bins() + 1, 0.0);
-        for (std::size_t j = 0; j < noiseFft.bins(); ++j)
-            noiseSum[j + 1] = noiseSum[j] + std::norm(noiseFft.spectrum()[j]);
+        std::vector<double> noise = ClockOffset::segmentNoise(response, responsePeak + n / 4, n / 4,
+                                                              linearFft.size(), windowEnergy);
         std::vector<Complex> transfer(linearFft.bins());
-        std::vector<double> noise(linearFft.bins());
         for (std::size_t k = 0; k < transfer.size(); ++k) {
             transfer[k] = S[k] != 0.0 ? measuredOrReference[k] / S[k] : 0.0;
-            const auto j = static_cast<std::size_t>(std::llround(static_cast<double>(k) * static_cast<double>(m)
-                                                                 / static_cast<double>(linearFft.size())));
-            const std::size_t a = j > 8 ? j - 8 : 0, b = std::min(noiseFft.bins() - 1, j + 8);
-            const double perSample = (noiseSum[b + 1] - noiseSum[a]) / static_cast<double>(b - a + 1) / hannEnergy;
-            noise[k] = std::norm(S[k]) > 0 ? perSample * windowEnergy / std::norm(S[k]) : HUGE_VAL;
+            noise[k] = std::norm(S[k]) > 0 ? noise[k] / std::norm(S[k]) : HUGE_VAL;
         }
         const double binWidth = static_cast<double>(rate) / static_cast<double>(linearFft.size());
         std::optional<ClockOffset::Estimate> clock =
@@ -408,6 +389,7 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
                 r.clockOffsetPpm = clock->ppm;
                 r.clockOffsetUncertaintyPpm = clock->uncertaintyPpm;
             }
+            r.clockOffsetTakenOut = &r != &results;
             // With a reference the measured channel is divided by it, which
             // cancels a clock they share: the phase stands either way.
             char note[200] = "";
@@ -436,9 +418,13 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
                 return corrected;
             }
             // The uncorrected analysis then, its phase marked.
-            clock.reset();
+            noteClock(results);
+            results.phaseUnreliable = true;
+            results.phaseNote = "the recording put back on the play clock could not be analysed (" + corrected.message()
+                                + ")";
+        } else {
+            noteClock(results);
         }
-        noteClock(results);
     }
     // --- end of the clock offset.
 

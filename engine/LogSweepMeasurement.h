@@ -122,6 +122,7 @@ struct LogSweepResults {
     std::optional<double> clockOffsetPpm;
     double clockOffsetUncertaintyPpm = 0;    // one standard deviation
     bool clockOffsetFromReference = false;
+    bool clockOffsetTakenOut = false;        // the analysis ran on the recording put back on the play clock
     // The phase cannot be trusted (the offset is not known well enough);
     // phaseNote says why.
     bool phaseUnreliable = false;

@@ -144,6 +144,30 @@ void toPlayClock(const float* recorded, std::size_t frames, int channels, double
     }
 }
 
+std::vector<double> segmentNoise(const std::vector<double>& response, std::size_t from, std::size_t count,
+                                 std::size_t fftSize, double windowEnergy)
+{
+    const std::size_t m = RealFft::goodLength(std::max<std::size_t>(count, 16));
+    RealFft fft(m);
+    double hannEnergy = 0;
+    for (std::size_t i = 0; i < m; ++i) {
+        const double v = i < count ? 0.5 - 0.5 * std::cos(2 * Pi * (double(i) + 0.5) / double(count)) : 0.0;
+        fft.time()[i] = v * response[(from + i) % response.size()];
+        hannEnergy += v * v;
+    }
+    fft.forward();
+    std::vector<double> sum(fft.bins() + 1, 0.0);
+    for (std::size_t j = 0; j < fft.bins(); ++j)
+        sum[j + 1] = sum[j] + std::norm(fft.spectrum()[j]);
+    std::vector<double> noise(fftSize / 2 + 1);
+    for (std::size_t k = 0; k < noise.size(); ++k) {
+        const auto j = std::size_t(std::llround(double(k) * double(m) / double(fftSize)));
+        const std::size_t a = j > 8 ? j - 8 : 0, b = std::min(fft.bins() - 1, j + 8);
+        noise[k] = (sum[b + 1] - sum[a]) / double(b - a + 1) / hannEnergy * windowEnergy;
+    }
+    return noise;
+}
+
 std::optional<Estimate> estimate(const std::vector<std::complex<double>>& transfer,
                                  const std::vector<double>& noise, double binHz, double sweepL, double f1,
                                  double low, double high, bool minimumPhase)

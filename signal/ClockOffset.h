@@ -75,6 +75,14 @@ private:
 // out frame n is the recording at (1 + ppm 1e-6) n. out is resized.
 void toPlayClock(const float* recorded, std::size_t frames, int channels, double ppm, std::vector<float>& out);
 
+// The noise of a windowed segment's spectrum: the power spectrum of the
+// count samples of the circular response from index from on (Hann window),
+// smoothed over 17 bins and read on the bins of an fftSize-point DFT of a
+// segment whose window has energy windowEnergy (sum of its squares). What
+// estimate() takes as the noise of the numerator of its transfer function.
+std::vector<double> segmentNoise(const std::vector<double>& response, std::size_t from, std::size_t count,
+                                 std::size_t fftSize, double windowEnergy);
+
 struct Estimate {
     double ppm = 0;           // see the sign convention above
     double uncertaintyPpm = 0; // one standard deviation, from the fit's scatter
