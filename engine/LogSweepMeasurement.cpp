@@ -1,5 +1,6 @@
 #include "engine/LogSweepMeasurement.h"
 
+#include "engine/ToneFit.h"
 #include "signal/ClockOffset.h"
 
 #include <algorithm>
@@ -503,18 +504,21 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
         DistortionPoint d{f, {}, {}};
         const double h1 = fundamentalCurve.mean(a, b);
         double sum = 0;
-        bool any = false;
+        int measured = 0;
         for (int k = FirstHarmonic; k <= LastHarmonic; ++k) {
-            if (k * f >= nyquist || !(h1 > 0))
+            // The narrow-band detector's limit: harmonics up to 20 kHz.
+            if (k * f > ToneAnalysis::HarmonicLimitHz || k * f >= nyquist || !(h1 > 0))
                 continue;
             const std::size_t i = static_cast<std::size_t>(k - FirstHarmonic);
             const auto [ka, kb] = band(k * f / harmonicBinHz[i], settings.smoothing);
             const double ratio = harmonicCurves[i].mean(ka, kb) / h1;
             d.harmonicDb[i] = 10 * std::log10(std::max(ratio, 1e-300));
             sum += ratio;
-            any = true;
+            ++measured;
         }
-        if (any)
+        // THD only with all of H2..H5: one without H3 would hide odd-order
+        // distortion.
+        if (measured == LastHarmonic - FirstHarmonic + 1)
             d.thdPercent = 100 * std::sqrt(sum);
         results.distortion.push_back(d);
     }

@@ -13,8 +13,10 @@
 // - The linear impulse response: half the way back to the 2nd harmonic's
 //   response before the peak, the rest after it, optionally gated (gateMs
 //   after the peak, half-Hann: 1 at the peak, 0 at the gate's end).
-// - H2 to H5 in dB re the fundamental at the excitation frequency, and THD
-//   in percent from those below half the rate. Each harmonic's window also
+// - H2 to H5 in dB re the fundamental at the excitation frequency, those at
+//   or below 20 kHz (ToneAnalysis::HarmonicLimitHz, as the narrow-band
+//   detector) and below half the rate, and THD in percent from them where
+//   all four are. Each harmonic's window also
 //   holds a little of the linear response (the sweep's own response there,
 //   through the path; it matters in the lowest octave of short sweeps),
 //   which is taken out before the level is read.
