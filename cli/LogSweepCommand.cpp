@@ -291,6 +291,9 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         << (o.settings.reference != LogSweepSettings::Reference::None ? ", re the reference" : "")
         << "), peak " << fixed(r.peakDb, 2) << " dB re full scale, impulse response signal-to-noise "
         << fixed(r.impulseSnrDb, 1) << " dB, no clipping\n";
+    err << LogSweepMeasurement::clockOffsetSummary(r) << '\n';
+    if (r.phaseUnreliable)
+        err << "The phase is unreliable: " << r.phaseNote << '\n';
     err << sensitivityNotes;
     if (!r.response.empty()) {
         double low = r.response[0].level, high = low;
@@ -329,6 +332,7 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
             "Audimera log sweep, " + std::to_string(o.settings.length) + " samples at " + std::to_string(r.rate)
                 + " Hz",
             "delay removed " + fixed(r.delaySeconds() * 1000, 4) + " ms",
+            LogSweepMeasurement::clockOffsetSummary(r) + (r.phaseUnreliable ? "; phase unreliable" : ""),
             "frequency (Hz), magnitude (dB), phase (degrees)"};
         if (const audimera::Status written = ExchangeFiles::writeFrd(o.frd, r.response, comments); !written)
             return saveFailed(o.frd, written.message());

@@ -490,8 +490,9 @@ std::string usage()
                            CHAIN is comma-separated items applied in order:
                            gain=DB, lowpass=HZ, highpass=HZ (one-pole),
                            lowpass2=HZ, highpass2=HZ (Butterworth biquads),
-                           noise=DBFS, delay=MS, drop=N, clip=LEVEL, silence;
-                           "" is a perfect loopback
+                           noise=DBFS, delay=MS, drop=N, clip=LEVEL, silence,
+                           drift=PPM (the record clock 1 + PPM 1e-6 times the
+                           play clock); "" is a perfect loopback
       --range START STOP   geometric range in Hz (default 20 20000)
       --step FACTOR        step factor of the range, 1.01 to 2.00 by 0.01
                            (default 1.26)
@@ -509,7 +510,8 @@ std::string usage()
                            (default) or the tone alone, fitted at its exact
                            frequency, on the same scale
       --distortion FILE    also write each point's distortion as CSV: H2..H5
-                           in dB re the tone (those below 20 kHz) and THD in %
+                           in dB re the tone (those up to 20 kHz) and THD in %
+                           (where all four are)
       --yes                go on when the calibration finds too little signal
       --out FILE           write the curve to FILE (one "frequency,level" line
                            per point); without it the lines go to standard output

@@ -64,8 +64,9 @@ const ControlRow Rows[] = {
     {.name = "Label4", .kind = Label, .parent = "Frame3", .caption = "Card SNR:"},
     {.name = "LabelCardSNR", .kind = Label, .parent = "Frame3", .caption = "N/A"},
     {.name = "LabelTHDtxt", .kind = Label, .parent = "Frame3", .caption = "THD:",
-     .toolTip = "Harmonic distortion of the last tone measured: harmonics 2 to 5 below 20 kHz, in percent of the "
-                "tone; THD+N adds everything else but DC"},
+     .toolTip = "Harmonic distortion of the last tone measured: harmonics 2 to 5 up to 20 kHz, in percent of the "
+                "tone (N/A unless all four lie at or below 20 kHz); THD+N is everything but DC and the tone within "
+                "20 Hz to 20 kHz, in percent of the whole signal's RMS in that band (the usual definition)"},
     {.name = "LabelTHD", .kind = Label, .parent = "Frame3", .caption = "N/A"},
 
     {.name = "Frame2", .kind = Frame, .caption = "Input Response"},

@@ -1,8 +1,12 @@
 #include "engine/LogSweepMeasurement.h"
 
+#include "engine/ToneFit.h"
+#include "signal/ClockOffset.h"
+
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <numbers>
 
 namespace audimera {
@@ -229,6 +233,19 @@ std::string LogSweepMeasurement::noReferenceMessage(LogSweepSettings::Reference 
            + ") carries nothing: it must be a direct loopback of the output to that record channel";
 }
 
+std::string LogSweepMeasurement::clockOffsetSummary(const LogSweepResults& r)
+{
+    if (!r.clockOffsetPpm)
+        return "Clock offset: not estimated";
+    char text[200];
+    // No "-0.00".
+    const double ppm = std::abs(*r.clockOffsetPpm) < 0.005 ? 0.0 : *r.clockOffsetPpm;
+    std::snprintf(text, sizeof text, "Clock offset: %+.2f ppm (+-%.2f ppm, record re play, from the %s%s)", ppm,
+                  r.clockOffsetUncertaintyPpm,
+                  r.clockOffsetFromReference ? "reference" : "measured channel", r.clockOffsetTakenOut ? ", taken out" : "");
+    return text;
+}
+
 std::vector<double> LogSweepMeasurement::frequencies(double start, double stop, int pointsPerOctave)
 {
     const double octaves = std::log2(stop / start);
@@ -341,6 +358,77 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     const std::vector<Complex> S =
         referenced ? segmentSpectrum(linearFft, self, at(selfPeak), before, window) : B;
 
+    // --- Clock offset: estimated from the responses above, then taken out
+    // of the recording and the analysis run again on it (once).
+    if (!m_correcting) {
+        const std::vector<Complex>& measuredOrReference = referenced ? B : H;
+        const std::vector<double>& response = referenced ? m_reference : h;
+        const std::size_t responsePeak = referenced ? q : p;
+        // Its noise from where impulseSnrDb reads it (a quarter to half the
+        // response's length after the peak), per bin of the transfer function.
+        double windowEnergy = 0;
+        for (const double v : window)
+            windowEnergy += v * v;
+        std::vector<double> noise = ClockOffset::segmentNoise(response, responsePeak + n / 4, n / 4,
+                                                              linearFft.size(), windowEnergy);
+        std::vector<Complex> transfer(linearFft.bins());
+        for (std::size_t k = 0; k < transfer.size(); ++k) {
+            transfer[k] = S[k] != 0.0 ? measuredOrReference[k] / S[k] : 0.0;
+            noise[k] = std::norm(S[k]) > 0 ? noise[k] / std::norm(S[k]) : HUGE_VAL;
+        }
+        const double binWidth = static_cast<double>(rate) / static_cast<double>(linearFft.size());
+        std::optional<ClockOffset::Estimate> clock =
+            ClockOffset::estimate(transfer, noise, binWidth, sweep.rateConstant(), sweep.f1(), settings.start,
+                                  settings.stop, !referenced);
+        if (clock && !(std::abs(clock->ppm) <= MaxClockOffsetPpm))
+            clock.reset();
+        const double phaseBound =
+            clock ? 360 * 3 * clock->uncertaintyPpm * 1e-6 * sweep.rateConstant() * settings.stop / 3 : HUGE_VAL;
+        const auto noteClock = [&](LogSweepResults& r) {
+            r.clockOffsetFromReference = referenced;
+            if (clock) {
+                r.clockOffsetPpm = clock->ppm;
+                r.clockOffsetUncertaintyPpm = clock->uncertaintyPpm;
+            }
+            r.clockOffsetTakenOut = &r != &results;
+            // With a reference the measured channel is divided by it, which
+            // cancels a clock they share: the phase stands either way.
+            char note[200] = "";
+            if (!referenced && !clock)
+                std::snprintf(note, sizeof note,
+                              "the clock offset between play and record could not be estimated (too little of the "
+                              "range above the noise)");
+            else if (!referenced && phaseBound > MaxPhaseErrorDegrees)
+                std::snprintf(note, sizeof note,
+                              "the clock offset between play and record is known only to +-%.2f ppm (3 sigma), "
+                              "which could turn the phase by up to %.1f degrees",
+                              3 * clock->uncertaintyPpm, phaseBound);
+            r.phaseNote = note;
+            r.phaseUnreliable = !r.phaseNote.empty();
+        };
+        if (clock && std::abs(clock->ppm) >= MinCorrectedPpm && std::abs(clock->ppm) >= 2 * clock->uncertaintyPpm) {
+            ClockOffset::toPlayClock(recorded, frames, channels, clock->ppm, m_onPlayClock);
+            m_correcting = true;
+            LogSweepProblem correctedWhy = LogSweepProblem::None;
+            audimera::Result<LogSweepResults> corrected =
+                analyse(sweep, settings, m_onPlayClock.data(), m_onPlayClock.size() / std::size_t(channels),
+                        channels, &correctedWhy);
+            m_correcting = false;
+            if (corrected) {
+                noteClock(*corrected);
+                return corrected;
+            }
+            // The uncorrected analysis then, its phase marked.
+            noteClock(results);
+            results.phaseUnreliable = true;
+            results.phaseNote = "the recording put back on the play clock could not be analysed (" + corrected.message()
+                                + ")";
+        } else {
+            noteClock(results);
+        }
+    }
+    // --- end of the clock offset.
+
     results.impulse.resize(before + after);
     for (std::size_t j = 0; j < window.size(); ++j)
         results.impulse[j] = static_cast<float>(h[wrap(at(p) + at(j) - at(before), n)] * window[j]);
@@ -416,18 +504,21 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
         DistortionPoint d{f, {}, {}};
         const double h1 = fundamentalCurve.mean(a, b);
         double sum = 0;
-        bool any = false;
+        int measured = 0;
         for (int k = FirstHarmonic; k <= LastHarmonic; ++k) {
-            if (k * f >= nyquist || !(h1 > 0))
+            // The narrow-band detector's limit: harmonics up to 20 kHz.
+            if (k * f > ToneAnalysis::HarmonicLimitHz || k * f >= nyquist || !(h1 > 0))
                 continue;
             const std::size_t i = static_cast<std::size_t>(k - FirstHarmonic);
             const auto [ka, kb] = band(k * f / harmonicBinHz[i], settings.smoothing);
             const double ratio = harmonicCurves[i].mean(ka, kb) / h1;
             d.harmonicDb[i] = 10 * std::log10(std::max(ratio, 1e-300));
             sum += ratio;
-            any = true;
+            ++measured;
         }
-        if (any)
+        // THD only with all of H2..H5: one without H3 would hide odd-order
+        // distortion.
+        if (measured == LastHarmonic - FirstHarmonic + 1)
             d.thdPercent = 100 * std::sqrt(sum);
         results.distortion.push_back(d);
     }

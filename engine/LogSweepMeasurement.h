@@ -13,8 +13,10 @@
 // - The linear impulse response: half the way back to the 2nd harmonic's
 //   response before the peak, the rest after it, optionally gated (gateMs
 //   after the peak, half-Hann: 1 at the peak, 0 at the gate's end).
-// - H2 to H5 in dB re the fundamental at the excitation frequency, and THD
-//   in percent from those below half the rate. Each harmonic's window also
+// - H2 to H5 in dB re the fundamental at the excitation frequency, those at
+//   or below 20 kHz (ToneAnalysis::HarmonicLimitHz, as the narrow-band
+//   detector) and below half the rate, and THD in percent from them where
+//   all four are. Each harmonic's window also
 //   holds a little of the linear response (the sweep's own response there,
 //   through the path; it matters in the lowest octave of short sweeps),
 //   which is taken out before the level is read.
@@ -23,6 +25,21 @@
 // approximation errors cancel), interpolated linearly between DFT bins and,
 // with smoothing 1/N octave, averaged over [f 2^(-1/2N), f 2^(1/2N)]:
 // magnitude by power, phase by the complex mean.
+//
+// - The clock offset between play and record (ClockOffset, its sign and
+//   method): estimated from the measured channel's response (taking the
+//   device to be minimum phase apart from a delay) or, with a reference,
+//   from the reference's (exact: a direct loopback is a pure delay). When
+//   it is at least MinCorrectedPpm and twice its standard deviation, the
+//   recording is put back on the play clock before everything above, so
+//   magnitude, phase and harmonics are right. What is left of an offset
+//   known to +-d ppm turns the phase by up to about 360 d 1e-6 L stop / 3
+//   degrees within the range (L the sweep's rate constant in seconds, the
+//   delay taken at the top of the range): 1.9 degrees for 1 ppm in the
+//   default 6 s sweep to 20 kHz. So the phase is marked unreliable when that
+//   bound, for three standard deviations, exceeds MaxPhaseErrorDegrees, or
+//   when there is no estimate (too little of the range above the noise);
+//   never with a reference, whose ratio cancels a clock both channels share.
 //
 // Units: Hz, dB, degrees, samples at the measurement rate; recordings in
 // float, full scale 1.0.
@@ -111,6 +128,17 @@ struct LogSweepResults {
     double referencePeakDb = 0;              // the reference channel's, with one
     double impulseSnrDb = 0;                 // peak over the impulse response's noise floor
     bool clipped = false;                    // never set in a result that is returned
+    // The record clock's offset from the play clock, ppm (ClockOffset's
+    // sign); none when it could not be estimated. Taken out of the
+    // recording when at least MinCorrectedPpm.
+    std::optional<double> clockOffsetPpm;
+    double clockOffsetUncertaintyPpm = 0;    // one standard deviation
+    bool clockOffsetFromReference = false;
+    bool clockOffsetTakenOut = false;        // the analysis ran on the recording put back on the play clock
+    // The phase cannot be trusted (the offset is not known well enough);
+    // phaseNote says why.
+    bool phaseUnreliable = false;
+    std::string phaseNote;
 
     double delaySeconds() const { return rate > 0 ? delaySamples / rate : 0; }
 };
@@ -131,6 +159,18 @@ public:
     // Samples at or above this magnitude count as clipped: the largest a
     // 16-bit converter delivers.
     static constexpr double ClipLevel = 32767.0 / 32768.0;
+    // Clock offsets from this size up (and twice their standard deviation)
+    // are taken out of the recording; beyond MaxClockOffsetPpm an estimate
+    // is not believed.
+    static constexpr double MinCorrectedPpm = 0.05;
+    static constexpr double MaxClockOffsetPpm = 1000;
+    // The phase is unreliable when the offset's uncertainty (three standard
+    // deviations) could turn it by more than this (see above).
+    static constexpr double MaxPhaseErrorDegrees = 2;
+
+    // "Clock offset: +50.00 ppm (+-0.01 ppm, ...)" or why there is none, for
+    // the summary, the window and the FRD header; one line.
+    static std::string clockOffsetSummary(const LogSweepResults& results);
 
     // The message when the reference channel carries nothing.
     static std::string noReferenceMessage(LogSweepSettings::Reference reference);
@@ -163,6 +203,8 @@ private:
     std::vector<float> m_recording;
     std::vector<double> m_response;
     std::vector<double> m_reference;
+    std::vector<float> m_onPlayClock; // the recording put back on the play clock
+    bool m_correcting = false;        // analysing m_onPlayClock
 };
 
 } // namespace audimera

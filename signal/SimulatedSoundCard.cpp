@@ -1,6 +1,7 @@
 #include "signal/SimulatedSoundCard.h"
 
 #include "common/Rounding.h"
+#include "signal/ClockOffset.h"
 
 #include <algorithm>
 #include <cmath>
@@ -128,6 +129,7 @@ void SimulatedSoundCard::setChain(SoundChain chain)
 {
     m_chain = std::move(chain);
     m_chain.reset();
+    m_carry.clear();
 }
 
 Result<Recorded> SimulatedSoundCard::RecordBlock(int16_t* buffer, RecordWaiter& waiter)
@@ -170,9 +172,14 @@ double SimulatedSoundCard::channelGain() const
 
 void SimulatedSoundCard::generate(int16_t* buffer, int count)
 {
-    // Pull exactly as much from the player as the chain turns into count
-    // samples: the chain may shorten what it is given, never lengthen it.
+    // Pull from the player until the chain has given count samples: it may
+    // shorten what it is given (drop) or lengthen it (drift), and what it
+    // gives beyond count waits for the next call.
     int filled = 0;
+    std::size_t used = 0;
+    for (; used < m_carry.size() && filled < count; ++used)
+        buffer[filled++] = audimera::nearestSample(m_carry[used]);
+    m_carry.erase(m_carry.begin(), m_carry.begin() + std::ptrdiff_t(used));
     while (filled < count) {
         const int n = std::min(Chunk, count - filled);
         m_player.render(m_played.data(), n);
@@ -181,8 +188,10 @@ void SimulatedSoundCard::generate(int16_t* buffer, int count)
         for (int i = 0; i < n; ++i)
             m_stream[i] = m_played[i] * gain;
         m_chain.process(m_stream);
-        for (double x : m_stream)
-            buffer[filled++] = audimera::nearestSample(x);
+        std::size_t i = 0;
+        for (; i < m_stream.size() && filled < count; ++i)
+            buffer[filled++] = audimera::nearestSample(m_stream[i]);
+        m_carry.assign(m_stream.begin() + std::ptrdiff_t(i), m_stream.end());
     }
 }
 
@@ -222,6 +231,7 @@ Result<Recorded> SimulatedSoundCard::playAndRecord(const DuplexRequest& request,
 
     recorded.assign(request.recordFrames * std::size_t(request.recordChannels), 0.0f);
     m_chain.reset();
+    m_carry.clear();
     m_chainInput = 0;
     const std::size_t total = request.recordFrames;
     std::size_t filled = 0;
@@ -277,13 +287,24 @@ void SimulatedSoundCard::generateDuplex(const DuplexRequest& request, std::vecto
     if (channels == 2) {
         const std::size_t slot = 1 - measuredSlot;
         const bool heard = referenceWired() && plays(reference);
+        // The reference shares the record clock: with a drift item it hears
+        // the output at the same drifted times as the measured channel.
+        const double step = 1.0 / (1.0 + m_chain.driftPpm() * 1e-6);
+        const auto& interpolator = ClockOffset::Interpolator::instance();
+        const auto at = [&](int64_t i) { return i >= 0 ? played(std::size_t(i)) : 0.0; };
         for (std::size_t f = from; f < to; ++f)
-            recorded[f * 2 + slot] = heard ? card(played(f)) : 0.0f;
+            recorded[f * 2 + slot] =
+                !heard ? 0.0f : step == 1.0 ? card(played(f)) : card(interpolator.at(at, double(f) * step));
     }
-    // The chain may shorten what it is given, never lengthen it: feed it
-    // until the frames are there.
+    // Feed the chain until the frames are there: it may shorten what it is
+    // given (drop) or lengthen it (drift); what it gives beyond waits for the
+    // next call.
     const bool heard = plays(measured);
     std::size_t f = from;
+    std::size_t used = 0;
+    for (; used < m_carry.size() && f < to; ++used)
+        recorded[channels * f++ + measuredSlot] = card(m_carry[used] / 32768.0);
+    m_carry.erase(m_carry.begin(), m_carry.begin() + std::ptrdiff_t(used));
     while (f < to) {
         const std::size_t n = std::min(std::size_t(Chunk), to - f);
         m_stream.resize(n);
@@ -291,8 +312,10 @@ void SimulatedSoundCard::generateDuplex(const DuplexRequest& request, std::vecto
             m_stream[i] = heard ? played(m_chainInput + i) * 32768.0 : 0.0;
         m_chainInput += n;
         m_chain.process(m_stream);
-        for (double x : m_stream)
-            recorded[channels * f++ + measuredSlot] = card(x / 32768.0);
+        std::size_t i = 0;
+        for (; i < m_stream.size() && f < to; ++i)
+            recorded[channels * f++ + measuredSlot] = card(m_stream[i] / 32768.0);
+        m_carry.assign(m_stream.begin() + std::ptrdiff_t(i), m_stream.end());
     }
 }
 

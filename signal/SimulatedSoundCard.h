@@ -29,6 +29,9 @@
 //   reference is the chain's refchannel item when it has one, else
 //   setReferenceChannel() (Right unless set); refchannel=none leaves the
 //   reference channel silent, as an unplugged cable would.
+// - A drift item in the chain (a record clock apart from the play clock)
+//   applies to both record channels, as they share the record clock; see
+//   SoundChain for its sign.
 // - The recording is clamped to +-1.0, the converter's full scale, so a
 //   signal too loud for the card shows as clipping.
 // - It waits, yields and gives up like RecordBlock (waitsPerBlock() waits,
@@ -159,6 +162,7 @@ private:
 
     std::vector<float> m_played;
     std::vector<double> m_stream;
+    std::vector<double> m_carry; // what the chain gave beyond the last call (drift lengthens)
 };
 
 } // namespace audimera

@@ -1,6 +1,7 @@
 #include "signal/SoundChain.h"
 
 #include "common/Rounding.h"
+#include "signal/ClockOffset.h"
 
 #include <algorithm>
 #include <charconv>
@@ -166,6 +167,10 @@ std::optional<SoundChain::Element> SoundChain::parseItem(std::string_view item, 
         if (!numeric || v < 2.0 || v > 1e9 || v != std::floor(v))
             return bad("a whole number of samples, at least 2");
         e.kind = Kind::Drop;
+    } else if (name == "drift") {
+        if (!numeric || std::abs(v) > 1000.0)
+            return bad("a clock offset in ppm from -1000 to 1000");
+        e.kind = Kind::Drift;
     } else if (name == "poly") {
         // Two numbers, A2 and A3, separated by the comma parse() kept.
         const std::string_view values = hasValue ? item.substr(equals + 1) : std::string_view();
@@ -183,8 +188,8 @@ std::optional<SoundChain::Element> SoundChain::parseItem(std::string_view item, 
         e.amount = v;
     } else {
         error = "Unknown sound chain item " + quoted +
-                " (known: gain, lowpass, highpass, lowpass2, highpass2, noise, delay, drop, clip, poly, silence, "
-                "mute, refchannel)";
+                " (known: gain, lowpass, highpass, lowpass2, highpass2, noise, delay, drop, drift, clip, poly, "
+                "silence, mute, refchannel)";
         return std::nullopt;
     }
     e.value = v;
@@ -200,7 +205,47 @@ void SoundChain::reset()
         std::fill(e.line.begin(), e.line.end(), 0.0);
         e.linePos = 0;
         e.count = 0;
+        if (e.kind == Kind::Drift)
+            e.line.clear();
+        e.lineStart = 0;
+        e.outputs = 0;
     }
+}
+
+void SoundChain::drift(Element& e, std::vector<double>& samples)
+{
+    // Output m is the input at m / (1 + ppm 1e-6), written once the input
+    // reaches Reach samples beyond it; silence before input sample 0.
+    using ClockOffset::Interpolator;
+    e.line.insert(e.line.end(), samples.begin(), samples.end());
+    const int64_t end = e.lineStart + int64_t(e.line.size());
+    const double step = 1.0 / (1.0 + e.value * 1e-6);
+    const Interpolator& interpolator = Interpolator::instance();
+    const auto x = [&](int64_t i) { return i >= e.lineStart && i < end ? e.line[size_t(i - e.lineStart)] : 0.0; };
+    samples.clear();
+    while (true) {
+        const double t = double(e.outputs) * step;
+        if (int64_t(std::floor(t)) + Interpolator::Reach >= end)
+            break;
+        samples.push_back(interpolator.at(x, t));
+        ++e.outputs;
+    }
+    // Keep what the next output reaches back to.
+    const int64_t keepFrom = int64_t(std::floor(double(e.outputs) * step)) - Interpolator::Reach;
+    if (keepFrom > e.lineStart) {
+        const auto drop = size_t(std::min<int64_t>(keepFrom - e.lineStart, int64_t(e.line.size())));
+        e.line.erase(e.line.begin(), e.line.begin() + std::ptrdiff_t(drop));
+        e.lineStart += int64_t(drop);
+    }
+}
+
+double SoundChain::driftPpm() const
+{
+    double ratio = 1.0;
+    for (const Element& e : m_elements)
+        if (e.kind == Kind::Drift)
+            ratio *= 1.0 + e.value * 1e-6;
+    return (ratio - 1.0) * 1e6;
 }
 
 double SoundChain::gaussian(Element& e)
@@ -275,6 +320,9 @@ void SoundChain::process(std::vector<double>& samples)
         case Kind::Silence:
             std::fill(samples.begin(), samples.end(), 0.0);
             break;
+        case Kind::Drift:
+            drift(e, samples);
+            break;
         }
     }
 }
@@ -325,6 +373,7 @@ double SoundChain::magnitudeDb(double hz) const
         case Kind::Drop:
         case Kind::Clip:
         case Kind::Poly:
+        case Kind::Drift:
             break;
         }
     }

@@ -13,6 +13,14 @@
 //                  32768 (reproducible: fixed seed)
 //   delay=MS       delay by nearest(MS * 44.1) samples, silence first
 //   drop=N         drop every N-th sample (N >= 2), shortening the stream
+//   drift=PPM      a record clock apart from the play clock (-1000..1000):
+//                  the stream is resampled as a clock (1 + PPM 1e-6) times
+//                  faster would record it (band-limited, see
+//                  ClockOffset::Interpolator), so +PPM lengthens it and a
+//                  tone of f Hz comes out at f / (1 + PPM 1e-6) Hz. Each
+//                  output sample is exact as soon as the input 64 samples
+//                  beyond it has arrived, so the first outputs come that
+//                  much later.
 //   clip=LEVEL     clip to +-LEVEL (16-bit sample units)
 //   poly=A2,A3     memoryless distortion y = x + A2*x^2 + A3*x^3, x and y on
 //                  full scale (1.0 = 32768); the one item whose value holds
@@ -54,7 +62,7 @@ public:
     int size() const { return int(m_elements.size()); }
 
     // Runs samples (16-bit scale) through the chain in place. The result may
-    // be shorter than the input (drop).
+    // be shorter than the input (drop, drift) or longer (drift).
     void process(std::vector<double>& samples);
 
     // Back to the state of a fresh chain: filters and delay lines empty,
@@ -63,7 +71,7 @@ public:
 
     // Exact steady-state magnitude of the chain's linear part at hz (0 <
     // hz < 22050), in dB: gains and filters. Noise, delay, drop, clip and
-    // poly (whose small-signal gain is 1) do not change it; silence makes it
+    // poly (whose small-signal gain is 1) and drift do not change it; silence makes it
     // -infinity.
     double magnitudeDb(double hz) const;
 
@@ -76,8 +84,12 @@ public:
     enum class Reference { Unset, Left, Right, None };
     Reference reference() const { return m_reference; }
 
+    // The drift items' offset together, in ppm (0 without one): what a
+    // recording through this chain shows of the record clock.
+    double driftPpm() const;
+
 private:
-    enum class Kind { Gain, LowPass, HighPass, LowPass2, HighPass2, Noise, Delay, Drop, Clip, Poly, Silence };
+    enum class Kind { Gain, LowPass, HighPass, LowPass2, HighPass2, Noise, Delay, Drop, Clip, Poly, Silence, Drift };
 
     struct Element {
         Kind kind = Kind::Gain;
@@ -92,14 +104,18 @@ private:
         uint64_t seed = 0, rng = 0;
         bool hasSpare = false;
         double spare = 0.0;
-        // Delay line and drop counter.
+        // Delay line and drop counter; drift's input history (line,
+        // line[0] being input sample lineStart) and outputs written.
         std::vector<double> line;
         size_t linePos = 0;
         int count = 0;
+        int64_t lineStart = 0;
+        int64_t outputs = 0;
     };
 
     static std::optional<Element> parseItem(std::string_view item, int position, std::string& error);
     static double gaussian(Element& e);
+    static void drift(Element& e, std::vector<double>& samples);
 
     std::vector<Element> m_elements;
     Reference m_reference = Reference::Unset;

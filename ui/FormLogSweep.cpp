@@ -363,8 +363,17 @@ void FormLogSweep::showResults()
 {
     if (m_results) {
         const LogSweepResults& r = *m_results;
-        m_summary->setText(QStringLiteral("Delay %1 ms, peak %2 dBFS, impulse response SNR %3 dB")
-                               .arg(number(r.delaySeconds() * 1000, 3), number(r.peakDb, 2), number(r.impulseSnrDb, 1)));
+        QString text = QStringLiteral("Delay %1 ms, peak %2 dBFS, impulse response SNR %3 dB")
+                           .arg(number(r.delaySeconds() * 1000, 3), number(r.peakDb, 2), number(r.impulseSnrDb, 1));
+        // The clock offset between play and record, and a phase it leaves
+        // unreliable, with the reason.
+        if (r.clockOffsetPpm) {
+            const double ppm = std::abs(*r.clockOffsetPpm) < 0.005 ? 0.0 : *r.clockOffsetPpm;
+            text += QStringLiteral(", clock offset %1%2 ppm").arg(ppm >= 0 ? QStringLiteral("+") : QString(), number(ppm, 2));
+        }
+        if (r.phaseUnreliable)
+            text += QStringLiteral("; phase unreliable: ") + QString::fromStdString(r.phaseNote);
+        m_summary->setText(text);
     } else {
         m_summary->clear();
     }
@@ -418,6 +427,7 @@ void FormLogSweep::cmdLogSave_Click()
         const std::vector<std::string> comments = {
             "Audimera log sweep, " + std::to_string(m_measured.length) + " samples at " + std::to_string(r.rate) + " Hz",
             "delay removed " + std::to_string(r.delaySeconds() * 1000) + " ms",
+            LogSweepMeasurement::clockOffsetSummary(r) + (r.phaseUnreliable ? "; phase unreliable" : ""),
             "frequency (Hz), magnitude (dB), phase (degrees)"};
         written = ExchangeFiles::writeFrd(*path, r.response, comments);
         break;
