@@ -130,8 +130,44 @@ void SimulatedSoundCard::setChain(SoundChain chain)
     m_chain.reset();
 }
 
+Status SimulatedSoundCard::setRecordInput(RecordChannel channel)
+{
+    m_recordInput = channel;
+    return {};
+}
+
+double SimulatedSoundCard::blockInputGain(double x)
+{
+    // Record channel: the inputs that hear the chain (input item) and what
+    // the block takes of them; Mix on both inputs is the sound as it is.
+    const SoundChain::Input input = m_chain.input();
+    const double toLeft = input == SoundChain::Input::Right ? 0.0 : 1.0;
+    const double toRight = input == SoundChain::Input::Left ? 0.0 : 1.0;
+    const double y = x / 32768.0;
+    m_inputEnergy[0] += y * y * toLeft;
+    m_inputEnergy[1] += y * y * toRight;
+    ++m_inputFrames;
+    switch (m_recordInput) {
+    case RecordChannel::Left:
+        return toLeft;
+    case RecordChannel::Right:
+        return toRight;
+    case RecordChannel::Mix:
+        break;
+    }
+    return 0.5 * (toLeft + toRight);
+}
+
+InputLevels SimulatedSoundCard::levelsSoFar() const
+{
+    const auto db = [&](double e) { return e > 0.0 ? 10.0 * std::log10(e / double(m_inputFrames)) : -400.0; };
+    return {true, db(m_inputEnergy[0]), db(m_inputEnergy[1])};
+}
+
 Result<Recorded> SimulatedSoundCard::RecordBlock(int16_t* buffer, RecordWaiter& waiter)
 {
+    m_inputEnergy[0] = m_inputEnergy[1] = 0.0;
+    m_inputFrames = 0;
     if (m_input < 0)
         return Error{"No record device is open"};
     if (!m_recordFailure.empty())
@@ -155,6 +191,7 @@ Result<Recorded> SimulatedSoundCard::RecordBlock(int16_t* buffer, RecordWaiter& 
     }
     generate(buffer + filled, RecordSamples - filled);
     ++m_recordedBlocks;
+    m_inputLevels = levelsSoFar();
     return Recorded::Complete;
 }
 
@@ -182,7 +219,7 @@ void SimulatedSoundCard::generate(int16_t* buffer, int count)
             m_stream[i] = m_played[i] * gain;
         m_chain.process(m_stream);
         for (double x : m_stream)
-            buffer[filled++] = audimera::nearestSample(x);
+            buffer[filled++] = audimera::nearestSample(x * blockInputGain(x));
     }
 }
 
@@ -221,6 +258,9 @@ Result<Recorded> SimulatedSoundCard::playAndRecord(const DuplexRequest& request,
     }
 
     recorded.assign(request.recordFrames * std::size_t(request.recordChannels), 0.0f);
+    m_inputEnergy[0] = m_inputEnergy[1] = 0.0;
+    m_inputFrames = 0;
+    m_inputLevels = {};
     m_chain.reset();
     m_chainInput = 0;
     const std::size_t total = request.recordFrames;
@@ -251,6 +291,11 @@ Result<Recorded> SimulatedSoundCard::playAndRecord(const DuplexRequest& request,
             return fine.error();
         if (request.progress)
             request.progress(1.0);
+    }
+    if (request.recordChannels == 2) {
+        m_inputLevels = InputLevels::measure(recorded.data(), total);
+    } else {
+        m_inputLevels = levelsSoFar();
     }
     return Recorded::Complete;
 }
@@ -283,6 +328,17 @@ void SimulatedSoundCard::generateDuplex(const DuplexRequest& request, std::vecto
     // The chain may shorten what it is given, never lengthen it: feed it
     // until the frames are there.
     const bool heard = plays(measured);
+    // Record channel: the inputs that hear the chain (input item), and what
+    // a mono recording takes of them.
+    const SoundChain::Input input = m_chain.input();
+    const double toLeft = input == SoundChain::Input::Right ? 0.0 : 1.0;
+    const double toRight = input == SoundChain::Input::Left ? 0.0 : 1.0;
+    const double takeLeft = request.recordChannel == RecordChannel::Right ? 0.0
+                            : request.recordChannel == RecordChannel::Left ? 1.0 : 0.5;
+    const double takeRight = request.recordChannel == RecordChannel::Left ? 0.0
+                             : request.recordChannel == RecordChannel::Right ? 1.0 : 0.5;
+    const double measuredGain = channels == 1 ? toLeft * takeLeft + toRight * takeRight
+                                              : (measured == Channel::Left ? toLeft : toRight);
     std::size_t f = from;
     while (f < to) {
         const std::size_t n = std::min(std::size_t(Chunk), to - f);
@@ -291,9 +347,17 @@ void SimulatedSoundCard::generateDuplex(const DuplexRequest& request, std::vecto
             m_stream[i] = heard ? played(m_chainInput + i) * 32768.0 : 0.0;
         m_chainInput += n;
         m_chain.process(m_stream);
-        for (double x : m_stream)
-            recorded[channels * f++ + measuredSlot] = card(x / 32768.0);
+        for (double x : m_stream) {
+            const double y = card(x / 32768.0);
+            if (channels == 1) {
+                m_inputEnergy[0] += y * y * toLeft;
+                m_inputEnergy[1] += y * y * toRight;
+                ++m_inputFrames;
+            }
+            recorded[channels * f++ + measuredSlot] = float(y * measuredGain);
+        }
     }
+    // End of record channel.
 }
 
 } // namespace audimera
