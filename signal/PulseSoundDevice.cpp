@@ -362,9 +362,10 @@ Result<Recorded> PulseSoundDevice::RecordBlock(int16_t* buffer, RecordWaiter& wa
     };
     if (Status before = playing(); !before)
         return before.error();
-    Result<Recorded> result = m_recordChannel == RecordChannel::Mix || m_record.channels() != 2
-                                  ? recordSamples(buffer, RecordSamples, waiter)
-                                  : recordOneInput(buffer, waiter);
+    const bool mono = m_recordChannel == RecordChannel::Mix || m_record.channels() != 2;
+    if (mono)
+        m_inputLevels = {}; // not measured on a mono block
+    Result<Recorded> result = mono ? recordSamples(buffer, RecordSamples, waiter) : recordOneInput(buffer, waiter);
     if (result && *result == Recorded::Complete)
         if (Status after = playing(); !after)
             return after.error();

@@ -269,6 +269,9 @@ LogSweepSettings FormLogSweep::settings() const
     s.length = static_cast<std::size_t>(m_length->currentData().toULongLong());
     s.levelDb = m_level->value();
     s.reference = static_cast<LogSweepSettings::Reference>(m_reference->currentData().toInt());
+    // Settings > Record Channel; with a reference the other input is measured.
+    if (s.reference == LogSweepSettings::Reference::None)
+        s.channel = m_engine.recordChannelChoice();
     s.gateMs = m_gate->value();
     s.smoothing = m_smooth->currentData().toInt();
     s.corrections = &m_corrections;
@@ -356,7 +359,8 @@ void FormLogSweep::showResults()
     if (m_results) {
         const LogSweepResults& r = *m_results;
         m_summary->setText(QStringLiteral("Delay %1 ms, peak %2 dBFS, impulse response SNR %3 dB")
-                               .arg(number(r.delaySeconds() * 1000, 3), number(r.peakDb, 2), number(r.impulseSnrDb, 1)));
+                               .arg(number(r.delaySeconds() * 1000, 3), number(r.peakDb, 2), number(r.impulseSnrDb, 1))
+                           + (r.inputNote.empty() ? QString() : QStringLiteral(". ") + QString::fromStdString(r.inputNote)));
     } else {
         m_summary->clear();
     }
