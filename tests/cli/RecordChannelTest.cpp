@@ -1,6 +1,4 @@
-// The record channel on the simulated two-input card: which input carries
-// the sound (the chain's input item) against the one measured (--channel),
-// for both sweeps.
+// The simulated two-input card: the input carrying the sound (input item) against the one measured (--channel).
 #include "tests/cli/CommandRun.h"
 
 #include <gtest/gtest.h>
@@ -9,20 +7,17 @@
 
 namespace audimera {
 
-namespace {
-
 TEST(RecordChannelTest, MeasuresTheInputChosenAndNamesTheOneThatCarriesTheSound)
 {
     const char* const NoteLeft = "The sound is on the left input; the right one is silent: choose Settings > "
                                  "Record Channel > Left";
     const char* const NoteRight = "The sound is on the right input; the left one is silent: choose Settings > "
                                   "Record Channel > Right";
+    // levelDb: the flat level read (a sweep calibrates it away: not checked).
     struct Row {
-        const char* command;
-        const char* channel;
-        const char* chain;
+        const char *command, *channel, *chain;
         bool measured;
-        double levelDb; // the flat level read (a sweep calibrates it away: not checked)
+        double levelDb;
         const char* note;
     };
     const double Unchecked = 1e9;
@@ -56,7 +51,5 @@ TEST(RecordChannelTest, MeasuresTheInputChosenAndNamesTheOneThatCarriesTheSound)
         EXPECT_NEAR(high, row.levelDb, 0.005) << what;
     }
 }
-
-} // namespace
 
 } // namespace audimera

@@ -1,14 +1,10 @@
-// The record channel through the private sound server: a null sink whose
-// monitor hears the left channel only (its right one at 0 % volume), as a
-// single microphone on a two-input card. One log sweep per row, about 1 s
-// each.
+// A null sink whose monitor hears only its left channel (the right at 0 %): one microphone on a
+// two-input card, through the private sound server. One log sweep per row, about 1 s each.
 #include "tests/sound/PulseTestSupport.h"
 
 #include "engine/LogSweepMeasurement.h"
 
 namespace audimera {
-
-namespace {
 
 using namespace pulsetest;
 
@@ -19,11 +15,7 @@ TEST(RecordChannelLoopbackTest, OneSilentInputIsNamedOrMeasuredAlone)
     ASSERT_EQ(pactl(sharedServer(), "set-source-volume " + sink.name() + ".monitor 100% 0%").status, 0);
     PulseSoundDevice device(sharedServer());
     ASSERT_EQ(openLoopback(device, sink.name()), "");
-    struct Row {
-        RecordChannel channel;
-        double levelDb;
-        bool noted;
-    };
+    struct Row { RecordChannel channel; double levelDb; bool noted; };
     for (const Row& row : {Row{RecordChannel::Mix, -6.02, true}, Row{RecordChannel::Left, 0.0, false}}) {
         LogSweepSettings settings;
         settings.length = std::size_t(1) << 15;
@@ -38,7 +30,5 @@ TEST(RecordChannelLoopbackTest, OneSilentInputIsNamedOrMeasuredAlone)
         EXPECT_EQ(r->inputNote.find("The sound is on the left input") == 0, row.noted) << r->inputNote;
     }
 }
-
-} // namespace
 
 } // namespace audimera
