@@ -114,6 +114,11 @@ std::string parseSetupOption(const std::vector<std::string>& args, std::size_t& 
     } else if (a == "--record") {
         if (!value(devices.record))
             return "--record needs a device";
+    } else if (a == "--channel") {
+        std::string v;
+        if (!value(v) || (v != "mix" && v != "left" && v != "right"))
+            return "--channel must be mix, left or right";
+        devices.channel = v == "left" ? RecordChannel::Left : v == "right" ? RecordChannel::Right : RecordChannel::Mix;
     } else if (a == "--simulate") {
         if (i + 1 >= args.size())
             return "--simulate needs a chain (\"\" for a perfect loopback)";

@@ -22,6 +22,8 @@ struct DeviceChoice {
     std::string chain;  // of the simulated card
     std::string play;   // empty: the default
     std::string record;
+    // --channel: the record input measured (Mix: both, the default).
+    RecordChannel channel = RecordChannel::Mix;
 };
 
 // Opens the devices chosen; on failure returns null with code set to

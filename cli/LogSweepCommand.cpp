@@ -103,6 +103,7 @@ std::string parse(const std::vector<std::string>& args, Options& o)
             return "unknown option '" + a + "'";
         }
     }
+    s.channel = o.devices.channel;
     // The bounds that do not depend on the device's rate.
     if (const audimera::Status checked = s.check(SoundDevice::SampleRate); !checked)
         return checked.message();
@@ -209,7 +210,8 @@ std::string logSweepUsage()
 
       --play DEV, --record DEV, --simulate CHAIN   as for sweep; the
                            simulated chain also takes poly=A2,A3 (distortion
-                           y = x + A2 x^2 + A3 x^3) and refchannel=left|right|none
+                           y = x + A2 x^2 + A3 x^3), refchannel=left|right|none
+                           and input=left|right (the sound on that input only)
       --range START STOP   reported range in Hz, 10 to 22050 (default 20 20000)
       --length N           sweep length in samples, 32768 (2^15) to 1048576
                            (2^20) (default 262144, about 5.9 s at 44100 Hz:
@@ -220,6 +222,9 @@ std::string logSweepUsage()
                            (default -6)
       --reference left|right  that record channel is a direct loopback of the
                            output; the other channel is measured against it
+      --channel mix|left|right  the record input measured: the mean of both
+                           (mix, default) or one alone; with --reference it
+                           may only name the other input (the one measured)
       --window MS          gate the impulse response MS after its peak
                            (half-Hann); default none
       --smooth N           1/N-octave smoothing: 0 (none, default), 1, 3, 6,
@@ -283,6 +288,9 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     device->closeAudio();
     if (!measured) {
         err << measured.message() << '\n';
+        if (o.settings.reference == LogSweepSettings::Reference::None)
+            if (const std::string note = device->lastInputLevels().note(o.settings.channel); !note.empty())
+                err << note << '\n';
         return exitCodeFor(problem);
     }
     const LogSweepResults& r = *measured;
@@ -295,6 +303,8 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (r.phaseUnreliable)
         err << "The phase is unreliable: " << r.phaseNote << '\n';
     err << sensitivityNotes;
+    if (!r.inputNote.empty())
+        err << r.inputNote << '\n';
     if (!r.response.empty()) {
         double low = r.response[0].level, high = low;
         for (const ResponsePoint& p : r.response) {

@@ -74,6 +74,9 @@ public:
     double stepFactor() const override { return m_step; }
     audimera::Status openTrace() override { return m_document.openTrace(); }
     void distortionMeasured(double, const Distortion& distortion) override { m_distortion = distortion; }
+    // Which input carries the sound, for the summary.
+    void inputNoted(const std::string& note) override { inputNote = note; }
+    std::string inputNote;
     void pointMeasured(double frequency, double level, double snr) override
     {
         TraceStore& traces = m_document.traces();
@@ -308,6 +311,7 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     parseNumber(o.stop, settings.stop);
     settings.userFile = o.freqFile;
     settings.detector = o.detector;
+    settings.channel = o.devices.channel;
     if (o.haveVolume)
         settings.outputLevel = audimera::nearestInt(o.volume * 100);
 
@@ -366,6 +370,8 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     if (!rateNote.empty())
         err << rateNote << ".\n";
     err << sensitivityNotes;
+    if (!observer.inputNote.empty())
+        err << observer.inputNote << '\n';
 
     if (!o.picture.png.empty() || !o.picture.svg.empty()) {
         if (const std::string error = writePicture(o.picture, document, err); !error.empty()) {
@@ -506,6 +512,10 @@ std::string usage()
       --correct-user FILE  subtract the user calibration curve in FILE
       --no-bad-wave-check  plot saturated or malformed blocks instead of
                            measuring them again
+      --channel mix|left|right  the record input measured: the mean of both as
+                           the device mixes them (mix, default) or one alone;
+                           the summary says when one input is over 30 dB
+                           quieter than the other
       --detector mean|narrow  each point's level: the mean sample magnitude
                            (default) or the tone alone, fitted at its exact
                            frequency, on the same scale

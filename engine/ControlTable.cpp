@@ -119,6 +119,13 @@ const ControlRow Rows[] = {
     {.name = "MenuEntryDetector(0)", .kind = MenuTick, .parent = "MenuLevelDetection", .caption = "Mean Magnitude",
      .value = 1},
     {.name = "MenuEntryDetector(1)", .kind = MenuTick, .parent = "MenuLevelDetection", .caption = "Narrow Band"},
+    // Read when a sweep starts and by the Log Sweep window; kept between
+    // sessions like the detector.
+    {.name = "MenuRecordChannel", .kind = Menu, .parent = "SettingsMenu", .caption = "Record Channel"},
+    {.name = "MenuEntryRecordChannel(0)", .kind = MenuTick, .parent = "MenuRecordChannel", .caption = "Mix",
+     .value = 1},
+    {.name = "MenuEntryRecordChannel(1)", .kind = MenuTick, .parent = "MenuRecordChannel", .caption = "Left"},
+    {.name = "MenuEntryRecordChannel(2)", .kind = MenuTick, .parent = "MenuRecordChannel", .caption = "Right"},
 
     {.name = "HelpMenu", .kind = Menu, .caption = "&?"},
     {.name = "MenuEntryHelp", .kind = MenuEntry, .parent = "HelpMenu", .caption = "&Help"},

@@ -223,6 +223,10 @@ audimera::Status LogSweepSettings::check(int rate) const
         return audimera::Error{"The smoothing must be 0 (none) or 1/1, 1/3, 1/6, 1/12, 1/24 or 1/48 octave"};
     if (!(gateMs == 0 || (gateMs >= 0.1 && gateMs <= MaxGateMs)))
         return audimera::Error{"The gate must lie from 0.1 to 10000 ms (0 for none)"};
+    if (reference != Reference::None && channel != RecordChannel::Mix
+        && (channel == RecordChannel::Left) == (reference == Reference::Left))
+        return audimera::Error{"The record channel cannot be the reference channel: with a reference on one input "
+                               "the other one is measured"};
     return {};
 }
 
@@ -551,6 +555,7 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::run(SoundDevice& device, 
     request.playChannels = DuplexRequest::Channels::Both;
     request.recordFrames = sweep->length() + static_cast<std::size_t>(std::ceil(LogSweepSettings::TailSeconds * rate));
     request.recordChannels = referenced ? 2 : 1;
+    request.recordChannel = settings.channel;
     request.progress = progress;
     const audimera::Result<Recorded> recorded = device.playAndRecord(request, m_recording, waiter);
     if (!recorded) {
@@ -565,7 +570,11 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::run(SoundDevice& device, 
     if (progress)
         progress(1.0);
     const std::size_t frames = m_recording.size() / static_cast<std::size_t>(request.recordChannels);
-    return analyse(*sweep, settings, m_recording.data(), frames, request.recordChannels, problem);
+    audimera::Result<LogSweepResults> results =
+        analyse(*sweep, settings, m_recording.data(), frames, request.recordChannels, problem);
+    if (results && !referenced)
+        results->inputNote = device.lastInputLevels().note(settings.channel);
+    return results;
 }
 
 } // namespace audimera

@@ -76,6 +76,9 @@ struct LogSweepSettings {
     // Which record channel is a direct loopback of the output; with one the
     // recording is stereo and the other channel is measured against it.
     Reference reference = Reference::None;
+    // Without a reference: the input measured (Mix: the mean of both, the
+    // documented behaviour). With one it must be Mix or the other input.
+    RecordChannel channel = RecordChannel::Mix;
     double gateMs = 0;       // 0: no gate
     int smoothing = 0;       // 1/N octave: 0 (none), 1, 3, 6, 12, 24 or 48
     int pointsPerOctave = 48;
@@ -139,6 +142,9 @@ struct LogSweepResults {
     // phaseNote says why.
     bool phaseUnreliable = false;
     std::string phaseNote;
+    // Without a reference: InputLevels::note() of the run (one input over
+    // 30 dB quieter than the other, and not the one chosen); empty otherwise.
+    std::string inputNote;
 
     double delaySeconds() const { return rate > 0 ? delaySamples / rate : 0; }
 };

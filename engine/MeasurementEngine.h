@@ -81,6 +81,10 @@ public:
     // The "Level Detection" choice as the Settings menu ticks it now; a run
     // reads it once, when it starts.
     LevelDetector levelDetectorChoice() const;
+    // The "Record Channel" choice as the Settings menu ticks it now
+    // (MenuEntryRecordChannel 0 Mix, 1 Left, 2 Right); read when a sweep
+    // starts.
+    RecordChannel recordChannelChoice() const;
 
     // --- The sweep.
     void cmdStart_Click();
@@ -183,6 +187,7 @@ private:
                    int Off) override;
     void TraceFFT(const int16_t* FFTIn, float* FFTOUT, bool Satured) override;
     void runEnded(RunEnd why) override;
+    void inputNoted(const std::string& note) override;
 
     // The controls as cmdStop_Click leaves them once the run has stopped.
     void restoreControls();
@@ -208,6 +213,7 @@ private:
     SteppedSweep m_sweep;
     ContinuousSignal m_signal;
     std::string m_status; // the progress line, reserved once
+    std::string m_inputNote; // added to the progress line: which input carries the sound
     std::string m_distortionText; // the THD read-out, reserved once
     RunEnd m_runEnd = RunEnd::None;
     std::function<void()> m_activityListener;

@@ -25,7 +25,7 @@ MeasurementEngine::MeasurementEngine(Panel& panel, Host& host, SoundDevice& soun
       m_sweep(*this, host, sound, *this),
       m_signal(*this, host, sound, *this)
 {
-    m_status.reserve(160);
+    m_status.reserve(400);
     m_distortionText.reserve(64);
 }
 
@@ -129,6 +129,8 @@ void MeasurementEngine::RunTrace()
     settings.userFile = m_panel.text("txtUserFreqFile");
     settings.corrections = &m_document.corrections();
     settings.detector = levelDetectorChoice();
+    settings.channel = recordChannelChoice();
+    m_inputNote.clear();
     m_runEnd = m_sweep.run(settings);
 }
 
@@ -136,6 +138,20 @@ LevelDetector MeasurementEngine::levelDetectorChoice() const
 {
     return m_panel.value(controlName("MenuEntryDetector", 1)) == 1 ? LevelDetector::NarrowBand
                                                                     : LevelDetector::MeanMagnitude;
+}
+
+RecordChannel MeasurementEngine::recordChannelChoice() const
+{
+    if (m_panel.value(controlName("MenuEntryRecordChannel", 1)) == 1)
+        return RecordChannel::Left;
+    if (m_panel.value(controlName("MenuEntryRecordChannel", 2)) == 1)
+        return RecordChannel::Right;
+    return RecordChannel::Mix;
+}
+
+void MeasurementEngine::inputNoted(const std::string& note)
+{
+    m_inputNote = note;
 }
 
 void MeasurementEngine::cmdStop_Click()
@@ -235,6 +251,10 @@ void MeasurementEngine::sweepProgress(int point, int points)
         text += " to ";
         text += std::to_string(StopFreq);
         text += " Hz";
+    }
+    if (!m_inputNote.empty()) {
+        text += ". ";
+        text += m_inputNote;
     }
     m_panel.setStatusText(text);
 }

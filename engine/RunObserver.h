@@ -8,6 +8,7 @@
 #include "engine/ToneFit.h"
 
 #include <cstdint>
+#include <string>
 
 namespace audimera {
 
@@ -94,6 +95,8 @@ public:
     // The run ended itself for why (never for a stop from outside): playback
     // is stopped and Running and Playing are cleared; the observer restores
     // what it shows, as the Stop button does.
+    // InputLevels::note() of the run so far when it changed (empty: none).
+    virtual void inputNoted(const std::string& note) { (void)note; }
     virtual void runEnded(RunEnd why) { (void)why; }
 };
 

@@ -64,6 +64,13 @@ void MeasurementEngine::RunSignal()
     SignalSettings settings;
     settings.corrections = &m_document.corrections();
     settings.detector = levelDetectorChoice();
+    // Settings > Record Channel: the blocks take the input chosen, as a sweep's do.
+    if (const audimera::Status input = m_sound.setRecordInput(recordChannelChoice()); !input) {
+        m_host.message(input.message(), MessageIcon::Critical);
+        m_runEnd = RunEnd::DeviceFailed;
+        cmdStop_Click();
+        return;
+    }
     m_runEnd = m_signal.run(settings);
 }
 

@@ -25,6 +25,13 @@ RunEnd SteppedSweep::run(const SweepSettings& settings)
     m_end = RunEnd::Stopped;
     const bool listPlan = settings.plan != FrequencyPlan::RangePlan;
 
+    if (const audimera::Status input = m_sound.setRecordInput(settings.channel); !input) {
+        m_host.message(input.message(), MessageIcon::Critical);
+        end(RunEnd::DeviceFailed);
+        return m_end;
+    }
+    double inputEnergy[2] = {0.0, 0.0}; // the tone points' input levels, summed as powers
+    std::string inputNote;
     if (settings.outputLevel)
         m_sound.SetPlayVolume(*settings.outputLevel);
     if (s.Calib == 0) {
@@ -165,6 +172,15 @@ RunEnd SteppedSweep::run(const SweepSettings& settings)
                     level -= settings.corrections->levelAt(s.Frequency);
                 m_observer.distortionMeasured(s.Frequency, distortionOf(lastFit()));
                 m_observer.pointMeasured(s.Frequency, level, s.SNR);
+                if (const InputLevels heard = m_sound.lastInputLevels(); heard.known) {
+                    inputEnergy[0] += std::pow(10.0, heard.leftDb / 10);
+                    inputEnergy[1] += std::pow(10.0, heard.rightDb / 10);
+                    const auto db = [](double e) { return e > 0 ? 10 * std::log10(e) : -400.0; };
+                    const std::string note =
+                        InputLevels{true, db(inputEnergy[0]), db(inputEnergy[1])}.note(settings.channel);
+                    if (note != inputNote)
+                        m_observer.inputNoted(inputNote = note);
+                }
             }
 
             if (listPlan) {

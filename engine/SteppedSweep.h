@@ -36,6 +36,11 @@ struct SweepSettings {
     // How each point's level is measured. Distortion is measured at every
     // point whichever it is.
     LevelDetector detector = LevelDetector::MeanMagnitude;
+    // The record input the blocks take (Mix: as the device mixes them, the
+    // documented behaviour). Where the device measures both inputs' levels,
+    // a tone point after which one input is over 30 dB quieter than the
+    // other over the run so far tells the observer (inputNoted).
+    RecordChannel channel = RecordChannel::Mix;
 };
 
 class SteppedSweep : public MeasuringRun {

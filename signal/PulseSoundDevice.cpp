@@ -4,6 +4,7 @@
 #include "signal/RateConverter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <optional>
 #include <utility>
@@ -197,7 +198,18 @@ Status PulseSoundDevice::openOutput(int index)
 
 Status PulseSoundDevice::openInputDevice(int index)
 {
-    return openInputDevice(index, 1);
+    return openInputDevice(index, m_recordChannel == RecordChannel::Mix ? 1 : 2);
+}
+
+Status PulseSoundDevice::setRecordInput(RecordChannel channel)
+{
+    const int channels = channel == RecordChannel::Mix ? 1 : 2;
+    if (m_input >= 0 && m_record.isOpen() && m_record.channels() != channels)
+        if (Status opened = openInputDevice(m_input, channels); !opened)
+            return opened;
+    m_recordChannel = channel;
+    m_stereoBlock.resize(channels == 2 ? size_t(2 * RecordSamples) : 0);
+    return {};
 }
 
 Status PulseSoundDevice::openInputDevice(int index, int channels)
@@ -350,10 +362,32 @@ Result<Recorded> PulseSoundDevice::RecordBlock(int16_t* buffer, RecordWaiter& wa
     };
     if (Status before = playing(); !before)
         return before.error();
-    Result<Recorded> result = recordSamples(buffer, RecordSamples, waiter);
+    const bool mono = m_recordChannel == RecordChannel::Mix || m_record.channels() != 2;
+    if (mono)
+        m_inputLevels = {}; // not measured on a mono block
+    Result<Recorded> result = mono ? recordSamples(buffer, RecordSamples, waiter) : recordOneInput(buffer, waiter);
     if (result && *result == Recorded::Complete)
         if (Status after = playing(); !after)
             return after.error();
+    return result;
+}
+
+Result<Recorded> PulseSoundDevice::recordOneInput(int16_t* buffer, RecordWaiter& waiter)
+{
+    Result<Recorded> result = recordSamples(m_stereoBlock.data(), 2 * RecordSamples, waiter);
+    if (!result || *result != Recorded::Complete)
+        return result;
+    double energy[2] = {0.0, 0.0};
+    const int taken = m_recordChannel == RecordChannel::Left ? 0 : 1;
+    for (int i = 0; i < RecordSamples; ++i) {
+        for (int c = 0; c < 2; ++c) {
+            const double x = m_stereoBlock[size_t(2 * i + c)] / 32768.0;
+            energy[c] += x * x;
+        }
+        buffer[i] = m_stereoBlock[size_t(2 * i + taken)];
+    }
+    const auto db = [](double e) { return e > 0.0 ? 10.0 * std::log10(e / RecordSamples) : -400.0; };
+    m_inputLevels = {true, db(energy[0]), db(energy[1])};
     return result;
 }
 
@@ -525,11 +559,18 @@ Result<Recorded> PulseSoundDevice::runDuplex(const DuplexRequest& request, std::
     if (m_sweepPlay.underflowed() || Dropout::find(captured.data(), captureFrames, CaptureChannels))
         return Error{LostSamplesError};
 
+    // Record channel: both inputs' levels, then the input(s) a mono run takes.
+    m_inputLevels = InputLevels::measure(captured.data(), captureFrames);
     if (channels == 1) {
+        const float wl = request.recordChannel == RecordChannel::Right ? 0.0f
+                         : request.recordChannel == RecordChannel::Left ? 1.0f : 0.5f;
+        const float wr = request.recordChannel == RecordChannel::Left ? 0.0f
+                         : request.recordChannel == RecordChannel::Right ? 1.0f : 0.5f;
         for (size_t i = 0; i < captureFrames; ++i)
-            captured[i] = 0.5f * (captured[2 * i] + captured[2 * i + 1]);
+            captured[i] = wl * captured[2 * i] + wr * captured[2 * i + 1];
         captured.resize(captureFrames);
     }
+    // End of record channel.
     if (sourceRate == rate) {
         std::copy(captured.begin(), captured.begin() + std::ptrdiff_t(frames * channels), recorded.begin());
     } else {

@@ -101,6 +101,10 @@ public:
     // The stepped sweep's streams pause meanwhile. Refused
     // with BusyError inside a wait, and calls of this device made from the
     // waiter's handlers that would wait are refused meanwhile.
+    InputLevels lastInputLevels() const override { return m_inputLevels; }
+    // Left or Right reopens the record device in stereo (Mix in mono again)
+    // and RecordBlock takes that input; refused while busy.
+    audimera::Status setRecordInput(RecordChannel channel) override;
     audimera::Result<Recorded> playAndRecord(const DuplexRequest& request, std::vector<float>& recorded,
                                              RecordWaiter& waiter) override;
 
@@ -148,6 +152,8 @@ private:
     audimera::Status refresh();
     audimera::Status openOutput(int index);
     audimera::Status openInput(int index, int channels);
+    // RecordBlock with Left or Right: a stereo block, one input of it kept.
+    audimera::Result<Recorded> recordOneInput(int16_t* buffer, RecordWaiter& waiter);
     // What a failed open of device says, with the reason on a second line.
     static audimera::Error outputError(const SoundDeviceInfo& device, const std::string& reason);
     static audimera::Error inputError(const SoundDeviceInfo& device, const std::string& reason);
@@ -168,6 +174,9 @@ private:
     int m_output = -1;
     int m_input = -1;
     bool m_busy = false;
+    InputLevels m_inputLevels; // of the last duplex run or stereo block
+    RecordChannel m_recordChannel = RecordChannel::Mix;
+    std::vector<int16_t> m_stereoBlock; // a stereo block for Left and Right
     unsigned m_seenEvents = 0; // the server's device events already followed
     bool m_holding = false;
 };

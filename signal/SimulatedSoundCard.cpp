@@ -132,8 +132,44 @@ void SimulatedSoundCard::setChain(SoundChain chain)
     m_carry.clear();
 }
 
+Status SimulatedSoundCard::setRecordInput(RecordChannel channel)
+{
+    m_recordInput = channel;
+    return {};
+}
+
+double SimulatedSoundCard::blockInputGain(double x)
+{
+    // Record channel: the inputs that hear the chain (input item) and what
+    // the block takes of them; Mix on both inputs is the sound as it is.
+    const SoundChain::Input input = m_chain.input();
+    const double toLeft = input == SoundChain::Input::Right ? 0.0 : 1.0;
+    const double toRight = input == SoundChain::Input::Left ? 0.0 : 1.0;
+    const double y = x / 32768.0;
+    m_inputEnergy[0] += y * y * toLeft;
+    m_inputEnergy[1] += y * y * toRight;
+    ++m_inputFrames;
+    switch (m_recordInput) {
+    case RecordChannel::Left:
+        return toLeft;
+    case RecordChannel::Right:
+        return toRight;
+    case RecordChannel::Mix:
+        break;
+    }
+    return 0.5 * (toLeft + toRight);
+}
+
+InputLevels SimulatedSoundCard::levelsSoFar() const
+{
+    const auto db = [&](double e) { return e > 0.0 ? 10.0 * std::log10(e / double(m_inputFrames)) : -400.0; };
+    return {true, db(m_inputEnergy[0]), db(m_inputEnergy[1])};
+}
+
 Result<Recorded> SimulatedSoundCard::RecordBlock(int16_t* buffer, RecordWaiter& waiter)
 {
+    m_inputEnergy[0] = m_inputEnergy[1] = 0.0;
+    m_inputFrames = 0;
     if (m_input < 0)
         return Error{"No record device is open"};
     if (!m_recordFailure.empty())
@@ -157,6 +193,7 @@ Result<Recorded> SimulatedSoundCard::RecordBlock(int16_t* buffer, RecordWaiter& 
     }
     generate(buffer + filled, RecordSamples - filled);
     ++m_recordedBlocks;
+    m_inputLevels = levelsSoFar();
     return Recorded::Complete;
 }
 
@@ -178,7 +215,7 @@ void SimulatedSoundCard::generate(int16_t* buffer, int count)
     int filled = 0;
     std::size_t used = 0;
     for (; used < m_carry.size() && filled < count; ++used)
-        buffer[filled++] = audimera::nearestSample(m_carry[used]);
+        buffer[filled++] = audimera::nearestSample(m_carry[used] * blockInputGain(m_carry[used]));
     m_carry.erase(m_carry.begin(), m_carry.begin() + std::ptrdiff_t(used));
     while (filled < count) {
         const int n = std::min(Chunk, count - filled);
@@ -190,7 +227,7 @@ void SimulatedSoundCard::generate(int16_t* buffer, int count)
         m_chain.process(m_stream);
         std::size_t i = 0;
         for (; i < m_stream.size() && filled < count; ++i)
-            buffer[filled++] = audimera::nearestSample(m_stream[i]);
+            buffer[filled++] = audimera::nearestSample(m_stream[i] * blockInputGain(m_stream[i]));
         m_carry.assign(m_stream.begin() + std::ptrdiff_t(i), m_stream.end());
     }
 }
@@ -230,6 +267,9 @@ Result<Recorded> SimulatedSoundCard::playAndRecord(const DuplexRequest& request,
     }
 
     recorded.assign(request.recordFrames * std::size_t(request.recordChannels), 0.0f);
+    m_inputEnergy[0] = m_inputEnergy[1] = 0.0;
+    m_inputFrames = 0;
+    m_inputLevels = {};
     m_chain.reset();
     m_carry.clear();
     m_chainInput = 0;
@@ -261,6 +301,11 @@ Result<Recorded> SimulatedSoundCard::playAndRecord(const DuplexRequest& request,
             return fine.error();
         if (request.progress)
             request.progress(1.0);
+    }
+    if (request.recordChannels == 2) {
+        m_inputLevels = InputLevels::measure(recorded.data(), total);
+    } else {
+        m_inputLevels = levelsSoFar();
     }
     return Recorded::Complete;
 }
@@ -300,10 +345,28 @@ void SimulatedSoundCard::generateDuplex(const DuplexRequest& request, std::vecto
     // given (drop) or lengthen it (drift); what it gives beyond waits for the
     // next call.
     const bool heard = plays(measured);
+    // Record channel: the inputs that hear the chain (input item), and what
+    // a mono recording takes of them.
+    const SoundChain::Input input = m_chain.input();
+    const double toLeft = input == SoundChain::Input::Right ? 0.0 : 1.0;
+    const double toRight = input == SoundChain::Input::Left ? 0.0 : 1.0;
+    const double takeLeft = request.recordChannel == RecordChannel::Right ? 0.0
+                            : request.recordChannel == RecordChannel::Left ? 1.0 : 0.5;
+    const double takeRight = request.recordChannel == RecordChannel::Left ? 0.0
+                             : request.recordChannel == RecordChannel::Right ? 1.0 : 0.5;
+    const double measuredGain = channels == 1 ? toLeft * takeLeft + toRight * takeRight
+                                              : (measured == Channel::Left ? toLeft : toRight);
     std::size_t f = from;
     std::size_t used = 0;
-    for (; used < m_carry.size() && f < to; ++used)
-        recorded[channels * f++ + measuredSlot] = card(m_carry[used] / 32768.0);
+    for (; used < m_carry.size() && f < to; ++used) {
+        const double y = card(m_carry[used] / 32768.0);
+        if (channels == 1) {
+            m_inputEnergy[0] += y * y * toLeft;
+            m_inputEnergy[1] += y * y * toRight;
+            ++m_inputFrames;
+        }
+        recorded[channels * f++ + measuredSlot] = float(y * measuredGain);
+    }
     m_carry.erase(m_carry.begin(), m_carry.begin() + std::ptrdiff_t(used));
     while (f < to) {
         const std::size_t n = std::min(std::size_t(Chunk), to - f);
@@ -313,10 +376,18 @@ void SimulatedSoundCard::generateDuplex(const DuplexRequest& request, std::vecto
         m_chainInput += n;
         m_chain.process(m_stream);
         std::size_t i = 0;
-        for (; i < m_stream.size() && f < to; ++i)
-            recorded[channels * f++ + measuredSlot] = card(m_stream[i] / 32768.0);
+        for (; i < m_stream.size() && f < to; ++i) {
+            const double y = card(m_stream[i] / 32768.0);
+            if (channels == 1) {
+                m_inputEnergy[0] += y * y * toLeft;
+                m_inputEnergy[1] += y * y * toRight;
+                ++m_inputFrames;
+            }
+            recorded[channels * f++ + measuredSlot] = float(y * measuredGain);
+        }
         m_carry.assign(m_stream.begin() + std::ptrdiff_t(i), m_stream.end());
     }
+    // End of record channel.
 }
 
 } // namespace audimera

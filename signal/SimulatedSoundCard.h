@@ -22,7 +22,8 @@
 //   unless set), delays every record channel: with an empty chain the first
 //   played sample is recorded at that frame, silence before it.
 // - A mono recording hears output channel recordChannel() through the
-//   chain, which starts each run from a clean state (so runs repeat
+//   chain (on both inputs, or on one with the chain's input item; the
+//   request's recordChannel takes their mean or one of them), which starts each run from a clean state (so runs repeat
 //   exactly). In a stereo one, the reference channel hears its own output
 //   channel directly, as through a cable (its only delay the latency), and
 //   the other channel hears its output channel through the chain. The
@@ -82,6 +83,9 @@ public:
     void SetPlayPan(int pan) override;
     audimera::Result<Recorded> RecordBlock(int16_t* buffer, RecordWaiter& waiter) override;
     int duplexRate() const override { return SampleRate; }
+    InputLevels lastInputLevels() const override { return m_inputLevels; }
+    // The input RecordBlock takes (see the chain's input item).
+    audimera::Status setRecordInput(RecordChannel channel) override;
     audimera::Result<Recorded> playAndRecord(const DuplexRequest& request, std::vector<float>& recorded,
                                              RecordWaiter& waiter) override;
 
@@ -163,6 +167,14 @@ private:
     std::vector<float> m_played;
     std::vector<double> m_stream;
     std::vector<double> m_carry; // what the chain gave beyond the last call (drift lengthens)
+    // Record channel: the input RecordBlock takes; the two inputs' energy
+    // and levels over the last block or duplex run.
+    double blockInputGain(double x);
+    InputLevels levelsSoFar() const;
+    RecordChannel m_recordInput = RecordChannel::Mix;
+    double m_inputEnergy[2] = {0.0, 0.0};
+    std::size_t m_inputFrames = 0;
+    InputLevels m_inputLevels;
 };
 
 } // namespace audimera

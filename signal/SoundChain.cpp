@@ -82,6 +82,15 @@ std::optional<SoundChain> SoundChain::parse(std::string_view text, std::string& 
                 error = "Bad value in sound chain item '" + std::string(item) + "': expected left, right or none";
                 return std::nullopt;
             }
+        } else if (name == "input") { // record channel: one microphone on a two-input card
+            const size_t equals = item.find('=');
+            const std::string_view value =
+                equals == std::string_view::npos ? std::string_view() : trimmed(item.substr(equals + 1));
+            if (value != "left" && value != "right") {
+                error = "Bad value in sound chain item '" + std::string(item) + "': expected left or right";
+                return std::nullopt;
+            }
+            chain.m_input = value == "left" ? Input::Left : Input::Right;
         } else {
             std::optional<Element> element = parseItem(item, position, error);
             if (!element)
@@ -189,7 +198,7 @@ std::optional<SoundChain::Element> SoundChain::parseItem(std::string_view item, 
     } else {
         error = "Unknown sound chain item " + quoted +
                 " (known: gain, lowpass, highpass, lowpass2, highpass2, noise, delay, drop, drift, clip, poly, "
-                "silence, mute, refchannel)";
+                "silence, mute, refchannel, input)";
         return std::nullopt;
     }
     e.value = v;

@@ -34,6 +34,11 @@
 //                  card's stereo recording is the direct loopback of its
 //                  output (none: a reference that carries nothing); see
 //                  SimulatedSoundCard. The last one written counts.
+//   input=left|right
+//                  not a step of the stream either: the sound reaches only
+//                  that input of the simulated card (a single microphone on
+//                  a two-input card); the other input hears silence. Without
+//                  it the sound reaches both inputs alike.
 // The filters are bilinear transforms with the corner pre-warped, so their
 // exact magnitude at any frequency is known: see magnitudeDb().
 #pragma once
@@ -88,6 +93,10 @@ public:
     // recording through this chain shows of the record clock.
     double driftPpm() const;
 
+    // The input item: which record input hears the sound (Both: each).
+    enum class Input { Both, Left, Right };
+    Input input() const { return m_input; }
+
 private:
     enum class Kind { Gain, LowPass, HighPass, LowPass2, HighPass2, Noise, Delay, Drop, Clip, Poly, Silence, Drift };
 
@@ -119,6 +128,7 @@ private:
 
     std::vector<Element> m_elements;
     Reference m_reference = Reference::Unset;
+    Input m_input = Input::Both;
 };
 
 } // namespace audimera

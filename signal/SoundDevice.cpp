@@ -1,5 +1,9 @@
 #include "signal/SoundDevice.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
 namespace audimera {
 
 using audimera::Error;
@@ -73,6 +77,45 @@ audimera::Result<Recorded> SoundDevice::playAndRecord(const DuplexRequest& reque
     (void)recorded;
     (void)waiter;
     return audimera::Error{"This sound device cannot play and record a sweep at once", false};
+}
+
+audimera::Status SoundDevice::setRecordInput(RecordChannel channel)
+{
+    if (channel == RecordChannel::Mix)
+        return {};
+    return audimera::Error{"This record device cannot record one input alone"};
+}
+
+InputLevels InputLevels::measure(const float* stereo, std::size_t frames)
+{
+    double sum[2] = {0.0, 0.0};
+    for (std::size_t i = 0; i < frames; ++i)
+        for (int c = 0; c < 2; ++c)
+            sum[c] += double(stereo[2 * i + c]) * double(stereo[2 * i + c]);
+    const auto db = [frames](double energy) {
+        return frames == 0 || energy <= 0.0 ? -400.0 : 10.0 * std::log10(energy / double(frames));
+    };
+    return {true, db(sum[0]), db(sum[1])};
+}
+
+std::string InputLevels::note(RecordChannel channel) const
+{
+    if (!known)
+        return {};
+    const bool left = leftDb > rightDb;
+    const double gap = std::min(std::abs(leftDb - rightDb), 999.0);
+    if (gap <= SilentInputDb || channel == (left ? RecordChannel::Left : RecordChannel::Right))
+        return {};
+    char quieter[40];
+    if (std::min(leftDb, rightDb) < -300.0) // digital silence
+        std::snprintf(quieter, sizeof quieter, "silent");
+    else
+        std::snprintf(quieter, sizeof quieter, "%.0f dB quieter", gap);
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "The sound is on the %s input; the %s one is %s: choose Settings > Record Channel > %s",
+                  left ? "left" : "right", left ? "right" : "left", quieter, left ? "Left" : "Right");
+    return text;
 }
 
 } // namespace audimera

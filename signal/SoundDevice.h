@@ -57,6 +57,29 @@ struct DeviceChanges {
     std::string inputLost;
 };
 
+// Which input of a stereo record device a mono measurement hears: the mean
+// of the two (Mix, the documented behaviour) or one of them alone, for a
+// single microphone on a two-input card.
+enum class RecordChannel { Mix, Left, Right };
+
+// The RMS levels of a stereo recording's two inputs over one run, in dBFS
+// (full scale 1.0, a sine at full scale reads -3.01); known is false when the
+// device has not measured them (no run yet, or a mono-only device).
+struct InputLevels {
+    bool known = false;
+    double leftDb = -400.0;
+    double rightDb = -400.0;
+
+    // From interleaved stereo samples (full scale 1.0).
+    static InputLevels measure(const float* stereo, std::size_t frames);
+    // The note shown when one input is more than SilentInputDb quieter than
+    // the other, naming the input that carries the sound and the choice
+    // that records it alone; empty otherwise, or when channel already is
+    // that input.
+    std::string note(RecordChannel channel) const;
+    static constexpr double SilentInputDb = 30.0;
+};
+
 // One play-once run of the log sweep: a finite signal played while the
 // record device captures, in 32-bit float, full scale 1.0.
 struct DuplexRequest {
@@ -75,6 +98,8 @@ struct DuplexRequest {
     // device, not the sound system, whose mixing differs); 2: left and
     // right, interleaved.
     int recordChannels = 1;
+    // For a mono recording: the input it takes (Mix: the mean above).
+    RecordChannel recordChannel = RecordChannel::Mix;
     // Called between polls, on the caller's thread, with the fraction of the
     // recording done (0..1); may be empty.
     std::function<void(double)> progress = {};
@@ -189,6 +214,17 @@ public:
     // cannot.
     virtual audimera::Result<Recorded> playAndRecord(const DuplexRequest& request, std::vector<float>& recorded,
                                                      RecordWaiter& waiter);
+
+    // The input RecordBlock takes from now on (Mix, the default: the mono
+    // block as the device mixes it, the documented behaviour; Left or Right:
+    // that input of a stereo recording alone). This default records mono
+    // only and refuses Left and Right.
+    virtual audimera::Status setRecordInput(RecordChannel channel);
+
+    // The two inputs' levels over the last playAndRecord(), or the last
+    // RecordBlock where the device recorded it in stereo (a mono source
+    // reads equal levels), for InputLevels::note().
+    virtual InputLevels lastInputLevels() const { return {}; }
 
     // The failure of a playAndRecord() that lost samples, exactly this text
     // (the caller may tell it from the others by it).

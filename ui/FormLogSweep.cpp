@@ -277,6 +277,9 @@ LogSweepSettings FormLogSweep::settings() const
     s.length = static_cast<std::size_t>(m_length->currentData().toULongLong());
     s.levelDb = m_level->value();
     s.reference = static_cast<LogSweepSettings::Reference>(m_reference->currentData().toInt());
+    // Settings > Record Channel; with a reference the other input is measured.
+    if (s.reference == LogSweepSettings::Reference::None)
+        s.channel = m_engine.recordChannelChoice();
     s.gateMs = m_gate->value();
     s.smoothing = m_smooth->currentData().toInt();
     s.corrections = &m_corrections;
@@ -373,6 +376,8 @@ void FormLogSweep::showResults()
         }
         if (r.phaseUnreliable)
             text += QStringLiteral("; phase unreliable: ") + QString::fromStdString(r.phaseNote);
+        if (!r.inputNote.empty())
+            text += QStringLiteral(". ") + QString::fromStdString(r.inputNote);
         m_summary->setText(text);
     } else {
         m_summary->clear();

@@ -265,6 +265,9 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
     const QString detector =
         QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera")).value(DetectorSettingKey).toString();
     tickDetector(detector == QLatin1String("NarrowBand") ? 1 : 0);
+    const QString channel =
+        QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera")).value(RecordChannelSettingKey).toString();
+    tickRecordChannel(channel == QLatin1String("Left") ? 1 : channel == QLatin1String("Right") ? 2 : 0);
 
     // Waits for the server keep the window alive; what runs inside them
     // knows it through m_deviceWaits.
@@ -596,6 +599,8 @@ void frmMain::wireControls()
     }
     for (int i = 0; i < DetectorEntries; ++i)
         onTrigger(name("MenuEntryDetector", i), [this, i] { MenuEntryDetector_Click(i); });
+    for (int i = 0; i < RecordChannelEntries; ++i)
+        onTrigger(name("MenuEntryRecordChannel", i), [this, i] { MenuEntryRecordChannel_Click(i); });
 
     // A window closed by the user is hidden already: only its box follows.
     connect(m_inputWave.get(), &FormInputWave::closedByUser, this, [this] { m_panel.setValue("CheckInput", 0); });
@@ -955,6 +960,22 @@ void frmMain::MenuEntryDetector_Click(int Index)
     tickDetector(Index);
     QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera"))
         .setValue(DetectorSettingKey, Index == 1 ? QStringLiteral("NarrowBand") : QStringLiteral("MeanMagnitude"));
+}
+
+void frmMain::tickRecordChannel(int index)
+{
+    for (int i = 0; i < RecordChannelEntries; ++i)
+        m_panel.setValue(controlName("MenuEntryRecordChannel", i), i == index ? 1 : 0);
+}
+
+void frmMain::MenuEntryRecordChannel_Click(int Index)
+{
+    if (Index < 0 || Index >= RecordChannelEntries)
+        return;
+    tickRecordChannel(Index);
+    static const char* const Names[] = {"Mix", "Left", "Right"};
+    QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera"))
+        .setValue(RecordChannelSettingKey, QLatin1String(Names[Index]));
 }
 
 // ---------------------------------------------------------------- window boxes

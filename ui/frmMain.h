@@ -69,6 +69,9 @@ public:
     static constexpr int DetectorEntries = 2; // MenuEntryDetector(0..1)
     // Where the level detector is kept: QSettings("Audimera", "Audimera").
     static constexpr const char* DetectorSettingKey = "LevelDetection";
+    static constexpr int RecordChannelEntries = 3; // MenuEntryRecordChannel(0..2): Mix, Left, Right
+    // Where the record channel is kept: "Mix", "Left" or "Right".
+    static constexpr const char* RecordChannelSettingKey = "RecordChannel";
 
     // sound: the card the program measures through (PulseSoundDevice in the
     // program; a simulated card in tests). fileDialog: answers the three
@@ -111,6 +114,9 @@ public:
     // Band") and keeps the choice for the next session (QSettings). A run
     // reads it when it starts.
     void MenuEntryDetector_Click(int Index);
+    // "Record Channel": ticks entry Index (0 "Mix", 1 "Left", 2 "Right") and
+    // keeps it for the next session; a sweep and the Log Sweep window read it.
+    void MenuEntryRecordChannel_Click(int Index);
     void CheckInput_Click();
     void CheckFFT_Click();
     void CheckResponse_Click();
@@ -175,6 +181,7 @@ private:
     void fillDeviceMenu(const char* entryArray, int count, const std::vector<std::string>& captions);
     void tickDevice(const char* entryArray, int index);
     void tickDetector(int index);
+    void tickRecordChannel(int index);
     // Both menus from the device's lists, ticked at the devices in use.
     void fillDeviceMenus();
     void showRecordNote();

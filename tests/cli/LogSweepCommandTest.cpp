@@ -59,6 +59,9 @@ TEST(LogSweepCommandTest, BadArgumentsEndWithUsage)
              {"--simulate", "", "--ir", ""},
              {"--simulate", "", "--bogus"},
              {"--simulate", "bogus=1"},
+             {"--simulate", "", "--channel", "both"},
+             {"--simulate", "", "--reference", "left", "--channel", "left"},
+             {"--simulate", "input=both"},
          }) {
         const Outcome r = logsweep(args);
         EXPECT_EQ(r.code, MeasureCommand::BadUsage) << args[2] << ' ' << (args.size() > 3 ? args[3] : "");
