@@ -167,8 +167,12 @@ public:
     static constexpr double ClipLevel = 32767.0 / 32768.0;
     // Clock offsets from this size up (and twice their standard deviation)
     // are taken out of the recording; beyond MaxClockOffsetPpm an estimate
-    // is not believed.
-    static constexpr double MinCorrectedPpm = 0.05;
+    // is not believed. Below it, what is left turns the phase by under 1
+    // degree in the default sweep, less than putting the recording on
+    // another clock costs near half the rate (the interpolator's transition
+    // band), and a device on the same clock through a filter estimates up to
+    // about 0.06 ppm.
+    static constexpr double MinCorrectedPpm = 0.5;
     static constexpr double MaxClockOffsetPpm = 1000;
     // The phase is unreliable when the offset's uncertainty (three standard
     // deviations) could turn it by more than this (see above).
