@@ -2,6 +2,7 @@
 
 #include "engine/ToneFit.h"
 #include "signal/ClockOffset.h"
+#include "signal/SweepDropout.h"
 
 #include <algorithm>
 #include <cmath>
@@ -428,6 +429,26 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
         }
     }
     // --- end of the clock offset.
+
+    // --- Lost sound: the recording judged against the played sweep through
+    // the measured linear response, ungated (SweepDropout). After the clock
+    // offset, so that a recording put back on the play clock is judged.
+    {
+        const std::vector<double> whole = gated ? makeWindow(before, std::min(room, n / 2), false) : window;
+        std::vector<double> segment(whole.size());
+        for (std::size_t j = 0; j < whole.size(); ++j)
+            segment[j] = h[wrap(at(p) + at(j) - at(before), n)] * whole[j];
+        const std::ptrdiff_t offset = at(p) - at(selfPeak) - at(before);
+        const auto playedAt = [&](double hz) { // the sweep's sample at hz
+            return static_cast<std::size_t>(std::max(0.0, sweep.rateConstant() * rate * std::log(hz / sweep.f1())));
+        };
+        if (SweepDropout::find(recorded + measured, frames, static_cast<std::size_t>(channels),
+                               sweep.samples().data(), sweep.length(), segment, offset, before,
+                               sweep.bandEdgeImpulse(before + std::min(room, n / 2)),
+                               playedAt(sweep.fullLevelBottom()), playedAt(sweep.fullLevelTop()), rate))
+            return fail(LogSweepProblem::LostSamples, SoundDevice::LostSamplesError);
+    }
+    // --- end of lost sound.
 
     results.impulse.resize(before + after);
     for (std::size_t j = 0; j < window.size(); ++j)

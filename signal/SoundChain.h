@@ -88,6 +88,11 @@ public:
     // recording through this chain shows of the record clock.
     double driftPpm() const;
 
+    // The input sample at which the drop items first drop one (N - 1 for
+    // drop=N, the least of them), or nothing without one: where a card with
+    // this chain has lost sound.
+    std::optional<std::size_t> firstDrop() const;
+
 private:
     enum class Kind { Gain, LowPass, HighPass, LowPass2, HighPass2, Noise, Delay, Drop, Clip, Poly, Silence, Drift };
 

@@ -79,6 +79,31 @@ INSTANTIATE_TEST_SUITE_P(
                  return f;
              },
              std::nullopt},
+        Case{"exactly the shortest run", [] {
+                 auto f = recording(1, 1);
+                 silence(f, 0, Lead + 30000, Dropout::MinRunFrames);
+                 return f;
+             },
+             Lead + 30000},
+        Case{"a gap on a quiet right is not judged", [] {
+                 auto f = recording(1, 0.001);
+                 silence(f, 1, Lead + 30000, 256);
+                 return f;
+             },
+             std::nullopt},
+        Case{"a gap on a loud right beside a quiet left", [] {
+                 auto f = recording(0.001, 1);
+                 silence(f, 1, Lead + 30000, 256);
+                 return f;
+             },
+             Lead + 30000},
+        Case{"a half-wave-rectified 100 Hz sine", [] {
+                 std::vector<float> f(2 * 48000);
+                 for (std::size_t i = 0; i < 48000; ++i)
+                     f[2 * i] = f[2 * i + 1] = float(std::max(0.0, 0.5 * std::sin(2 * std::numbers::pi * 100 * double(i) / Rate)));
+                 return f;
+             },
+             std::nullopt},
         Case{"reference channel silent throughout", [] { return recording(1, 0); }, std::nullopt},
         Case{"a quiet recording is not judged", [] {
                  auto f = recording(0.001, 0.001);
