@@ -419,6 +419,9 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
                 noteClock(*corrected);
                 return corrected;
             }
+            // Sound lost is lost on either clock (a skip reads as an offset).
+            if (correctedWhy == LogSweepProblem::LostSamples)
+                return fail(correctedWhy, corrected.message());
             // The uncorrected analysis then, its phase marked.
             noteClock(results);
             results.phaseUnreliable = true;
@@ -445,7 +448,8 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
         if (SweepDropout::find(recorded + measured, frames, static_cast<std::size_t>(channels),
                                sweep.samples().data(), sweep.length(), segment, offset, before,
                                sweep.bandEdgeImpulse(before + std::min(room, n / 2)),
-                               playedAt(sweep.fullLevelBottom()), playedAt(sweep.fullLevelTop()), rate))
+                               playedAt(sweep.fullLevelBottom()), playedAt(sweep.fullLevelTop()), sweep.f1(),
+                               sweep.rateConstant(), rate))
             return fail(LogSweepProblem::LostSamples, SoundDevice::LostSamplesError);
     }
     // --- end of lost sound.

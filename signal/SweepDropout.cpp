@@ -12,7 +12,7 @@ namespace SweepDropout {
 std::optional<std::size_t> find(const float* recorded, std::size_t frames, std::size_t stride,
                                 const float* played, std::size_t playFrames, const std::vector<double>& response,
                                 std::ptrdiff_t offset, std::size_t peak, const std::vector<double>& edges,
-                                std::size_t judgedFrom, std::size_t judgedTo, int rate)
+                                std::size_t judgedFrom, std::size_t judgedTo, double f1, double rateConstant, int rate)
 {
     if (response.empty() || playFrames == 0 || frames == 0)
         return std::nullopt;
@@ -46,21 +46,31 @@ std::optional<std::size_t> find(const float* recorded, std::size_t frames, std::
     const auto first = std::max<std::ptrdiff_t>(0, arrival + std::ptrdiff_t(judgedFrom));
     const auto last = std::min<std::ptrdiff_t>(std::ptrdiff_t(frames),
                                                arrival + std::ptrdiff_t(std::min(judgedTo, playFrames)));
-    const auto block = std::max<std::ptrdiff_t>(1, std::ptrdiff_t(std::lround(BlockSeconds * rate)));
+    // Running sums of the energies, then blocks of BlockSeconds or half a
+    // period of the frequency played then (a sine's energy over half a
+    // period does not depend on its phase), each half a block after the
+    // last.
+    std::vector<double> signalSum(1, 0.0), residualSum(1, 0.0);
+    for (std::ptrdiff_t i = first; i < last; ++i) {
+        const double p = predicted[std::size_t(i - offset)];
+        const double r = heard[std::size_t(i)] - p;
+        signalSum.push_back(signalSum.back() + p * p);
+        residualSum.push_back(residualSum.back() + r * r);
+    }
     struct Block {
         std::size_t start;
         double signal, residual;
     };
     std::vector<Block> blocks;
-    for (std::ptrdiff_t b = first; b + block <= last; b += block) {
-        Block e{std::size_t(b), 0, 0};
-        for (std::ptrdiff_t i = b; i < b + block; ++i) {
-            const double p = predicted[i - offset];
-            const double r = heard[std::size_t(i)] - p;
-            e.signal += p * p;
-            e.residual += r * r;
-        }
-        blocks.push_back(e);
+    const double shortest = std::max(1.0, BlockSeconds * rate);
+    for (std::ptrdiff_t b = first;;) {
+        const double hz = f1 * std::exp(double(b - arrival) / (rateConstant * rate));
+        const auto length = std::ptrdiff_t(std::lround(std::max(shortest, 0.5 * rate / hz)));
+        if (b + length > last)
+            break;
+        const auto from = std::size_t(b - first), to = std::size_t(b + length - first);
+        blocks.push_back({std::size_t(b), signalSum[to] - signalSum[from], residualSum[to] - residualSum[from]});
+        b += std::max<std::ptrdiff_t>(1, length / 2);
     }
     if (blocks.empty())
         return std::nullopt;

@@ -6,11 +6,14 @@
 
 #include "dsp/DspLibrary.h"
 #include "tests/engine/FakePanel.h"
+#include "engine/LogSweepMeasurement.h"
 #include "engine/MeasurementEngine.h"
 #include "tests/engine/RecordingDisplays.h"
 #include "tests/engine/ScriptedHost.h"
 
 #include <chrono>
+#include <functional>
+#include <sstream>
 #include <thread>
 
 namespace audimera {
@@ -187,6 +190,61 @@ TEST(ServerFaultTest, PlayDeviceUnloadedWhileTheSignalPlays)
     p.engine.cmdStartSignal_Click();
     EXPECT_EQ(p.host.messages.size(), messages);
     EXPECT_FALSE(p.engine.Playing);
+}
+
+// The server losing sound mid-sweep without saying so: each fault fails the
+// log sweep as lost sound, and a clean run on the same loopback does not.
+TEST(ServerFaultTest, SoundLostMidSweepFailsTheLogSweep)
+{
+    REQUIRE_PULSE_SERVER();
+    const std::string server = sharedServer();
+    PrivateSink sink(server, "lost");
+    PulseSoundDevice device(server);
+    ASSERT_EQ(device.initAudio().message(), "");
+    ASSERT_EQ(openLoopback(device, sink.name()), "");
+    const auto muteStreams = [&](int on) {
+        const CommandResult inputs = pactl(server, "list short sink-inputs");
+        std::istringstream lines(inputs.output);
+        for (std::string line; std::getline(lines, line);)
+            pactl(server, "set-sink-input-mute " + line.substr(0, line.find('\t')) + " " + std::to_string(on));
+    };
+    struct Fault {
+        const char* name;
+        std::function<void()> apply; // 0.6 s into the run
+        bool lost;
+    };
+    const Fault faults[] = {
+        {"clean", [] {}, false},
+        {"sink suspended 0.3 s", [&] {
+             pactl(server, "suspend-sink " + sink.name() + " 1");
+             sleepMs(300);
+             pactl(server, "suspend-sink " + sink.name() + " 0");
+         }, true},
+        {"sink muted to the end", [&] { pactl(server, "set-sink-mute " + sink.name() + " 1"); }, true},
+        {"play stream muted 60 ms", [&] {
+             muteStreams(1);
+             sleepMs(60);
+             muteStreams(0);
+         }, true},
+    };
+    for (const Fault& f : faults) {
+        LogSweepSettings settings;
+        settings.length = std::size_t(1) << 16;
+        settings.pointsPerOctave = 3;
+        LogSweepMeasurement measurement;
+        TestWaiter waiter;
+        LogSweepProblem problem = LogSweepProblem::None;
+        std::thread fault([&] {
+            sleepMs(600);
+            f.apply();
+        });
+        const audimera::Result<LogSweepResults> r = measurement.run(device, settings, waiter, {}, &problem);
+        fault.join();
+        pactl(server, "set-sink-mute " + sink.name() + " 0");
+        EXPECT_EQ(problem, f.lost ? LogSweepProblem::LostSamples : LogSweepProblem::None) << f.name << ": " << r.message();
+        if (f.lost)
+            EXPECT_EQ(r.message(), SoundDevice::LostSamplesError) << f.name;
+    }
 }
 
 } // namespace
