@@ -18,11 +18,12 @@
 // The residual's floor is its block energy at FloorQuantile (a low quantile,
 // so that a gap to the end of the sweep does not raise it). A block is lost
 // sound when its residual is at least ResidualShare of the predicted
-// signal's energy there (-12 dB: a gap leaves the whole prediction over; a
+// signal's energy there (-15 dB: a gap leaves the whole prediction over; a
 // skip of samples, which the measured response takes in as a step in its
-// delay at the frequency played then, leaves -11 dB (11 ms cut by a
+// delay at the frequency played then, leaves -11.7 dB (11 ms cut by a
 // suspended PulseAudio sink at 150 Hz) to 0 dB of it around the step; the
-// harmonics of poly=0.1,0.05 at -6 dBFS leave -17 dB) and at least ExcessOverFloor above the floor
+// harmonics of poly=0.1,0.05 at -6 dBFS leave -30 dB, the LADSPA low-pass
+// at 2 kHz -46 dB, a perfect loopback -66 dB) and at least ExcessOverFloor above the floor
 // (20 dB: where the prediction is near the noise, noise alone is no loss).
 // Blocks whose prediction is below MinSignalShare of the median block's
 // (the fades, a filter's stop band) are not judged. A clean
@@ -43,7 +44,7 @@ namespace audimera {
 namespace SweepDropout {
 
 constexpr double BlockSeconds = 0.002;       // or half a period, if longer
-constexpr double ResidualShare = 0.063;      // energy ratio, -12 dB
+constexpr double ResidualShare = 0.032;      // energy ratio, -15 dB
 constexpr double ExcessOverFloor = 100.0;    // energy ratio, 20 dB
 constexpr double FloorQuantile = 0.1;
 constexpr double MinSignalShare = 1e-4;      // energy ratio, -40 dB

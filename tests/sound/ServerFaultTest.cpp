@@ -208,6 +208,11 @@ TEST(ServerFaultTest, SoundLostMidSweepFailsTheLogSweep)
         for (std::string line; std::getline(lines, line);)
             pactl(server, "set-sink-input-mute " + line.substr(0, line.find('\t')) + " " + std::to_string(on));
     };
+    const auto suspend = [&](int ms) {
+        pactl(server, "suspend-sink " + sink.name() + " 1");
+        sleepMs(ms);
+        pactl(server, "suspend-sink " + sink.name() + " 0");
+    };
     struct Fault {
         const char* name;
         std::function<void()> apply; // 0.6 s into the run
@@ -215,11 +220,8 @@ TEST(ServerFaultTest, SoundLostMidSweepFailsTheLogSweep)
     };
     const Fault faults[] = {
         {"clean", [] {}, false},
-        {"sink suspended 0.3 s", [&] {
-             pactl(server, "suspend-sink " + sink.name() + " 1");
-             sleepMs(300);
-             pactl(server, "suspend-sink " + sink.name() + " 0");
-         }, true},
+        {"sink suspended 0.1 s", [&] { suspend(100); }, true},
+        {"sink suspended 1.5 s", [&] { suspend(1500); }, true},
         {"sink muted to the end", [&] { pactl(server, "set-sink-mute " + sink.name() + " 1"); }, true},
         {"play stream muted 60 ms", [&] {
              muteStreams(1);
