@@ -441,7 +441,7 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
         std::vector<double> segment(whole.size());
         for (std::size_t j = 0; j < whole.size(); ++j)
             segment[j] = h[wrap(at(p) + at(j) - at(before), n)] * whole[j];
-        const std::ptrdiff_t offset = at(p) - at(selfPeak) - at(before);
+        const std::ptrdiff_t offset = at(p) - at(before); // h holds the band edges: no shift for them
         const auto playedAt = [&](double hz) { // the sweep's sample at hz
             return static_cast<std::size_t>(std::max(0.0, sweep.rateConstant() * rate * std::log(hz / sweep.f1())));
         };
