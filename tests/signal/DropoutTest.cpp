@@ -38,6 +38,14 @@ void silence(std::vector<float>& frames, std::size_t channel, std::size_t from, 
         frames[2 * i + channel] = 0.0f;
 }
 
+// The recording with count samples of channel silenced at Lead + 30000.
+std::vector<float> gap(double left, double right, std::size_t channel, std::size_t count)
+{
+    auto f = recording(left, right);
+    silence(f, channel, Lead + 30000, count);
+    return f;
+}
+
 struct Case {
     const char* name;
     std::function<std::vector<float>()> make;
@@ -79,28 +87,13 @@ INSTANTIATE_TEST_SUITE_P(
                  return f;
              },
              std::nullopt},
-        Case{"exactly the shortest run", [] {
-                 auto f = recording(1, 1);
-                 silence(f, 0, Lead + 30000, Dropout::MinRunFrames);
-                 return f;
-             },
-             Lead + 30000},
-        Case{"a gap on a quiet right is not judged", [] {
-                 auto f = recording(1, 0.001);
-                 silence(f, 1, Lead + 30000, 256);
-                 return f;
-             },
-             std::nullopt},
-        Case{"a gap on a loud right beside a quiet left", [] {
-                 auto f = recording(0.001, 1);
-                 silence(f, 1, Lead + 30000, 256);
-                 return f;
-             },
-             Lead + 30000},
+        Case{"exactly the shortest run", [] { return gap(1, 1, 0, Dropout::MinRunFrames); }, Lead + 30000},
+        Case{"a gap on a quiet right is not judged", [] { return gap(1, 0.001, 1, 256); }, std::nullopt},
+        Case{"a gap on a loud right beside a quiet left", [] { return gap(0.001, 1, 1, 256); }, Lead + 30000},
         Case{"a half-wave-rectified 100 Hz sine", [] {
-                 std::vector<float> f(2 * 48000);
-                 for (std::size_t i = 0; i < 48000; ++i)
-                     f[2 * i] = f[2 * i + 1] = float(std::max(0.0, 0.5 * std::sin(2 * std::numbers::pi * 100 * double(i) / Rate)));
+                 std::vector<float> f(2 * Rate);
+                 for (std::size_t i = 0; i < f.size(); ++i)
+                     f[i] = float(std::max(0.0, 0.5 * std::sin(std::numbers::pi * 100 * double(i / 2 * 2) / Rate)));
                  return f;
              },
              std::nullopt},

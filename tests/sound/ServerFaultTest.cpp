@@ -12,8 +12,7 @@
 #include "tests/engine/ScriptedHost.h"
 
 #include <chrono>
-#include <functional>
-#include <sstream>
+#include <tuple>
 #include <thread>
 
 namespace audimera {
@@ -200,52 +199,33 @@ TEST(ServerFaultTest, SoundLostMidSweepFailsTheLogSweep)
     const std::string server = sharedServer();
     PrivateSink sink(server, "lost");
     PulseSoundDevice device(server);
-    ASSERT_EQ(device.initAudio().message(), "");
     ASSERT_EQ(openLoopback(device, sink.name()), "");
-    const auto muteStreams = [&](int on) {
-        const CommandResult inputs = pactl(server, "list short sink-inputs");
-        std::istringstream lines(inputs.output);
-        for (std::string line; std::getline(lines, line);)
-            pactl(server, "set-sink-input-mute " + line.substr(0, line.find('\t')) + " " + std::to_string(on));
-    };
-    const auto suspend = [&](int ms) {
-        pactl(server, "suspend-sink " + sink.name() + " 1");
+    const auto run = [&](const std::string& on, int ms, const std::string& off) {
+        pactl(server, on);
         sleepMs(ms);
-        pactl(server, "suspend-sink " + sink.name() + " 0");
+        pactl(server, off);
     };
-    struct Fault {
-        const char* name;
-        std::function<void()> apply; // 0.6 s into the run
-        bool lost;
+    const std::string s = "suspend-sink " + sink.name(), m = "set-sink-mute " + sink.name();
+    // The play stream muted: every sink input (the device's idle one is corked).
+    const std::string streams = "list short sink-inputs | cut -f1 | xargs -I@ env PULSE_SERVER=" + server + " pactl";
+    const std::tuple<const char*, std::string, int, std::string> faults[] = {
+        {"clean", "info", 0, "info"},
+        {"sink suspended 0.1 s", s + " 1", 100, s + " 0"},
+        {"sink suspended 1.5 s", s + " 1", 1500, s + " 0"},
+        {"sink muted to the end", m + " 1", 1500, m + " 0"},
+        {"play stream muted 60 ms", streams + " set-sink-input-mute @ 1", 60, streams + " set-sink-input-mute @ 0"},
     };
-    const Fault faults[] = {
-        {"clean", [] {}, false},
-        {"sink suspended 0.1 s", [&] { suspend(100); }, true},
-        {"sink suspended 1.5 s", [&] { suspend(1500); }, true},
-        {"sink muted to the end", [&] { pactl(server, "set-sink-mute " + sink.name() + " 1"); }, true},
-        {"play stream muted 60 ms", [&] {
-             muteStreams(1);
-             sleepMs(60);
-             muteStreams(0);
-         }, true},
-    };
-    for (const Fault& f : faults) {
+    for (const auto& [name, on, ms, off] : faults) {
         LogSweepSettings settings;
         settings.length = std::size_t(1) << 16;
-        settings.pointsPerOctave = 3;
-        LogSweepMeasurement measurement;
         TestWaiter waiter;
         LogSweepProblem problem = LogSweepProblem::None;
-        std::thread fault([&] {
-            sleepMs(600);
-            f.apply();
-        });
-        const audimera::Result<LogSweepResults> r = measurement.run(device, settings, waiter, {}, &problem);
+        std::thread fault([&] { sleepMs(600), run(on, ms, off); }); // 0.6 s into the run
+        const audimera::Result<LogSweepResults> r = LogSweepMeasurement().run(device, settings, waiter, {}, &problem);
         fault.join();
-        pactl(server, "set-sink-mute " + sink.name() + " 0");
-        EXPECT_EQ(problem, f.lost ? LogSweepProblem::LostSamples : LogSweepProblem::None) << f.name << ": " << r.message();
-        if (f.lost)
-            EXPECT_EQ(r.message(), SoundDevice::LostSamplesError) << f.name;
+        const bool clean = ms == 0;
+        EXPECT_EQ(problem, clean ? LogSweepProblem::None : LogSweepProblem::LostSamples) << name << ": " << r.message();
+        EXPECT_EQ(r.message(), clean ? "" : SoundDevice::LostSamplesError) << name;
     }
 }
 
