@@ -331,9 +331,10 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     }
     // The whole sweep must lie inside the recording.
     const std::size_t arrival = std::max(p, q);
-    // A peak in the response's second half is a negative delay: the
-    // recording began inside the sweep (a server that renders ahead).
-    if (arrival + sweep.length() > frames && arrival > n / 2)
+    // A peak less than half the 2nd harmonic's lead before the response's
+    // end is a negative delay: the recording began inside the sweep (a
+    // server that renders ahead).
+    if (arrival + sweep.length() > frames && static_cast<double>(n - arrival) < 0.5 * sweep.harmonicLead(2))
         return fail(LogSweepProblem::TooLate, StartedLateMessage);
     if (arrival + sweep.length() > frames)
         return fail(LogSweepProblem::TooLate, TooLateMessage);
