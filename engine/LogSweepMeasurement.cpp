@@ -2,6 +2,7 @@
 
 #include "engine/ToneFit.h"
 #include "signal/ClockOffset.h"
+#include "signal/SweepDropout.h"
 
 #include <algorithm>
 #include <cmath>
@@ -334,6 +335,11 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     }
     // The whole sweep must lie inside the recording.
     const std::size_t arrival = std::max(p, q);
+    // A peak less than half the 2nd harmonic's lead before the response's
+    // end is a negative delay: the recording began inside the sweep (a
+    // server that renders ahead).
+    if (arrival + sweep.length() > frames && static_cast<double>(n - arrival) < 0.5 * sweep.harmonicLead(2))
+        return fail(LogSweepProblem::TooLate, StartedLateMessage);
     if (arrival + sweep.length() > frames)
         return fail(LogSweepProblem::TooLate, TooLateMessage);
 
@@ -422,6 +428,9 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
                 noteClock(*corrected);
                 return corrected;
             }
+            // Sound lost is lost on either clock (a skip reads as an offset).
+            if (correctedWhy == LogSweepProblem::LostSamples)
+                return fail(correctedWhy, corrected.message());
             // The uncorrected analysis then, its phase marked.
             noteClock(results);
             results.phaseUnreliable = true;
@@ -432,6 +441,27 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
         }
     }
     // --- end of the clock offset.
+
+    // --- Lost sound: the recording judged against the played sweep through
+    // the measured linear response, ungated (SweepDropout). After the clock
+    // offset, so that a recording put back on the play clock is judged.
+    {
+        const std::vector<double> whole = gated ? makeWindow(before, std::min(room, n / 2), false) : window;
+        std::vector<double> segment(whole.size());
+        for (std::size_t j = 0; j < whole.size(); ++j)
+            segment[j] = h[wrap(at(p) + at(j) - at(before), n)] * whole[j];
+        const std::ptrdiff_t offset = at(p) - at(before); // h holds the band edges: no shift for them
+        const auto playedAt = [&](double hz) { // the sweep's sample at hz
+            return static_cast<std::size_t>(std::max(0.0, sweep.rateConstant() * rate * std::log(hz / sweep.f1())));
+        };
+        if (SweepDropout::find(recorded + measured, frames, static_cast<std::size_t>(channels),
+                               sweep.samples().data(), sweep.length(), segment, offset, before,
+                               sweep.bandEdgeImpulse(before + std::min(room, n / 2)),
+                               playedAt(sweep.fullLevelBottom()), playedAt(sweep.fullLevelTop()), sweep.f1(),
+                               sweep.rateConstant(), rate))
+            return fail(LogSweepProblem::LostSamples, SoundDevice::LostSamplesError);
+    }
+    // --- end of lost sound.
 
     results.impulse.resize(before + after);
     for (std::size_t j = 0; j < window.size(); ++j)

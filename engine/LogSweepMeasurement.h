@@ -158,6 +158,9 @@ public:
         "device and its level)";
     static constexpr const char* TooLateMessage =
         "The sweep came back too late to be recorded whole (the devices' latency is too long)";
+    static constexpr const char* StartedLateMessage =
+        "The recording began after the sweep had started (the sound server played it ahead of the record device; "
+        "on a PulseAudio null sink, load it with norewinds=1)";
     static constexpr const char* CancelledMessage = "The measurement was stopped";
     // A reference below this signal-to-noise ratio (dB, of its impulse
     // response) carries nothing; so does a measured channel.

@@ -1,6 +1,7 @@
 #include "signal/Dropout.h"
 
 #include <cmath>
+#include <cstdlib>
 
 namespace audimera {
 
@@ -22,6 +23,27 @@ bool loud(const float* frames, std::size_t count, std::size_t channels, std::siz
     return std::sqrt(energy / double(FlankFrames)) >= FlankRms;
 }
 
+// Whether the signal stops dead at the run [start, end) of channel: one of
+// the EdgeFrames samples just outside it on either side is at least
+// EdgeShare of the RMS of its flank. A signal that falls to 0 on its own
+// (a half-wave-rectified sine) comes to it in small steps on both sides.
+bool abrupt(const float* frames, std::size_t channels, std::size_t channel, std::size_t start, std::size_t end)
+{
+    const auto rms = [&](std::size_t begin) {
+        double energy = 0;
+        for (std::size_t i = begin; i < begin + FlankFrames; ++i)
+            energy += double(frames[i * channels + channel]) * frames[i * channels + channel];
+        return std::sqrt(energy / double(FlankFrames));
+    };
+    const auto edge = [&](std::size_t from, double flank) {
+        for (std::size_t i = from; i < from + EdgeFrames; ++i)
+            if (std::abs(double(frames[i * channels + channel])) >= EdgeShare * flank)
+                return true;
+        return false;
+    };
+    return edge(start - EdgeFrames, rms(start - FlankFrames)) || edge(end, rms(end));
+}
+
 } // namespace
 
 std::optional<std::size_t> find(const float* frames, std::size_t count, std::size_t channels)
@@ -40,7 +62,7 @@ std::optional<std::size_t> find(const float* frames, std::size_t count, std::siz
             if (first && start >= *first)
                 break;
             if (i - start >= MinRunFrames && start >= FlankFrames && loud(frames, count, channels, c, start - FlankFrames)
-                && loud(frames, count, channels, c, i)) {
+                && loud(frames, count, channels, c, i) && abrupt(frames, channels, c, start, i)) {
                 first = start;
                 break;
             }

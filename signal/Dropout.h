@@ -8,10 +8,14 @@
 // A dropout here is a run of at least MinRunFrames samples of exactly 0 on
 // one channel, with the signal on both sides of it loud: the RMS of the
 // FlankFrames samples before the run and of those after it at least FlankRms
-// (re full scale 1.0). A signal that really passes through silence does it
+// (re full scale 1.0), and the signal stopping dead there: one of the
+// EdgeFrames samples next to the run, on either side, at least EdgeShare of
+// that side's flank RMS. A signal that really passes through silence does it
 // smoothly: a sine loud enough to pass the flank test stays at exactly 0 for
 // fewer than 8 samples even at 5 Hz and 192000 Hz in 16 bits, and a quiet
-// one fails the flank test. Silence at a recording's ends, and a channel
+// one fails the flank test; a half-wave-rectified sine reaches its zeros in
+// small steps (at 100 Hz and 44100 Hz the two samples next to them are below
+// a twentieth of the flank's RMS). Silence at a recording's ends, and a channel
 // silent throughout (the reference channel unplugged), are not dropouts.
 //
 // Units: samples as floats, full scale 1.0, interleaved frames. Pure
@@ -28,6 +32,8 @@ namespace Dropout {
 constexpr std::size_t MinRunFrames = 32;
 constexpr std::size_t FlankFrames = 256;
 constexpr double FlankRms = 1.0 / 256.0; // -48 dB re full scale
+constexpr std::size_t EdgeFrames = 2;
+constexpr double EdgeShare = 0.25;
 
 // The frame where the first dropout in frames (count frames of channels
 // interleaved samples) begins, if there is one.

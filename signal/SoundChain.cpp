@@ -257,6 +257,15 @@ double SoundChain::driftPpm() const
     return (ratio - 1.0) * 1e6;
 }
 
+std::optional<std::size_t> SoundChain::firstDrop() const
+{
+    std::optional<std::size_t> first;
+    for (const Element& e : m_elements)
+        if (e.kind == Kind::Drop)
+            first = std::min(first.value_or(SIZE_MAX), std::size_t(e.value) - 1);
+    return first;
+}
+
 double SoundChain::gaussian(Element& e)
 {
     if (e.hasSpare) {

@@ -97,6 +97,11 @@ public:
     enum class Input { Both, Left, Right };
     Input input() const { return m_input; }
 
+    // The input sample at which the drop items first drop one (N - 1 for
+    // drop=N, the least of them), or nothing without one: where a card with
+    // this chain has lost sound.
+    std::optional<std::size_t> firstDrop() const;
+
 private:
     enum class Kind { Gain, LowPass, HighPass, LowPass2, HighPass2, Noise, Delay, Drop, Clip, Poly, Silence, Drift };
 

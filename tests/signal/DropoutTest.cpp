@@ -38,6 +38,14 @@ void silence(std::vector<float>& frames, std::size_t channel, std::size_t from, 
         frames[2 * i + channel] = 0.0f;
 }
 
+// The recording with count samples of channel silenced at Lead + 30000.
+std::vector<float> gap(double left, double right, std::size_t channel, std::size_t count)
+{
+    auto f = recording(left, right);
+    silence(f, channel, Lead + 30000, count);
+    return f;
+}
+
 struct Case {
     const char* name;
     std::function<std::vector<float>()> make;
@@ -76,6 +84,16 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"shorter than a run", [] {
                  auto f = recording(1, 1);
                  silence(f, 0, Lead + 30000, Dropout::MinRunFrames - 1);
+                 return f;
+             },
+             std::nullopt},
+        Case{"exactly the shortest run", [] { return gap(1, 1, 0, Dropout::MinRunFrames); }, Lead + 30000},
+        Case{"a gap on a quiet right is not judged", [] { return gap(1, 0.001, 1, 256); }, std::nullopt},
+        Case{"a gap on a loud right beside a quiet left", [] { return gap(0.001, 1, 1, 256); }, Lead + 30000},
+        Case{"a half-wave-rectified 100 Hz sine", [] {
+                 std::vector<float> f(2 * Rate);
+                 for (std::size_t i = 0; i < f.size(); ++i)
+                     f[i] = float(std::max(0.0, 0.5 * std::sin(std::numbers::pi * 100 * double(i / 2 * 2) / Rate)));
                  return f;
              },
              std::nullopt},

@@ -6,11 +6,13 @@
 
 #include "dsp/DspLibrary.h"
 #include "tests/engine/FakePanel.h"
+#include "engine/LogSweepMeasurement.h"
 #include "engine/MeasurementEngine.h"
 #include "tests/engine/RecordingDisplays.h"
 #include "tests/engine/ScriptedHost.h"
 
 #include <chrono>
+#include <tuple>
 #include <thread>
 
 namespace audimera {
@@ -187,6 +189,44 @@ TEST(ServerFaultTest, PlayDeviceUnloadedWhileTheSignalPlays)
     p.engine.cmdStartSignal_Click();
     EXPECT_EQ(p.host.messages.size(), messages);
     EXPECT_FALSE(p.engine.Playing);
+}
+
+// The server losing sound mid-sweep without saying so: each fault fails the
+// log sweep as lost sound, and a clean run on the same loopback does not.
+TEST(ServerFaultTest, SoundLostMidSweepFailsTheLogSweep)
+{
+    REQUIRE_PULSE_SERVER();
+    const std::string server = sharedServer();
+    PrivateSink sink(server, "lost");
+    PulseSoundDevice device(server);
+    ASSERT_EQ(openLoopback(device, sink.name()), "");
+    const auto run = [&](const std::string& on, int ms, const std::string& off) {
+        pactl(server, on);
+        sleepMs(ms);
+        pactl(server, off);
+    };
+    const std::string s = "suspend-sink " + sink.name(), m = "set-sink-mute " + sink.name();
+    // The play stream muted: every sink input (the device's idle one is corked).
+    const std::string streams = "list short sink-inputs | cut -f1 | xargs -I@ env PULSE_SERVER=" + server + " pactl";
+    const std::tuple<const char*, std::string, int, std::string> faults[] = {
+        {"clean", "info", 0, "info"},
+        {"sink suspended 0.1 s", s + " 1", 100, s + " 0"},
+        {"sink suspended 1.5 s", s + " 1", 1500, s + " 0"},
+        {"sink muted to the end", m + " 1", 1500, m + " 0"},
+        {"play stream muted 60 ms", streams + " set-sink-input-mute @ 1", 60, streams + " set-sink-input-mute @ 0"},
+    };
+    for (const auto& [name, on, ms, off] : faults) {
+        LogSweepSettings settings;
+        settings.length = std::size_t(1) << 16;
+        TestWaiter waiter;
+        LogSweepProblem problem = LogSweepProblem::None;
+        std::thread fault([&] { sleepMs(600), run(on, ms, off); }); // 0.6 s into the run
+        const audimera::Result<LogSweepResults> r = LogSweepMeasurement().run(device, settings, waiter, {}, &problem);
+        fault.join();
+        const bool clean = ms == 0;
+        EXPECT_EQ(problem, clean ? LogSweepProblem::None : LogSweepProblem::LostSamples) << name << ": " << r.message();
+        EXPECT_EQ(r.message(), clean ? "" : SoundDevice::LostSamplesError) << name;
+    }
 }
 
 } // namespace

@@ -1,0 +1,98 @@
+#include "signal/SweepDropout.h"
+
+#include "signal/RealFft.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace audimera {
+
+namespace SweepDropout {
+
+std::optional<std::size_t> find(const float* recorded, std::size_t frames, std::size_t stride,
+                                const float* played, std::size_t playFrames, const std::vector<double>& response,
+                                std::ptrdiff_t offset, std::size_t peak, const std::vector<double>& edges,
+                                std::size_t judgedFrom, std::size_t judgedTo, double f1, double rateConstant, int rate)
+{
+    if (response.empty() || playFrames == 0 || frames == 0)
+        return std::nullopt;
+    // The prediction, and the recording through the same band edges, by
+    // circular convolutions long enough to wrap nothing.
+    RealFft fft(RealFft::goodLength(std::max(playFrames + response.size(), frames + edges.size())));
+    const std::size_t n = fft.size();
+    const auto spectrumOf = [&](const auto& fillTime) {
+        std::fill(fft.time(), fft.time() + n, 0.0);
+        fillTime(fft.time());
+        fft.forward();
+        return std::vector<std::complex<double>>(fft.spectrum(), fft.spectrum() + fft.bins());
+    };
+    const auto convolved = [&](const std::vector<std::complex<double>>& a, const std::vector<std::complex<double>>& b) {
+        for (std::size_t k = 0; k < fft.bins(); ++k)
+            fft.spectrum()[k] = a[k] * b[k];
+        fft.inverse();
+        return std::vector<double>(fft.time(), fft.time() + n);
+    };
+    const auto sweepSpectrum = spectrumOf([&](double* t) { std::copy(played, played + playFrames, t); });
+    const auto responseSpectrum = spectrumOf([&](double* t) { std::copy(response.begin(), response.end(), t); });
+    const std::vector<double> predicted = convolved(sweepSpectrum, responseSpectrum); // [m]: frame offset + m
+    const auto recordedSpectrum =
+        spectrumOf([&](double* t) { for (std::size_t i = 0; i < frames; ++i) t[i] = recorded[i * stride]; });
+    const auto edgeSpectrum = spectrumOf([&](double* t) { std::copy(edges.begin(), edges.end(), t); });
+    const std::vector<double> heard = convolved(recordedSpectrum, edgeSpectrum);
+
+    // The judged part of the sweep after its arrival, where the recording
+    // holds it: the response's peak is its sample peak.
+    const std::ptrdiff_t arrival = offset + std::ptrdiff_t(peak);
+    const auto first = std::max<std::ptrdiff_t>(0, arrival + std::ptrdiff_t(judgedFrom));
+    const auto last = std::min<std::ptrdiff_t>(std::ptrdiff_t(frames),
+                                               arrival + std::ptrdiff_t(std::min(judgedTo, playFrames)));
+    // Running sums of the energies, then blocks of BlockSeconds or half a
+    // period of the frequency played then (a sine's energy over half a
+    // period does not depend on its phase), each half a block after the
+    // last.
+    std::vector<double> signalSum(1, 0.0), residualSum(1, 0.0);
+    for (std::ptrdiff_t i = first; i < last; ++i) {
+        const double p = predicted[std::size_t(i - offset)];
+        const double r = heard[std::size_t(i)] - p;
+        signalSum.push_back(signalSum.back() + p * p);
+        residualSum.push_back(residualSum.back() + r * r);
+    }
+    struct Block {
+        std::size_t start;
+        double signal, residual;
+    };
+    std::vector<Block> blocks;
+    const double shortest = std::max(1.0, BlockSeconds * rate);
+    for (std::ptrdiff_t b = first;;) {
+        const double hz = f1 * std::exp(double(b - arrival) / (rateConstant * rate));
+        const auto length = std::ptrdiff_t(std::lround(std::max(shortest, 0.5 * rate / hz)));
+        if (b + length > last)
+            break;
+        const auto from = std::size_t(b - first), to = std::size_t(b + length - first);
+        blocks.push_back({std::size_t(b), signalSum[to] - signalSum[from], residualSum[to] - residualSum[from]});
+        b += std::max<std::ptrdiff_t>(1, length / 2);
+    }
+    if (blocks.empty())
+        return std::nullopt;
+    std::vector<double> values(blocks.size());
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        values[i] = blocks[i].signal;
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    const double judged = MinSignalShare * *middle;
+    values.clear();
+    for (const Block& e : blocks)
+        if (e.signal >= judged)
+            values.push_back(e.residual);
+    const auto low = values.begin() + std::ptrdiff_t(double(values.size()) * FloorQuantile);
+    std::nth_element(values.begin(), low, values.end());
+    const double floor = *low;
+    for (const Block& e : blocks)
+        if (e.residual >= ResidualShare * e.signal && e.residual > ExcessOverFloor * floor && e.signal >= judged)
+            return e.start;
+    return std::nullopt;
+}
+
+} // namespace SweepDropout
+
+} // namespace audimera

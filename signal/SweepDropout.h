@@ -1,0 +1,70 @@
+// Finds lost sound in a recorded sweep by judging it against what was
+// played, not against fixed levels. The sound server may lose sound without
+// saying so in ways a search for digital silence cannot see: a play-side gap
+// heard through a loudspeaker and microphone is the room's noise, not zeros;
+// a suspended sink cuts a stretch out of the recording, so everything after
+// it comes early; a muted stream gives a tiny constant or silence to the end.
+//
+// The rule. The played sweep convolved with the measured linear response
+// (its segment around the peak, which carries the sweep's band edges,
+// LogSweep::bandEdgeImpulse()) predicts the recording run through those band
+// edges; what is left over is the residual: noise and distortion, which vary
+// slowly along a sweep. Both are cut into blocks of BlockSeconds, or of half
+// a period of the frequency played then if that is longer (a sine's energy
+// over half a period does not depend on its phase), overlapping by half.
+// Only blocks where the sweep is at full level are judged (in its fades the
+// band edges take the fundamental down and leave the harmonics), and of
+// those only the ones whose prediction is at least MinSignalShare of the
+// median block's (not a filter's stop band). The residual's floor is its
+// energy in the judged block at FloorQuantile (low, so that a gap to the end
+// of the sweep does not raise it). A block is lost sound when its residual
+// is at least
+// - ResidualShare of the prediction's energy there (-15 dB): a gap leaves
+//   the whole prediction over. A skip of samples the measured response
+//   takes in as a step in its delay at the frequency played then, and
+//   leaves -11.7 dB (11 ms cut by a suspended PulseAudio sink near 150 Hz)
+//   to 0 dB around the step. Clean: the harmonics of poly=0.1,0.05 at
+//   -6 dBFS leave -30 dB, the LADSPA 2 kHz low-pass -46 dB, a perfect
+//   loopback -66 dB;
+// - and ExcessOverFloor above the floor (20 dB): where the prediction is
+//   near the noise, noise alone is no loss.
+// A clock offset is part of the measured response (each frequency is
+// recorded at one time), or has been taken out before.
+//
+// Units: samples as floats, full scale 1.0; the response in recorded units
+// per played unit. Pure function of its arguments; any thread.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+namespace audimera {
+
+namespace SweepDropout {
+
+constexpr double BlockSeconds = 0.002;
+constexpr double ResidualShare = 0.032;      // energy ratio, -15 dB
+constexpr double ExcessOverFloor = 100.0;    // energy ratio, 20 dB
+constexpr double FloorQuantile = 0.1;
+constexpr double MinSignalShare = 1e-4;      // energy ratio, -40 dB
+
+// The recording's frame where the first lost block begins, if there is one.
+// recorded: frames frames, the channel's sample of frame i at
+// recorded[i * stride]. played: the sweep, playFrames samples. response: the
+// linear response's segment; its sample j is the output at recorded frame
+// offset + j + i for played sample i (offset may be negative); its sample
+// peak marks the sweep's arrival, at frame offset + peak. edges: the
+// band edges' impulse response, run over the recording. Played samples
+// [judgedFrom, judgedTo) are judged: where the sweep is at full level. f1
+// (Hz) and rateConstant (s): the sweep's instantaneous frequency at played
+// sample i is f1 exp(i / (rateConstant rate)).
+std::optional<std::size_t> find(const float* recorded, std::size_t frames, std::size_t stride,
+                                 const float* played, std::size_t playFrames, const std::vector<double>& response,
+                                 std::ptrdiff_t offset, std::size_t peak, const std::vector<double>& edges,
+                                 std::size_t judgedFrom, std::size_t judgedTo, double f1, double rateConstant,
+                                 int rate);
+
+} // namespace SweepDropout
+
+} // namespace audimera
