@@ -75,7 +75,12 @@ TEST(ClockDriftRigTest, ASecondClockMovesNeitherTheToneNorTheSweep)
         settings.pointsPerOctave = 6;
         LogSweepMeasurement measurement;
         TestWaiter waiter;
-        const audimera::Result<LogSweepResults> r = measurement.run(device, settings, waiter);
+        // The rig's own pipe may lose sound on a busy machine: that fails as
+        // lost sound, as it must; a later run then shows the clocks.
+        LogSweepProblem problem = LogSweepProblem::None;
+        audimera::Result<LogSweepResults> r = measurement.run(device, settings, waiter, {}, &problem);
+        for (int retry = 0; retry < 2 && problem == LogSweepProblem::LostSamples; ++retry)
+            r = measurement.run(device, settings, waiter, {}, &problem);
         ASSERT_TRUE(r.ok()) << r.message();
         ASSERT_TRUE(r->clockOffsetPpm);
         EXPECT_NEAR(*r->clockOffsetPpm, ppm, 1);
