@@ -362,16 +362,19 @@ void SimulatedSoundCard::generateDuplex(const DuplexRequest& request, std::vecto
     const double measuredGain = channels == 1 ? toLeft * takeLeft + toRight * takeRight
                                               : (measured == Channel::Left ? toLeft : toRight);
     std::size_t f = from;
-    std::size_t used = 0;
-    for (; used < m_carry.size() && f < to; ++used) {
-        const double y = card(m_carry[used] / 32768.0);
+    // One sample of the chain's output (16-bit scale) into the next frame.
+    const auto take = [&](double x) {
+        const double y = card(x / 32768.0);
         if (channels == 1) {
             m_inputEnergy[0] += y * y * toLeft;
             m_inputEnergy[1] += y * y * toRight;
             ++m_inputFrames;
         }
         recorded[channels * f++ + measuredSlot] = float(y * measuredGain);
-    }
+    };
+    std::size_t used = 0;
+    for (; used < m_carry.size() && f < to; ++used)
+        take(m_carry[used]);
     m_carry.erase(m_carry.begin(), m_carry.begin() + std::ptrdiff_t(used));
     while (f < to) {
         const std::size_t n = std::min(std::size_t(Chunk), to - f);
@@ -381,15 +384,8 @@ void SimulatedSoundCard::generateDuplex(const DuplexRequest& request, std::vecto
         m_chainInput += n;
         m_chain.process(m_stream);
         std::size_t i = 0;
-        for (; i < m_stream.size() && f < to; ++i) {
-            const double y = card(m_stream[i] / 32768.0);
-            if (channels == 1) {
-                m_inputEnergy[0] += y * y * toLeft;
-                m_inputEnergy[1] += y * y * toRight;
-                ++m_inputFrames;
-            }
-            recorded[channels * f++ + measuredSlot] = float(y * measuredGain);
-        }
+        for (; i < m_stream.size() && f < to; ++i)
+            take(m_stream[i]);
         m_carry.assign(m_stream.begin() + std::ptrdiff_t(i), m_stream.end());
     }
     // End of record channel.
