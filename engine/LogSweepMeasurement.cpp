@@ -19,6 +19,10 @@ constexpr double Pi = std::numbers::pi;
 // The harmonics read out: H2..H5.
 constexpr int FirstHarmonic = 2;
 constexpr int LastHarmonic = 5;
+// The lowest sweep envelope (0.1, -20 dB) at which a harmonic is read out:
+// below it the scaling back to full level would lift the noise by more
+// than 20 dB.
+constexpr double MinHarmonicEnvelope = 0.1;
 
 std::size_t wrap(std::ptrdiff_t i, std::size_t n)
 {
@@ -509,9 +513,20 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
             // The narrow-band detector's limit: harmonics up to 20 kHz.
             if (k * f > ToneAnalysis::HarmonicLimitHz || k * f >= nyquist || !(h1 > 0))
                 continue;
+            // The harmonic made at f left the chain when the fundamental was
+            // at envelopeAt(f): its recorded amplitude c (A env(t))^k comes
+            // out of the deconvolution at k f divided by envelopeAt(k f).
+            // Scaled back to a fundamental at full level it is multiplied by
+            // envelopeAt(k f) / envelopeAt(f)^k. Where the sweep at k f is
+            // below MinHarmonicEnvelope the harmonic is not measurable.
+            const double envF = sweep.envelopeAt(f);
+            const double envKf = sweep.envelopeAt(k * f);
+            if (!(envKf >= MinHarmonicEnvelope) || !(envF >= MinHarmonicEnvelope))
+                continue;
+            const double scale = envKf / std::pow(envF, k);
             const std::size_t i = static_cast<std::size_t>(k - FirstHarmonic);
             const auto [ka, kb] = band(k * f / harmonicBinHz[i], settings.smoothing);
-            const double ratio = harmonicCurves[i].mean(ka, kb) / h1;
+            const double ratio = harmonicCurves[i].mean(ka, kb) / h1 * scale * scale;
             d.harmonicDb[i] = 10 * std::log10(std::max(ratio, 1e-300));
             sum += ratio;
             ++measured;
