@@ -302,18 +302,31 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     results.rate = rate;
 
     // Clipping first: a clipped recording has no linear response to find.
-    auto peakOf = [&](std::size_t channel) {
+    // A sweep at 0 dBFS through a perfect path reaches the rails (32767/32768)
+    // near each crest: at its lowest frequency f1 for up to
+    // 2 acos(ClipLevel) rate / (2 pi f1) samples, 5.5 at 20 Hz and 44.1 kHz.
+    // Clipping is a longer run at the rails than that, and at least ClipRun.
+    const auto clipRun = std::max<std::size_t>(
+        ClipRun, static_cast<std::size_t>(std::ceil(std::acos(ClipLevel) * rate / (Pi * sweep.f1()))) + 1);
+    auto peakOf = [&](std::size_t channel, bool& clipped) {
         double peak = 0;
-        for (std::size_t i = 0; i < frames; ++i)
-            peak = std::max(peak, static_cast<double>(std::abs(recorded[i * channels + channel])));
+        std::size_t run = 0;
+        clipped = false;
+        for (std::size_t i = 0; i < frames; ++i) {
+            const double v = std::abs(recorded[i * channels + channel]);
+            peak = std::max(peak, v);
+            run = v >= ClipLevel ? run + 1 : 0;
+            clipped = clipped || run >= clipRun;
+        }
         return peak;
     };
-    const double measuredPeak = peakOf(measured);
+    bool measuredClipped = false, referenceClipped = false;
+    const double measuredPeak = peakOf(measured, measuredClipped);
     results.peakDb = 20 * std::log10(std::max(measuredPeak, 1e-30));
-    const double referencePeak = referenced ? peakOf(refChannel) : 0;
+    const double referencePeak = referenced ? peakOf(refChannel, referenceClipped) : 0;
     if (referenced)
         results.referencePeakDb = 20 * std::log10(std::max(referencePeak, 1e-30));
-    if (measuredPeak >= ClipLevel || referencePeak >= ClipLevel)
+    if (measuredClipped || referenceClipped)
         return fail(LogSweepProblem::Clipped, ClippedMessage);
 
     SweepDeconvolver& deconvolver = deconvolverFor(sweep);
