@@ -20,6 +20,10 @@ constexpr double Pi = std::numbers::pi;
 // The harmonics read out: H2..H5.
 constexpr int FirstHarmonic = 2;
 constexpr int LastHarmonic = 5;
+// The lowest sweep envelope (0.1, -20 dB) at which a harmonic is read out:
+// below it the scaling back to full level would lift the noise by more
+// than 20 dB.
+constexpr double MinHarmonicEnvelope = 0.1;
 
 std::size_t wrap(std::ptrdiff_t i, std::size_t n)
 {
@@ -303,18 +307,31 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     results.rate = rate;
 
     // Clipping first: a clipped recording has no linear response to find.
-    auto peakOf = [&](std::size_t channel) {
+    // A sweep at 0 dBFS through a perfect path reaches the rails (32767/32768)
+    // near each crest: at its lowest frequency f1 for up to
+    // 2 acos(ClipLevel) rate / (2 pi f1) samples, 5.5 at 20 Hz and 44.1 kHz.
+    // Clipping is a longer run at the rails than that, and at least ClipRun.
+    const auto clipRun = std::max<std::size_t>(
+        ClipRun, static_cast<std::size_t>(std::ceil(std::acos(ClipLevel) * rate / (Pi * sweep.f1()))) + 1);
+    auto peakOf = [&](std::size_t channel, bool& clipped) {
         double peak = 0;
-        for (std::size_t i = 0; i < frames; ++i)
-            peak = std::max(peak, static_cast<double>(std::abs(recorded[i * channels + channel])));
+        std::size_t run = 0;
+        clipped = false;
+        for (std::size_t i = 0; i < frames; ++i) {
+            const double v = std::abs(recorded[i * channels + channel]);
+            peak = std::max(peak, v);
+            run = v >= ClipLevel ? run + 1 : 0;
+            clipped = clipped || run >= clipRun;
+        }
         return peak;
     };
-    const double measuredPeak = peakOf(measured);
+    bool measuredClipped = false, referenceClipped = false;
+    const double measuredPeak = peakOf(measured, measuredClipped);
     results.peakDb = 20 * std::log10(std::max(measuredPeak, 1e-30));
-    const double referencePeak = referenced ? peakOf(refChannel) : 0;
+    const double referencePeak = referenced ? peakOf(refChannel, referenceClipped) : 0;
     if (referenced)
         results.referencePeakDb = 20 * std::log10(std::max(referencePeak, 1e-30));
-    if (measuredPeak >= ClipLevel || referencePeak >= ClipLevel)
+    if (measuredClipped || referenceClipped)
         return fail(LogSweepProblem::Clipped, ClippedMessage);
 
     SweepDeconvolver& deconvolver = deconvolverFor(sweep);
@@ -543,9 +560,20 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
             // The narrow-band detector's limit: harmonics up to 20 kHz.
             if (k * f > ToneAnalysis::HarmonicLimitHz || k * f >= nyquist || !(h1 > 0))
                 continue;
+            // The harmonic made at f left the chain when the fundamental was
+            // at envelopeAt(f): its recorded amplitude c (A env(t))^k comes
+            // out of the deconvolution at k f divided by envelopeAt(k f).
+            // Scaled back to a fundamental at full level it is multiplied by
+            // envelopeAt(k f) / envelopeAt(f)^k. Where the sweep at k f is
+            // below MinHarmonicEnvelope the harmonic is not measurable.
+            const double envF = sweep.envelopeAt(f);
+            const double envKf = sweep.envelopeAt(k * f);
+            if (!(envKf >= MinHarmonicEnvelope) || !(envF >= MinHarmonicEnvelope))
+                continue;
+            const double scale = envKf / std::pow(envF, k);
             const std::size_t i = static_cast<std::size_t>(k - FirstHarmonic);
             const auto [ka, kb] = band(k * f / harmonicBinHz[i], settings.smoothing);
-            const double ratio = harmonicCurves[i].mean(ka, kb) / h1;
+            const double ratio = harmonicCurves[i].mean(ka, kb) / h1 * scale * scale;
             d.harmonicDb[i] = 10 * std::log10(std::max(ratio, 1e-300));
             sum += ratio;
             ++measured;

@@ -168,6 +168,10 @@ public:
     // Samples at or above this magnitude count as clipped: the largest a
     // 16-bit converter delivers.
     static constexpr double ClipLevel = 32767.0 / 32768.0;
+    // The fewest consecutive samples at the rails that make a recording
+    // clipped (more where a full-scale sweep's crest at its lowest frequency
+    // stays there longer).
+    static constexpr std::size_t ClipRun = 2;
     // Clock offsets from this size up (and twice their standard deviation)
     // are taken out of the recording; beyond MaxClockOffsetPpm an estimate
     // is not believed. Below it, what is left turns the phase by under 1

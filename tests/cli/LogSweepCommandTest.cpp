@@ -221,6 +221,7 @@ TEST(LogSweepCommandTest, FailuresHaveTheirOwnExitCodes)
     for (const Case& c : {
              Case{{"--simulate", "silence"}, MeasureCommand::LowSignal, "No sweep came back"},
              Case{{"--simulate", "gain=12"}, MeasureCommand::Clipped, "clips"},
+             Case{{"--simulate", "gain=0.5", "--volume", "0"}, MeasureCommand::Clipped, "clips"},
              Case{{"--simulate", "refchannel=none", "--reference", "right"}, MeasureCommand::LowSignal,
                   "reference channel (right) carries nothing"},
              Case{{"--simulate", "delay=600"}, MeasureCommand::LowSignal, "too late"},
@@ -232,6 +233,8 @@ TEST(LogSweepCommandTest, FailuresHaveTheirOwnExitCodes)
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_TRUE(r.out.empty());
     }
+    // A perfect path at full scale reaches the rails at the crests but does not clip.
+    EXPECT_EQ(logsweep({"--simulate", "", "--volume", "0", "--length", "32768"}).code, 0);
     TestFolder folder;
     const Outcome r = logsweep({"--simulate", "", "--length", "32768", "--ir", folder.path() + "/no/such/ir.wav"});
     EXPECT_EQ(r.code, MeasureCommand::FileError);
