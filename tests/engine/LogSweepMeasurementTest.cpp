@@ -346,8 +346,9 @@ TEST(LogSweepMeasurementTest, DistortionHoldsToTheTopOfTheRange)
                                           }));
         double topH2 = 0;
         for (const DistortionPoint& d : r.distortion) {
-            if (d.thdPercent)
+            if (d.thdPercent) {
                 EXPECT_NEAR(*d.thdPercent, 100 * std::hypot(h2, h3), c.thdTolerance) << c.rate << " " << d.frequency;
+            }
             if (d.harmonicDb[0] && d.frequency <= c.rate / 6.5) {
                 EXPECT_NEAR(*d.harmonicDb[0], 20 * std::log10(h2), 0.2) << c.rate << " " << d.frequency;
                 topH2 = d.frequency;
