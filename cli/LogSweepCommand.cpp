@@ -82,9 +82,15 @@ std::string parse(const std::vector<std::string>& args, Options& o)
                 return "--reference must be left or right";
             s.reference = v == "left" ? LogSweepSettings::Reference::Left : LogSweepSettings::Reference::Right;
         } else if (a == "--window") {
-            if (!value(v) || !parseNumber(v, d))
-                return "--window needs a gate length in ms";
+            // MS, or MS:TAPER_MS.
+            const bool took = value(v);
+            const std::size_t colon = took ? v.find(':') : std::string::npos;
+            double taper = -1;
+            if (!took || !parseNumber(v.substr(0, colon), d)
+                || (colon != std::string::npos && (!parseNumber(v.substr(colon + 1), taper) || taper < 0)))
+                return "--window needs a gate length in ms (MS, or MS:TAPER_MS)";
             s.gateMs = d;
+            s.gateTaperMs = taper;
         } else if (a == "--smooth") {
             if (!value(v) || !parseCount(v, n) || n < 0 || n > 1000)
                 return "--smooth must be 0, 1, 3, 6, 12, 24 or 48";
@@ -225,8 +231,9 @@ std::string logSweepUsage()
       --channel mix|left|right  the record input measured: the mean of both
                            (mix, default) or one alone; with --reference it
                            may only name the other input (the one measured)
-      --window MS          gate the impulse response MS after its peak
-                           (half-Hann); default none
+      --window MS[:TAPER]  gate the impulse response: flat to MS after its
+                           peak, then a half-Hann taper of TAPER ms (default
+                           20 % of MS); default none
       --smooth N           1/N-octave smoothing: 0 (none, default), 1, 3, 6,
                            12, 24 or 48
       --points-per-octave N  output frequencies per octave (default 48)

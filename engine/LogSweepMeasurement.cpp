@@ -126,15 +126,15 @@ double impulseSnrDb(const std::vector<double>& h, std::size_t p)
 
 // A window over a segment of `before` samples before a response's peak and
 // `after` samples from it: rises (half Hann) over the first half of
-// `before`, is 1 at the peak, and falls to 0 at the segment's end, over the
-// whole of `after` (a gate) or its last eighth.
-std::vector<double> makeWindow(std::size_t before, std::size_t after, bool gate)
+// `before`, is 1 at the peak and after it, and falls to 0 at the segment's
+// end over its last `fall` samples (half Hann; 0: the last eighth).
+std::vector<double> makeWindow(std::size_t before, std::size_t after, std::size_t fall = 0)
 {
     std::vector<double> w(before + after, 1.0);
     const std::size_t rise = before / 2;
     for (std::size_t i = 0; i < rise; ++i)
         w[i] = 0.5 * (1 - std::cos(Pi * (i + 0.5) / rise));
-    const std::size_t fall = gate ? after : std::max<std::size_t>(after / 8, 1);
+    fall = std::min(fall == 0 ? std::max<std::size_t>(after / 8, 1) : fall, after);
     for (std::size_t i = 0; i < fall; ++i) {
         // i counts back from the segment's end.
         const double x = (i + 0.5) / fall; // 0 at the end, 1 at the fall's start
@@ -228,6 +228,8 @@ audimera::Status LogSweepSettings::check(int rate) const
         return audimera::Error{"The smoothing must be 0 (none) or 1/1, 1/3, 1/6, 1/12, 1/24 or 1/48 octave"};
     if (!(gateMs == 0 || (gateMs >= 0.1 && gateMs <= MaxGateMs)))
         return audimera::Error{"The gate must lie from 0.1 to 10000 ms (0 for none)"};
+    if (!(gateTaperMs < 0 || gateTaperMs <= MaxGateMs))
+        return audimera::Error{"The gate's taper must lie from 0 to 10000 ms"};
     if (reference != Reference::None && channel != RecordChannel::Mix
         && (channel == RecordChannel::Left) == (reference == Reference::Left))
         return audimera::Error{"The record channel cannot be the reference channel: with a reference on one input "
@@ -373,11 +375,16 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     const auto room = static_cast<std::size_t>(
         std::max(0.0, static_cast<double>(n) - sweep.harmonicLead(8) - 2.0 * static_cast<double>(before)));
     std::size_t after = std::min(room, n / 2);
+    // A gate is flat to gateMs after the peak, then tapers to 0.
     const bool gated = settings.gateMs > 0;
-    if (gated)
-        after = std::clamp<std::size_t>(static_cast<std::size_t>(std::llround(settings.gateMs * rate / 1000)), 1,
-                                        after);
-    const std::vector<double> window = makeWindow(before, after, gated);
+    std::size_t taper = 0;
+    if (gated) {
+        taper = static_cast<std::size_t>(std::llround(settings.taperMs() * rate / 1000));
+        const auto flat = static_cast<std::size_t>(std::llround(settings.gateMs * rate / 1000));
+        after = std::clamp<std::size_t>(flat + taper, 1, after);
+        taper = std::max<std::size_t>(std::min(taper, after), 1);
+    }
+    const std::vector<double> window = makeWindow(before, after, taper);
     RealFft& linearFft = deconvolver.fft(RealFft::goodLength(before + after));
     const auto at = [](std::size_t i) { return static_cast<std::ptrdiff_t>(i); };
     const std::vector<Complex> H = segmentSpectrum(linearFft, h, at(p), before, window);
@@ -463,7 +470,7 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     // the measured linear response, ungated (SweepDropout). After the clock
     // offset, so that a recording put back on the play clock is judged.
     {
-        const std::vector<double> whole = gated ? makeWindow(before, std::min(room, n / 2), false) : window;
+        const std::vector<double> whole = gated ? makeWindow(before, std::min(room, n / 2)) : window;
         std::vector<double> segment(whole.size());
         for (std::size_t j = 0; j < whole.size(); ++j)
             segment[j] = h[wrap(at(p) + at(j) - at(before), n)] * whole[j];

@@ -11,8 +11,9 @@
 //   channel the result is the other channel over the reference, and the
 //   delay removed is that between the two.
 // - The linear impulse response: half the way back to the 2nd harmonic's
-//   response before the peak, the rest after it, optionally gated (gateMs
-//   after the peak, half-Hann: 1 at the peak, 0 at the gate's end).
+//   response before the peak, the rest after it, optionally gated: 1 from
+//   the peak to gateMs after it, then falling to 0 over a half-Hann taper
+//   of taperMs() (20 % of the gate unless set).
 // - H2 to H5 in dB re the fundamental at the excitation frequency, those at
 //   or below 20 kHz (ToneAnalysis::HarmonicLimitHz, as the narrow-band
 //   detector) and below half the rate, and THD in percent from them where
@@ -80,6 +81,7 @@ struct LogSweepSettings {
     // documented behaviour). With one it must be Mix or the other input.
     RecordChannel channel = RecordChannel::Mix;
     double gateMs = 0;       // 0: no gate
+    double gateTaperMs = -1; // the gate's taper after gateMs; negative: DefaultTaper of gateMs
     int smoothing = 0;       // 1/N octave: 0 (none), 1, 3, 6, 12, 24 or 48
     int pointsPerOctave = 48;
     // Subtracted from every magnitude with its flags as they are; none:
@@ -88,6 +90,8 @@ struct LogSweepSettings {
 
     static constexpr int MaxPointsPerOctave = 1000;
     static constexpr double MaxGateMs = 10000;
+    static constexpr double DefaultTaper = 0.2;
+    double taperMs() const { return gateTaperMs < 0 ? DefaultTaper * gateMs : gateTaperMs; }
     // Recorded after the sweep's length: room for the devices' latency and
     // the tail of the response.
     static constexpr double TailSeconds = 0.4;

@@ -131,8 +131,8 @@ void FormLogSweep::buildControls()
     m_reference->addItem(QStringLiteral("Left"), int(LogSweepSettings::Reference::Left));
     m_reference->addItem(QStringLiteral("Right"), int(LogSweepSettings::Reference::Right));
     m_gate = named(spin(0, LogSweepSettings::MaxGateMs, 0, 1, " ms"), "SpinLogGate",
-                   "Impulse response gate after its peak, in ms (reflections after it are left out); Auto: up "
-                   "to the first harmonic response");
+                   "Impulse response gate after its peak, in ms (reflections after it are left out): flat to it, "
+                   "then a half-Hann taper of 20 % of it; Auto: up to the first harmonic response");
     m_gate->setSpecialValueText(QStringLiteral("Auto"));
     m_smooth = named(new QComboBox, "ComboLogSmooth", "Smoothing of magnitude, phase and distortion");
     for (size_t i = 0; i < std::size(SmoothingItems); ++i)

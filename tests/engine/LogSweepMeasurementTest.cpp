@@ -421,9 +421,31 @@ TEST(LogSweepMeasurementTest, CorrectionsAreSubtractedAndTheGateShortensTheRespo
     settings.gateMs = 5;
     const LogSweepResults r = analyse(sweep, recording, settings);
     EXPECT_LE(worstLevel(r, 20, 20000, [](double) { return -2.0; }), 0.02);
-    // 5 ms after the peak, falling to zero.
-    EXPECT_EQ(r.impulse.size() - r.impulsePeak, std::size_t(std::llround(0.005 * Rate)));
-    EXPECT_LT(std::abs(r.impulse.back()), 1e-6);
+
+    // The gate is flat to its length and then tapers to zero: through a
+    // slowly decaying path the gated response equals the ungated one up to
+    // the gate, and ends after the taper.
+    const std::vector<float> decaying = record(sweep, 256, [](std::vector<double>& y) {
+        for (std::size_t i = 1; i < y.size(); ++i)
+            y[i] = 0.005 * y[i] + 0.995 * y[i - 1];
+    });
+    const LogSweepResults whole = analyse(sweep, decaying);
+    struct GateCase {
+        double gateMs, taperMs, expectedTaperMs;
+    };
+    for (const GateCase c : {GateCase{5, -1, 1}, GateCase{5, 0.5, 0.5}, GateCase{2, 3, 3}}) {
+        LogSweepSettings gate;
+        gate.gateMs = c.gateMs;
+        gate.gateTaperMs = c.taperMs;
+        const LogSweepResults g = analyse(sweep, decaying, gate);
+        const auto flat = std::size_t(std::llround(c.gateMs * Rate / 1000));
+        EXPECT_EQ(g.impulse.size() - g.impulsePeak, flat + std::size_t(std::llround(c.expectedTaperMs * Rate / 1000)))
+            << c.gateMs << ":" << c.taperMs;
+        ASSERT_EQ(g.impulsePeak, whole.impulsePeak);
+        for (std::size_t j = g.impulsePeak; j < g.impulsePeak + flat; ++j)
+            ASSERT_EQ(g.impulse[j], whole.impulse[j]) << c.gateMs << ":" << c.taperMs << " at " << j;
+        EXPECT_LT(std::abs(g.impulse.back()), 1e-2 * std::abs(whole.impulse[g.impulse.size() - 1]) + 1e-9);
+    }
 }
 
 TEST(LogSweepMeasurementTest, AReferenceChannelCancelsTheCommonPath)

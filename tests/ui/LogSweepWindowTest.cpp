@@ -379,7 +379,8 @@ TEST_F(LogSweepWindow, SmoothingAndGateAnalyseTheLastRecordingAgain)
     gate->setValue(5);
     emit gate->editingFinished();
     const LogSweepResults& gated = *logWindow().results();
-    EXPECT_EQ(gated.impulse.size() - gated.impulsePeak, static_cast<std::size_t>(std::lround(5 * 44.1)));
+    // Flat to the gate, then the default taper of 20 % of it.
+    EXPECT_EQ(gated.impulse.size() - gated.impulsePeak, static_cast<std::size_t>(std::lround(5 * 44.1) + std::lround(1 * 44.1)));
     EXPECT_LT(gated.impulse.size(), ungated);
     EXPECT_EQ(counted.runs, 1); // nothing played again
     EXPECT_TRUE(messages.empty());
