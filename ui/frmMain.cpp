@@ -264,10 +264,11 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
     // table's default.
     const QString detector =
         QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera")).value(DetectorSettingKey).toString();
-    tickDetector(detector == QLatin1String("NarrowBand") ? 1 : 0);
+    tickOne("MenuEntryDetector", DetectorEntries, detector == QLatin1String("NarrowBand") ? 1 : 0);
     const QString channel =
         QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera")).value(RecordChannelSettingKey).toString();
-    tickRecordChannel(channel == QLatin1String("Left") ? 1 : channel == QLatin1String("Right") ? 2 : 0);
+    tickOne("MenuEntryRecordChannel", RecordChannelEntries,
+            channel == QLatin1String("Left") ? 1 : channel == QLatin1String("Right") ? 2 : 0);
 
     // Waits for the server keep the window alive; what runs inside them
     // knows it through m_deviceWaits.
@@ -946,10 +947,10 @@ void frmMain::MenuEntryInDevice_Click(int Index)
     showRecordNote();
 }
 
-void frmMain::tickDetector(int index)
+void frmMain::tickOne(const char* menu, int entries, int index)
 {
-    for (int i = 0; i < DetectorEntries; ++i)
-        m_panel.setValue(controlName("MenuEntryDetector", i), i == index ? 1 : 0);
+    for (int i = 0; i < entries; ++i)
+        m_panel.setValue(controlName(menu, i), i == index ? 1 : 0);
 }
 
 void frmMain::MenuEntryDetector_Click(int Index)
@@ -957,22 +958,16 @@ void frmMain::MenuEntryDetector_Click(int Index)
     if (Index < 0 || Index >= DetectorEntries)
         return;
     // A tick is a choice, not a toggle: the entry clicked is ticked.
-    tickDetector(Index);
+    tickOne("MenuEntryDetector", DetectorEntries, Index);
     QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera"))
         .setValue(DetectorSettingKey, Index == 1 ? QStringLiteral("NarrowBand") : QStringLiteral("MeanMagnitude"));
-}
-
-void frmMain::tickRecordChannel(int index)
-{
-    for (int i = 0; i < RecordChannelEntries; ++i)
-        m_panel.setValue(controlName("MenuEntryRecordChannel", i), i == index ? 1 : 0);
 }
 
 void frmMain::MenuEntryRecordChannel_Click(int Index)
 {
     if (Index < 0 || Index >= RecordChannelEntries)
         return;
-    tickRecordChannel(Index);
+    tickOne("MenuEntryRecordChannel", RecordChannelEntries, Index);
     static const char* const Names[] = {"Mix", "Left", "Right"};
     QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera"))
         .setValue(RecordChannelSettingKey, QLatin1String(Names[Index]));

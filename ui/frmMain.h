@@ -180,8 +180,8 @@ private:
     audimera::Status InitAudio();
     void fillDeviceMenu(const char* entryArray, int count, const std::vector<std::string>& captions);
     void tickDevice(const char* entryArray, int index);
-    void tickDetector(int index);
-    void tickRecordChannel(int index);
+    // Ticks entry index of the exclusive menu's entries, and no other.
+    void tickOne(const char* menu, int entries, int index);
     // Both menus from the device's lists, ticked at the devices in use.
     void fillDeviceMenus();
     void showRecordNote();
