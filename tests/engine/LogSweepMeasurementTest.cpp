@@ -397,11 +397,29 @@ TEST(LogSweepMeasurementTest, SmoothingKeepsFlatAndNarrowsNoise)
             v += noise(generator);
     });
     const std::vector<float> clean = record(sweep, 256);
+    // On a filter's slope the smoothed level is the power mean of the exact
+    // response over [f 2^(-1/2N), f 2^(1/2N)] (in frequency, as the bins lie).
+    const Biquad slope = Biquad::lowPass(1000);
+    const std::vector<float> filtered = record(sweep, 256, [&](std::vector<double>& y) { slope.apply(y); });
+    auto powerMeanDb = [&](double f, int smoothing) {
+        if (smoothing == 0)
+            return 20 * std::log10(std::abs(slope.at(f)));
+        const double a = f * std::exp2(-0.5 / smoothing), b = f * std::exp2(0.5 / smoothing);
+        double sum = 0;
+        constexpr int Steps = 2000;
+        for (int i = 0; i < Steps; ++i)
+            sum += std::norm(slope.at(a + (b - a) * (i + 0.5) / Steps));
+        return 10 * std::log10(sum / Steps);
+    };
     double last = INFINITY;
     for (const int smoothing : {0, 48, 12, 3, 1}) {
         LogSweepSettings settings;
         settings.smoothing = smoothing;
         EXPECT_LE(worstLevel(analyse(sweep, clean, settings), 20, 20000, [](double) { return 0.0; }), 0.02)
+            << smoothing;
+        EXPECT_LE(worstLevel(analyse(sweep, filtered, settings), 200, 8000,
+                             [&](double f) { return powerMeanDb(f, smoothing); }),
+                  0.05)
             << smoothing;
         const double spread = worstLevel(analyse(sweep, noisy, settings), 100, 10000, [](double) { return 0.0; });
         EXPECT_LT(spread, last) << smoothing;
