@@ -138,26 +138,32 @@ Status SimulatedSoundCard::setRecordInput(RecordChannel channel)
     return {};
 }
 
+namespace {
+
+// Record channel: whether each input hears the chain (its input item), and
+// what a mono recording taking channel keeps of the chain's sound; Mix on
+// both inputs is the sound as it is.
+struct InputWiring {
+    double toLeft, toRight, taken;
+    InputWiring(SoundChain::Input input, RecordChannel channel)
+        : toLeft(input == SoundChain::Input::Right ? 0.0 : 1.0), toRight(input == SoundChain::Input::Left ? 0.0 : 1.0),
+          taken(channel == RecordChannel::Left    ? toLeft
+                : channel == RecordChannel::Right ? toRight
+                                                  : 0.5 * (toLeft + toRight))
+    {
+    }
+};
+
+} // namespace
+
 double SimulatedSoundCard::blockInputGain(double x)
 {
-    // Record channel: the inputs that hear the chain (input item) and what
-    // the block takes of them; Mix on both inputs is the sound as it is.
-    const SoundChain::Input input = m_chain.input();
-    const double toLeft = input == SoundChain::Input::Right ? 0.0 : 1.0;
-    const double toRight = input == SoundChain::Input::Left ? 0.0 : 1.0;
+    const InputWiring wiring(m_chain.input(), m_recordInput);
     const double y = x / 32768.0;
-    m_inputEnergy[0] += y * y * toLeft;
-    m_inputEnergy[1] += y * y * toRight;
+    m_inputEnergy[0] += y * y * wiring.toLeft;
+    m_inputEnergy[1] += y * y * wiring.toRight;
     ++m_inputFrames;
-    switch (m_recordInput) {
-    case RecordChannel::Left:
-        return toLeft;
-    case RecordChannel::Right:
-        return toRight;
-    case RecordChannel::Mix:
-        break;
-    }
-    return 0.5 * (toLeft + toRight);
+    return wiring.taken;
 }
 
 InputLevels SimulatedSoundCard::levelsSoFar() const
@@ -352,15 +358,9 @@ void SimulatedSoundCard::generateDuplex(const DuplexRequest& request, std::vecto
     const bool heard = plays(measured);
     // Record channel: the inputs that hear the chain (input item), and what
     // a mono recording takes of them.
-    const SoundChain::Input input = m_chain.input();
-    const double toLeft = input == SoundChain::Input::Right ? 0.0 : 1.0;
-    const double toRight = input == SoundChain::Input::Left ? 0.0 : 1.0;
-    const double takeLeft = request.recordChannel == RecordChannel::Right ? 0.0
-                            : request.recordChannel == RecordChannel::Left ? 1.0 : 0.5;
-    const double takeRight = request.recordChannel == RecordChannel::Left ? 0.0
-                             : request.recordChannel == RecordChannel::Right ? 1.0 : 0.5;
-    const double measuredGain = channels == 1 ? toLeft * takeLeft + toRight * takeRight
-                                              : (measured == Channel::Left ? toLeft : toRight);
+    const InputWiring wiring(m_chain.input(), request.recordChannel);
+    const double toLeft = wiring.toLeft, toRight = wiring.toRight;
+    const double measuredGain = channels == 1 ? wiring.taken : (measured == Channel::Left ? toLeft : toRight);
     std::size_t f = from;
     // One sample of the chain's output (16-bit scale) into the next frame.
     const auto take = [&](double x) {
