@@ -315,6 +315,49 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     // Clipping is a longer run at the rails than that, and at least ClipRun.
     const auto clipRun = std::max<std::size_t>(
         ClipRun, static_cast<std::size_t>(std::ceil(std::acos(ClipLevel) * rate / (Pi * sweep.f1()))) + 1);
+    // A chain that clips below the rails leaves flat tops at the recording's
+    // own peak P instead: runs of samples within FlatTopTolerance of P.
+    // A clean crest stays that close for a while too. Take a sine crest of
+    // amplitude A at f: its samples sit within a fraction e of A for
+    // acos(1 - e) rate / (pi f) samples, and a window that wide holds at most
+    // its floor plus 1 of them. The samples within the tolerance of P are
+    // within e = FlatTopTolerance + (A - P) / A + q / P of their crest's top,
+    // where A - P is at most what half a sample off the crest costs,
+    // 1 - cos(pi f / rate), and q is the recording's step (1/32768 for one
+    // made of 16-bit samples, whose crests repeat a value; 0 for floats).
+    // The window is widest at the sweep's lowest frequency f1: 1.4 samples
+    // at 20 Hz and 44.1 kHz for floats, 12.4 at the 1.6 Hz a default sweep
+    // starts from, 98 there for 16-bit samples at -6 dBFS. A longer run is a flat
+    // top. It takes FlatTopSamples samples beyond the clean length, in one
+    // run or many (a clipped sweep has a flat top at each crest above the
+    // clip level that is slow enough, hundreds or more; a heavily clipped
+    // one is a single run), so that a stray coincidence is not clipping.
+    auto stepOf = [&](std::size_t channel) {
+        for (const int bits : {15, 23}) {
+            bool onGrid = true;
+            for (std::size_t i = 0; i < frames && onGrid; ++i) {
+                const double scaled = std::ldexp(double(recorded[i * channels + channel]), bits);
+                onGrid = scaled == std::nearbyint(scaled);
+            }
+            if (onGrid)
+                return std::ldexp(1.0, -bits);
+        }
+        return 0.0;
+    };
+    auto flatTopped = [&](std::size_t channel, double peak) {
+        const double e = FlatTopTolerance + (1 - std::cos(Pi * sweep.f1() / rate)) + stepOf(channel) / peak;
+        if (!(peak > 0) || e >= 1) // nothing above a step: no crest to judge
+            return false;
+        const auto flatRun =
+            static_cast<std::size_t>(std::floor(std::acos(1 - e) * rate / (Pi * sweep.f1()))) + 2;
+        const double top = peak * (1 - FlatTopTolerance);
+        std::size_t flat = 0, run = 0;
+        for (std::size_t i = 0; i < frames; ++i) {
+            run = std::abs(recorded[i * channels + channel]) >= top ? run + 1 : 0;
+            flat += run >= flatRun ? 1 : 0;
+        }
+        return flat >= FlatTopSamples;
+    };
     auto peakOf = [&](std::size_t channel, bool& clipped) {
         double peak = 0;
         std::size_t run = 0;
@@ -325,6 +368,7 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
             run = v >= ClipLevel ? run + 1 : 0;
             clipped = clipped || run >= clipRun;
         }
+        clipped = clipped || flatTopped(channel, peak);
         return peak;
     };
     bool measuredClipped = false, referenceClipped = false;

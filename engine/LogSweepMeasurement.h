@@ -176,6 +176,13 @@ public:
     // clipped (more where a full-scale sweep's crest at its lowest frequency
     // stays there longer).
     static constexpr std::size_t ClipRun = 2;
+    // Clipping below the rails: samples within this fraction of the
+    // recording's own peak count as at the peak, and flat tops there (runs
+    // longer than a clean crest at the sweep's lowest frequency stays, see
+    // analyse()), FlatTopSamples samples beyond that length in all, make it
+    // clipped.
+    static constexpr double FlatTopTolerance = 1e-6;
+    static constexpr std::size_t FlatTopSamples = 8;
     // Clock offsets from this size up (and twice their standard deviation)
     // are taken out of the recording; beyond MaxClockOffsetPpm an estimate
     // is not believed. Below it, what is left turns the phase by under 1

@@ -222,6 +222,9 @@ TEST(LogSweepCommandTest, FailuresHaveTheirOwnExitCodes)
              Case{{"--simulate", "silence"}, MeasureCommand::LowSignal, "No sweep came back"},
              Case{{"--simulate", "gain=12"}, MeasureCommand::Clipped, "clips"},
              Case{{"--simulate", "gain=0.5", "--volume", "0"}, MeasureCommand::Clipped, "clips"},
+             Case{{"--simulate", "clip=0.9"}, MeasureCommand::Clipped, "clips"}, // below the rails
+             Case{{"--simulate", "clip=14000"}, MeasureCommand::Clipped, "clips"},
+             Case{{"--simulate", "clip=29491", "--volume", "0"}, MeasureCommand::Clipped, "clips"},
              Case{{"--simulate", "refchannel=none", "--reference", "right"}, MeasureCommand::LowSignal,
                   "reference channel (right) carries nothing"},
              Case{{"--simulate", "delay=600"}, MeasureCommand::LowSignal, "too late"},
@@ -233,8 +236,11 @@ TEST(LogSweepCommandTest, FailuresHaveTheirOwnExitCodes)
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_TRUE(r.out.empty());
     }
-    // A perfect path at full scale reaches the rails at the crests but does not clip.
-    EXPECT_EQ(logsweep({"--simulate", "", "--volume", "0", "--length", "32768"}).code, 0);
+    // A perfect path at full scale reaches the rails at the crests but does
+    // not clip; nor do clean chains have flat tops.
+    for (const auto& [chain, volume] : std::vector<std::pair<std::string, std::string>>{
+             {"", "0"}, {"", "-6"}, {"poly=0.1,0.05", "-6"}, {"highpass2=50,lowpass2=5000", "-6"}, {"clip=29491", "-6"}})
+        EXPECT_EQ(logsweep({"--simulate", chain, "--volume", volume, "--length", "32768"}).code, 0) << chain;
     TestFolder folder;
     const Outcome r = logsweep({"--simulate", "", "--length", "32768", "--ir", folder.path() + "/no/such/ir.wav"});
     EXPECT_EQ(r.code, MeasureCommand::FileError);

@@ -502,6 +502,24 @@ TEST(LogSweepMeasurementTest, BadRecordingsFailEachWithItsOwnProblem)
     std::vector<float> clipped = good;
     for (float& v : clipped)
         v = std::clamp(v * 4, -1.0f, 1.0f);
+    // Clean and flat-topped below the rails (at 0.9 and 0.999 of the peak),
+    // in floats and in 16-bit steps, at -6 and 0 dBFS.
+    const auto quantised = [](std::vector<float> x) {
+        for (float& v : x)
+            v = std::min(std::round(v * 32768.0f), 32767.0f) / 32768.0f;
+        return x;
+    };
+    const auto flatTopped = [](std::vector<float> x, float below) {
+        const float top = below * std::abs(*std::max_element(x.begin(), x.end(), [](float a, float b) {
+            return std::abs(a) < std::abs(b);
+        }));
+        for (float& v : x)
+            v = std::clamp(v, -top, top);
+        return x;
+    };
+    const std::vector<float> full = record(makeSweep(K15, 0), 256), flat = flatTopped(good, 0.9f),
+                             barely = flatTopped(good, 0.999f), flat16 = quantised(flat),
+                             fullFlat = flatTopped(full, 0.9f);
     std::vector<float> noise(good.size());
     std::mt19937 generator(1);
     std::normal_distribution<float> gaussian(0, 0.01f);
@@ -525,6 +543,10 @@ TEST(LogSweepMeasurementTest, BadRecordingsFailEachWithItsOwnProblem)
              Case{"silence", silent, 1, R::None, LogSweepProblem::NoSignal},
              Case{"noise only", noise, 1, R::None, LogSweepProblem::NoSignal},
              Case{"clipped", clipped, 1, R::None, LogSweepProblem::Clipped},
+             Case{"flat tops at 0.9", flat, 1, R::None, LogSweepProblem::Clipped},
+             Case{"flat tops at 0.999", barely, 1, R::None, LogSweepProblem::Clipped},
+             Case{"16-bit flat tops", flat16, 1, R::None, LogSweepProblem::Clipped},
+             Case{"0 dBFS flat tops", fullFlat, 1, R::None, LogSweepProblem::Clipped},
              Case{"too late", late, 1, R::None, LogSweepProblem::TooLate},
              Case{"reference silent", noReference, 2, R::Right, LogSweepProblem::NoReference},
              Case{"stereo without a reference", stereo, 2, R::None, LogSweepProblem::BadSettings},
@@ -541,10 +563,15 @@ TEST(LogSweepMeasurementTest, BadRecordingsFailEachWithItsOwnProblem)
         EXPECT_EQ(problem, c.problem) << c.what;
         EXPECT_FALSE(r.message().empty()) << c.what;
     }
-    LogSweepProblem problem = LogSweepProblem::Clipped;
-    LogSweepMeasurement measurement;
-    EXPECT_TRUE(measurement.analyse(sweep, settingsFor(sweep), good.data(), good.size(), 1, &problem).ok());
-    EXPECT_EQ(problem, LogSweepProblem::None);
+    std::vector<float> quiet = good; // -42 dBFS: each crest's top held for tens of 16-bit samples
+    for (float& v : quiet)
+        v /= 64;
+    for (const std::vector<float>& clean : {good, quantised(good), full, quantised(full), quantised(quiet)}) {
+        LogSweepProblem problem = LogSweepProblem::Clipped;
+        LogSweepMeasurement measurement;
+        EXPECT_TRUE(measurement.analyse(sweep, settingsFor(sweep), clean.data(), clean.size(), 1, &problem).ok());
+        EXPECT_EQ(problem, LogSweepProblem::None);
+    }
     EXPECT_NE(LogSweepMeasurement::noReferenceMessage(R::Left).find("left"), std::string::npos);
 }
 
