@@ -190,6 +190,7 @@ std::optional<SoundChain::Element> SoundChain::parseItem(std::string_view item, 
             return bad("two coefficients A2,A3 from -10 to 10");
         e.kind = Kind::Poly;
         e.value2 = a3;
+        e.poly = BandLimitedPoly(v, a3);
     } else if (name == "clip") {
         if (!numeric || v < 0.0)
             return bad("a clip level of 0 or more, in sample units");
@@ -218,6 +219,8 @@ void SoundChain::reset()
             e.line.clear();
         e.lineStart = 0;
         e.outputs = 0;
+        if (e.kind == Kind::Poly)
+            e.poly.reset();
     }
 }
 
@@ -330,10 +333,7 @@ void SoundChain::process(std::vector<double>& samples)
                 x = std::clamp(x, -e.amount, e.amount);
             break;
         case Kind::Poly:
-            for (double& x : samples) {
-                const double u = x / 32768.0;
-                x = 32768.0 * (u + u * u * (e.value + e.value2 * u));
-            }
+            e.poly.process(samples);
             break;
         case Kind::Silence:
             std::fill(samples.begin(), samples.end(), 0.0);

@@ -27,7 +27,10 @@
 //                  a comma (A2 and A3 from -10 to 10). A sine of peak a (full
 //                  scale) comes out as DC A2*a^2/2, the fundamental at
 //                  a + 3*A3*a^3/4, a 2nd harmonic of peak A2*a^2/2 and a 3rd
-//                  of peak A3*a^3/4 (polyHarmonic()).
+//                  of peak A3*a^3/4 (polyHarmonic()). Band-limited: the
+//                  harmonics at or above half the rate are left out rather
+//                  than folded back, and the stream comes out
+//                  BandLimitedPoly::Latency (138) samples late.
 //   silence, mute  replace everything by 0
 //   refchannel=left|right|none
 //                  not a step of the stream: which channel of the simulated
@@ -44,6 +47,7 @@
 #pragma once
 
 #include "common/AudioFormat.h"
+#include "signal/BandLimitedPoly.h"
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -125,6 +129,8 @@ private:
         int count = 0;
         int64_t lineStart = 0;
         int64_t outputs = 0;
+        // The poly item, formed at twice the rate.
+        BandLimitedPoly poly;
     };
 
     static std::optional<Element> parseItem(std::string_view item, int position, std::string& error);

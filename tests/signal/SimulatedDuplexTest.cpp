@@ -80,12 +80,22 @@ TEST(SimulatedDuplex, ChainParsesPolyAndTheReferenceWiring)
     }
     EXPECT_NE(errorOf("poly=0.1,0.2,0.3").find("'0.3'"), std::string::npos) << "two numbers, no more";
 
-    // Memoryless, on full scale; its small-signal gain is 1.
-    std::vector<double> x{16384.0, -32768.0, 0.0};
-    chainOf("poly=0.2,0.1").process(x);
-    EXPECT_NEAR(x[0], 32768.0 * (0.5 + 0.2 * 0.25 + 0.1 * 0.125), 1e-9);
-    EXPECT_NEAR(x[1], 32768.0 * (-1.0 + 0.2 - 0.1), 1e-9);
-    EXPECT_EQ(x[2], 0.0);
+    // On full scale, band-limited and BandLimitedPoly::Latency samples late
+    // (a level held long enough comes out exact); its small-signal gain is 1.
+    const std::size_t late = BandLimitedPoly::Latency;
+    for (const auto& [in, out] : {std::pair{16384.0, 0.5 + 0.2 * 0.25 + 0.1 * 0.125}, {-32768.0, -1.0 + 0.2 - 0.1},
+                                  {0.0, 0.0}}) {
+        std::vector<double> x(4 * late, in);
+        chainOf("poly=0.2,0.1").process(x);
+        EXPECT_NEAR(x.back(), 32768.0 * out, 1e-9) << in;
+    }
+    std::vector<double> ramp(2 * late);
+    for (std::size_t i = 0; i < ramp.size(); ++i)
+        ramp[i] = double(i);
+    std::vector<double> delayed = ramp;
+    chainOf("poly=0,0").process(delayed);
+    for (std::size_t i = 0; i < ramp.size(); ++i)
+        ASSERT_EQ(delayed[i], i < late ? 0.0 : ramp[i - late]) << i;
     EXPECT_EQ(chainOf("poly=0.5,0.5,lowpass=1000").magnitudeDb(1000), chainOf("lowpass=1000").magnitudeDb(1000));
 }
 
@@ -131,7 +141,8 @@ TEST(SimulatedDuplex, PolyGivesItsAnalyticHarmonicsOnASine)
         for (size_t m = 0; m < sine.size(); ++m)
             sine[m] = float(0.5 * std::sin(2 * Pi * cycles * double(m)));
         const std::vector<float> recorded = run(card, requestOf(sine, sine.size() + Latency));
-        const Harmonics h = harmonicsOf(recorded.data() + Latency + 2205, analysed, cycles);
+        // poly's output comes BandLimitedPoly::Latency samples late.
+        const Harmonics h = harmonicsOf(recorded.data() + Latency + BandLimitedPoly::Latency + 2205, analysed, cycles);
         const auto expected = [&](int order) {
             return c.after * SoundChain::polyHarmonic(order, c.amplitude, c.a2, c.a3);
         };
