@@ -4,6 +4,7 @@
 
 #include "curves/CurveFile.h"
 #include "curves/ExchangeFiles.h"
+#include "engine/FileTypes.h"
 
 #include <vector>
 
@@ -70,8 +71,7 @@ void MeasurementEngine::MenuEntryLoadTrace_Click()
         return;
     FileDialogRequest request;
     request.title = "Load a new response curve...";
-    request.filter = CurveFilter;
-    request.moreFilters = {CurveFilesFilter};
+    FileTypes::offerCurveFiles(request, {CurveFilter, CurveFilesFilter});
     request.flags = FileDialogRequest::OpenFlags;
     const std::optional<std::string> path = m_dialog->show(request);
     if (path && !path->empty())
@@ -87,10 +87,20 @@ void MeasurementEngine::MenuEntrySave_Click()
     const int n = m_document.traces().GetLastTraceData(x, y);
     if (n <= 0)
         return;
-    const std::optional<std::string> path = m_dialog->show(FileDialogRequest::saveAs(
-        "Save last curve as...", "Curve" + std::to_string(traces) + ".txt", "txt", {CurveFilter}));
-    if (path && !path->empty())
+    // FRD and CSV, as Export Trace writes them, for a name typed with their
+    // extension; the curve file stays the first entry.
+    const FileDialogRequest request = FileDialogRequest::saveAs(
+        "Save last curve as...", "Curve" + std::to_string(traces) + ".txt", "txt", {CurveFilter, FrdFilter, CsvFilter});
+    const std::optional<std::string> path = m_dialog->show(request);
+    if (!path || path->empty())
+        return;
+    const std::optional<int> type = FileTypes::saveTypeQuestion(m_host, *path, request, m_dialog->selectedFilter());
+    if (!type)
+        return;
+    if (*type == 0)
         SaveFile(*path, x.data(), y.data(), n);
+    else
+        exportTrace(*path, *type == 2);
 }
 
 void MeasurementEngine::MenuEntryExportTrace_Click()
@@ -101,16 +111,26 @@ void MeasurementEngine::MenuEntryExportTrace_Click()
     const std::vector<ResponsePoint> points = m_document.lastResponse();
     if (points.empty())
         return;
-    const std::optional<std::string> path = m_dialog->show(FileDialogRequest::saveAs(
-        "Export last curve as...", "Curve" + std::to_string(traces) + ".frd", "frd", {FrdFilter, CsvFilter}));
+    const FileDialogRequest request = FileDialogRequest::saveAs(
+        "Export last curve as...", "Curve" + std::to_string(traces) + ".frd", "frd", {FrdFilter, CsvFilter});
+    const std::optional<std::string> path = m_dialog->show(request);
     if (!path || path->empty())
         return;
-    const audimera::Status written = m_dialog->selectedFilter() == 1
-        ? ExchangeFiles::writeCsv(*path, points)
-        : ExchangeFiles::writeFrd(*path, points,
+    if (const std::optional<int> type = FileTypes::saveTypeQuestion(m_host, *path, request, m_dialog->selectedFilter()))
+        exportTrace(*path, *type == 1);
+}
+
+void MeasurementEngine::exportTrace(const std::string& path, bool csv)
+{
+    const std::vector<ResponsePoint> points = m_document.lastResponse();
+    if (points.empty())
+        return;
+    const audimera::Status written = csv
+        ? ExchangeFiles::writeCsv(path, points)
+        : ExchangeFiles::writeFrd(path, points,
                                   {"Audimera frequency response", "frequency (Hz)  level (dB)  phase (degrees)"});
     if (!written)
-        m_host.message("Error saving file '" + *path + "' : " + written.message(), MessageIcon::Critical);
+        m_host.message("Error saving file '" + path + "' : " + written.message(), MessageIcon::Critical);
 }
 
 void MeasurementEngine::cmdFreqBrowse_Click()
@@ -136,7 +156,7 @@ void MeasurementEngine::cmdCalibBrowse_Click()
         return;
     FileDialogRequest request;
     request.title = "Select User Calibration file...";
-    request.filter = CurveFilter;
+    FileTypes::offerCurveFiles(request, {CurveFilter});
     request.flags = FileDialogRequest::OpenFlags;
     const std::optional<std::string> path = m_dialog->show(request);
     if (!path || path->empty())

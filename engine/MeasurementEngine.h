@@ -122,9 +122,11 @@ public:
     void LoadFile(const std::string& FileName);
     void SaveFile(const std::string& FileName, const double* X, const double* Y, int n);
     void MenuEntryLoadTrace_Click();
+    // Writes the newest trace as a curve file, or as FRD or CSV when the
+    // name is typed with their extension (FileTypes::saveTypeOf).
     void MenuEntrySave_Click();
     // Writes the newest trace as FRD (phase 0 where none was measured) or
-    // CSV, as the save dialog's filter entry says.
+    // CSV, as the typed extension or else the save dialog's filter entry says.
     void MenuEntryExportTrace_Click();
     // The Load Trace dialog's entry besides the documented one, and the
     // Export Trace dialog's two entries.
@@ -203,6 +205,11 @@ private:
     // The frequency that the scroll bars and the "x20" box stand for.
     double frequencyFromScrolls() const;
     void correctionClicked(int index, std::string_view box, const std::string& file);
+    // Export Trace's writing: the newest trace to path as CSV or FRD.
+    void exportTrace(const std::string& path, bool csv);
+    // "LabelSensitivity": the sensitivity factor of the ticked correction
+    // file that states one (the user's file first), or empty.
+    void showSensitivity();
 
     Panel& m_panel;
     Host& m_host;
