@@ -81,11 +81,8 @@ void MeasurementEngine::MenuEntryLoadTrace_Click()
 void MeasurementEngine::MenuEntrySave_Click()
 {
     const int traces = m_document.traces().GetTraceCount();
-    if (traces == 0 || !m_dialog)
-        return;
     std::vector<double> x, y;
-    const int n = m_document.traces().GetLastTraceData(x, y);
-    if (n <= 0)
+    if (traces == 0 || !m_dialog || m_document.traces().GetLastTraceData(x, y) <= 0)
         return;
     // FRD and CSV, as Export Trace writes them, for a name typed with their
     // extension; the curve file stays the first entry.
@@ -94,13 +91,8 @@ void MeasurementEngine::MenuEntrySave_Click()
     const std::optional<std::string> path = m_dialog->show(request);
     if (!path || path->empty())
         return;
-    const std::optional<int> type = FileTypes::saveTypeQuestion(m_host, *path, request, m_dialog->selectedFilter());
-    if (!type)
-        return;
-    if (*type == 0)
-        SaveFile(*path, x.data(), y.data(), n);
-    else
-        exportTrace(*path, *type == 2);
+    if (const std::optional<int> type = FileTypes::saveTypeQuestion(m_host, *path, request, m_dialog->selectedFilter()))
+        writeLastTrace(*path, static_cast<TraceFormat>(*type));
 }
 
 void MeasurementEngine::MenuEntryExportTrace_Click()
@@ -108,24 +100,32 @@ void MeasurementEngine::MenuEntryExportTrace_Click()
     const int traces = m_document.traces().GetTraceCount();
     if (traces == 0 || !m_dialog)
         return;
-    const std::vector<ResponsePoint> points = m_document.lastResponse();
-    if (points.empty())
+    if (m_document.lastResponse().empty())
         return;
-    const FileDialogRequest request = FileDialogRequest::saveAs(
-        "Export last curve as...", "Curve" + std::to_string(traces) + ".frd", "frd", {FrdFilter, CsvFilter});
+    // The curve file last, for a name typed with ".txt".
+    const FileDialogRequest request = FileDialogRequest::saveAs("Export last curve as...",
+                                                                "Curve" + std::to_string(traces) + ".frd", "frd",
+                                                                {FrdFilter, CsvFilter, CurveFilter});
     const std::optional<std::string> path = m_dialog->show(request);
     if (!path || path->empty())
         return;
+    constexpr TraceFormat formats[] = {TraceFormat::Frd, TraceFormat::Csv, TraceFormat::Curve};
     if (const std::optional<int> type = FileTypes::saveTypeQuestion(m_host, *path, request, m_dialog->selectedFilter()))
-        exportTrace(*path, *type == 1);
+        writeLastTrace(*path, formats[*type]);
 }
 
-void MeasurementEngine::exportTrace(const std::string& path, bool csv)
+void MeasurementEngine::writeLastTrace(const std::string& path, TraceFormat format)
 {
+    if (format == TraceFormat::Curve) {
+        std::vector<double> x, y;
+        if (const int n = m_document.traces().GetLastTraceData(x, y); n > 0)
+            SaveFile(path, x.data(), y.data(), n);
+        return;
+    }
     const std::vector<ResponsePoint> points = m_document.lastResponse();
     if (points.empty())
         return;
-    const audimera::Status written = csv
+    const audimera::Status written = format == TraceFormat::Csv
         ? ExchangeFiles::writeCsv(path, points)
         : ExchangeFiles::writeFrd(path, points,
                                   {"Audimera frequency response", "frequency (Hz)  level (dB)  phase (degrees)"});

@@ -125,8 +125,8 @@ public:
     // Writes the newest trace as a curve file, or as FRD or CSV when the
     // name is typed with their extension (FileTypes::saveTypeOf).
     void MenuEntrySave_Click();
-    // Writes the newest trace as FRD (phase 0 where none was measured) or
-    // CSV, as the typed extension or else the save dialog's filter entry says.
+    // Writes the newest trace as FRD (phase 0 where none was measured), CSV
+    // or a curve file, as the typed extension or else the filter entry says.
     void MenuEntryExportTrace_Click();
     // The Load Trace dialog's entry besides the documented one, and the
     // Export Trace dialog's two entries.
@@ -205,8 +205,10 @@ private:
     // The frequency that the scroll bars and the "x20" box stand for.
     double frequencyFromScrolls() const;
     void correctionClicked(int index, std::string_view box, const std::string& file);
-    // Export Trace's writing: the newest trace to path as CSV or FRD.
-    void exportTrace(const std::string& path, bool csv);
+    // The newest trace to path: the curve file (levels only), FRD or CSV
+    // (with the phase where one was measured). Nothing for an empty trace.
+    enum class TraceFormat { Curve, Frd, Csv };
+    void writeLastTrace(const std::string& path, TraceFormat format);
     // "LabelSensitivity": the sensitivity factor of the ticked correction
     // file that states one (the user's file first), or empty.
     void showSensitivity();

@@ -79,7 +79,7 @@ TEST_F(MainWindowExchange, LoadTraceReadsAnFrdAndExportTraceWritesItBack)
     EXPECT_TRUE(r.save);
     EXPECT_EQ(r.fileName, "Curve1.frd");
     EXPECT_EQ(r.filter, "FRD file (*.frd)");
-    EXPECT_EQ(r.moreFilters, std::vector<std::string>{"CSV file (*.csv)"});
+    EXPECT_EQ(r.moreFilters, (std::vector<std::string>{"CSV file (*.csv)", "Response Curve (*.txt)"}));
     std::vector<ResponsePoint> back;
     ASSERT_TRUE(CurveFile::read(frd, 100, back).ok());
     const std::vector<CurvePoint> trace = window->document().lastTrace();

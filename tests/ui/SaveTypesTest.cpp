@@ -23,7 +23,7 @@ TEST_F(MainWindowTest, EachSaveDialogWritesTheTypeOfTheTypedExtension)
                          Row{"cmdLogSave", 0, "b.wav", "RIFF", false}, Row{"cmdLogSave", 3, "c.xyz", "RIFF", true},
                          Row{"MenuEntrySave", 0, "d.frd", "* Audimera frequency response", false},
                          Row{"MenuEntryExportTrace", 0, "e.csv", "frequency_hz,level_db", false},
-                         Row{"MenuEntryExportTrace", 1, "f.txt", "frequency_hz,level_db", true},
+                         Row{"MenuEntryExportTrace", 1, "f.xyz", "frequency_hz,level_db", true},
                          Row{"MenuEntrySavePicture", 3, "g.png", "\x89PNG", false},
                          Row{"MenuEntrySavePicture", 0, "h.svg", "<?xml", false}}) {
         const std::size_t shown = messages.size();
