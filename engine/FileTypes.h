@@ -36,8 +36,8 @@ std::vector<std::string> extensionsOf(std::string_view label);
 std::string extensionOf(std::string_view path);
 
 struct SaveType {
-    int entry = 0;            // the entry whose format is written
-    bool unknown = false;     // the typed extension is listed by no entry
+    int entry = 0;        // the entry whose format is written
+    bool unknown = false; // the typed extension is listed by no entry
 };
 
 // The entry a save of path writes, among entries (the dialog's labels in

@@ -129,7 +129,7 @@ public:
     // or a curve file, as the typed extension or else the filter entry says.
     void MenuEntryExportTrace_Click();
     // The Load Trace dialog's entry besides the documented one, and the
-    // Export Trace dialog's two entries.
+    // Export Trace dialog's two first entries (Save Last Trace's after its own).
     static const char* const CurveFilesFilter;
     static const char* const FrdFilter;
     static const char* const CsvFilter;
