@@ -92,6 +92,10 @@ const ControlRow Rows[] = {
 
     {.name = "CheckResponse", .kind = CheckBox, .caption = "Show Frequency Response", .value = 1,
      .toolTip = "Show/Hide the frequency response window"},
+    // In the status bar, beside the status line: the sensitivity factor of
+    // a ticked correction file, empty when none states one.
+    {.name = "LabelSensitivity", .kind = Label,
+     .toolTip = "The sensitivity factor the ticked calibration file states (the curve stays relative)"},
 
     {.name = "FileMenu", .kind = Menu, .caption = "&File"},
     {.name = "MenuEntryLoadTrace", .kind = MenuEntry, .parent = "FileMenu", .caption = "&Load Trace"},
@@ -127,14 +131,15 @@ const ControlRow Rows[] = {
     {.name = "MenuEntryRecordChannel(1)", .kind = MenuTick, .parent = "MenuRecordChannel", .caption = "Left"},
     {.name = "MenuEntryRecordChannel(2)", .kind = MenuTick, .parent = "MenuRecordChannel", .caption = "Right"},
 
+    // Menus added to the documented ones go here, so that "?" stays last.
+    // The log sweep's window (Ctrl+L).
+    {.name = "MeasureMenu", .kind = Menu, .caption = "&Measure"},
+    {.name = "MenuEntryLogSweep", .kind = MenuEntry, .parent = "MeasureMenu", .caption = "&Log Sweep..."},
+
     {.name = "HelpMenu", .kind = Menu, .caption = "&?"},
     {.name = "MenuEntryHelp", .kind = MenuEntry, .parent = "HelpMenu", .caption = "&Help"},
     {.name = "sephelp", .kind = Separator, .parent = "HelpMenu"},
     {.name = "MenuEntryAbout", .kind = MenuEntry, .parent = "HelpMenu", .caption = "&About"},
-
-    // After the documented menus: the log sweep's window (Ctrl+L).
-    {.name = "MeasureMenu", .kind = Menu, .caption = "&Measure"},
-    {.name = "MenuEntryLogSweep", .kind = MenuEntry, .parent = "MeasureMenu", .caption = "&Log Sweep..."},
 };
 
 } // namespace

@@ -26,14 +26,29 @@ void MeasurementEngine::correctionClicked(int index, std::string_view box, const
 {
     // Off first: no point is ever corrected with a half-loaded column.
     CalibEnable[index] = false;
-    if (m_panel.value(box) == 0)
-        return;
-    if (LoadCalibFile(file, index)) {
-        CalibEnable[index] = true;
-    } else {
-        m_panel.setValue(box, 0);
-        correctionClicked(index, box, file);
+    if (m_panel.value(box) != 0) {
+        if (LoadCalibFile(file, index))
+            CalibEnable[index] = true;
+        else
+            m_panel.setValue(box, 0);
     }
+    showSensitivity();
+}
+
+void MeasurementEngine::showSensitivity()
+{
+    // Its own place in the status bar: the progress line overwrites the
+    // status text, never this.
+    std::string text;
+    for (int i = CorrectionTable::Count - 1; i >= 0 && text.empty(); --i) {
+        const auto& sensitivity = m_document.corrections().sensitivity(i);
+        if (CalibEnable[i] && sensitivity) {
+            text = "Sens Factor " + m_panel.formatNumber(sensitivity->value);
+            if (!sensitivity->unit.empty())
+                text += " " + sensitivity->unit;
+        }
+    }
+    m_panel.setCaption("LabelSensitivity", text);
 }
 
 void MeasurementEngine::CheckSPLCorrect_Click()

@@ -4,6 +4,7 @@
 
 #include "curves/CurveFile.h"
 #include "curves/ExchangeFiles.h"
+#include "engine/FileTypes.h"
 
 #include <vector>
 
@@ -70,8 +71,7 @@ void MeasurementEngine::MenuEntryLoadTrace_Click()
         return;
     FileDialogRequest request;
     request.title = "Load a new response curve...";
-    request.filter = CurveFilter;
-    request.moreFilters = {CurveFilesFilter};
+    FileTypes::offerCurveFiles(request, {CurveFilter, CurveFilesFilter});
     request.flags = FileDialogRequest::OpenFlags;
     const std::optional<std::string> path = m_dialog->show(request);
     if (path && !path->empty())
@@ -81,16 +81,18 @@ void MeasurementEngine::MenuEntryLoadTrace_Click()
 void MeasurementEngine::MenuEntrySave_Click()
 {
     const int traces = m_document.traces().GetTraceCount();
-    if (traces == 0 || !m_dialog)
-        return;
     std::vector<double> x, y;
-    const int n = m_document.traces().GetLastTraceData(x, y);
-    if (n <= 0)
+    if (traces == 0 || !m_dialog || m_document.traces().GetLastTraceData(x, y) <= 0)
         return;
-    const std::optional<std::string> path = m_dialog->show(FileDialogRequest::saveAs(
-        "Save last curve as...", "Curve" + std::to_string(traces) + ".txt", "txt", {CurveFilter}));
-    if (path && !path->empty())
-        SaveFile(*path, x.data(), y.data(), n);
+    // FRD and CSV, as Export Trace writes them, for a name typed with their
+    // extension; the curve file stays the first entry.
+    const FileDialogRequest request = FileDialogRequest::saveAs(
+        "Save last curve as...", "Curve" + std::to_string(traces) + ".txt", "txt", {CurveFilter, FrdFilter, CsvFilter});
+    const std::optional<std::string> path = m_dialog->show(request);
+    if (!path || path->empty())
+        return;
+    if (const std::optional<int> type = FileTypes::saveTypeQuestion(m_host, *path, request, m_dialog->selectedFilter()))
+        writeLastTrace(*path, static_cast<TraceFormat>(*type));
 }
 
 void MeasurementEngine::MenuEntryExportTrace_Click()
@@ -98,19 +100,37 @@ void MeasurementEngine::MenuEntryExportTrace_Click()
     const int traces = m_document.traces().GetTraceCount();
     if (traces == 0 || !m_dialog)
         return;
+    if (m_document.lastResponse().empty())
+        return;
+    // The curve file last, for a name typed with ".txt".
+    const FileDialogRequest request = FileDialogRequest::saveAs("Export last curve as...",
+                                                                "Curve" + std::to_string(traces) + ".frd", "frd",
+                                                                {FrdFilter, CsvFilter, CurveFilter});
+    const std::optional<std::string> path = m_dialog->show(request);
+    if (!path || path->empty())
+        return;
+    constexpr TraceFormat formats[] = {TraceFormat::Frd, TraceFormat::Csv, TraceFormat::Curve};
+    if (const std::optional<int> type = FileTypes::saveTypeQuestion(m_host, *path, request, m_dialog->selectedFilter()))
+        writeLastTrace(*path, formats[*type]);
+}
+
+void MeasurementEngine::writeLastTrace(const std::string& path, TraceFormat format)
+{
+    if (format == TraceFormat::Curve) {
+        std::vector<double> x, y;
+        if (const int n = m_document.traces().GetLastTraceData(x, y); n > 0)
+            SaveFile(path, x.data(), y.data(), n);
+        return;
+    }
     const std::vector<ResponsePoint> points = m_document.lastResponse();
     if (points.empty())
         return;
-    const std::optional<std::string> path = m_dialog->show(FileDialogRequest::saveAs(
-        "Export last curve as...", "Curve" + std::to_string(traces) + ".frd", "frd", {FrdFilter, CsvFilter}));
-    if (!path || path->empty())
-        return;
-    const audimera::Status written = m_dialog->selectedFilter() == 1
-        ? ExchangeFiles::writeCsv(*path, points)
-        : ExchangeFiles::writeFrd(*path, points,
+    const audimera::Status written = format == TraceFormat::Csv
+        ? ExchangeFiles::writeCsv(path, points)
+        : ExchangeFiles::writeFrd(path, points,
                                   {"Audimera frequency response", "frequency (Hz)  level (dB)  phase (degrees)"});
     if (!written)
-        m_host.message("Error saving file '" + *path + "' : " + written.message(), MessageIcon::Critical);
+        m_host.message("Error saving file '" + path + "' : " + written.message(), MessageIcon::Critical);
 }
 
 void MeasurementEngine::cmdFreqBrowse_Click()
@@ -136,7 +156,7 @@ void MeasurementEngine::cmdCalibBrowse_Click()
         return;
     FileDialogRequest request;
     request.title = "Select User Calibration file...";
-    request.filter = CurveFilter;
+    FileTypes::offerCurveFiles(request, {CurveFilter});
     request.flags = FileDialogRequest::OpenFlags;
     const std::optional<std::string> path = m_dialog->show(request);
     if (!path || path->empty())

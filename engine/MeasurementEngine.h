@@ -122,12 +122,14 @@ public:
     void LoadFile(const std::string& FileName);
     void SaveFile(const std::string& FileName, const double* X, const double* Y, int n);
     void MenuEntryLoadTrace_Click();
+    // Writes the newest trace as a curve file, or as FRD or CSV when the
+    // name is typed with their extension (FileTypes::saveTypeOf).
     void MenuEntrySave_Click();
-    // Writes the newest trace as FRD (phase 0 where none was measured) or
-    // CSV, as the save dialog's filter entry says.
+    // Writes the newest trace as FRD (phase 0 where none was measured), CSV
+    // or a curve file, as the typed extension or else the filter entry says.
     void MenuEntryExportTrace_Click();
     // The Load Trace dialog's entry besides the documented one, and the
-    // Export Trace dialog's two entries.
+    // Export Trace dialog's two first entries (Save Last Trace's after its own).
     static const char* const CurveFilesFilter;
     static const char* const FrdFilter;
     static const char* const CsvFilter;
@@ -203,6 +205,13 @@ private:
     // The frequency that the scroll bars and the "x20" box stand for.
     double frequencyFromScrolls() const;
     void correctionClicked(int index, std::string_view box, const std::string& file);
+    // The newest trace to path: the curve file (levels only), FRD or CSV
+    // (with the phase where one was measured). Nothing for an empty trace.
+    enum class TraceFormat { Curve, Frd, Csv };
+    void writeLastTrace(const std::string& path, TraceFormat format);
+    // "LabelSensitivity": the sensitivity factor of the ticked correction
+    // file that states one (the user's file first), or empty.
+    void showSensitivity();
 
     Panel& m_panel;
     Host& m_host;

@@ -5,6 +5,7 @@
 #include "curves/ImpulseFile.h"
 #include "display/models/LogSweepPlots.h"
 #include "engine/FileDialog.h"
+#include "engine/FileTypes.h"
 #include "engine/Host.h"
 #include "engine/HostWaiter.h"
 #include "engine/MeasurementEngine.h"
@@ -421,13 +422,18 @@ void FormLogSweep::cmdLogSave_Click()
 {
     if (!m_results || m_measuring)
         return;
-    const std::optional<std::string> path = m_dialog.show(FileDialogRequest::saveAs(
-        "Save the log sweep as...", "LogSweep.txt", "txt", {std::begin(SaveFilters), std::end(SaveFilters)}));
+    const FileDialogRequest request = FileDialogRequest::saveAs(
+        "Save the log sweep as...", "LogSweep.txt", "txt", {std::begin(SaveFilters), std::end(SaveFilters)});
+    const std::optional<std::string> path = m_dialog.show(request);
     if (!path || path->empty())
+        return;
+    // "x.frd" writes FRD, "x.wav" the impulse, whatever entry is selected.
+    const std::optional<int> type = FileTypes::saveTypeQuestion(m_host, *path, request, m_dialog.selectedFilter());
+    if (!type)
         return;
     const LogSweepResults& r = *m_results;
     audimera::Status written;
-    switch (m_dialog.selectedFilter()) {
+    switch (*type) {
     case 1: {
         const std::vector<std::string> comments = {
             "Audimera log sweep, " + std::to_string(m_measured.length) + " samples at " + std::to_string(r.rate) + " Hz",
@@ -480,7 +486,7 @@ void FormLogSweep::cmdLogCalibBrowse_Click()
 {
     FileDialogRequest request;
     request.title = "Select User Calibration file...";
-    request.filter = "Response Curve (*.txt)";
+    FileTypes::offerCurveFiles(request, {"Response Curve (*.txt)"});
     request.flags = FileDialogRequest::OpenFlags;
     const std::optional<std::string> path = m_dialog.show(request);
     if (!path || path->empty())

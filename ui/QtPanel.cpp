@@ -289,8 +289,11 @@ QColor QtPanel::toColor(uint32_t color)
 
 void QtPanel::setStatusText(std::string_view text)
 {
-    if (m_statusLine)
+    if (m_statusLine) {
         m_statusLine->setText(qstr(text));
+        // The whole line, should the window cut it off.
+        m_statusLine->setToolTip(qstr(text));
+    }
 }
 
 // ---------------------------------------------------------------- numbers

@@ -1,6 +1,7 @@
 #include "ui/frmMain.h"
 
 #include "engine/ControlTable.h"
+#include "engine/FileTypes.h"
 #include "dsp/DspLibrary.h"
 #include "display/windows/FormDisplays.h"
 #include "display/windows/FormFFT.h"
@@ -320,6 +321,7 @@ void frmMain::buildControls()
     m_statusLine->setObjectName(QStringLiteral("StatusText"));
     statusBar()->addWidget(m_statusLine, 1);
     m_panel.setStatusLine(m_statusLine);
+    statusBar()->addPermanentWidget(makeControl<QLabel>("LabelSensitivity"));
     m_recordNote = new QLabel;
     m_recordNote->setObjectName(QStringLiteral("RecordDeviceNote"));
     statusBar()->addPermanentWidget(m_recordNote);
@@ -883,12 +885,17 @@ void frmMain::MenuEntryAbout_Click()
 
 void frmMain::MenuEntrySavePicture_Click()
 {
-    const std::optional<std::string> path = m_fileDialog.show(FileDialogRequest::saveAs(
-        "Save the response picture as...", "Response.png", "png", {std::begin(PictureFilters), std::end(PictureFilters)}));
+    const FileDialogRequest request = FileDialogRequest::saveAs(
+        "Save the response picture as...", "Response.png", "png", {std::begin(PictureFilters), std::end(PictureFilters)});
+    const std::optional<std::string> path = m_fileDialog.show(request);
     if (!path || path->empty())
         return;
-    // Entries 0..2: PNG at 1, 2 and 4 times the window's size; 3: SVG.
-    const int filter = m_fileDialog.selectedFilter();
+    // Entries 0..2: PNG at 1, 2 and 4 times the window's size; 3: SVG. A
+    // typed ".svg" or ".png" counts for more than the entry.
+    const std::optional<int> type = FileTypes::saveTypeQuestion(m_host, *path, request, m_fileDialog.selectedFilter());
+    if (!type)
+        return;
+    const int filter = *type;
     const std::string error = filter == 3 ? m_response->saveSvg(*path)
                                           : m_response->savePng(*path, filter == 1 ? 2 : filter == 2 ? 4 : 1);
     if (!error.empty())

@@ -1,3 +1,4 @@
+#include "engine/FileTypes.h"
 #include "tests/engine/EngineFixture.h"
 #include "tests/support/TestFolder.h"
 
@@ -98,7 +99,7 @@ TEST_F(FileCommandsTest, LoadCommandAsksForAFileUnlessEightTracesAreShown)
     const FileDialogRequest& r = dialog.requests[0];
     EXPECT_FALSE(r.save);
     EXPECT_EQ(r.title, "Load a new response curve...");
-    EXPECT_EQ(r.filter, "Response Curve (*.txt)");
+    EXPECT_EQ(r.filter, FileTypes::CurveAndCalibration);
     EXPECT_EQ(r.flags, 0x201804);
     EXPECT_EQ(r.fileName, "");
     EXPECT_EQ(traceCount(rig.document), 1);

@@ -65,8 +65,8 @@ TEST_F(MainWindowExchange, LoadTraceReadsAnFrdAndExportTraceWritesItBack)
            1);
     trigger("MenuEntryLoadTrace");
     ASSERT_EQ(dialog.requests.size(), 1u);
-    EXPECT_EQ(dialog.requests[0].filter, "Response Curve (*.txt)");
-    EXPECT_EQ(dialog.requests[0].moreFilters, std::vector<std::string>{"Curve files (*.txt *.frd *.cal *.csv)"});
+    EXPECT_EQ(dialog.requests[0].filter, "Curve and calibration files (*.txt *.cal *.frd *.csv)");
+    EXPECT_EQ(dialog.requests[0].moreFilters.back(), "All files (*)");
     ASSERT_TRUE(messages.empty()) << messages[0].text;
     EXPECT_TRUE(action("MenuEntryExportTrace")->isEnabled());
 
@@ -79,7 +79,7 @@ TEST_F(MainWindowExchange, LoadTraceReadsAnFrdAndExportTraceWritesItBack)
     EXPECT_TRUE(r.save);
     EXPECT_EQ(r.fileName, "Curve1.frd");
     EXPECT_EQ(r.filter, "FRD file (*.frd)");
-    EXPECT_EQ(r.moreFilters, std::vector<std::string>{"CSV file (*.csv)"});
+    EXPECT_EQ(r.moreFilters, (std::vector<std::string>{"CSV file (*.csv)", "Response Curve (*.txt)"}));
     std::vector<ResponsePoint> back;
     ASSERT_TRUE(CurveFile::read(frd, 100, back).ok());
     const std::vector<CurvePoint> trace = window->document().lastTrace();
@@ -182,6 +182,11 @@ TEST_F(MainWindowExchange, ACalibrationFilesSensitivityShowsInTheStatusLine)
     // In the user's locale, as every number on screen.
     const std::string number = window->panel().formatNumber(-0.7);
     EXPECT_NE(status.find("umik.txt': sensitivity factor " + number + " dB"), std::string::npos) << status;
+    // Also in a place of its own, which the next status message leaves alone.
+    window->panel().setStatusText("Measuring 1000 Hz");
+    EXPECT_EQ(labelText("LabelSensitivity"), "Sens Factor " + number + " dB");
+    click("CheckUserCalib");
+    EXPECT_EQ(labelText("LabelSensitivity"), "");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The file commands of the main window with injected dialog answers: Load
 // Trace, Save Last Trace, the two browse buttons, cancelled dialogs, and the
 // limit of eight traces.
+#include "engine/FileTypes.h"
 #include "tests/ui/MainWindowFixture.h"
 
 #include <QDir>
@@ -62,7 +63,7 @@ TEST_F(MainWindowFiles, LoadTraceAsksForAnExistingCurveAndAddsIt)
     const FileDialogRequest& r = dialog.requests[0];
     EXPECT_FALSE(r.save);
     EXPECT_EQ(r.title, "Load a new response curve...");
-    EXPECT_EQ(r.filter, "Response Curve (*.txt)");
+    EXPECT_EQ(r.filter, FileTypes::CurveAndCalibration);
     EXPECT_EQ(r.flags, FileDialogRequest::OpenFlags);
     EXPECT_TRUE(messages.empty());
     const TraceStore& store = window->responseWindow().store();
