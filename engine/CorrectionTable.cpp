@@ -2,6 +2,9 @@
 
 #include "curves/DataFolder.h"
 
+#include <charconv>
+#include <cmath>
+
 namespace audimera {
 
 CorrectionTable::CorrectionTable()
@@ -23,9 +26,48 @@ double CorrectionTable::levelAt(double frequency) const
     return sum;
 }
 
+std::optional<double> CorrectionTable::nonFiniteSumAt() const
+{
+    for (int k = 0; k < Entries; ++k) {
+        double sum = 0;
+        for (int i = 0; i < Count; ++i)
+            if (enabled[i])
+                sum += column(i)[k];
+        if (!std::isfinite(sum))
+            return k / 2.0;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+std::string plain(double value)
+{
+    char text[32];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+    return ec == std::errc() ? std::string(text, end) : std::string("?");
+}
+
+} // namespace
+
+std::string CorrectionTable::nonFiniteSumMessage(double frequency)
+{
+    return "The correction curves add up to a level that is not a finite number at " + plain(frequency)
+           + " Hz; the correction is not applied";
+}
+
 audimera::Status CorrectionTable::load(int index, const std::string& path)
 {
-    return CorrectionCurve::load(DataFolder::locate(path, m_dataFolder), column(index), &m_sensitivity[index]);
+    const audimera::Status loaded =
+        CorrectionCurve::load(DataFolder::locate(path, m_dataFolder), column(index), &m_sensitivity[index]);
+    if (!loaded)
+        return loaded;
+    const double* values = column(index);
+    for (int k = 0; k < Entries; ++k)
+        if (!std::isfinite(values[k]))
+            return audimera::Error{"The curve's level at " + plain(k / 2.0)
+                                   + " Hz is not a finite number once filled in between its points"};
+    return {};
 }
 
 } // namespace audimera

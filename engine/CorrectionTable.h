@@ -37,11 +37,21 @@ public:
     // half to even, kept within the table).
     double levelAt(double frequency) const;
 
+    // The first frequency (Hz) at which the enabled columns do not sum to a
+    // finite level (two curves at 1e308 dB overflow); none when they all do.
+    // Checked whenever a column is switched on, so levelAt() never gives
+    // infinity to a measured point.
+    std::optional<double> nonFiniteSumAt() const;
+
+    // The message for nonFiniteSumAt(): which frequency, in plain numbers.
+    static std::string nonFiniteSumMessage(double frequency);
+
     // Reads the curve file at path into column index; a relative path is
     // found by DataFolder::locate in dataFolder(). The flag is not touched:
     // the caller clears it before and sets it after a success, so no point
     // is corrected with a half-loaded column. On failure the column
-    // is left partly written; the error is what the user is told.
+    // is left partly written; the error is what the user is told. A curve
+    // whose filled-in levels are not all finite (1e308 beside -1e308) fails.
     audimera::Status load(int index, const std::string& path);
 
     // The sensitivity factor the file last loaded into column index states

@@ -30,6 +30,11 @@ void MeasurementEngine::correctionClicked(int index, std::string_view box, const
         return;
     if (LoadCalibFile(file, index)) {
         CalibEnable[index] = true;
+        if (const auto at = m_document.corrections().nonFiniteSumAt()) {
+            m_host.message(CorrectionTable::nonFiniteSumMessage(*at), MessageIcon::Critical);
+            m_panel.setValue(box, 0);
+            correctionClicked(index, box, file);
+        }
     } else {
         m_panel.setValue(box, 0);
         correctionClicked(index, box, file);
