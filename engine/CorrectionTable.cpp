@@ -58,16 +58,7 @@ std::string CorrectionTable::nonFiniteSumMessage(double frequency)
 
 audimera::Status CorrectionTable::load(int index, const std::string& path)
 {
-    const audimera::Status loaded =
-        CorrectionCurve::load(DataFolder::locate(path, m_dataFolder), column(index), &m_sensitivity[index]);
-    if (!loaded)
-        return loaded;
-    const double* values = column(index);
-    for (int k = 0; k < Entries; ++k)
-        if (!std::isfinite(values[k]))
-            return audimera::Error{"The curve's level at " + plain(k / 2.0)
-                                   + " Hz is not a finite number once filled in between its points"};
-    return {};
+    return CorrectionCurve::load(DataFolder::locate(path, m_dataFolder), column(index), &m_sensitivity[index]);
 }
 
 } // namespace audimera

@@ -50,8 +50,7 @@ public:
     // found by DataFolder::locate in dataFolder(). The flag is not touched:
     // the caller clears it before and sets it after a success, so no point
     // is corrected with a half-loaded column. On failure the column
-    // is left partly written; the error is what the user is told. A curve
-    // whose filled-in levels are not all finite (1e308 beside -1e308) fails.
+    // is left partly written; the error is what the user is told.
     audimera::Status load(int index, const std::string& path);
 
     // The sensitivity factor the file last loaded into column index states
