@@ -13,7 +13,6 @@
 #include <cstring>
 #include <iterator>
 #include <mutex>
-#include <utility>
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -452,8 +451,10 @@ Status writeAll(const std::vector<FileText>& files, std::size_t* failed)
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (temps[i].empty())
             continue;
-        const std::string temp = std::exchange(temps[i], std::string());
-        if (const int code = guard.finish(temp, targets[i].path, 0, i))
+        // The name stays where the signal handler reads it until finish().
+        const int code = guard.finish(temps[i], targets[i].path, 0, i);
+        temps[i].clear();
+        if (code)
             return fail(i, systemError(code));
     }
     return {};
