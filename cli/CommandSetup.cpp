@@ -1,9 +1,15 @@
 #include "cli/CommandSetup.h"
 
 #include "cli/MeasureCommand.h"
+#include "curves/CurveFile.h"
+#include "curves/DataFolder.h"
 #include "signal/PulseSoundDevice.h"
 #include "signal/SimulatedSoundCard.h"
 #include "signal/SoundChain.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageWriter>
 
 #include <algorithm>
 #include <charconv>
@@ -89,8 +95,9 @@ bool parseNumber(const std::string& text, double& value)
 {
     const char* first = text.data();
     const char* last = first + text.size();
-    if (first != last && *first == '+')
-        ++first;
+    // One '+' and no sign after it: "+-5" is no number.
+    if (first != last && *first == '+' && ++first != last && (*first == '-' || *first == '+'))
+        return false;
     const auto [end, ec] = std::from_chars(first, last, value);
     return !text.empty() && ec == std::errc() && end == last && std::isfinite(value);
 }
@@ -152,6 +159,8 @@ audimera::Status loadCorrections(const CorrectionChoice& choice, CorrectionTable
         if (const audimera::Status loaded = table.load(c.column, c.file); !loaded)
             return loaded;
         table.enabled[c.column] = true;
+        if (const auto at = table.nonFiniteSumAt())
+            return audimera::Error{CorrectionTable::nonFiniteSumMessage(*at)};
         if (const auto& sensitivity = table.sensitivity(c.column)) {
             char number[32];
             const auto [end, ec] = std::to_chars(number, number + sizeof number, sensitivity->value);
@@ -160,6 +169,80 @@ audimera::Status loadCorrections(const CorrectionChoice& choice, CorrectionTable
         }
     }
     return {};
+}
+
+std::vector<std::string> correctionInputs(const CorrectionChoice& choice)
+{
+    const std::string folder = CorrectionTable().dataFolder();
+    std::vector<std::string> inputs;
+    if (choice.spl)
+        inputs.push_back(DataFolder::locate(CorrectionTable::SplCurveFile, folder));
+    if (choice.soundCard)
+        inputs.push_back(DataFolder::locate(CorrectionTable::SoundCardFile, folder));
+    if (!choice.user.empty())
+        inputs.push_back(DataFolder::locate(choice.user, folder));
+    return inputs;
+}
+
+int checkOutputs(const std::vector<std::string>& inputs, const std::vector<OutputFile>& outputs, std::ostream& err)
+{
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const OutputFile& o = outputs[i];
+        if (o.path.empty())
+            continue;
+        for (const std::string& input : inputs) {
+            if (CurveFile::sameFile(o.path, input)) {
+                err << "audimera-measure: " << o.option << " '" << o.path << "' is the same file as the input '"
+                    << input << "'; nothing was measured or written\n";
+                return BadUsage;
+            }
+        }
+        for (std::size_t k = 0; k < i; ++k) {
+            if (!outputs[k].path.empty() && CurveFile::sameFile(o.path, outputs[k].path)) {
+                err << "audimera-measure: " << outputs[k].option << " '" << outputs[k].path << "' and " << o.option
+                    << " '" << o.path << "' are the same file; nothing was measured or written\n";
+                return BadUsage;
+            }
+        }
+    }
+    for (const OutputFile& o : outputs) {
+        if (o.path.empty())
+            continue;
+        if (const audimera::Status writable = CurveFile::checkWritable(o.path); !writable) {
+            err << "Error saving file '" << o.path << "' : " << writable.message() << '\n';
+            return FileError;
+        }
+    }
+    return Measured;
+}
+
+int writeOutputs(const std::vector<PendingFile>& files, std::ostream& err)
+{
+    std::vector<CurveFile::FileText> texts;
+    for (const PendingFile& f : files)
+        texts.push_back({f.path, f.text});
+    std::size_t failed = 0;
+    if (const audimera::Status written = CurveFile::writeAll(texts, &failed); !written) {
+        err << "Error saving file '" << (failed < files.size() ? files[failed].path : std::string()) << "' : "
+            << written.message() << '\n';
+        return FileError;
+    }
+    for (const PendingFile& f : files)
+        err << f.said << '\n';
+    return Measured;
+}
+
+std::string pngBytes(const QImage& image, std::string& error)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (image.isNull() || !writer.write(image)) {
+        error = image.isNull() ? "invalid image size" : writer.errorString().toStdString();
+        return {};
+    }
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
 } // namespace MeasureCommand

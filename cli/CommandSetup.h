@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+class QImage;
+
 namespace audimera {
 
 namespace MeasureCommand {
@@ -57,6 +59,38 @@ std::string parseSetupOption(const std::vector<std::string>& args, std::size_t& 
 // loaded file that states a sensitivity factor (which leaves relative
 // curves as they are), with "." decimals.
 audimera::Status loadCorrections(const CorrectionChoice& choice, CorrectionTable& table, std::string& notes);
+
+// The correction files choice reads, as the table finds them.
+std::vector<std::string> correctionInputs(const CorrectionChoice& choice);
+
+// A file a command writes: the option that names it and its path.
+struct OutputFile {
+    std::string option; // "--out", "--png", ...
+    std::string path;
+};
+
+// Checked before anything is measured or written: no output is the same
+// file as an input or as another output (CurveFile::sameFile), else the
+// problem goes to err and the result is BadUsage; every output can be
+// written (CurveFile::checkWritable), else "Error saving file ..." and
+// FileError. Measured when all is well. Outputs with an empty path are left
+// out.
+int checkOutputs(const std::vector<std::string>& inputs, const std::vector<OutputFile>& outputs, std::ostream& err);
+
+// A file ready to be written at the end of a command, and the line said
+// once it is.
+struct PendingFile {
+    std::string path;
+    std::string text;
+    std::string said;
+};
+
+// Writes all the files or none (CurveFile::writeAll), then says each one's
+// line; on a failure "Error saving file '<path>' : <reason>" and FileError.
+int writeOutputs(const std::vector<PendingFile>& files, std::ostream& err);
+
+// An image's PNG bytes; empty, with error set, when it cannot be encoded.
+std::string pngBytes(const QImage& image, std::string& error);
 
 } // namespace MeasureCommand
 

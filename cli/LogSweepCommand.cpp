@@ -188,15 +188,16 @@ int exitCodeFor(LogSweepProblem problem)
 }
 
 // Magnitude and phase as the Log Sweep window's response view draws them,
-// at twice the height of the response window's first size.
-std::string writePicture(const std::string& path, const std::vector<ResponsePoint>& response)
+// at twice the height of the response window's first size, as PNG bytes;
+// empty with error set on failure.
+std::string pictureBytes(const std::vector<ResponsePoint>& response, std::string& error)
 {
     DrawingSurface surface(LogSweepPlots::UnitsPerPixel);
     surface.setBackColor(ResponseImage::DefaultBackground);
     surface.setSize(ResponseImage::DefaultWidth * LogSweepPlots::UnitsPerPixel,
                     2 * ResponseImage::DefaultHeight * LogSweepPlots::UnitsPerPixel);
     LogSweepPlots::drawResponse(surface, response);
-    return ResponseImage::savePng(surface.image(), path);
+    return pngBytes(surface.image(), error);
 }
 
 std::string fixed(double value, int decimals)
@@ -258,6 +259,15 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         err << "audimera-measure: " << problem << "\n\n" << usage();
         return BadUsage;
     }
+    if (const int checked = checkOutputs(correctionInputs(o.corrections),
+                                         {{"--out", o.out},
+                                          {"--frd", o.frd},
+                                          {"--ir", o.ir},
+                                          {"--distortion", o.distortion},
+                                          {"--png", o.png}},
+                                         err);
+        checked != Measured)
+        return checked;
 
     CorrectionTable corrections;
     std::string sensitivityNotes;
@@ -326,23 +336,28 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         err << "Error saving file '" << path << "' : " << why << '\n';
         return FileError;
     };
+    // Every file is made first, then all are written or none.
+    std::vector<PendingFile> files;
     if (!o.ir.empty()) {
-        if (const audimera::Status written = ImpulseFile::writeWav(o.ir, r.impulse, r.rate); !written)
-            return saveFailed(o.ir, written.message());
-        err << "Impulse response written to " << o.ir << " (" << r.impulse.size() << " samples, peak at sample "
-            << r.impulsePeak << ")\n";
+        const audimera::Result<std::string> bytes = ImpulseFile::wavBytes(r.impulse, r.rate);
+        if (!bytes)
+            return saveFailed(o.ir, bytes.message());
+        files.push_back({o.ir, *bytes,
+                         "Impulse response written to " + o.ir + " (" + std::to_string(r.impulse.size())
+                             + " samples, peak at sample " + std::to_string(r.impulsePeak) + ")"});
     }
     if (!o.distortion.empty()) {
-        if (const audimera::Status written = ExchangeFiles::writeDistortionCsv(o.distortion, r.distortion); !written)
-            return saveFailed(o.distortion, written.message());
-        err << "Distortion written to " << o.distortion << '\n';
+        const audimera::Result<std::string> text = ExchangeFiles::distortionCsvText(r.distortion);
+        if (!text)
+            return saveFailed(o.distortion, text.message());
+        files.push_back({o.distortion, *text, "Distortion written to " + o.distortion});
     }
     if (!o.png.empty()) {
-        if (const std::string error = writePicture(o.png, r.response); !error.empty()) {
-            err << error << '\n';
-            return FileError;
-        }
-        err << "Picture written to " << o.png << '\n';
+        std::string error;
+        std::string bytes = pictureBytes(r.response, error);
+        if (!error.empty())
+            return saveFailed(o.png, error);
+        files.push_back({o.png, std::move(bytes), "Picture written to " + o.png});
     }
     if (!o.frd.empty()) {
         const std::vector<std::string> comments = {
@@ -351,19 +366,28 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
             "delay removed " + fixed(r.delaySeconds() * 1000, 4) + " ms",
             LogSweepMeasurement::clockOffsetSummary(r) + (r.phaseUnreliable ? "; phase unreliable" : ""),
             "frequency (Hz), magnitude (dB), phase (degrees)"};
-        if (const audimera::Status written = ExchangeFiles::writeFrd(o.frd, r.response, comments); !written)
-            return saveFailed(o.frd, written.message());
-        err << "FRD written to " << o.frd << '\n';
+        const audimera::Result<std::string> text = ExchangeFiles::frdText(r.response, comments);
+        if (!text)
+            return saveFailed(o.frd, text.message());
+        files.push_back({o.frd, *text, "FRD written to " + o.frd});
     }
     std::vector<CurvePoint> curve;
     curve.reserve(r.response.size());
     for (const ResponsePoint& p : r.response)
         curve.push_back({p.frequency, p.level});
+    const audimera::Result<std::string> curveText = CurveFile::text(curve);
     if (!o.out.empty()) {
-        if (const audimera::Status written = CurveFile::write(o.out, curve); !written)
-            return saveFailed(o.out, written.message());
-        err << "Curve written to " << o.out << '\n';
-    } else if (o.frd.empty()) {
+        if (!curveText)
+            return saveFailed(o.out, curveText.message());
+        files.push_back({o.out, *curveText, "Curve written to " + o.out});
+    }
+    if (const int written = writeOutputs(files, err); written != Measured)
+        return written;
+    if (o.out.empty() && o.frd.empty()) {
+        if (!curveText) {
+            err << "The curve is not printed: " << curveText.message() << '\n';
+            return FileError;
+        }
         for (const CurvePoint& p : curve)
             out << CurveFile::record(p.frequency, p.level) << '\n';
     }

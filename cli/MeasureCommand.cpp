@@ -65,9 +65,25 @@ private:
 // during a run are fixed here by the options.
 class ConsoleObserver : public RunObserver {
 public:
-    ConsoleObserver(MeasurementDocument& document, std::ostream& err, bool badWaveCheck, int stepHundredths)
-        : m_document(document), m_err(err), m_badWaveCheck(badWaveCheck), m_step(stepHundredths / 100.0)
+    ConsoleObserver(MeasurementDocument& document, std::ostream& err, bool badWaveCheck, int stepHundredths,
+                    int maxRetries)
+        : m_document(document), m_err(err), m_badWaveCheck(badWaveCheck), m_step(stepHundredths / 100.0),
+          m_maxRetries(maxRetries)
     {
+    }
+
+    // Every block measured again is said; past the limit the sweep ends.
+    bool measuringAgain(double frequency, int retry) override
+    {
+        m_err << std::fixed << std::setprecision(2);
+        if (retry > m_maxRetries) {
+            m_err << "The block at " << frequency << " Hz still clips or is malformed after " << m_maxRetries
+                  << " measurements again; the sweep stops (--max-retries " << m_maxRetries << ")\n";
+            return false;
+        }
+        m_err << "The block at " << frequency << " Hz clips or is malformed; measuring it again (" << retry << " of "
+              << m_maxRetries << ")\n";
+        return true;
     }
 
     bool measuresBadBlocksAgain() const override { return m_badWaveCheck; }
@@ -104,6 +120,7 @@ private:
     std::ostream& m_err;
     bool m_badWaveCheck;
     double m_step;
+    int m_maxRetries;
     Distortion m_distortion; // of the point being measured
 };
 
@@ -153,21 +170,24 @@ std::string parsePictureOption(const std::vector<std::string>& args, size_t& i, 
 }
 
 // Draws the document's traces with the picture's plot settings, as PNG
-// and/or SVG.
-std::string writePicture(const PictureOptions& o, MeasurementDocument& document, std::ostream& err)
+// and/or SVG, into files to be written; "" or the error.
+std::string drawPictures(const PictureOptions& o, MeasurementDocument& document, std::vector<PendingFile>& files)
 {
     document.plot() = ResponsePlot::settingsForIndices(o.dbRangeIndex, o.smoothIndex);
     if (!o.png.empty()) {
-        if (std::string error = ResponseImage::writePng(o.png, document.traces(), document.plot(), o.width, o.height);
-            !error.empty())
-            return error;
-        err << "Picture written to " << o.png << '\n';
+        std::string error;
+        std::string bytes =
+            pngBytes(ResponseImage::render(document.traces(), document.plot(), o.width, o.height), error);
+        if (!error.empty())
+            return "Error saving file '" + o.png + "' : " + error;
+        files.push_back({o.png, std::move(bytes), "Picture written to " + o.png});
     }
     if (!o.svg.empty()) {
-        if (std::string error = ResponseImage::writeSvg(o.svg, document.traces(), document.plot(), o.width, o.height);
-            !error.empty())
-            return error;
-        err << "Picture written to " << o.svg << '\n';
+        const QByteArray bytes = ResponseImage::svg(document.traces(), document.plot(), o.width, o.height);
+        if (bytes.isEmpty())
+            return "Error saving file '" + o.svg + "' : invalid picture size";
+        files.push_back({o.svg, std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                         "Picture written to " + o.svg});
     }
     return {};
 }
@@ -186,6 +206,7 @@ struct Options {
     bool yes = false;
     LevelDetector detector = LevelDetector::MeanMagnitude;
     std::string distortion; // the distortion table's file
+    int maxRetries = 20;    // bad blocks measured again at one frequency before the sweep stops
 };
 
 // Parses the sweep options; returns "" or what is wrong.
@@ -226,6 +247,11 @@ std::string parseSweep(const std::vector<std::string>& args, Options& o)
             if (!value(v) || !parseNumber(v, o.volume) || o.volume > 0 || o.volume < -100)
                 return "--volume needs a level in dB from -100 to 0";
             o.haveVolume = true;
+        } else if (a == "--max-retries") {
+            const auto [end, ec] = value(v) ? std::from_chars(v.data(), v.data() + v.size(), o.maxRetries)
+                                            : std::from_chars_result{nullptr, std::errc::invalid_argument};
+            if (ec != std::errc() || end != v.data() + v.size() || o.maxRetries < 0)
+                return "--max-retries needs a whole number of blocks, 0 or more";
         } else if (a == "--no-bad-wave-check") {
             o.badWaveCheck = false;
         } else if (a == "--detector") {
@@ -290,6 +316,21 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
         err << "audimera-measure: " << problem << "\n\n" << usage();
         return BadUsage;
     }
+    {
+        std::vector<std::string> inputs = correctionInputs(o.corrections);
+        if (!o.freqFile.empty())
+            inputs.push_back(o.freqFile);
+        if (const int checked = checkOutputs(inputs,
+                                             {{"--out", o.out},
+                                              {"--frd", o.frd},
+                                              {"--csv", o.csv},
+                                              {"--distortion", o.distortion},
+                                              {"--png", o.picture.png},
+                                              {"--svg", o.picture.svg}},
+                                             err);
+            checked != Measured)
+            return checked;
+    }
     if (const std::string missing = DspLibrary::instance().require(Audidsp::programExports()); !missing.empty()) {
         err << missing << '\n';
         return InstallProblem;
@@ -334,7 +375,7 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     auto state = std::make_unique<MeasurementState>();
     state->InitWhitePinkBuffers();
     ConsoleHost host(err, o.yes, !o.devices.simulated);
-    ConsoleObserver observer(document, err, o.badWaveCheck, o.step);
+    ConsoleObserver observer(document, err, o.badWaveCheck, o.step, o.maxRetries);
     SteppedSweep sweep(*state, host, *device, observer);
     const RunEnd end = sweep.run(settings);
     // Read before closing: a closed device has no rate.
@@ -351,6 +392,8 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
         return FileError;
     case RunEnd::LowSignalDeclined:
         return LowSignal;
+    case RunEnd::RetriesRefused:
+        return Clipped;
     default:
         return DeviceFailure;
     }
@@ -373,53 +416,52 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     if (!observer.inputNote.empty())
         err << observer.inputNote << '\n';
 
+    // Every file is made first, then all are written or none.
+    std::vector<PendingFile> files;
     if (!o.picture.png.empty() || !o.picture.svg.empty()) {
-        if (const std::string error = writePicture(o.picture, document, err); !error.empty()) {
+        if (const std::string error = drawPictures(o.picture, document, files); !error.empty()) {
             err << error << '\n';
             return FileError;
         }
     }
-    if (!o.out.empty()) {
-        if (const audimera::Status written = CurveFile::write(o.out, trace); !written) {
-            err << "Error saving file '" << o.out << "' : " << written.message() << '\n';
-            return FileError;
-        }
-        err << "Curve written to " << o.out << '\n';
-    }
-    if (!o.distortion.empty()) {
-        if (const audimera::Status written = ExchangeFiles::writeDistortionCsv(o.distortion, observer.distortion);
-            !written) {
-            err << "Error saving file '" << o.distortion << "' : " << written.message() << '\n';
-            return FileError;
-        }
-        err << "Distortion written to " << o.distortion << '\n';
-    }
-    // Files for other tools: FRD with phase 0 (a sweep measures none), CSV.
+    const audimera::Result<std::string> curveText = CurveFile::text(trace);
     std::vector<ResponsePoint> response;
     for (const CurvePoint& p : trace)
         response.push_back(ResponsePoint{p.frequency, p.level, std::nullopt});
-    struct Export {
+    struct Made {
         const std::string& path;
-        audimera::Status (*write)(const std::string&, const std::vector<ResponsePoint>&);
+        audimera::Result<std::string> text;
+        const char* said;
     };
-    for (const Export& e : {Export{o.frd, [](const std::string& path, const std::vector<ResponsePoint>& points) {
-                                return ExchangeFiles::writeFrd(path, points, {"Audimera frequency response"});
-                            }},
-                            Export{o.csv, ExchangeFiles::writeCsv}}) {
-        if (e.path.empty())
+    // Files for other tools: FRD with phase 0 (a sweep measures none), CSV.
+    for (Made m : {Made{o.out, curveText, "Curve written to "},
+                   Made{o.distortion, ExchangeFiles::distortionCsvText(observer.distortion), "Distortion written to "},
+                   Made{o.frd, ExchangeFiles::frdText(response, {"Audimera frequency response"}), "Curve written to "},
+                   Made{o.csv, ExchangeFiles::csvText(response), "Curve written to "}}) {
+        if (m.path.empty())
             continue;
-        if (const audimera::Status written = e.write(e.path, response); !written) {
-            err << "Error saving file '" << e.path << "' : " << written.message() << '\n';
+        if (!m.text) {
+            err << "Error saving file '" << m.path << "' : " << m.text.message() << '\n';
             return FileError;
         }
-        err << "Curve written to " << e.path << '\n';
+        files.push_back({m.path, *m.text, m.said + m.path});
     }
+    if (const int written = writeOutputs(files, err); written != Measured)
+        return written;
     if (o.out.empty()) {
+        if (!curveText) {
+            err << "The curve is not printed: " << curveText.message() << '\n';
+            return FileError;
+        }
         for (const CurvePoint& p : trace)
             out << CurveFile::record(p.frequency, p.level) << '\n';
     }
     return Measured;
 }
+
+// The largest level, in dB either way, that plot draws; a file beyond it
+// is refused rather than drawn as nothing.
+constexpr int MaxDrawnLevel = 1000;
 
 // Draws saved curve files as overlaid traces.
 int plot(const std::vector<std::string>& args, std::ostream& err)
@@ -447,6 +489,9 @@ int plot(const std::vector<std::string>& args, std::ostream& err)
         err << TraceStore::TooManyTracesMessage << '\n';
         return BadUsage;
     }
+    if (const int checked = checkOutputs(files, {{"--png", picture.png}, {"--svg", picture.svg}}, err);
+        checked != Measured)
+        return checked;
     if (const std::string missing = DspLibrary::instance().require(Audidsp::programExports()); !missing.empty()) {
         err << missing << '\n';
         return InstallProblem;
@@ -468,12 +513,29 @@ int plot(const std::vector<std::string>& args, std::ostream& err)
             err << "Bad file, no points were found ! (" << file << ")\n";
             return FileError;
         }
+        // Such a level is no measurement, and the drawing cannot show it.
+        for (const CurvePoint& p : points) {
+            if (std::abs(p.level) > MaxDrawnLevel) {
+                err << "Error loading file '" << file << "' : the level " << CurveFile::record(p.frequency, p.level)
+                    << " lies beyond +-" << MaxDrawnLevel << " dB, which no trace is drawn at\n";
+                return FileError;
+            }
+        }
+        // A trace off the level span draws nothing: say so rather than
+        // leave the picture silently without it.
+        const double half = ResponsePlot::dbSpanForIndex(picture.dbRangeIndex) / 2.0;
+        const auto outside = std::count_if(points.begin(), points.end(),
+                                           [&](const CurvePoint& p) { return std::abs(p.level) > half; });
+        if (outside > 0)
+            err << "'" << file << "': " << outside << " of " << points.size() << " points lie outside +-" << half
+                << " dB and do not show (see --db-range)\n";
     }
-    if (const std::string error = writePicture(picture, document, err); !error.empty()) {
+    std::vector<PendingFile> pictures;
+    if (const std::string error = drawPictures(picture, document, pictures); !error.empty()) {
         err << error << '\n';
         return FileError;
     }
-    return Measured;
+    return writeOutputs(pictures, err);
 }
 
 } // namespace
@@ -512,6 +574,9 @@ std::string usage()
       --correct-user FILE  subtract the user calibration curve in FILE
       --no-bad-wave-check  plot saturated or malformed blocks instead of
                            measuring them again
+      --max-retries N      measure a saturated or malformed block again at
+                           most N times (default 20), each time saying so;
+                           then the sweep stops with exit code 6
       --channel mix|left|right  the record input measured: the mean of both as
                            the device mixes them (mix, default) or one alone;
                            the summary says when one input is over 30 dB

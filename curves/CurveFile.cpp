@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <cmath>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
@@ -43,6 +45,21 @@ Status systemError(int code)
 
 } // namespace
 
+audimera::Result<std::string> text(const std::vector<CurvePoint>& points)
+{
+    std::string text;
+    text.reserve(points.size() * 24);
+    for (const CurvePoint& p : points) {
+        if (!std::isfinite(p.frequency) || !std::isfinite(p.level))
+            return Error{"the point " + record(p.frequency, p.level) + " is not a finite number; nothing was written"};
+        appendNumber(text, p.frequency);
+        text += ',';
+        appendNumber(text, p.level);
+        text += "\r\n";
+    }
+    return text;
+}
+
 std::string record(double frequency, double level)
 {
     std::string out;
@@ -54,19 +71,6 @@ std::string record(double frequency, double level)
 
 namespace {
 
-// The whole file's text: one record a line, each ending in CR LF.
-std::string fileText(const std::vector<CurvePoint>& points)
-{
-    std::string text;
-    text.reserve(points.size() * 24);
-    for (const CurvePoint& p : points) {
-        appendNumber(text, p.frequency);
-        text += ',';
-        appendNumber(text, p.level);
-        text += "\r\n";
-    }
-    return text;
-}
 
 // Writes all of text at offset; 0 or the errno of the failure.
 int writeAt(int fd, const std::string& text, off_t offset)
@@ -163,13 +167,16 @@ Status rewriteInPlace(const std::string& path, const std::string& text)
 constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 std::mutex saveMutex;
-std::atomic<const char*> inFlightTemp{nullptr};
+// The temporary files in flight: one for write(), up to MaxFilesAtOnce for
+// writeAll().
+std::atomic<const char*> inFlightTemp[MaxFilesAtOnce] = {};
 static_assert(std::atomic<const char*>::is_always_lock_free);
 
 extern "C" void removeTempAndEnd(int signal)
 {
-    if (const char* path = inFlightTemp.load())
-        unlink(path);
+    for (std::atomic<const char*>& temp : inFlightTemp)
+        if (const char* path = temp.load())
+            unlink(path);
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
@@ -214,25 +221,26 @@ public:
 
     // mkstemp() on pathTemplate, which then stays in flight until finish().
     // The ending signals wait on this thread until the name is recorded.
-    int create(std::string& pathTemplate)
+    // slot: which of the files saved at once (below MaxFilesAtOnce).
+    int create(std::string& pathTemplate, std::size_t slot = 0)
     {
         const Blocked blocked;
         const int fd = mkostemp(pathTemplate.data(), O_CLOEXEC);
         if (fd >= 0)
-            inFlightTemp.store(pathTemplate.c_str());
+            inFlightTemp[slot].store(pathTemplate.c_str());
         return fd;
     }
 
     // Renames the temporary file to target when code is 0, else removes it;
     // the result code.
-    int finish(const std::string& temp, const std::string& target, int code)
+    int finish(const std::string& temp, const std::string& target, int code, std::size_t slot = 0)
     {
         const Blocked blocked;
         if (!code && std::rename(temp.c_str(), target.c_str()) != 0)
             code = errno;
         if (code)
             unlink(temp.c_str());
-        inFlightTemp.store(nullptr);
+        inFlightTemp[slot].store(nullptr);
         return code;
     }
 
@@ -280,15 +288,18 @@ int takeOwnership(int fd, const struct stat& old)
     return errno == EPERM || errno == EINVAL ? 0 : errno;
 }
 
-// The file with one name or a new one: replaced whole through a temporary
-// file beside it (the rename cannot cross file systems).
-Status replace(const std::string& target, const struct stat* old, const std::string& text)
+// Writes text into a new temporary file beside target (the rename cannot
+// cross file systems) with the old file's owner, group and mode; temp gets
+// its name. 0, or the errno of a failure, which leaves no temporary file.
+int prepareTemp(TempFileGuard& guard, std::size_t slot, const std::string& target, const struct stat* old,
+                const std::string& text, std::string& temp)
 {
-    TempFileGuard guard;
-    std::string temp = target + ".XXXXXX";
-    const int fd = guard.create(temp);
-    if (fd < 0)
-        return systemError(errno);
+    temp = target + ".XXXXXX";
+    const int fd = guard.create(temp, slot);
+    if (fd < 0) {
+        temp.clear();
+        return errno;
+    }
     int code = old ? takeOwnership(fd, *old) : 0;
     mode_t mode = 0;
     if (old) {
@@ -307,38 +318,191 @@ Status replace(const std::string& target, const struct stat* old, const std::str
         code = errno;
     if (close(fd) != 0 && !code)
         code = errno;
-    code = guard.finish(temp, target, code);
-    return systemError(code);
+    if (code) {
+        guard.finish(temp, target, code, slot);
+        temp.clear();
+    }
+    return code;
+}
+
+// The file with one name or a new one: replaced whole through a temporary
+// file beside it.
+Status replace(const std::string& target, const struct stat* old, const std::string& text)
+{
+    TempFileGuard guard;
+    std::string temp;
+    if (const int code = prepareTemp(guard, 0, target, old, text, temp))
+        return systemError(code);
+    return systemError(guard.finish(temp, target, 0));
+}
+
+// How write() saves a path: the file it writes (a symbolic link followed)
+// and what is there.
+struct Target {
+    std::string path;
+    bool exists = false;
+    struct stat st {};
+};
+
+Target targetOf(const std::string& path)
+{
+    Target t;
+    t.path = path;
+    if (lstat(path.c_str(), &t.st) == 0 && S_ISLNK(t.st.st_mode)) {
+        if (char* real = realpath(path.c_str(), nullptr)) {
+            t.path = real;
+            std::free(real);
+        }
+    }
+    t.exists = stat(t.path.c_str(), &t.st) == 0;
+    return t;
+}
+
+// The refusals write() makes before it writes anything.
+Status refusal(const Target& t)
+{
+    if (t.exists && S_ISDIR(t.st.st_mode))
+        return systemError(EISDIR);
+    if (t.exists && !(t.st.st_mode & 0222))
+        return Error{ReadOnlyError};
+    return {};
+}
+
+bool inPlace(const Target& t)
+{
+    return t.exists && (!S_ISREG(t.st.st_mode) || t.st.st_nlink > 1);
+}
+
+// path with its folder resolved and symbolic links followed as far as they
+// lead; the path itself when its folder does not exist.
+std::string resolvedPath(std::string path)
+{
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            break;
+        std::string link(PATH_MAX, '\0');
+        const ssize_t n = readlink(path.c_str(), link.data(), link.size());
+        if (n <= 0)
+            break;
+        link.resize(static_cast<std::size_t>(n));
+        const std::size_t slash = path.rfind('/');
+        path = link[0] == '/' || slash == std::string::npos ? link : path.substr(0, slash + 1) + link;
+    }
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    char* real = realpath(folder.c_str(), nullptr);
+    if (!real)
+        return path;
+    std::string resolved = real;
+    std::free(real);
+    return (resolved == "/" ? resolved : resolved + "/") + name;
 }
 
 } // namespace
 
 Status write(const std::string& path, const std::vector<CurvePoint>& points)
 {
-    return writeText(path, fileText(points));
+    const audimera::Result<std::string> written = text(points);
+    if (!written)
+        return written.error();
+    return writeText(path, *written);
+}
+
+Status writeAll(const std::vector<FileText>& files, std::size_t* failed)
+{
+    if (files.size() > MaxFilesAtOnce)
+        return Error{"more than " + std::to_string(MaxFilesAtOnce) + " files at once"};
+    std::vector<Target> targets;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        targets.push_back(targetOf(files[i].path));
+        if (Status refused = refusal(targets.back()); !refused) {
+            if (failed)
+                *failed = i;
+            return refused;
+        }
+    }
+    TempFileGuard guard;
+    std::vector<std::string> temps(files.size());
+    const auto fail = [&](std::size_t i, Status status) {
+        for (std::size_t k = 0; k < temps.size(); ++k)
+            if (!temps[k].empty())
+                guard.finish(temps[k], targets[k].path, ECANCELED, k);
+        if (failed)
+            *failed = i;
+        return status;
+    };
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (inPlace(targets[i]))
+            continue;
+        if (const int code = prepareTemp(guard, i, targets[i].path, targets[i].exists ? &targets[i].st : nullptr,
+                                         files[i].text, temps[i]))
+            return fail(i, systemError(code));
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (!inPlace(targets[i]))
+            continue;
+        const Status written = S_ISREG(targets[i].st.st_mode) ? rewriteInPlace(targets[i].path, files[i].text)
+                                                               : writeDevice(targets[i].path, files[i].text);
+        if (!written)
+            return fail(i, written);
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (temps[i].empty())
+            continue;
+        // The name stays where the signal handler reads it until finish().
+        const int code = guard.finish(temps[i], targets[i].path, 0, i);
+        temps[i].clear();
+        if (code)
+            return fail(i, systemError(code));
+    }
+    return {};
+}
+
+Status checkWritable(const std::string& path)
+{
+    const Target t = targetOf(path);
+    if (Status refused = refusal(t); !refused)
+        return refused;
+    if (t.exists && !S_ISREG(t.st.st_mode))
+        return {};
+    if (inPlace(t)) {
+        const int fd = open(t.path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0)
+            return systemError(errno);
+        close(fd);
+        return {};
+    }
+    // What the save will do first: make a file in the folder.
+    std::string probe = t.path + ".XXXXXX";
+    const int fd = mkostemp(probe.data(), O_CLOEXEC);
+    if (fd < 0)
+        return systemError(errno);
+    close(fd);
+    unlink(probe.c_str());
+    return {};
+}
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    struct stat sa {}, sb {};
+    if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return resolvedPath(a) == resolvedPath(b);
 }
 
 Status writeText(const std::string& path, const std::string& text)
 {
     // Through a symbolic link, the file it points at is written, not the link.
-    std::string target = path;
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = realpath(path.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
-    }
-    const bool exists = stat(target.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode))
-        return systemError(EISDIR);
-    if (exists && !(st.st_mode & 0222))
-        return Error{ReadOnlyError};
-    if (exists && !S_ISREG(st.st_mode))
-        return writeDevice(target, text);
-    if (exists && st.st_nlink > 1)
-        return rewriteInPlace(target, text);
-    return replace(target, exists ? &st : nullptr, text);
+    const Target t = targetOf(path);
+    if (Status refused = refusal(t); !refused)
+        return refused;
+    if (t.exists && !S_ISREG(t.st.st_mode))
+        return writeDevice(t.path, text);
+    if (t.exists && t.st.st_nlink > 1)
+        return rewriteInPlace(t.path, text);
+    return replace(t.path, t.exists ? &t.st : nullptr, text);
 }
 
 Status read(const std::string& path, std::size_t maxPoints, std::vector<ResponsePoint>& points)

@@ -28,7 +28,13 @@ constexpr double MaxFrequency = 24000;
 // The text of one record, without the line break.
 std::string record(double frequency, double level);
 
-// Writes the records to path; fails with the description of the failure.
+// The file's text: one record a line, each ending in CR LF. Fails, naming
+// the point, when a frequency or a level is not a finite number: no file of
+// ours holds "inf" or "nan", which no reader takes back.
+audimera::Result<std::string> text(const std::vector<CurvePoint>& points);
+
+// Writes the records to path; fails with the description of the failure
+// (a point that is not finite included, as text() says).
 //
 // - A file without any write permission bit is refused with "the file is
 //   read-only" and left as it is; the mode bits decide, not access(), so
@@ -54,6 +60,37 @@ audimera::Status write(const std::string& path, const std::vector<CurvePoint>& p
 // Writes text to path under the same rules as write(): the one writer of
 // every file Audimera saves, whatever its form.
 audimera::Status writeText(const std::string& path, const std::string& text);
+
+// One file of a set saved together: its path and its whole content.
+struct FileText {
+    std::string path;
+    std::string text;
+};
+
+// The most files writeAll() saves at once.
+constexpr std::size_t MaxFilesAtOnce = 8;
+
+// Saves every file of files or none of them, under write()'s rules for each:
+// the files replaced whole are written to temporary files beside them
+// first, and renamed only when all were written (any failure removes the
+// temporaries and leaves the old files as they were). Files written in
+// place (a device, a pipe, a file with several names) are written after
+// the temporaries, before the renames; one of them failing still removes
+// the temporaries, but those written in place before it stay written; so
+// do the files renamed before a rename that fails.
+// failed, when given, receives the index of the file that failed.
+audimera::Status writeAll(const std::vector<FileText>& files, std::size_t* failed = nullptr);
+
+// Whether write() could save to path, found out without changing anything
+// there: a directory, a read-only file, a folder that is missing or cannot
+// be written in give the error write() would give. A device or a pipe is
+// not opened (that could wait for a reader), so passes.
+audimera::Status checkWritable(const std::string& path);
+
+// Whether a and b name the same file: the same device and inode where both
+// exist, else the same path once the folders and symbolic links in it are
+// resolved (a file not yet made, through a link or not).
+bool sameFile(const std::string& a, const std::string& b);
 
 // The failure text for a file without any write permission bit.
 inline constexpr const char* ReadOnlyError = "the file is read-only";

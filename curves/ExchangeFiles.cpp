@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
 
 namespace audimera {
 
@@ -32,11 +33,55 @@ void appendCell(std::string& out, const std::optional<double>& value)
         appendNumber(out, *value);
 }
 
+audimera::Error notFinite(double frequency, double value)
+{
+    std::string text = "the point at ";
+    appendNumber(text, frequency);
+    text += " Hz holds ";
+    appendNumber(text, value);
+    return audimera::Error{text + ", not a finite number; nothing was written"};
+}
+
+// The first value of a point that is not finite, as an error.
+std::optional<audimera::Error> firstNotFinite(const std::vector<ResponsePoint>& points, bool phase)
+{
+    for (const ResponsePoint& p : points)
+        for (double v : {p.frequency, p.level, phase ? p.phase.value_or(0.0) : 0.0})
+            if (!std::isfinite(v))
+                return notFinite(p.frequency, v);
+    return std::nullopt;
+}
+
+audimera::Status save(const std::string& path, const audimera::Result<std::string>& text)
+{
+    if (!text)
+        return text.error();
+    return CurveFile::writeText(path, *text);
+}
+
 } // namespace
 
 audimera::Status writeFrd(const std::string& path, const std::vector<ResponsePoint>& points,
                           const std::vector<std::string>& comments)
 {
+    return save(path, frdText(points, comments));
+}
+
+audimera::Status writeCsv(const std::string& path, const std::vector<ResponsePoint>& points)
+{
+    return save(path, csvText(points));
+}
+
+audimera::Status writeDistortionCsv(const std::string& path, const std::vector<DistortionPoint>& points)
+{
+    return save(path, distortionCsvText(points));
+}
+
+audimera::Result<std::string> frdText(const std::vector<ResponsePoint>& points,
+                                      const std::vector<std::string>& comments)
+{
+    if (auto bad = firstNotFinite(points, true))
+        return *bad;
     std::string text;
     text.reserve(points.size() * 40 + 64);
     for (const std::string& comment : comments) {
@@ -55,11 +100,13 @@ audimera::Status writeFrd(const std::string& path, const std::vector<ResponsePoi
         appendNumber(text, p.phase.value_or(0.0));
         text += LineEnd;
     }
-    return CurveFile::writeText(path, text);
+    return text;
 }
 
-audimera::Status writeCsv(const std::string& path, const std::vector<ResponsePoint>& points)
+audimera::Result<std::string> csvText(const std::vector<ResponsePoint>& points)
 {
+    if (auto bad = firstNotFinite(points, false))
+        return *bad;
     bool withPhase = false;
     for (const ResponsePoint& p : points)
         withPhase = withPhase || p.phase.has_value();
@@ -74,11 +121,14 @@ audimera::Status writeCsv(const std::string& path, const std::vector<ResponsePoi
             appendCell(text, p.phase);
         text += LineEnd;
     }
-    return CurveFile::writeText(path, text);
+    return text;
 }
 
-audimera::Status writeDistortionCsv(const std::string& path, const std::vector<DistortionPoint>& points)
+audimera::Result<std::string> distortionCsvText(const std::vector<DistortionPoint>& points)
 {
+    for (const DistortionPoint& p : points)
+        if (!std::isfinite(p.frequency))
+            return notFinite(p.frequency, p.frequency);
     std::string text = "frequency_hz,h2_db,h3_db,h4_db,h5_db,thd_percent";
     text += LineEnd;
     text.reserve(points.size() * 100 + text.size());
@@ -89,7 +139,7 @@ audimera::Status writeDistortionCsv(const std::string& path, const std::vector<D
         appendCell(text, p.thdPercent);
         text += LineEnd;
     }
-    return CurveFile::writeText(path, text);
+    return text;
 }
 
 } // namespace ExchangeFiles

@@ -6,6 +6,9 @@
 // Numbers are written with "." decimals and the shortest text that reads
 // back to the same double (as CurveFile::record does).
 //
+// A frequency, level or FRD phase that is not a finite number is refused:
+// the writer fails naming the point and writes nothing.
+//
 // Every writer saves through CurveFile's save rules: a read-only file is
 // refused with CurveFile::ReadOnlyError and left as it is, a failed save
 // leaves the old file whole.
@@ -53,6 +56,14 @@ audimera::Status writeCsv(const std::string& path, const std::vector<ResponsePoi
 // "frequency_hz,h2_db,h3_db,h4_db,h5_db,thd_percent", one row per point,
 // empty cells for values that are not there.
 audimera::Status writeDistortionCsv(const std::string& path, const std::vector<DistortionPoint>& points);
+
+// The texts the writers above save, for saving several files at once
+// (CurveFile::writeAll); they fail as the writers do on a point that is not
+// finite.
+audimera::Result<std::string> frdText(const std::vector<ResponsePoint>& points,
+                                      const std::vector<std::string>& comments = {});
+audimera::Result<std::string> csvText(const std::vector<ResponsePoint>& points);
+audimera::Result<std::string> distortionCsvText(const std::vector<DistortionPoint>& points);
 
 } // namespace ExchangeFiles
 

@@ -8,6 +8,10 @@
 #include <system_error>
 #include <utility>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace audimera {
 
 namespace {
@@ -131,6 +135,7 @@ FieldReader& FieldReader::operator=(FieldReader&& other) noexcept
         m_line = other.m_line;
         m_final = other.m_final;
         m_readError = std::move(other.m_readError);
+        m_bytesRead = std::exchange(other.m_bytesRead, 0);
         m_form = std::exchange(other.m_form, std::nullopt);
         m_sensitivity = std::exchange(other.m_sensitivity, std::nullopt);
         m_error = std::move(other.m_error);
@@ -141,10 +146,27 @@ FieldReader& FieldReader::operator=(FieldReader&& other) noexcept
 audimera::Status FieldReader::open(const std::string& path)
 {
     *this = FieldReader();
-    errno = 0;
-    m_file = std::fopen(path.c_str(), "rb");
-    if (!m_file)
+    // Non-blocking, so that a FIFO without a writer does not hold the open;
+    // anything but a regular file is then refused before a read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return audimera::Error{systemErrorText(errno, "cannot open the file")};
+    struct stat st {};
+    const int statError = fstat(fd, &st) != 0 ? errno : 0;
+    const int flags = statError ? -1 : fcntl(fd, F_GETFL);
+    if (statError || !S_ISREG(st.st_mode) || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int error = statError ? statError : S_ISDIR(st.st_mode) ? EISDIR : 0;
+        ::close(fd);
+        return audimera::Error{
+            systemErrorText(error, "not a regular file (a pipe, a device or a socket is not read)")};
+    }
+    errno = 0;
+    m_file = fdopen(fd, "rb");
+    if (!m_file) {
+        const int error = errno;
+        ::close(fd);
+        return audimera::Error{systemErrorText(error, "cannot open the file")};
+    }
     m_buffer.resize(ChunkSize);
     return {};
 }
@@ -179,6 +201,11 @@ bool FieldReader::refill()
         m_readError = systemErrorText(errno, "read error");
         return false;
     }
+    m_bytesRead += static_cast<long long>(n);
+    if (m_bytesRead > MaxBytes) {
+        m_readError = "the file is larger than " + std::to_string(MaxBytes / (1024 * 1024)) + " MiB";
+        return false;
+    }
     m_pos = 0;
     m_end = n;
     return n > 0;
@@ -201,6 +228,12 @@ void FieldReader::noteLineBreak(int c)
     m_afterCr = c == '\r';
     if (newLine && m_line < INT_MAX)
         ++m_line;
+    if (m_line > MaxLines + 1 && m_readError.empty()) {
+        // The rest is dropped: the next byte asked for ends the reading
+        // with this error.
+        m_readError = "more than " + std::to_string(MaxLines) + " lines";
+        m_pos = m_end;
+    }
 }
 
 FieldReader::Status FieldReader::fail(std::string message)

@@ -16,6 +16,12 @@
 // characters, a NUL byte anywhere. Files are read in chunks of ChunkSize
 // bytes, so memory stays bounded whatever the input.
 //
+// Only regular files are read: open() refuses a directory, a FIFO, a device
+// or a socket without waiting for a writer (the file is opened non-blocking,
+// checked, then read blocking). Reading stops with an error past MaxLines
+// line breaks or MaxBytes bytes, so no input, however it was made, keeps a
+// reader going for ever.
+//
 // Records (nextRecord): curve files come in two forms, told apart by the
 // content of their first ChunkSize bytes (form()):
 // - Fields, the curve files' own: the fields above taken two at a time,
@@ -75,6 +81,9 @@ public:
     static constexpr std::size_t ChunkSize = 64 * 1024;
     // What of a skipped line is looked at for a sensitivity.
     static constexpr std::size_t MaxHeaderLength = 256;
+    // The most any input may hold: line breaks, and bytes of a file.
+    static constexpr int MaxLines = 1000000;
+    static constexpr long long MaxBytes = 64LL * 1024 * 1024;
 
     FieldReader() = default;
     ~FieldReader();
@@ -84,7 +93,7 @@ public:
     FieldReader& operator=(const FieldReader&) = delete;
 
     // Opens path for reading, closing any file read before; fails with the
-    // system's description of the failure.
+    // system's description of the failure, or when path is no regular file.
     audimera::Status open(const std::string& path);
 
     // A reader over text held in memory.
@@ -135,7 +144,8 @@ private:
     bool m_afterCr = false; // the last byte was a CR, so an LF ends no new line
     int m_line = 1;
     Status m_final = Status::Field; // End or Error once reached
-    std::string m_readError; // a read failure met while refilling
+    std::string m_readError; // a read failure met while refilling, or a limit passed
+    long long m_bytesRead = 0;
     std::optional<Form> m_form;
     std::optional<Sensitivity> m_sensitivity;
     std::string m_error;

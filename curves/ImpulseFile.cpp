@@ -1,5 +1,7 @@
 #include "curves/ImpulseFile.h"
 
+#include <cmath>
+
 #include "curves/CurveFile.h"
 
 #include <sndfile.h>
@@ -65,6 +67,9 @@ sf_count_t tell(void* data)
 
 audimera::Result<std::string> wavBytes(const std::vector<float>& samples, int rate)
 {
+    for (float sample : samples)
+        if (!std::isfinite(sample))
+            return audimera::Error{"a sample of the impulse response is not a finite number; nothing was written"};
     SF_VIRTUAL_IO io{length, seek, read, write, tell};
     Buffer buffer;
     SF_INFO info{};

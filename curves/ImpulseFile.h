@@ -16,7 +16,8 @@ namespace audimera {
 
 namespace ImpulseFile {
 
-// The WAV file's bytes; an error when libsndfile refuses (rate below 1...).
+// The WAV file's bytes; an error when libsndfile refuses (rate below 1...)
+// or a sample is not a finite number.
 audimera::Result<std::string> wavBytes(const std::vector<float>& samples, int rate);
 
 // wavBytes() written to path.

@@ -2,6 +2,9 @@
 
 #include "curves/DataFolder.h"
 
+#include <charconv>
+#include <cmath>
+
 namespace audimera {
 
 CorrectionTable::CorrectionTable()
@@ -21,6 +24,36 @@ double CorrectionTable::levelAt(double frequency) const
         if (enabled[i])
             sum += column(i)[k];
     return sum;
+}
+
+std::optional<double> CorrectionTable::nonFiniteSumAt() const
+{
+    for (int k = 0; k < Entries; ++k) {
+        double sum = 0;
+        for (int i = 0; i < Count; ++i)
+            if (enabled[i])
+                sum += column(i)[k];
+        if (!std::isfinite(sum))
+            return k / 2.0;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+std::string plain(double value)
+{
+    char text[32];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+    return ec == std::errc() ? std::string(text, end) : std::string("?");
+}
+
+} // namespace
+
+std::string CorrectionTable::nonFiniteSumMessage(double frequency)
+{
+    return "The correction curves add up to a level that is not a finite number at " + plain(frequency)
+           + " Hz; the correction is not applied";
 }
 
 audimera::Status CorrectionTable::load(int index, const std::string& path)

@@ -37,6 +37,15 @@ public:
     // half to even, kept within the table).
     double levelAt(double frequency) const;
 
+    // The first frequency (Hz) at which the enabled columns do not sum to a
+    // finite level (two curves at 1e308 dB overflow); none when they all do.
+    // Checked whenever a column is switched on, so levelAt() never gives
+    // infinity to a measured point.
+    std::optional<double> nonFiniteSumAt() const;
+
+    // The message for nonFiniteSumAt(): which frequency, in plain numbers.
+    static std::string nonFiniteSumMessage(double frequency);
+
     // Reads the curve file at path into column index; a relative path is
     // found by DataFolder::locate in dataFolder(). The flag is not touched:
     // the caller clears it before and sets it after a success, so no point

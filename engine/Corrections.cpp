@@ -27,10 +27,16 @@ void MeasurementEngine::correctionClicked(int index, std::string_view box, const
     // Off first: no point is ever corrected with a half-loaded column.
     CalibEnable[index] = false;
     if (m_panel.value(box) != 0) {
-        if (LoadCalibFile(file, index))
+        if (LoadCalibFile(file, index)) {
             CalibEnable[index] = true;
-        else
+            if (const auto at = m_document.corrections().nonFiniteSumAt()) {
+                m_host.message(CorrectionTable::nonFiniteSumMessage(*at), MessageIcon::Critical);
+                CalibEnable[index] = false;
+                m_panel.setValue(box, 0);
+            }
+        } else {
             m_panel.setValue(box, 0);
+        }
     }
     showSensitivity();
 }

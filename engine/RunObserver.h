@@ -22,6 +22,7 @@ enum class RunEnd {
     TraceRefused,      // no room for another trace
     LowSignalDeclined, // the low-signal question was answered No
     DeviceFailed,      // the sound device failed
+    RetriesRefused,    // a bad tone block was not to be measured again (measuringAgain())
 };
 
 // What the play table sounds.
@@ -45,6 +46,16 @@ public:
     // For every tone block: whether a saturated or malformed one is measured
     // again (true) or taken as it is.
     virtual bool measuresBadBlocksAgain() const = 0;
+    // A tone block at frequency (Hz) was saturated or malformed and is to
+    // be measured again: retry counts the blocks measured again at that
+    // frequency, from 1. false ends the run (RunEnd::RetriesRefused). The
+    // window always measures again, as documented; the headless command
+    // says so and stops after a limit.
+    virtual bool measuringAgain(double frequency, int retry)
+    {
+        (void)frequency, (void)retry;
+        return true;
+    }
     // For every block: whether the waveform and the spectrum are shown.
     virtual bool showsWaveform() const { return false; }
     virtual bool showsSpectrum() const { return false; }

@@ -32,6 +32,7 @@ RunEnd SteppedSweep::run(const SweepSettings& settings)
     }
     double inputEnergy[2] = {0.0, 0.0}; // the tone points' input levels, summed as powers
     std::string inputNote;
+    int retries = 0; // bad blocks measured again at the point's frequency
     if (settings.outputLevel)
         m_sound.SetPlayVolume(*settings.outputLevel);
     if (s.Calib == 0) {
@@ -161,9 +162,14 @@ RunEnd SteppedSweep::run(const SweepSettings& settings)
             break;
         case Pass::Tone:
             if (m_observer.measuresBadBlocksAgain() && s.Satured) {
+                if (!m_observer.measuringAgain(s.Frequency, ++retries)) {
+                    end(RunEnd::RetriesRefused);
+                    return m_end;
+                }
                 m_host.yield();
                 break; // the same frequency again
             }
+            retries = 0;
             s.SNR = signalToNoise(s.PeakLevel, s.Noise);
             {
                 fitBlock();

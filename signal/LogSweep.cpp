@@ -10,11 +10,21 @@ namespace audimera {
 
 namespace {
 
+// A frequency for a message in plain digits: four significant ones, never
+// an exponent ("16000 Hz", not "1.6e+04 Hz").
 std::string hz(double f)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.4g Hz", f);
-    return text;
+    char text[64];
+    const int decimals = std::abs(f) >= 1000 ? 0 : std::abs(f) >= 100 ? 1 : std::abs(f) >= 10 ? 2 : 3;
+    std::snprintf(text, sizeof text, "%.*f", decimals, f);
+    std::string plain = text;
+    // Trailing zeros of the fraction say nothing: 8.000 is 8.
+    if (plain.find('.') != std::string::npos) {
+        plain.erase(plain.find_last_not_of('0') + 1);
+        if (plain.back() == '.')
+            plain.pop_back();
+    }
+    return plain + " Hz";
 }
 
 // The L of a sweep from m / L to f2 that lasts exactly seconds: the root of

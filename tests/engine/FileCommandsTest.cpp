@@ -232,6 +232,19 @@ TEST_F(FileCommandsTest, BrowseButtonsFillTheirBoxes)
     rig.panel["CheckUserCalib"].value = 1;
     e.CheckUserCalib_Click();
     EXPECT_EQ(e.CalibCurveAt(2, 100), 5);
+
+    // A curve that sums with one switched on to no finite level is refused.
+    for (int k = 0; k < CorrectionTable::Entries; ++k)
+        e.CalibCurveAt(1, k) = 1e308;
+    e.CalibEnable[1] = true;
+    rig.panel["CheckUserCalib"].value = 0;
+    e.CheckUserCalib_Click();
+    rig.panel["txtUserCalibFile"].text = file("huge.txt", "1000,1e308\n");
+    rig.panel["CheckUserCalib"].value = 1;
+    e.CheckUserCalib_Click();
+    EXPECT_FALSE(e.CalibEnable[2]);
+    EXPECT_EQ(rig.panel["CheckUserCalib"].value, 0);
+    EXPECT_NE(rig.host.messages.back().text.find("not a finite number at 0 Hz"), std::string::npos);
 }
 
 TEST_F(FileCommandsTest, ClearAndDisplayListsRedraw)

@@ -179,6 +179,9 @@ TEST(LogSweepTest, OutOfBoundsShapesAreRefusedWithAReason)
         EXPECT_FALSE(sweep.ok()) << c.what;
         EXPECT_FALSE(sweep.message().empty()) << c.what;
     }
+    // Plain numbers in the messages, not "1.6e+04".
+    EXPECT_NE(LogSweep::make(with([](LogSweepShape& s) { s.rate = 32000; })).message().find("(16000 Hz)"),
+              std::string::npos);
     EXPECT_TRUE(LogSweep::make(good).ok());
     EXPECT_TRUE(LogSweep::make(with([](LogSweepShape& s) { s.start = 10, s.stop = 22050, s.levelDb = 0; })).ok());
 
