@@ -283,7 +283,7 @@ TEST(LogSweepMeasurementTest, AnalyticFiltersAreMeasured)
             const Complex h = response(p.frequency);
             if (20 * std::log10(std::abs(h)) < -40)
                 continue;
-            const double expected = std::arg(h) * 180 / Pi + 360 * p.frequency * (r.delaySamples - delay) / Rate;
+            const double expected = std::arg(h) * 180 / Pi + 360 * p.frequency * (r.phaseDelaySamples - delay) / Rate;
             worstPhase = std::max(worstPhase, std::abs(wrapDegrees(*p.phase - expected)));
         }
         EXPECT_LE(worstPhase, 2.0) << c.what;
@@ -689,7 +689,7 @@ TEST(LogSweepMeasurementTest, AClockOffsetIsEstimatedAndTakenOut)
             if (db < -60)
                 continue;
             const double phase = std::abs(wrapDegrees(*p.phase - std::arg(h) * 180 / Pi
-                                                      - 360 * p.frequency * (r->delaySamples - latency) / Rate));
+                                                      - 360 * p.frequency * (r->phaseDelaySamples - latency) / Rate));
             EXPECT_LE(phase, p.frequency <= 10000 ? 2.0 : 5.0) << c.chain << " at " << p.frequency << " Hz";
             EXPECT_NEAR(p.level, db, 0.02) << c.chain << " at " << p.frequency << " Hz";
             (p.frequency <= 10000 ? worstPhase10k : worstPhase20k) =

@@ -1,0 +1,54 @@
+#include "signal/PhaseReference.h"
+
+#include "signal/ClockOffset.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace audimera::PhaseReference {
+
+std::optional<double> minimumPhaseDelay(const std::vector<std::complex<double>>& transfer,
+                                        const std::vector<double>& noise, double binHz, double low, double high)
+{
+    const auto measured = ClockOffset::measuredBins(transfer, noise, binHz, low, high);
+    if (!measured || measured->second < 2 * measured->first)
+        return std::nullopt;
+    const auto [lowBin, highBin] = *measured;
+    const std::vector<double> minimum = ClockOffset::minimumPhaseOf(transfer, lowBin, highBin);
+    const double rate = 2 * binHz * double(transfer.size() - 1);
+
+    // Weighted sums for the line phase = c + s f over the points.
+    double sw = 0, sf = 0, sp = 0, sff = 0, sfp = 0;
+    double previous = 0, unwrapped = 0;
+    const double fLow = double(lowBin) * binHz, fHigh = double(highBin) * binHz;
+    const int count = int(std::floor(24 * std::log2(fHigh / fLow))) + 1;
+    for (int i = 0; i < count; ++i) {
+        const double f = fLow * std::exp2(i / 24.0);
+        const auto a = std::max(lowBin, std::size_t(std::llround(f / binHz / std::exp2(1 / 48.0))));
+        const auto b = std::min(highBin, std::max(a, std::size_t(std::llround(f / binHz * std::exp2(1 / 48.0)))));
+        std::complex<double> excess = 0;
+        double magnitude = 0, frequency = 0;
+        for (std::size_t k = a; k <= b; ++k) {
+            excess += transfer[k] * std::polar(1.0, -minimum[k]);
+            magnitude += std::abs(transfer[k]);
+            frequency += double(k) * binHz;
+        }
+        const double n = double(b - a + 1);
+        const double phase = std::arg(excess);
+        unwrapped = i == 0 ? phase : unwrapped + std::remainder(phase - previous, 2 * std::numbers::pi);
+        previous = phase;
+        const double w = magnitude / n, x = frequency / n;
+        sw += w;
+        sf += w * x;
+        sp += w * unwrapped;
+        sff += w * x * x;
+        sfp += w * x * unwrapped;
+    }
+    const double det = sw * sff - sf * sf;
+    if (!(det > 0))
+        return std::nullopt;
+    const double slope = (sw * sfp - sf * sp) / det; // radians per Hz: -2 pi D / rate
+    return -slope * rate / (2 * std::numbers::pi);
+}
+
+} // namespace audimera::PhaseReference

@@ -1,0 +1,43 @@
+// The delay a measured response's phase is given relative to, when the
+// rule is "auto": the pure delay at which the response lines up best with
+// its minimum-phase counterpart, so that a minimum-phase device (a filter,
+// an amplifier, most loudspeaker drivers on axis) shows its own phase and
+// not the latency of the sound server and converters. The impulse
+// response's peak is no such reference: through a low-pass it comes later
+// than the sound, and the phase then runs the wrong way.
+//
+// How: the minimum phase belonging to the measured magnitude (within the
+// band where it stands 20 dB above its noise, continued beyond it, by the
+// folded cepstrum: ClockOffset::minimumPhaseOf) is taken out of the
+// measured phase; what is left, the excess phase, is fitted as c - 2 pi f D
+// by weighted least squares on points every 1/24 octave over that band
+// within [low, high] (the reported range). The points are weighted by the
+// response's magnitude there: the excess phase is only as good as the
+// minimum phase, which is least sure where the magnitude falls into a
+// filter's skirt (its continuation beyond the band matters most there) and
+// where the noise takes a larger share. Log spacing gives every octave its
+// say, so neither the many bins of the top octave nor the few of the lowest
+// decide alone. c is fitted too, but not taken out: it is 0 for a
+// minimum-phase device (pi for one that inverts) and only keeps what the
+// minimum phase misses at the band's low edge off the slope.
+//
+// Units: Hz, samples (D, at the transfer function's rate).
+//
+// Plain function; any thread.
+#pragma once
+
+#include <complex>
+#include <optional>
+#include <vector>
+
+namespace audimera::PhaseReference {
+
+// D in samples, for transfer[k] at k * binHz (k = 0 .. size - 1, up to
+// half the rate) with noise[k] the variance of its noise (as
+// ClockOffset::estimate takes them): the delay to take out of transfer's
+// phase (a positive D multiplies it by exp(+i 2 pi f D / rate)). None when
+// less than an octave of [low, high] stands above the noise.
+std::optional<double> minimumPhaseDelay(const std::vector<std::complex<double>>& transfer,
+                                        const std::vector<double>& noise, double binHz, double low, double high);
+
+} // namespace audimera::PhaseReference
