@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <tuple>
 
 namespace audimera {
 
@@ -116,7 +117,7 @@ TEST_F(LogSweepWindow, MeasureMenuShowsTheWindowThatMeasuresAFlatLoopback)
     for (const char* name : {"SpinLogStart", "SpinLogStop", "ComboLogLength", "SpinLogLevel", "ComboLogReference",
                              "SpinLogGate", "ComboLogSmooth", "CheckLogSPLCorrect", "CheckLogSoundCard",
                              "CheckLogUserCalib", "txtLogUserCalibFile", "cmdLogCalibBrowse", "cmdLogMeasure",
-                             "ProgressLogSweep", "cmdLogAdd", "cmdLogSave"})
+                             "ProgressLogSweep", "cmdLogAdd", "cmdLogSave", "ComboPhaseRef", "TextPhaseDelay"})
         EXPECT_FALSE(control<QWidget>(name)->toolTip().isEmpty()) << name;
 
     // Closing only hides it; the results stay.
@@ -382,6 +383,30 @@ TEST_F(LogSweepWindow, SmoothingAndGateAnalyseTheLastRecordingAgain)
     // Flat to the gate, then the default taper of 20 % of it.
     EXPECT_EQ(gated.impulse.size() - gated.impulsePeak, static_cast<std::size_t>(std::lround(5 * 44.1) + std::lround(1 * 44.1)));
     EXPECT_LT(gated.impulse.size(), ungated);
+
+    // The phase reference: Auto by default; each choice analyses again and
+    // is shown on a line of the summary.
+    using PhaseRef = LogSweepSettings::PhaseRef;
+    auto* rule = control<QComboBox>("ComboPhaseRef");
+    auto* delay = control<QDoubleSpinBox>("TextPhaseDelay");
+    EXPECT_EQ(logWindow().results()->phaseRef, PhaseRef::Auto);
+    for (const auto& [index, ms, applied, samples] : {std::tuple{1, 0.0, PhaseRef::Peak, -1.0},
+                                                      std::tuple{3, 2.0, PhaseRef::Delay, 88.2},
+                                                      std::tuple{2, 0.0, PhaseRef::Auto, -1.0}}) {
+        rule->setCurrentIndex(index);
+        emit rule->activated(index);
+        EXPECT_EQ(delay->isEnabled(), applied == PhaseRef::Delay);
+        delay->setValue(ms);
+        emit delay->editingFinished();
+        const LogSweepResults& r = *logWindow().results();
+        EXPECT_EQ(r.phaseRef, applied) << index;
+        // Auto: before the low-pass's peak.
+        if (applied == PhaseRef::Auto)
+            EXPECT_LT(r.phaseDelaySamples, r.delaySamples - 1);
+        else
+            EXPECT_NEAR(r.phaseDelaySamples, samples < 0 ? r.delaySamples : samples, 1e-9);
+        EXPECT_TRUE(control<QLabel>("LabelLogSummary")->text().contains(QStringLiteral("\nPhase reference: "))) << index;
+    }
     EXPECT_EQ(counted.runs, 1); // nothing played again
     EXPECT_TRUE(messages.empty());
 }
