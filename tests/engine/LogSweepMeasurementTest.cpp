@@ -491,6 +491,17 @@ TEST(LogSweepMeasurementTest, AReferenceChannelCancelsTheCommonPath)
                   0.05);
         EXPECT_NEAR(result.delaySamples, 30, 3); // plus the low-pass's own
         EXPECT_GT(result.delaySamples, 30);
+        // The phase as the reference's timing gives it: the device's own
+        // after its 30 samples; auto takes those out.
+        for (const auto rule : {LogSweepSettings::PhaseRef::Reference, LogSweepSettings::PhaseRef::Auto}) {
+            settings.phaseRef = rule;
+            const LogSweepResults timed = analyse(sweep, stereo, settings, 2);
+            const double delay = rule == LogSweepSettings::PhaseRef::Auto ? 0 : 30;
+            EXPECT_NEAR(timed.phaseDelaySamples, 30 - delay, 0.01);
+            for (const ResponsePoint& p : timed.response)
+                EXPECT_NEAR(wrapDegrees(*p.phase - std::arg(device.at(p.frequency)) * 180 / Pi
+                                        + 360 * p.frequency * delay / Rate), 0, 2) << p.frequency;
+        }
     }
 }
 
