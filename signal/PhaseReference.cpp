@@ -7,6 +7,12 @@
 
 namespace audimera::PhaseReference {
 
+namespace {
+// A point's noise starts to lower its weight when it scatters the phase by
+// more than this, radians (0.6 degrees).
+constexpr double NoiseFloor = 0.01;
+} // namespace
+
 std::optional<double> minimumPhaseDelay(const std::vector<std::complex<double>>& transfer,
                                         const std::vector<double>& noise, double binHz, double low, double high)
 {
@@ -27,17 +33,20 @@ std::optional<double> minimumPhaseDelay(const std::vector<std::complex<double>>&
         const auto a = std::max(lowBin, std::size_t(std::llround(f / binHz / std::exp2(1 / 48.0))));
         const auto b = std::min(highBin, std::max(a, std::size_t(std::llround(f / binHz * std::exp2(1 / 48.0)))));
         std::complex<double> excess = 0;
-        double magnitude = 0, frequency = 0;
+        double magnitude = 0, frequency = 0, noisePower = 0;
         for (std::size_t k = a; k <= b; ++k) {
             excess += transfer[k] * std::polar(1.0, -minimum[k]);
             magnitude += std::abs(transfer[k]);
             frequency += double(k) * binHz;
+            noisePower += noise[k];
         }
         const double n = double(b - a + 1);
         const double phase = std::arg(excess);
         unwrapped = i == 0 ? phase : unwrapped + std::remainder(phase - previous, 2 * std::numbers::pi);
         previous = phase;
-        const double w = magnitude / n, x = frequency / n;
+        // The noise's phase variance, radians squared.
+        const double variance = std::norm(excess) > 0 ? noisePower / (2 * std::norm(excess)) : HUGE_VAL;
+        const double w = magnitude / n / (1 + variance / (NoiseFloor * NoiseFloor)), x = frequency / n;
         sw += w;
         sf += w * x;
         sp += w * unwrapped;

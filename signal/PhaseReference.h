@@ -15,7 +15,9 @@
 // response's magnitude there: the excess phase is only as good as the
 // minimum phase, which is least sure where the magnitude falls into a
 // filter's skirt (its continuation beyond the band matters most there) and
-// where the noise takes a larger share. Log spacing gives every octave its
+// where the noise takes a larger share; and by 1 / (1 + v / 0.01^2), v the
+// variance (radians^2) the noise gives the point's phase, so that points
+// the noise scatters by more than about half a degree count less. Log spacing gives every octave its
 // say, so neither the many bins of the top octave nor the few of the lowest
 // decide alone. c is fitted too, but not taken out: it is 0 for a
 // minimum-phase device (pi for one that inverts) and only keeps what the
