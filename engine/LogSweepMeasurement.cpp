@@ -556,12 +556,26 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
                 transfer[k] = B[k] != 0.0 ? H[k] / B[k] * std::polar(1.0, 2 * Pi * f * fraction / rate) : 0.0;
                 noise[k] = std::norm(B[k]) > 0 ? noise[k] / std::norm(B[k]) : HUGE_VAL;
             }
-            if (const std::optional<double> extra =
-                    PhaseReference::minimumPhaseDelay(transfer, noise, binHz, settings.start, settings.stop)) {
-                results.phaseDelaySamples += *extra;
+            // A delay outside the segment before the peak is no line-up
+            // with this response's sound (a device far from minimum phase).
+            const std::optional<PhaseReference::Delay> extra =
+                PhaseReference::minimumPhaseDelay(transfer, noise, binHz, settings.start, settings.stop);
+            if (extra && std::abs(extra->samples) < static_cast<double>(before) / 2) {
+                results.phaseDelaySamples += extra->samples;
+                // What the delay's uncertainty (three standard deviations)
+                // could do to the phase at the top of the range.
+                const double turn = 360 * 3 * extra->uncertainty * settings.stop / rate;
+                if (turn > MaxPhaseErrorDegrees) {
+                    char note[160];
+                    std::snprintf(note, sizeof note,
+                                  "its delay is known only to +-%.3f samples (3 sigma), which could turn the phase "
+                                  "by up to %.1f degrees at %g Hz", 3 * extra->uncertainty, turn, settings.stop);
+                    results.phaseRefNote = note;
+                }
             } else {
                 results.phaseRef = PhaseRef::Peak;
-                results.phaseRefNote = "too little of the range above the noise for auto, so peak";
+                results.phaseRefNote = extra ? "no delay lines the response up with its minimum phase, so peak"
+                                             : "too little of the range above the noise for auto, so peak";
             }
         }
     }

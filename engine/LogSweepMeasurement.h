@@ -165,10 +165,12 @@ struct LogSweepResults {
     // 30 dB quieter than the other, and not the one chosen); empty otherwise.
     std::string inputNote;
     // The phase reference applied (the one asked for, or Peak where Auto
-    // found too little above the noise, Auto for Reference without a
-    // reference channel: phaseRefNote says so) and the delay the phase is
-    // given relative to, samples after the sweep's own timing (with a
-    // reference, after the reference's).
+    // found too little above the noise or no line-up, Auto for Reference
+    // without a reference channel: phaseRefNote says so; it also says when
+    // Auto's delay is too uncertain, three standard deviations turning the
+    // phase at the top of the range by over MaxPhaseErrorDegrees) and the
+    // delay the phase is given relative to, samples after the sweep's own
+    // timing (with a reference, after the reference's).
     LogSweepSettings::PhaseRef phaseRef = LogSweepSettings::PhaseRef::Peak;
     double phaseDelaySamples = 0;
     std::string phaseRefNote;

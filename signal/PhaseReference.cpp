@@ -13,7 +13,7 @@ namespace {
 constexpr double NoiseFloor = 0.01;
 } // namespace
 
-std::optional<double> minimumPhaseDelay(const std::vector<std::complex<double>>& transfer,
+std::optional<Delay> minimumPhaseDelay(const std::vector<std::complex<double>>& transfer,
                                         const std::vector<double>& noise, double binHz, double low, double high)
 {
     const auto measured = ClockOffset::measuredBins(transfer, noise, binHz, low, high);
@@ -24,6 +24,10 @@ std::optional<double> minimumPhaseDelay(const std::vector<std::complex<double>>&
     const double rate = 2 * binHz * double(transfer.size() - 1);
 
     // Weighted sums for the line phase = c + s f over the points.
+    struct Point {
+        double f, phase, w;
+    };
+    std::vector<Point> points;
     double sw = 0, sf = 0, sp = 0, sff = 0, sfp = 0;
     double previous = 0, unwrapped = 0;
     const double fLow = double(lowBin) * binHz, fHigh = double(highBin) * binHz;
@@ -52,12 +56,20 @@ std::optional<double> minimumPhaseDelay(const std::vector<std::complex<double>>&
         sp += w * unwrapped;
         sff += w * x * x;
         sfp += w * x * unwrapped;
+        points.push_back({x, unwrapped, w});
     }
     const double det = sw * sff - sf * sf;
     if (!(det > 0))
         return std::nullopt;
     const double slope = (sw * sfp - sf * sp) / det; // radians per Hz: -2 pi D / rate
-    return -slope * rate / (2 * std::numbers::pi);
+    const double intercept = (sp - slope * sf) / sw;
+    // The slope's variance from the points' scatter about the line.
+    double scatter = 0;
+    for (const Point& q : points)
+        scatter += q.w * (q.phase - intercept - slope * q.f) * (q.phase - intercept - slope * q.f);
+    const double variance = points.size() > 2 ? scatter / double(points.size() - 2) * sw / det : 0;
+    const double toSamples = rate / (2 * std::numbers::pi);
+    return Delay{-slope * toSamples, std::sqrt(std::max(variance, 0.0)) * toSamples};
 }
 
 } // namespace audimera::PhaseReference

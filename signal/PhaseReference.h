@@ -34,12 +34,17 @@
 
 namespace audimera::PhaseReference {
 
+struct Delay {
+    double samples = 0;     // D
+    double uncertainty = 0; // one standard deviation, samples, from the points' scatter about the line
+};
+
 // D in samples, for transfer[k] at k * binHz (k = 0 .. size - 1, up to
 // half the rate) with noise[k] the variance of its noise (as
 // ClockOffset::estimate takes them): the delay to take out of transfer's
 // phase (a positive D multiplies it by exp(+i 2 pi f D / rate)). None when
 // less than an octave of [low, high] stands above the noise.
-std::optional<double> minimumPhaseDelay(const std::vector<std::complex<double>>& transfer,
+std::optional<Delay> minimumPhaseDelay(const std::vector<std::complex<double>>& transfer,
                                         const std::vector<double>& noise, double binHz, double low, double high);
 
 } // namespace audimera::PhaseReference

@@ -543,6 +543,13 @@ TEST(LogSweepMeasurementTest, ThePhaseIsGivenRelativeToTheChosenReference)
         }
     }
     std::printf("[ figures  ] phase reference auto: phase within %.3f deg of the analytic one\n", worstAuto);
+    // Far from minimum phase (an echo louder than the sound): auto says it cannot stand behind its delay.
+    const LogSweepResults echo = analyse(sweep, record(sweep, 300, [](std::vector<double>& y) {
+        for (std::size_t i = y.size() - 1; i >= 20; --i)
+            y[i] = 0.5 * y[i] + y[i - 20];
+    }));
+    EXPECT_FALSE(echo.phaseRefNote.empty()) << echo.phaseDelaySamples;
+    std::printf("[ figures  ] echo: %s\n", LogSweepMeasurement::phaseReferenceSummary(echo).c_str());
 }
 
 TEST(LogSweepMeasurementTest, BadRecordingsFailEachWithItsOwnProblem)
