@@ -13,7 +13,7 @@
 // c - 2 pi f D + a / f by weighted least squares on points every 1/24
 // octave over that band within [low, high] (the reported range); a / f
 // takes up what the magnitude continued below the band does to the minimum
-// phase inside it (0.46 degrees of error on a 200 Hz high-pass without it). The points are weighted by the
+// phase inside it (without it, 0.46 degrees of error on a 200 Hz..8 kHz band-pass). The points are weighted by the
 // response's magnitude there: the excess phase is only as good as the
 // minimum phase, which is least sure where the magnitude falls into a
 // filter's skirt (its continuation beyond the band matters most there) and
