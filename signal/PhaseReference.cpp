@@ -39,15 +39,11 @@ std::optional<std::array<double, 3>> solve(std::array<std::array<double, 3>, 3> 
     }
     return b;
 }
-} // namespace
 
-std::optional<Delay> minimumPhaseDelay(const std::vector<std::complex<double>>& transfer,
-                                        const std::vector<double>& noise, double binHz, double low, double high)
+// The fit over bins [lowBin, highBin], the magnitude continued beyond them.
+std::optional<Delay> fit(const std::vector<std::complex<double>>& transfer, const std::vector<double>& noise,
+                         double binHz, std::size_t lowBin, std::size_t highBin)
 {
-    const auto measured = ClockOffset::measuredBins(transfer, noise, binHz, low, high);
-    if (!measured || measured->second < 2 * measured->first)
-        return std::nullopt;
-    const auto [lowBin, highBin] = *measured;
     const std::vector<double> minimum = ClockOffset::minimumPhaseOf(transfer, lowBin, highBin);
     const double rate = 2 * binHz * double(transfer.size() - 1);
 
@@ -111,6 +107,27 @@ std::optional<Delay> minimumPhaseDelay(const std::vector<std::complex<double>>& 
     // s / fHigh radians per Hz is -2 pi D / rate.
     const double toSamples = rate / (2 * std::numbers::pi * fHigh);
     return Delay{-(*x)[1] * toSamples, std::sqrt(std::max(variance, 0.0)) * toSamples};
+}
+
+} // namespace
+
+std::optional<Delay> minimumPhaseDelay(const std::vector<std::complex<double>>& transfer,
+                                       const std::vector<double>& noise, double binHz, double low, double high)
+{
+    const auto measured = ClockOffset::measuredBins(transfer, noise, binHz, low, high);
+    if (!measured || measured->second < 2 * measured->first)
+        return std::nullopt;
+    const auto [lowBin, highBin] = *measured;
+    std::optional<Delay> delay = fit(transfer, noise, binHz, lowBin, highBin);
+    // Where the noise ends the band well below the range's top, the
+    // magnitude is continued over the rest: again from half an octave
+    // lower, to see how much the delay owes to that continuation.
+    if (delay && double(highBin) * binHz < high / 1.1) {
+        const std::optional<Delay> lower =
+            fit(transfer, noise, binHz, lowBin, std::max(2 * lowBin, std::size_t(double(highBin) / std::sqrt(2.0))));
+        delay->uncertainty = lower ? std::hypot(delay->uncertainty, delay->samples - lower->samples) : HUGE_VAL;
+    }
+    return delay;
 }
 
 } // namespace audimera::PhaseReference

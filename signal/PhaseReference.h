@@ -24,11 +24,11 @@
 // decide alone. c and a are fitted, but not taken out: c is 0 for a
 // minimum-phase device (pi for one that inverts).
 //
-// The delay's uncertainty comes from the points' scatter about the fit. It
-// does not hold what a continued magnitude may do: where the response
-// stands less than 20 dB above its noise well below the top of the range
-// (a flat device at -40 dB under -70 dBFS of noise: the band ends at
-// 5.5 kHz) the delay can be off by a tenth of a sample.
+// The delay's uncertainty comes from the points' scatter about the fit and,
+// where the noise ends the band more than 1.1 times below the range's top
+// (a flat device at -40 dB under -70 dBFS of noise: at 5.5 kHz, the delay
+// 0.11 samples off), from how far the delay moves when the magnitude is
+// continued from half an octave lower still.
 //
 // Units: Hz, samples (D, at the transfer function's rate).
 //

@@ -528,7 +528,7 @@ TEST(LogSweepMeasurementTest, ThePhaseIsGivenRelativeToTheChosenReference)
             const LogSweepResults r = analyse(sweep, recording, LogSweepSettings{.phaseRef = rule, .phaseDelayMs = ms});
             const bool automatic = rule == PhaseRef::Auto || rule == PhaseRef::Reference;
             EXPECT_EQ(r.phaseRef, automatic ? PhaseRef::Auto : rule) << c.delay;
-            EXPECT_EQ(r.phaseRefNote.empty(), rule != PhaseRef::Reference) << c.delay;
+            EXPECT_EQ(r.phaseRefNote.empty(), rule != PhaseRef::Reference) << c.delay << r.phaseRefNote;
             const double delay = automatic ? c.delay : rule == PhaseRef::Peak ? r.delaySamples : ms * Rate / 1000;
             double worst = 0;
             for (const ResponsePoint& p : r.response) {
