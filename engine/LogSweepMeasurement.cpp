@@ -260,23 +260,6 @@ std::string LogSweepMeasurement::clockOffsetSummary(const LogSweepResults& r)
     return text;
 }
 
-std::string LogSweepMeasurement::phaseRefName(LogSweepSettings::PhaseRef rule, double delayMs)
-{
-    switch (rule) {
-    case LogSweepSettings::PhaseRef::Auto:
-        return "auto";
-    case LogSweepSettings::PhaseRef::Peak:
-        return "peak";
-    case LogSweepSettings::PhaseRef::Reference:
-        return "reference";
-    case LogSweepSettings::PhaseRef::Delay:
-        break;
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "%g", delayMs);
-    return text;
-}
-
 std::string LogSweepMeasurement::phaseReferenceSummary(const LogSweepResults& r)
 {
     using PhaseRef = LogSweepSettings::PhaseRef;

@@ -219,13 +219,10 @@ public:
     // the summary, the window and the FRD header; one line.
     static std::string clockOffsetSummary(const LogSweepResults& results);
 
-    // "Phase reference: auto (minimum phase), delay 14.9660 ms (660.00
-    // samples)" plus why the rule differs from the one asked for, for the
-    // summary, the window and the FRD header; one line.
+    // "Phase reference: auto (best fit to the minimum phase), delay 14.9660
+    // ms (660.00 samples)" plus phaseRefNote, for the summary and the FRD
+    // header; one line.
     static std::string phaseReferenceSummary(const LogSweepResults& results);
-    // The rule's name as the command line writes it: auto, peak, reference,
-    // or the delay in ms.
-    static std::string phaseRefName(LogSweepSettings::PhaseRef rule, double delayMs);
 
     // The message when the reference channel carries nothing.
     static std::string noReferenceMessage(LogSweepSettings::Reference reference);
