@@ -78,6 +78,20 @@ void BM_Analyse(benchmark::State& state)
     }
 }
 
+// The analysis of 2^18 samples with each phase reference (0: auto, the
+// default; 1: peak): what auto's minimum-phase fit costs.
+void BM_AnalysePhaseRef(benchmark::State& state)
+{
+    Fixture f = makeFixture(std::size_t(1) << 18);
+    f.settings.phaseRef = state.range(0) == 0 ? LogSweepSettings::PhaseRef::Auto : LogSweepSettings::PhaseRef::Peak;
+    LogSweepMeasurement measurement;
+    for (auto _ : state) {
+        audimera::Result<LogSweepResults> r =
+            measurement.analyse(f.sweep, f.settings, f.recording.data(), f.recording.size(), 1);
+        benchmark::DoNotOptimize(r.ok());
+    }
+}
+
 void BM_FirstAnalysis(benchmark::State& state)
 {
     const Fixture f = makeFixture(static_cast<std::size_t>(state.range(0)));
@@ -216,6 +230,7 @@ void BM_LoopbackRun(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_Analyse)->Name("analyse")->Arg(1 << 16)->Arg(1 << 18)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnalysePhaseRef)->Name("analyse_phase_ref")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FirstAnalysis)->Name("first_analysis")->Arg(1 << 18)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MakeSweep)->Name("make_sweep")->Arg(1 << 18)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoopbackFigures)->Name("loopback_figures")->Arg(44100)->Arg(48000)->Arg(96000)->Unit(benchmark::kMillisecond);

@@ -91,6 +91,18 @@ std::string parse(const std::vector<std::string>& args, Options& o)
                 return "--window needs a gate length in ms (MS, or MS:TAPER_MS)";
             s.gateMs = d;
             s.gateTaperMs = taper;
+        } else if (a == "--phase-ref") {
+            using PhaseRef = LogSweepSettings::PhaseRef;
+            if (!value(v))
+                return "--phase-ref must be auto, peak, reference or a delay in ms";
+            if (v == "auto" || v == "peak" || v == "reference") {
+                s.phaseRef = v == "auto" ? PhaseRef::Auto : v == "peak" ? PhaseRef::Peak : PhaseRef::Reference;
+            } else if (parseNumber(v, d) && std::abs(d) <= LogSweepSettings::MaxPhaseDelayMs) {
+                s.phaseRef = PhaseRef::Delay;
+                s.phaseDelayMs = d;
+            } else {
+                return "--phase-ref must be auto, peak, reference or a delay in ms";
+            }
         } else if (a == "--smooth") {
             if (!value(v) || !parseCount(v, n) || n < 0 || n > 1000)
                 return "--smooth must be 0, 1, 3, 6, 12, 24 or 48";
@@ -235,6 +247,13 @@ std::string logSweepUsage()
       --window MS[:TAPER]  gate the impulse response: flat to MS after its
                            peak, then a half-Hann taper of TAPER ms (default
                            20 % of MS); default none
+      --phase-ref auto|peak|reference|MS   what the phase is relative to:
+                           auto (default), the delay at which the response
+                           lines up best with its minimum phase, so that a
+                           minimum-phase device shows its own phase; peak,
+                           the impulse response's peak; reference, the
+                           reference channel's timing (without --reference,
+                           auto); or a fixed delay of MS ms
       --smooth N           1/N-octave smoothing: 0 (none, default), 1, 3, 6,
                            12, 24 or 48
       --points-per-octave N  output frequencies per octave (default 48)
@@ -317,6 +336,7 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         << "), peak " << fixed(r.peakDb, 2) << " dB re full scale, impulse response signal-to-noise "
         << fixed(r.impulseSnrDb, 1) << " dB, no clipping\n";
     err << LogSweepMeasurement::clockOffsetSummary(r) << '\n';
+    err << LogSweepMeasurement::phaseReferenceSummary(r) << '\n';
     if (r.phaseUnreliable)
         err << "The phase is unreliable: " << r.phaseNote << '\n';
     err << sensitivityNotes;
@@ -365,6 +385,7 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
                 + " Hz",
             "delay removed " + fixed(r.delaySeconds() * 1000, 4) + " ms",
             LogSweepMeasurement::clockOffsetSummary(r) + (r.phaseUnreliable ? "; phase unreliable" : ""),
+            LogSweepMeasurement::phaseReferenceSummary(r),
             "frequency (Hz), magnitude (dB), phase (degrees)"};
         const audimera::Result<std::string> text = ExchangeFiles::frdText(r.response, comments);
         if (!text)

@@ -2,6 +2,7 @@
 
 #include "engine/ToneFit.h"
 #include "signal/ClockOffset.h"
+#include "signal/PhaseReference.h"
 #include "signal/SweepDropout.h"
 
 #include <algorithm>
@@ -230,6 +231,8 @@ audimera::Status LogSweepSettings::check(int rate) const
         return audimera::Error{"The gate must lie from 0.1 to 10000 ms (0 for none)"};
     if (!(gateTaperMs < 0 || gateTaperMs <= MaxGateMs))
         return audimera::Error{"The gate's taper must lie from 0 to 10000 ms"};
+    if (!(phaseDelayMs >= -MaxPhaseDelayMs && phaseDelayMs <= MaxPhaseDelayMs))
+        return audimera::Error{"The phase reference's delay must lie from -10000 to 10000 ms"};
     if (reference != Reference::None && channel != RecordChannel::Mix
         && (channel == RecordChannel::Left) == (reference == Reference::Left))
         return audimera::Error{"The record channel cannot be the reference channel: with a reference on one input "
@@ -255,6 +258,19 @@ std::string LogSweepMeasurement::clockOffsetSummary(const LogSweepResults& r)
                   r.clockOffsetUncertaintyPpm,
                   r.clockOffsetFromReference ? "reference" : "measured channel", r.clockOffsetTakenOut ? ", taken out" : "");
     return text;
+}
+
+std::string LogSweepMeasurement::phaseReferenceSummary(const LogSweepResults& r)
+{
+    using PhaseRef = LogSweepSettings::PhaseRef;
+    const char* rule = r.phaseRef == PhaseRef::Auto        ? "auto (best fit to the minimum phase)"
+                       : r.phaseRef == PhaseRef::Peak      ? "peak (the impulse response's peak)"
+                       : r.phaseRef == PhaseRef::Reference ? "reference (the reference channel's timing)"
+                                                           : "fixed delay";
+    char text[200];
+    std::snprintf(text, sizeof text, "Phase reference: %s, delay %.4f ms (%.2f samples%s)", rule,
+                  r.phaseDelaySeconds() * 1000, r.phaseDelaySamples, r.clockOffsetFromReference ? ", re the reference" : "");
+    return r.phaseRefNote.empty() ? std::string(text) : std::string(text) + "; " + r.phaseRefNote;
 }
 
 std::vector<double> LogSweepMeasurement::frequencies(double start, double stop, int pointsPerOctave)
@@ -536,14 +552,71 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
         results.impulse[j] = static_cast<float>(h[wrap(at(p) + at(j) - at(before), n)] * window[j]);
     results.impulsePeak = before;
 
-    // Per bin: |T|^2 and T with the delay's fraction taken out (the whole
-    // samples went with the segments' shift).
     const std::size_t bins = linearFft.bins();
     const double binHz = static_cast<double>(rate) / static_cast<double>(linearFft.size());
+
+    // --- Phase reference: the delay the phase is given relative to.
+    {
+        using PhaseRef = LogSweepSettings::PhaseRef;
+        PhaseRef rule = settings.phaseRef;
+        if (rule == PhaseRef::Reference && !referenced) {
+            rule = PhaseRef::Auto;
+            results.phaseRefNote = "no reference channel, so auto";
+        }
+        results.phaseRef = rule;
+        results.phaseDelaySamples = results.delaySamples;
+        if (rule == PhaseRef::Reference) {
+            results.phaseDelaySamples = 0;
+        } else if (rule == PhaseRef::Delay) {
+            results.phaseDelaySamples = settings.phaseDelayMs * rate / 1000;
+        } else if (rule == PhaseRef::Auto) {
+            // The transfer function with the peak's delay taken out, and its
+            // noise (read where impulseSnrDb reads it).
+            double windowEnergy = 0;
+            for (const double v : window)
+                windowEnergy += v * v;
+            std::vector<double> noise =
+                ClockOffset::segmentNoise(h, p + n / 4, n / 4, linearFft.size(), windowEnergy);
+            std::vector<Complex> transfer(bins);
+            for (std::size_t k = 0; k < bins; ++k) {
+                const double f = static_cast<double>(k) * binHz;
+                transfer[k] = B[k] != 0.0 ? H[k] / B[k] * std::polar(1.0, 2 * Pi * f * fraction / rate) : 0.0;
+                noise[k] = std::norm(B[k]) > 0 ? noise[k] / std::norm(B[k]) : HUGE_VAL;
+            }
+            // A delay outside the segment before the peak is no line-up
+            // with this response's sound (a device far from minimum phase).
+            const std::optional<PhaseReference::Delay> extra =
+                PhaseReference::minimumPhaseDelay(transfer, noise, binHz, settings.start, settings.stop);
+            if (extra && std::abs(extra->samples) < static_cast<double>(before) / 2) {
+                results.phaseDelaySamples += extra->samples;
+                // What the delay's uncertainty (three standard deviations)
+                // could do to the phase at the top of the range.
+                const double turn = 360 * 3 * extra->uncertainty * settings.stop / rate;
+                if (turn > MaxPhaseErrorDegrees) {
+                    char note[160];
+                    std::snprintf(note, sizeof note,
+                                  "its delay is known only to +-%.3f samples (3 sigma), which could turn the phase "
+                                  "by up to %.1f degrees at %g Hz", 3 * extra->uncertainty, turn, settings.stop);
+                    results.phaseRefNote = note;
+                }
+            } else {
+                results.phaseRef = PhaseRef::Peak;
+                results.phaseRefNote = extra ? "no delay lines the response up with its minimum phase, so peak"
+                                             : "too little of the range above the noise for auto, so peak";
+            }
+        }
+    }
+    // What is left to take out after the whole samples that went with the
+    // segments' shift.
+    const double shift = results.phaseDelaySamples - (static_cast<double>(p) - static_cast<double>(baseAt));
+    // --- end of the phase reference.
+
+    // Per bin: |T|^2 and T with the phase reference's delay taken out (the
+    // whole samples of the peak's went with the segments' shift).
     std::vector<double> power(bins), re(bins), im(bins), fundamental(bins), linearRe(bins), linearIm(bins);
     for (std::size_t k = 0; k < bins; ++k) {
         const double f = static_cast<double>(k) * binHz;
-        const Complex t = B[k] != 0.0 ? H[k] / B[k] * std::polar(1.0, 2 * Pi * f * fraction / rate) : 0.0;
+        const Complex t = B[k] != 0.0 ? H[k] / B[k] * std::polar(1.0, 2 * Pi * f * shift / rate) : 0.0;
         power[k] = std::norm(t);
         re[k] = t.real();
         im[k] = t.imag();

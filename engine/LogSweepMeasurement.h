@@ -10,6 +10,16 @@
 //   response (to a fraction of a sample) is removed. With a reference
 //   channel the result is the other channel over the reference, and the
 //   delay removed is that between the two.
+//   Which delay the phase is given relative to is the phase reference
+//   (LogSweepSettings::PhaseRef): by default (Auto) the one at which the
+//   response lines up best with its minimum-phase counterpart
+//   (PhaseReference::minimumPhaseDelay), so a minimum-phase device shows
+//   its own phase; Peak is the impulse response's peak (delaySamples, the
+//   rule of earlier versions; a low-pass's peak comes later than its
+//   sound); Reference is the reference channel's timing (no delay taken
+//   out of measured over reference; without a reference channel, Auto);
+//   Delay a fixed delay in ms after the sweep left (with a reference, after
+//   the reference).
 // - The linear impulse response: half the way back to the 2nd harmonic's
 //   response before the peak, the rest after it, optionally gated: 1 from
 //   the peak to gateMs after it, then falling to 0 over a half-Hann taper
@@ -82,6 +92,11 @@ struct LogSweepSettings {
     RecordChannel channel = RecordChannel::Mix;
     double gateMs = 0;       // 0: no gate
     double gateTaperMs = -1; // the gate's taper after gateMs; negative: DefaultTaper of gateMs
+    // The phase reference (see above) and, for Delay, its delay in ms.
+    enum class PhaseRef { Auto, Peak, Reference, Delay };
+    PhaseRef phaseRef = PhaseRef::Auto;
+    double phaseDelayMs = 0;
+    static constexpr double MaxPhaseDelayMs = 10000;
     int smoothing = 0;       // 1/N octave: 0 (none), 1, 3, 6, 12, 24 or 48
     int pointsPerOctave = 48;
     // Subtracted from every magnitude with its flags as they are; none:
@@ -149,8 +164,19 @@ struct LogSweepResults {
     // Without a reference: InputLevels::note() of the run (one input over
     // 30 dB quieter than the other, and not the one chosen); empty otherwise.
     std::string inputNote;
+    // The phase reference applied (the one asked for, or Peak where Auto
+    // found too little above the noise or no line-up, Auto for Reference
+    // without a reference channel: phaseRefNote says so; it also says when
+    // Auto's delay is too uncertain, three standard deviations turning the
+    // phase at the top of the range by over MaxPhaseErrorDegrees) and the
+    // delay the phase is given relative to, samples after the sweep's own
+    // timing (with a reference, after the reference's).
+    LogSweepSettings::PhaseRef phaseRef = LogSweepSettings::PhaseRef::Peak;
+    double phaseDelaySamples = 0;
+    std::string phaseRefNote;
 
     double delaySeconds() const { return rate > 0 ? delaySamples / rate : 0; }
+    double phaseDelaySeconds() const { return rate > 0 ? phaseDelaySamples / rate : 0; }
 };
 
 class LogSweepMeasurement {
@@ -199,6 +225,11 @@ public:
     // "Clock offset: +50.00 ppm (+-0.01 ppm, ...)" or why there is none, for
     // the summary, the window and the FRD header; one line.
     static std::string clockOffsetSummary(const LogSweepResults& results);
+
+    // "Phase reference: auto (best fit to the minimum phase), delay 14.9660
+    // ms (660.00 samples)" plus phaseRefNote, for the summary and the FRD
+    // header; one line.
+    static std::string phaseReferenceSummary(const LogSweepResults& results);
 
     // The message when the reference channel carries nothing.
     static std::string noReferenceMessage(LogSweepSettings::Reference reference);

@@ -168,17 +168,16 @@ std::vector<double> segmentNoise(const std::vector<double>& response, std::size_
     return noise;
 }
 
-std::optional<Estimate> estimate(const std::vector<std::complex<double>>& transfer,
-                                 const std::vector<double>& noise, double binHz, double sweepL, double f1,
-                                 double low, double high, bool minimumPhase)
+std::optional<std::pair<std::size_t, std::size_t>> measuredBins(const std::vector<std::complex<double>>& transfer,
+                                                                const std::vector<double>& noise, double binHz,
+                                                                double low, double high)
 {
-    if (transfer.size() < 16 || noise.size() != transfer.size() || !(binHz > 0) || !(low > 0) || !(high > 2 * low))
+    if (transfer.size() < 16 || noise.size() != transfer.size() || !(binHz > 0) || !(low > 0) || !(high > low))
         return std::nullopt;
-    std::size_t lowBin = std::max<std::size_t>(1, std::size_t(std::ceil(low / binHz)));
-    std::size_t highBin = std::min(transfer.size() - 2, std::size_t(std::floor(high / binHz)));
+    const std::size_t lowBin = std::max<std::size_t>(1, std::size_t(std::ceil(low / binHz)));
+    const std::size_t highBin = std::min(transfer.size() - 2, std::size_t(std::floor(high / binHz)));
     if (highBin < lowBin + 8)
         return std::nullopt;
-
     // Signal-to-noise ratio of the transfer function, smoothed over a sixth
     // of an octave; the magnitude counts as measured only where it stays
     // above MinSnr from the middle of the range outwards (a low-pass's skirt
@@ -202,11 +201,29 @@ std::optional<Estimate> estimate(const std::vector<std::complex<double>>& transf
         --validLow;
     while (validHigh < highBin && snrAt(validHigh + 1) >= MinSnr)
         ++validHigh;
-    lowBin = validLow;
-    highBin = validHigh;
+    return std::pair{validLow, validHigh};
+}
+
+std::vector<double> minimumPhaseOf(const std::vector<std::complex<double>>& transfer, std::size_t lowBin,
+                                   std::size_t highBin)
+{
+    return minimumPhase(logMagnitude(transfer, lowBin, highBin));
+}
+
+std::optional<Estimate> estimate(const std::vector<std::complex<double>>& transfer,
+                                 const std::vector<double>& noise, double binHz, double sweepL, double f1,
+                                 double low, double high, bool minimumPhase)
+{
+    if (!(high > 2 * low))
+        return std::nullopt;
+    const std::optional<std::pair<std::size_t, std::size_t>> measured =
+        measuredBins(transfer, noise, binHz, low, high);
+    if (!measured)
+        return std::nullopt;
+    const auto [lowBin, highBin] = *measured;
     std::vector<double> minimum;
     if (minimumPhase)
-        minimum = audimera::ClockOffset::minimumPhase(logMagnitude(transfer, lowBin, highBin));
+        minimum = minimumPhaseOf(transfer, lowBin, highBin);
 
     // The fit's band: two octaves above the lower edge to 1.5 times below the
     // upper one, where the minimum phase hardly feels the continued

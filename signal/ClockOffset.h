@@ -31,6 +31,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace audimera::ClockOffset {
@@ -82,6 +83,21 @@ void toPlayClock(const float* recorded, std::size_t frames, int channels, double
 // estimate() takes as the noise of the numerator of its transfer function.
 std::vector<double> segmentNoise(const std::vector<double>& response, std::size_t from, std::size_t count,
                                  std::size_t fftSize, double windowEnergy);
+
+// Where a transfer function (as estimate() takes it) is measured: the bins
+// from the middle of [low, high] Hz outwards over which it stands 20 dB
+// above its noise (both smoothed over a sixth of an octave); none when the
+// middle does not. A low-pass's skirt that sinks into the noise ends it.
+std::optional<std::pair<std::size_t, std::size_t>> measuredBins(const std::vector<std::complex<double>>& transfer,
+                                                                const std::vector<double>& noise, double binHz,
+                                                                double low, double high);
+
+// The minimum phase, radians on each bin, belonging to the magnitude of
+// transfer as measured over bins [lowBin, highBin] and continued beyond as
+// a straight line in ln tan(pi f / rate) (exact for the skirts of filters
+// made by the bilinear transform), by the folded real cepstrum.
+std::vector<double> minimumPhaseOf(const std::vector<std::complex<double>>& transfer, std::size_t lowBin,
+                                   std::size_t highBin);
 
 struct Estimate {
     double ppm = 0;           // see the sign convention above

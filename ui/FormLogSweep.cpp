@@ -138,6 +138,20 @@ void FormLogSweep::buildControls()
     m_smooth = named(new QComboBox, "ComboLogSmooth", "Smoothing of magnitude, phase and distortion");
     for (size_t i = 0; i < std::size(SmoothingItems); ++i)
         m_smooth->addItem(QString::fromLatin1(SmoothingTexts[i]), SmoothingItems[i]);
+    m_phaseRef = named(new QComboBox, "ComboPhaseRef",
+                       "What the phase is given relative to. Auto: the delay at which the response lines up best "
+                       "with its minimum phase, so that a minimum-phase device shows its own phase; Peak: the "
+                       "impulse response's peak (through a low-pass it comes later than the sound); Reference: the "
+                       "reference channel's timing (without one, Auto); Delay: the delay given beside, in ms");
+    m_phaseRef->addItem(QStringLiteral("Auto"), int(LogSweepSettings::PhaseRef::Auto));
+    m_phaseRef->addItem(QStringLiteral("Peak"), int(LogSweepSettings::PhaseRef::Peak));
+    m_phaseRef->addItem(QStringLiteral("Reference"), int(LogSweepSettings::PhaseRef::Reference));
+    m_phaseRef->addItem(QStringLiteral("Delay"), int(LogSweepSettings::PhaseRef::Delay));
+    m_phaseDelay = named(spin(-LogSweepSettings::MaxPhaseDelayMs, LogSweepSettings::MaxPhaseDelayMs, 0, 3, " ms"),
+                         "TextPhaseDelay",
+                         "With the phase reference Delay: the delay the phase is given relative to, in ms after the "
+                         "sweep left (with a reference channel, after the reference)");
+    m_phaseDelay->setEnabled(false);
     fillLengths();
 
     int row = 0;
@@ -154,6 +168,7 @@ void FormLogSweep::buildControls()
     add("Reference:", m_reference);
     add("Gate:", m_gate);
     add("Smoothing:", m_smooth);
+    add("Phase reference:", m_phaseRef, m_phaseDelay);
 
     const char* correctionCaptions[] = {"Correct for 'C' SPL curve", "Correct Sound Card curve",
                                         "User Calibration file:"};
@@ -244,6 +259,14 @@ void FormLogSweep::buildControls()
         if (m_results && m_gate->value() != m_measured.gateMs)
             run([this] { reanalyse(); });
     });
+    connect(m_phaseRef, &QComboBox::activated, this, [this] {
+        refreshState();
+        run([this] { reanalyse(); });
+    });
+    connect(m_phaseDelay, &QDoubleSpinBox::editingFinished, this, [this] {
+        if (m_results && m_phaseDelay->value() != m_measured.phaseDelayMs)
+            run([this] { reanalyse(); });
+    });
     resize(720, 640);
 }
 
@@ -283,6 +306,8 @@ LogSweepSettings FormLogSweep::settings() const
         s.channel = m_engine.recordChannelChoice();
     s.gateMs = m_gate->value();
     s.smoothing = m_smooth->currentData().toInt();
+    s.phaseRef = static_cast<LogSweepSettings::PhaseRef>(m_phaseRef->currentData().toInt());
+    s.phaseDelayMs = m_phaseDelay->value();
     s.corrections = &m_corrections;
     return s;
 }
@@ -301,6 +326,8 @@ void FormLogSweep::refreshState()
     for (QWidget* w : std::initializer_list<QWidget*>{m_start, m_stop, m_length, m_level, m_reference, m_gate, m_smooth,
                                                       m_correct[0], m_correct[1], m_correct[2], m_userFile, m_browse})
         w->setEnabled(!m_measuring);
+    m_phaseRef->setEnabled(!m_measuring);
+    m_phaseDelay->setEnabled(!m_measuring && m_phaseRef->currentData().toInt() == int(LogSweepSettings::PhaseRef::Delay));
     m_add->setEnabled(m_results && !m_measuring && !m_engine.Running);
     m_save->setEnabled(m_results && !m_measuring);
 }
@@ -379,6 +406,13 @@ void FormLogSweep::showResults()
             text += QStringLiteral("; phase unreliable: ") + QString::fromStdString(r.phaseNote);
         if (!r.inputNote.empty())
             text += QStringLiteral(". ") + QString::fromStdString(r.inputNote);
+        // The phase reference on a line of its own.
+        const char* rules[] = {"auto", "peak", "reference", "fixed delay"};
+        text += QStringLiteral("\nPhase reference: %1, delay %2 ms (%3 samples)")
+                    .arg(QString::fromLatin1(rules[int(r.phaseRef)]), number(r.phaseDelaySeconds() * 1000, 3),
+                         number(r.phaseDelaySamples, 2));
+        if (!r.phaseRefNote.empty())
+            text += QStringLiteral("; ") + QString::fromStdString(r.phaseRefNote);
         m_summary->setText(text);
     } else {
         m_summary->clear();
@@ -395,6 +429,8 @@ void FormLogSweep::reanalyse()
     const LogSweepSettings now = settings();
     s.smoothing = now.smoothing;
     s.gateMs = now.gateMs;
+    s.phaseRef = now.phaseRef;
+    s.phaseDelayMs = now.phaseDelayMs;
     s.corrections = &m_corrections;
     const audimera::Result<LogSweep> sweep = LogSweep::make(s.shape(m_results->rate));
     const std::vector<float>& recording = m_measurement.lastRecording();
@@ -439,6 +475,7 @@ void FormLogSweep::cmdLogSave_Click()
             "Audimera log sweep, " + std::to_string(m_measured.length) + " samples at " + std::to_string(r.rate) + " Hz",
             "delay removed " + std::to_string(r.delaySeconds() * 1000) + " ms",
             LogSweepMeasurement::clockOffsetSummary(r) + (r.phaseUnreliable ? "; phase unreliable" : ""),
+            LogSweepMeasurement::phaseReferenceSummary(r),
             "frequency (Hz), magnitude (dB), phase (degrees)"};
         written = ExchangeFiles::writeFrd(*path, r.response, comments);
         break;
@@ -581,6 +618,8 @@ void FormLogSweep::saveSettings() const
     settings.setValue(QStringLiteral("reference"), m_reference->currentIndex());
     settings.setValue(QStringLiteral("gate"), m_gate->value());
     settings.setValue(QStringLiteral("smoothing"), m_smooth->currentData());
+    settings.setValue(QStringLiteral("phaseRef"), m_phaseRef->currentData());
+    settings.setValue(QStringLiteral("phaseDelay"), m_phaseDelay->value());
     settings.setValue(QStringLiteral("userCalibFile"), m_userFile->text());
     settings.endGroup();
 }
@@ -612,6 +651,8 @@ void FormLogSweep::restoreSettings()
     };
     item("length", m_length, [](const QVariant& v) { return QVariant(v.toULongLong()); });
     item("smoothing", m_smooth, [](const QVariant& v) { return QVariant(v.toInt()); });
+    item("phaseRef", m_phaseRef, [](const QVariant& v) { return QVariant(v.toInt()); });
+    spinValue("phaseDelay", m_phaseDelay);
     bool ok = false;
     const int reference = settings.value(QStringLiteral("reference")).toInt(&ok);
     if (ok && reference >= 0 && reference < m_reference->count())

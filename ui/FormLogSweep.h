@@ -8,6 +8,8 @@
 // SpinLogLevel (dB re full scale), ComboLogReference (none, left, right),
 // SpinLogGate (ms, its lowest value "Auto": the analysis' own extent, up to
 // the first harmonic response), ComboLogSmooth (none, 1/48 .. 1/1 octave),
+// ComboPhaseRef (the phase reference: Auto, Peak, Reference, Delay) with
+// TextPhaseDelay (ms, on with Delay),
 // the three corrections CheckLogSPLCorrect, CheckLogSoundCard,
 // CheckLogUserCalib with txtLogUserCalibFile and cmdLogCalibBrowse (the main
 // window's files and rules, in a table of this window's own), cmdLogMeasure
@@ -21,8 +23,9 @@
 // only when MeasurementEngine::canStartLogSweep(), runs while LogSweeping
 // holds (Stop and the main window's shut-down clear it) and is off while
 // the sweep or the signal runs. The run waits on the UI thread through the
-// host's yields, like the stepped sweep. Changing the smoothing, the gate
-// or a correction after a measurement analyses its recording again.
+// host's yields, like the stepped sweep. Changing the smoothing, the gate,
+// the phase reference or a correction after a measurement analyses its
+// recording again.
 //
 // Closing the window only hides it (and stops a measurement); its place,
 // size and settings are kept in QSettings("Audimera", "Audimera") under
@@ -137,6 +140,8 @@ private:
     QComboBox* m_reference = nullptr;
     QDoubleSpinBox* m_gate = nullptr;
     QComboBox* m_smooth = nullptr;
+    QComboBox* m_phaseRef = nullptr;
+    QDoubleSpinBox* m_phaseDelay = nullptr;
     QCheckBox* m_correct[CorrectionTable::Count] = {};
     QLineEdit* m_userFile = nullptr;
     QToolButton* m_browse = nullptr;

@@ -62,6 +62,8 @@ TEST(LogSweepCommandTest, BadArgumentsEndWithUsage)
              {"--simulate", "", "--channel", "both"},
              {"--simulate", "", "--reference", "left", "--channel", "left"},
              {"--simulate", "input=both"},
+             {"--simulate", "", "--phase-ref", "middle"},
+             {"--simulate", "", "--phase-ref", "20000"},
          }) {
         const Outcome r = logsweep(args);
         EXPECT_EQ(r.code, MeasureCommand::BadUsage) << args[2] << ' ' << (args.size() > 3 ? args[3] : "");
@@ -80,6 +82,29 @@ TEST(LogSweepCommandTest, LengthInSecondsIsThePowerOfTwoNearestIt)
         const Outcome r = logsweep({"--simulate", "", "--length", length, "--points-per-octave", "1"});
         EXPECT_EQ(r.code, MeasureCommand::Measured) << length << ": " << r.err;
         EXPECT_NE(r.err.find("Log sweep: " + played), std::string::npos) << length << ": " << r.err;
+    }
+}
+
+// --phase-ref: its rule and delay in the summary and the FRD header (the
+// simulated card's latency is 256 samples, 5.805 ms).
+TEST(LogSweepCommandTest, ThePhaseReferenceIsChosenAndWrittenInTheFrdHeader)
+{
+    TestFolder folder;
+    const std::string frd = folder.file("response.frd");
+    for (const auto& [rule, line] : std::vector<std::pair<std::string, std::string>>{
+             {"auto", "Phase reference: auto (best fit to the minimum phase), delay 5.8050 ms (256.00 samples)"},
+             {"peak", "Phase reference: peak (the impulse response's peak), delay 5.8"},
+             {"reference", "Phase reference: auto (best fit to the minimum phase), delay 5.8050 ms (256.00 samples); "
+                           "no reference channel, so auto"},
+             {"2.5", "Phase reference: fixed delay, delay 2.5000 ms (110.25 samples)"}}) {
+        const Outcome r = logsweep({"--simulate", "lowpass2=2000", "--length", "32768", "--points-per-octave", "1",
+                                    "--phase-ref", rule, "--frd", frd});
+        ASSERT_EQ(r.code, MeasureCommand::Measured) << rule << ": " << r.err;
+        EXPECT_NE(r.err.find(line), std::string::npos) << rule << ": " << r.err;
+        std::string header;
+        for (const std::string& l : lines(frd))
+            header += l + '\n';
+        EXPECT_NE(header.find("* " + line), std::string::npos) << rule << ": " << header.substr(0, 400);
     }
 }
 

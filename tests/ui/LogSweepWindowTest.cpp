@@ -116,7 +116,7 @@ TEST_F(LogSweepWindow, MeasureMenuShowsTheWindowThatMeasuresAFlatLoopback)
     for (const char* name : {"SpinLogStart", "SpinLogStop", "ComboLogLength", "SpinLogLevel", "ComboLogReference",
                              "SpinLogGate", "ComboLogSmooth", "CheckLogSPLCorrect", "CheckLogSoundCard",
                              "CheckLogUserCalib", "txtLogUserCalibFile", "cmdLogCalibBrowse", "cmdLogMeasure",
-                             "ProgressLogSweep", "cmdLogAdd", "cmdLogSave"})
+                             "ProgressLogSweep", "cmdLogAdd", "cmdLogSave", "ComboPhaseRef", "TextPhaseDelay"})
         EXPECT_FALSE(control<QWidget>(name)->toolTip().isEmpty()) << name;
 
     // Closing only hides it; the results stay.
@@ -382,6 +382,24 @@ TEST_F(LogSweepWindow, SmoothingAndGateAnalyseTheLastRecordingAgain)
     // Flat to the gate, then the default taper of 20 % of it.
     EXPECT_EQ(gated.impulse.size() - gated.impulsePeak, static_cast<std::size_t>(std::lround(5 * 44.1) + std::lround(1 * 44.1)));
     EXPECT_LT(gated.impulse.size(), ungated);
+
+    // The phase reference: Auto by default (before the low-pass's peak);
+    // each choice analyses again and is shown on a line of the summary.
+    using PhaseRef = LogSweepSettings::PhaseRef;
+    auto* rule = control<QComboBox>("ComboPhaseRef");
+    auto* delay = control<QDoubleSpinBox>("TextPhaseDelay");
+    EXPECT_LT(logWindow().results()->phaseDelaySamples, logWindow().results()->delaySamples - 1);
+    for (const auto& [index, applied] : {std::pair{1, PhaseRef::Peak}, std::pair{3, PhaseRef::Delay}}) {
+        rule->setCurrentIndex(index);
+        emit rule->activated(index);
+        EXPECT_EQ(delay->isEnabled(), applied == PhaseRef::Delay);
+        delay->setValue(2);
+        emit delay->editingFinished();
+        const LogSweepResults& r = *logWindow().results();
+        EXPECT_EQ(r.phaseRef, applied);
+        EXPECT_NEAR(r.phaseDelaySamples, applied == PhaseRef::Delay ? 88.2 : r.delaySamples, 1e-9);
+        EXPECT_TRUE(control<QLabel>("LabelLogSummary")->text().contains(QStringLiteral("\nPhase reference: ")));
+    }
     EXPECT_EQ(counted.runs, 1); // nothing played again
     EXPECT_TRUE(messages.empty());
 }
