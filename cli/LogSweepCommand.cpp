@@ -250,7 +250,8 @@ std::string logSweepUsage()
       --phase-ref auto|peak|reference|MS   what the phase is relative to:
                            auto (default), the delay at which the response
                            lines up best with its minimum phase, so that a
-                           minimum-phase device shows its own phase; peak,
+                           minimum-phase device shows its own phase (with
+                           --reference, the reference's timing); peak,
                            the impulse response's peak; reference, the
                            reference channel's timing (without --reference,
                            auto); or a fixed delay of MS ms

@@ -562,6 +562,9 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
         if (rule == PhaseRef::Reference && !referenced) {
             rule = PhaseRef::Auto;
             results.phaseRefNote = "no reference channel, so auto";
+        } else if (rule == PhaseRef::Auto && referenced) {
+            // The reference's timing is the exact one: no fit needed.
+            rule = PhaseRef::Reference;
         }
         results.phaseRef = rule;
         results.phaseDelaySamples = results.delaySamples;

@@ -14,7 +14,7 @@
 //   (LogSweepSettings::PhaseRef): by default (Auto) the one at which the
 //   response lines up best with its minimum-phase counterpart
 //   (PhaseReference::minimumPhaseDelay), so a minimum-phase device shows
-//   its own phase; Peak is the impulse response's peak (delaySamples, the
+//   its own phase, or with a reference channel the reference's timing; Peak is the impulse response's peak (delaySamples, the
 //   rule of earlier versions; a low-pass's peak comes later than its
 //   sound); Reference is the reference channel's timing (no delay taken
 //   out of measured over reference; without a reference channel, Auto);
@@ -166,7 +166,7 @@ struct LogSweepResults {
     std::string inputNote;
     // The phase reference applied (the one asked for, or Peak where Auto
     // found too little above the noise or no line-up, Auto for Reference
-    // without a reference channel: phaseRefNote says so; it also says when
+    // without a reference channel, Reference for Auto with one: phaseRefNote says so; it also says when
     // Auto's delay is too uncertain, three standard deviations turning the
     // phase at the top of the range by over MaxPhaseErrorDegrees) and the
     // delay the phase is given relative to, samples after the sweep's own

@@ -505,11 +505,14 @@ TEST(LogSweepMeasurementTest, AReferenceChannelCancelsTheCommonPath)
                   0.05);
         EXPECT_NEAR(result.delaySamples, 30, 3); // plus the low-pass's own
         EXPECT_GT(result.delaySamples, 30);
-        // Reference: the device's own phase after its 30 samples; auto takes them out.
-        for (const double delay : {30.0, 0.0}) {
-            settings.phaseRef = delay > 0 ? LogSweepSettings::PhaseRef::Reference : LogSweepSettings::PhaseRef::Auto;
+        // Reference, and auto with a reference channel: the device's own
+        // phase after its 30 samples.
+        for (const auto rule : {LogSweepSettings::PhaseRef::Reference, LogSweepSettings::PhaseRef::Auto}) {
+            settings.phaseRef = rule;
             const LogSweepResults timed = analyse(sweep, stereo, settings, 2);
-            EXPECT_NEAR(timed.phaseDelaySamples, 30 - delay, 0.01);
+            EXPECT_EQ(timed.phaseRef, LogSweepSettings::PhaseRef::Reference);
+            EXPECT_NEAR(timed.phaseDelaySamples, 0, 0.01);
+            const double delay = 30;
             for (const ResponsePoint& p : timed.response)
                 EXPECT_NEAR(wrapDegrees(*p.phase - std::arg(device.at(p.frequency)) * 180 / Pi
                                         + 360 * p.frequency * delay / Rate), 0, 2);
