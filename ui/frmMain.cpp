@@ -5,6 +5,7 @@
 #include "display/windows/FormDisplays.h"
 #include "display/windows/FormFFT.h"
 #include "display/windows/FormHelp.h"
+#include "display/windows/ScreenPlacement.h"
 #include "display/windows/FormInputWave.h"
 #include "display/windows/FormResponse.h"
 #include "ui/FormLogSweep.h"
@@ -32,6 +33,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStyle>
@@ -818,6 +820,7 @@ void frmMain::placeWindows()
     const int gap = fontMetrics().height() / 2;
     resize(sizeHint().expandedTo(minimumSizeHint()));
     move(area.topLeft());
+    keepInsideScreen(*this);
     const int x = area.left() + frameGeometry().width() + gap;
     m_response->move(x, area.top());
     m_inputWave->move(x, m_response->y() + m_response->frameGeometry().height() + titleBar + gap);
@@ -862,6 +865,13 @@ void frmMain::finishShutDown()
     // would make every later modal loop return at once.
     if (QThread::currentThread()->loopLevel() > 0)
         QCoreApplication::exit(0);
+}
+
+void frmMain::showEvent(QShowEvent* event)
+{
+    if (!event->spontaneous())
+        keepInsideScreen(*this);
+    QMainWindow::showEvent(event);
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

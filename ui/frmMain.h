@@ -152,6 +152,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Opens wholly inside the screen's available area (keepInsideScreen).
+    void showEvent(QShowEvent* event) override;
 
 private:
     class HandlerScope;
