@@ -249,7 +249,8 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
     m_displays = std::make_unique<FormDisplays>(*m_response, *m_inputWave, *m_fft);
     m_engine = std::make_unique<MeasurementEngine>(m_panel, m_host, m_sound, *m_displays, *m_document);
     m_engine->setFileDialog(&m_fileDialog);
-    m_logSweep = std::make_unique<FormLogSweep>(*m_engine, m_sound, m_host, m_fileDialog);
+    m_logSweep = std::make_unique<FormLogSweep>(*m_engine, m_sound, m_logSweepHost, m_fileDialog);
+    m_logSweepHost.setWindow(m_logSweep.get());
     // Counted like this window's handlers, so a shut-down waits for a log
     // sweep to return; nothing starts while the device waits for the server.
     m_logSweep->setHandlerRunner([this](std::function<void()> handler) {

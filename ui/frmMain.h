@@ -198,6 +198,8 @@ private:
     FileDialog& m_fileDialog;
     DspLibrary* m_dsp;
     QtHost m_host;
+    // The Log Sweep window's messages: shown over that window.
+    QtHost::WindowHost m_logSweepHost{m_host};
     QtPanel m_panel;
 
     // What the user measured: the windows and the engine work on it, so it
