@@ -8,6 +8,7 @@
 #include "display/windows/ScreenPlacement.h"
 #include "display/windows/FormInputWave.h"
 #include "display/windows/FormResponse.h"
+#include "ui/DeviceDialog.h"
 #include "ui/FormLogSweep.h"
 #include "display/help/HelpPage.h"
 #include "display/models/ResponsePlot.h"
@@ -501,6 +502,15 @@ void frmMain::buildMenus()
     }
     if (auto* logSweep = findChild<QAction*>(QStringLiteral("MenuEntryLogSweep")))
         logSweep->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    // After the four device entries: every other device, through a list.
+    for (const char* menu : {"MenuOutDevice", "MenuInDevice"}) {
+        auto* parent = findChild<QMenu*>(QString::fromLatin1(menu));
+        parent->addSeparator();
+        QAction* other = parent->addAction(QStringLiteral("Other Device..."));
+        other->setObjectName(menu == std::string_view("MenuOutDevice") ? QStringLiteral("MenuEntryOtherOutDevice")
+                                                                       : QStringLiteral("MenuEntryOtherInDevice"));
+        other->setCheckable(true);
+    }
 }
 
 void frmMain::wireControls()
@@ -601,6 +611,8 @@ void frmMain::wireControls()
         onTrigger(name("MenuEntryOutDevice", i), [this, i] { MenuEntryOutDevice_Click(i); });
         onTrigger(name("MenuEntryInDevice", i), [this, i] { MenuEntryInDevice_Click(i); });
     }
+    onTrigger(QStringLiteral("MenuEntryOtherOutDevice"), [this] { MenuEntryOtherOutDevice_Click(); });
+    onTrigger(QStringLiteral("MenuEntryOtherInDevice"), [this] { MenuEntryOtherInDevice_Click(); });
     for (int i = 0; i < DetectorEntries; ++i)
         onTrigger(name("MenuEntryDetector", i), [this, i] { MenuEntryDetector_Click(i); });
     for (int i = 0; i < RecordChannelEntries; ++i)
@@ -738,6 +750,12 @@ void frmMain::tickDevice(const char* entryArray, int index)
         auto* entry = findChild<QAction*>(name(entryArray, i));
         const QSignalBlocker block(entry);
         entry->setChecked(i == index);
+    }
+    const bool play = std::string_view(entryArray) == "MenuEntryOutDevice";
+    if (auto* other = findChild<QAction*>(play ? QStringLiteral("MenuEntryOtherOutDevice")
+                                               : QStringLiteral("MenuEntryOtherInDevice"))) {
+        const QSignalBlocker block(other);
+        other->setChecked(index >= DeviceEntries);
     }
 }
 
@@ -922,6 +940,42 @@ void frmMain::MenuEntryOutDevice_Click(int Index)
 {
     if (Index < 0 || Index >= DeviceEntries)
         return;
+    useOutDevice(Index);
+}
+
+void frmMain::MenuEntryOtherOutDevice_Click()
+{
+    const int index = chooseOtherDevice(true);
+    if (index >= 0)
+        useOutDevice(index);
+    else
+        tickDevice("MenuEntryOutDevice", m_outDevice);
+}
+
+void frmMain::MenuEntryOtherInDevice_Click()
+{
+    const int index = chooseOtherDevice(false);
+    if (index >= 0)
+        useInDevice(index);
+    else
+        tickDevice("MenuEntryInDevice", m_inDevice);
+}
+
+int frmMain::chooseOtherDevice(bool play)
+{
+    // Nothing that needs the device while it is busy, as for the entries.
+    if (m_engine->Running || m_engine->Playing || m_deviceWaits > 0)
+        return -1;
+    const std::vector<SoundDeviceInfo> devices = play ? m_sound.playDevices() : m_sound.recordDevices();
+    DeviceDialog dialog(play ? DeviceDialog::Kind::Play : DeviceDialog::Kind::Record, devices,
+                        play ? m_outDevice : m_inDevice, this);
+    if (dialog.exec() != QDialog::Accepted || m_unloadRequested)
+        return -1;
+    return dialog.chosen();
+}
+
+void frmMain::useOutDevice(int Index)
+{
     if (m_engine->Running || m_engine->Playing || m_deviceWaits > 0) {
         tickDevice("MenuEntryOutDevice", m_outDevice);
         return;
@@ -944,6 +998,11 @@ void frmMain::MenuEntryInDevice_Click(int Index)
 {
     if (Index < 0 || Index >= DeviceEntries)
         return;
+    useInDevice(Index);
+}
+
+void frmMain::useInDevice(int Index)
+{
     if (m_engine->Running || m_engine->Playing || m_deviceWaits > 0) {
         tickDevice("MenuEntryInDevice", m_inDevice);
         return;

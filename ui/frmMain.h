@@ -110,6 +110,13 @@ public:
         "PNG picture, four times the size (*.png)", "SVG picture (*.svg)"};
     void MenuEntryOutDevice_Click(int Index);
     void MenuEntryInDevice_Click(int Index);
+    // "Other Device..." after the four entries of each device menu: a
+    // DeviceDialog listing every device of that kind; the one chosen is
+    // opened exactly as a menu entry would be and used for this session
+    // (the next start opens the default ones, as documented). While a device
+    // past the fourth entry is in use, its "Other Device..." is ticked.
+    void MenuEntryOtherOutDevice_Click();
+    void MenuEntryOtherInDevice_Click();
     // "Level Detection": ticks entry Index (0 "Mean Magnitude", 1 "Narrow
     // Band") and keeps the choice for the next session (QSettings). A run
     // reads it when it starts.
@@ -182,6 +189,12 @@ private:
     audimera::Status InitAudio();
     void fillDeviceMenu(const char* entryArray, int count, const std::vector<std::string>& captions);
     void tickDevice(const char* entryArray, int index);
+    // Opens device index of its list (any entry, not only the four shown);
+    // what the menu entries and "Other Device..." do.
+    void useOutDevice(int index);
+    void useInDevice(int index);
+    // The DeviceDialog for one kind; -1 when cancelled.
+    int chooseOtherDevice(bool play);
     // Ticks entry index of the exclusive menu's entries, and no other.
     void tickOne(const char* menu, int entries, int index);
     // Both menus from the device's lists, ticked at the devices in use.

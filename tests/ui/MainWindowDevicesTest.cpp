@@ -166,7 +166,8 @@ TEST_F(MainWindowDevices, SixDevicesShowTheFirstFour)
         EXPECT_EQ(action(controlName("MenuEntryInDevice", i))->text().toStdString(),
                   "in device " + std::to_string(i + 1));
     }
-    EXPECT_EQ(find<QMenu>("MenuOutDevice")->actions().size(), 4);
+    // The four entries, then a separator and "Other Device...".
+    EXPECT_EQ(find<QMenu>("MenuOutDevice")->actions().size(), 6);
 }
 
 TEST_F(MainWindowDevices, AnAmpersandInADescriptionIsShownNotTakenAsAMnemonic)
