@@ -502,15 +502,6 @@ void frmMain::buildMenus()
     }
     if (auto* logSweep = findChild<QAction*>(QStringLiteral("MenuEntryLogSweep")))
         logSweep->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
-    // After the four device entries: every other device, through a list.
-    for (const char* menu : {"MenuOutDevice", "MenuInDevice"}) {
-        auto* parent = findChild<QMenu*>(QString::fromLatin1(menu));
-        parent->addSeparator();
-        QAction* other = parent->addAction(QStringLiteral("Other Device..."));
-        other->setObjectName(menu == std::string_view("MenuOutDevice") ? QStringLiteral("MenuEntryOtherOutDevice")
-                                                                       : QStringLiteral("MenuEntryOtherInDevice"));
-        other->setCheckable(true);
-    }
 }
 
 void frmMain::wireControls()
