@@ -565,6 +565,9 @@ QString FormLogSweep::readout(int index, double x, double) const
             text += QStringLiteral(", %1 dB").arg(number(p->level, 2));
             if (p->phase)
                 text += QStringLiteral(", %1°").arg(number(*p->phase, 1));
+            // Below about 1/gate the curve shows the gate's window, not the device.
+            if (const double limit = gateLimitHz(); f < limit)
+                text += QStringLiteral(" (below the gate's lowest frequency, %1 Hz)").arg(number(limit, 0));
         }
     } else if (const DistortionPoint* d = nearestPoint(m_results->distortion, f)) {
         for (int k = 0; k < 4; ++k)
