@@ -112,11 +112,16 @@ const ControlRow Rows[] = {
     {.name = "MenuEntryOutDevice(1)", .kind = MenuTick, .parent = "MenuOutDevice", .caption = "Device1"},
     {.name = "MenuEntryOutDevice(2)", .kind = MenuTick, .parent = "MenuOutDevice", .caption = "Device2"},
     {.name = "MenuEntryOutDevice(3)", .kind = MenuTick, .parent = "MenuOutDevice", .caption = "Device3"},
+    // Every other device, from a list; ticked while one past the four is in use.
+    {.name = "sepoutdevice", .kind = Separator, .parent = "MenuOutDevice"},
+    {.name = "MenuEntryOtherOutDevice", .kind = MenuTick, .parent = "MenuOutDevice", .caption = "Other Device..."},
     {.name = "MenuInDevice", .kind = Menu, .parent = "SettingsMenu", .caption = "&Record Device"},
     {.name = "MenuEntryInDevice(0)", .kind = MenuTick, .parent = "MenuInDevice", .caption = "Device0"},
     {.name = "MenuEntryInDevice(1)", .kind = MenuTick, .parent = "MenuInDevice", .caption = "Device1"},
     {.name = "MenuEntryInDevice(2)", .kind = MenuTick, .parent = "MenuInDevice", .caption = "Device2"},
     {.name = "MenuEntryInDevice(3)", .kind = MenuTick, .parent = "MenuInDevice", .caption = "Device3"},
+    {.name = "sepindevice", .kind = Separator, .parent = "MenuInDevice"},
+    {.name = "MenuEntryOtherInDevice", .kind = MenuTick, .parent = "MenuInDevice", .caption = "Other Device..."},
     // Read when a sweep or the signal starts; the window keeps the choice
     // between sessions.
     {.name = "MenuLevelDetection", .kind = Menu, .parent = "SettingsMenu", .caption = "Level Detection"},

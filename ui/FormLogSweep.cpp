@@ -206,6 +206,8 @@ void FormLogSweep::buildControls()
     m_tabs = named(new QTabWidget, "TabLogViews", "Magnitude and phase, impulse response, distortion");
     m_views[0] = new LogSweepView([this](DrawingSurface& s) {
         LogSweepPlots::drawResponse(s, m_results ? m_results->response : std::vector<ResponsePoint>{});
+        if (m_results)
+            LogSweepPlots::drawGateLimit(s, gateLimitHz());
     });
     m_views[1] = new LogSweepView([this](DrawingSurface& s) {
         static const std::vector<float> none;
@@ -233,6 +235,10 @@ void FormLogSweep::buildControls()
     }
     m_cursor = named(new QLabel, "LabelLogCursor", "The values under the mouse");
     m_summary = named(new QLabel, "LabelLogSummary", "Delay, recorded peak and the impulse response's signal-to-noise ratio");
+    m_previous = named(new QLabel(QString::fromLatin1(PreviousNote)), "LabelLogPrevious",
+                       "The last run gave no result; the curves and the line below are from the run before it");
+    m_previous->setStyleSheet(QStringLiteral("font-weight: bold"));
+    m_previous->hide();
     m_add = named(new QPushButton(QStringLiteral("Add to Frequency Response")), "cmdLogAdd",
                   "Add the magnitude (smoothed as chosen) as a new trace of the Frequency Response window");
     m_save = named(new QPushButton(QStringLiteral("Save...")), "cmdLogSave",
@@ -247,6 +253,7 @@ void FormLogSweep::buildControls()
     layout->addWidget(setup);
     layout->addLayout(go);
     layout->addWidget(m_tabs, 1);
+    layout->addWidget(m_previous);
     layout->addWidget(m_cursor);
     layout->addLayout(results);
 
@@ -265,6 +272,21 @@ void FormLogSweep::buildControls()
     });
     connect(m_phaseDelay, &QDoubleSpinBox::editingFinished, this, [this] {
         if (m_results && m_phaseDelay->value() != m_measured.phaseDelayMs)
+            run([this] { reanalyse(); });
+    });
+    // The gate also analyses as its value changes (arrow keys, typing), at
+    // most once per GateAnalysisMs: the first change starts the timer, and
+    // its end analyses whatever the box says then.
+    m_gate->setKeyboardTracking(true);
+    m_gateTimer = new QTimer(this);
+    m_gateTimer->setSingleShot(true);
+    m_gateTimer->setInterval(GateAnalysisMs);
+    connect(m_gate, &QDoubleSpinBox::valueChanged, this, [this] {
+        if (m_results && !m_measuring && !m_gateTimer->isActive())
+            m_gateTimer->start();
+    });
+    connect(m_gateTimer, &QTimer::timeout, this, [this] {
+        if (m_results && m_gate->value() != m_measured.gateMs)
             run([this] { reanalyse(); });
     });
     resize(720, 640);
@@ -381,6 +403,9 @@ void FormLogSweep::cmdLogMeasure_Click()
         m_measuredChannels = s.reference == LogSweepSettings::Reference::None ? 1 : 2;
         showResults();
     }
+    // Kept rather than cleared: the previous measurement stays valid to add
+    // or save, but nothing may look as if this run had made it.
+    markPrevious(!measured && m_results.has_value());
     refreshState();
     if (!measured && problem != LogSweepProblem::Cancelled) {
         // As the stepped sweep: a device that fails is critical, a
@@ -419,6 +444,25 @@ void FormLogSweep::showResults()
     }
     for (LogSweepView* v : m_views)
         v->redraw();
+}
+
+double FormLogSweep::gateLimitHz() const
+{
+    if (!m_results || m_results->rate <= 0)
+        return 0;
+    // Auto: the analysis' own extent after the peak.
+    const double seconds = m_measured.gateMs > 0 ? m_measured.gateMs / 1000
+                           : m_results->impulsePeak < m_results->impulse.size()
+                               ? static_cast<double>(m_results->impulse.size() - m_results->impulsePeak) / m_results->rate
+                               : 0.0;
+    return LogSweepPlots::gateLimitHz(seconds);
+}
+
+void FormLogSweep::markPrevious(bool previous)
+{
+    m_previous->setVisible(previous);
+    m_summary->setEnabled(!previous);
+    m_cursor->setEnabled(!previous);
 }
 
 void FormLogSweep::reanalyse()
@@ -564,6 +608,9 @@ QString FormLogSweep::readout(int index, double x, double) const
             text += QStringLiteral(", %1 dB").arg(number(p->level, 2));
             if (p->phase)
                 text += QStringLiteral(", %1°").arg(number(*p->phase, 1));
+            // Below about 1/gate the curve shows the gate's window, not the device.
+            if (const double limit = gateLimitHz(); f < limit)
+                text += QStringLiteral(" (below the gate's lowest frequency, %1 Hz)").arg(number(limit, 0));
         }
     } else if (const DistortionPoint* d = nearestPoint(m_results->distortion, f)) {
         for (int k = 0; k < 4; ++k)

@@ -17,7 +17,8 @@
 // (the seconds left), TabLogViews with ViewLogResponse, ViewLogImpulse and
 // ViewLogDistortion, LabelLogCursor (the read-out under the mouse),
 // LabelLogSummary, cmdLogAdd ("Add to Frequency Response") and cmdLogSave
-// ("Save...").
+// ("Save..."). LabelLogPrevious (hidden at first) marks the results shown
+// as the previous measurement's after a run that gave none.
 //
 // One measurement at a time, through the engine's state: Measure starts
 // only when MeasurementEngine::canStartLogSweep(), runs while LogSweeping
@@ -25,7 +26,9 @@
 // the sweep or the signal runs. The run waits on the UI thread through the
 // host's yields, like the stepped sweep. Changing the smoothing, the gate,
 // the phase reference or a correction after a measurement analyses its
-// recording again.
+// recording again; the gate already while its value changes, at most once
+// per GateAnalysisMs. Messages are modal to this window (the host given is
+// the window's own).
 //
 // Closing the window only hides it (and stops a measurement); its place,
 // size and settings are kept in QSettings("Audimera", "Audimera") under
@@ -50,6 +53,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTabWidget;
+class QTimer;
 class QToolButton;
 
 namespace audimera {
@@ -67,6 +71,10 @@ public:
     static constexpr const char* SettingsGroup = "LogSweep";
     static constexpr const char* MeasureCaption = "Measure";
     static constexpr const char* StopCaption = "Stop";
+    // SpinLogGate analyses at most once in this many ms while it changes.
+    static constexpr int GateAnalysisMs = 100;
+    // LabelLogPrevious's text, over the results of an earlier run.
+    static constexpr const char* PreviousNote = "Previous measurement: the last run gave no result";
     // The save dialog's entries, in order: curve file, FRD, distortion
     // table, impulse response.
     static constexpr const char* SaveFilters[] = {"Response Curve (*.txt)", "FRD file (*.frd)",
@@ -100,6 +108,10 @@ public:
     LogSweepView& view(int index) const;
     // The read-out for the mouse at user (x, y) of view index.
     QString readout(int index, double x, double y) const;
+    // The lowest frequency the shown results' gate resolves (about 1/gate;
+    // Auto: the analysed extent after the peak), in Hz; 0 without results.
+    // The magnitude view marks it.
+    double gateLimitHz() const;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -115,6 +127,10 @@ private:
     void refreshState();
     void showProgress(double fraction, double seconds);
     void showResults();
+    // After a run that gave no result, the results shown are the previous
+    // run's: LabelLogPrevious says so and the summary and read-out are
+    // dimmed, until a run succeeds.
+    void markPrevious(bool previous);
     void reanalyse();
     void fillLengths();
     void saveSettings() const;
@@ -151,6 +167,8 @@ private:
     LogSweepView* m_views[3] = {};
     QLabel* m_cursor = nullptr;
     QLabel* m_summary = nullptr;
+    QLabel* m_previous = nullptr;
+    QTimer* m_gateTimer = nullptr;
     QPushButton* m_add = nullptr;
     QPushButton* m_save = nullptr;
 };

@@ -65,9 +65,14 @@ void QtHost::prepare(QMessageBox& box, std::string_view text, MessageIcon icon, 
 
 MessageAnswer QtHost::message(std::string_view text, MessageIcon icon, MessageButtons buttons)
 {
+    return messageOver(m_parent.data(), text, icon, buttons);
+}
+
+MessageAnswer QtHost::messageOver(QWidget* parent, std::string_view text, MessageIcon icon, MessageButtons buttons)
+{
     if (m_presenter)
         return m_presenter(text, icon, buttons);
-    QMessageBox box(m_parent.data());
+    QMessageBox box(parent);
     prepare(box, text, icon, buttons);
     const int pressed = box.exec();
     if (buttons == MessageButtons::Ok)

@@ -6,8 +6,10 @@
 #include "display/windows/FormDisplays.h"
 #include "display/windows/FormFFT.h"
 #include "display/windows/FormHelp.h"
+#include "display/windows/ScreenPlacement.h"
 #include "display/windows/FormInputWave.h"
 #include "display/windows/FormResponse.h"
+#include "ui/DeviceDialog.h"
 #include "ui/FormLogSweep.h"
 #include "display/help/HelpPage.h"
 #include "display/models/ResponsePlot.h"
@@ -33,6 +35,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStyle>
@@ -248,7 +251,8 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
     m_displays = std::make_unique<FormDisplays>(*m_response, *m_inputWave, *m_fft);
     m_engine = std::make_unique<MeasurementEngine>(m_panel, m_host, m_sound, *m_displays, *m_document);
     m_engine->setFileDialog(&m_fileDialog);
-    m_logSweep = std::make_unique<FormLogSweep>(*m_engine, m_sound, m_host, m_fileDialog);
+    m_logSweep = std::make_unique<FormLogSweep>(*m_engine, m_sound, m_logSweepHost, m_fileDialog);
+    m_logSweepHost.setWindow(m_logSweep.get());
     // Counted like this window's handlers, so a shut-down waits for a log
     // sweep to return; nothing starts while the device waits for the server.
     m_logSweep->setHandlerRunner([this](std::function<void()> handler) {
@@ -600,6 +604,8 @@ void frmMain::wireControls()
         onTrigger(name("MenuEntryOutDevice", i), [this, i] { MenuEntryOutDevice_Click(i); });
         onTrigger(name("MenuEntryInDevice", i), [this, i] { MenuEntryInDevice_Click(i); });
     }
+    onTrigger(QStringLiteral("MenuEntryOtherOutDevice"), [this] { MenuEntryOtherOutDevice_Click(); });
+    onTrigger(QStringLiteral("MenuEntryOtherInDevice"), [this] { MenuEntryOtherInDevice_Click(); });
     for (int i = 0; i < DetectorEntries; ++i)
         onTrigger(name("MenuEntryDetector", i), [this, i] { MenuEntryDetector_Click(i); });
     for (int i = 0; i < RecordChannelEntries; ++i)
@@ -738,6 +744,12 @@ void frmMain::tickDevice(const char* entryArray, int index)
         const QSignalBlocker block(entry);
         entry->setChecked(i == index);
     }
+    const bool play = std::string_view(entryArray) == "MenuEntryOutDevice";
+    if (auto* other = findChild<QAction*>(play ? QStringLiteral("MenuEntryOtherOutDevice")
+                                               : QStringLiteral("MenuEntryOtherInDevice"))) {
+        const QSignalBlocker block(other);
+        other->setChecked(index >= DeviceEntries);
+    }
 }
 
 void frmMain::fillDeviceMenus()
@@ -820,6 +832,7 @@ void frmMain::placeWindows()
     const int gap = fontMetrics().height() / 2;
     resize(sizeHint().expandedTo(minimumSizeHint()));
     move(area.topLeft());
+    keepInsideScreen(*this);
     const int x = area.left() + frameGeometry().width() + gap;
     m_response->move(x, area.top());
     m_inputWave->move(x, m_response->y() + m_response->frameGeometry().height() + titleBar + gap);
@@ -864,6 +877,13 @@ void frmMain::finishShutDown()
     // would make every later modal loop return at once.
     if (QThread::currentThread()->loopLevel() > 0)
         QCoreApplication::exit(0);
+}
+
+void frmMain::showEvent(QShowEvent* event)
+{
+    if (!event->spontaneous())
+        keepInsideScreen(*this);
+    QMainWindow::showEvent(event);
 }
 
 void frmMain::closeEvent(QCloseEvent* event)
@@ -918,6 +938,42 @@ void frmMain::MenuEntryOutDevice_Click(int Index)
 {
     if (Index < 0 || Index >= DeviceEntries)
         return;
+    useOutDevice(Index);
+}
+
+void frmMain::MenuEntryOtherOutDevice_Click()
+{
+    const int index = chooseOtherDevice(true);
+    if (index >= 0)
+        useOutDevice(index);
+    else
+        tickDevice("MenuEntryOutDevice", m_outDevice);
+}
+
+void frmMain::MenuEntryOtherInDevice_Click()
+{
+    const int index = chooseOtherDevice(false);
+    if (index >= 0)
+        useInDevice(index);
+    else
+        tickDevice("MenuEntryInDevice", m_inDevice);
+}
+
+int frmMain::chooseOtherDevice(bool play)
+{
+    // Nothing that needs the device while it is busy, as for the entries.
+    if (m_engine->Running || m_engine->Playing || m_deviceWaits > 0)
+        return -1;
+    const std::vector<SoundDeviceInfo> devices = play ? m_sound.playDevices() : m_sound.recordDevices();
+    DeviceDialog dialog(play ? DeviceDialog::Kind::Play : DeviceDialog::Kind::Record, devices,
+                        play ? m_outDevice : m_inDevice, this);
+    if (dialog.exec() != QDialog::Accepted || m_unloadRequested)
+        return -1;
+    return dialog.chosen();
+}
+
+void frmMain::useOutDevice(int Index)
+{
     if (m_engine->Running || m_engine->Playing || m_deviceWaits > 0) {
         tickDevice("MenuEntryOutDevice", m_outDevice);
         return;
@@ -940,6 +996,11 @@ void frmMain::MenuEntryInDevice_Click(int Index)
 {
     if (Index < 0 || Index >= DeviceEntries)
         return;
+    useInDevice(Index);
+}
+
+void frmMain::useInDevice(int Index)
+{
     if (m_engine->Running || m_engine->Playing || m_deviceWaits > 0) {
         tickDevice("MenuEntryInDevice", m_inDevice);
         return;

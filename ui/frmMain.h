@@ -110,6 +110,13 @@ public:
         "PNG picture, four times the size (*.png)", "SVG picture (*.svg)"};
     void MenuEntryOutDevice_Click(int Index);
     void MenuEntryInDevice_Click(int Index);
+    // "Other Device..." after the four entries of each device menu: a
+    // DeviceDialog listing every device of that kind; the one chosen is
+    // opened exactly as a menu entry would be and used for this session
+    // (the next start opens the default ones, as documented). While a device
+    // past the fourth entry is in use, its "Other Device..." is ticked.
+    void MenuEntryOtherOutDevice_Click();
+    void MenuEntryOtherInDevice_Click();
     // "Level Detection": ticks entry Index (0 "Mean Magnitude", 1 "Narrow
     // Band") and keeps the choice for the next session (QSettings). A run
     // reads it when it starts.
@@ -152,6 +159,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Opens wholly inside the screen's available area (keepInsideScreen).
+    void showEvent(QShowEvent* event) override;
 
 private:
     class HandlerScope;
@@ -180,6 +189,12 @@ private:
     audimera::Status InitAudio();
     void fillDeviceMenu(const char* entryArray, int count, const std::vector<std::string>& captions);
     void tickDevice(const char* entryArray, int index);
+    // Opens device index of its list (any entry, not only the four shown);
+    // what the menu entries and "Other Device..." do.
+    void useOutDevice(int index);
+    void useInDevice(int index);
+    // The DeviceDialog for one kind; -1 when cancelled.
+    int chooseOtherDevice(bool play);
     // Ticks entry index of the exclusive menu's entries, and no other.
     void tickOne(const char* menu, int entries, int index);
     // Both menus from the device's lists, ticked at the devices in use.
@@ -196,6 +211,8 @@ private:
     FileDialog& m_fileDialog;
     DspLibrary* m_dsp;
     QtHost m_host;
+    // The Log Sweep window's messages: shown over that window.
+    QtHost::WindowHost m_logSweepHost{m_host};
     QtPanel m_panel;
 
     // What the user measured: the windows and the engine work on it, so it

@@ -167,6 +167,27 @@ void drawResponse(DrawingSurface& s, const std::vector<ResponsePoint>& response)
     }
 }
 
+double gateLimitHz(double gateSeconds)
+{
+    return gateSeconds > 0 && std::isfinite(gateSeconds) ? 1.0 / gateSeconds : 0.0;
+}
+
+void drawGateLimit(DrawingSurface& s, double hz)
+{
+    if (!(hz > 0) || !std::isfinite(hz))
+        return;
+    const float x = frequencyX(hz);
+    if (x <= frequencyX(10) || x >= s.ScaleWidth())
+        return;
+    // The line stops above the frequency labels; its value sits beside its
+    // top, on the side with room.
+    s.line(x, 0, x, labelRow(s), GateColor);
+    const std::string text = number(std::round(hz)) + " Hz";
+    const double half = 4.0 * static_cast<double>(text.size()) * LabelSize * twipX(s);
+    const double labelX = x + half < s.ScaleWidth() ? x + half : x - half;
+    DrawLabel(s, text, static_cast<float>(labelX), static_cast<float>(60 * twipY(s)), LabelSize, GateColor);
+}
+
 TimeAxis timeAxis(const std::vector<float>& impulse, std::size_t peak, int rate, double gateMs)
 {
     if (rate <= 0 || impulse.empty() || peak >= impulse.size())

@@ -55,6 +55,15 @@ LevelAxis levelAxis(const std::vector<ResponsePoint>& response);
 
 void drawResponse(DrawingSurface& surface, const std::vector<ResponsePoint>& response);
 
+// The lowest frequency an impulse response gated to gateSeconds after its
+// peak resolves: about 1 / gate, in Hz (0 without a gate).
+double gateLimitHz(double gateSeconds);
+// Over a drawn response view: the gate's lowest frequency hz as a vertical
+// line in GateColor from the top, labelled with its value in Hz; nothing
+// for hz <= 0 or left of the axis. Below it the curve shows the gate's
+// window, not the device.
+void drawGateLimit(DrawingSurface& surface, double hz);
+
 // The time axis of the impulse view, ms from the peak. With a gate: to a
 // quarter beyond it. Without (gateMs 0, "Auto"): to twice the time at which
 // the response last reaches -60 dB re its peak, at least 10 ms, at most its

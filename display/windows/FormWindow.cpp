@@ -1,7 +1,9 @@
 #include "display/windows/FormWindow.h"
 
+#include "display/windows/ScreenPlacement.h"
+
 #include <QCloseEvent>
-#include <QScreen>
+#include <QShowEvent>
 
 namespace audimera {
 
@@ -9,18 +11,15 @@ FormWindow::FormWindow(QWidget* parent) : QWidget(parent, Qt::Window) {}
 
 void FormWindow::placeOnScreen()
 {
-    const QScreen* scr = screen();
-    if (!scr)
-        return;
-    const QRect area = scr->geometry();
-    const QRect frame = frameGeometry();
-    QPoint to = frame.topLeft();
-    if (frame.right() > area.right())
-        to.setX(area.x() + area.width() - frame.width());
-    if (frame.bottom() > area.bottom())
-        to.setY(area.y() + area.height() - frame.height());
-    if (to != frame.topLeft())
-        move(to);
+    keepInsideScreen(*this);
+}
+
+void FormWindow::showEvent(QShowEvent* event)
+{
+    // A kept or moved place may no longer fit the screen it opens on.
+    if (!event->spontaneous())
+        keepInsideScreen(*this);
+    QWidget::showEvent(event);
 }
 
 void FormWindow::closeEvent(QCloseEvent* event)

@@ -13,7 +13,8 @@ class FormWindow : public QWidget {
 public:
     explicit FormWindow(QWidget* parent = nullptr);
 
-    // Moves the window back inside its screen where its frame sticks out.
+    // Moves the window back inside its screen's available area where its
+    // frame sticks out (keepInsideScreen); done again each time it is shown.
     void placeOnScreen();
 
     // At shut-down: from now on a close closes.
@@ -25,6 +26,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     bool m_closingAllowed = false;

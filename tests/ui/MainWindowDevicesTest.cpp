@@ -166,7 +166,7 @@ TEST_F(MainWindowDevices, SixDevicesShowTheFirstFour)
         EXPECT_EQ(action(controlName("MenuEntryInDevice", i))->text().toStdString(),
                   "in device " + std::to_string(i + 1));
     }
-    EXPECT_EQ(find<QMenu>("MenuOutDevice")->actions().size(), 4);
+    EXPECT_EQ(find<QMenu>("MenuOutDevice")->actions().size(), 6); // and a separator, "Other Device..."
 }
 
 TEST_F(MainWindowDevices, AnAmpersandInADescriptionIsShownNotTakenAsAMnemonic)

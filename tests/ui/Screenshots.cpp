@@ -9,6 +9,7 @@
 #include "ui/FormLogSweep.h"
 
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QSettings>
@@ -153,6 +154,22 @@ TEST_F(Screenshots, LogSweepWindow)
         QCoreApplication::processEvents();
         save(log, names[i]);
     }
+}
+
+// The gate's marker and the previous-measurement note; the Other Device list.
+TEST_F(Screenshots, GateFailureAndOtherDevice)
+{
+    start();
+    FormLogSweep& log = window->logSweepWindow();
+    trigger("MenuEntryLogSweep");
+    log.findChild<QDoubleSpinBox*>(QStringLiteral("SpinLogGate"))->setValue(5);
+    for (const char* c : {"highpass2=70,lowpass2=12000,noise=-90", "silence"}) {
+        chain(c);
+        log.findChild<QAbstractButton*>(QStringLiteral("cmdLogMeasure"))->click();
+    }
+    save(log, "logsweep-gate-previous.png");
+    QTimer::singleShot(50, [&] { save(*QApplication::activeModalWidget(), "other-device.png"), QApplication::activeModalWidget()->close(); });
+    trigger("MenuEntryOtherInDevice");
 }
 
 } // namespace
