@@ -1,6 +1,7 @@
 // Draws the frequency response plot of a TraceStore onto a DrawingSurface:
 // a logarithmic frequency axis from 7.5 Hz to 22049 Hz, a level axis S dB
-// high centred on 0 dB, the grid with stroke-font labels, the red zero line
+// high centred on 0 dB (or on the settings' dbCentre), the grid with
+// stroke-font labels thinned to what fits, the red zero line
 // and the traces in their colours, optionally smoothed by a B-spline at
 // drawing time. Widget-free: the window and the headless PNG writer share it.
 // UI thread only.
