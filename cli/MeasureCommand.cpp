@@ -115,13 +115,26 @@ struct PictureOptions {
     int dbRangeIndex = 2; // "+/- 24 dB"
     int width = ResponseImage::DefaultWidth;
     int height = ResponseImage::DefaultHeight;
+    bool legend = false;             // --legend: trace names and axis titles
+    std::vector<std::string> names;  // the legend's names, trace by trace
 };
+
+// A legend name for a file: its name without the folders.
+std::string legendName(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 // Takes the picture option at args[i] (and its value); "" when it is one,
 // "-" when args[i] is no picture option, else what is wrong.
 std::string parsePictureOption(const std::vector<std::string>& args, size_t& i, PictureOptions& o)
 {
     const std::string& a = args[i];
+    if (a == "--legend") {
+        o.legend = true;
+        return {};
+    }
     if (a != "--png" && a != "--svg" && a != "--smooth" && a != "--db-range" && a != "--size")
         return "-";
     if (i + 1 >= args.size())
@@ -157,14 +170,21 @@ std::string parsePictureOption(const std::vector<std::string>& args, size_t& i, 
 std::string writePicture(const PictureOptions& o, MeasurementDocument& document, std::ostream& err)
 {
     document.plot() = ResponsePlot::settingsForIndices(o.dbRangeIndex, o.smoothIndex);
+    PictureCaptions captions;
+    if (o.legend) {
+        PictureCaptions::prepareFonts();
+        captions = PictureCaptions::forResponse(document.traces(), o.names);
+    }
     if (!o.png.empty()) {
-        if (std::string error = ResponseImage::writePng(o.png, document.traces(), document.plot(), o.width, o.height);
+        if (std::string error = ResponseImage::writePng(o.png, document.traces(), document.plot(), o.width, o.height,
+                                                        ResponseImage::DefaultBackground, 1, captions);
             !error.empty())
             return error;
         err << "Picture written to " << o.png << '\n';
     }
     if (!o.svg.empty()) {
-        if (std::string error = ResponseImage::writeSvg(o.svg, document.traces(), document.plot(), o.width, o.height);
+        if (std::string error = ResponseImage::writeSvg(o.svg, document.traces(), document.plot(), o.width, o.height,
+                                                        ResponseImage::DefaultBackground, captions);
             !error.empty())
             return error;
         err << "Picture written to " << o.svg << '\n';
@@ -374,6 +394,7 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
         err << observer.inputNote << '\n';
 
     if (!o.picture.png.empty() || !o.picture.svg.empty()) {
+        o.picture.names = {o.out.empty() ? std::string("Measured") : legendName(o.out)};
         if (const std::string error = writePicture(o.picture, document, err); !error.empty()) {
             err << error << '\n';
             return FileError;
@@ -459,6 +480,7 @@ int plot(const std::vector<std::string>& args, std::ostream& err)
         if (!points.empty() && document.openTrace()) {
             for (const CurvePoint& p : points)
                 document.traces().AddPoint(p.frequency, p.level);
+            picture.names.push_back(legendName(file));
         }
         if (!read) {
             err << "Error loading file '" << file << "' : " << read.message() << '\n';
@@ -543,6 +565,8 @@ std::string usage()
       --smooth 0|1|2|3     smoothing: none, sharp (default), light, strong
       --db-range 6|12|24|48  the level span, plus and minus (default 24)
       --size WxH           picture size in pixels (default 792x211)
+      --legend             add a legend (the file names, or "Measured",
+                           in the traces' colours) and axis titles
 
   audimera-measure --version
       Prints the version.
