@@ -8,6 +8,7 @@
 #include "dsp/DspLibrary.h"
 #include "engine/MeasurementDocument.h"
 #include "engine/MeasurementState.h"
+#include "engine/PlotRange.h"
 #include "signal/PulseSoundDevice.h"
 #include "display/models/ResponseImage.h"
 #include "display/models/ResponsePlot.h"
@@ -170,6 +171,13 @@ std::string parsePictureOption(const std::vector<std::string>& args, size_t& i, 
 std::string writePicture(const PictureOptions& o, MeasurementDocument& document, std::ostream& err)
 {
     document.plot() = ResponsePlot::settingsForIndices(o.dbRangeIndex, o.smoothIndex);
+    // A trace the picture cannot show is named, as the window's status line does.
+    for (int t = 0; t < document.traces().GetTraceCount(); ++t) {
+        const std::string name = t < static_cast<int>(o.names.size()) ? o.names[t] : "Trace " + std::to_string(t + 1);
+        if (const std::string note = PlotRange::outsideNote(name, PlotRange::outsideBy(document.traces(), t, document.plot()));
+            !note.empty())
+            err << note << '\n';
+    }
     PictureCaptions captions;
     if (o.legend) {
         PictureCaptions::prepareFonts();
