@@ -1,6 +1,7 @@
 #include "display/models/FftPlot.h"
 
 #include "display/models/Drawing.h"
+#include "display/models/LabelPlacer.h"
 
 #include <cmath>
 #include <string_view>
@@ -77,8 +78,11 @@ void FftPlot::DrawGrid()
         const float x = xOfFrequency(f);
         m_picture.line(x, 0, x, base, GridColor);
     }
+    // Left to right, each where it fits: a narrow window drops the ones
+    // that would run together.
+    LabelPlacer labels(m_picture, 1);
     for (const GridLabel& label : GridLabels)
-        DrawLabel(m_picture, label.text, xOfFrequency(label.frequency), labelTop, 1, LabelColor);
+        labels.place(label.text, xOfFrequency(label.frequency), labelTop, LabelColor);
     m_picture.line(0, base, width, base, GridColor);
 }
 
