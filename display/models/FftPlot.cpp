@@ -3,6 +3,8 @@
 #include "display/models/Drawing.h"
 #include "display/models/LabelPlacer.h"
 
+#include <iterator>
+
 #include <cmath>
 #include <string_view>
 
@@ -33,6 +35,7 @@ FftPlot::FftPlot()
     : m_picture(1.0),
       m_binX(LastBin + 1, 0.0f)
 {
+    m_labelBoxes.reserve(std::size(GridLabels));
     m_picture.setBackColor(BackColor);
     for (int k = 1; k <= LastBin; ++k)
         m_binX[k] = xOfBin(k);
@@ -80,7 +83,7 @@ void FftPlot::DrawGrid()
     }
     // Left to right, each where it fits: a narrow window drops the ones
     // that would run together.
-    LabelPlacer labels(m_picture, 1);
+    LabelPlacer labels(m_picture, 1, m_labelBoxes);
     for (const GridLabel& label : GridLabels)
         labels.place(label.text, xOfFrequency(label.frequency), labelTop, LabelColor);
     m_picture.line(0, base, width, base, GridColor);

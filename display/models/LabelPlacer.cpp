@@ -6,11 +6,17 @@
 
 namespace audimera {
 
-LabelPlacer::LabelPlacer(DrawingSurface& surface, double size)
+LabelPlacer::LabelPlacer(DrawingSurface& surface, double size, std::vector<QRectF>& placed)
     : m_surface(surface), m_size(size),
       m_unitX(surface.Width() > 0 ? size * surface.pixelWidth() / surface.Width() : 0),
-      m_unitY(surface.Height() > 0 ? size * surface.pixelHeight() / surface.Height() : 0)
+      m_unitY(surface.Height() > 0 ? size * surface.pixelHeight() / surface.Height() : 0), m_placed(placed)
 {
+    m_placed.clear();
+}
+
+QRectF LabelPlacer::boxOf(std::string_view text, float x, float y) const
+{
+    return LabelBox(m_surface, text, x, y, m_size);
 }
 
 QRectF LabelPlacer::grown(const QRectF& box) const
@@ -56,28 +62,16 @@ int LabelPlacer::rowStride(double pitchUser) const
     return stride;
 }
 
-float LabelPlacer::leftColumn(const std::vector<std::string>& texts, float preferred) const
+double LabelPlacer::shiftToFit(std::string_view text, float x) const
 {
-    double shift = 0; // device pixels
-    for (const std::string& text : texts) {
-        const QRectF box = LabelBox(m_surface, text, preferred, 0, m_size);
-        if (!box.isEmpty())
-            shift = std::max(shift, m_unitX - box.left());
-    }
-    const double perUser = m_surface.toPixelX(1.0f);
-    return perUser > 0 && shift > 0 ? preferred + static_cast<float>(std::ceil(shift) / perUser) : preferred;
+    const QRectF box = LabelBox(m_surface, text, x, 0, m_size);
+    return box.isEmpty() ? 0 : m_unitX - box.left();
 }
 
-bool LabelPlacer::rowFits(const std::vector<std::string>& texts, const std::vector<float>& xs, float y) const
+float LabelPlacer::moveRight(float x, double devicePixels) const
 {
-    QRectF previous;
-    for (size_t i = 0; i < texts.size() && i < xs.size(); ++i) {
-        const QRectF box = LabelBox(m_surface, texts[i], xs[i], y, m_size);
-        if (i > 0 && grown(box).intersects(previous))
-            return false;
-        previous = box;
-    }
-    return true;
+    const double perUser = m_surface.toPixelX(1.0f);
+    return perUser > 0 && devicePixels > 0 ? x + static_cast<float>(std::ceil(devicePixels) / perUser) : x;
 }
 
 } // namespace audimera

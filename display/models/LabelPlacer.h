@@ -9,14 +9,16 @@
 // edge.
 //
 // Units: x, y in the surface's user units; size is DrawLabel's font unit in
-// container units. UI thread only (or any single thread).
+// container units. The placed boxes go to storage the caller keeps, so a
+// plot redrawn at every measured point allocates nothing once it has been
+// drawn. UI thread only (or any single thread).
 #pragma once
 
 #include "display/models/DrawingSurface.h"
 
 #include <QRectF>
 
-#include <string>
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -24,7 +26,8 @@ namespace audimera {
 
 class LabelPlacer {
 public:
-    LabelPlacer(DrawingSurface& surface, double size);
+    // placed: where the boxes of placed labels are kept; cleared here.
+    LabelPlacer(DrawingSurface& surface, double size, std::vector<QRectF>& placed);
 
     // Draws text centred on x, cell tops at y, when it fits as above.
     bool place(std::string_view text, float x, float y, RgbColor color);
@@ -38,15 +41,38 @@ public:
     int rowStride(double pitchUser) const;
 
     // The x of a column of labels that wants to be centred at preferred:
-    // moved right just as far as the widest of texts needs for its ink to
-    // start one font unit inside the left edge (minus signs were cut).
-    float leftColumn(const std::vector<std::string>& texts, float preferred) const;
+    // moved right just as far as the widest of textAt(0..count-1) needs
+    // for its ink to start one font unit inside the left edge (minus signs
+    // were cut).
+    template <typename TextAt>
+    float leftColumn(int count, TextAt textAt, float preferred) const
+    {
+        double shift = 0; // device pixels
+        for (int i = 0; i < count; ++i)
+            shift = std::max(shift, shiftToFit(textAt(i), preferred));
+        return moveRight(preferred, shift);
+    }
 
-    // Whether the labels of texts at xs (one row at y, left to right)
-    // leave a font unit between neighbours.
-    bool rowFits(const std::vector<std::string>& texts, const std::vector<float>& xs, float y) const;
+    // Whether count labels in one row at y, labelAt(i) giving the text and
+    // x of the i-th from the left, leave a font unit between neighbours.
+    template <typename LabelAt>
+    bool rowFits(int count, LabelAt labelAt, float y) const
+    {
+        QRectF previous;
+        for (int i = 0; i < count; ++i) {
+            const auto [text, x] = labelAt(i);
+            const QRectF box = boxOf(text, x, y);
+            if (i > 0 && grown(box).intersects(previous))
+                return false;
+            previous = box;
+        }
+        return true;
+    }
 
 private:
+    QRectF boxOf(std::string_view text, float x, float y) const;
+    double shiftToFit(std::string_view text, float x) const;
+    float moveRight(float x, double devicePixels) const;
     QRectF grown(const QRectF& box) const;
     bool inside(const QRectF& box) const;
 
@@ -54,7 +80,7 @@ private:
     double m_size;
     double m_unitX; // device pixels per font unit
     double m_unitY;
-    std::vector<QRectF> m_placed;
+    std::vector<QRectF>& m_placed;
 };
 
 } // namespace audimera

@@ -64,15 +64,13 @@ void frequencyGrid(DrawingSurface& s, LabelPlacer& labels)
     const auto xOf = [&](int f) { return static_cast<float>(100 * Log10(f) - x0); };
     int rank = 2;
     for (; rank > 0; --rank) {
-        std::vector<std::string> texts;
-        std::vector<float> xs;
+        std::vector<int> chosen;
         for (int decade = 10; decade <= 10000; decade *= 10)
             for (const int m : {1, 2, 5})
-                if ((m == 1 ? 0 : m == 2 ? 1 : 2) <= rank && m * decade <= 20000) {
-                    texts.push_back(text(m * decade));
-                    xs.push_back(xOf(m * decade));
-                }
-        if (labels.rowFits(texts, xs, row))
+                if ((m == 1 ? 0 : m == 2 ? 1 : 2) <= rank && m * decade <= 20000)
+                    chosen.push_back(m * decade);
+        const auto labelAt = [&](int i) { return std::pair{text(chosen[i]), xOf(chosen[i])}; };
+        if (labels.rowFits(static_cast<int>(chosen.size()), labelAt, row))
             break;
     }
     struct Run {
@@ -147,7 +145,8 @@ void drawResponse(DrawingSurface& s, const std::vector<ResponsePoint>& response)
     const double step = axis.span / 8.0; // dB between level lines
     for (int i = 0; i <= 8; ++i)
         s.line(x10, static_cast<float>(i * step * 100), s.ScaleWidth(), static_cast<float>(i * step * 100), Yellow);
-    LabelPlacer labels(s, LabelSize);
+    std::vector<QRectF> boxes;
+    LabelPlacer labels(s, LabelSize, boxes);
     frequencyGrid(s, labels);
     // 0 dB (the played level) in red where it is on the plot.
     if (axis.top >= 0 && axis.top <= axis.span)
@@ -184,7 +183,8 @@ void drawResponse(DrawingSurface& s, const std::vector<ResponsePoint>& response)
     std::vector<std::string> levels;
     for (int i = every; i < 8; i += every)
         levels.push_back(number(axis.top - i * step));
-    const double leftX = labels.leftColumn(levels, static_cast<float>(150 * twipX(s)));
+    const double leftX = labels.leftColumn(
+        static_cast<int>(levels.size()), [&](int k) { return levels[k]; }, static_cast<float>(150 * twipX(s)));
     const double rightX = s.ScaleWidth() - 300 * twipX(s);
     for (int i = every; i < 8; i += every) {
         const double y = i * step * 100;
@@ -238,7 +238,8 @@ void drawImpulse(DrawingSurface& s, const std::vector<float>& impulse, std::size
             break;
         }
     const float row = labelRow(s);
-    LabelPlacer labels(s, LabelSize);
+    std::vector<QRectF> boxes;
+    LabelPlacer labels(s, LabelSize, boxes);
     for (double t = std::ceil(axis.firstMs / stepMs) * stepMs; t <= axis.lastMs; t += stepMs) {
         if (std::abs(t) < stepMs / 2)
             continue;
@@ -280,7 +281,9 @@ void drawImpulse(DrawingSurface& s, const std::vector<float>& impulse, std::size
             count, [&](int i) { return std::pair{tx(timeOf(static_cast<std::size_t>(i))), energyY(static_cast<std::size_t>(i))}; },
             EnergyColor);
     }
-    const double leftX = labels.leftColumn({"1", "0.5", "-0.5"}, static_cast<float>(200 * twipX(s)));
+    const char* const linear[] = {"1", "0.5", "-0.5"};
+    const double leftX = labels.leftColumn(3, [&](int k) { return std::string_view(linear[k]); },
+                                           static_cast<float>(200 * twipX(s)));
     labelAbove(labels, s, "1", leftX, 0 + 50 * twipY(s) + 1, Black);
     labelAbove(labels, s, "0.5", leftX, 2500, Black);
     labelAbove(labels, s, "-0.5", leftX, 7500, Black);
@@ -298,7 +301,8 @@ void drawDistortion(DrawingSurface& s, const std::vector<DistortionPoint>& disto
     const float x10 = frequencyX(10);
     for (int db = 10; db < 100; db += 10)
         s.line(x10, static_cast<float>(100 * db), s.ScaleWidth(), static_cast<float>(100 * db), Yellow);
-    LabelPlacer labels(s, LabelSize);
+    std::vector<QRectF> boxes;
+    LabelPlacer labels(s, LabelSize, boxes);
     frequencyGrid(s, labels);
     frequencyCurve(
         s, distortion.size(),
@@ -317,7 +321,8 @@ void drawDistortion(DrawingSurface& s, const std::vector<DistortionPoint>& disto
             },
             HarmonicColors[k]);
     const int every = 10 * labels.rowStride(1000);
-    const double leftX = labels.leftColumn({"-90"}, static_cast<float>(150 * twipX(s)));
+    const double leftX =
+        labels.leftColumn(1, [](int) { return std::string_view("-90"); }, static_cast<float>(150 * twipX(s)));
     const double rightX = s.ScaleWidth() - 300 * twipX(s);
     const char* percents[] = {"10", "1", "0.1", "0.01"};
     for (int db = every; db < 100; db += every) {

@@ -8,6 +8,8 @@
 #include "common/Rounding.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 #include <string>
 
 namespace audimera {
@@ -49,16 +51,15 @@ int frequencyRank(int f)
 template <typename XOf>
 int labelRank(const LabelPlacer& labels, XOf xOf, float row)
 {
+    constexpr int labelled[] = {10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000};
     for (int rank = 2; rank > 0; --rank) {
-        std::vector<std::string> texts;
-        std::vector<float> xs;
-        for (const int f : {10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000}) {
-            if (frequencyRank(f) <= rank) {
-                texts.push_back(frequencyLabel(f));
-                xs.push_back(xOf(f));
-            }
-        }
-        if (labels.rowFits(texts, xs, row))
+        int chosen[std::size(labelled)];
+        int count = 0;
+        for (const int f : labelled)
+            if (frequencyRank(f) <= rank)
+                chosen[count++] = f;
+        const auto labelAt = [&](int i) { return std::pair{frequencyLabel(chosen[i]), xOf(chosen[i])}; };
+        if (labels.rowFits(count, labelAt, row))
             return rank;
     }
     return 0;
@@ -108,6 +109,7 @@ ResponsePlot::ResponsePlot(SplineFunction spline)
     : m_spline(spline ? spline : &Audidsp::GetBSpline), m_splineX(SplineCapacity),
       m_splineY(SplineCapacity)
 {
+    m_labelBoxes.reserve(64);
 }
 
 void ResponsePlot::TraceResponse(DrawingSurface& Picture1, const TraceStore& store,
@@ -141,7 +143,7 @@ void ResponsePlot::TraceResponse(DrawingSurface& Picture1, const TraceStore& sto
     // Labels at 1, 2 and 5 of each decade, thinned to the decades (then
     // also the 2s) when they would run together; a line whose label is
     // left out runs to the bottom.
-    LabelPlacer labels(Picture1, kLabelSize);
+    LabelPlacer labels(Picture1, kLabelSize, m_labelBoxes);
     struct Run {
         int first, last;
     };
@@ -177,20 +179,18 @@ void ResponsePlot::TraceResponse(DrawingSurface& Picture1, const TraceStore& sto
     // Level labels over the traces, 50 twips above their grid lines, none
     // at the edges; every 3 dB where they fit, else every 6, 12... dB, in
     // a column far enough in for the widest.
+    // Levels i dB above the bottom edge, i = first, first + every, ...
     const int every = 3 * labels.rowStride(300);
-    std::vector<int> levels;
-    for (int i = 3; i <= S - 3; i += 3)
-        if ((i - S / 2) % every == 0)
-            levels.push_back(i);
-    std::vector<std::string> texts;
-    for (const int i : levels)
-        texts.push_back(std::to_string(i - S / 2 + settings.dbCentre));
+    const int first = 3 + ((S / 2 - 3) % every); // the lowest with i - S/2 a multiple of every
+    const int count = first <= S - 3 ? (S - 3 - first) / every + 1 : 0;
+    // Whole numbers: short enough to stay in the string's own buffer.
+    const auto text = [&](int k) { return std::to_string(first + k * every - S / 2 + settings.dbCentre); };
     const float labelX =
-        labels.leftColumn(texts, static_cast<float>(150.0 * Picture1.ScaleWidth() / Picture1.Width()));
-    for (size_t k = 0; k < levels.size(); ++k) {
-        const double labelTop = audimera::nearest(100.0 * (S - levels[k])
+        labels.leftColumn(count, text, static_cast<float>(150.0 * Picture1.ScaleWidth() / Picture1.Width()));
+    for (int k = 0; k < count; ++k) {
+        const double labelTop = audimera::nearest(100.0 * (S - first - k * every)
                                                   - 50.0 * Picture1.ScaleHeight() / Picture1.Height());
-        labels.place(texts[k], labelX, static_cast<float>(labelTop), Black);
+        labels.place(text(k), labelX, static_cast<float>(labelTop), Black);
     }
 }
 

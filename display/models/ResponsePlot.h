@@ -12,6 +12,8 @@
 #include "engine/PlotSettings.h"
 #include "engine/TraceStore.h"
 
+#include <QRectF>
+
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -76,6 +78,7 @@ private:
     std::vector<double> m_splineX;
     std::vector<double> m_splineY;
     int32_t m_splineCount = 0;
+    std::vector<QRectF> m_labelBoxes; // the label placer's, kept between redraws
 };
 
 } // namespace audimera

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,8 +57,9 @@ TEST(AxisLabelsTest, NoOverlapAndInsideWhateverTheRangeAndSize)
             LogSweepPlots::drawDistortion(s, {{1000, {-40.0, -50.0, -60.0, -70.0}, 1.0}});
         }
         EXPECT_GE(labels.size(), c.minLabels);
-        if (*c.mustShow)
+        if (*c.mustShow) {
             EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [&](const auto& l) { return l.text == c.mustShow; }));
+        }
         for (size_t i = 0; i < labels.size(); ++i) {
             const QRectF& box = labels[i].box;
             EXPECT_TRUE(box.left() >= 0 && box.top() >= 0 && box.right() <= s.pixelWidth()
