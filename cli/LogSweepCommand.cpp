@@ -36,6 +36,7 @@ struct Options {
     CorrectionChoice corrections;
     LogSweepSettings settings;
     std::string out, frd, ir, distortion, png;
+    bool legend = false; // --legend on the picture
 };
 
 bool parseCount(const std::string& text, long long& value)
@@ -111,6 +112,8 @@ std::string parse(const std::vector<std::string>& args, Options& o)
             if (!value(v) || !parseCount(v, n) || n < 0 || n > 1000000)
                 return "--points-per-octave needs a whole number";
             s.pointsPerOctave = static_cast<int>(n);
+        } else if (a == "--legend") {
+            o.legend = true;
         } else if (a == "--out" || a == "--frd" || a == "--ir" || a == "--distortion" || a == "--png") {
             std::string& into = a == "--out" ? o.out : a == "--frd" ? o.frd : a == "--ir" ? o.ir
                               : a == "--distortion"                 ? o.distortion
@@ -201,15 +204,27 @@ int exitCodeFor(LogSweepProblem problem)
 
 // Magnitude and phase as the Log Sweep window's response view draws them,
 // at twice the height of the response window's first size, as PNG bytes;
-// empty with error set on failure.
-std::string pictureBytes(const std::vector<ResponsePoint>& response, std::string& error)
+// with legend, named curves and axis titles around a smaller view. Empty
+// with error set on failure.
+std::string pictureBytes(const std::vector<ResponsePoint>& response, bool legend, std::string& error)
 {
+    PictureCaptions captions;
+    if (legend) {
+        PictureCaptions::prepareFonts();
+        captions.legend = {{"Magnitude", LogSweepPlots::MagnitudeColor}, {"Phase", LogSweepPlots::PhaseColor}};
+        captions.xTitle = "Frequency (Hz)";
+        captions.yTitle = "Level (dB)";
+        captions.y2Title = "Phase (degrees)";
+    }
+    const int width = ResponseImage::DefaultWidth, height = 2 * ResponseImage::DefaultHeight;
+    const QRect area = captions.plotArea(width, height);
     DrawingSurface surface(LogSweepPlots::UnitsPerPixel);
     surface.setBackColor(ResponseImage::DefaultBackground);
-    surface.setSize(ResponseImage::DefaultWidth * LogSweepPlots::UnitsPerPixel,
-                    2 * ResponseImage::DefaultHeight * LogSweepPlots::UnitsPerPixel);
+    surface.setSize(area.width() * LogSweepPlots::UnitsPerPixel, area.height() * LogSweepPlots::UnitsPerPixel);
     LogSweepPlots::drawResponse(surface, response);
-    return pngBytes(surface.image(), error);
+    return pngBytes(
+        ResponseImage::withCaptions(surface.image(), captions, width, height, ResponseImage::DefaultBackground, 1),
+        error);
 }
 
 std::string fixed(double value, int decimals)
@@ -264,6 +279,7 @@ std::string logSweepUsage()
       --ir FILE            the impulse response as a 32-bit float WAV file
       --distortion FILE    H2..H5 (dB re the fundamental) and THD (%) as CSV
       --png FILE           magnitude and phase in one picture
+      --legend             with a legend and axis titles in the picture
 
       Without --out or --frd the curve goes to standard output; progress,
       messages and a summary (delay, peak level, the impulse response's
@@ -375,7 +391,7 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
     if (!o.png.empty()) {
         std::string error;
-        std::string bytes = pictureBytes(r.response, error);
+        std::string bytes = pictureBytes(r.response, o.legend, error);
         if (!error.empty())
             return saveFailed(o.png, error);
         files.push_back({o.png, std::move(bytes), "Picture written to " + o.png});

@@ -8,6 +8,7 @@
 #include "dsp/DspLibrary.h"
 #include "engine/MeasurementDocument.h"
 #include "engine/MeasurementState.h"
+#include "engine/PlotRange.h"
 #include "signal/PulseSoundDevice.h"
 #include "display/models/ResponseImage.h"
 #include "display/models/ResponsePlot.h"
@@ -132,13 +133,26 @@ struct PictureOptions {
     int dbRangeIndex = 2; // "+/- 24 dB"
     int width = ResponseImage::DefaultWidth;
     int height = ResponseImage::DefaultHeight;
+    bool legend = false;             // --legend: trace names and axis titles
+    std::vector<std::string> names;  // the legend's names, trace by trace
 };
+
+// A legend name for a file: its name without the folders.
+std::string legendName(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 // Takes the picture option at args[i] (and its value); "" when it is one,
 // "-" when args[i] is no picture option, else what is wrong.
 std::string parsePictureOption(const std::vector<std::string>& args, size_t& i, PictureOptions& o)
 {
     const std::string& a = args[i];
+    if (a == "--legend") {
+        o.legend = true;
+        return {};
+    }
     if (a != "--png" && a != "--svg" && a != "--smooth" && a != "--db-range" && a != "--size")
         return "-";
     if (i + 1 >= args.size())
@@ -174,16 +188,30 @@ std::string parsePictureOption(const std::vector<std::string>& args, size_t& i, 
 std::string drawPictures(const PictureOptions& o, MeasurementDocument& document, std::vector<PendingFile>& files)
 {
     document.plot() = ResponsePlot::settingsForIndices(o.dbRangeIndex, o.smoothIndex);
+    // A trace the picture cannot show is named, as the window's status line does.
+    for (int t = 0; t < document.traces().GetTraceCount(); ++t) {
+        const std::string name = t < static_cast<int>(o.names.size()) ? o.names[t] : "Trace " + std::to_string(t + 1);
+        if (const std::string note = PlotRange::outsideNote(name, PlotRange::outsideBy(document.traces(), t, document.plot()));
+            !note.empty())
+            err << note << '\n';
+    }
+    PictureCaptions captions;
+    if (o.legend) {
+        PictureCaptions::prepareFonts();
+        captions = PictureCaptions::forResponse(document.traces(), o.names);
+    }
     if (!o.png.empty()) {
         std::string error;
-        std::string bytes =
-            pngBytes(ResponseImage::render(document.traces(), document.plot(), o.width, o.height), error);
+        std::string bytes = pngBytes(ResponseImage::render(document.traces(), document.plot(), o.width, o.height,
+                                                           ResponseImage::DefaultBackground, 1, captions),
+                                     error);
         if (!error.empty())
             return "Error saving file '" + o.png + "' : " + error;
         files.push_back({o.png, std::move(bytes), "Picture written to " + o.png});
     }
     if (!o.svg.empty()) {
-        const QByteArray bytes = ResponseImage::svg(document.traces(), document.plot(), o.width, o.height);
+        const QByteArray bytes = ResponseImage::svg(document.traces(), document.plot(), o.width, o.height,
+                                                    ResponseImage::DefaultBackground, captions);
         if (bytes.isEmpty())
             return "Error saving file '" + o.svg + "' : invalid picture size";
         files.push_back({o.svg, std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())),
@@ -419,6 +447,7 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     // Every file is made first, then all are written or none.
     std::vector<PendingFile> files;
     if (!o.picture.png.empty() || !o.picture.svg.empty()) {
+        o.picture.names = {o.out.empty() ? std::string("Measured") : legendName(o.out)};
         if (const std::string error = drawPictures(o.picture, document, files); !error.empty()) {
             err << error << '\n';
             return FileError;
@@ -504,6 +533,7 @@ int plot(const std::vector<std::string>& args, std::ostream& err)
         if (!points.empty() && document.openTrace()) {
             for (const CurvePoint& p : points)
                 document.traces().AddPoint(p.frequency, p.level);
+            picture.names.push_back(legendName(file));
         }
         if (!read) {
             err << "Error loading file '" << file << "' : " << read.message() << '\n';
@@ -521,12 +551,13 @@ int plot(const std::vector<std::string>& args, std::ostream& err)
                 return FileError;
             }
         }
-        // A trace off the level span draws nothing: say so rather than
-        // leave the picture silently without it.
+        // Points off the level span draw nothing: say so rather than leave
+        // the picture silently without them (a trace wholly off it is named
+        // when the picture is drawn).
         const double half = ResponsePlot::dbSpanForIndex(picture.dbRangeIndex) / 2.0;
         const auto outside = std::count_if(points.begin(), points.end(),
                                            [&](const CurvePoint& p) { return std::abs(p.level) > half; });
-        if (outside > 0)
+        if (outside > 0 && outside < static_cast<std::ptrdiff_t>(points.size()))
             err << "'" << file << "': " << outside << " of " << points.size() << " points lie outside +-" << half
                 << " dB and do not show (see --db-range)\n";
     }
@@ -608,6 +639,8 @@ std::string usage()
       --smooth 0|1|2|3     smoothing: none, sharp (default), light, strong
       --db-range 6|12|24|48  the level span, plus and minus (default 24)
       --size WxH           picture size in pixels (default 792x211)
+      --legend             add a legend (the file names, or "Measured",
+                           in the traces' colours) and axis titles
 
   audimera-measure --version
       Prints the version.

@@ -102,6 +102,8 @@ const ControlRow Rows[] = {
     {.name = "MenuEntrySave", .kind = MenuEntry, .parent = "FileMenu", .caption = "&Save Last Trace"},
     {.name = "MenuEntryExportTrace", .kind = MenuEntry, .parent = "FileMenu", .caption = "&Export Trace..."},
     {.name = "MenuEntrySavePicture", .kind = MenuEntry, .parent = "FileMenu", .caption = "Save &Picture..."},
+    // Off by default: the saved picture is the plot alone, as documented.
+    {.name = "CheckLegend", .kind = MenuTick, .parent = "FileMenu", .caption = "Legend in Pictures"},
     {.name = "sepfile", .kind = Separator, .parent = "FileMenu"},
     {.name = "MenuEntryExit", .kind = MenuEntry, .parent = "FileMenu", .caption = "&Exit"},
 

@@ -49,6 +49,12 @@ void MeasurementEngine::LoadFile(const std::string& FileName)
     m_displays.TraceResponse();
     if (!opened)
         m_host.message("Bad file, no points were found !", MessageIcon::Critical);
+    if (opened) {
+        const size_t slash = FileName.find_last_of('/');
+        m_document.setTraceName(m_document.traces().GetTraceCount() - 1,
+                                slash == std::string::npos ? FileName : FileName.substr(slash + 1));
+        notePlotRange();
+    }
 }
 
 void MeasurementEngine::SaveFile(const std::string& FileName, const double* X, const double* Y, int n)
@@ -186,6 +192,7 @@ void MeasurementEngine::ComboSmooth_Click(int itemData)
 void MeasurementEngine::ComboDBRange_Click(int itemData)
 {
     m_document.plot().dbSpan = itemData;
+    m_document.plot().dbCentre = 0; // the list's ranges are centred on 0 dB
     if (!Running)
         m_displays.TraceResponse();
 }

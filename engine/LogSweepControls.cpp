@@ -52,7 +52,9 @@ bool MeasurementEngine::addResponseTrace(const std::vector<ResponsePoint>& point
     }
     m_panel.setEnabled("cmdClearTraces", true);
     m_panel.setEnabled("MenuEntrySave", true);
+    m_document.setTraceName(m_document.traces().GetTraceCount() - 1, "Log sweep");
     m_displays.TraceResponse();
+    notePlotRange();
     return true;
 }
 

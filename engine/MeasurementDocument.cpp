@@ -7,9 +7,27 @@ namespace audimera {
 
 audimera::Status MeasurementDocument::openTrace()
 {
-    if (m_traces.AddTrace())
+    if (m_traces.AddTrace()) {
+        setTraceName(m_traces.GetTraceCount() - 1, {});
         return {};
+    }
     return audimera::Error{std::string(TraceStore::TooManyTracesMessage)};
+}
+
+void MeasurementDocument::setTraceName(int trace, std::string name)
+{
+    if (trace < 0 || trace >= TraceStore::MaxTraces)
+        return;
+    if (m_traceNames.size() <= static_cast<size_t>(trace))
+        m_traceNames.resize(static_cast<size_t>(trace) + 1);
+    m_traceNames[static_cast<size_t>(trace)] = std::move(name);
+}
+
+std::string MeasurementDocument::traceName(int trace) const
+{
+    if (trace >= 0 && static_cast<size_t>(trace) < m_traceNames.size() && !m_traceNames[static_cast<size_t>(trace)].empty())
+        return m_traceNames[static_cast<size_t>(trace)];
+    return "Trace " + std::to_string(trace + 1);
 }
 
 std::vector<CurvePoint> MeasurementDocument::lastTrace() const

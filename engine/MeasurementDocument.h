@@ -12,6 +12,7 @@
 #include "engine/PlotSettings.h"
 #include "common/Result.h"
 
+#include <string>
 #include <vector>
 
 namespace audimera {
@@ -29,6 +30,12 @@ public:
     // unchanged) when TraceStore::MaxTraces are shown.
     audimera::Status openTrace();
 
+    // The traces' names for a picture's legend (a loaded file's name, ""
+    // for a measured trace); opening a trace gives it "".
+    void setTraceName(int trace, std::string name);
+    std::string traceName(int trace) const;
+    const std::vector<std::string>& traceNames() const { return m_traceNames; }
+
     // The newest trace: frequencies as measured or loaded, levels in dB as
     // stored (hundredths divided by 100). Empty without a trace.
     std::vector<CurvePoint> lastTrace() const;
@@ -39,6 +46,7 @@ private:
     TraceStore m_traces;
     PlotSettings m_plot;
     CorrectionTable m_corrections;
+    std::vector<std::string> m_traceNames;
 };
 
 } // namespace audimera

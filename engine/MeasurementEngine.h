@@ -141,6 +141,10 @@ public:
     // order and the dB span. Both redraw the plot at once when no sweep runs.
     void ComboSmooth_Click(int itemData);
     void ComboDBRange_Click(int itemData);
+    // The response window's context menu: the range that shows every trace
+    // (PlotRange::fitted), the list showing its span; redraws when no sweep
+    // runs.
+    void FitRangeToTraces();
 
     // --- Output level and balance, applied to the play device at once.
     void ApplyVolume();
@@ -172,6 +176,11 @@ public:
     bool addResponseTrace(const std::vector<ResponsePoint>& points);
 
 private:
+    // After a trace is loaded or added: says on the status line when it
+    // lies wholly outside the shown range, and how far.
+    void notePlotRange();
+    bool m_rangeNoted = false; // the status line shows that note
+
     // --- What the runs ask and report (RunObserver).
     bool measuresBadBlocksAgain() const override;
     bool showsWaveform() const override;

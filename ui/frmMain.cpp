@@ -614,6 +614,7 @@ void frmMain::wireControls()
     // A window closed by the user is hidden already: only its box follows.
     connect(m_inputWave.get(), &FormInputWave::closedByUser, this, [this] { m_panel.setValue("CheckInput", 0); });
     connect(m_response.get(), &FormResponse::closedByUser, this, [this] { m_panel.setValue("CheckResponse", 0); });
+    connect(m_response.get(), &FormResponse::fitRangeRequested, this, [this, e] { handle([e] { e->FitRangeToTraces(); }); });
     connect(m_fft.get(), &FormFFT::closedByUser, this, [this] { m_panel.setValue("CheckFFT", 0); });
 }
 
@@ -916,8 +917,10 @@ void frmMain::MenuEntrySavePicture_Click()
     if (!type)
         return;
     const int filter = *type;
-    const std::string error = filter == 3 ? m_response->saveSvg(*path)
-                                          : m_response->savePng(*path, filter == 1 ? 2 : filter == 2 ? 4 : 1);
+    // File > Legend in Pictures: names and axis titles, off by default.
+    const bool legend = m_panel.value("CheckLegend") != 0;
+    const std::string error = filter == 3 ? m_response->saveSvg(*path, legend)
+                                          : m_response->savePng(*path, filter == 1 ? 2 : filter == 2 ? 4 : 1, legend);
     if (!error.empty())
         m_host.message(error, MessageIcon::Critical);
 }

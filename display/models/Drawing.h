@@ -21,4 +21,9 @@ using audimera::Log10;
 void DrawLabel(DrawingSurface& surface, std::string_view text, float x, float y, double size,
                RgbColor color);
 
+// The device-pixel box the ink of DrawLabel(surface, text, x, y, size)
+// covers (each stroke's end pixels included); empty for a label that draws
+// nothing.
+QRectF LabelBox(const DrawingSurface& surface, std::string_view text, float x, float y, double size);
+
 } // namespace audimera

@@ -143,6 +143,8 @@ void DrawingSurface::clear()
     m_penY = 0;
     if (m_recording)
         m_recording->clear();
+    if (m_labelLog)
+        m_labelLog->clear();
 }
 
 void DrawingSurface::moveTo(float x, float y)
@@ -178,13 +180,13 @@ void DrawingSurface::setPoint(float x, float y, RgbColor color)
     if (px >= 0 && py >= 0 && px < m_pixelWidth && py < m_pixelHeight) {
         plot(static_cast<int>(px), static_cast<int>(py), toArgb(color));
         if (m_recording)
-            recordPoint(px, py, color);
+            recordPoint(x * m_kx, y * m_ky, color);
     }
 }
 
 void DrawingSurface::recordPoint(double px, double py, RgbColor color)
 {
-    m_recording->push_back(Stroke{color, {QPointF(px + 0.5, py + 0.5)}});
+    m_recording->push_back(Stroke{color, {QPointF(px, py)}});
 }
 
 void DrawingSurface::recordSegment(double px1, double py1, double px2, double py2, RgbColor color)
@@ -194,8 +196,8 @@ void DrawingSurface::recordSegment(double px1, double py1, double px2, double py
     // Clipped as the raster is, so far ends stay near the picture.
     if (!clipSegment(px1, py1, px2, py2, -1.0, -1.0, m_pixelWidth + 1.0, m_pixelHeight + 1.0))
         return;
-    const QPointF from(std::floor(px1) + 0.5, std::floor(py1) + 0.5);
-    const QPointF to(std::floor(px2) + 0.5, std::floor(py2) + 0.5);
+    const QPointF from(px1, py1);
+    const QPointF to(px2, py2);
     if (!m_recording->empty()) {
         Stroke& last = m_recording->back();
         if (last.color == color && last.points.back() == from) {

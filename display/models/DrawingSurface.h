@@ -34,7 +34,10 @@
 #include <QImage>
 #include <QPointF>
 
+#include <QRectF>
+
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace audimera {
@@ -112,14 +115,26 @@ public:
 
     // What was drawn as lines, for vector output (SVG): every segment and
     // point since the last clear(), in device pixels, joined into strokes of
-    // one colour. Coordinates are the centres of the pixels the raster
-    // image gives the ends, so the strokes retrace the image. Off (null)
-    // by default, when it costs one test per primitive.
+    // one colour. Coordinates keep their fractions (the exact mapping
+    // below, not the pixels the raster gives them), so a curve stays smooth
+    // when the vector picture is zoomed; a point is a one-pixel square
+    // centred on its exact place. Off (null) by default, when it costs one test per
+    // primitive.
     struct Stroke {
         RgbColor color;
         std::vector<QPointF> points; // one point: a single pixel
     };
     void setRecording(std::vector<Stroke>* strokes) { m_recording = strokes; }
+
+    // The labels drawn since the last clear(), for tests and tools: each
+    // label's text and the device-pixel box its ink covers. Off (null) by
+    // default. DrawLabel writes to it.
+    struct Label {
+        std::string text;
+        QRectF box;
+    };
+    void setLabelLog(std::vector<Label>* labels) { m_labelLog = labels; }
+    std::vector<Label>* labelLog() const { return m_labelLog; }
 
     // Device pixel column / row of a user coordinate (the mapping above,
     // before clipping).
@@ -162,6 +177,7 @@ private:
     qsizetype m_stride = 0;
     mutable bool m_modified = false;
     std::vector<Stroke>* m_recording = nullptr;
+    std::vector<Label>* m_labelLog = nullptr;
 };
 
 template <typename PointAt>

@@ -1,6 +1,9 @@
 #include "display/models/FftPlot.h"
 
 #include "display/models/Drawing.h"
+#include "display/models/LabelPlacer.h"
+
+#include <iterator>
 
 #include <cmath>
 #include <string_view>
@@ -32,6 +35,7 @@ FftPlot::FftPlot()
     : m_picture(1.0),
       m_binX(LastBin + 1, 0.0f)
 {
+    m_labelBoxes.reserve(std::size(GridLabels));
     m_picture.setBackColor(BackColor);
     for (int k = 1; k <= LastBin; ++k)
         m_binX[k] = xOfBin(k);
@@ -77,8 +81,11 @@ void FftPlot::DrawGrid()
         const float x = xOfFrequency(f);
         m_picture.line(x, 0, x, base, GridColor);
     }
+    // Left to right, each where it fits: a narrow window drops the ones
+    // that would run together.
+    LabelPlacer labels(m_picture, 1, m_labelBoxes);
     for (const GridLabel& label : GridLabels)
-        DrawLabel(m_picture, label.text, xOfFrequency(label.frequency), labelTop, 1, LabelColor);
+        labels.place(label.text, xOfFrequency(label.frequency), labelTop, LabelColor);
     m_picture.line(0, base, width, base, GridColor);
 }
 

@@ -73,6 +73,7 @@ private:
     bool hasHeight() const { return m_picture.Height() > 0; }
 
     DrawingSurface m_picture;
+    std::vector<QRectF> m_labelBoxes; // the label placer's, kept between redraws
     AudioFFT m_fft;
     std::vector<float> m_binX; // xOfBin(k), computed once
     double m_FFTPeak = 100;

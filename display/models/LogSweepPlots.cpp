@@ -2,6 +2,7 @@
 
 #include "common/Rounding.h"
 #include "display/models/Drawing.h"
+#include "display/models/LabelPlacer.h"
 #include "display/models/PlotPalette.h"
 #include "display/models/ResponsePlot.h"
 
@@ -45,27 +46,44 @@ float labelRow(const DrawingSurface& s)
     return static_cast<float>(nearest(s.ScaleHeight() - 150 * twipY(s)));
 }
 
-// A label 50 twips above the line at y, centred on x.
-void labelAbove(DrawingSurface& s, const std::string& text, double x, double y, RgbColor color)
+// A label 50 twips above the line at y, centred on x, where it fits.
+void labelAbove(LabelPlacer& labels, DrawingSurface& s, const std::string& text, double x, double y,
+                RgbColor color)
 {
-    DrawLabel(s, text, static_cast<float>(x), static_cast<float>(nearest(y - 50 * twipY(s))), LabelSize, color);
+    labels.place(text, static_cast<float>(x), static_cast<float>(nearest(y - 50 * twipY(s))), color);
 }
 
-// The response plot's frequency grid and labels over the surface's height.
-void frequencyGrid(DrawingSurface& s)
+// The response plot's frequency grid and labels over the surface's height:
+// labels at 1, 2 and 5 of each decade, thinned to the decades (then also
+// the 2s) when they would run together.
+void frequencyGrid(DrawingSurface& s, LabelPlacer& labels)
 {
     const double x0 = ResponsePlot::leftX();
     const float row = labelRow(s);
+    const auto text = [](int f) { return f < 1000 ? std::to_string(f) : std::to_string(f / 1000) + "k"; };
+    const auto xOf = [&](int f) { return static_cast<float>(100 * Log10(f) - x0); };
+    int rank = 2;
+    for (; rank > 0; --rank) {
+        std::vector<int> chosen;
+        for (int decade = 10; decade <= 10000; decade *= 10)
+            for (const int m : {1, 2, 5})
+                if ((m == 1 ? 0 : m == 2 ? 1 : 2) <= rank && m * decade <= 20000)
+                    chosen.push_back(m * decade);
+        const auto labelAt = [&](int i) { return std::pair{text(chosen[i]), xOf(chosen[i])}; };
+        if (labels.rowFits(static_cast<int>(chosen.size()), labelAt, row))
+            break;
+    }
     struct Run {
         int first, last;
     };
     for (const Run run : {Run{10, 90}, Run{100, 900}, Run{1000, 9000}, Run{10000, 20000}}) {
         for (int f = run.first; f <= run.last; f += run.first) {
-            const auto x = static_cast<float>(100 * Log10(f) - x0);
-            const bool labelled = f == run.first || f == 2 * run.first || f == 5 * run.first;
+            const float x = xOf(f);
+            const int m = f / run.first;
+            const bool labelled = (m == 1 || (m == 2 && rank >= 1) || (m == 5 && rank >= 2)) && labels.fits(text(f), x, row);
             s.line(x, 0, x, labelled ? row : s.ScaleHeight(), f == run.first ? DarkGreen : Green);
             if (labelled)
-                DrawLabel(s, f < 1000 ? std::to_string(f) : std::to_string(f / 1000) + "k", x, row, LabelSize, Black);
+                labels.place(text(f), x, row, Black);
         }
     }
 }
@@ -127,7 +145,9 @@ void drawResponse(DrawingSurface& s, const std::vector<ResponsePoint>& response)
     const double step = axis.span / 8.0; // dB between level lines
     for (int i = 0; i <= 8; ++i)
         s.line(x10, static_cast<float>(i * step * 100), s.ScaleWidth(), static_cast<float>(i * step * 100), Yellow);
-    frequencyGrid(s);
+    std::vector<QRectF> boxes;
+    LabelPlacer labels(s, LabelSize, boxes);
+    frequencyGrid(s, labels);
     // 0 dB (the played level) in red where it is on the plot.
     if (axis.top >= 0 && axis.top <= axis.span)
         s.line(x10, static_cast<float>(axis.top * 100), s.ScaleWidth(), static_cast<float>(axis.top * 100), Red);
@@ -156,14 +176,21 @@ void drawResponse(DrawingSurface& s, const std::vector<ResponsePoint>& response)
         },
         MagnitudeColor);
 
-    // Level labels on the left, phase labels on the right, none at the edges.
-    const double leftX = 150 * twipX(s);
+    // Level labels on the left, phase labels on the right, none at the
+    // edges; on every line where they fit, else every 2nd or 4th, in a
+    // column far enough in for the widest ("-4.5" lost its minus sign).
+    const int every = labels.rowStride(step * 100);
+    std::vector<std::string> levels;
+    for (int i = every; i < 8; i += every)
+        levels.push_back(number(axis.top - i * step));
+    const double leftX = labels.leftColumn(
+        static_cast<int>(levels.size()), [&](int k) { return levels[k]; }, static_cast<float>(150 * twipX(s)));
     const double rightX = s.ScaleWidth() - 300 * twipX(s);
-    for (int i = 1; i < 8; ++i) {
+    for (int i = every; i < 8; i += every) {
         const double y = i * step * 100;
-        labelAbove(s, number(axis.top - i * step), leftX, y, Black);
+        labelAbove(labels, s, number(axis.top - i * step), leftX, y, Black);
         if (i % 2 == 0)
-            labelAbove(s, number(180 - i * 45), rightX, y, PhaseColor);
+            labelAbove(labels, s, number(180 - i * 45), rightX, y, PhaseColor);
     }
 }
 
@@ -232,11 +259,13 @@ void drawImpulse(DrawingSurface& s, const std::vector<float>& impulse, std::size
             break;
         }
     const float row = labelRow(s);
+    std::vector<QRectF> boxes;
+    LabelPlacer labels(s, LabelSize, boxes);
     for (double t = std::ceil(axis.firstMs / stepMs) * stepMs; t <= axis.lastMs; t += stepMs) {
         if (std::abs(t) < stepMs / 2)
             continue;
         s.line(tx(t), 0, tx(t), row, Green);
-        DrawLabel(s, number(std::round(t / stepMs) * stepMs), tx(t), row, LabelSize, Black);
+        labels.place(number(std::round(t / stepMs) * stepMs), tx(t), row, Black);
     }
     s.line(0, 5000, s.ScaleWidth(), 5000, Red);
     s.line(tx(0), 0, tx(0), row, Red);
@@ -273,12 +302,15 @@ void drawImpulse(DrawingSurface& s, const std::vector<float>& impulse, std::size
             count, [&](int i) { return std::pair{tx(timeOf(static_cast<std::size_t>(i))), energyY(static_cast<std::size_t>(i))}; },
             EnergyColor);
     }
-    const double leftX = 200 * twipX(s);
-    labelAbove(s, "1", leftX, 0 + 50 * twipY(s) + 1, Black);
-    labelAbove(s, "0.5", leftX, 2500, Black);
-    labelAbove(s, "-0.5", leftX, 7500, Black);
-    for (int db = 20; db < 100; db += 20)
-        labelAbove(s, "-" + std::to_string(db) + "dB", leftX + 150 * twipX(s), 10000 + 100 * db, EnergyColor);
+    const char* const linear[] = {"1", "0.5", "-0.5"};
+    const double leftX = labels.leftColumn(3, [&](int k) { return std::string_view(linear[k]); },
+                                           static_cast<float>(200 * twipX(s)));
+    labelAbove(labels, s, "1", leftX, 0 + 50 * twipY(s) + 1, Black);
+    labelAbove(labels, s, "0.5", leftX, 2500, Black);
+    labelAbove(labels, s, "-0.5", leftX, 7500, Black);
+    const int every = labels.rowStride(2000);
+    for (int db = 20 * every; db < 100; db += 20 * every)
+        labelAbove(labels, s, "-" + std::to_string(db) + "dB", leftX + 150 * twipX(s), 10000 + 100 * db, EnergyColor);
 }
 
 void drawDistortion(DrawingSurface& s, const std::vector<DistortionPoint>& distortion)
@@ -290,7 +322,9 @@ void drawDistortion(DrawingSurface& s, const std::vector<DistortionPoint>& disto
     const float x10 = frequencyX(10);
     for (int db = 10; db < 100; db += 10)
         s.line(x10, static_cast<float>(100 * db), s.ScaleWidth(), static_cast<float>(100 * db), Yellow);
-    frequencyGrid(s);
+    std::vector<QRectF> boxes;
+    LabelPlacer labels(s, LabelSize, boxes);
+    frequencyGrid(s, labels);
     frequencyCurve(
         s, distortion.size(),
         [&](std::size_t i) {
@@ -307,13 +341,15 @@ void drawDistortion(DrawingSurface& s, const std::vector<DistortionPoint>& disto
                 return std::pair{distortion[i].frequency, db ? std::optional<double>(-100 * *db) : std::nullopt};
             },
             HarmonicColors[k]);
-    const double leftX = 150 * twipX(s);
+    const int every = 10 * labels.rowStride(1000);
+    const double leftX =
+        labels.leftColumn(1, [](int) { return std::string_view("-90"); }, static_cast<float>(150 * twipX(s)));
     const double rightX = s.ScaleWidth() - 300 * twipX(s);
     const char* percents[] = {"10", "1", "0.1", "0.01"};
-    for (int db = 10; db < 100; db += 10) {
-        labelAbove(s, "-" + std::to_string(db), leftX, 100 * db, Black);
+    for (int db = every; db < 100; db += every) {
+        labelAbove(labels, s, "-" + std::to_string(db), leftX, 100 * db, Black);
         if (db % 20 == 0)
-            labelAbove(s, percents[db / 20 - 1], rightX, 100 * db, ThdColor);
+            labelAbove(labels, s, percents[db / 20 - 1], rightX, 100 * db, ThdColor);
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 
 namespace audimera {
 
@@ -36,24 +37,45 @@ std::string saveBytes(const QByteArray& bytes, const std::string& path)
 } // namespace
 
 QImage ResponseImage::render(const TraceStore& store, const ResponseSettings& settings,
-                             int widthPx, int heightPx, RgbColor background, double scale)
+                             int widthPx, int heightPx, RgbColor background, double scale,
+                             const PictureCaptions& captions)
 {
     if (!validSize(widthPx, heightPx, scale))
         return QImage();
+    const QRect area = captions.plotArea(widthPx, heightPx);
     DrawingSurface picture(ResponsePlot::TwipsPerPixel);
     picture.setBackColor(background);
     picture.setDevicePixelRatio(scale);
-    picture.setSize(widthPx * ResponsePlot::TwipsPerPixel, heightPx * ResponsePlot::TwipsPerPixel);
+    picture.setSize(area.width() * ResponsePlot::TwipsPerPixel, area.height() * ResponsePlot::TwipsPerPixel);
     ResponsePlot plot;
     plot.TraceResponse(picture, store, settings);
-    return picture.image();
+    return withCaptions(picture.image(), captions, widthPx, heightPx, background, scale);
+}
+
+QImage ResponseImage::withCaptions(const QImage& plot, const PictureCaptions& captions, int widthPx,
+                                   int heightPx, RgbColor background, double scale)
+{
+    if (captions.empty() || plot.isNull())
+        return plot;
+    QImage image(static_cast<int>(std::lround(widthPx * scale)), static_cast<int>(std::lround(heightPx * scale)),
+                 QImage::Format_RGB32);
+    image.setDevicePixelRatio(scale);
+    image.fill(QColor(background & 0xff, (background >> 8) & 0xff, (background >> 16) & 0xff));
+    QPainter painter(&image);
+    // The plot's image carries the same ratio: drawn at its logical size.
+    painter.drawImage(captions.plotArea(widthPx, heightPx).topLeft(), plot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    captions.paint(painter, widthPx, heightPx, background);
+    painter.end();
+    return image;
 }
 
 std::string ResponseImage::writePng(const std::string& path, const TraceStore& store,
                                     const ResponseSettings& settings, int widthPx, int heightPx,
-                                    RgbColor background, double scale)
+                                    RgbColor background, double scale, const PictureCaptions& captions)
 {
-    const QImage image = render(store, settings, widthPx, heightPx, background, scale);
+    const QImage image = render(store, settings, widthPx, heightPx, background, scale, captions);
     if (image.isNull())
         return saveError(path, QStringLiteral("invalid image size %1x%2").arg(widthPx).arg(heightPx));
     return savePng(image, path);
@@ -71,15 +93,16 @@ std::string ResponseImage::savePng(const QImage& image, const std::string& path)
 }
 
 QByteArray ResponseImage::svg(const TraceStore& store, const ResponseSettings& settings, int widthPx,
-                              int heightPx, RgbColor background)
+                              int heightPx, RgbColor background, const PictureCaptions& captions)
 {
     if (!validSize(widthPx, heightPx, 1))
         return {};
+    const QRect area = captions.plotArea(widthPx, heightPx);
     DrawingSurface picture(ResponsePlot::TwipsPerPixel);
     std::vector<DrawingSurface::Stroke> strokes;
     picture.setRecording(&strokes);
     picture.setBackColor(background);
-    picture.setSize(widthPx * ResponsePlot::TwipsPerPixel, heightPx * ResponsePlot::TwipsPerPixel);
+    picture.setSize(area.width() * ResponsePlot::TwipsPerPixel, area.height() * ResponsePlot::TwipsPerPixel);
     ResponsePlot plot;
     plot.TraceResponse(picture, store, settings);
     picture.setRecording(nullptr);
@@ -96,6 +119,8 @@ QByteArray ResponseImage::svg(const TraceStore& store, const ResponseSettings& s
     QPainter painter(&generator);
     const auto qcolor = [](RgbColor c) { return QColor(c & 0xff, (c >> 8) & 0xff, (c >> 16) & 0xff); };
     painter.fillRect(QRect(0, 0, widthPx, heightPx), qcolor(background));
+    painter.save();
+    painter.translate(area.topLeft());
     for (const DrawingSurface::Stroke& stroke : strokes) {
         const bool onePixel = std::all_of(stroke.points.begin(), stroke.points.end(),
                                           [&](const QPointF& p) { return p == stroke.points.front(); });
@@ -108,15 +133,18 @@ QByteArray ResponseImage::svg(const TraceStore& store, const ResponseSettings& s
         painter.setPen(QPen(qcolor(stroke.color), 1, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
         painter.drawPolyline(stroke.points.data(), static_cast<int>(stroke.points.size()));
     }
+    painter.restore();
+    if (!captions.empty())
+        captions.paint(painter, widthPx, heightPx, background);
     painter.end();
     return bytes;
 }
 
 std::string ResponseImage::writeSvg(const std::string& path, const TraceStore& store,
                                     const ResponseSettings& settings, int widthPx, int heightPx,
-                                    RgbColor background)
+                                    RgbColor background, const PictureCaptions& captions)
 {
-    const QByteArray bytes = svg(store, settings, widthPx, heightPx, background);
+    const QByteArray bytes = svg(store, settings, widthPx, heightPx, background, captions);
     if (bytes.isEmpty())
         return saveError(path, QStringLiteral("invalid picture size %1x%2").arg(widthPx).arg(heightPx));
     return saveBytes(bytes, path);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "display/models/DrawingSurface.h"
+#include "display/models/PictureCaptions.h"
 #include "display/models/ResponsePlot.h"
 #include "engine/TraceStore.h"
 
@@ -27,30 +28,42 @@ public:
     // A size that is not positive gives a null image. scale: device pixels
     // per pixel, as the window on a screen of that density draws it (lines
     // stay one device pixel wide, labels grow with the picture); the image
-    // is scale times as wide and high.
+    // is scale times as wide and high. captions: an optional legend and
+    // axis titles around a smaller plot (none: the plot alone, as ever).
     static QImage render(const TraceStore& store, const ResponseSettings& settings, int widthPx,
-                         int heightPx, RgbColor background = DefaultBackground, double scale = 1);
+                         int heightPx, RgbColor background = DefaultBackground, double scale = 1,
+                         const PictureCaptions& captions = {});
 
     // render() then a PNG written by CurveFile's save rules (a read-only
     // file refused, a failed write leaves an existing file untouched).
     // Returns "" or an error text "Error saving file '<path>' : <reason>".
     static std::string writePng(const std::string& path, const TraceStore& store,
                                 const ResponseSettings& settings, int widthPx, int heightPx,
-                                RgbColor background = DefaultBackground, double scale = 1);
+                                RgbColor background = DefaultBackground, double scale = 1,
+                                const PictureCaptions& captions = {});
 
     // Writes an image as PNG as above.
     static std::string savePng(const QImage& image, const std::string& path);
 
     // The same drawing as an SVG document of widthPx x heightPx: the lines
-    // the image is made of, one device pixel wide, on the background. Empty
-    // for a size render() refuses.
+    // the image is made of, one device pixel wide, at their exact (not
+    // pixel-rounded) places, on the background; captions as render() draws
+    // them, as SVG text. Empty for a size render() refuses.
     static QByteArray svg(const TraceStore& store, const ResponseSettings& settings, int widthPx,
-                          int heightPx, RgbColor background = DefaultBackground);
+                          int heightPx, RgbColor background = DefaultBackground,
+                          const PictureCaptions& captions = {});
 
     // svg() written as writePng() writes.
     static std::string writeSvg(const std::string& path, const TraceStore& store,
                                 const ResponseSettings& settings, int widthPx, int heightPx,
-                                RgbColor background = DefaultBackground);
+                                RgbColor background = DefaultBackground,
+                                const PictureCaptions& captions = {});
+
+    // A picture of widthPx x heightPx logical pixels (scale device pixels to
+    // one) holding plot, an image drawn for captions.plotArea(), with the
+    // captions around it. plot itself when there are none.
+    static QImage withCaptions(const QImage& plot, const PictureCaptions& captions, int widthPx,
+                               int heightPx, RgbColor background, double scale);
 
     // Parses "WxH" (positive integers, at most 16384 each). False otherwise.
     static bool parseSize(std::string_view text, int* widthPx, int* heightPx);

@@ -3,10 +3,13 @@
 #include "common/AudioFormat.h"
 #include "dsp/DspLibrary.h"
 #include "display/models/Drawing.h"
+#include "display/models/LabelPlacer.h"
 #include "display/models/PlotPalette.h"
 #include "common/Rounding.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 #include <string>
 
 namespace audimera {
@@ -33,6 +36,33 @@ bool isLabelled(int f)
 std::string frequencyLabel(int f)
 {
     return f < 1000 ? std::to_string(f) : std::to_string(f / 1000) + "k";
+}
+
+// Which labels go first when the row is thinned: 0 the decades, 1 the 2s,
+// 2 the 5s.
+int frequencyRank(int f)
+{
+    while (f >= 10)
+        f /= 10;
+    return f == 1 ? 0 : f == 2 ? 1 : 2;
+}
+
+// The most ranks whose labels leave room between neighbours on the row.
+template <typename XOf>
+int labelRank(const LabelPlacer& labels, XOf xOf, float row)
+{
+    constexpr int labelled[] = {10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000};
+    for (int rank = 2; rank > 0; --rank) {
+        int chosen[std::size(labelled)];
+        int count = 0;
+        for (const int f : labelled)
+            if (frequencyRank(f) <= rank)
+                chosen[count++] = f;
+        const auto labelAt = [&](int i) { return std::pair{frequencyLabel(chosen[i]), xOf(chosen[i])}; };
+        if (labels.rowFits(count, labelAt, row))
+            return rank;
+    }
+    return 0;
 }
 
 } // namespace
@@ -79,6 +109,7 @@ ResponsePlot::ResponsePlot(SplineFunction spline)
     : m_spline(spline ? spline : &Audidsp::GetBSpline), m_splineX(SplineCapacity),
       m_splineY(SplineCapacity)
 {
+    m_labelBoxes.reserve(64);
 }
 
 void ResponsePlot::TraceResponse(DrawingSurface& Picture1, const TraceStore& store,
@@ -109,41 +140,57 @@ void ResponsePlot::TraceResponse(DrawingSurface& Picture1, const TraceStore& sto
                                         - 150.0 * Picture1.ScaleHeight() / Picture1.Height());
 
     // Frequency grid in decades: 10-90, 100-900, 1000-9000, 10000-20000.
+    // Labels at 1, 2 and 5 of each decade, thinned to the decades (then
+    // also the 2s) when they would run together; a line whose label is
+    // left out runs to the bottom.
+    LabelPlacer labels(Picture1, kLabelSize, m_labelBoxes);
     struct Run {
         int first, last;
     };
     constexpr Run runs[] = {{10, 90}, {100, 900}, {1000, 9000}, {10000, 20000}};
+    const auto frequencyX = [&](int f) { return static_cast<float>(100 * Log10(f) - X0); };
+    const int rank = labelRank(labels, [&](int f) { return frequencyX(f); }, static_cast<float>(Ly));
     for (const Run& run : runs) {
         for (int f = run.first; f <= run.last; f += run.first) {
-            const auto x = static_cast<float>(100 * Log10(f) - X0);
+            const float x = frequencyX(f);
             const RgbColor color = f == run.first ? DarkGreen : Green;
-            if (isLabelled(f)) {
+            if (isLabelled(f) && frequencyRank(f) <= rank
+                && labels.fits(frequencyLabel(f), x, static_cast<float>(Ly))) {
                 Picture1.line(x, 0, x, static_cast<float>(Ly), color);
-                DrawLabel(Picture1, frequencyLabel(f), x, static_cast<float>(Ly), kLabelSize,
-                          Black);
+                labels.place(frequencyLabel(f), x, static_cast<float>(Ly), Black);
             } else {
                 Picture1.line(x, 0, x, static_cast<float>(100 * S), color);
             }
         }
     }
 
-    // Zero line, over the yellow line at the same height.
-    Picture1.line(static_cast<float>(x10), static_cast<float>(100 * C), Picture1.ScaleWidth(),
-                  static_cast<float>(100 * C), Red);
+    // Zero line, over the yellow line at the same height (where the plot
+    // holds 0 dB: a range fitted to the traces may not).
+    const double top = C + settings.dbCentre; // dB at the top edge
+    if (top >= 0 && top <= S)
+        Picture1.line(static_cast<float>(x10), static_cast<float>(100 * top), Picture1.ScaleWidth(),
+                      static_cast<float>(100 * top), Red);
 
     // Traces, later ones over earlier ones.
     for (int t = 0; t < store.GetTraceCount(); ++t)
         drawTrace(Picture1, store.traceX(t), store.traceY(t), store.pointCount(t),
-                  settings.smooth, X0, 100 * C, TraceStore::traceColor(t));
+                  settings.smooth, X0, 100 * top, TraceStore::traceColor(t));
 
     // Level labels over the traces, 50 twips above their grid lines, none
-    // at the edges.
-    const auto labelX = static_cast<float>(150.0 * Picture1.ScaleWidth() / Picture1.Width());
-    for (int i = 3; i <= S - 3; i += 3) {
-        const double top =
-            audimera::nearest(100.0 * (S - i) - 50.0 * Picture1.ScaleHeight() / Picture1.Height());
-        DrawLabel(Picture1, std::to_string(i - S / 2), labelX, static_cast<float>(top),
-                  kLabelSize, Black);
+    // at the edges; every 3 dB where they fit, else every 6, 12... dB, in
+    // a column far enough in for the widest.
+    // Levels i dB above the bottom edge, i = first, first + every, ...
+    const int every = 3 * labels.rowStride(300);
+    const int first = 3 + ((S / 2 - 3) % every); // the lowest with i - S/2 a multiple of every
+    const int count = first <= S - 3 ? (S - 3 - first) / every + 1 : 0;
+    // Whole numbers: short enough to stay in the string's own buffer.
+    const auto text = [&](int k) { return std::to_string(first + k * every - S / 2 + settings.dbCentre); };
+    const float labelX =
+        labels.leftColumn(count, text, static_cast<float>(150.0 * Picture1.ScaleWidth() / Picture1.Width()));
+    for (int k = 0; k < count; ++k) {
+        const double labelTop = audimera::nearest(100.0 * (S - first - k * every)
+                                                  - 50.0 * Picture1.ScaleHeight() / Picture1.Height());
+        labels.place(text(k), labelX, static_cast<float>(labelTop), Black);
     }
 }
 

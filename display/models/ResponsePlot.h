@@ -1,6 +1,7 @@
 // Draws the frequency response plot of a TraceStore onto a DrawingSurface:
 // a logarithmic frequency axis from 7.5 Hz to 22049 Hz, a level axis S dB
-// high centred on 0 dB, the grid with stroke-font labels, the red zero line
+// high centred on 0 dB (or on the settings' dbCentre), the grid with
+// stroke-font labels thinned to what fits, the red zero line
 // and the traces in their colours, optionally smoothed by a B-spline at
 // drawing time. Widget-free: the window and the headless PNG writer share it.
 // UI thread only.
@@ -10,6 +11,8 @@
 #include "display/models/DrawingSurface.h"
 #include "engine/PlotSettings.h"
 #include "engine/TraceStore.h"
+
+#include <QRectF>
 
 #include <array>
 #include <cstdint>
@@ -75,6 +78,7 @@ private:
     std::vector<double> m_splineX;
     std::vector<double> m_splineY;
     int32_t m_splineCount = 0;
+    std::vector<QRectF> m_labelBoxes; // the label placer's, kept between redraws
 };
 
 } // namespace audimera

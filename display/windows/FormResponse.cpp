@@ -2,6 +2,7 @@
 
 #include "display/models/ResponseImage.h"
 
+#include <QAction>
 #include <QPaintEvent>
 #include <QPainter>
 
@@ -21,6 +22,12 @@ FormResponse::FormResponse(const MeasurementDocument& document, QWidget* parent)
     resize(qRound(InitialWidthTwips / ResponsePlot::TwipsPerPixel),
            qRound(InitialHeightTwips / ResponsePlot::TwipsPerPixel));
     placeOnScreen();
+    // The context menu: the range that shows every trace.
+    auto* fit = new QAction(QStringLiteral("Fit Range to Traces"), this);
+    fit->setObjectName(QStringLiteral("MenuEntryFitRange"));
+    connect(fit, &QAction::triggered, this, &FormResponse::fitRangeRequested);
+    addAction(fit);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
     // A hidden widget gets its resize event only when first shown; the
     // picture is ready before that.
     fitPicture();
@@ -33,16 +40,20 @@ void FormResponse::TraceResponse()
     update();
 }
 
-std::string FormResponse::savePng(const std::string& path, double scale) const
+std::string FormResponse::savePng(const std::string& path, double scale, bool legend) const
 {
+    const PictureCaptions captions =
+        legend ? PictureCaptions::forResponse(m_document.traces(), m_document.traceNames()) : PictureCaptions{};
     return ResponseImage::writePng(path, m_document.traces(), m_document.plot(), width(), height(),
-                                   m_picture.backColor(), scale);
+                                   m_picture.backColor(), scale, captions);
 }
 
-std::string FormResponse::saveSvg(const std::string& path) const
+std::string FormResponse::saveSvg(const std::string& path, bool legend) const
 {
+    const PictureCaptions captions =
+        legend ? PictureCaptions::forResponse(m_document.traces(), m_document.traceNames()) : PictureCaptions{};
     return ResponseImage::writeSvg(path, m_document.traces(), m_document.plot(), width(), height(),
-                                   m_picture.backColor());
+                                   m_picture.backColor(), captions);
 }
 
 void FormResponse::fitPicture()

@@ -37,8 +37,15 @@ public:
     // What the window shows, written as a picture of its size: PNG scale
     // times as wide and high (as on a screen of that density), or SVG. ""
     // or the message for the user ("Error saving file '...' : ...").
-    std::string savePng(const std::string& path, double scale) const;
-    std::string saveSvg(const std::string& path) const;
+    // legend: with the traces' names in their colours and axis titles.
+    std::string savePng(const std::string& path, double scale, bool legend = false) const;
+    std::string saveSvg(const std::string& path, bool legend = false) const;
+
+signals:
+    // The context menu's "Fit Range to Traces" (MenuEntryFitRange) was chosen.
+    void fitRangeRequested();
+
+public:
 
     const TraceStore& store() const { return m_document.traces(); }
     const DrawingSurface& picture() const { return m_picture; }

@@ -205,7 +205,11 @@ TEST_F(PlotTest, LevelLabelsOnlyInsideTheRange)
                         return true;
             return false;
         };
+        // At 792 x 211 the 96 dB span has room for a label every 6 dB only.
+        const int every = span == 96 ? 6 : 3;
         for (int i = 3; i <= span - 3; i += 3) {
+            if ((i - span / 2) % every != 0)
+                continue;
             const double top = std::nearbyint(100.0 * (span - i) - 50.0 * span * 100 / picture.Height());
             EXPECT_TRUE(inkInBand(rowOfUser(top), 3)) << i - span / 2;
         }

@@ -1,5 +1,6 @@
 #include "engine/FileTypes.h"
 #include "tests/engine/EngineFixture.h"
+#include "engine/ControlTable.h"
 #include "tests/support/TestFolder.h"
 
 #include <sys/resource.h>
@@ -303,6 +304,51 @@ TEST_F(FileCommandsTest, SweepShowsItsProgress)
     engine.cmdStart_Click();
     EXPECT_EQ(panel.lines[0], "Sweep at 100.00 Hz, 0 % of the way from 100.00 to 10000 Hz");
     EXPECT_EQ(panel.lines[7], "Sweep at 10000.00 Hz, 100 % of the way from 100.00 to 10000 Hz");
+}
+
+TEST(PlotRangeTest, TraceOutsideTheRangeIsNotedAndFitRangeShowsIt)
+{
+    struct StatusPanel : FakePanel {
+        std::string line;
+        void setStatusText(std::string_view text) override { line = text; }
+    };
+    struct Row {
+        double low, high; // the loaded file's levels, dB
+        int span;         // the list's span when it is loaded
+        const char* note;
+        int fitSpan, fitCentre;
+    };
+    const Row rows[] = {
+        {70, 86, 96, "Trace 'range.frd' lies 22 dB above the plot", 24, 78},
+        {-60, -55, 48, "Trace 'range.frd' lies 31 dB below the plot", 12, -60},
+        {24.3, 30, 48, "Trace 'range.frd' lies less than 1 dB above the plot", 96, 0},
+        {-3, 5, 48, "", 12, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.low);
+        StatusPanel panel;
+        ScriptedHost host;
+        SilentSoundDevice card;
+        RecordingDisplays displays;
+        MeasurementDocument document;
+        MeasurementEngine engine(panel, host, card, displays, document);
+        engine.ComboDBRange_Click(row.span);
+        const std::string path = testFile("range.frd");
+        std::ofstream(path, std::ios::trunc) << "100 " << row.low << "\n1000 " << (row.low + row.high) / 2 << "\n10000 "
+                                             << row.high << "\n";
+        engine.LoadFile(path);
+        EXPECT_EQ(panel.line, row.note);
+        const int redraws = displays.redraws;
+        engine.FitRangeToTraces();
+        EXPECT_EQ(document.plot().dbSpan, row.fitSpan);
+        EXPECT_EQ(document.plot().dbCentre, row.fitCentre);
+        EXPECT_EQ(ControlTable::DBRangeItems[static_cast<size_t>(panel.value("ComboDBRange"))].data, row.fitSpan);
+        EXPECT_EQ(panel.line, "");
+        EXPECT_EQ(displays.redraws, redraws + 1);
+        // The list's ranges stay centred on 0 dB.
+        engine.ComboDBRange_Click(48);
+        EXPECT_EQ(document.plot().dbCentre, 0);
+    }
 }
 
 } // namespace

@@ -170,6 +170,29 @@ TEST_F(MainWindowExchange, SavePictureWritesWhatTheResponseWindowShows)
     EXPECT_GT(polylines, 10);
 }
 
+TEST_F(MainWindowExchange, LegendInPicturesAndFitRangeToTraces)
+{
+    start();
+    // An FRD file at 70-86 dB SPL: above even the +/- 48 dB plot.
+    answer(write("spl.frd", "100 70\n1000 86\n10000 78\n"), 0);
+    trigger("MenuEntryLoadTrace");
+    EXPECT_EQ(window->statusLine()->text().toStdString(), "Trace 'spl.frd' lies 46 dB above the plot");
+    const std::string svg = path("legend.svg");
+    answer(svg, 3);
+    trigger("CheckLegend");
+    trigger("MenuEntrySavePicture");
+    for (const char* text : {"spl.frd", "Frequency (Hz)", "Level (dB)"})
+        EXPECT_NE(readAll(svg).find(text), std::string::npos) << text;
+
+    auto* fit = window->responseWindow().findChild<QAction*>(QStringLiteral("MenuEntryFitRange"));
+    ASSERT_NE(fit, nullptr);
+    EXPECT_EQ(fit->text(), QStringLiteral("Fit Range to Traces"));
+    fit->trigger();
+    EXPECT_EQ(window->engine().document().plot().dbCentre, 78);
+    EXPECT_EQ(combo("ComboDBRange")->currentText(), QStringLiteral("+/- 12 dB"));
+    EXPECT_EQ(window->statusLine()->text(), QString());
+}
+
 TEST_F(MainWindowExchange, ACalibrationFilesSensitivityShowsInTheStatusLine)
 {
     start();

@@ -132,6 +132,13 @@ TEST_F(Screenshots, EveryWindow)
     save(window->fftWindow(), "fft.png");
     save(window->helpWindow(), "help.png");
     saveDesktop("desktop.png");
+
+    // Save Picture with File > Legend in Pictures; the plot at +/- 48 dB.
+    EXPECT_EQ(window->responseWindow().savePng(QDir(m_dir).filePath(QStringLiteral("response-legend.png")).toStdString(), 1, true), "");
+    QComboBox* range = combo("ComboDBRange");
+    range->setCurrentIndex(3);
+    emit range->activated(3);
+    save(window->responseWindow(), "response-48.png");
 }
 
 TEST_F(Screenshots, LogSweepWindow)
