@@ -184,8 +184,10 @@ std::string parsePictureOption(const std::vector<std::string>& args, size_t& i, 
 }
 
 // Draws the document's traces with the picture's plot settings, as PNG
-// and/or SVG, into files to be written; "" or the error.
-std::string drawPictures(const PictureOptions& o, MeasurementDocument& document, std::vector<PendingFile>& files)
+// and/or SVG, into files to be written; "" or the error. A trace the
+// picture cannot show is named on err.
+std::string drawPictures(const PictureOptions& o, MeasurementDocument& document, std::vector<PendingFile>& files,
+                         std::ostream& err)
 {
     document.plot() = ResponsePlot::settingsForIndices(o.dbRangeIndex, o.smoothIndex);
     // A trace the picture cannot show is named, as the window's status line does.
@@ -448,7 +450,7 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     std::vector<PendingFile> files;
     if (!o.picture.png.empty() || !o.picture.svg.empty()) {
         o.picture.names = {o.out.empty() ? std::string("Measured") : legendName(o.out)};
-        if (const std::string error = drawPictures(o.picture, document, files); !error.empty()) {
+        if (const std::string error = drawPictures(o.picture, document, files, err); !error.empty()) {
             err << error << '\n';
             return FileError;
         }
@@ -562,7 +564,7 @@ int plot(const std::vector<std::string>& args, std::ostream& err)
                 << " dB and do not show (see --db-range)\n";
     }
     std::vector<PendingFile> pictures;
-    if (const std::string error = drawPictures(picture, document, pictures); !error.empty()) {
+    if (const std::string error = drawPictures(picture, document, pictures, err); !error.empty()) {
         err << error << '\n';
         return FileError;
     }
