@@ -193,19 +193,17 @@ TEST(ServerFaultTest, PlayDeviceUnloadedWhileTheSignalPlays)
 
 // The server losing sound mid-sweep without saying so: each fault fails the
 // log sweep as lost sound, and a clean run on the same loopback does not.
-TEST(ServerFaultTest, SoundLostMidSweepFailsTheLogSweep)
+// sink: a null sink of server, opened as the loopback.
+void expectSoundLostMidSweepFails(const std::string& server, const std::string& sink, const char* where)
 {
-    REQUIRE_PULSE_SERVER();
-    const std::string server = sharedServer();
-    PrivateSink sink(server, "lost");
     PulseSoundDevice device(server);
-    ASSERT_EQ(openLoopback(device, sink.name()), "");
+    ASSERT_EQ(openLoopback(device, sink), "") << where;
     const auto run = [&](const std::string& on, int ms, const std::string& off) {
         pactl(server, on);
         sleepMs(ms);
         pactl(server, off);
     };
-    const std::string s = "suspend-sink " + sink.name(), m = "set-sink-mute " + sink.name();
+    const std::string s = "suspend-sink " + sink, m = "set-sink-mute " + sink;
     // The play stream muted: every sink input (the device's idle one is corked).
     const std::string streams = "list short sink-inputs | cut -f1 | xargs -I@ env PULSE_SERVER=" + server + " pactl";
     const std::tuple<const char*, std::string, int, std::string> faults[] = {
@@ -224,9 +222,28 @@ TEST(ServerFaultTest, SoundLostMidSweepFailsTheLogSweep)
         const audimera::Result<LogSweepResults> r = LogSweepMeasurement().run(device, settings, waiter, {}, &problem);
         fault.join();
         const bool clean = ms == 0;
-        EXPECT_EQ(problem, clean ? LogSweepProblem::None : LogSweepProblem::LostSamples) << name << ": " << r.message();
-        EXPECT_EQ(r.message(), clean ? "" : SoundDevice::LostSamplesError) << name;
+        EXPECT_EQ(problem, clean ? LogSweepProblem::None : LogSweepProblem::LostSamples)
+            << where << ", " << name << ": " << r.message();
+        EXPECT_EQ(r.message(), clean ? "" : SoundDevice::LostSamplesError) << where << ", " << name;
     }
+}
+
+TEST(ServerFaultTest, SoundLostMidSweepFailsTheLogSweep)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivateSink sink(sharedServer(), "lost");
+    expectSoundLostMidSweepFails(sharedServer(), sink.name(), "PulseAudio");
+}
+
+// The same faults through PipeWire's own graph at 48000 Hz, where a
+// suspended or muted sink leaves zeros to the end of the recording.
+TEST(ServerFaultTest, SoundLostMidSweepFailsTheLogSweepOnPipeWire)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivatePipeWire server;
+    if (const std::string why = server.start(); !why.empty())
+        GTEST_SKIP() << "no private PipeWire: " << why;
+    expectSoundLostMidSweepFails(server.address(), "audimera_test_48k", "PipeWire");
 }
 
 } // namespace
