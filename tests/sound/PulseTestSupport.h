@@ -83,16 +83,18 @@ inline CommandResult pactl(const std::string& server, const std::string& argumen
 
 // A null sink of the test's own on server, so tests that run at the same time
 // do not hear each other; it runs at rate. Unloaded at the end of the test.
+// rewinds: the server's default null sink, which renders ahead and rewinds
+// for a new stream (the test server's sinks have norewinds=1).
 class PrivateSink {
 public:
-    PrivateSink(std::string server, const std::string& tag, int rate = 44100)
+    PrivateSink(std::string server, const std::string& tag, int rate = 44100, bool rewinds = false)
         : m_server(std::move(server)),
           m_name("audimera_" + tag + "_" + std::to_string(getpid())),
           m_description("Audimera-" + tag + "-" + std::to_string(getpid()))
     {
         const CommandResult loaded = pactl(
             m_server, "load-module module-null-sink sink_name=" + m_name
-                          + " rate=" + std::to_string(rate) + " channels=2 format=float32le norewinds=1 sink_properties=device.description="
+                          + " rate=" + std::to_string(rate) + " channels=2 format=float32le" + (rewinds ? "" : " norewinds=1") + " sink_properties=device.description="
                           + m_description);
         if (loaded.status == 0)
             m_module = std::atoi(loaded.output.c_str());

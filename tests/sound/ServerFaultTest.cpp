@@ -246,6 +246,25 @@ TEST(ServerFaultTest, SoundLostMidSweepFailsTheLogSweepOnPipeWire)
     expectSoundLostMidSweepFails(server.address(), "audimera_test_48k", "PipeWire");
 }
 
+// A null sink that rewinds (the server's default) starts the sweep's stream
+// inside what its monitor has already recorded: that start is the stream's
+// lead-in of silence, so each run measures the whole sweep.
+TEST(ServerFaultTest, RewindingSinkKeepsTheWholeSweep)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivateSink sink(sharedServer(), "rewinds", 44100, true);
+    PulseSoundDevice device(sharedServer());
+    ASSERT_EQ(openLoopback(device, sink.name()), "");
+    for (int run = 1; run <= 5; ++run) {
+        LogSweepSettings settings;
+        settings.length = std::size_t(1) << 16;
+        TestWaiter waiter;
+        const audimera::Result<LogSweepResults> r = LogSweepMeasurement().run(device, settings, waiter);
+        ASSERT_TRUE(r.ok()) << "run " << run << ": " << r.message();
+        std::printf("rewinding null sink, run %d: delay %.2f ms\n", run, r->delaySeconds() * 1000);
+    }
+}
+
 } // namespace
 
 } // namespace audimera
