@@ -74,6 +74,26 @@ std::optional<std::size_t> find(const float* recorded, std::size_t frames, std::
     }
     if (blocks.empty())
         return std::nullopt;
+    // Zeros to the end: a sink muted or suspended for the rest of the sweep
+    // leaves exact zeros that the measured response takes in as a stop band.
+    // Lost when they run to the end of the judged part for at least two
+    // shortest blocks, after sound (or noise) that held no run of zeros a
+    // shortest block long: a recording whose quiet parts are digital
+    // silence (a stop band below the last bit) fades into them.
+    {
+        std::ptrdiff_t zeros = last;
+        while (zeros > first && recorded[std::size_t(zeros - 1) * stride] == 0.0f)
+            --zeros;
+        if (zeros > first && double(last - zeros) >= 2 * shortest) {
+            std::ptrdiff_t run = 0, longest = 0;
+            for (std::ptrdiff_t i = first; i < zeros; ++i) {
+                run = recorded[std::size_t(i) * stride] == 0.0f ? run + 1 : 0;
+                longest = std::max(longest, run);
+            }
+            if (double(longest) < shortest)
+                return std::size_t(zeros);
+        }
+    }
     std::vector<double> values(blocks.size());
     for (std::size_t i = 0; i < blocks.size(); ++i)
         values[i] = blocks[i].signal;

@@ -28,6 +28,13 @@
 //   loopback -66 dB;
 // - and ExcessOverFloor above the floor (20 dB): where the prediction is
 //   near the noise, noise alone is no loss.
+// Apart from that rule: exact zeros from inside the judged part to its end,
+// at least two shortest blocks long, after a judged stretch with no run of
+// zeros a shortest block long, are lost sound too. A sink muted or
+// suspended for the rest of the sweep leaves them, and the measured
+// response takes them in as a stop band; real inputs have noise, and a
+// stop band below the last bit of a digital chain fades into them through
+// shorter runs.
 // A clock offset is part of the measured response (each frequency is
 // recorded at one time), or has been taken out before.
 //
