@@ -564,6 +564,24 @@ Result<Recorded> PulseSoundDevice::runDuplex(const DuplexRequest& request, std::
     // digital silence in the middle of the sweep.
     if (m_sweepPlay.underflowed() || Dropout::find(captured.data(), captureFrames, CaptureChannels))
         return Error{LostSamplesError};
+    // Or digital silence to the end that begins before the signal can have
+    // ended in the recording (a sink muted or suspended mid-run; PipeWire
+    // leaves zeros): the signal's last sound is handed over at stream frame
+    // leadIn + its length and reaches the recording no earlier than its
+    // length, since a rewinding sink takes at most the lead-in. A recording
+    // silent throughout is left to the analysis (nothing came back).
+    {
+        size_t lastSound = mono.size();
+        while (lastSound > 0 && mono[lastSound - 1] == 0.0f)
+            --lastSound;
+        const auto signalEnd = size_t(uint64_t(lastSound) * uint64_t(sourceRate) / uint64_t(sinkRate));
+        size_t zeros = captureFrames;
+        while (zeros > 0 && captured[CaptureChannels * (zeros - 1)] == 0.0f
+               && captured[CaptureChannels * (zeros - 1) + 1] == 0.0f)
+            --zeros;
+        if (zeros > 0 && zeros < signalEnd)
+            return Error{LostSamplesError};
+    }
 
     // Record channel: both inputs' levels, then the input(s) a mono run takes.
     m_inputLevels = InputLevels::measure(captured.data(), captureFrames);

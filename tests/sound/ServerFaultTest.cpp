@@ -206,19 +206,23 @@ void expectSoundLostMidSweepFails(const std::string& server, const std::string& 
     const std::string s = "suspend-sink " + sink, m = "set-sink-mute " + sink;
     // The play stream muted: every sink input (the device's idle one is corked).
     const std::string streams = "list short sink-inputs | cut -f1 | xargs -I@ env PULSE_SERVER=" + server + " pactl";
-    const std::tuple<const char*, std::string, int, std::string> faults[] = {
-        {"clean", "info", 0, "info"},
-        {"sink suspended 0.1 s", s + " 1", 100, s + " 0"},
-        {"sink suspended 1.5 s", s + " 1", 1500, s + " 0"},
-        {"sink muted to the end", m + " 1", 1500, m + " 0"},
-        {"play stream muted 60 ms", streams + " set-sink-input-mute @ 1", 60, streams + " set-sink-input-mute @ 0"},
+    // Name, ms into the run, fault, its length in ms, its end. Early, the
+    // sweep plays about 50 Hz; 1.3 s in, about 5 kHz.
+    const std::tuple<const char*, int, std::string, int, std::string> faults[] = {
+        {"clean", 600, "info", 0, "info"},
+        {"sink suspended 0.1 s", 600, s + " 1", 100, s + " 0"},
+        {"sink suspended 1.5 s", 600, s + " 1", 1500, s + " 0"},
+        {"sink muted to the end", 600, m + " 1", 1500, m + " 0"},
+        {"play stream muted 60 ms", 600, streams + " set-sink-input-mute @ 1", 60, streams + " set-sink-input-mute @ 0"},
+        {"sink muted to the end, early", 250, m + " 1", 1500, m + " 0"},
+        {"sink suspended 0.1 s, late", 1300, s + " 1", 100, s + " 0"},
     };
-    for (const auto& [name, on, ms, off] : faults) {
+    for (const auto& [name, at, on, ms, off] : faults) {
         LogSweepSettings settings;
         settings.length = std::size_t(1) << 16;
         TestWaiter waiter;
         LogSweepProblem problem = LogSweepProblem::None;
-        std::thread fault([&] { sleepMs(600), run(on, ms, off); }); // 0.6 s into the run
+        std::thread fault([&] { sleepMs(at), run(on, ms, off); });
         const audimera::Result<LogSweepResults> r = LogSweepMeasurement().run(device, settings, waiter, {}, &problem);
         fault.join();
         const bool clean = ms == 0;
