@@ -105,7 +105,9 @@ public:
     // Fails as RecordBlock does (the server gone: within StallMs at most),
     // and with LostSamplesError when the sweep's stream ran dry before the
     // whole signal was handed over, the recording has a hole, or it holds a
-    // dropout (Dropout::find), which a server may leave without saying so.
+    // dropout (Dropout::find), which a server may leave without saying so,
+    // or digital silence to its end that begins before the signal can have
+    // ended there (a sink muted or suspended mid-run).
     // The stepped sweep's streams pause meanwhile. Refused
     // with BusyError inside a wait, and calls of this device made from the
     // waiter's handlers that would wait are refused meanwhile.
