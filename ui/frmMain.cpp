@@ -946,18 +946,21 @@ void frmMain::MenuEntryOutDevice_Click(int Index)
 
 void frmMain::MenuEntryOtherOutDevice_Click()
 {
-    const int index = chooseOtherDevice(true);
-    if (index >= 0)
-        useOutDevice(index);
-    else
-        tickDevice("MenuEntryOutDevice", m_outDevice);
+    useOtherDevice(true);
 }
 
 void frmMain::MenuEntryOtherInDevice_Click()
 {
-    const int index = chooseOtherDevice(false);
+    useOtherDevice(false);
+}
+
+void frmMain::useOtherDevice(bool play)
+{
+    const int index = chooseOtherDevice(play);
     if (index >= 0)
-        useInDevice(index);
+        play ? useOutDevice(index) : useInDevice(index);
+    else if (play)
+        tickDevice("MenuEntryOutDevice", m_outDevice);
     else
         tickDevice("MenuEntryInDevice", m_inDevice);
 }

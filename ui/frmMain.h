@@ -195,6 +195,8 @@ private:
     void useInDevice(int index);
     // The DeviceDialog for one kind; -1 when cancelled.
     int chooseOtherDevice(bool play);
+    // Other Device...: the one chosen, or the menu's tick back where it was.
+    void useOtherDevice(bool play);
     // Ticks entry index of the exclusive menu's entries, and no other.
     void tickOne(const char* menu, int entries, int index);
     // Both menus from the device's lists, ticked at the devices in use.

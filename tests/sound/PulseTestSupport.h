@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -262,26 +263,27 @@ private:
     bool m_realTime;
 };
 
-// A second private server started by the test itself through
-// scripts/pulse-test-server, for tests that kill or change a server.
+// A second private server started by the test itself through one of the
+// scripts in scripts/ (by default pulse-test-server), for tests that kill or
+// change a server.
 class PrivateServer {
 public:
-    PrivateServer()
+    explicit PrivateServer(std::string scriptName = "pulse-test-server") : m_script(std::move(scriptName))
     {
-        char folder[] = "/tmp/audimera-pulse-test.XXXXXX";
+        char folder[] = "/tmp/audimera-test-server.XXXXXX";
         if (mkdtemp(folder))
             m_folder = folder;
     }
-    ~PrivateServer() { runCommand(shellQuoted(script()) + " stop " + shellQuoted(m_folder)); }
+    ~PrivateServer() { runCommand(shellQuoted(scriptPath()) + " stop " + shellQuoted(m_folder)); }
     PrivateServer(const PrivateServer&) = delete;
     PrivateServer& operator=(const PrivateServer&) = delete;
 
     // Starts (or starts again) the server; empty string or the script's text.
     std::string start()
     {
-        const CommandResult started = runCommand(shellQuoted(script()) + " start " + shellQuoted(m_folder));
+        const CommandResult started = runCommand(shellQuoted(scriptPath()) + " start " + shellQuoted(m_folder));
         if (started.status != 0)
-            return started.output.empty() ? "pulse-test-server failed" : started.output;
+            return started.output.empty() ? m_script + " failed" : started.output;
         m_address = started.output;
         return {};
     }
@@ -299,54 +301,29 @@ public:
     // The server's own folder (removed when it stops).
     const std::string& folder() const { return m_folder; }
 
-    // The script of the source tree: AUDIMERA_TEST_DATA is <root>/tests/data
+    // A script of the source tree: AUDIMERA_TEST_DATA is <root>/tests/data
     // (which need not exist, so no "..").
-    static std::string script()
+    static std::string script(const std::string& name = "pulse-test-server")
     {
         std::string root = AUDIMERA_TEST_DATA;
         for (int up = 0; up < 2; ++up)
             root = root.substr(0, root.find_last_of('/'));
-        return root + "/scripts/pulse-test-server";
+        return root + "/scripts/" + name;
     }
 
 private:
+    std::string scriptPath() const { return script(m_script); }
+
+    std::string m_script;
     std::string m_folder;
     std::string m_address;
 };
 
 // A private PipeWire with its PulseAudio server, started by
 // scripts/pipewire-test-server.
-class PrivatePipeWire {
+class PrivatePipeWire : public PrivateServer {
 public:
-    PrivatePipeWire()
-    {
-        char folder[] = "/tmp/audimera-pipewire-test.XXXXXX";
-        if (mkdtemp(folder))
-            m_folder = folder;
-    }
-    ~PrivatePipeWire() { runCommand(shellQuoted(script()) + " stop " + shellQuoted(m_folder)); }
-    PrivatePipeWire(const PrivatePipeWire&) = delete;
-    PrivatePipeWire& operator=(const PrivatePipeWire&) = delete;
-
-    // Empty string, or why it did not start (the script's text).
-    std::string start()
-    {
-        const CommandResult started = runCommand(shellQuoted(script()) + " start " + shellQuoted(m_folder));
-        if (started.status != 0)
-            return started.output.empty() ? "pipewire-test-server failed" : started.output;
-        m_address = started.output;
-        return {};
-    }
-    const std::string& address() const { return m_address; }
-    static std::string script()
-    {
-        const std::string pulse = PrivateServer::script();
-        return pulse.substr(0, pulse.find_last_of('/')) + "/pipewire-test-server";
-    }
-
-private:
-    std::string m_folder;
-    std::string m_address;
+    PrivatePipeWire() : PrivateServer("pipewire-test-server") {}
 };
 
 } // namespace pulsetest
