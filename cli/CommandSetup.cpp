@@ -1,6 +1,6 @@
 #include "cli/CommandSetup.h"
 
-#include "cli/MeasureCommand.h"
+#include "cli/ExitCode.h"
 #include "curves/CurveFile.h"
 #include "curves/DataFolder.h"
 #include "signal/PulseSoundDevice.h"
@@ -209,7 +209,7 @@ int checkOutputs(const std::vector<std::string>& inputs, const std::vector<Outpu
         if (o.path.empty())
             continue;
         if (const audimera::Status writable = CurveFile::checkWritable(o.path); !writable) {
-            err << "Error saving file '" << o.path << "' : " << writable.message() << '\n';
+            err << CurveFile::saveError(o.path, writable.message()) << '\n';
             return FileError;
         }
     }
@@ -223,8 +223,8 @@ int writeOutputs(const std::vector<PendingFile>& files, std::ostream& err)
         texts.push_back({f.path, f.text});
     std::size_t failed = 0;
     if (const audimera::Status written = CurveFile::writeAll(texts, &failed); !written) {
-        err << "Error saving file '" << (failed < files.size() ? files[failed].path : std::string()) << "' : "
-            << written.message() << '\n';
+        err << CurveFile::saveError(failed < files.size() ? files[failed].path : std::string(), written.message())
+            << '\n';
         return FileError;
     }
     for (const PendingFile& f : files)

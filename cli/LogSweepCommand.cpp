@@ -1,7 +1,7 @@
 #include "cli/LogSweepCommand.h"
 
 #include "cli/CommandSetup.h"
-#include "cli/MeasureCommand.h"
+#include "cli/ExitCode.h"
 #include "curves/CurveFile.h"
 #include "curves/ExchangeFiles.h"
 #include "curves/ImpulseFile.h"
@@ -288,11 +288,11 @@ std::string logSweepUsage()
 )";
 }
 
-int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const std::string& usage)
 {
     Options o;
     if (const std::string problem = parse(args, o); !problem.empty()) {
-        err << "audimera-measure: " << problem << "\n\n" << usage();
+        err << "audimera-measure: " << problem << "\n\n" << usage;
         return BadUsage;
     }
     if (const int checked = checkOutputs(correctionInputs(o.corrections),
@@ -370,7 +370,7 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
 
     auto saveFailed = [&](const std::string& path, const std::string& why) {
-        err << "Error saving file '" << path << "' : " << why << '\n';
+        err << CurveFile::saveError(path, why) << '\n';
         return FileError;
     };
     // Every file is made first, then all are written or none.
@@ -397,22 +397,13 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         files.push_back({o.png, std::move(bytes), "Picture written to " + o.png});
     }
     if (!o.frd.empty()) {
-        const std::vector<std::string> comments = {
-            "Audimera log sweep, " + std::to_string(o.settings.length) + " samples at " + std::to_string(r.rate)
-                + " Hz",
-            "delay removed " + fixed(r.delaySeconds() * 1000, 4) + " ms",
-            LogSweepMeasurement::clockOffsetSummary(r) + (r.phaseUnreliable ? "; phase unreliable" : ""),
-            LogSweepMeasurement::phaseReferenceSummary(r),
-            "frequency (Hz), magnitude (dB), phase (degrees)"};
-        const audimera::Result<std::string> text = ExchangeFiles::frdText(r.response, comments);
+        const audimera::Result<std::string> text =
+            ExchangeFiles::frdText(r.response, LogSweepMeasurement::frdComments(r, o.settings));
         if (!text)
             return saveFailed(o.frd, text.message());
         files.push_back({o.frd, *text, "FRD written to " + o.frd});
     }
-    std::vector<CurvePoint> curve;
-    curve.reserve(r.response.size());
-    for (const ResponsePoint& p : r.response)
-        curve.push_back({p.frequency, p.level});
+    const std::vector<CurvePoint> curve = CurveFile::curvePoints(r.response);
     const audimera::Result<std::string> curveText = CurveFile::text(curve);
     if (!o.out.empty()) {
         if (!curveText)

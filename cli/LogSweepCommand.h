@@ -14,8 +14,9 @@ namespace audimera {
 namespace MeasureCommand {
 
 // Runs "logsweep" with its arguments (args[0] is "logsweep"); returns one of
-// MeasureCommand's exit codes.
-int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// MeasureCommand's exit codes (cli/ExitCode.h). usage: the whole usage text
+// (MeasureCommand::usage()), printed after a bad option.
+int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const std::string& usage);
 
 // The usage text of the logsweep command, for MeasureCommand::usage().
 std::string logSweepUsage();

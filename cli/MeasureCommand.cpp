@@ -208,14 +208,14 @@ std::string drawPictures(const PictureOptions& o, MeasurementDocument& document,
                                                            ResponseImage::DefaultBackground, 1, captions),
                                      error);
         if (!error.empty())
-            return "Error saving file '" + o.png + "' : " + error;
+            return CurveFile::saveError(o.png, error);
         files.push_back({o.png, std::move(bytes), "Picture written to " + o.png});
     }
     if (!o.svg.empty()) {
         const QByteArray bytes = ResponseImage::svg(document.traces(), document.plot(), o.width, o.height,
                                                     ResponseImage::DefaultBackground, captions);
         if (bytes.isEmpty())
-            return "Error saving file '" + o.svg + "' : invalid picture size";
+            return CurveFile::saveError(o.svg, "invalid picture size");
         files.push_back({o.svg, std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())),
                          "Picture written to " + o.svg});
     }
@@ -472,7 +472,7 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
         if (m.path.empty())
             continue;
         if (!m.text) {
-            err << "Error saving file '" << m.path << "' : " << m.text.message() << '\n';
+            err << CurveFile::saveError(m.path, m.text.message()) << '\n';
             return FileError;
         }
         files.push_back({m.path, *m.text, m.said + m.path});
@@ -686,7 +686,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             out << usage();
             return Measured;
         }
-        return logSweep(args, out, err);
+        return logSweep(args, out, err, usage());
     }
     if (args[0] == "sweep") {
         if (std::find(args.begin(), args.end(), "--help") != args.end()) {

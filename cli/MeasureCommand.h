@@ -4,6 +4,8 @@
 // command's own. Messages go to the error stream as text.
 #pragma once
 
+#include "cli/ExitCode.h"
+
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -11,17 +13,6 @@
 namespace audimera {
 
 namespace MeasureCommand {
-
-enum ExitCode {
-    Measured = 0,
-    InstallProblem = 1, // Audidsp cannot be loaded
-    BadUsage = 2,
-    DeviceFailure = 3,
-    LowSignal = 4,
-    FileError = 5,
-    Clipped = 6,     // logsweep: the recording reached full scale
-    LostSamples = 7, // logsweep: the record device lost samples
-};
 
 // Runs the command with its arguments (without the program name).
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -534,11 +534,22 @@ Status read(const std::string& path, std::size_t maxPoints, std::vector<CurvePoi
 {
     std::vector<ResponsePoint> response;
     const Status status = read(path, maxPoints, response);
-    points.clear();
-    points.reserve(response.size());
-    for (const ResponsePoint& p : response)
-        points.push_back(CurvePoint{p.frequency, p.level});
+    points = curvePoints(response);
     return status;
+}
+
+std::string saveError(const std::string& path, const std::string& reason)
+{
+    return "Error saving file '" + path + "' : " + reason;
+}
+
+std::vector<CurvePoint> curvePoints(const std::vector<ResponsePoint>& points)
+{
+    std::vector<CurvePoint> curve;
+    curve.reserve(points.size());
+    for (const ResponsePoint& p : points)
+        curve.push_back(CurvePoint{p.frequency, p.level});
+    return curve;
 }
 
 } // namespace CurveFile

@@ -7,18 +7,13 @@
 #pragma once
 
 #include "common/Result.h"
-#include "curves/ExchangeFiles.h"
+#include "curves/CurvePoints.h"
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
 namespace audimera {
-
-struct CurvePoint {
-    double frequency;
-    double level;
-};
 
 namespace CurveFile {
 
@@ -94,6 +89,13 @@ bool sameFile(const std::string& a, const std::string& b);
 
 // The failure text for a file without any write permission bit.
 inline constexpr const char* ReadOnlyError = "the file is read-only";
+
+// The user's message for a save that failed, the same wherever a file is
+// saved: "Error saving file '<path>' : <reason>".
+std::string saveError(const std::string& path, const std::string& reason);
+
+// The curve of a response: its points without the phase, in the same order.
+std::vector<CurvePoint> curvePoints(const std::vector<ResponsePoint>& points);
 
 // Reads a trace file into points (the accepted records, in file order), in
 // either form FieldReader reads records in (the curve files' own, or one

@@ -17,18 +17,13 @@
 #pragma once
 
 #include "common/Result.h"
+#include "curves/CurvePoints.h"
 
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace audimera {
-
-struct ResponsePoint {
-    double frequency;              // Hz
-    double level;                  // dB
-    std::optional<double> phase;   // degrees, none when not measured
-};
 
 // One row of a distortion table: the harmonics' levels in dB re the
 // fundamental (none where the harmonic lies at or above the Nyquist

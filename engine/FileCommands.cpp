@@ -64,7 +64,7 @@ void MeasurementEngine::SaveFile(const std::string& FileName, const double* X, c
     for (int i = 0; i < n; ++i)
         points.push_back(CurvePoint{X[i], Y[i] / 100});
     if (const audimera::Status written = CurveFile::write(FileName, points); !written)
-        m_host.message("Error saving file '" + FileName + "' : " + written.message(), MessageIcon::Critical);
+        m_host.message(CurveFile::saveError(FileName, written.message()), MessageIcon::Critical);
 }
 
 void MeasurementEngine::MenuEntryLoadTrace_Click()
@@ -136,7 +136,7 @@ void MeasurementEngine::writeLastTrace(const std::string& path, TraceFormat form
         : ExchangeFiles::writeFrd(path, points,
                                   {"Audimera frequency response", "frequency (Hz)  level (dB)  phase (degrees)"});
     if (!written)
-        m_host.message("Error saving file '" + path + "' : " + written.message(), MessageIcon::Critical);
+        m_host.message(CurveFile::saveError(path, written.message()), MessageIcon::Critical);
 }
 
 void MeasurementEngine::cmdFreqBrowse_Click()

@@ -260,6 +260,18 @@ std::string LogSweepMeasurement::clockOffsetSummary(const LogSweepResults& r)
     return text;
 }
 
+std::vector<std::string> LogSweepMeasurement::frdComments(const LogSweepResults& r, const LogSweepSettings& measured)
+{
+    char delay[64];
+    std::snprintf(delay, sizeof delay, "delay removed %.4f ms", r.delaySeconds() * 1000);
+    return {"Audimera log sweep, " + std::to_string(measured.lengthAt(r.rate)) + " samples at " + std::to_string(r.rate)
+                + " Hz",
+            delay,
+            clockOffsetSummary(r) + (r.phaseUnreliable ? "; phase unreliable" : ""),
+            phaseReferenceSummary(r),
+            "frequency (Hz), magnitude (dB), phase (degrees)"};
+}
+
 std::string LogSweepMeasurement::phaseReferenceSummary(const LogSweepResults& r)
 {
     using PhaseRef = LogSweepSettings::PhaseRef;

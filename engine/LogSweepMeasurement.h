@@ -231,6 +231,11 @@ public:
     // header; one line.
     static std::string phaseReferenceSummary(const LogSweepResults& results);
 
+    // The comment lines of a result's FRD file, the same from the window and
+    // the command: the sweep (measured: the settings it was measured with),
+    // the delay removed, the clock offset, the phase reference, the columns.
+    static std::vector<std::string> frdComments(const LogSweepResults& results, const LogSweepSettings& measured);
+
     // The message when the reference channel carries nothing.
     static std::string noReferenceMessage(LogSweepSettings::Reference reference);
 

@@ -514,33 +514,21 @@ void FormLogSweep::cmdLogSave_Click()
     const LogSweepResults& r = *m_results;
     audimera::Status written;
     switch (*type) {
-    case 1: {
-        const std::vector<std::string> comments = {
-            "Audimera log sweep, " + std::to_string(m_measured.length) + " samples at " + std::to_string(r.rate) + " Hz",
-            "delay removed " + std::to_string(r.delaySeconds() * 1000) + " ms",
-            LogSweepMeasurement::clockOffsetSummary(r) + (r.phaseUnreliable ? "; phase unreliable" : ""),
-            LogSweepMeasurement::phaseReferenceSummary(r),
-            "frequency (Hz), magnitude (dB), phase (degrees)"};
-        written = ExchangeFiles::writeFrd(*path, r.response, comments);
+    case 1:
+        written = ExchangeFiles::writeFrd(*path, r.response, LogSweepMeasurement::frdComments(r, m_measured));
         break;
-    }
     case 2:
         written = ExchangeFiles::writeDistortionCsv(*path, r.distortion);
         break;
     case 3:
         written = ImpulseFile::writeWav(*path, r.impulse, r.rate);
         break;
-    default: {
-        std::vector<CurvePoint> curve;
-        curve.reserve(r.response.size());
-        for (const ResponsePoint& p : r.response)
-            curve.push_back({p.frequency, p.level});
-        written = CurveFile::write(*path, curve);
+    default:
+        written = CurveFile::write(*path, CurveFile::curvePoints(r.response));
         break;
     }
-    }
     if (!written)
-        m_host.message("Error saving file '" + *path + "' : " + written.message(), MessageIcon::Critical);
+        m_host.message(CurveFile::saveError(*path, written.message()), MessageIcon::Critical);
 }
 
 void FormLogSweep::CheckLogCorrection_Click(int index)

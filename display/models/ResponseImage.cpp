@@ -19,7 +19,7 @@ constexpr int kMaxSide = 16384;
 
 std::string saveError(const std::string& path, const QString& reason)
 {
-    return "Error saving file '" + path + "' : " + reason.toStdString();
+    return CurveFile::saveError(path, reason.toStdString());
 }
 
 bool validSize(int widthPx, int heightPx, double scale)

@@ -3,6 +3,7 @@
 // or none.
 #include "curves/CorrectionCurve.h"
 #include "curves/CurveFile.h"
+#include "curves/ExchangeFiles.h"
 #include "curves/ImpulseFile.h"
 #include "engine/CorrectionTable.h"
 #include "tests/support/TestFolder.h"

@@ -4,6 +4,8 @@
 // signal, failures, shut-down during a sweep and the settings kept.
 #include "tests/ui/MainWindowFixture.h"
 
+#include "cli/MeasureCommand.h"
+
 #include "display/models/Drawing.h"
 #include "display/models/LogSweepPlots.h"
 #include "display/models/ResponsePlot.h"
@@ -22,6 +24,7 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <sstream>
 
 namespace audimera {
 
@@ -207,6 +210,19 @@ TEST_F(LogSweepWindow, SaveWritesTheFormatOfTheChosenFilter)
         control<QPushButton>("cmdLogSave")->click();
         EXPECT_TRUE(readAll(path(c.file)).startsWith(c.begins)) << c.file;
     }
+    // The window's FRD header is the command's, line for line, for the same sweep on the same card.
+    std::ostringstream out, err;
+    ASSERT_EQ(MeasureCommand::run({"logsweep", "--simulate", "", "--length", "32768", "--range", "100", "10000",
+                                   "--frd", path("command.frd")}, out, err), MeasureCommand::Measured) << err.str();
+    const auto header = [&](const char* file) {
+        QList<QByteArray> comments;
+        for (const QByteArray& line : readAll(path(file)).split('\n'))
+            if (line.startsWith('*'))
+                comments.push_back(line);
+        return comments;
+    };
+    EXPECT_EQ(header("curve.frd").size(), 5);
+    EXPECT_EQ(header("curve.frd"), header("command.frd"));
     ASSERT_EQ(dialog.requests.size(), 4u);
     const FileDialogRequest& r = dialog.requests[0];
     EXPECT_TRUE(r.save);
