@@ -1,0 +1,269 @@
+// Reference runs on the simulated card whose every number must stay the
+// same, bit for bit, as long as the measurements are meant to give the same
+// results: the stepped sweep with each detector, the log sweep, and the
+// continuous signal's read-outs. Each run's output (exit code, standard
+// output, standard error, the files written) is compared byte for byte with
+// tests/cli/golden/NAME.txt.
+//
+// The files the command writes print numbers in the shortest form that reads
+// back to the same double, so their text is the numbers' bits. The signal's
+// read-outs are printed both as %.17g and as hexadecimal floats; the impulse
+// response WAV's samples and the recorded and transformed blocks, as sizes
+// and FNV-1a digests.
+//
+// To regenerate after an intended change of results only (never to make a
+// failure go away):
+//   AUDIMERA_UPDATE_GOLDEN=1 build/bin/cli_tests --gtest_filter='GoldenRun*'
+// then review the difference with git diff tests/cli/golden.
+#include "tests/cli/CommandRun.h"
+#include "tests/support/TestFolder.h"
+
+#include "display/models/AudioFFT.h"
+#include "engine/ContinuousSignal.h"
+#include "signal/SimulatedSoundCard.h"
+
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <sstream>
+
+namespace audimera {
+
+namespace {
+
+const std::string GoldenFolder = AUDIMERA_GOLDEN_DIR "/";
+
+uint64_t fnv1a(const void* data, size_t bytes, uint64_t hash = 14695981039346656037ull)
+{
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < bytes; ++i)
+        hash = (hash ^ p[i]) * 1099511628211ull;
+    return hash;
+}
+
+std::string digest(const void* data, size_t bytes)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%zu bytes, fnv1a64 %016" PRIx64, bytes, fnv1a(data, bytes));
+    return text;
+}
+
+// A double as %.17g and as its bits.
+std::string exact(double x)
+{
+    char text[80];
+    std::snprintf(text, sizeof text, "%.17g (%a)", x, x);
+    return text;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to)
+{
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// A WAV file's format and the digest of its samples as read back. Its
+// bytes are not compared: libsndfile stamps the time into a float file.
+std::string wavSamples(const std::string& path)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file)
+        return "unreadable";
+    std::vector<float> samples(size_t(info.frames * info.channels));
+    const sf_count_t read = sf_readf_float(file, samples.data(), info.frames);
+    sf_close(file);
+    return std::to_string(read) + " frames, " + std::to_string(info.channels) + " channels, " +
+           std::to_string(info.samplerate) + " Hz, format " + std::to_string(info.format) + ", samples " +
+           digest(samples.data(), sizeof(float) * samples.size());
+}
+
+// One reference run: a command line, or the continuous signal through the
+// engine when args is empty.
+struct GoldenRun {
+    const char* name;
+    // "{dir}" stands for the run's own folder.
+    std::vector<std::string> args;
+    // Written into the folder and dumped: text as it is, .wav as a digest.
+    std::vector<std::string> files;
+    // The continuous signal: the chain, what plays, the detector.
+    const char* chain = "";
+    SignalChoice choice{};
+    LevelDetector detector = LevelDetector::MeanMagnitude;
+};
+
+void PrintTo(const GoldenRun& run, std::ostream* out)
+{
+    *out << run.name;
+}
+
+std::string commandRun(const GoldenRun& run, const std::string& dir)
+{
+    std::vector<std::string> args;
+    for (const std::string& a : run.args)
+        args.push_back(replaceAll(a, "{dir}", dir));
+    const Outcome r = measure(args);
+    std::string text = "exit " + std::to_string(r.code) + "\n--- stdout\n" + r.out + "--- stderr\n" +
+                       replaceAll(r.err, dir, "{dir}");
+    for (const std::string& name : run.files) {
+        if (name.ends_with(".wav"))
+            text += "--- file " + name + ": " + wavSamples(dir + "/" + name) + "\n";
+        else
+            text += "--- file " + name + "\n" + slurp(dir + "/" + name);
+    }
+    return text;
+}
+
+// What the signal reports, as text; stops the signal after a few measured
+// blocks, as the Stop Signal button would.
+class SignalLog : public RunObserver, public Host {
+public:
+    SignalLog(MeasurementState& state, SignalChoice choice) : m_state(state), m_choice(choice) {}
+
+    std::ostringstream text;
+
+    bool measuresBadBlocksAgain() const override { return true; }
+    bool showsWaveform() const override { return true; }
+    bool showsSpectrum() const override { return true; }
+    double stepFactor() const override { return 1.26; }
+    SignalChoice signalChoice() override { return m_choice; }
+    audimera::Status openTrace() override { return {}; }
+    void pointMeasured(double, double, double) override { text << "unexpected point\n"; }
+    void playing(Sound sound, double frequency) override
+    {
+        text << "playing " << int(sound) << " at " << exact(frequency) << '\n';
+    }
+    void calibrationMeasured(double snr) override { text << "calibration snr " << exact(snr) << '\n'; }
+    void distortionMeasured(double frequency, const Distortion& d) override
+    {
+        text << "distortion at " << exact(frequency) << '\n';
+        for (const std::optional<double>& h : d.harmonicDb)
+            text << "  h " << (h ? exact(*h) : "none") << '\n';
+        text << "  thd " << (d.thdPercent ? exact(*d.thdPercent) : "none") << '\n';
+        text << "  thd+n " << (d.thdNoisePercent ? exact(*d.thdNoisePercent) : "none") << '\n';
+    }
+    void levelMeasured(double level, double snr) override
+    {
+        text << "level " << exact(level) << " snr " << exact(snr) << '\n';
+        if (++m_levels == 3)
+            m_state.Playing = false;
+    }
+    void DrawCurve(int width, int height, const int16_t* rec, int first, bool sat, int off) override
+    {
+        text << "waveform " << width << ' ' << height << ' ' << first << ' ' << sat << ' ' << off << ", block "
+             << digest(rec, sizeof(int16_t) * MeasurementState::RecordSamples) << '\n';
+    }
+    void TraceFFT(const int16_t* in, float* out, bool sat) override
+    {
+        m_fft.ComputeFFT(in, out);
+        text << "spectrum " << sat << ", input " << digest(in, sizeof(int16_t) * AudioFFT::Size) << ", real "
+             << digest(out, sizeof(float) * AudioFFT::Size) << ", imaginary "
+             << digest(m_fft.imaginary(), sizeof(float) * AudioFFT::Size) << '\n';
+    }
+    void runEnded(RunEnd why) override { text << "ended " << int(why) << '\n'; }
+
+    void yield() override {}
+    void sleepMs(int) override {}
+    MessageAnswer message(std::string_view message, MessageIcon, MessageButtons) override
+    {
+        text << "message " << message << '\n';
+        return MessageAnswer::Yes;
+    }
+
+private:
+    MeasurementState& m_state;
+    SignalChoice m_choice;
+    AudioFFT m_fft;
+    int m_levels = 0;
+};
+
+std::string signalRun(const GoldenRun& run, const std::string&)
+{
+    std::string error;
+    std::optional<SoundChain> chain = SoundChain::parse(run.chain, error);
+    if (!chain)
+        return error;
+    SimulatedSoundCard card;
+    (void)card.initAudio();
+    card.setChain(std::move(*chain));
+    auto state = std::make_unique<MeasurementState>();
+    state->InitWhitePinkBuffers();
+    SignalLog log(*state, run.choice);
+    ContinuousSignal signal(*state, log, card, log);
+    SignalSettings settings;
+    settings.detector = run.detector;
+    const RunEnd end = signal.run(settings);
+    log.text << "end " << int(end) << "\ncalib " << exact(state->Calib) << "\nnoise " << exact(state->Noise) << '\n';
+    return log.text.str();
+}
+
+// Where the first difference is, for the failure message.
+std::string firstDifference(const std::string& got, const std::string& want)
+{
+    std::istringstream g(got), w(want);
+    std::string a, b;
+    for (int line = 1;; ++line) {
+        const bool moreG = bool(std::getline(g, a)), moreW = bool(std::getline(w, b));
+        if (!moreG && !moreW)
+            return "same lines, different bytes";
+        if (!moreG || !moreW || a != b)
+            return "line " + std::to_string(line) + ":\n  got:    " + (moreG ? a : "(end)") +
+                   "\n  golden: " + (moreW ? b : "(end)");
+    }
+}
+
+class GoldenRunTest : public ::testing::TestWithParam<GoldenRun> {};
+
+TEST_P(GoldenRunTest, GivesTheSameNumbersAsBefore)
+{
+    const GoldenRun& run = GetParam();
+    TestFolder folder;
+    const std::string got = run.args.empty() ? signalRun(run, folder.path()) : commandRun(run, folder.path());
+    const std::string path = GoldenFolder + run.name + ".txt";
+    if (const char* update = std::getenv("AUDIMERA_UPDATE_GOLDEN"); update && std::strcmp(update, "1") == 0) {
+        spit(path, got);
+        GTEST_SKIP() << "rewrote " << path;
+    }
+    const std::string want = slurp(path);
+    ASSERT_FALSE(want.empty()) << "no golden file " << path << " (AUDIMERA_UPDATE_GOLDEN=1 writes it)";
+    EXPECT_TRUE(got == want) << path << " differs at " << firstDifference(got, want);
+}
+
+const char* const Speaker = "highpass=80,lowpass2=9000,noise=-70,poly=0.05,0.02";
+
+INSTANTIATE_TEST_SUITE_P(
+    Reference, GoldenRunTest,
+    ::testing::Values(
+        GoldenRun{"sweep-mean",
+                  {"sweep", "--simulate", Speaker, "--out", "{dir}/curve.txt", "--frd", "{dir}/curve.frd", "--csv",
+                   "{dir}/curve.csv", "--distortion", "{dir}/distortion.csv"},
+                  {"curve.txt", "curve.frd", "curve.csv", "distortion.csv"}},
+        GoldenRun{"sweep-narrow",
+                  {"sweep", "--simulate", Speaker, "--detector", "narrow", "--bands", "31", "--volume", "-3",
+                   "--correct-soundcard", "--out", "{dir}/curve.txt", "--distortion", "{dir}/distortion.csv"},
+                  {"curve.txt", "distortion.csv"}},
+        GoldenRun{"logsweep",
+                  {"logsweep", "--simulate", Speaker, "--length", "65536", "--out", "{dir}/curve.txt", "--frd",
+                   "{dir}/curve.frd", "--distortion", "{dir}/distortion.csv", "--ir", "{dir}/ir.wav"},
+                  {"curve.txt", "curve.frd", "distortion.csv", "ir.wav"}},
+        GoldenRun{"logsweep-reference",
+                  {"logsweep", "--simulate", "lowpass2=5000,delay=2,drift=30,noise=-80", "--length", "65536",
+                   "--reference", "right", "--window", "20", "--smooth", "6", "--phase-ref", "peak", "--correct-spl",
+                   "--frd", "{dir}/curve.frd", "--ir", "{dir}/ir.wav"},
+                  {"curve.frd", "ir.wav"}},
+        GoldenRun{"signal-sine-mean", {}, {}, Speaker, {SignalChoice::Sine, 1000, false}},
+        GoldenRun{"signal-sine-narrow", {}, {}, Speaker, {SignalChoice::Sine, 1000, false}, LevelDetector::NarrowBand},
+        GoldenRun{"signal-square-x20", {}, {}, Speaker, {SignalChoice::Square, 440, true}},
+        GoldenRun{"signal-pink", {}, {}, Speaker, {SignalChoice::PinkNoise, 100, false}}),
+    [](const ::testing::TestParamInfo<GoldenRun>& info) { return replaceAll(info.param.name, "-", "_"); });
+
+} // namespace
+
+} // namespace audimera
