@@ -450,10 +450,16 @@ Result<Recorded> PulseSoundDevice::runDuplex(const DuplexRequest& request, std::
                                                  / uint64_t(rate)));
     const float left = request.playChannels == Channels::Right ? 0.0f : 1.0f;
     const float right = request.playChannels == Channels::Left ? 0.0f : 1.0f;
-    std::vector<float> played(mono.size() * 2);
+    // The signal comes after LeadInMs of silence of the stream's own. A sink
+    // that renders ahead and rewinds (a PulseAudio null sink without
+    // norewinds=1) starts a new stream at once, inside what its monitor has
+    // already delivered: that much of the stream's start never reaches the
+    // recording, and it is silence, not the signal.
+    const size_t leadIn = size_t((int64_t(LeadInMs) * sinkRate + 500) / 1000);
+    std::vector<float> played((leadIn + mono.size()) * 2, 0.0f);
     for (size_t i = 0; i < mono.size(); ++i) {
-        played[2 * i] = mono[i] * left;
-        played[2 * i + 1] = mono[i] * right;
+        played[2 * (leadIn + i)] = mono[i] * left;
+        played[2 * (leadIn + i) + 1] = mono[i] * right;
     }
 
     // The recording, at the source's rate, always in stereo: a mono run
@@ -506,7 +512,7 @@ Result<Recorded> PulseSoundDevice::runDuplex(const DuplexRequest& request, std::
     const std::string& source = m_recordDevices[size_t(m_input)].name;
     if (Status opened = m_sweepRecord.open(source, sourceRate, int(CaptureChannels)); !opened)
         return Error{"The record device failed: " + opened.message()};
-    if (Status opened = m_sweepPlay.open(sink, sinkRate, played.data(), mono.size()); !opened)
+    if (Status opened = m_sweepPlay.open(sink, sinkRate, played.data(), leadIn + mono.size()); !opened)
         return Error{"The play device failed: " + opened.message()};
     // Recording first, and some of it in before the sweep starts: a sink
     // that renders in blocks would otherwise put the sweep's first sample
@@ -558,6 +564,24 @@ Result<Recorded> PulseSoundDevice::runDuplex(const DuplexRequest& request, std::
     // digital silence in the middle of the sweep.
     if (m_sweepPlay.underflowed() || Dropout::find(captured.data(), captureFrames, CaptureChannels))
         return Error{LostSamplesError};
+    // Or digital silence to the end that begins before the signal can have
+    // ended in the recording (a sink muted or suspended mid-run; PipeWire
+    // leaves zeros): the signal's last sound is handed over at stream frame
+    // leadIn + its length and reaches the recording no earlier than its
+    // length, since a rewinding sink takes at most the lead-in. A recording
+    // silent throughout is left to the analysis (nothing came back).
+    {
+        size_t lastSound = mono.size();
+        while (lastSound > 0 && mono[lastSound - 1] == 0.0f)
+            --lastSound;
+        const auto signalEnd = size_t(uint64_t(lastSound) * uint64_t(sourceRate) / uint64_t(sinkRate));
+        size_t zeros = captureFrames;
+        while (zeros > 0 && captured[CaptureChannels * (zeros - 1)] == 0.0f
+               && captured[CaptureChannels * (zeros - 1) + 1] == 0.0f)
+            --zeros;
+        if (zeros > 0 && zeros < signalEnd)
+            return Error{LostSamplesError};
+    }
 
     // Record channel: both inputs' levels, then the input(s) a mono run takes.
     m_inputLevels = InputLevels::measure(captured.data(), captureFrames);

@@ -21,6 +21,9 @@
 // timing exact: the converters' delays are taken out). The sweep is
 // uncorked only once PreRollFrames have been recorded, so the recording
 // holds the whole signal, the latency and some silence before it.
+// The sweep's stream begins with LeadInMs of silence: what a rewinding
+// sink loses of a new stream's start (its monitor ran ahead) is silence,
+// never the sweep.
 //
 // When the server goes away, the operation in progress fails with a text and
 // nothing hangs. The next open, initAudio() or followDevices() connects
@@ -55,6 +58,11 @@ public:
     // in frames at 44100 Hz (the same time at the source's rate).
     static constexpr int PreRollFrames = 441; // 10 ms
     static constexpr int PreRollWaitMs = 200; // then the sweep starts without it
+    // Silence the sweep's play stream plays before the sweep itself, in ms:
+    // more than a monitor can have delivered ahead of its sink when the
+    // sink rewinds for the new stream (about half the capture stream's
+    // fragment, 20 ms; see runDuplex). It is part of the measured delay.
+    static constexpr int LeadInMs = 50;
     // What a call refused while another one waits for the server returns.
     static constexpr const char* BusyError = "The sound device is busy with another request";
     // Why a device in use is reported lost when it is no longer listed.
@@ -97,7 +105,9 @@ public:
     // Fails as RecordBlock does (the server gone: within StallMs at most),
     // and with LostSamplesError when the sweep's stream ran dry before the
     // whole signal was handed over, the recording has a hole, or it holds a
-    // dropout (Dropout::find), which a server may leave without saying so.
+    // dropout (Dropout::find), which a server may leave without saying so,
+    // or digital silence to its end that begins before the signal can have
+    // ended there (a sink muted or suspended mid-run).
     // The stepped sweep's streams pause meanwhile. Refused
     // with BusyError inside a wait, and calls of this device made from the
     // waiter's handlers that would wait are refused meanwhile.

@@ -9,6 +9,95 @@ namespace audimera {
 
 namespace SweepDropout {
 
+namespace {
+
+constexpr double Pi = 3.14159265358979323846;
+
+// The median of values (reordered).
+double median(std::vector<double>& values)
+{
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+} // namespace
+
+std::optional<double> largestTimingStep(const std::vector<double>& response, std::size_t peak, double fromHz,
+                                        double toHz, int rate, double* stepHz)
+{
+    // The response within StepWindowSeconds of its peak, tapered at both
+    // ends: the sweep's own arrival and the copy a skip leaves, not a
+    // room's reverberation.
+    const auto half = std::ptrdiff_t(std::lround(StepWindowSeconds * rate));
+    const std::ptrdiff_t from = std::max<std::ptrdiff_t>(0, std::ptrdiff_t(peak) - half);
+    const std::ptrdiff_t to = std::min<std::ptrdiff_t>(std::ptrdiff_t(response.size()), std::ptrdiff_t(peak) + half);
+    if (to - from < 2)
+        return std::nullopt;
+    RealFft fft(RealFft::goodLength(std::size_t(to - from)));
+    std::fill(fft.time(), fft.time() + fft.size(), 0.0);
+    const double length = double(to - from);
+    const double taper = std::max(1.0, 0.1 * length);
+    for (std::ptrdiff_t i = from; i < to; ++i) {
+        const double edge = std::min(double(i - from) + 0.5, double(to - i) - 0.5);
+        const double w = edge >= taper ? 1.0 : 0.5 * (1 - std::cos(Pi * edge / taper));
+        // The peak at time 0, so that delays near it do not wrap.
+        const std::ptrdiff_t n = std::ptrdiff_t(fft.size());
+        fft.time()[((i - std::ptrdiff_t(peak)) % n + n) % n] = response[std::size_t(i)] * w;
+    }
+    fft.forward();
+    const std::complex<double>* spectrum = fft.spectrum();
+    const double binHz = double(rate) / double(fft.size());
+    // Each band's delay from the phase turn between neighbouring bins.
+    struct Band {
+        double hz, delay, energy;
+        bool coherent;
+    };
+    std::vector<Band> bands;
+    const double step = std::exp2(1.0 / StepBandsPerOctave);
+    for (auto k0 = std::size_t(std::ceil(std::max(fromHz, MinStepHz) / binHz));;) {
+        const std::size_t k1 = std::max(k0 + MinStepBandBins, std::size_t(double(k0) * step));
+        if (double(k1) * binHz > toHz || k1 >= fft.bins())
+            break;
+        std::complex<double> turn = 0;
+        double energy = 0;
+        for (std::size_t k = k0 + 1; k <= k1; ++k) {
+            turn += spectrum[k] * std::conj(spectrum[k - 1]);
+            energy += std::norm(spectrum[k]);
+        }
+        bands.push_back({0.5 * double(k0 + k1) * binHz, -std::arg(turn) * double(fft.size()) / (2 * Pi), energy,
+                         std::abs(turn) >= StepCoherence * energy});
+        k0 = k1;
+    }
+    if (bands.size() < 2 * StepGroupBands + StepGapBands)
+        return std::nullopt;
+    double loudest = 0;
+    for (const Band& b : bands)
+        loudest = std::max(loudest, b.energy);
+    const double judged = StepBandShare * loudest;
+    // Each place: the median delay of the StepGroupBands above a gap of
+    // StepGapBands (where a skip leaves no sound) less that of those below.
+    std::optional<double> largest;
+    for (std::size_t b = 0; b + 2 * StepGroupBands + StepGapBands <= bands.size(); ++b) {
+        std::vector<double> below, above;
+        for (std::size_t i = b; i < b + StepGroupBands; ++i)
+            if (bands[i].energy >= judged && bands[i].coherent)
+                below.push_back(bands[i].delay);
+        for (std::size_t i = b + StepGroupBands + StepGapBands; i < b + 2 * StepGroupBands + StepGapBands; ++i)
+            if (bands[i].energy >= judged && bands[i].coherent)
+                above.push_back(bands[i].delay);
+        if (2 * below.size() < StepGroupBands || 2 * above.size() < StepGroupBands)
+            continue;
+        const double jump = median(above) - median(below);
+        if (!largest || std::abs(jump) > std::abs(*largest)) {
+            largest = jump;
+            if (stepHz)
+                *stepHz = bands[b + StepGroupBands + StepGapBands / 2].hz;
+        }
+    }
+    return largest;
+}
+
 std::optional<std::size_t> find(const float* recorded, std::size_t frames, std::size_t stride,
                                 const float* played, std::size_t playFrames, const std::vector<double>& response,
                                 std::ptrdiff_t offset, std::size_t peak, const std::vector<double>& edges,
@@ -74,6 +163,38 @@ std::optional<std::size_t> find(const float* recorded, std::size_t frames, std::
     }
     if (blocks.empty())
         return std::nullopt;
+    // Zeros to the end: a sink muted or suspended for the rest of the sweep
+    // leaves exact zeros that the measured response takes in as a stop band.
+    // Lost when they run to the end of the judged part for at least two
+    // shortest blocks, after sound (or noise) that held no run of zeros a
+    // shortest block long: a recording whose quiet parts are digital
+    // silence (a stop band below the last bit) fades into them.
+    {
+        std::ptrdiff_t zeros = last;
+        while (zeros > first && recorded[std::size_t(zeros - 1) * stride] == 0.0f)
+            --zeros;
+        if (zeros > first && double(last - zeros) >= 2 * shortest) {
+            std::ptrdiff_t run = 0, longest = 0;
+            for (std::ptrdiff_t i = first; i < zeros; ++i) {
+                run = recorded[std::size_t(i) * stride] == 0.0f ? run + 1 : 0;
+                longest = std::max(longest, run);
+            }
+            if (double(longest) < shortest)
+                return std::size_t(zeros);
+        }
+    }
+    // A step in the timing: the sweep's frequencies above some point came
+    // earlier or later than those below it.
+    {
+        double hz = 0;
+        const double low = f1 * std::exp(double(judgedFrom) / (rateConstant * rate));
+        const double high = f1 * std::exp(double(std::min(judgedTo, playFrames)) / (rateConstant * rate));
+        const std::optional<double> jump = largestTimingStep(response, peak, low, high, rate, &hz);
+        if (jump && std::abs(*jump) >= MaxStepSeconds * rate) {
+            const auto at = arrival + std::ptrdiff_t(std::lround(rateConstant * rate * std::log(hz / f1)));
+            return std::size_t(std::clamp(at, first, last - 1));
+        }
+    }
     std::vector<double> values(blocks.size());
     for (std::size_t i = 0; i < blocks.size(); ++i)
         values[i] = blocks[i].signal;

@@ -54,6 +54,8 @@ TEST(DropoutSweepTest, CleanChainsPassAndEveryLossFails)
         {"gap at a tiny constant", [](auto& r) { std::fill_n(r.begin() + Middle, 480, 1e-6f); }},
         {"11 ms skipped", [](auto& r) { std::rotate(r.begin() + Middle, r.begin() + Middle + 529, r.end()); }},
         {"silent to the end", [](auto& r) { std::fill(r.begin() + Middle, r.end(), 0.0f); }},
+        {"5 ms skipped high up", [](auto& r) { std::rotate(r.begin() + Latency + 50000, r.begin() + Latency + 50221, r.end()); }},
+        {"silent from near the top", [](auto& r) { std::fill(r.begin() + Latency + 60000, r.end(), 0.0f); }},
     };
     for (const char* chain : {"", "gain=-50,noise=-100", "lowpass2=2000,noise=-70"})
         for (const auto& [name, fault] : faults)

@@ -83,16 +83,18 @@ inline CommandResult pactl(const std::string& server, const std::string& argumen
 
 // A null sink of the test's own on server, so tests that run at the same time
 // do not hear each other; it runs at rate. Unloaded at the end of the test.
+// rewinds: the server's default null sink, which renders ahead and rewinds
+// for a new stream (the test server's sinks have norewinds=1).
 class PrivateSink {
 public:
-    PrivateSink(std::string server, const std::string& tag, int rate = 44100)
+    PrivateSink(std::string server, const std::string& tag, int rate = 44100, bool rewinds = false)
         : m_server(std::move(server)),
           m_name("audimera_" + tag + "_" + std::to_string(getpid())),
           m_description("Audimera-" + tag + "-" + std::to_string(getpid()))
     {
         const CommandResult loaded = pactl(
             m_server, "load-module module-null-sink sink_name=" + m_name
-                          + " rate=" + std::to_string(rate) + " channels=2 format=float32le norewinds=1 sink_properties=device.description="
+                          + " rate=" + std::to_string(rate) + " channels=2 format=float32le" + (rewinds ? "" : " norewinds=1") + " sink_properties=device.description="
                           + m_description);
         if (loaded.status == 0)
             m_module = std::atoi(loaded.output.c_str());
@@ -305,6 +307,41 @@ public:
         for (int up = 0; up < 2; ++up)
             root = root.substr(0, root.find_last_of('/'));
         return root + "/scripts/pulse-test-server";
+    }
+
+private:
+    std::string m_folder;
+    std::string m_address;
+};
+
+// A private PipeWire with its PulseAudio server, started by
+// scripts/pipewire-test-server.
+class PrivatePipeWire {
+public:
+    PrivatePipeWire()
+    {
+        char folder[] = "/tmp/audimera-pipewire-test.XXXXXX";
+        if (mkdtemp(folder))
+            m_folder = folder;
+    }
+    ~PrivatePipeWire() { runCommand(shellQuoted(script()) + " stop " + shellQuoted(m_folder)); }
+    PrivatePipeWire(const PrivatePipeWire&) = delete;
+    PrivatePipeWire& operator=(const PrivatePipeWire&) = delete;
+
+    // Empty string, or why it did not start (the script's text).
+    std::string start()
+    {
+        const CommandResult started = runCommand(shellQuoted(script()) + " start " + shellQuoted(m_folder));
+        if (started.status != 0)
+            return started.output.empty() ? "pipewire-test-server failed" : started.output;
+        m_address = started.output;
+        return {};
+    }
+    const std::string& address() const { return m_address; }
+    static std::string script()
+    {
+        const std::string pulse = PrivateServer::script();
+        return pulse.substr(0, pulse.find_last_of('/')) + "/pipewire-test-server";
     }
 
 private:

@@ -193,41 +193,6 @@ protected:
     }
 };
 
-// A private PipeWire with its PulseAudio server, started by
-// scripts/pipewire-test-server.
-class PrivatePipeWire {
-public:
-    PrivatePipeWire()
-    {
-        char folder[] = "/tmp/audimera-pipewire-test.XXXXXX";
-        if (mkdtemp(folder))
-            m_folder = folder;
-    }
-    ~PrivatePipeWire() { runCommand(shellQuoted(script()) + " stop " + shellQuoted(m_folder)); }
-    PrivatePipeWire(const PrivatePipeWire&) = delete;
-    PrivatePipeWire& operator=(const PrivatePipeWire&) = delete;
-
-    // Empty string, or why it did not start (the script's text).
-    std::string start()
-    {
-        const CommandResult started = runCommand(shellQuoted(script()) + " start " + shellQuoted(m_folder));
-        if (started.status != 0)
-            return started.output.empty() ? "pipewire-test-server failed" : started.output;
-        m_address = started.output;
-        return {};
-    }
-    const std::string& address() const { return m_address; }
-    static std::string script()
-    {
-        const std::string pulse = PrivateServer::script();
-        return pulse.substr(0, pulse.find_last_of('/')) + "/pipewire-test-server";
-    }
-
-private:
-    std::string m_folder;
-    std::string m_address;
-};
-
 } // namespace
 
 TEST_P(RateLoopback, PerfectLoopbackIsFlatTo20kHz)

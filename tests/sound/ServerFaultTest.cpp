@@ -193,39 +193,79 @@ TEST(ServerFaultTest, PlayDeviceUnloadedWhileTheSignalPlays)
 
 // The server losing sound mid-sweep without saying so: each fault fails the
 // log sweep as lost sound, and a clean run on the same loopback does not.
-TEST(ServerFaultTest, SoundLostMidSweepFailsTheLogSweep)
+// sink: a null sink of server, opened as the loopback.
+void expectSoundLostMidSweepFails(const std::string& server, const std::string& sink, const char* where)
 {
-    REQUIRE_PULSE_SERVER();
-    const std::string server = sharedServer();
-    PrivateSink sink(server, "lost");
     PulseSoundDevice device(server);
-    ASSERT_EQ(openLoopback(device, sink.name()), "");
+    ASSERT_EQ(openLoopback(device, sink), "") << where;
     const auto run = [&](const std::string& on, int ms, const std::string& off) {
         pactl(server, on);
         sleepMs(ms);
         pactl(server, off);
     };
-    const std::string s = "suspend-sink " + sink.name(), m = "set-sink-mute " + sink.name();
+    const std::string s = "suspend-sink " + sink, m = "set-sink-mute " + sink;
     // The play stream muted: every sink input (the device's idle one is corked).
     const std::string streams = "list short sink-inputs | cut -f1 | xargs -I@ env PULSE_SERVER=" + server + " pactl";
-    const std::tuple<const char*, std::string, int, std::string> faults[] = {
-        {"clean", "info", 0, "info"},
-        {"sink suspended 0.1 s", s + " 1", 100, s + " 0"},
-        {"sink suspended 1.5 s", s + " 1", 1500, s + " 0"},
-        {"sink muted to the end", m + " 1", 1500, m + " 0"},
-        {"play stream muted 60 ms", streams + " set-sink-input-mute @ 1", 60, streams + " set-sink-input-mute @ 0"},
+    // Name, ms into the run, fault, its length in ms, its end. Early, the
+    // sweep plays about 50 Hz; 1.3 s in, about 5 kHz.
+    const std::tuple<const char*, int, std::string, int, std::string> faults[] = {
+        {"clean", 600, "info", 0, "info"},
+        {"sink suspended 0.1 s", 600, s + " 1", 100, s + " 0"},
+        {"sink suspended 1.5 s", 600, s + " 1", 1500, s + " 0"},
+        {"sink muted to the end", 600, m + " 1", 1500, m + " 0"},
+        {"play stream muted 60 ms", 600, streams + " set-sink-input-mute @ 1", 60, streams + " set-sink-input-mute @ 0"},
+        {"sink muted to the end, early", 250, m + " 1", 1500, m + " 0"},
+        {"sink suspended 0.1 s, late", 1300, s + " 1", 100, s + " 0"},
     };
-    for (const auto& [name, on, ms, off] : faults) {
+    for (const auto& [name, at, on, ms, off] : faults) {
         LogSweepSettings settings;
         settings.length = std::size_t(1) << 16;
         TestWaiter waiter;
         LogSweepProblem problem = LogSweepProblem::None;
-        std::thread fault([&] { sleepMs(600), run(on, ms, off); }); // 0.6 s into the run
+        std::thread fault([&] { sleepMs(at), run(on, ms, off); });
         const audimera::Result<LogSweepResults> r = LogSweepMeasurement().run(device, settings, waiter, {}, &problem);
         fault.join();
         const bool clean = ms == 0;
-        EXPECT_EQ(problem, clean ? LogSweepProblem::None : LogSweepProblem::LostSamples) << name << ": " << r.message();
-        EXPECT_EQ(r.message(), clean ? "" : SoundDevice::LostSamplesError) << name;
+        EXPECT_EQ(problem, clean ? LogSweepProblem::None : LogSweepProblem::LostSamples)
+            << where << ", " << name << ": " << r.message();
+        EXPECT_EQ(r.message(), clean ? "" : SoundDevice::LostSamplesError) << where << ", " << name;
+    }
+}
+
+TEST(ServerFaultTest, SoundLostMidSweepFailsTheLogSweep)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivateSink sink(sharedServer(), "lost");
+    expectSoundLostMidSweepFails(sharedServer(), sink.name(), "PulseAudio");
+}
+
+// The same faults through PipeWire's own graph at 48000 Hz, where a
+// suspended or muted sink leaves zeros to the end of the recording.
+TEST(ServerFaultTest, SoundLostMidSweepFailsTheLogSweepOnPipeWire)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivatePipeWire server;
+    if (const std::string why = server.start(); !why.empty())
+        GTEST_SKIP() << "no private PipeWire: " << why;
+    expectSoundLostMidSweepFails(server.address(), "audimera_test_48k", "PipeWire");
+}
+
+// A null sink that rewinds (the server's default) starts the sweep's stream
+// inside what its monitor has already recorded: that start is the stream's
+// lead-in of silence, so each run measures the whole sweep.
+TEST(ServerFaultTest, RewindingSinkKeepsTheWholeSweep)
+{
+    REQUIRE_PULSE_SERVER();
+    PrivateSink sink(sharedServer(), "rewinds", 44100, true);
+    PulseSoundDevice device(sharedServer());
+    ASSERT_EQ(openLoopback(device, sink.name()), "");
+    for (int run = 1; run <= 5; ++run) {
+        LogSweepSettings settings;
+        settings.length = std::size_t(1) << 16;
+        TestWaiter waiter;
+        const audimera::Result<LogSweepResults> r = LogSweepMeasurement().run(device, settings, waiter);
+        ASSERT_TRUE(r.ok()) << "run " << run << ": " << r.message();
+        std::printf("rewinding null sink, run %d: delay %.2f ms\n", run, r->delaySeconds() * 1000);
     }
 }
 
