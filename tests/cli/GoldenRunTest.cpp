@@ -114,6 +114,8 @@ struct GoldenRun {
     const char* chain = "";
     SignalChoice choice{};
     LevelDetector detector = LevelDetector::MeanMagnitude;
+    // Chosen while the signal plays, after the second measured block.
+    std::optional<SignalChoice> then{};
 };
 
 void PrintTo(const GoldenRun& run, std::ostream* out)
@@ -143,7 +145,10 @@ std::string commandRun(const GoldenRun& run, const std::string& dir)
 // stops the signal after three measured blocks, as Stop Signal would.
 class SignalLog : public RunObserver, public Host {
 public:
-    SignalLog(MeasurementState& state, SignalChoice choice) : m_state(state), m_choice(choice) {}
+    SignalLog(MeasurementState& state, const GoldenRun& run) : m_state(state), m_choice(run.choice), m_then(run.then)
+    {
+    }
+    ContinuousSignal* signal = nullptr;
 
     std::ostringstream text;
 
@@ -171,7 +176,7 @@ public:
     void levelMeasured(double level, double snr) override
     {
         text << "level " << exact(level) << " snr " << exact(snr) << '\n';
-        if (++m_levels == 3)
+        if (++m_levels == (m_then ? 4 : 3))
             m_state.Playing = false;
     }
     void DrawCurve(int width, int height, const int16_t* rec, int first, bool sat, int off) override
@@ -187,7 +192,15 @@ public:
              << digest(m_fft.imaginary(), sizeof(float) * AudioFFT::Size) << '\n';
     }
 
-    void yield() override {}
+    // The user's choice of another signal, applied as its button's handler does.
+    void yield() override
+    {
+        if (m_levels == 2 && m_then) {
+            m_choice = *m_then;
+            m_then.reset();
+            signal->ApplySignal();
+        }
+    }
     void sleepMs(int) override {}
     MessageAnswer message(std::string_view message, MessageIcon, MessageButtons) override
     {
@@ -198,6 +211,7 @@ public:
 private:
     MeasurementState& m_state;
     SignalChoice m_choice;
+    std::optional<SignalChoice> m_then;
     AudioFFT m_fft;
     int m_levels = 0;
 };
@@ -213,8 +227,9 @@ std::string signalRun(const GoldenRun& run, const std::string&)
     card.setChain(std::move(*chain));
     auto state = std::make_unique<MeasurementState>();
     state->InitWhitePinkBuffers();
-    SignalLog log(*state, run.choice);
+    SignalLog log(*state, run);
     ContinuousSignal signal(*state, log, card, log);
+    log.signal = &signal;
     SignalSettings settings;
     settings.detector = run.detector;
     (void)signal.run(settings);
@@ -361,7 +376,9 @@ INSTANTIATE_TEST_SUITE_P(
         GoldenRun{"signal-sine-mean", {}, {}, Speaker, {SignalChoice::Sine, 1000, false}},
         GoldenRun{"signal-sine-narrow", {}, {}, Speaker, {SignalChoice::Sine, 1000, false}, LevelDetector::NarrowBand},
         GoldenRun{"signal-square-x20", {}, {}, Speaker, {SignalChoice::Square, 440, true}},
-        GoldenRun{"signal-pink", {}, {}, Speaker, {SignalChoice::PinkNoise, 100, false}}),
+        GoldenRun{"signal-pink", {}, {}, Speaker, {SignalChoice::PinkNoise, 100, false}},
+        GoldenRun{"signal-sine-then-triangle", {}, {}, Speaker, {SignalChoice::Sine, 3000, true},
+                  LevelDetector::NarrowBand, SignalChoice{SignalChoice::Triangle, 250, false}}),
     [](const ::testing::TestParamInfo<GoldenRun>& info) { return replaceAll(info.param.name, "-", "_"); });
 
 } // namespace
