@@ -176,7 +176,7 @@ public:
     void levelMeasured(double level, double snr) override
     {
         text << "level " << exact(level) << " snr " << exact(snr) << '\n';
-        if (++m_levels == (m_then ? 4 : 3))
+        if (++m_levels == 3)
             m_state.Playing = false;
     }
     void DrawCurve(int width, int height, const int16_t* rec, int first, bool sat, int off) override
@@ -192,7 +192,7 @@ public:
              << digest(m_fft.imaginary(), sizeof(float) * AudioFFT::Size) << '\n';
     }
 
-    // The user's choice of another signal, applied as its button's handler does.
+    // The user picks another signal while it plays: applied as the choice's handler does.
     void yield() override
     {
         if (m_levels == 2 && m_then) {
