@@ -47,12 +47,14 @@
 // the LADSPA filters; a suspended PulseAudio sink skips 5 to 7 ms.
 // And a jump where the sweep plays low is lost sound: there a skip of
 // samples leaves a step in the recording's value (and slope) that the
-// steps of the timing rule cannot resolve and the residual rule may miss
+// timing rule cannot resolve and the residual rule may miss
 // (the measured response takes it in over a band wider than the step), yet
-// it rings through the whole band as a ripple of 0.2-0.4 dB. Below
+// it rings through the band as a ripple of 0.2 to 0.8 dB and 1 to 10
+// degrees (5 ms cut where a 2^16 or 2^18 sweep plays 5 to 15 Hz). Below
 // MaxJumpHz a sweep is smooth over JumpSamples: the cubic fitted to the
 // JumpSamples before a point, and that fitted to those after it, meet
-// there within a small fraction of its amplitude. A place where they part
+// there in value and slope (times JumpSamples) within a small fraction of
+// its amplitude. A place where they part in either
 // by at least JumpShare of the local amplitude (the sweep's peak, from the
 // recording's energy over a period), JumpOverNoise times their usual
 // parting (the noise's) and JumpOverQuantum times the recording's quantum
@@ -96,7 +98,8 @@ constexpr double StepCoherence = 0.7;
 constexpr double MaxStepSeconds = 0.0025;
 // The jump: cubics over JumpSamples either side, judged from the sweep's
 // arrival to where it plays MaxJumpHz; lost at JumpShare of the local
-// amplitude and JumpOverNoise times the median parting.
+// amplitude, JumpOverNoise times the median parting (a Gaussian noise's
+// reaches 6.8 times) and JumpOverQuantum times one quantum's step.
 constexpr std::size_t JumpSamples = 32;
 constexpr double MaxJumpHz = 40.0;
 constexpr double JumpShare = 0.005;
@@ -112,9 +115,10 @@ std::optional<double> largestTimingStep(const std::vector<double>& response, std
 
 // The first place in frames [from, to) of the recording (frames frames,
 // sample i at recorded[i * stride]) where the cubics fitted to the
-// JumpSamples either side part by at least JumpShare of the amplitude over
-// periodSamples around it and JumpOverNoise times the median parting: the
-// frame after the jump. Nothing when there is none.
+// JumpSamples either side part in value or slope by at least JumpShare of
+// the amplitude over periodSamples around it, JumpOverNoise times the
+// median parting and JumpOverQuantum times what one quantum's step does:
+// the frame after the jump. Nothing when there is none.
 std::optional<std::size_t> findJump(const float* recorded, std::size_t frames, std::size_t stride,
                                     std::size_t from, std::size_t to, std::size_t periodSamples);
 
