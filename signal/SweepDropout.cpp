@@ -98,6 +98,99 @@ std::optional<double> largestTimingStep(const std::vector<double>& response, std
     return largest;
 }
 
+std::optional<std::size_t> findJump(const float* recorded, std::size_t frames, std::size_t stride,
+                                    std::size_t from, std::size_t to, std::size_t periodSamples)
+{
+    const std::size_t m = JumpSamples;
+    from = std::max(from, m);
+    to = std::min(to, frames >= m ? frames - m + 1 : 0);
+    if (from >= to)
+        return std::nullopt;
+    // The least-squares cubic through samples at -m + 1/2 ... -1/2, read at
+    // 0: weights w for its value and d for its slope (per sample times m),
+    // from its normal equations (Gauss-Jordan on 4 x 4, two right sides).
+    std::vector<double> w(m), d(m);
+    {
+        double a[4][6] = {};
+        for (std::size_t j = 0; j < m; ++j) {
+            const double t = double(j) - double(m) + 0.5;
+            const double p[4] = {1, t, t * t, t * t * t};
+            for (int r = 0; r < 4; ++r)
+                for (int c = 0; c < 4; ++c)
+                    a[r][c] += p[r] * p[c];
+        }
+        a[0][4] = 1;
+        a[1][5] = double(m);
+        for (int c = 0; c < 4; ++c)
+            for (int r = 0; r < 4; ++r)
+                if (r != c) {
+                    const double f = a[r][c] / a[c][c];
+                    for (int k = c; k < 6; ++k)
+                        a[r][k] -= f * a[c][k];
+                }
+        for (std::size_t j = 0; j < m; ++j) {
+            const double t = double(j) - double(m) + 0.5;
+            double power = 1;
+            for (int r = 0; r < 4; ++r, power *= t) {
+                w[j] += power * a[r][4] / a[r][r];
+                d[j] += power * a[r][5] / a[r][r];
+            }
+        }
+    }
+    const auto x = [&](std::size_t i) { return double(recorded[i * stride]); };
+    // The partings in value and slope at the boundary before each frame i
+    // (the fit after it is that before, mirrored in time).
+    std::vector<double> parting(to - from), bend(to - from);
+    for (std::size_t i = from; i < to; ++i) {
+        double left = 0, right = 0, leftSlope = 0, rightSlope = 0;
+        for (std::size_t j = 0; j < m; ++j) {
+            left += w[j] * x(i - m + j);
+            right += w[j] * x(i + m - 1 - j);
+            leftSlope += d[j] * x(i - m + j);
+            rightSlope -= d[j] * x(i + m - 1 - j);
+        }
+        parting[i - from] = std::abs(left - right);
+        bend[i - from] = std::abs(leftSlope - rightSlope);
+    }
+    std::vector<double> sorted = parting;
+    const double usual = median(sorted);
+    sorted = bend;
+    const double usualBend = median(sorted);
+    // A recording's quantum (its smallest step between neighbours): a
+    // quantised sweep climbs slowly where it is low and at its crests, in
+    // steps the fits see as jumps of a few quanta.
+    double quantum = HUGE_VAL;
+    for (std::size_t i = from - m + 1; i < to + m - 1; ++i)
+        if (const double step = std::abs(x(i) - x(i - 1)); step > 0)
+            quantum = std::min(quantum, step);
+    // What one quantum's step anywhere in the fits' samples does to them
+    // at most (partial sums of the weights).
+    double stepValue = 0, stepBend = 0, sumValue = 0, sumBend = 0;
+    for (std::size_t j = m; j-- > 0;) {
+        sumValue += w[j];
+        sumBend += d[j];
+        stepValue = std::max(stepValue, std::abs(sumValue));
+        stepBend = std::max(stepBend, std::abs(sumBend));
+    }
+    const double noise = std::max(JumpOverNoise * usual, JumpOverQuantum * quantum * stepValue);
+    const double noiseBend = std::max(JumpOverNoise * usualBend, JumpOverQuantum * quantum * stepBend);
+    // Running energy for the local amplitude.
+    std::vector<double> energy(frames + 1, 0.0);
+    for (std::size_t i = 0; i < frames; ++i)
+        energy[i + 1] = energy[i] + x(i) * x(i);
+    const std::size_t half = std::max<std::size_t>(1, periodSamples / 2);
+    for (std::size_t i = from; i < to; ++i) {
+        const double p = parting[i - from], q = bend[i - from];
+        if (p < noise && q < noiseBend)
+            continue;
+        const std::size_t a = i > half ? i - half : 0, b = std::min(frames, i + half);
+        const double least = JumpShare * std::sqrt(2 * (energy[b] - energy[a]) / double(b - a));
+        if ((p >= noise && p >= least) || (q >= noiseBend && q >= least))
+            return i;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::size_t> find(const float* recorded, std::size_t frames, std::size_t stride,
                                 const float* played, std::size_t playFrames, const std::vector<double>& response,
                                 std::ptrdiff_t offset, std::size_t peak, const std::vector<double>& edges,
@@ -194,6 +287,16 @@ std::optional<std::size_t> find(const float* recorded, std::size_t frames, std::
             const auto at = arrival + std::ptrdiff_t(std::lround(rateConstant * rate * std::log(hz / f1)));
             return std::size_t(std::clamp(at, first, last - 1));
         }
+    }
+    // A jump where the sweep plays low, from its arrival.
+    {
+        const auto top = arrival + std::ptrdiff_t(std::lround(rateConstant * rate * std::log(MaxJumpHz / f1)));
+        const auto from = std::max<std::ptrdiff_t>(0, arrival + std::ptrdiff_t(JumpSamples));
+        const auto to = std::min<std::ptrdiff_t>(last, top);
+        if (from < to)
+            if (const auto at = findJump(recorded, frames, stride, std::size_t(from), std::size_t(to),
+                                         std::size_t(std::lround(rate / std::max(f1, 1.0)))))
+                return at;
     }
     std::vector<double> values(blocks.size());
     for (std::size_t i = 0; i < blocks.size(); ++i)

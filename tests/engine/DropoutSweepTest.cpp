@@ -55,6 +55,8 @@ TEST(DropoutSweepTest, CleanChainsPassAndEveryLossFails)
         {"11 ms skipped", [](auto& r) { std::rotate(r.begin() + Middle, r.begin() + Middle + 529, r.end()); }},
         {"silent to the end", [](auto& r) { std::fill(r.begin() + Middle, r.end(), 0.0f); }},
         {"5 ms skipped high up", [](auto& r) { std::rotate(r.begin() + Latency + 50000, r.begin() + Latency + 50221, r.end()); }},
+        {"5 ms skipped at 15 Hz", [](auto& r) { std::rotate(r.begin() + Latency + 7832, r.begin() + Latency + 8057, r.end()); }},
+        {"5 ms skipped at 10 Hz, in the fade-in", [](auto& r) { std::rotate(r.begin() + Latency + 4624, r.begin() + Latency + 4849, r.end()); }},
         {"silent from near the top", [](auto& r) { std::fill(r.begin() + Latency + 60000, r.end(), 0.0f); }},
     };
     for (const char* chain : {"", "gain=-50,noise=-100", "lowpass2=2000,noise=-70"})
