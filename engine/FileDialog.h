@@ -31,6 +31,10 @@ struct FileDialogRequest {
     std::vector<std::string> moreFilters;
     int flags = 0;
     std::string defaultExtension; // appended to a typed name without one ("txt")
+    // An optional check box under the file names (objectName
+    // "CheckDialogOption"): its caption, empty for none, and its first state.
+    std::string checkCaption;
+    bool checked = false;
 
     // A save dialog (SaveFlags) titled title, suggesting fileName, whose
     // filter entries are filters, the first chosen; a typed name without an
@@ -62,6 +66,9 @@ public:
     // The filter entry chosen at the last show(): 0 for filter, 1 for the
     // first of moreFilters, ...
     virtual int selectedFilter() const { return 0; }
+    // The check box's state when the last show() was accepted; nullopt when
+    // its request had none (or a dialog without one answered).
+    virtual std::optional<bool> checkedOption() const { return std::nullopt; }
 };
 
 } // namespace audimera

@@ -1,9 +1,11 @@
 #include "ui/QtFileDialog.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QMessageBox>
 
 #include <algorithm>
@@ -94,7 +96,19 @@ void QtFileDialog::configure(QFileDialog& dialog, const FileDialogRequest& reque
             request.flags & (FileDialogRequest::FileMustExist | FileDialogRequest::PathMustExist);
         dialog.setFileMode(mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     }
+    // A check box needs Qt's own dialog: a platform chooser has no room for one.
+    if (!request.checkCaption.empty())
+        options |= QFileDialog::DontUseNativeDialog;
     dialog.setOptions(options);
+    if (!request.checkCaption.empty()) {
+        auto* box = new QCheckBox(QString::fromStdString(request.checkCaption), &dialog);
+        box->setObjectName(QStringLiteral("CheckDialogOption"));
+        box->setChecked(request.checked);
+        if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+            grid->addWidget(box, grid->rowCount(), 0, 1, grid->columnCount());
+        else if (dialog.layout())
+            dialog.layout()->addWidget(box);
+    }
     // A name typed without an extension gets one; curves are text files.
     QString suffix = QString::fromStdString(request.defaultExtension);
     if (suffix.isEmpty() && request.save)
@@ -131,10 +145,13 @@ std::optional<std::string> QtFileDialog::show(const FileDialogRequest& request)
     CheckedFileDialog dialog(m_parent.data(), request);
     configure(dialog, request);
     m_selectedFilter = 0;
+    m_checked.reset();
     for (;;) {
         if (dialog.exec() != QDialog::Accepted)
             return std::nullopt;
         m_selectedFilter = filterIndex(request, dialog.selectedNameFilter());
+        if (const auto* box = dialog.findChild<QCheckBox*>(QStringLiteral("CheckDialogOption")))
+            m_checked = box->isChecked();
         const QStringList files = dialog.selectedFiles();
         if (files.isEmpty() || files.first().isEmpty())
             return std::nullopt;

@@ -23,6 +23,7 @@ public:
     // Shows the dialog modally: the chosen full path, nullopt on cancel.
     std::optional<std::string> show(const FileDialogRequest& request) override;
     int selectedFilter() const override { return m_selectedFilter; }
+    std::optional<bool> checkedOption() const override { return m_checked; }
 
     // Sets dialog up for request without showing it: title, open or save,
     // the filter entries (the first listing "*.txt"; saving with several,
@@ -49,6 +50,7 @@ public:
 private:
     QPointer<QWidget> m_parent;
     int m_selectedFilter = 0;
+    std::optional<bool> m_checked;
 };
 
 } // namespace audimera

@@ -906,11 +906,17 @@ void frmMain::MenuEntryAbout_Click()
 
 void frmMain::MenuEntrySavePicture_Click()
 {
-    const FileDialogRequest request = FileDialogRequest::saveAs(
+    FileDialogRequest request = FileDialogRequest::saveAs(
         "Save the response picture as...", "Response.png", "png", {std::begin(PictureFilters), std::end(PictureFilters)});
+    // The dialog's own box starts as File > Legend in Pictures is, and the
+    // menu's tick follows it.
+    request.checkCaption = "Legend and axis titles";
+    request.checked = m_panel.value("CheckLegend") != 0;
     const std::optional<std::string> path = m_fileDialog.show(request);
     if (!path || path->empty())
         return;
+    if (const std::optional<bool> checked = m_fileDialog.checkedOption())
+        m_panel.setValue("CheckLegend", *checked ? 1 : 0);
     // Entries 0..2: PNG at 1, 2 and 4 times the window's size; 3: SVG. A
     // typed ".svg" or ".png" counts for more than the entry.
     const std::optional<int> type = FileTypes::saveTypeQuestion(m_host, *path, request, m_fileDialog.selectedFilter());

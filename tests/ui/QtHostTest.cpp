@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -233,6 +234,42 @@ TEST(QtFileDialogTest, ANameTypedWithoutExtensionIsSavedAsTxt)
     ASSERT_TRUE(chosen);
     EXPECT_EQ(*chosen, QDir(dir.path()).filePath(QStringLiteral("response.txt")).toStdString());
     EXPECT_TRUE(suggested.endsWith(QStringLiteral("Curve1.txt"))) << suggested.toStdString();
+}
+
+// A request's check box (Save Picture's legend) is in the dialog with its
+// first state, and what the user left it at is read back; without one there
+// is nothing to read.
+TEST(QtFileDialogTest, ACheckBoxIsShownAndItsStateReadBack)
+{
+    QTemporaryDir dir;
+    QtFileDialog files;
+    for (const bool first : {false, true}) {
+        FileDialogRequest r = saveRequest();
+        r.checkCaption = "Legend and axis titles";
+        r.checked = first;
+        bool shownAs = !first;
+        whenShown<QFileDialog>([&](QFileDialog& dialog) {
+            auto* box = dialog.findChild<QCheckBox*>(QStringLiteral("CheckDialogOption"));
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->text().toStdString(), "Legend and axis titles");
+            shownAs = box->isChecked();
+            box->setChecked(!first);
+            dialog.setDirectory(dir.path());
+            dialog.selectFile(QStringLiteral("picture.png"));
+            static_cast<QDialog&>(dialog).accept();
+        });
+        ASSERT_TRUE(files.show(r));
+        EXPECT_EQ(shownAs, first);
+        EXPECT_EQ(files.checkedOption(), std::optional<bool>(!first));
+    }
+    whenShown<QFileDialog>([&](QFileDialog& dialog) {
+        EXPECT_EQ(dialog.findChild<QCheckBox*>(QStringLiteral("CheckDialogOption")), nullptr);
+        dialog.setDirectory(dir.path());
+        dialog.selectFile(QStringLiteral("curve.txt"));
+        static_cast<QDialog&>(dialog).accept();
+    });
+    ASSERT_TRUE(files.show(saveRequest()));
+    EXPECT_FALSE(files.checkedOption());
 }
 
 // A file without any write permission bit: refused for saving, even to root.
