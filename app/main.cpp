@@ -1,7 +1,7 @@
 // Audimera: the desktop program. The main window does the start-up; the
 // exit code says whether it could.
 #include "common/BuildInfo.h"
-#include "signal/PulseSoundDevice.h"
+#include "devices/PulseSoundDevice.h"
 #include "ui/QtFileDialog.h"
 #include "ui/frmMain.h"
 

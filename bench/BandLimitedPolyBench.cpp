@@ -12,7 +12,7 @@
 // Speed: CPU time for one second of 44100 Hz sound in 4096-sample pieces,
 // as the simulated card feeds its chain, next to a chain of one biquad.
 #include "signal/BandLimitedPoly.h"
-#include "signal/SoundChain.h"
+#include "devices/SoundChain.h"
 
 #include <benchmark/benchmark.h>
 

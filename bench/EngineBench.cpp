@@ -5,7 +5,7 @@
 #include "dsp/DspLibrary.h"
 #include "engine/MeasurementEngine.h"
 #include "engine/PanelTable.h"
-#include "signal/SimulatedSoundCard.h"
+#include "devices/SimulatedSoundCard.h"
 
 #include <benchmark/benchmark.h>
 

@@ -26,7 +26,7 @@
 //   sweep's own duration (target at most 1.0 s).
 #include "engine/LogSweepMeasurement.h"
 #include "signal/Dropout.h"
-#include "signal/PulseSoundDevice.h"
+#include "devices/PulseSoundDevice.h"
 
 #include <benchmark/benchmark.h>
 

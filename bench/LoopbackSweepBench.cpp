@@ -6,7 +6,7 @@
 #include "dsp/DspLibrary.h"
 #include "engine/MeasurementEngine.h"
 #include "engine/PanelTable.h"
-#include "signal/PulseSoundDevice.h"
+#include "devices/PulseSoundDevice.h"
 
 #include <benchmark/benchmark.h>
 

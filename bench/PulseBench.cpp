@@ -12,7 +12,7 @@
 //   data, the server, and the record stream's fragment.
 // - play_loop: the same from PlayLoop (new table) to the tone.
 // - record_block: wall time of one RecordBlock (30000 samples are 680 ms).
-#include "signal/PulseSoundDevice.h"
+#include "devices/PulseSoundDevice.h"
 #include "signal/SignalSynthesis.h"
 
 #include <benchmark/benchmark.h>

@@ -3,9 +3,9 @@
 #include "cli/ExitCode.h"
 #include "curves/CurveFile.h"
 #include "curves/DataFolder.h"
-#include "signal/PulseSoundDevice.h"
-#include "signal/SimulatedSoundCard.h"
-#include "signal/SoundChain.h"
+#include "devices/PulseSoundDevice.h"
+#include "devices/SimulatedSoundCard.h"
+#include "devices/SoundChain.h"
 
 #include <QBuffer>
 #include <QImage>

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "engine/CorrectionTable.h"
-#include "signal/SoundDevice.h"
+#include "devices/SoundDevice.h"
 
 #include <iosfwd>
 #include <memory>

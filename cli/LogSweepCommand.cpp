@@ -9,9 +9,9 @@
 #include "display/models/LogSweepPlots.h"
 #include "display/models/ResponseImage.h"
 #include "engine/LogSweepMeasurement.h"
-#include "signal/PulseSoundDevice.h"
-#include "signal/SimulatedSoundCard.h"
-#include "signal/SoundChain.h"
+#include "devices/PulseSoundDevice.h"
+#include "devices/SimulatedSoundCard.h"
+#include "devices/SoundChain.h"
 
 #include <QImage>
 

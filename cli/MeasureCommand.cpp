@@ -9,12 +9,12 @@
 #include "engine/MeasurementDocument.h"
 #include "engine/MeasurementState.h"
 #include "engine/PlotRange.h"
-#include "signal/PulseSoundDevice.h"
+#include "devices/PulseSoundDevice.h"
 #include "display/models/ResponseImage.h"
 #include "display/models/ResponsePlot.h"
 #include "common/Rounding.h"
-#include "signal/SimulatedSoundCard.h"
-#include "signal/SoundChain.h"
+#include "devices/SimulatedSoundCard.h"
+#include "devices/SoundChain.h"
 #include "engine/SteppedSweep.h"
 
 #include <algorithm>

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "engine/Host.h"
-#include "signal/SoundDevice.h"
+#include "devices/SoundDevice.h"
 
 namespace audimera {
 

@@ -62,7 +62,7 @@
 #include "curves/ExchangeFiles.h"
 #include "engine/CorrectionTable.h"
 #include "signal/LogSweep.h"
-#include "signal/SoundDevice.h"
+#include "devices/SoundDevice.h"
 #include "signal/SweepDeconvolver.h"
 
 #include <functional>

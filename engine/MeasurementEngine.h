@@ -24,7 +24,7 @@
 #include "engine/MeasurementState.h"
 #include "engine/Panel.h"
 #include "engine/RunObserver.h"
-#include "signal/SoundDevice.h"
+#include "devices/SoundDevice.h"
 #include "engine/SteppedSweep.h"
 
 #include <array>

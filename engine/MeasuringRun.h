@@ -10,7 +10,7 @@
 #include "engine/Host.h"
 #include "engine/MeasurementState.h"
 #include "engine/RunObserver.h"
-#include "signal/SoundDevice.h"
+#include "devices/SoundDevice.h"
 
 #include <string>
 #include <string_view>

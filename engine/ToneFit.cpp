@@ -1,7 +1,7 @@
 #include "engine/ToneFit.h"
 
 #include "common/Log10.h"
-#include "signal/SoundDevice.h"
+#include "devices/SoundDevice.h"
 
 #include <cmath>
 

@@ -5,7 +5,7 @@
 // entry. UI thread only.
 #pragma once
 
-#include "signal/SoundDevice.h"
+#include "devices/SoundDevice.h"
 
 #include <QDialog>
 

@@ -9,7 +9,7 @@
 #include "engine/Host.h"
 #include "engine/HostWaiter.h"
 #include "engine/MeasurementEngine.h"
-#include "signal/SoundDevice.h"
+#include "devices/SoundDevice.h"
 #include "ui/LogSweepView.h"
 
 #include <QCheckBox>

@@ -13,7 +13,7 @@
 #include "ui/FormLogSweep.h"
 #include "display/help/HelpPage.h"
 #include "display/models/ResponsePlot.h"
-#include "signal/SoundDevice.h"
+#include "devices/SoundDevice.h"
 
 #include <QAction>
 #include <QButtonGroup>

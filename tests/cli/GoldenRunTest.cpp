@@ -30,7 +30,7 @@
 #include "dsp/DspLibrary.h"
 #include "engine/ContinuousSignal.h"
 #include "signal/RealFft.h"
-#include "signal/SimulatedSoundCard.h"
+#include "devices/SimulatedSoundCard.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "cli/MeasureCommand.h"
 #include "tests/cli/CommandRun.h"
 #include "curves/CurveFile.h"
-#include "signal/SoundChain.h"
+#include "devices/SoundChain.h"
 #include "tests/support/TestFolder.h"
 
 #include <gtest/gtest.h>

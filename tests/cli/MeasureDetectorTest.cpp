@@ -3,7 +3,7 @@
 #include "tests/cli/CommandRun.h"
 #include "curves/CurveFile.h"
 #include "signal/SignalSynthesis.h"
-#include "signal/SoundChain.h"
+#include "devices/SoundChain.h"
 #include "tests/support/TestFolder.h"
 
 #include <gtest/gtest.h>

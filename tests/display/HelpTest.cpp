@@ -10,7 +10,7 @@
 #include "display/help/HelpPage.h"
 #include "engine/MeasurementEngine.h"
 #include "engine/PanelTable.h"
-#include "signal/SoundDevice.h"
+#include "devices/SoundDevice.h"
 #include "engine/TraceStore.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // Lost sound in a recorded sweep, found by the analysis: every simulated
 // chain clean, every kind of loss on a loud, a quiet and a filtered one.
 #include "engine/LogSweepMeasurement.h"
-#include "signal/SimulatedSoundCard.h"
+#include "devices/SimulatedSoundCard.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "engine/LogSweepMeasurement.h"
 #include "signal/BandLimitedPoly.h"
-#include "signal/SimulatedSoundCard.h"
+#include "devices/SimulatedSoundCard.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 
 #include "dsp/DspLibrary.h"
 #include "signal/SignalSynthesis.h"
-#include "signal/SimulatedSoundCard.h"
+#include "devices/SimulatedSoundCard.h"
 
 #include <cmath>
 #include <cstdio>

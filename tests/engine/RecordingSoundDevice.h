@@ -2,7 +2,7 @@
 // test can see when the tone was restarted and when only its rate changed.
 #pragma once
 
-#include "signal/SoundDevice.h"
+#include "devices/SoundDevice.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 // Whole sweeps through the simulated sound card: the engine, the tone
 // tables, the band-limited player and the chain together.
 #include "tests/engine/EngineFixture.h"
-#include "signal/SimulatedSoundCard.h"
+#include "devices/SimulatedSoundCard.h"
 
 #include "dsp/DspLibrary.h"
 

@@ -4,7 +4,7 @@
 #include "tests/support/AllocationCounter.h"
 #include "dsp/DspLibrary.h"
 #include "tests/engine/EngineFixture.h"
-#include "signal/SimulatedSoundCard.h"
+#include "devices/SimulatedSoundCard.h"
 #include "tests/support/TestFolder.h"
 
 #include <atomic>

@@ -2,7 +2,7 @@
 // of the card.
 #pragma once
 
-#include "signal/SoundChain.h"
+#include "devices/SoundChain.h"
 
 #include <gtest/gtest.h>
 

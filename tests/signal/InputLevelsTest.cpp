@@ -1,5 +1,5 @@
 // The note names the input carrying the sound: over 30 dB louder, and not measured alone already.
-#include "signal/SoundDevice.h"
+#include "devices/SoundDevice.h"
 
 #include <gtest/gtest.h>
 #include <cmath>

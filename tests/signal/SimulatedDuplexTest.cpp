@@ -1,6 +1,6 @@
 // The simulated card's play-once run (playAndRecord) and the chain items made
 // for it: poly and refchannel.
-#include "signal/SimulatedSoundCard.h"
+#include "devices/SimulatedSoundCard.h"
 
 #include "tests/support/ResultPrinter.h"
 #include "tests/signal/ChainParsing.h"

@@ -1,4 +1,4 @@
-#include "signal/SimulatedSoundCard.h"
+#include "devices/SimulatedSoundCard.h"
 
 #include "tests/support/ResultPrinter.h"
 #include "common/Rounding.h"

@@ -1,4 +1,4 @@
-#include "signal/SoundChain.h"
+#include "devices/SoundChain.h"
 #include "tests/signal/ChainParsing.h"
 
 #include <gtest/gtest.h>

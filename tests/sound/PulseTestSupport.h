@@ -8,7 +8,7 @@
 #pragma once
 
 #include "engine/Host.h"
-#include "signal/PulseSoundDevice.h"
+#include "devices/PulseSoundDevice.h"
 #include "tests/support/ResultPrinter.h"
 #include "signal/SignalSynthesis.h"
 

@@ -12,8 +12,8 @@
 #include "engine/LogSweepMeasurement.h"
 #include "engine/MeasurementEngine.h"
 #include "engine/PanelTable.h"
-#include "signal/SimulatedSoundCard.h"
-#include "signal/SoundChain.h"
+#include "devices/SimulatedSoundCard.h"
+#include "devices/SoundChain.h"
 
 #include <cstdio>
 #include <map>

@@ -6,7 +6,7 @@
 #include "display/windows/FormHelp.h"
 #include "display/windows/FormInputWave.h"
 #include "display/windows/FormResponse.h"
-#include "signal/SimulatedSoundCard.h"
+#include "devices/SimulatedSoundCard.h"
 #include "ui/frmMain.h"
 
 #include <QAbstractButton>

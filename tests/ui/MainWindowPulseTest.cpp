@@ -5,7 +5,7 @@
 #include "tests/ui/MainWindowFixture.h"
 
 #include "tests/sound/PulseTestSupport.h"
-#include "signal/PulseSoundDevice.h"
+#include "devices/PulseSoundDevice.h"
 
 #include <QThread>
 

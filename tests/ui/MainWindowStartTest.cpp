@@ -7,7 +7,7 @@
 #include "engine/ControlTable.h"
 #include "dsp/DspLibrary.h"
 #include "engine/PanelTable.h"
-#include "signal/PulseSoundDevice.h"
+#include "devices/PulseSoundDevice.h"
 
 #include <QCheckBox>
 #include <QDir>

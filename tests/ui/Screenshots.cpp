@@ -5,7 +5,7 @@
 // QT_SCALE_FACTOR=2 gives the pictures at 200 %.
 #include "tests/ui/MainWindowFixture.h"
 
-#include "signal/SoundChain.h"
+#include "devices/SoundChain.h"
 #include "ui/FormLogSweep.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "signal/PulseSoundDevice.h"
+#include "devices/PulseSoundDevice.h"
 
 #include "signal/Dropout.h"
 #include "signal/RateConverter.h"

@@ -1,4 +1,4 @@
-#include "signal/PulseStream.h"
+#include "devices/PulseStream.h"
 
 #include <utility>
 

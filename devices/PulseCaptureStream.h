@@ -17,7 +17,7 @@
 // they share only atomics. They never allocate, block or throw.
 #pragma once
 
-#include "signal/PulseStream.h"
+#include "devices/PulseStream.h"
 
 #include <atomic>
 #include <cstddef>

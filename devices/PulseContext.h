@@ -13,7 +13,7 @@
 // into storage allocated beforehand and store atomics.
 #pragma once
 
-#include "signal/SoundDevice.h"
+#include "devices/SoundDevice.h"
 
 #include <pulse/pulseaudio.h>
 

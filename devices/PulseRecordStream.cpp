@@ -1,4 +1,4 @@
-#include "signal/PulseRecordStream.h"
+#include "devices/PulseRecordStream.h"
 
 #include <algorithm>
 #include <chrono>

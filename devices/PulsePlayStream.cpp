@@ -1,4 +1,4 @@
-#include "signal/PulsePlayStream.h"
+#include "devices/PulsePlayStream.h"
 
 #include "signal/OutputLevel.h"
 

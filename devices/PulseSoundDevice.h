@@ -40,12 +40,12 @@
 // and StopPlayback, which only store values or send a request, always act.
 #pragma once
 
-#include "signal/PulseCaptureStream.h"
-#include "signal/PulseContext.h"
-#include "signal/PulseOncePlayStream.h"
-#include "signal/PulsePlayStream.h"
-#include "signal/PulseRecordStream.h"
-#include "signal/SoundDevice.h"
+#include "devices/PulseCaptureStream.h"
+#include "devices/PulseContext.h"
+#include "devices/PulseOncePlayStream.h"
+#include "devices/PulsePlayStream.h"
+#include "devices/PulseRecordStream.h"
+#include "devices/SoundDevice.h"
 
 #include <string>
 #include <vector>

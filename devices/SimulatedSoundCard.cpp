@@ -1,4 +1,4 @@
-#include "signal/SimulatedSoundCard.h"
+#include "devices/SimulatedSoundCard.h"
 
 #include "common/Rounding.h"
 #include "signal/ClockOffset.h"

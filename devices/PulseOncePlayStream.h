@@ -24,7 +24,7 @@
 // handed over, the underflow). They never allocate, block or throw.
 #pragma once
 
-#include "signal/PulseStream.h"
+#include "devices/PulseStream.h"
 
 #include <atomic>
 #include <cstddef>

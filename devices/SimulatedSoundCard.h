@@ -46,8 +46,8 @@
 // Single-threaded: everything runs on the caller's thread.
 #pragma once
 
-#include "signal/SoundChain.h"
-#include "signal/SoundDevice.h"
+#include "devices/SoundChain.h"
+#include "devices/SoundDevice.h"
 #include "signal/TablePlayer.h"
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "signal/SoundChain.h"
+#include "devices/SoundChain.h"
 
 #include "common/Rounding.h"
 #include "signal/ClockOffset.h"

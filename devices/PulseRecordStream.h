@@ -29,9 +29,9 @@
 // The callbacks never allocate, block or throw.
 #pragma once
 
-#include "signal/PulseStream.h"
+#include "devices/PulseStream.h"
 #include "signal/RateConverter.h"
-#include "signal/SoundDevice.h"
+#include "devices/SoundDevice.h"
 
 #include <atomic>
 #include <cstdint>

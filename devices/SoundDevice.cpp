@@ -1,4 +1,4 @@
-#include "signal/SoundDevice.h"
+#include "devices/SoundDevice.h"
 
 #include <algorithm>
 #include <cmath>

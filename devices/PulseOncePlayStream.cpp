@@ -1,4 +1,4 @@
-#include "signal/PulseOncePlayStream.h"
+#include "devices/PulseOncePlayStream.h"
 
 #include <algorithm>
 #include <cstring>

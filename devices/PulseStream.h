@@ -14,7 +14,7 @@
 // allocate, block or throw.
 #pragma once
 
-#include "signal/PulseContext.h"
+#include "devices/PulseContext.h"
 
 #include <atomic>
 #include <cstddef>

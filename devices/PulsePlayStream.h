@@ -19,7 +19,7 @@
 // the player (see playLoop). The callback never allocates, blocks or throws.
 #pragma once
 
-#include "signal/PulseStream.h"
+#include "devices/PulseStream.h"
 #include "signal/TablePlayer.h"
 
 #include <atomic>

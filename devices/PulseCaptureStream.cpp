@@ -1,4 +1,4 @@
-#include "signal/PulseCaptureStream.h"
+#include "devices/PulseCaptureStream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "signal/PulseContext.h"
+#include "devices/PulseContext.h"
 
 #include <cstring>
 #include <utility>
