@@ -3,8 +3,8 @@
 #include "tests/support/AllocationCounter.h"
 #include "engine/BlockAnalysis.h"
 #include "dsp/DspLibrary.h"
-#include "engine/MeasurementEngine.h"
-#include "engine/PanelTable.h"
+#include "ui/presenter/MainPresenter.h"
+#include "ui/presenter/PanelTable.h"
 #include "devices/SimulatedSoundCard.h"
 
 #include <benchmark/benchmark.h>
@@ -40,7 +40,7 @@ struct Rig {
     SimulatedSoundCard card;
     QuietDisplays displays;
     MeasurementDocument document;
-    MeasurementEngine engine{panel, host, card, displays, document};
+    MainPresenter engine{panel, host, card, displays, document};
     Rig()
     {
         (void)card.initAudio();
@@ -74,7 +74,7 @@ BENCHMARK(BM_AnalyseBlock)->Unit(benchmark::kMicrosecond);
 void BM_Sweep31BandsSimulated(benchmark::State& state)
 {
     Rig rig;
-    rig.panel.select("OptionAutoSigGen", MeasurementEngine::PlanIso31, 4);
+    rig.panel.select("OptionAutoSigGen", MainPresenter::PlanIso31, 4);
     for (auto _ : state) {
         rig.engine.Calib = 0; // each sweep calibrates, as a first one does
         rig.sweep();

@@ -4,8 +4,8 @@
 // sizes set at 0.88 s at least (200 ms settle, 680 ms record), and of a
 // 31-band sweep with its calibration.
 #include "dsp/DspLibrary.h"
-#include "engine/MeasurementEngine.h"
-#include "engine/PanelTable.h"
+#include "ui/presenter/MainPresenter.h"
+#include "ui/presenter/PanelTable.h"
 #include "devices/PulseSoundDevice.h"
 
 #include <benchmark/benchmark.h>
@@ -69,11 +69,11 @@ void BM_LoopbackSweep31Bands(benchmark::State& state)
     RealTimeHost host;
     TimedDisplays displays;
     MeasurementDocument document;
-    MeasurementEngine engine(panel, host, device, displays, document);
+    MainPresenter engine(panel, host, device, displays, document);
     engine.InitWhitePinkBuffers();
     panel["CheckInput"].value = 0;
     panel["CheckFFT"].value = 0;
-    panel.select("OptionAutoSigGen", MeasurementEngine::PlanIso31, 4);
+    panel.select("OptionAutoSigGen", MainPresenter::PlanIso31, 4);
     for (auto _ : state)
         engine.cmdStart_Click();
     device.closeAudio();

@@ -180,28 +180,6 @@ private:
     bool m_drawn = false;
 };
 
-int exitCodeFor(LogSweepProblem problem)
-{
-    switch (problem) {
-    case LogSweepProblem::None:
-        return Measured;
-    case LogSweepProblem::BadSettings:
-        return BadUsage;
-    case LogSweepProblem::LostSamples:
-        return LostSamples;
-    case LogSweepProblem::Clipped:
-        return Clipped;
-    case LogSweepProblem::NoSignal:
-    case LogSweepProblem::NoReference:
-    case LogSweepProblem::TooLate:
-        return LowSignal;
-    case LogSweepProblem::Device:
-    case LogSweepProblem::Cancelled:
-        break;
-    }
-    return DeviceFailure;
-}
-
 // Magnitude and phase as the Log Sweep window's response view draws them,
 // at twice the height of the response window's first size, as PNG bytes;
 // with legend, named curves and axis titles around a smaller view. Empty
@@ -334,9 +312,8 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     ProgressBar bar(err, seconds);
     ConsoleWaiter waiter(!o.devices.simulated);
     LogSweepMeasurement measurement;
-    LogSweepProblem problem = LogSweepProblem::None;
     audimera::Result<LogSweepResults> measured =
-        measurement.run(*device, o.settings, waiter, [&](double fraction) { bar.show(fraction); }, &problem);
+        measurement.run(*device, o.settings, waiter, [&](double fraction) { bar.show(fraction); });
     bar.finish();
     device->closeAudio();
     if (!measured) {
@@ -344,7 +321,7 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         if (o.settings.reference == LogSweepSettings::Reference::None)
             if (const std::string note = device->lastInputLevels().note(o.settings.channel); !note.empty())
                 err << note << '\n';
-        return exitCodeFor(problem);
+        return exitCodeFor(measured.kind());
     }
     const LogSweepResults& r = *measured;
 

@@ -312,24 +312,20 @@ SweepDeconvolver& LogSweepMeasurement::deconvolverFor(const LogSweep& sweep)
 audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& sweep,
                                                                const LogSweepSettings& settings,
                                                                const float* recorded, std::size_t frames,
-                                                               int channels, LogSweepProblem* problem)
+                                                               int channels)
 {
-    LogSweepProblem ignored;
-    LogSweepProblem& why = problem ? *problem : ignored;
-    why = LogSweepProblem::None;
-    auto fail = [&](LogSweepProblem kind, std::string message) -> audimera::Result<LogSweepResults> {
-        why = kind;
-        return audimera::Error{std::move(message)};
+    auto fail = [&](Failure kind, std::string message) -> audimera::Result<LogSweepResults> {
+        return audimera::Error::of(kind, std::move(message));
     };
 
     const int rate = sweep.rate();
     if (const audimera::Status checked = settings.check(rate); !checked)
-        return fail(LogSweepProblem::BadSettings, checked.message());
+        return fail(Failure::BadInput, checked.message());
     const bool referenced = settings.reference != LogSweepSettings::Reference::None;
     if (channels != (referenced ? 2 : 1))
-        return fail(LogSweepProblem::BadSettings, "The recording has the wrong number of channels");
+        return fail(Failure::BadInput, "The recording has the wrong number of channels");
     if (frames < sweep.length())
-        return fail(LogSweepProblem::TooLate, TooLateMessage);
+        return fail(Failure::LowSignal, TooLateMessage);
     const std::size_t refChannel = settings.reference == LogSweepSettings::Reference::Right ? 1 : 0;
     const std::size_t measured = referenced ? 1 - refChannel : 0;
 
@@ -406,7 +402,7 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     if (referenced)
         results.referencePeakDb = 20 * std::log10(std::max(referencePeak, 1e-30));
     if (measuredClipped || referenceClipped)
-        return fail(LogSweepProblem::Clipped, ClippedMessage);
+        return fail(Failure::Clipped, ClippedMessage);
 
     SweepDeconvolver& deconvolver = deconvolverFor(sweep);
     deconvolver.deconvolve(recorded + measured, frames, static_cast<std::size_t>(channels), m_response);
@@ -415,14 +411,14 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     const std::size_t p = largestAt(h);
     results.impulseSnrDb = impulseSnrDb(h, p);
     if (!(results.impulseSnrDb >= MinImpulseSnrDb))
-        return fail(LogSweepProblem::NoSignal, NoSignalMessage);
+        return fail(Failure::LowSignal, NoSignalMessage);
 
     std::size_t q = 0; // the reference's peak
     if (referenced) {
         deconvolver.deconvolve(recorded + refChannel, frames, 2, m_reference);
         q = largestAt(m_reference);
         if (!(impulseSnrDb(m_reference, q) >= MinImpulseSnrDb))
-            return fail(LogSweepProblem::NoReference, noReferenceMessage(settings.reference));
+            return fail(Failure::LowSignal, noReferenceMessage(settings.reference));
     }
     // The whole sweep must lie inside the recording.
     const std::size_t arrival = std::max(p, q);
@@ -430,9 +426,9 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     // end is a negative delay: the recording began inside the sweep (a
     // server that renders ahead).
     if (arrival + sweep.length() > frames && static_cast<double>(n - arrival) < 0.5 * sweep.harmonicLead(2))
-        return fail(LogSweepProblem::TooLate, StartedLateMessage);
+        return fail(Failure::LowSignal, StartedLateMessage);
     if (arrival + sweep.length() > frames)
-        return fail(LogSweepProblem::TooLate, TooLateMessage);
+        return fail(Failure::LowSignal, TooLateMessage);
 
     const std::vector<double>& self = deconvolver.selfResponse(n);
     const std::size_t selfPeak = largestAt(self);
@@ -515,18 +511,17 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
         if (clock && std::abs(clock->ppm) >= MinCorrectedPpm && std::abs(clock->ppm) >= 2 * clock->uncertaintyPpm) {
             ClockOffset::toPlayClock(recorded, frames, channels, clock->ppm, m_onPlayClock);
             m_correcting = true;
-            LogSweepProblem correctedWhy = LogSweepProblem::None;
             audimera::Result<LogSweepResults> corrected =
                 analyse(sweep, settings, m_onPlayClock.data(), m_onPlayClock.size() / std::size_t(channels),
-                        channels, &correctedWhy);
+                        channels);
             m_correcting = false;
             if (corrected) {
                 noteClock(*corrected);
                 return corrected;
             }
             // Sound lost is lost on either clock (a skip reads as an offset).
-            if (correctedWhy == LogSweepProblem::LostSamples)
-                return fail(correctedWhy, corrected.message());
+            if (corrected.kind() == Failure::LostSamples)
+                return corrected.error();
             // The uncorrected analysis then, its phase marked.
             noteClock(results);
             results.phaseUnreliable = true;
@@ -555,7 +550,7 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
                                sweep.bandEdgeImpulse(before + std::min(room, n / 2)),
                                playedAt(sweep.fullLevelBottom()), playedAt(sweep.fullLevelTop()), sweep.f1(),
                                sweep.rateConstant(), rate))
-            return fail(LogSweepProblem::LostSamples, SoundDevice::LostSamplesError);
+            return fail(Failure::LostSamples, SoundDevice::LostSamplesError);
     }
     // --- end of lost sound.
 
@@ -728,22 +723,14 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
 
 audimera::Result<LogSweepResults> LogSweepMeasurement::run(SoundDevice& device, const LogSweepSettings& settings,
                                                            RecordWaiter& waiter,
-                                                           const std::function<void(double)>& progress,
-                                                           LogSweepProblem* problem)
+                                                           const std::function<void(double)>& progress)
 {
-    LogSweepProblem ignored;
-    LogSweepProblem& why = problem ? *problem : ignored;
-    why = LogSweepProblem::None;
     const int rate = device.duplexRate();
-    if (const audimera::Status checked = settings.check(rate); !checked) {
-        why = LogSweepProblem::BadSettings;
-        return checked.error();
-    }
+    if (const audimera::Status checked = settings.check(rate); !checked)
+        return Error::of(Failure::BadInput, checked.message());
     const audimera::Result<LogSweep> sweep = LogSweep::make(settings.shape(rate));
-    if (!sweep) {
-        why = LogSweepProblem::BadSettings;
-        return sweep.error();
-    }
+    if (!sweep)
+        return Error::of(Failure::BadInput, sweep.message());
     const bool referenced = settings.reference != LogSweepSettings::Reference::None;
     DuplexRequest request;
     request.play = sweep->samples().data();
@@ -755,20 +742,16 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::run(SoundDevice& device, 
     request.recordChannel = settings.channel;
     request.progress = progress;
     const audimera::Result<Recorded> recorded = device.playAndRecord(request, m_recording, waiter);
-    if (!recorded) {
-        why = recorded.message() == SoundDevice::LostSamplesError ? LogSweepProblem::LostSamples
-                                                                   : LogSweepProblem::Device;
-        return recorded.error();
-    }
-    if (*recorded == Recorded::Cancelled) {
-        why = LogSweepProblem::Cancelled;
-        return audimera::Error{CancelledMessage};
-    }
+    if (!recorded)
+        return Error::of(recorded.message() == SoundDevice::LostSamplesError ? Failure::LostSamples : Failure::Device,
+                         recorded.message());
+    if (*recorded == Recorded::Cancelled)
+        return Error::of(Failure::Cancelled, CancelledMessage);
     if (progress)
         progress(1.0);
     const std::size_t frames = m_recording.size() / static_cast<std::size_t>(request.recordChannels);
     audimera::Result<LogSweepResults> results =
-        analyse(*sweep, settings, m_recording.data(), frames, request.recordChannels, problem);
+        analyse(*sweep, settings, m_recording.data(), frames, request.recordChannels);
     if (results && !referenced)
         results->inputNote = device.lastInputLevels().note(settings.channel);
     return results;

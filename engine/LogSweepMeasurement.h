@@ -122,19 +122,6 @@ struct LogSweepSettings {
     LogSweepShape shape(int rate) const { return {rate, lengthAt(rate), start, stop, levelDb}; }
 };
 
-// Why a measurement gave no result.
-enum class LogSweepProblem {
-    None,
-    BadSettings,
-    Device,      // the device failed (opening, a vanished server...)
-    LostSamples, // the device lost samples while recording
-    Cancelled,   // the wait was given up (the user stopped)
-    Clipped,     // the recording reached full scale
-    NoSignal,    // no sweep came back above the noise
-    NoReference, // the reference channel carries nothing
-    TooLate,     // the sweep came back too late to be recorded whole
-};
-
 struct LogSweepResults {
     int rate = 0;
     std::vector<ResponsePoint> response;     // magnitude (corrected) and phase
@@ -244,19 +231,19 @@ public:
     static std::vector<double> frequencies(double start, double stop, int pointsPerOctave);
 
     // Analyses a recording of sweep (frames frames of channels interleaved
-    // floats: 1, or 2 with a reference) with settings. On failure problem
-    // (when given) says which kind it is.
+    // floats: 1, or 2 with a reference) with settings. A failure's kind:
+    // BadInput (the settings), LowSignal (no sweep came back, the reference
+    // carries nothing, too late), Clipped or LostSamples.
     audimera::Result<LogSweepResults> analyse(const LogSweep& sweep, const LogSweepSettings& settings,
-                                              const float* recorded, std::size_t frames, int channels,
-                                              LogSweepProblem* problem = nullptr);
+                                              const float* recorded, std::size_t frames, int channels);
 
     // The whole measurement on device: the sweep at the device's
     // duplexRate(), played and recorded (playAndRecord(), with waiter and
-    // progress from 0 to 1), then analysed. On failure problem (when given)
-    // says which kind it is. The recording of the last run stays available.
+    // progress from 0 to 1), then analysed. A failure's kind: analyse()'s,
+    // or Device, LostSamples, Cancelled (the waiter gave up). The recording
+    // of the last run stays available.
     audimera::Result<LogSweepResults> run(SoundDevice& device, const LogSweepSettings& settings, RecordWaiter& waiter,
-                                          const std::function<void(double)>& progress = {},
-                                          LogSweepProblem* problem = nullptr);
+                                          const std::function<void(double)>& progress = {});
 
     const std::vector<float>& lastRecording() const { return m_recording; }
 

@@ -1,6 +1,6 @@
 #include "engine/PlotRange.h"
 
-#include "engine/ControlTable.h"
+#include "engine/PlotSettings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -74,7 +74,7 @@ PlotSettings fitted(const TraceStore& store, PlotSettings settings)
         return settings;
     const int mid = static_cast<int>(6 * std::lround((low + high) / 12));
     for (const int centre : {0, mid}) {
-        for (const auto& item : ControlTable::DBRangeItems) {
+        for (const auto& item : PlotSettings::DBRangeItems) {
             if (low >= centre - item.data / 2.0 && high <= centre + item.data / 2.0) {
                 settings.dbSpan = item.data;
                 settings.dbCentre = centre;
@@ -82,7 +82,7 @@ PlotSettings fitted(const TraceStore& store, PlotSettings settings)
             }
         }
     }
-    settings.dbSpan = ControlTable::DBRangeItems.back().data;
+    settings.dbSpan = PlotSettings::DBRangeItems.back().data;
     settings.dbCentre = mid;
     return settings;
 }

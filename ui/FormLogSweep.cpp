@@ -8,7 +8,7 @@
 #include "engine/FileTypes.h"
 #include "engine/Host.h"
 #include "engine/HostWaiter.h"
-#include "engine/MeasurementEngine.h"
+#include "ui/presenter/MainPresenter.h"
 #include "devices/SoundDevice.h"
 #include "ui/LogSweepView.h"
 
@@ -89,7 +89,7 @@ const Point* nearestPoint(const std::vector<Point>& points, double f)
 
 } // namespace
 
-FormLogSweep::FormLogSweep(MeasurementEngine& engine, SoundDevice& sound, Host& host, FileDialog& dialog,
+FormLogSweep::FormLogSweep(MainPresenter& engine, SoundDevice& sound, Host& host, FileDialog& dialog,
                            QWidget* parent)
     : FormWindow(parent), m_engine(engine), m_sound(sound), m_host(host), m_dialog(dialog)
 {
@@ -389,9 +389,8 @@ void FormLogSweep::cmdLogMeasure_Click()
     showProgress(0, seconds);
 
     HostWaiter waiter(m_host, m_engine.LogSweeping);
-    LogSweepProblem problem = LogSweepProblem::None;
     audimera::Result<LogSweepResults> measured =
-        m_measurement.run(m_sound, s, waiter, [&](double fraction) { showProgress(fraction, seconds); }, &problem);
+        m_measurement.run(m_sound, s, waiter, [&](double fraction) { showProgress(fraction, seconds); });
 
     m_measuring = false;
     m_engine.endLogSweep();
@@ -407,10 +406,10 @@ void FormLogSweep::cmdLogMeasure_Click()
     // or save, but nothing may look as if this run had made it.
     markPrevious(!measured && m_results.has_value());
     refreshState();
-    if (!measured && problem != LogSweepProblem::Cancelled) {
+    if (!measured && measured.kind() != Failure::Cancelled) {
         // As the stepped sweep: a device that fails is critical, a
         // measurement that cannot give a result a warning.
-        const bool device = problem == LogSweepProblem::Device || problem == LogSweepProblem::LostSamples;
+        const bool device = measured.kind() == Failure::Device || measured.kind() == Failure::LostSamples;
         m_host.message(measured.message(), device ? MessageIcon::Critical : MessageIcon::Exclamation);
     }
 }

@@ -21,7 +21,7 @@
 // as the previous measurement's after a run that gave none.
 //
 // One measurement at a time, through the engine's state: Measure starts
-// only when MeasurementEngine::canStartLogSweep(), runs while LogSweeping
+// only when MainPresenter::canStartLogSweep(), runs while LogSweeping
 // holds (Stop and the main window's shut-down clear it) and is off while
 // the sweep or the signal runs. The run waits on the UI thread through the
 // host's yields, like the stepped sweep. Changing the smoothing, the gate,
@@ -61,7 +61,7 @@ namespace audimera {
 class FileDialog;
 class Host;
 class LogSweepView;
-class MeasurementEngine;
+class MainPresenter;
 class SoundDevice;
 
 class FormLogSweep : public FormWindow {
@@ -83,7 +83,7 @@ public:
     static constexpr int SmoothingItems[] = {0, 48, 24, 12, 6, 3, 1};
 
     // All references must outlive the window; the host shows its messages.
-    FormLogSweep(MeasurementEngine& engine, SoundDevice& sound, Host& host, FileDialog& dialog,
+    FormLogSweep(MainPresenter& engine, SoundDevice& sound, Host& host, FileDialog& dialog,
                  QWidget* parent = nullptr);
     ~FormLogSweep() override;
 
@@ -136,7 +136,7 @@ private:
     void saveSettings() const;
     void restoreSettings();
 
-    MeasurementEngine& m_engine;
+    MainPresenter& m_engine;
     SoundDevice& m_sound;
     Host& m_host;
     FileDialog& m_dialog;

@@ -16,7 +16,7 @@
 // UI thread only.
 #pragma once
 
-#include "engine/Panel.h"
+#include "ui/presenter/Panel.h"
 
 #include <QColor>
 #include <QHash>

@@ -1,6 +1,6 @@
 #include "ui/frmMain.h"
 
-#include "engine/ControlTable.h"
+#include "ui/presenter/ControlTable.h"
 #include "engine/FileTypes.h"
 #include "dsp/DspLibrary.h"
 #include "display/windows/FormDisplays.h"
@@ -249,7 +249,7 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
     m_fft = std::make_unique<FormFFT>();
     m_help = std::make_unique<FormHelp>();
     m_displays = std::make_unique<FormDisplays>(*m_response, *m_inputWave, *m_fft);
-    m_engine = std::make_unique<MeasurementEngine>(m_panel, m_host, m_sound, *m_displays, *m_document);
+    m_engine = std::make_unique<MainPresenter>(m_panel, m_host, m_sound, *m_displays, *m_document);
     m_engine->setFileDialog(&m_fileDialog);
     m_logSweep = std::make_unique<FormLogSweep>(*m_engine, m_sound, m_logSweepHost, m_fileDialog);
     m_logSweepHost.setWindow(m_logSweep.get());
@@ -508,7 +508,7 @@ void frmMain::buildMenus()
 
 void frmMain::wireControls()
 {
-    MeasurementEngine* e = m_engine.get();
+    MainPresenter* e = m_engine.get();
     auto onClick = [this](const char* control, auto handler) {
         auto* button = findChild<QAbstractButton*>(QString::fromLatin1(control));
         Q_ASSERT(button);

@@ -29,7 +29,7 @@
 // UI thread only.
 #pragma once
 
-#include "engine/MeasurementEngine.h"
+#include "ui/presenter/MainPresenter.h"
 #include "ui/QtHost.h"
 #include "ui/QtPanel.h"
 #include "common/Result.h"
@@ -131,7 +131,7 @@ public:
     void MenuEntryLogSweep_Click();
 
     // --- For the program around it and for tests.
-    MeasurementEngine& engine() { return *m_engine; }
+    MainPresenter& engine() { return *m_engine; }
     MeasurementDocument& document() { return *m_document; }
     QtHost& host() { return m_host; }
     QtPanel& panel() { return m_panel; }
@@ -225,7 +225,7 @@ private:
     std::unique_ptr<FormFFT> m_fft;
     std::unique_ptr<FormHelp> m_help;
     std::unique_ptr<Displays> m_displays;
-    std::unique_ptr<MeasurementEngine> m_engine;
+    std::unique_ptr<MainPresenter> m_engine;
     std::unique_ptr<FormLogSweep> m_logSweep;
 
     QLabel* m_statusLine = nullptr;

@@ -7,7 +7,7 @@
 // UI thread only.
 #pragma once
 
-#include "engine/ControlTable.h"
+#include "engine/PlotSettings.h"
 #include "display/models/DrawingSurface.h"
 #include "engine/PlotSettings.h"
 #include "engine/TraceStore.h"
@@ -33,8 +33,8 @@ public:
     static constexpr double TwipsPerPixel = 15.0;
 
     // The items of ComboDBRange and ComboSmooth: their texts and item data.
-    static constexpr const auto& DBRangeItems = ControlTable::DBRangeItems;
-    static constexpr const auto& SmoothItems = ControlTable::SmoothItems;
+    static constexpr const auto& DBRangeItems = PlotSettings::DBRangeItems;
+    static constexpr const auto& SmoothItems = PlotSettings::SmoothItems;
 
     // S for a ComboDBRange index (0 -> 12 ... 3 -> 96); 0 for no valid index.
     static int dbSpanForIndex(int comboIndex);

@@ -23,7 +23,7 @@ TEST(FormDisplaysTest, ASweepDrawsIntoTheWindows)
     FormDisplays displays(response, wave, fft);
     FakePanel panel;
     LoopbackDevice card;
-    MeasurementEngine engine(panel, host, card, displays, document);
+    MainPresenter engine(panel, host, card, displays, document);
     wave.setFrequencySource([&] { return engine.Frequency; });
     for (int i = 0; i < 25000; ++i)
         engine.WhiteNoiseBuffer[i] = static_cast<int16_t>(((i * 7919) % 32001) - 16000);

@@ -8,8 +8,8 @@
 #include "display/windows/FormInputWave.h"
 #include "signal/FrequencyPlan.h"
 #include "display/help/HelpPage.h"
-#include "engine/MeasurementEngine.h"
-#include "engine/PanelTable.h"
+#include "ui/presenter/MainPresenter.h"
+#include "ui/presenter/PanelTable.h"
 #include "devices/SoundDevice.h"
 #include "engine/TraceStore.h"
 
@@ -212,15 +212,15 @@ TEST(HelpPageTest, NamesTheProgramsOwnCaptionsFilesAndMessages)
     expectNamed("Stop Signal");
 
     // The files the correction boxes read, and the default file names.
-    expectNamed(MeasurementEngine::SplCurveFile);
-    expectNamed(MeasurementEngine::SoundCardFile);
+    expectNamed(MainPresenter::SplCurveFile);
+    expectNamed(MainPresenter::SoundCardFile);
     expectNamed(panel["txtUserFreqFile"].text);
     expectNamed(panel["txtUserCalibFile"].text);
 
     // Messages, as the program words them.
-    expectNamed(MeasurementEngine::TooManyTraces);
+    expectNamed(MainPresenter::TooManyTraces);
     expectNamed(std::string(TraceStore::TooManyTracesMessage));
-    const std::string question = MeasurementEngine::LowSignalQuestion;
+    const std::string question = MainPresenter::LowSignalQuestion;
     expectNamed(question.substr(0, question.find('\r')));
     expectNamed(question.substr(question.rfind('\n') + 1));
     expectNamed(SoundDevice::NoSoundCardMessage);
@@ -288,7 +288,7 @@ TEST(HelpPageTest, BandsColoursAndLimitsAreThoseOfTheProgram)
         QRegularExpression(QStringLiteral("Traces shown at once\\s+%1\\s").arg(TraceStore::MaxTraces))));
     EXPECT_TRUE(text.contains(
         QRegularExpression(QStringLiteral("Points in one trace\\s+%1\\s").arg(TraceStore::MaxPoints))));
-    EXPECT_EQ(TraceStore::MaxPoints, MeasurementEngine::MaxTracePoints);
+    EXPECT_EQ(TraceStore::MaxPoints, MainPresenter::MaxTracePoints);
 }
 
 // --- The About box.

@@ -19,7 +19,7 @@ protected:
     RecordingSoundDevice device{card};
     RecordingDisplays displays;
     MeasurementDocument document;
-    MeasurementEngine e{panel, host, device, displays, document};
+    MainPresenter e{panel, host, device, displays, document};
 
     void SetUp() override
     {
@@ -294,7 +294,7 @@ TEST_F(ContinuousSignalTest, LowSignalDuringItsCalibration)
     host.answer(MessageAnswer::No);
     play(50);
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, MeasurementEngine::LowSignalQuestion);
+    EXPECT_EQ(host.messages[0].text, MainPresenter::LowSignalQuestion);
     EXPECT_EQ(card.records, 2);
     EXPECT_FALSE(panel["cmdCalibrate"].enabled);
     EXPECT_EQ(e.Calib, 0);

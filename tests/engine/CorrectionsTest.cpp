@@ -11,7 +11,7 @@ namespace {
 class CorrectionsTest : public ::testing::Test {
 protected:
     EngineRig<SilentSoundDevice> rig;
-    MeasurementEngine& e = *rig.engine;
+    MainPresenter& e = *rig.engine;
     const CorrectionTable& table = rig.document.corrections();
     std::string file(const char* name, const char* text)
     {

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "tests/engine/FakePanel.h"
-#include "engine/MeasurementEngine.h"
+#include "ui/presenter/MainPresenter.h"
 #include "common/Rounding.h"
 #include "tests/engine/RecordingDisplays.h"
 #include "tests/engine/ScriptedHost.h"
@@ -140,7 +140,7 @@ struct EngineRig {
     template <typename... Args>
     explicit EngineRig(char decimal = '.', Args&&... deviceArgs)
         : panel(decimal), device(std::forward<Args>(deviceArgs)...),
-          engine(std::make_unique<MeasurementEngine>(panel, host, device, displays, document))
+          engine(std::make_unique<MainPresenter>(panel, host, device, displays, document))
     {
     }
     FakePanel panel;
@@ -148,7 +148,7 @@ struct EngineRig {
     Device device;
     RecordingDisplays displays;
     MeasurementDocument document;
-    std::unique_ptr<MeasurementEngine> engine;
+    std::unique_ptr<MainPresenter> engine;
 };
 
 } // namespace audimera

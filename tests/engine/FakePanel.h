@@ -2,7 +2,7 @@
 // fails the test, so a misspelt name is caught.
 #pragma once
 
-#include "engine/PanelTable.h"
+#include "ui/presenter/PanelTable.h"
 
 #include <gtest/gtest.h>
 

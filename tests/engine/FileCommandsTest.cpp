@@ -1,6 +1,6 @@
 #include "engine/FileTypes.h"
 #include "tests/engine/EngineFixture.h"
-#include "engine/ControlTable.h"
+#include "ui/presenter/ControlTable.h"
 #include "tests/support/TestFolder.h"
 
 #include <sys/resource.h>
@@ -33,7 +33,7 @@ public:
 class FileCommandsTest : public ::testing::Test {
 protected:
     EngineRig<SilentSoundDevice> rig;
-    MeasurementEngine& e = *rig.engine;
+    MainPresenter& e = *rig.engine;
     ScriptedDialog dialog;
     void SetUp() override { e.setFileDialog(&dialog); }
 
@@ -286,7 +286,7 @@ TEST_F(FileCommandsTest, SweepShowsItsProgress)
     LoopbackDevice card;
     RecordingDisplays displays;
     MeasurementDocument document;
-    MeasurementEngine engine(panel, host, card, displays, document);
+    MainPresenter engine(panel, host, card, displays, document);
     engine.Calib = 1000;
     engine.Noise = 5;
     panel.select("OptionAutoSigGen", 1, 4);
@@ -331,7 +331,7 @@ TEST(PlotRangeTest, TraceOutsideTheRangeIsNotedAndFitRangeShowsIt)
         SilentSoundDevice card;
         RecordingDisplays displays;
         MeasurementDocument document;
-        MeasurementEngine engine(panel, host, card, displays, document);
+        MainPresenter engine(panel, host, card, displays, document);
         engine.ComboDBRange_Click(row.span);
         const std::string path = testFile("range.frd");
         std::ofstream(path, std::ios::trunc) << "100 " << row.low << "\n1000 " << (row.low + row.high) / 2 << "\n10000 "

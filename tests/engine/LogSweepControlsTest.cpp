@@ -12,7 +12,7 @@ namespace {
 class LogSweepControlsTest : public ::testing::Test {
 protected:
     EngineRig<SilentSoundDevice> rig;
-    MeasurementEngine& e = *rig.engine;
+    MainPresenter& e = *rig.engine;
 };
 
 std::vector<ResponsePoint> curve(std::size_t n)

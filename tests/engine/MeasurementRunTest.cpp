@@ -21,7 +21,7 @@ protected:
     RecordingSoundDevice device{card};
     RecordingDisplays displays;
     MeasurementDocument document;
-    MeasurementEngine e{panel, host, device, displays, document};
+    MainPresenter e{panel, host, device, displays, document};
 
     void SetUp() override
     {
@@ -85,7 +85,7 @@ TEST_F(MeasurementRunTest, DefaultRangeMeasures31PointsEndingAtTheStop)
     EXPECT_EQ(panel["LabelFreq"].caption, "20000.00 Hz");
     EXPECT_NE(panel["LabelDB"].caption.find(" dB"), std::string::npos);
     EXPECT_EQ(displays.redraws, 31);
-    EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::Completed);
+    EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::Completed);
 }
 
 TEST_F(MeasurementRunTest, RangeRuleStepsByWholeHertzAndStopsExactly)
@@ -159,7 +159,7 @@ TEST_F(MeasurementRunTest, UserListFilePlan)
     EXPECT_EQ(host.messages.back().text.rfind("Error reading user frequency file '" + path + "' : ", 0), 0u);
     EXPECT_EQ(card.records, records);
     expectIdle();
-    EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::PlanFailed);
+    EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::PlanFailed);
 }
 
 TEST_F(MeasurementRunTest, FrequencyLimitsAreCheckedBeforeAnythingPlays)
@@ -180,7 +180,7 @@ TEST_F(MeasurementRunTest, FrequencyLimitsAreCheckedBeforeAnythingPlays)
         EXPECT_EQ(host.messages[0].text, c.message);
         EXPECT_EQ(host.messages[0].icon, MessageIcon::Exclamation);
         EXPECT_EQ(card.records, 0);
-        EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::Refused);
+        EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::Refused);
         expectIdle();
     }
     // Stop texts that round to 20000 (halves to even) are accepted.
@@ -209,7 +209,7 @@ TEST_F(MeasurementRunTest, TextThatIsNotANumberIsReportedAndNothingRuns)
                       std::string::npos);
             EXPECT_EQ(card.records, 0);
             EXPECT_EQ(traceCount(document), 0) << box << calib;
-            EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::Refused);
+            EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::Refused);
             expectIdle();
         }
     }
@@ -231,14 +231,14 @@ TEST_F(MeasurementRunTest, TextThatIsNotANumberIsReportedAndNothingRuns)
         document.traces().AddTrace();
     sweep();
     ASSERT_EQ(host.messages.size(), 2u); // the refusal, not the limits again
-    EXPECT_EQ(host.messages[1].text, MeasurementEngine::TooManyTraces);
-    EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::TraceRefused);
+    EXPECT_EQ(host.messages[1].text, MainPresenter::TooManyTraces);
+    EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::TraceRefused);
 }
 
 TEST_F(MeasurementRunTest, NumbersAreReadAndShownInTheUsersLocale)
 {
     FakePanel comma(',');
-    MeasurementEngine engine(comma, host, device, displays, document);
+    MainPresenter engine(comma, host, device, displays, document);
     engine.WhiteNoiseBuffer = e.WhiteNoiseBuffer;
     comma["TextStart"].text = "100,5";
     comma["TextStop"].text = "150";
@@ -338,7 +338,7 @@ TEST_F(MeasurementRunTest, StopAfterAPointEndsTheRunThere)
     host.atYield(3 * 3, [&] { e.cmdStop_Click(); }); // the end of the third point
     EXPECT_EQ(sweep().size(), 3u);
     expectIdle();
-    EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::Stopped);
+    EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::Stopped);
     // The Stop button itself re-enables what the run disabled.
     EXPECT_TRUE(panel["MenuEntryLoadTrace"].enabled);
     EXPECT_TRUE(panel["HScrollFFT"].enabled);
@@ -375,7 +375,7 @@ TEST_F(MeasurementRunTest, LowSignalDuringCalibration)
     EXPECT_EQ(traceCount(document), 0);
     EXPECT_FALSE(panel["cmdCalibrate"].enabled);
     expectIdle();
-    EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::LowSignalDeclined);
+    EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::LowSignalDeclined);
 
     // Yes calibrates anyway, even on a mean of 0, and the run goes on.
     host.answer(MessageAnswer::Yes);
@@ -419,14 +419,14 @@ TEST_F(MeasurementRunTest, EightTracesRefuseTheRun)
         document.traces().AddTrace();
     sweep(); // uncalibrated: refused after the white noise
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, MeasurementEngine::TooManyTraces);
+    EXPECT_EQ(host.messages[0].text, MainPresenter::TooManyTraces);
     EXPECT_EQ(host.messages[0].icon, MessageIcon::Critical);
     EXPECT_GT(e.Calib, 0);
     EXPECT_EQ(card.records, 2);
     expectIdle();
     sweep(); // calibrated: refused at once
     EXPECT_EQ(host.messages.size(), 2u);
-    EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::TraceRefused);
+    EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::TraceRefused);
     EXPECT_EQ(card.records, 2);
     expectIdle();
 }
@@ -441,7 +441,7 @@ TEST_F(MeasurementRunTest, DeviceFailuresEndTheRunWithAMessage)
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].icon, MessageIcon::Critical);
     EXPECT_NE(host.messages[0].text.find("the device vanished"), std::string::npos);
-    EXPECT_EQ(e.lastRunEnd(), MeasurementEngine::RunEnd::DeviceFailed);
+    EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::DeviceFailed);
     expectIdle();
 
     host.messages.clear();

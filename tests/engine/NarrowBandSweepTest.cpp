@@ -45,7 +45,7 @@ struct Rig {
     // The 31 bands: frequency -> level.
     std::map<double, double> bands()
     {
-        panel.select("OptionAutoSigGen", MeasurementEngine::PlanIso31, 4);
+        panel.select("OptionAutoSigGen", MainPresenter::PlanIso31, 4);
         engine.cmdStart_Click();
         std::map<double, double> levels;
         for (const auto& [f, level] : newestTrace(document))
@@ -58,7 +58,7 @@ struct Rig {
     SimulatedSoundCard card;
     RecordingDisplays displays;
     MeasurementDocument document;
-    MeasurementEngine engine{panel, host, card, displays, document};
+    MainPresenter engine{panel, host, card, displays, document};
 };
 
 struct Spread {
@@ -166,14 +166,14 @@ TEST(NarrowBandSweepTest, TheThdReadOutFollowsTheSweepAndTheGeneratorsSine)
         if (rig.engine.Playing && rig.card.recordedBlocks() >= stopAt)
             rig.engine.cmdStartSignal_Click();
     });
-    for (const int signal : {MeasurementEngine::SignalTriangle, MeasurementEngine::SignalSine}) {
+    for (const int signal : {MainPresenter::SignalTriangle, MainPresenter::SignalSine}) {
         rig.panel["LabelTHD"].caption = "?";
         rig.panel.select("OptionSigGen", signal, 6);
         rig.panel["TextFFT"].text = "1000";
         stopAt = rig.card.recordedBlocks() + 2;
         rig.engine.cmdStartSignal_Click();
         EXPECT_EQ(rig.panel["LabelTHD"].caption,
-                  signal == MeasurementEngine::SignalSine ? "0.00 % (THD+N 0.00 %)" : "N/A")
+                  signal == MainPresenter::SignalSine ? "0.00 % (THD+N 0.00 %)" : "N/A")
             << signal;
     }
 }

@@ -37,14 +37,14 @@ struct SimulatedRig {
     SimulatedSoundCard card;
     RecordingDisplays displays;
     MeasurementDocument document;
-    MeasurementEngine engine{panel, host, card, displays, document};
+    MainPresenter engine{panel, host, card, displays, document};
 };
 
 TEST(SimulatedSweepTest, ThirdOctaveSweepFollowsTheAnalyticResponse)
 {
     for (const char* chain : {"lowpass=2000", "highpass=100", "gain=-12,lowpass2=5000", "lowpass=300,noise=-90"}) {
         SimulatedRig rig(chain);
-        rig.panel.select("OptionAutoSigGen", MeasurementEngine::PlanIso31, 4);
+        rig.panel.select("OptionAutoSigGen", MainPresenter::PlanIso31, 4);
         rig.engine.cmdStart_Click();
         ASSERT_EQ(traceCount(rig.document), 1) << chain;
         const auto points = newestTrace(rig.document);

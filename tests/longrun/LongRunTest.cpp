@@ -31,7 +31,7 @@ struct Rig {
     SimulatedSoundCard card;
     QuietDisplays displays;
     MeasurementDocument document;
-    MeasurementEngine engine{panel, host, card, displays, document};
+    MainPresenter engine{panel, host, card, displays, document};
     int points() const { return document.traces().pointCount(0); }
     explicit Rig(const char* chain = "")
     {
@@ -46,7 +46,7 @@ struct Rig {
 TEST(LongRunTest, TenThousandBlocksOfTheSignalAllocateNothing)
 {
     Rig rig;
-    rig.panel.select("OptionSigGen", MeasurementEngine::SignalTriangle, 6);
+    rig.panel.select("OptionSigGen", MainPresenter::SignalTriangle, 6);
     rig.panel["TextFFT"].text = "150"; // rate 15000: each block is cheap to play
     long long atBlock100 = -1;
     rig.host.everyYield([&] {
@@ -80,7 +80,7 @@ TEST(LongRunTest, SweepOf22051PointsAllocatesNothingPerPoint)
             out << 10 + i * (430.0 / 22050) << '\n';
     }
     rig.panel["txtUserFreqFile"].text = list;
-    rig.panel.select("OptionAutoSigGen", MeasurementEngine::PlanUserFile, 4);
+    rig.panel.select("OptionAutoSigGen", MainPresenter::PlanUserFile, 4);
     long long atPoint10 = -1;
     rig.host.everyYield([&] {
         if (rig.points() == 10 && atPoint10 < 0) {
@@ -93,7 +93,7 @@ TEST(LongRunTest, SweepOf22051PointsAllocatesNothingPerPoint)
     rig.engine.cmdStart_Click();
     allocations::counting = false;
     EXPECT_EQ(rig.points(), 22051);
-    EXPECT_EQ(rig.engine.lastRunEnd(), MeasurementEngine::RunEnd::Completed);
+    EXPECT_EQ(rig.engine.lastRunEnd(), MainPresenter::RunEnd::Completed);
     ASSERT_GE(atPoint10, 0);
     EXPECT_EQ(allocations::count.load() - atPoint10, 0) << "allocations in 22041 points";
 }

@@ -6,8 +6,8 @@
 
 #include "dsp/DspLibrary.h"
 #include "cli/MeasureCommand.h"
-#include "engine/MeasurementEngine.h"
-#include "engine/PanelTable.h"
+#include "ui/presenter/MainPresenter.h"
+#include "ui/presenter/PanelTable.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -68,7 +68,7 @@ public:
     std::map<double, Section> sections; // the last analysed one of each band
 
 protected:
-    void measured(const MeasurementEngine& e, const int16_t* section, int samples) override
+    void measured(const MainPresenter& e, const int16_t* section, int samples) override
     {
         const int length = samples - 1;
         double best = 0, bestFrequency = 0;

@@ -8,8 +8,8 @@
 
 #include "dsp/DspLibrary.h"
 #include "engine/BlockAnalysis.h"
-#include "engine/MeasurementEngine.h"
-#include "engine/PanelTable.h"
+#include "ui/presenter/MainPresenter.h"
+#include "ui/presenter/PanelTable.h"
 
 #include <complex>
 #include <map>
@@ -40,7 +40,7 @@ public:
     std::map<double, double> silentShare;
 
 protected:
-    void measured(const MeasurementEngine& e, const int16_t* section, int length) override
+    void measured(const MainPresenter& e, const int16_t* section, int length) override
     {
         // The tone moves by more than 2 a sample through zero down to
         // -40 dB: neighbours within +-1 are silence.

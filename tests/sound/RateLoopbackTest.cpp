@@ -10,8 +10,8 @@
 #include "dsp/DspLibrary.h"
 #include "cli/MeasureCommand.h"
 #include "engine/LogSweepMeasurement.h"
-#include "engine/MeasurementEngine.h"
-#include "engine/PanelTable.h"
+#include "ui/presenter/MainPresenter.h"
+#include "ui/presenter/PanelTable.h"
 #include "devices/SimulatedSoundCard.h"
 #include "devices/SoundChain.h"
 
@@ -47,7 +47,7 @@ public:
     std::map<double, bool> breaks; // of the last analysed block of each band
 
 protected:
-    void measured(const MeasurementEngine& e, const int16_t* section, int samples) override
+    void measured(const MainPresenter& e, const int16_t* section, int samples) override
     {
         const int last = samples - 1;
         const double twoCos = 2 * std::cos(2 * Pi * e.Frequency / SoundDevice::SampleRate);

@@ -8,8 +8,8 @@
 #include "dsp/DspLibrary.h"
 #include "engine/BlockAnalysis.h"
 #include "engine/Displays.h"
-#include "engine/MeasurementEngine.h"
-#include "engine/PanelTable.h"
+#include "ui/presenter/MainPresenter.h"
+#include "ui/presenter/PanelTable.h"
 
 #include <cstdint>
 
@@ -18,22 +18,22 @@ namespace audimera::pulsetest {
 class SectionDisplays : public Displays {
 public:
     // engine is set by the test once the engine exists.
-    explicit SectionDisplays(const MeasurementEngine*& engine) : m_engine(engine) {}
+    explicit SectionDisplays(const MainPresenter*& engine) : m_engine(engine) {}
     void TraceResponse() override {}
     void DrawCurve(int, int, const int16_t*, int, bool, int) override {}
     void TraceFFT(const int16_t* section, float*, bool) final
     {
-        const MeasurementEngine& e = *m_engine;
+        const MainPresenter& e = *m_engine;
         if (e.Calib != 0)
             measured(e, section, BlockAnalysis::SectionEnd - e.SampleStart + 1);
     }
 
 protected:
     // The section of e's current tone: samples of it, from e.SampleStart.
-    virtual void measured(const MeasurementEngine& e, const int16_t* section, int samples) = 0;
+    virtual void measured(const MainPresenter& e, const int16_t* section, int samples) = 0;
 
 private:
-    const MeasurementEngine*& m_engine;
+    const MainPresenter*& m_engine;
 };
 
 // The program's sweep on device, set for the 31 ISO bands with the input
@@ -48,14 +48,14 @@ struct SweepRig {
         Audidsp::LowPass44(0, 0, 1);
         engine.InitWhitePinkBuffers();
         panel["CheckInput"].value = 0;
-        panel.select("OptionAutoSigGen", MeasurementEngine::PlanIso31, 4);
+        panel.select("OptionAutoSigGen", MainPresenter::PlanIso31, 4);
     }
     PanelTable panel;
     SweepHost host;
-    const MeasurementEngine* enginePointer = nullptr;
+    const MainPresenter* enginePointer = nullptr;
     Watch displays;
     MeasurementDocument document;
-    MeasurementEngine engine;
+    MainPresenter engine;
 };
 
 } // namespace audimera::pulsetest

@@ -7,7 +7,7 @@
 #include "dsp/DspLibrary.h"
 #include "tests/engine/FakePanel.h"
 #include "engine/LogSweepMeasurement.h"
-#include "engine/MeasurementEngine.h"
+#include "ui/presenter/MainPresenter.h"
 #include "tests/engine/RecordingDisplays.h"
 #include "tests/engine/ScriptedHost.h"
 
@@ -76,7 +76,7 @@ struct Program {
     PulseSoundDevice device;
     RecordingDisplays displays;
     MeasurementDocument document;
-    MeasurementEngine engine{panel, host, device, displays, document};
+    MainPresenter engine{panel, host, device, displays, document};
     Clock::time_point firedAt = Clock::now();
 };
 

@@ -168,7 +168,7 @@ TEST_F(MainWindowFiles, TheFrequencyBrowseButtonSelectsTheUserFilePlan)
     EXPECT_EQ(edit("txtUserFreqFile")->text().toStdString(), path("freqs.txt"));
     EXPECT_TRUE(button("OptionAutoSigGen(3)")->isChecked());
     EXPECT_FALSE(button("OptionAutoSigGen(0)")->isChecked());
-    EXPECT_EQ(window->engine().GenIndex, MeasurementEngine::PlanUserFile);
+    EXPECT_EQ(window->engine().GenIndex, MainPresenter::PlanUserFile);
 }
 
 TEST_F(MainWindowFiles, TheCalibrationBrowseButtonTicksAndLoadsTheUserCorrection)
@@ -208,16 +208,16 @@ TEST_F(MainWindowFiles, ANinthTraceIsRefusedBeforeTheDialog)
     trigger("MenuEntryLoadTrace");
     EXPECT_EQ(dialog.requests.size(), 8u);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, MeasurementEngine::TooManyTraces);
+    EXPECT_EQ(messages[0].text, MainPresenter::TooManyTraces);
     EXPECT_EQ(messages[0].icon, MessageIcon::Critical);
     EXPECT_EQ(window->responseWindow().store().GetTraceCount(), 8);
 
     // A sweep is refused the same way, after its calibration.
     messages.clear();
     sweep();
-    EXPECT_EQ(window->engine().lastRunEnd(), MeasurementEngine::RunEnd::TraceRefused);
+    EXPECT_EQ(window->engine().lastRunEnd(), MainPresenter::RunEnd::TraceRefused);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, MeasurementEngine::TooManyTraces);
+    EXPECT_EQ(messages[0].text, MainPresenter::TooManyTraces);
     EXPECT_FALSE(card->isPlaying());
 }
 

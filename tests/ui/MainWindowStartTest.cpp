@@ -4,9 +4,9 @@
 #include "tests/ui/MainWindowFixture.h"
 
 #include "common/BuildInfo.h"
-#include "engine/ControlTable.h"
+#include "ui/presenter/ControlTable.h"
 #include "dsp/DspLibrary.h"
-#include "engine/PanelTable.h"
+#include "ui/presenter/PanelTable.h"
 #include "devices/PulseSoundDevice.h"
 
 #include <QCheckBox>

@@ -20,7 +20,7 @@ TEST_F(MainWindowSweep, AClickOnStartMeasuresATraceAndEnablesClearAndSave)
     start();
     EXPECT_FALSE(button("cmdClearTraces")->isEnabled());
     sweep();
-    EXPECT_EQ(window->engine().lastRunEnd(), MeasurementEngine::RunEnd::Completed);
+    EXPECT_EQ(window->engine().lastRunEnd(), MainPresenter::RunEnd::Completed);
     EXPECT_TRUE(messages.empty());
     const TraceStore& store = window->responseWindow().store();
     ASSERT_EQ(store.GetTraceCount(), 1);
@@ -183,7 +183,7 @@ TEST_F(MainWindowSweep, StopInsideTheSweepEndsIt)
     });
     sweep("20", "20000", 126);
     stopDuringRun();
-    EXPECT_EQ(window->engine().lastRunEnd(), MeasurementEngine::RunEnd::Stopped);
+    EXPECT_EQ(window->engine().lastRunEnd(), MainPresenter::RunEnd::Stopped);
     EXPECT_FALSE(card->isPlaying());
     EXPECT_LT(window->responseWindow().store().pointCount(0), 5);
     EXPECT_TRUE(button("cmdStart")->isEnabled());
@@ -262,7 +262,7 @@ TEST_F(MainWindowSweep, ExitDuringASweepStopsPlaybackFirstAndEndsAfterTheRunRetu
     // After the run returned: the rest of the shut-down.
     EXPECT_TRUE(window->isShutDown());
     EXPECT_EQ(window->handlersOnStack(), 0);
-    EXPECT_EQ(window->engine().lastRunEnd(), MeasurementEngine::RunEnd::Stopped);
+    EXPECT_EQ(window->engine().lastRunEnd(), MainPresenter::RunEnd::Stopped);
     EXPECT_FALSE(card->isPlaying());
     ASSERT_FALSE(card->log.empty());
     EXPECT_EQ(card->log.front(), "StopPlayback");

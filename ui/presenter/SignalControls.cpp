@@ -1,7 +1,7 @@
 // The handlers of the simple signal generator: they read the frequency box,
 // the signal buttons, the "x20" box and the scroll bars, and start, stop,
 // change or re-tune the continuous signal.
-#include "engine/MeasurementEngine.h"
+#include "ui/presenter/MainPresenter.h"
 
 namespace audimera {
 
@@ -12,7 +12,7 @@ constexpr double MinSignalFrequency = 1;
 constexpr double MaxSignalFrequency = 20000;
 } // namespace
 
-void MeasurementEngine::cmdStartSignal_Click()
+void MainPresenter::cmdStartSignal_Click()
 {
     Playing = !Playing;
     if (Playing) {
@@ -32,7 +32,7 @@ void MeasurementEngine::cmdStartSignal_Click()
     }
 }
 
-void MeasurementEngine::readSignalFrequency()
+void MainPresenter::readSignalFrequency()
 {
     double value = Frequency;
     if (!readNumber("TextFFT", "signal frequency", value)) {
@@ -58,7 +58,7 @@ void MeasurementEngine::readSignalFrequency()
     Frequency = again ? *again : (value < MinSignalFrequency ? MinSignalFrequency : MaxSignalFrequency);
 }
 
-void MeasurementEngine::RunSignal()
+void MainPresenter::RunSignal()
 {
     readSignalFrequency();
     SignalSettings settings;
@@ -74,27 +74,27 @@ void MeasurementEngine::RunSignal()
     m_runEnd = m_signal.run(settings);
 }
 
-SignalChoice MeasurementEngine::signalChoice()
+SignalChoice MainPresenter::signalChoice()
 {
     readSignalFrequency();
     return SignalChoice{GenIndex, Frequency, m_panel.value("CheckBy5") != 0};
 }
 
-double MeasurementEngine::frequencyFromScrolls() const
+double MainPresenter::frequencyFromScrolls() const
 {
     const int rate = m_panel.value("HScrollFFT") * 10 + m_panel.value("HScrollFine");
     const int k = (m_panel.value("CheckBy5") % 2 != 0) ? 20 : 1;
     return k * rate / 100.0;
 }
 
-void MeasurementEngine::SetFreqFromScrolls()
+void MainPresenter::SetFreqFromScrolls()
 {
     Frequency = frequencyFromScrolls();
     m_panel.setText("TextFFT", m_panel.formatNumber(Frequency));
     m_signal.retune(m_panel.value("HScrollFFT") * 10 + m_panel.value("HScrollFine"));
 }
 
-void MeasurementEngine::OptionSigGen_Click(int Index)
+void MainPresenter::OptionSigGen_Click(int Index)
 {
     LastFreq = 0;
     GenIndex = Index;
@@ -102,7 +102,7 @@ void MeasurementEngine::OptionSigGen_Click(int Index)
         ApplySignal();
 }
 
-void MeasurementEngine::CheckBy5_Click()
+void MainPresenter::CheckBy5_Click()
 {
     if (Running || LogSweeping) {
         // A sweep owns the tone and the frequency (the log sweep the

@@ -22,7 +22,7 @@
 #include "engine/Host.h"
 #include "engine/MeasurementDocument.h"
 #include "engine/MeasurementState.h"
-#include "engine/Panel.h"
+#include "ui/presenter/Panel.h"
 #include "engine/RunObserver.h"
 #include "devices/SoundDevice.h"
 #include "engine/SteppedSweep.h"
@@ -35,7 +35,7 @@
 
 namespace audimera {
 
-class MeasurementEngine : public MeasurementState, private RunObserver {
+class MainPresenter : public MeasurementState, private RunObserver {
 public:
     // Plans of the sweep (GenIndex during a sweep).
     enum Plan {
@@ -62,10 +62,10 @@ public:
     static constexpr int MaxTracePoints = TraceStore::MaxPoints;
 
     // All references must outlive the engine.
-    MeasurementEngine(Panel& panel, Host& host, SoundDevice& sound, Displays& displays,
+    MainPresenter(Panel& panel, Host& host, SoundDevice& sound, Displays& displays,
                       MeasurementDocument& document);
-    MeasurementEngine(const MeasurementEngine&) = delete;
-    MeasurementEngine& operator=(const MeasurementEngine&) = delete;
+    MainPresenter(const MainPresenter&) = delete;
+    MainPresenter& operator=(const MainPresenter&) = delete;
 
     // Documented fields kept in the document: the smoothing level and the
     // correction flags, CalibCurve(i, k) its columns.

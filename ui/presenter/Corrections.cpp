@@ -1,10 +1,10 @@
 // The correction boxes: each loads a curve into one column of the
 // document's correction table and switches its subtraction on.
-#include "engine/MeasurementEngine.h"
+#include "ui/presenter/MainPresenter.h"
 
 namespace audimera {
 
-bool MeasurementEngine::LoadCalibFile(const std::string& FileName, int CalibIndex)
+bool MainPresenter::LoadCalibFile(const std::string& FileName, int CalibIndex)
 {
     const audimera::Status loaded = m_document.corrections().load(CalibIndex, FileName);
     if (!loaded) {
@@ -22,7 +22,7 @@ bool MeasurementEngine::LoadCalibFile(const std::string& FileName, int CalibInde
     return true;
 }
 
-void MeasurementEngine::correctionClicked(int index, std::string_view box, const std::string& file)
+void MainPresenter::correctionClicked(int index, std::string_view box, const std::string& file)
 {
     // Off first: no point is ever corrected with a half-loaded column.
     CalibEnable[index] = false;
@@ -41,7 +41,7 @@ void MeasurementEngine::correctionClicked(int index, std::string_view box, const
     showSensitivity();
 }
 
-void MeasurementEngine::showSensitivity()
+void MainPresenter::showSensitivity()
 {
     // Its own place in the status bar: the progress line overwrites the
     // status text, never this.
@@ -57,17 +57,17 @@ void MeasurementEngine::showSensitivity()
     m_panel.setCaption("LabelSensitivity", text);
 }
 
-void MeasurementEngine::CheckSPLCorrect_Click()
+void MainPresenter::CheckSPLCorrect_Click()
 {
     correctionClicked(0, "CheckSPLCorrect", SplCurveFile);
 }
 
-void MeasurementEngine::CheckSoundCard_Click()
+void MainPresenter::CheckSoundCard_Click()
 {
     correctionClicked(1, "CheckSoundCard", SoundCardFile);
 }
 
-void MeasurementEngine::CheckUserCalib_Click()
+void MainPresenter::CheckUserCalib_Click()
 {
     correctionClicked(2, "CheckUserCalib", m_panel.text("txtUserCalibFile"));
 }

@@ -1,6 +1,6 @@
 // Loading and saving traces, the commands that pick files, and the lists
 // that choose how the plot is drawn: all on the measurement document.
-#include "engine/MeasurementEngine.h"
+#include "ui/presenter/MainPresenter.h"
 
 #include "curves/CurveFile.h"
 #include "curves/ExchangeFiles.h"
@@ -14,11 +14,11 @@ namespace {
 constexpr const char* CurveFilter = "Response Curve (*.txt)";
 } // namespace
 
-const char* const MeasurementEngine::CurveFilesFilter = "Curve files (*.txt *.frd *.cal *.csv)";
-const char* const MeasurementEngine::FrdFilter = "FRD file (*.frd)";
-const char* const MeasurementEngine::CsvFilter = "CSV file (*.csv)";
+const char* const MainPresenter::CurveFilesFilter = "Curve files (*.txt *.frd *.cal *.csv)";
+const char* const MainPresenter::FrdFilter = "FRD file (*.frd)";
+const char* const MainPresenter::CsvFilter = "CSV file (*.csv)";
 
-void MeasurementEngine::LoadFile(const std::string& FileName)
+void MainPresenter::LoadFile(const std::string& FileName)
 {
     // The reader stops at what one trace holds and reports it, so a huge
     // file never writes past the store.
@@ -57,7 +57,7 @@ void MeasurementEngine::LoadFile(const std::string& FileName)
     }
 }
 
-void MeasurementEngine::SaveFile(const std::string& FileName, const double* X, const double* Y, int n)
+void MainPresenter::SaveFile(const std::string& FileName, const double* X, const double* Y, int n)
 {
     std::vector<CurvePoint> points;
     points.reserve(static_cast<size_t>(n > 0 ? n : 0));
@@ -67,7 +67,7 @@ void MeasurementEngine::SaveFile(const std::string& FileName, const double* X, c
         m_host.message(CurveFile::saveError(FileName, written.message()), MessageIcon::Critical);
 }
 
-void MeasurementEngine::MenuEntryLoadTrace_Click()
+void MainPresenter::MenuEntryLoadTrace_Click()
 {
     if (m_document.traces().GetTraceCount() >= TraceStore::MaxTraces) {
         m_host.message(TooManyTraces, MessageIcon::Critical);
@@ -84,7 +84,7 @@ void MeasurementEngine::MenuEntryLoadTrace_Click()
         LoadFile(*path);
 }
 
-void MeasurementEngine::MenuEntrySave_Click()
+void MainPresenter::MenuEntrySave_Click()
 {
     const int traces = m_document.traces().GetTraceCount();
     std::vector<double> x, y;
@@ -101,7 +101,7 @@ void MeasurementEngine::MenuEntrySave_Click()
         writeLastTrace(*path, static_cast<TraceFormat>(*type));
 }
 
-void MeasurementEngine::MenuEntryExportTrace_Click()
+void MainPresenter::MenuEntryExportTrace_Click()
 {
     const int traces = m_document.traces().GetTraceCount();
     if (traces == 0 || !m_dialog)
@@ -120,7 +120,7 @@ void MeasurementEngine::MenuEntryExportTrace_Click()
         writeLastTrace(*path, formats[*type]);
 }
 
-void MeasurementEngine::writeLastTrace(const std::string& path, TraceFormat format)
+void MainPresenter::writeLastTrace(const std::string& path, TraceFormat format)
 {
     if (format == TraceFormat::Curve) {
         std::vector<double> x, y;
@@ -139,7 +139,7 @@ void MeasurementEngine::writeLastTrace(const std::string& path, TraceFormat form
         m_host.message(CurveFile::saveError(path, written.message()), MessageIcon::Critical);
 }
 
-void MeasurementEngine::cmdFreqBrowse_Click()
+void MainPresenter::cmdFreqBrowse_Click()
 {
     if (!m_dialog)
         return;
@@ -156,7 +156,7 @@ void MeasurementEngine::cmdFreqBrowse_Click()
     OptionAutoSigGen_Click(PlanUserFile);
 }
 
-void MeasurementEngine::cmdCalibBrowse_Click()
+void MainPresenter::cmdCalibBrowse_Click()
 {
     if (!m_dialog)
         return;
@@ -174,7 +174,7 @@ void MeasurementEngine::cmdCalibBrowse_Click()
     }
 }
 
-void MeasurementEngine::cmdClearTraces_Click()
+void MainPresenter::cmdClearTraces_Click()
 {
     m_panel.setEnabled("cmdClearTraces", false);
     m_panel.setEnabled("MenuEntrySave", false);
@@ -182,14 +182,14 @@ void MeasurementEngine::cmdClearTraces_Click()
     m_displays.TraceResponse();
 }
 
-void MeasurementEngine::ComboSmooth_Click(int itemData)
+void MainPresenter::ComboSmooth_Click(int itemData)
 {
     Smooth = itemData;
     if (!Running)
         m_displays.TraceResponse();
 }
 
-void MeasurementEngine::ComboDBRange_Click(int itemData)
+void MainPresenter::ComboDBRange_Click(int itemData)
 {
     m_document.plot().dbSpan = itemData;
     m_document.plot().dbCentre = 0; // the list's ranges are centred on 0 dB

@@ -1,6 +1,6 @@
 // What the log-sweep window asks of the main window's logic: one
 // measurement at a time, and its curve as a trace of the response plot.
-#include "engine/MeasurementEngine.h"
+#include "ui/presenter/MainPresenter.h"
 
 #include <algorithm>
 
@@ -12,7 +12,7 @@ namespace {
 constexpr const char* LockedByLogSweep[] = {"cmdStart", "cmdStartSignal", "MenuInDevice", "MenuOutDevice"};
 } // namespace
 
-bool MeasurementEngine::beginLogSweep()
+bool MainPresenter::beginLogSweep()
 {
     if (!canStartLogSweep())
         return false;
@@ -23,7 +23,7 @@ bool MeasurementEngine::beginLogSweep()
     return true;
 }
 
-void MeasurementEngine::endLogSweep()
+void MainPresenter::endLogSweep()
 {
     LogSweeping = false;
     // A sweep or the signal cannot have started meanwhile: their buttons
@@ -33,7 +33,7 @@ void MeasurementEngine::endLogSweep()
     activityChanged();
 }
 
-bool MeasurementEngine::addResponseTrace(const std::vector<ResponsePoint>& points)
+bool MainPresenter::addResponseTrace(const std::vector<ResponsePoint>& points)
 {
     if (Running || points.empty())
         return false;

@@ -7,6 +7,8 @@
 // Plain constant data, no toolkit; readable from any thread.
 #pragma once
 
+#include "engine/PlotSettings.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -34,12 +36,6 @@ enum class ControlKind {
     Separator,     // a menu separator
 };
 
-// An item of a list: its text and its item data.
-struct ListItem {
-    std::string_view text;
-    int data;
-};
-
 struct ControlRow {
     std::string_view name{}; // its objectName; members of arrays "OptionSigGen(3)"
     ControlKind kind = ControlKind::Label;
@@ -60,12 +56,8 @@ struct ControlRow {
 
 class ControlTable {
 public:
-    // ComboDBRange: the plot's total height in dB. ComboSmooth: the B-spline
-    // order (1 draws straight lines).
-    static constexpr std::array<ListItem, 4> DBRangeItems = {{
-        {"+/- 6 dB", 12}, {"+/- 12 dB", 24}, {"+/- 24 dB", 48}, {"+/- 48 dB", 96}}};
-    static constexpr std::array<ListItem, 4> SmoothItems = {{
-        {"0 (none)", 1}, {"1 (sharp)", 2}, {"2 (light)", 3}, {"3 (strong)", 4}}};
+    static constexpr const auto& DBRangeItems = PlotSettings::DBRangeItems;
+    static constexpr const auto& SmoothItems = PlotSettings::SmoothItems;
 
     // Every control, frames in the order of the window, then the menus with
     // their entries in menu order.

@@ -1,6 +1,6 @@
 // The sweep's handlers, the controls they lock and restore, and what the
 // runs ask of and report to the main window.
-#include "engine/MeasurementEngine.h"
+#include "ui/presenter/MainPresenter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,7 +13,7 @@ constexpr int AutoPlanCount = 4;
 constexpr int SignalCount = 6;
 } // namespace
 
-MeasurementEngine::MeasurementEngine(Panel& panel, Host& host, SoundDevice& sound, Displays& displays,
+MainPresenter::MainPresenter(Panel& panel, Host& host, SoundDevice& sound, Displays& displays,
                                      MeasurementDocument& document)
     : Smooth(document.plot().smooth),
       CalibEnable(document.corrections().enabled),
@@ -31,7 +31,7 @@ MeasurementEngine::MeasurementEngine(Panel& panel, Host& host, SoundDevice& soun
 
 // ---------------------------------------------------------------- controls
 
-void MeasurementEngine::LockControls()
+void MainPresenter::LockControls()
 {
     for (const char* name : {"MenuInDevice", "MenuOutDevice", "TextStart", "TextStop", "cmdCalibrate",
                              "MenuEntrySave", "MenuEntryLoadTrace", "cmdStart", "cmdClearTraces"})
@@ -39,7 +39,7 @@ void MeasurementEngine::LockControls()
     activityChanged();
 }
 
-void MeasurementEngine::UnlockControls()
+void MainPresenter::UnlockControls()
 {
     m_panel.setEnabled("MenuInDevice", true);
     m_panel.setEnabled("MenuOutDevice", true);
@@ -54,7 +54,7 @@ void MeasurementEngine::UnlockControls()
     m_panel.setEnabled("HScrollFine", true);
 }
 
-int MeasurementEngine::selectedIndex(std::string_view array, int count, int fallback) const
+int MainPresenter::selectedIndex(std::string_view array, int count, int fallback) const
 {
     for (int i = 0; i < count; ++i)
         if (m_panel.value(controlName(array, i)) != 0)
@@ -62,14 +62,14 @@ int MeasurementEngine::selectedIndex(std::string_view array, int count, int fall
     return fallback;
 }
 
-void MeasurementEngine::setLevelLabel(std::string_view label, double value, std::string_view unit)
+void MainPresenter::setLevelLabel(std::string_view label, double value, std::string_view unit)
 {
     std::string text = m_panel.formatNumber(value);
     text += unit;
     m_panel.setCaption(label, text);
 }
 
-bool MeasurementEngine::readNumber(std::string_view box, std::string_view what, double& value)
+bool MainPresenter::readNumber(std::string_view box, std::string_view what, double& value)
 {
     const std::string text = m_panel.text(box);
     const std::optional<double> number = m_panel.parseNumber(text);
@@ -81,20 +81,20 @@ bool MeasurementEngine::readNumber(std::string_view box, std::string_view what, 
     return false;
 }
 
-void MeasurementEngine::OptionAutoSigGen_Click(int Index)
+void MainPresenter::OptionAutoSigGen_Click(int Index)
 {
     LastFreq = 0;
     GenIndex = Index;
 }
 
-void MeasurementEngine::HScrollStep_Change()
+void MainPresenter::HScrollStep_Change()
 {
     m_panel.setCaption("LabelStep", "Step: x" + m_panel.formatNumber(m_panel.value("HScrollStep") / 100.0));
 }
 
 // ---------------------------------------------------------------- the run
 
-void MeasurementEngine::cmdStart_Click()
+void MainPresenter::cmdStart_Click()
 {
     LockControls();
     m_panel.setEnabled("cmdStop", true);
@@ -110,7 +110,7 @@ void MeasurementEngine::cmdStart_Click()
     RunTrace();
 }
 
-void MeasurementEngine::RunTrace()
+void MainPresenter::RunTrace()
 {
     // Text that is not a number refuses the run before it takes a trace
     // slot; the limits are checked by the sweep, on the run's empty trace.
@@ -134,13 +134,13 @@ void MeasurementEngine::RunTrace()
     m_runEnd = m_sweep.run(settings);
 }
 
-LevelDetector MeasurementEngine::levelDetectorChoice() const
+LevelDetector MainPresenter::levelDetectorChoice() const
 {
     return m_panel.value(controlName("MenuEntryDetector", 1)) == 1 ? LevelDetector::NarrowBand
                                                                     : LevelDetector::MeanMagnitude;
 }
 
-RecordChannel MeasurementEngine::recordChannelChoice() const
+RecordChannel MainPresenter::recordChannelChoice() const
 {
     if (m_panel.value(controlName("MenuEntryRecordChannel", 1)) == 1)
         return RecordChannel::Left;
@@ -149,18 +149,18 @@ RecordChannel MeasurementEngine::recordChannelChoice() const
     return RecordChannel::Mix;
 }
 
-void MeasurementEngine::inputNoted(const std::string& note)
+void MainPresenter::inputNoted(const std::string& note)
 {
     m_inputNote = note;
 }
 
-void MeasurementEngine::cmdStop_Click()
+void MainPresenter::cmdStop_Click()
 {
     stopRun(*this, m_sound);
     restoreControls();
 }
 
-void MeasurementEngine::restoreControls()
+void MainPresenter::restoreControls()
 {
     m_panel.setStatusText("");
     UnlockControls();
@@ -175,7 +175,7 @@ void MeasurementEngine::restoreControls()
     activityChanged();
 }
 
-void MeasurementEngine::cmdCalibrate_Click()
+void MainPresenter::cmdCalibrate_Click()
 {
     Calib = 0;
     m_panel.setEnabled("cmdCalibrate", false);
@@ -183,34 +183,34 @@ void MeasurementEngine::cmdCalibrate_Click()
 
 // ---------------------------------------------------------------- what the runs ask
 
-bool MeasurementEngine::measuresBadBlocksAgain() const
+bool MainPresenter::measuresBadBlocksAgain() const
 {
     return m_panel.value("CheckBadInputWave") == 1;
 }
 
-bool MeasurementEngine::showsWaveform() const
+bool MainPresenter::showsWaveform() const
 {
     return m_panel.value("CheckInput") == 1;
 }
 
-bool MeasurementEngine::showsSpectrum() const
+bool MainPresenter::showsSpectrum() const
 {
     return m_panel.value("CheckFFT") == 1;
 }
 
-double MeasurementEngine::stepFactor() const
+double MainPresenter::stepFactor() const
 {
     return m_panel.value("HScrollStep") / 100.0;
 }
 
-audimera::Status MeasurementEngine::openTrace()
+audimera::Status MainPresenter::openTrace()
 {
     return m_document.openTrace();
 }
 
 // ---------------------------------------------------------------- what the runs report
 
-void MeasurementEngine::playing(Sound sound, double frequency)
+void MainPresenter::playing(Sound sound, double frequency)
 {
     switch (sound) {
     case Sound::Silence:
@@ -228,7 +228,7 @@ void MeasurementEngine::playing(Sound sound, double frequency)
     }
 }
 
-void MeasurementEngine::sweepProgress(int point, int points)
+void MainPresenter::sweepProgress(int point, int points)
 {
     // Built in a string reserved once: a measured point allocates nothing.
     std::string& text = m_status;
@@ -259,13 +259,13 @@ void MeasurementEngine::sweepProgress(int point, int points)
     m_panel.setStatusText(text);
 }
 
-void MeasurementEngine::calibrationMeasured(double snr)
+void MainPresenter::calibrationMeasured(double snr)
 {
     setLevelLabel("LabelSNR", snr, " dB");
     setLevelLabel("LabelCardSNR", snr, " dB");
 }
 
-void MeasurementEngine::pointMeasured(double frequency, double level, double snr)
+void MainPresenter::pointMeasured(double frequency, double level, double snr)
 {
     setLevelLabel("LabelSNR", snr, " dB");
     setLevelLabel("LabelDB", level, " dB");
@@ -273,13 +273,13 @@ void MeasurementEngine::pointMeasured(double frequency, double level, double snr
     m_displays.TraceResponse();
 }
 
-void MeasurementEngine::levelMeasured(double level, double snr)
+void MainPresenter::levelMeasured(double level, double snr)
 {
     setLevelLabel("LabelSNR", snr, " dB");
     setLevelLabel("LabelDB", level, " dB");
 }
 
-void MeasurementEngine::distortionMeasured(double, const Distortion& distortion)
+void MainPresenter::distortionMeasured(double, const Distortion& distortion)
 {
     // "THD % (THD+N %)", N/A for what was not measured; built in a string
     // reserved once.
@@ -299,18 +299,18 @@ void MeasurementEngine::distortionMeasured(double, const Distortion& distortion)
     m_panel.setCaption("LabelTHD", text);
 }
 
-void MeasurementEngine::DrawCurve(int OsciWidth, int OsciHeight, const int16_t* RecBuffer, int First, bool CheckSat,
+void MainPresenter::DrawCurve(int OsciWidth, int OsciHeight, const int16_t* RecBuffer, int First, bool CheckSat,
                                   int Off)
 {
     m_displays.DrawCurve(OsciWidth, OsciHeight, RecBuffer, First, CheckSat, Off);
 }
 
-void MeasurementEngine::TraceFFT(const int16_t* FFTIn, float* FFTOUT, bool Satured)
+void MainPresenter::TraceFFT(const int16_t* FFTIn, float* FFTOUT, bool Satured)
 {
     m_displays.TraceFFT(FFTIn, FFTOUT, Satured);
 }
 
-void MeasurementEngine::runEnded(RunEnd why)
+void MainPresenter::runEnded(RunEnd why)
 {
     // Declining the low-signal question keeps "Recenter 0dB" off.
     if (why == RunEnd::LowSignalDeclined)

@@ -1,6 +1,6 @@
-#include "engine/PanelTable.h"
+#include "ui/presenter/PanelTable.h"
 
-#include "engine/ControlTable.h"
+#include "ui/presenter/ControlTable.h"
 
 #include <charconv>
 

@@ -1,11 +1,11 @@
 // The level and balance bars of the generator frame.
-#include "engine/MeasurementEngine.h"
+#include "ui/presenter/MainPresenter.h"
 
 #include "signal/OutputLevel.h"
 
 namespace audimera {
 
-void MeasurementEngine::ApplyVolume()
+void MainPresenter::ApplyVolume()
 {
     const int level = OutputLevel::volumeLevel(m_panel.value("HScrollVolume"));
     m_panel.setCaption("LabelVol", OutputLevel::dBText(level));
@@ -13,7 +13,7 @@ void MeasurementEngine::ApplyVolume()
     m_host.yield();
 }
 
-void MeasurementEngine::ApplyPan(int& Value)
+void MainPresenter::ApplyPan(int& Value)
 {
     const OutputLevel::PanLabels marks = OutputLevel::panLabels(Value);
     m_panel.setForeColor("LabelLeft", marks.leftMark);
@@ -27,7 +27,7 @@ void MeasurementEngine::ApplyPan(int& Value)
     m_host.yield();
 }
 
-void MeasurementEngine::HScrollPan_Change()
+void MainPresenter::HScrollPan_Change()
 {
     int value = m_panel.value("HScrollPan");
     ApplyPan(value);

@@ -1,6 +1,6 @@
-#include "engine/ControlTable.h"
+#include "ui/presenter/ControlTable.h"
 
-#include "engine/Panel.h"
+#include "ui/presenter/Panel.h"
 
 namespace audimera {
 

@@ -1,13 +1,13 @@
 // The response plot's range against the traces: the note on a trace that
 // cannot be seen, and Fit Range to Traces.
-#include "engine/MeasurementEngine.h"
+#include "ui/presenter/MainPresenter.h"
 
-#include "engine/ControlTable.h"
+#include "ui/presenter/ControlTable.h"
 #include "engine/PlotRange.h"
 
 namespace audimera {
 
-void MeasurementEngine::notePlotRange()
+void MainPresenter::notePlotRange()
 {
     const int last = m_document.traces().GetTraceCount() - 1;
     const double by = PlotRange::outsideBy(m_document.traces(), last, m_document.plot());
@@ -17,7 +17,7 @@ void MeasurementEngine::notePlotRange()
     }
 }
 
-void MeasurementEngine::FitRangeToTraces()
+void MainPresenter::FitRangeToTraces()
 {
     PlotSettings& plot = m_document.plot();
     const PlotSettings fitted = PlotRange::fitted(m_document.traces(), plot);

@@ -3,7 +3,7 @@
 // Numbers use the given decimal separator instead of a locale.
 #pragma once
 
-#include "engine/Panel.h"
+#include "ui/presenter/Panel.h"
 
 #include <map>
 #include <string>

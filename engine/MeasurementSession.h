@@ -1,0 +1,184 @@
+// One measurement session: the document (traces, plot settings, the
+// correction curves), the sound device it measures through, and every run
+// on it, one at a time: the stepped sweep, the continuous signal and the
+// log sweep. Whoever drives it (the main window's presenter, the Log Sweep
+// window, the command line) reads its own controls or options into typed
+// settings and gives the session commands; what the runs ask and report
+// goes to one observer (SessionObserver), and whatever can fail answers
+// with a Status whose error says its kind and the user's message.
+//
+// The measurement state the runs share (the flags, the calibration, the
+// sample tables) is the session's own.
+//
+// UI thread only. The runs are sequential code that yields to the host at
+// fixed points; handlers run inside those yields may give the session
+// commands (stop() above all), and the run notices a stop at its next check.
+#pragma once
+
+#include "common/Result.h"
+#include "devices/SoundDevice.h"
+#include "engine/ContinuousSignal.h"
+#include "engine/Host.h"
+#include "engine/LogSweepMeasurement.h"
+#include "engine/MeasurementDocument.h"
+#include "engine/MeasurementState.h"
+#include "engine/RunObserver.h"
+#include "engine/SteppedSweep.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace audimera {
+
+// What a session asks of and reports to whoever shows it: the runs' own
+// questions and reports (RunObserver), and the session's.
+class SessionObserver : public RunObserver {
+public:
+    // A measurement of any kind started or ended: for the log sweep, just
+    // after logSweeping() changed; a sweep or the signal may set its flag
+    // only just after, so read the state later (the next turn of the event
+    // loop).
+    virtual void activityChanged() {}
+};
+
+// Which measurement a set of correction curves serves: the stepped sweep
+// and the signal (the main window's boxes), or the log sweep (its window's
+// own boxes, which may name another user file).
+enum class CorrectionUse { Main, LogSweep };
+
+// The last log sweep that gave a result: its results, the settings it was
+// measured (or last analysed) with and its recording, which analysing it
+// again reads.
+struct LogSweepRun {
+    LogSweepResults results;
+    LogSweepSettings settings;
+    int channels = 1;
+    std::vector<float> recording;
+};
+
+class MeasurementSession {
+public:
+    // All references must outlive the session.
+    MeasurementSession(Host& host, SoundDevice& sound, MeasurementDocument& document);
+    ~MeasurementSession();
+    MeasurementSession(const MeasurementSession&) = delete;
+    MeasurementSession& operator=(const MeasurementSession&) = delete;
+
+    // Where the runs' questions and reports go; nullptr: nobody (the runs
+    // take the questions' defaults).
+    void setObserver(SessionObserver* observer);
+
+    MeasurementDocument& document() { return m_document; }
+    const MeasurementDocument& document() const { return m_document; }
+    SoundDevice& sound() { return m_sound; }
+    Host& host() { return m_host; }
+
+    // Fills the white and pink noise tables (once, at start-up; the
+    // pink table comes through Audidsp's LowPass44).
+    void initialiseTables();
+
+    // --- State.
+    bool sweeping() const { return m_state.Running; }
+    bool playing() const { return m_state.Playing; }
+    bool logSweeping() const { return m_state.LogSweeping; }
+    bool busy() const { return sweeping() || playing() || logSweeping(); }
+    // A reference level is held: the next sweep or signal measures no
+    // calibration first.
+    bool calibrated() const { return m_state.Calib > 0; }
+    double calibration() const { return m_state.Calib; }
+    double noise() const { return m_state.Noise; }
+    double snr() const { return m_state.SNR; }
+    // Hz: the point measured or the signal played.
+    double frequency() const { return m_state.Frequency; }
+    // The plan of the sweep, or the signal of the generator, chosen last.
+    int choice() const { return m_state.GenIndex; }
+    // The sample tables the runs play (read-only; tests and benchmarks).
+    const std::vector<int16_t>& whiteNoiseTable() const { return m_state.WhiteNoiseBuffer; }
+    const std::vector<int16_t>& pinkNoiseTable() const { return m_state.PinkNoiseBuffer; }
+
+    // --- Stepped sweep and continuous signal.
+
+    // A plan (the sweep) or a signal (the generator) was chosen: what the
+    // play table holds is played afresh next time.
+    void choose(int index);
+    // The stepped sweep with settings, from its calibration to its end
+    // (settings.plan is the choice from now on): returns how it ended.
+    RunEnd runSweep(const SweepSettings& settings);
+    // Starts the continuous signal: returns once it is stopped, or ended
+    // itself. The observer's signalChoice() says what plays, asked afresh
+    // whenever the signal is applied.
+    RunEnd runSignal(const SignalSettings& settings);
+    // The frequency (Hz) of the signal, or of the point measured.
+    void setFrequency(double hz) { m_state.Frequency = hz; }
+    // Plays the observer's signal choice unless it plays already.
+    void applySignal() { m_signal.ApplySignal(); }
+    // The signal's calibration passes play: choices are only noted.
+    bool signalCalibrating() const { return m_signal.calibrating(); }
+    // Plays the signal's table at rate Hz without restarting it.
+    void retuneSignal(int rate) { m_signal.retune(rate); }
+    // Stops whatever runs (the sweep, the signal, a log sweep): playback
+    // stops at once, the runs end at their next check.
+    void stop();
+    // The next run calibrates again.
+    void forgetCalibration() { m_state.Calib = 0; }
+
+    // --- Log sweep.
+    bool canStartLogSweep() const { return !busy(); }
+    // One log sweep with settings on the session's device (its duplexRate()),
+    // progress told from 0 to 1; settings.corrections unset takes the log
+    // sweep's own curves. Refused while another measurement runs; stop()
+    // cancels it. On success it becomes lastLogSweep(); a run that gives no
+    // result leaves the last one as it was.
+    Status runLogSweep(const LogSweepSettings& settings, const std::function<void(double)>& progress = {});
+    const std::optional<LogSweepRun>& lastLogSweep() const { return m_logSweep; }
+    // Analyses the last log sweep's recording again with what may change
+    // after a measurement: the smoothing, the gate, the phase reference and
+    // the corrections (those of settings; the sweep's own as measured).
+    Status reanalyseLogSweep(const LogSweepSettings& settings);
+
+    // --- Corrections: each use has its own curves and switches.
+    CorrectionTable& corrections(CorrectionUse use);
+    // Switches slot off, then loads path into it (left off: enableCorrection).
+    Status loadCorrection(CorrectionUse use, int slot, const std::string& path);
+    // Switches a loaded slot on; refused (left off) when the enabled curves
+    // sum to a value that is not finite somewhere.
+    Status enableCorrection(CorrectionUse use, int slot);
+    void disableCorrection(CorrectionUse use, int slot);
+
+    // --- Traces of the response plot.
+    // Adds points (ascending frequencies) as a new trace named name: at most
+    // TraceStore::MaxPoints of them (evenly thinned, first and last kept).
+    // Refused while a sweep adds to the newest trace, or with the
+    // documented message when the plot holds its most traces.
+    Status addTrace(const std::vector<ResponsePoint>& points, const std::string& name);
+    // Reads a curve file (curve, FRD, CSV or calibration) as a new trace
+    // named after the file. Points read before a failure stay as a trace.
+    Status loadTrace(const std::string& path);
+    // The newest trace to path: the curve file (levels only), FRD or CSV
+    // (with the phase where one was measured, 0 elsewhere). Nothing for an
+    // empty trace. The error is the documented "Error saving file" message.
+    enum class TraceFormat { Curve, Frd, Csv };
+    Status exportTrace(const std::string& path, TraceFormat format);
+    void clearTraces();
+
+private:
+    class Forwarder;
+
+    Host& m_host;
+    SoundDevice& m_sound;
+    MeasurementDocument& m_document;
+    MeasurementState m_state;
+    std::unique_ptr<Forwarder> m_forwarder;
+    SessionObserver* m_observer = nullptr;
+    SteppedSweep m_sweep;
+    ContinuousSignal m_signal;
+    LogSweepMeasurement m_logSweepMeasurement;
+    CorrectionTable m_logSweepCorrections;
+    std::optional<LogSweepRun> m_logSweep;
+    void activityChanged();
+};
+
+} // namespace audimera
