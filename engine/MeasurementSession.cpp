@@ -12,6 +12,7 @@ namespace audimera {
 // questions' defaults with the points kept in the document.
 class MeasurementSession::Forwarder : public RunObserver {
 public:
+    static constexpr double DefaultStepFactor = 1.26;
     explicit Forwarder(MeasurementSession& session) : m_session(session) {}
 
     bool measuresBadBlocksAgain() const override { return to() && to()->measuresBadBlocksAgain(); }
@@ -21,7 +22,7 @@ public:
     }
     bool showsWaveform() const override { return to() && to()->showsWaveform(); }
     bool showsSpectrum() const override { return to() && to()->showsSpectrum(); }
-    double stepFactor() const override { return to() ? to()->stepFactor() : MeasurementState().StepFactor; }
+    double stepFactor() const override { return to() ? to()->stepFactor() : DefaultStepFactor; }
     SignalChoice signalChoice() override { return to() ? to()->signalChoice() : SignalChoice{}; }
     Status openTrace() override { return to() ? to()->openTrace() : m_session.m_document.openTrace(); }
     void playing(Sound sound, double frequency) override
@@ -115,7 +116,7 @@ void MeasurementSession::activityChanged()
 
 void MeasurementSession::choose(int index)
 {
-    m_state.LastFreq = 0;
+    playAfresh();
     m_state.GenIndex = index;
 }
 

@@ -93,6 +93,9 @@ public:
     double snr() const { return m_state.SNR; }
     // Hz: the point measured or the signal played.
     double frequency() const { return m_state.Frequency; }
+    // The sweep's range as it runs: start (Hz) and stop (Hz, rounded).
+    double sweepStart() const { return m_state.StartFreq; }
+    int sweepStop() const { return m_state.StopFreq; }
     // The plan of the sweep, or the signal of the generator, chosen last.
     int choice() const { return m_state.GenIndex; }
     // The sample tables the runs play (read-only; tests and benchmarks).
@@ -104,6 +107,8 @@ public:
     // A plan (the sweep) or a signal (the generator) was chosen: what the
     // play table holds is played afresh next time.
     void choose(int index);
+    // What the play table holds is made again before it next plays.
+    void playAfresh() { m_state.LastFreq = 0; }
     // The stepped sweep with settings, from its calibration to its end
     // (settings.plan is the choice from now on): returns how it ended.
     RunEnd runSweep(const SweepSettings& settings);

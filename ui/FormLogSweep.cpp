@@ -7,7 +7,6 @@
 #include "engine/FileDialog.h"
 #include "engine/FileTypes.h"
 #include "engine/Host.h"
-#include "engine/HostWaiter.h"
 #include "ui/presenter/MainPresenter.h"
 #include "devices/SoundDevice.h"
 #include "ui/LogSweepView.h"
@@ -89,9 +88,8 @@ const Point* nearestPoint(const std::vector<Point>& points, double f)
 
 } // namespace
 
-FormLogSweep::FormLogSweep(MainPresenter& engine, SoundDevice& sound, Host& host, FileDialog& dialog,
-                           QWidget* parent)
-    : FormWindow(parent), m_engine(engine), m_sound(sound), m_host(host), m_dialog(dialog)
+FormLogSweep::FormLogSweep(MainPresenter& presenter, Host& host, FileDialog& dialog, QWidget* parent)
+    : FormWindow(parent), m_presenter(presenter), m_session(presenter.session()), m_host(host), m_dialog(dialog)
 {
     setObjectName(QStringLiteral("FormLogSweep"));
     setWindowTitle(QStringLiteral("Log Sweep"));
@@ -99,7 +97,7 @@ FormLogSweep::FormLogSweep(MainPresenter& engine, SoundDevice& sound, Host& host
     restoreSettings();
     // Runs of the main window change what may start here; their flags are
     // set just after they say so, hence the second look a turn later.
-    m_engine.setActivityListener([this] {
+    m_presenter.setActivityListener([this] {
         refreshState();
         QTimer::singleShot(0, this, [this] { refreshState(); });
     });
@@ -108,7 +106,7 @@ FormLogSweep::FormLogSweep(MainPresenter& engine, SoundDevice& sound, Host& host
 
 FormLogSweep::~FormLogSweep()
 {
-    m_engine.setActivityListener({});
+    m_presenter.setActivityListener({});
 }
 
 void FormLogSweep::buildControls()
@@ -205,17 +203,17 @@ void FormLogSweep::buildControls()
 
     m_tabs = named(new QTabWidget, "TabLogViews", "Magnitude and phase, impulse response, distortion");
     m_views[0] = new LogSweepView([this](DrawingSurface& s) {
-        LogSweepPlots::drawResponse(s, m_results ? m_results->response : std::vector<ResponsePoint>{});
-        if (m_results)
+        LogSweepPlots::drawResponse(s, results() ? results()->response : std::vector<ResponsePoint>{});
+        if (results())
             LogSweepPlots::drawGateLimit(s, gateLimitHz());
     });
     m_views[1] = new LogSweepView([this](DrawingSurface& s) {
         static const std::vector<float> none;
-        LogSweepPlots::drawImpulse(s, m_results ? m_results->impulse : none, m_results ? m_results->impulsePeak : 0,
-                                   m_results ? m_results->rate : 0, m_measured.gateMs);
+        LogSweepPlots::drawImpulse(s, results() ? results()->impulse : none, results() ? results()->impulsePeak : 0,
+                                   results() ? results()->rate : 0, measured().gateMs);
     });
     m_views[2] = new LogSweepView([this](DrawingSurface& s) {
-        LogSweepPlots::drawDistortion(s, m_results ? m_results->distortion : std::vector<DistortionPoint>{});
+        LogSweepPlots::drawDistortion(s, results() ? results()->distortion : std::vector<DistortionPoint>{});
     });
     const char* viewNames[] = {"ViewLogResponse", "ViewLogImpulse", "ViewLogDistortion"};
     const char* viewTips[] = {"Magnitude (black, dB on the left) and phase (blue, degrees on the right)",
@@ -263,7 +261,7 @@ void FormLogSweep::buildControls()
     connect(m_browse, &QToolButton::clicked, this, [this] { run([this] { cmdLogCalibBrowse_Click(); }); });
     connect(m_smooth, &QComboBox::activated, this, [this] { run([this] { reanalyse(); }); });
     connect(m_gate, &QDoubleSpinBox::editingFinished, this, [this] {
-        if (m_results && m_gate->value() != m_measured.gateMs)
+        if (this->results() && m_gate->value() != measured().gateMs)
             run([this] { reanalyse(); });
     });
     connect(m_phaseRef, &QComboBox::activated, this, [this] {
@@ -271,7 +269,7 @@ void FormLogSweep::buildControls()
         run([this] { reanalyse(); });
     });
     connect(m_phaseDelay, &QDoubleSpinBox::editingFinished, this, [this] {
-        if (m_results && m_phaseDelay->value() != m_measured.phaseDelayMs)
+        if (this->results() && m_phaseDelay->value() != measured().phaseDelayMs)
             run([this] { reanalyse(); });
     });
     // The gate also analyses as its value changes (arrow keys, typing), at
@@ -282,11 +280,11 @@ void FormLogSweep::buildControls()
     m_gateTimer->setSingleShot(true);
     m_gateTimer->setInterval(GateAnalysisMs);
     connect(m_gate, &QDoubleSpinBox::valueChanged, this, [this] {
-        if (m_results && !m_measuring && !m_gateTimer->isActive())
+        if (this->results() && !m_measuring && !m_gateTimer->isActive())
             m_gateTimer->start();
     });
     connect(m_gateTimer, &QTimer::timeout, this, [this] {
-        if (m_results && m_gate->value() != m_measured.gateMs)
+        if (this->results() && m_gate->value() != measured().gateMs)
             run([this] { reanalyse(); });
     });
     resize(720, 640);
@@ -294,7 +292,7 @@ void FormLogSweep::buildControls()
 
 void FormLogSweep::fillLengths()
 {
-    const int rate = std::max(1, m_sound.duplexRate());
+    const int rate = std::max(1, m_session.sound().duplexRate());
     // Seconds at the device's rate, the samples beside them; at first the
     // power of two nearest 6 s there.
     int current = m_length->currentIndex();
@@ -325,13 +323,26 @@ LogSweepSettings FormLogSweep::settings() const
     s.reference = static_cast<LogSweepSettings::Reference>(m_reference->currentData().toInt());
     // Settings > Record Channel; with a reference the other input is measured.
     if (s.reference == LogSweepSettings::Reference::None)
-        s.channel = m_engine.recordChannelChoice();
+        s.channel = m_presenter.recordChannelChoice();
     s.gateMs = m_gate->value();
     s.smoothing = m_smooth->currentData().toInt();
     s.phaseRef = static_cast<LogSweepSettings::PhaseRef>(m_phaseRef->currentData().toInt());
     s.phaseDelayMs = m_phaseDelay->value();
-    s.corrections = &m_corrections;
+    s.corrections = &m_session.corrections(CorrectionUse::LogSweep);
     return s;
+}
+
+const LogSweepResults* FormLogSweep::results() const
+{
+    const std::optional<LogSweepRun>& run = m_session.lastLogSweep();
+    return run ? &run->results : nullptr;
+}
+
+const LogSweepSettings& FormLogSweep::measured() const
+{
+    static const LogSweepSettings none;
+    const std::optional<LogSweepRun>& run = m_session.lastLogSweep();
+    return run ? run->settings : none;
 }
 
 LogSweepView& FormLogSweep::view(int index) const
@@ -344,14 +355,14 @@ LogSweepView& FormLogSweep::view(int index) const
 void FormLogSweep::refreshState()
 {
     m_measure->setText(QString::fromLatin1(m_measuring ? StopCaption : MeasureCaption));
-    m_measure->setEnabled(m_measuring || m_engine.canStartLogSweep());
+    m_measure->setEnabled(m_measuring || m_session.canStartLogSweep());
     for (QWidget* w : std::initializer_list<QWidget*>{m_start, m_stop, m_length, m_level, m_reference, m_gate, m_smooth,
                                                       m_correct[0], m_correct[1], m_correct[2], m_userFile, m_browse})
         w->setEnabled(!m_measuring);
     m_phaseRef->setEnabled(!m_measuring);
     m_phaseDelay->setEnabled(!m_measuring && m_phaseRef->currentData().toInt() == int(LogSweepSettings::PhaseRef::Delay));
-    m_add->setEnabled(m_results && !m_measuring && !m_engine.Running);
-    m_save->setEnabled(m_results && !m_measuring);
+    m_add->setEnabled(results() && !m_measuring && !m_session.sweeping());
+    m_save->setEnabled(results() && !m_measuring);
 }
 
 void FormLogSweep::showProgress(double fraction, double seconds)
@@ -367,46 +378,38 @@ void FormLogSweep::cmdLogMeasure_Click()
 {
     if (m_measuring) {
         // Stop: the run gives up at its next wait.
-        m_engine.LogSweeping = false;
+        m_session.stop();
         return;
     }
-    if (!m_engine.canStartLogSweep()) {
+    if (!m_session.canStartLogSweep()) {
         refreshState();
         return;
     }
     const LogSweepSettings s = settings();
-    const int rate = m_sound.duplexRate();
+    const int rate = m_session.sound().duplexRate();
     if (const audimera::Status checked = s.check(rate); !checked) {
         m_host.message(checked.message(), MessageIcon::Exclamation);
         return;
     }
-    if (!m_engine.beginLogSweep())
-        return;
     m_measuring = true;
     refreshState();
     const double seconds =
         (static_cast<double>(s.length) + LogSweepSettings::TailSeconds * rate) / std::max(rate, 1);
     showProgress(0, seconds);
 
-    HostWaiter waiter(m_host, m_engine.LogSweeping);
-    audimera::Result<LogSweepResults> measured =
-        m_measurement.run(m_sound, s, waiter, [&](double fraction) { showProgress(fraction, seconds); });
+    const audimera::Status measured =
+        m_session.runLogSweep(s, [&](double fraction) { showProgress(fraction, seconds); });
 
     m_measuring = false;
-    m_engine.endLogSweep();
     m_progress->setValue(0);
     m_progress->setFormat(QString());
-    if (measured) {
-        m_results = std::move(*measured);
-        m_measured = s;
-        m_measuredChannels = s.reference == LogSweepSettings::Reference::None ? 1 : 2;
+    if (measured)
         showResults();
-    }
     // Kept rather than cleared: the previous measurement stays valid to add
     // or save, but nothing may look as if this run had made it.
-    markPrevious(!measured && m_results.has_value());
+    markPrevious(!measured && results() != nullptr);
     refreshState();
-    if (!measured && measured.kind() != Failure::Cancelled) {
+    if (!measured && measured.kind() != Failure::Cancelled && measured.kind() != Failure::Busy) {
         // As the stepped sweep: a device that fails is critical, a
         // measurement that cannot give a result a warning.
         const bool device = measured.kind() == Failure::Device || measured.kind() == Failure::LostSamples;
@@ -416,8 +419,8 @@ void FormLogSweep::cmdLogMeasure_Click()
 
 void FormLogSweep::showResults()
 {
-    if (m_results) {
-        const LogSweepResults& r = *m_results;
+    if (results()) {
+        const LogSweepResults& r = *results();
         QString text = QStringLiteral("Delay %1 ms, peak %2 dBFS, impulse response SNR %3 dB")
                            .arg(number(r.delaySeconds() * 1000, 3), number(r.peakDb, 2), number(r.impulseSnrDb, 1));
         // The clock offset between play and record, and a phase it leaves
@@ -447,12 +450,12 @@ void FormLogSweep::showResults()
 
 double FormLogSweep::gateLimitHz() const
 {
-    if (!m_results || m_results->rate <= 0)
+    if (!results() || results()->rate <= 0)
         return 0;
     // Auto: the analysis' own extent after the peak.
-    const double seconds = m_measured.gateMs > 0 ? m_measured.gateMs / 1000
-                           : m_results->impulsePeak < m_results->impulse.size()
-                               ? static_cast<double>(m_results->impulse.size() - m_results->impulsePeak) / m_results->rate
+    const double seconds = measured().gateMs > 0 ? measured().gateMs / 1000
+                           : results()->impulsePeak < results()->impulse.size()
+                               ? static_cast<double>(results()->impulse.size() - results()->impulsePeak) / results()->rate
                                : 0.0;
     return LogSweepPlots::gateLimitHz(seconds);
 }
@@ -466,40 +469,24 @@ void FormLogSweep::markPrevious(bool previous)
 
 void FormLogSweep::reanalyse()
 {
-    if (!m_results || m_measuring)
+    if (!results() || m_measuring)
         return;
-    LogSweepSettings s = m_measured;
-    const LogSweepSettings now = settings();
-    s.smoothing = now.smoothing;
-    s.gateMs = now.gateMs;
-    s.phaseRef = now.phaseRef;
-    s.phaseDelayMs = now.phaseDelayMs;
-    s.corrections = &m_corrections;
-    const audimera::Result<LogSweep> sweep = LogSweep::make(s.shape(m_results->rate));
-    const std::vector<float>& recording = m_measurement.lastRecording();
-    if (!sweep || recording.empty())
-        return;
-    const std::size_t frames = recording.size() / static_cast<std::size_t>(m_measuredChannels);
-    audimera::Result<LogSweepResults> analysed =
-        m_measurement.analyse(*sweep, s, recording.data(), frames, m_measuredChannels);
-    if (!analysed) {
+    if (const audimera::Status analysed = m_session.reanalyseLogSweep(settings()); !analysed) {
         m_host.message(analysed.message(), MessageIcon::Exclamation);
         return;
     }
-    m_results = std::move(*analysed);
-    m_measured = s;
     showResults();
 }
 
 void FormLogSweep::cmdLogAdd_Click()
 {
-    if (m_results && !m_measuring)
-        m_engine.addResponseTrace(m_results->response);
+    if (results() && !m_measuring)
+        m_presenter.addResponseTrace(results()->response);
 }
 
 void FormLogSweep::cmdLogSave_Click()
 {
-    if (!m_results || m_measuring)
+    if (!results() || m_measuring)
         return;
     const FileDialogRequest request = FileDialogRequest::saveAs(
         "Save the log sweep as...", "LogSweep.txt", "txt", {std::begin(SaveFilters), std::end(SaveFilters)});
@@ -510,11 +497,11 @@ void FormLogSweep::cmdLogSave_Click()
     const std::optional<int> type = FileTypes::saveTypeQuestion(m_host, *path, request, m_dialog.selectedFilter());
     if (!type)
         return;
-    const LogSweepResults& r = *m_results;
+    const LogSweepResults& r = *results();
     audimera::Status written;
     switch (*type) {
     case 1:
-        written = ExchangeFiles::writeFrd(*path, r.response, LogSweepMeasurement::frdComments(r, m_measured));
+        written = ExchangeFiles::writeFrd(*path, r.response, LogSweepMeasurement::frdComments(r, measured()));
         break;
     case 2:
         written = ExchangeFiles::writeDistortionCsv(*path, r.distortion);
@@ -534,15 +521,15 @@ void FormLogSweep::CheckLogCorrection_Click(int index)
 {
     if (index < 0 || index >= CorrectionTable::Count)
         return;
-    // Off first: nothing is corrected with a half-loaded column.
-    m_corrections.enabled[index] = false;
+    m_session.disableCorrection(CorrectionUse::LogSweep, index);
     if (m_correct[index]->isChecked()) {
         const std::string file = index == 0 ? CorrectionTable::SplCurveFile
             : index == 1                    ? CorrectionTable::SoundCardFile
                                             : m_userFile->text().toStdString();
-        if (const audimera::Status loaded = m_corrections.load(index, file); loaded) {
-            m_corrections.enabled[index] = true;
-        } else {
+        audimera::Status loaded = m_session.loadCorrection(CorrectionUse::LogSweep, index, file);
+        if (loaded)
+            loaded = m_session.enableCorrection(CorrectionUse::LogSweep, index);
+        if (!loaded) {
             m_correct[index]->setChecked(false);
             m_host.message(loaded.message(), MessageIcon::Critical);
         }
@@ -571,10 +558,10 @@ void FormLogSweep::cmdLogCalibBrowse_Click()
 QString FormLogSweep::readout(int index, double x, double) const
 {
     if (index == 1) {
-        if (!m_results || m_results->impulse.empty() || m_results->rate <= 0)
+        if (!results() || results()->impulse.empty() || results()->rate <= 0)
             return {};
-        const LogSweepResults& r = *m_results;
-        const LogSweepPlots::TimeAxis axis = LogSweepPlots::timeAxis(r.impulse, r.impulsePeak, r.rate, m_measured.gateMs);
+        const LogSweepResults& r = *results();
+        const LogSweepPlots::TimeAxis axis = LogSweepPlots::timeAxis(r.impulse, r.impulsePeak, r.rate, measured().gateMs);
         const double ms = LogSweepPlots::timeAt(axis, x);
         const double at = static_cast<double>(r.impulsePeak) + ms * r.rate / 1000;
         QString text = QStringLiteral("%1 ms").arg(number(ms, 3));
@@ -588,10 +575,10 @@ QString FormLogSweep::readout(int index, double x, double) const
     }
     const double f = LogSweepPlots::frequencyAt(x);
     QString text = QStringLiteral("%1 Hz").arg(number(f, 1));
-    if (!m_results)
+    if (!results())
         return text;
     if (index == 0) {
-        if (const ResponsePoint* p = nearestPoint(m_results->response, f)) {
+        if (const ResponsePoint* p = nearestPoint(results()->response, f)) {
             text += QStringLiteral(", %1 dB").arg(number(p->level, 2));
             if (p->phase)
                 text += QStringLiteral(", %1°").arg(number(*p->phase, 1));
@@ -599,7 +586,7 @@ QString FormLogSweep::readout(int index, double x, double) const
             if (const double limit = gateLimitHz(); f < limit)
                 text += QStringLiteral(" (below the gate's lowest frequency, %1 Hz)").arg(number(limit, 0));
         }
-    } else if (const DistortionPoint* d = nearestPoint(m_results->distortion, f)) {
+    } else if (const DistortionPoint* d = nearestPoint(results()->distortion, f)) {
         for (int k = 0; k < 4; ++k)
             if (d->harmonicDb[k])
                 text += QStringLiteral(", H%1 %2 dB").arg(k + 2).arg(number(*d->harmonicDb[k], 1));
@@ -635,7 +622,7 @@ void FormLogSweep::hideEvent(QHideEvent* event)
 {
     // Closing the window ends a measurement in it: nothing would show it.
     if (m_measuring)
-        m_engine.LogSweeping = false;
+        m_session.stop();
     saveSettings();
     FormWindow::hideEvent(event);
 }

@@ -12,7 +12,7 @@
 // TextPhaseDelay (ms, on with Delay),
 // the three corrections CheckLogSPLCorrect, CheckLogSoundCard,
 // CheckLogUserCalib with txtLogUserCalibFile and cmdLogCalibBrowse (the main
-// window's files and rules, in a table of this window's own), cmdLogMeasure
+// window's files and rules, switched on and off apart from its boxes), cmdLogMeasure
 // ("Measure", "Stop" while measuring; Return starts it), ProgressLogSweep
 // (the seconds left), TabLogViews with ViewLogResponse, ViewLogImpulse and
 // ViewLogDistortion, LabelLogCursor (the read-out under the mouse),
@@ -20,10 +20,11 @@
 // ("Save..."). LabelLogPrevious (hidden at first) marks the results shown
 // as the previous measurement's after a run that gave none.
 //
-// One measurement at a time, through the engine's state: Measure starts
-// only when MainPresenter::canStartLogSweep(), runs while LogSweeping
-// holds (Stop and the main window's shut-down clear it) and is off while
-// the sweep or the signal runs. The run waits on the UI thread through the
+// The measurement, its corrections and its results are the session's
+// (MeasurementSession::runLogSweep, lastLogSweep): one measurement at a
+// time, Measure starts only when the session can start one, Stop (and the
+// main window's shut-down) stop the session, and it is off while the sweep
+// or the signal runs. The run waits on the UI thread through the
 // host's yields, like the stepped sweep. Changing the smoothing, the gate,
 // the phase reference or a correction after a measurement analyses its
 // recording again; the gate already while its value changes, at most once
@@ -62,7 +63,7 @@ class FileDialog;
 class Host;
 class LogSweepView;
 class MainPresenter;
-class SoundDevice;
+class MeasurementSession;
 
 class FormLogSweep : public FormWindow {
     Q_OBJECT
@@ -83,8 +84,7 @@ public:
     static constexpr int SmoothingItems[] = {0, 48, 24, 12, 6, 3, 1};
 
     // All references must outlive the window; the host shows its messages.
-    FormLogSweep(MainPresenter& engine, SoundDevice& sound, Host& host, FileDialog& dialog,
-                 QWidget* parent = nullptr);
+    FormLogSweep(MainPresenter& presenter, Host& host, FileDialog& dialog, QWidget* parent = nullptr);
     ~FormLogSweep() override;
 
     // Runs every handler of the window (the main window counts them, so a
@@ -103,7 +103,11 @@ public:
     // The settings the controls state now (corrections: this window's table).
     LogSweepSettings settings() const;
     bool isMeasuring() const { return m_measuring; }
-    const std::optional<LogSweepResults>& results() const { return m_results; }
+    // The results shown: the session's last log sweep; nullptr before one
+    // gave a result.
+    const LogSweepResults* results() const;
+    // The settings they were measured (or last analysed) with.
+    const LogSweepSettings& measured() const;
     // The views: 0 magnitude and phase, 1 impulse response, 2 distortion.
     LogSweepView& view(int index) const;
     // The read-out for the mouse at user (x, y) of view index.
@@ -136,17 +140,12 @@ private:
     void saveSettings() const;
     void restoreSettings();
 
-    MainPresenter& m_engine;
-    SoundDevice& m_sound;
+    MainPresenter& m_presenter;
+    MeasurementSession& m_session;
     Host& m_host;
     FileDialog& m_dialog;
     HandlerRunner m_runner;
 
-    LogSweepMeasurement m_measurement;
-    CorrectionTable m_corrections;
-    std::optional<LogSweepResults> m_results;
-    LogSweepSettings m_measured; // the settings of m_results
-    int m_measuredChannels = 1;
     bool m_measuring = false;
 
     QDoubleSpinBox* m_start = nullptr;

@@ -249,9 +249,10 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
     m_fft = std::make_unique<FormFFT>();
     m_help = std::make_unique<FormHelp>();
     m_displays = std::make_unique<FormDisplays>(*m_response, *m_inputWave, *m_fft);
-    m_engine = std::make_unique<MainPresenter>(m_panel, m_host, m_sound, *m_displays, *m_document);
+    m_session = std::make_unique<MeasurementSession>(m_host, m_sound, *m_document);
+    m_engine = std::make_unique<MainPresenter>(m_panel, *m_session, *m_displays);
     m_engine->setFileDialog(&m_fileDialog);
-    m_logSweep = std::make_unique<FormLogSweep>(*m_engine, m_sound, m_logSweepHost, m_fileDialog);
+    m_logSweep = std::make_unique<FormLogSweep>(*m_engine, m_logSweepHost, m_fileDialog);
     m_logSweepHost.setWindow(m_logSweep.get());
     // Counted like this window's handlers, so a shut-down waits for a log
     // sweep to return; nothing starts while the device waits for the server.
@@ -286,7 +287,7 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
     m_deviceWatch->setInterval(DeviceWatchMs);
     connect(m_deviceWatch, &QTimer::timeout, this, [this] { watchDevices(); });
 
-    m_inputWave->setFrequencySource([this] { return m_engine->Frequency; });
+    m_inputWave->setFrequencySource([this] { return m_session->frequency(); });
 }
 
 frmMain::~frmMain()
@@ -662,7 +663,7 @@ frmMain::StartResult frmMain::Form_Load()
     std::string dspError = m_dsp->require(Audidsp::programExports());
     if (dspError.empty()) {
         try {
-            m_engine->InitWhitePinkBuffers();
+            m_session->initialiseTables();
         } catch (const std::exception& error) {
             dspError = error.what();
         }
@@ -673,9 +674,9 @@ frmMain::StartResult frmMain::Form_Load()
     }
 
     // 3. and 4.
-    m_engine->CalibEnable.fill(false);
-    m_engine->GenIndex = 0;
-    m_engine->Smooth = 1;
+    m_document->corrections().enabled.fill(false);
+    m_session->choose(0);
+    m_document->plot().smooth = 1;
 
     // 5. The lists' selections, each followed by its handler as if chosen.
     {
@@ -798,7 +799,7 @@ void frmMain::watchDevices()
 {
     // Only between handlers: a run, an open or a message box on the stack
     // has the devices in hand, and the device's own waits land here too.
-    if (m_unloadRequested || m_handlerDepth > 0 || m_engine->Running || m_engine->Playing)
+    if (m_unloadRequested || m_handlerDepth > 0 || m_session->sweeping() || m_session->playing())
         return;
     // A shut-down asked for inside the device's waits or the messages below
     // waits for this to return.
@@ -974,7 +975,7 @@ void frmMain::useOtherDevice(bool play)
 int frmMain::chooseOtherDevice(bool play)
 {
     // Nothing that needs the device while it is busy, as for the entries.
-    if (m_engine->Running || m_engine->Playing || m_deviceWaits > 0)
+    if (m_session->sweeping() || m_session->playing() || m_deviceWaits > 0)
         return -1;
     const std::vector<SoundDeviceInfo> devices = play ? m_sound.playDevices() : m_sound.recordDevices();
     DeviceDialog dialog(play ? DeviceDialog::Kind::Play : DeviceDialog::Kind::Record, devices,
@@ -986,7 +987,7 @@ int frmMain::chooseOtherDevice(bool play)
 
 void frmMain::useOutDevice(int Index)
 {
-    if (m_engine->Running || m_engine->Playing || m_deviceWaits > 0) {
+    if (m_session->sweeping() || m_session->playing() || m_deviceWaits > 0) {
         tickDevice("MenuEntryOutDevice", m_outDevice);
         return;
     }
@@ -1013,7 +1014,7 @@ void frmMain::MenuEntryInDevice_Click(int Index)
 
 void frmMain::useInDevice(int Index)
 {
-    if (m_engine->Running || m_engine->Playing || m_deviceWaits > 0) {
+    if (m_session->sweeping() || m_session->playing() || m_deviceWaits > 0) {
         tickDevice("MenuEntryInDevice", m_inDevice);
         return;
     }

@@ -132,6 +132,7 @@ public:
 
     // --- For the program around it and for tests.
     MainPresenter& engine() { return *m_engine; }
+    MeasurementSession& session() { return *m_session; }
     MeasurementDocument& document() { return *m_document; }
     QtHost& host() { return m_host; }
     QtPanel& panel() { return m_panel; }
@@ -225,6 +226,7 @@ private:
     std::unique_ptr<FormFFT> m_fft;
     std::unique_ptr<FormHelp> m_help;
     std::unique_ptr<Displays> m_displays;
+    std::unique_ptr<MeasurementSession> m_session; // outlives its observer, the presenter
     std::unique_ptr<MainPresenter> m_engine;
     std::unique_ptr<FormLogSweep> m_logSweep;
 

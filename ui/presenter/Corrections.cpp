@@ -6,7 +6,7 @@ namespace audimera {
 
 bool MainPresenter::LoadCalibFile(const std::string& FileName, int CalibIndex)
 {
-    const audimera::Status loaded = m_document.corrections().load(CalibIndex, FileName);
+    const audimera::Status loaded = m_session.loadCorrection(CorrectionUse::Main, CalibIndex, FileName);
     if (!loaded) {
         m_host.message(loaded.message(), MessageIcon::Critical);
         return false;
@@ -24,17 +24,12 @@ bool MainPresenter::LoadCalibFile(const std::string& FileName, int CalibIndex)
 
 void MainPresenter::correctionClicked(int index, std::string_view box, const std::string& file)
 {
-    // Off first: no point is ever corrected with a half-loaded column.
-    CalibEnable[index] = false;
+    m_session.disableCorrection(CorrectionUse::Main, index);
     if (m_panel.value(box) != 0) {
-        if (LoadCalibFile(file, index)) {
-            CalibEnable[index] = true;
-            if (const auto at = m_document.corrections().nonFiniteSumAt()) {
-                m_host.message(CorrectionTable::nonFiniteSumMessage(*at), MessageIcon::Critical);
-                CalibEnable[index] = false;
-                m_panel.setValue(box, 0);
-            }
-        } else {
+        if (!LoadCalibFile(file, index)) {
+            m_panel.setValue(box, 0);
+        } else if (const audimera::Status enabled = m_session.enableCorrection(CorrectionUse::Main, index); !enabled) {
+            m_host.message(enabled.message(), MessageIcon::Critical);
             m_panel.setValue(box, 0);
         }
     }
@@ -48,7 +43,7 @@ void MainPresenter::showSensitivity()
     std::string text;
     for (int i = CorrectionTable::Count - 1; i >= 0 && text.empty(); --i) {
         const auto& sensitivity = m_document.corrections().sensitivity(i);
-        if (CalibEnable[i] && sensitivity) {
+        if (m_document.corrections().enabled[i] && sensitivity) {
             text = "Sens Factor " + m_panel.formatNumber(sensitivity->value);
             if (!sensitivity->unit.empty())
                 text += " " + sensitivity->unit;

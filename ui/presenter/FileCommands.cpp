@@ -3,7 +3,6 @@
 #include "ui/presenter/MainPresenter.h"
 
 #include "curves/CurveFile.h"
-#include "curves/ExchangeFiles.h"
 #include "engine/FileTypes.h"
 
 #include <vector>
@@ -20,41 +19,24 @@ const char* const MainPresenter::CsvFilter = "CSV file (*.csv)";
 
 void MainPresenter::LoadFile(const std::string& FileName)
 {
-    // The reader stops at what one trace holds and reports it, so a huge
-    // file never writes past the store.
-    std::vector<ResponsePoint> points;
-    const audimera::Status read = CurveFile::read(FileName, TraceStore::MaxPoints, points);
-    bool opened = false;
-    for (const ResponsePoint& p : points) {
-        if (!opened) {
-            // Only reached with room for a trace; should the store be full
-            // anyway, no other curve is appended to.
-            if (const audimera::Status opened = m_document.openTrace(); !opened) {
-                m_host.message(opened.message(), MessageIcon::Critical);
-                return;
-            }
-            m_panel.setEnabled("cmdClearTraces", true);
-            m_panel.setEnabled("MenuEntrySave", true);
-            opened = true;
-        }
-        if (p.phase)
-            m_document.traces().AddPoint(p.frequency, p.level, *p.phase);
-        else
-            m_document.traces().AddPoint(p.frequency, p.level);
+    const int before = m_document.traces().GetTraceCount();
+    const audimera::Status loaded = m_session.loadTrace(FileName);
+    if (m_document.traces().GetTraceCount() > before) {
+        m_panel.setEnabled("cmdClearTraces", true);
+        m_panel.setEnabled("MenuEntrySave", true);
     }
-    if (!read) {
-        m_host.message("Error loading file '" + FileName + "' : " + read.message(), MessageIcon::Critical);
+    // A file that fails part-way keeps what was read, undrawn until the
+    // next redraw; one without a point is drawn and then said to be bad.
+    if (!loaded && loaded.kind() != Failure::BadInput) {
+        m_host.message(loaded.message(), MessageIcon::Critical);
         return;
     }
     m_displays.TraceResponse();
-    if (!opened)
-        m_host.message("Bad file, no points were found !", MessageIcon::Critical);
-    if (opened) {
-        const size_t slash = FileName.find_last_of('/');
-        m_document.setTraceName(m_document.traces().GetTraceCount() - 1,
-                                slash == std::string::npos ? FileName : FileName.substr(slash + 1));
-        notePlotRange();
+    if (!loaded) {
+        m_host.message(loaded.message(), MessageIcon::Critical);
+        return;
     }
+    notePlotRange();
 }
 
 void MainPresenter::SaveFile(const std::string& FileName, const double* X, const double* Y, int n)
@@ -122,21 +104,8 @@ void MainPresenter::MenuEntryExportTrace_Click()
 
 void MainPresenter::writeLastTrace(const std::string& path, TraceFormat format)
 {
-    if (format == TraceFormat::Curve) {
-        std::vector<double> x, y;
-        if (const int n = m_document.traces().GetLastTraceData(x, y); n > 0)
-            SaveFile(path, x.data(), y.data(), n);
-        return;
-    }
-    const std::vector<ResponsePoint> points = m_document.lastResponse();
-    if (points.empty())
-        return;
-    const audimera::Status written = format == TraceFormat::Csv
-        ? ExchangeFiles::writeCsv(path, points)
-        : ExchangeFiles::writeFrd(path, points,
-                                  {"Audimera frequency response", "frequency (Hz)  level (dB)  phase (degrees)"});
-    if (!written)
-        m_host.message(CurveFile::saveError(path, written.message()), MessageIcon::Critical);
+    if (const audimera::Status written = m_session.exportTrace(path, format); !written)
+        m_host.message(written.message(), MessageIcon::Critical);
 }
 
 void MainPresenter::cmdFreqBrowse_Click()
@@ -178,14 +147,14 @@ void MainPresenter::cmdClearTraces_Click()
 {
     m_panel.setEnabled("cmdClearTraces", false);
     m_panel.setEnabled("MenuEntrySave", false);
-    m_document.traces().ClearAllTraces();
+    m_session.clearTraces();
     m_displays.TraceResponse();
 }
 
 void MainPresenter::ComboSmooth_Click(int itemData)
 {
-    Smooth = itemData;
-    if (!Running)
+    m_document.plot().smooth = itemData;
+    if (!m_session.sweeping())
         m_displays.TraceResponse();
 }
 
@@ -193,7 +162,7 @@ void MainPresenter::ComboDBRange_Click(int itemData)
 {
     m_document.plot().dbSpan = itemData;
     m_document.plot().dbCentre = 0; // the list's ranges are centred on 0 dB
-    if (!Running)
+    if (!m_session.sweeping())
         m_displays.TraceResponse();
 }
 

@@ -2,7 +2,6 @@
 // measurement at a time, and its curve as a trace of the response plot.
 #include "ui/presenter/MainPresenter.h"
 
-#include <algorithm>
 
 namespace audimera {
 
@@ -12,47 +11,29 @@ namespace {
 constexpr const char* LockedByLogSweep[] = {"cmdStart", "cmdStartSignal", "MenuInDevice", "MenuOutDevice"};
 } // namespace
 
-bool MainPresenter::beginLogSweep()
+void MainPresenter::activityChanged()
 {
-    if (!canStartLogSweep())
-        return false;
-    LogSweeping = true;
-    for (const char* name : LockedByLogSweep)
-        m_panel.setEnabled(name, false);
-    activityChanged();
-    return true;
-}
-
-void MainPresenter::endLogSweep()
-{
-    LogSweeping = false;
-    // A sweep or the signal cannot have started meanwhile: their buttons
-    // were off.
-    for (const char* name : LockedByLogSweep)
-        m_panel.setEnabled(name, true);
-    activityChanged();
+    // A log sweep turns off what would start another measurement or change
+    // the devices under it, and gives them back when it ends (a sweep or
+    // the signal cannot have started meanwhile: their buttons were off).
+    if (m_session.logSweeping() != m_lockedByLogSweep) {
+        m_lockedByLogSweep = m_session.logSweeping();
+        for (const char* name : LockedByLogSweep)
+            m_panel.setEnabled(name, !m_lockedByLogSweep);
+    }
+    tellActivity();
 }
 
 bool MainPresenter::addResponseTrace(const std::vector<ResponsePoint>& points)
 {
-    if (Running || points.empty())
+    if (m_session.sweeping() || points.empty())
         return false;
-    if (const audimera::Status opened = m_document.openTrace(); !opened) {
-        m_host.message(opened.message(), MessageIcon::Critical);
+    if (const audimera::Status added = m_session.addTrace(points, "Log sweep"); !added) {
+        m_host.message(added.message(), MessageIcon::Critical);
         return false;
-    }
-    const std::size_t n = points.size();
-    const std::size_t keep = std::min<std::size_t>(n, MaxTracePoints);
-    for (std::size_t j = 0; j < keep; ++j) {
-        const ResponsePoint& p = points[keep == 1 ? 0 : j * (n - 1) / (keep - 1)];
-        if (p.phase)
-            m_document.traces().AddPoint(p.frequency, p.level, *p.phase);
-        else
-            m_document.traces().AddPoint(p.frequency, p.level);
     }
     m_panel.setEnabled("cmdClearTraces", true);
     m_panel.setEnabled("MenuEntrySave", true);
-    m_document.setTraceName(m_document.traces().GetTraceCount() - 1, "Log sweep");
     m_displays.TraceResponse();
     notePlotRange();
     return true;

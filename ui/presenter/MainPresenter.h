@@ -1,31 +1,20 @@
-// The main window's measurement logic: the documented handlers and routines
-// of the sweep, the continuous signal, the correction boxes, the file
-// commands, the display lists and the level bars.
+// The main window's presenter: the documented handlers of its controls and
+// what they show. Each handler reads the controls it needs through the Panel
+// (by their names in the one table of them), turns them into typed settings
+// and gives the measurement session a command; as the session's observer it
+// answers with what the controls say now, shows what the runs report
+// (labels, the plot) and restores the controls when a run ends itself. The
+// documented enable and disable rules, captions and messages live here.
 //
-// A thin layer over the core: each handler reads the controls through the
-// Panel, builds the settings of a run (SteppedSweep, ContinuousSignal) and
-// calls it; as the runs' observer it answers with what the controls say
-// now, shows what they report (labels, the plot) and restores the controls
-// when a run ends itself. It holds the measurement state (the documented
-// fields, by inheritance) and works on the document the program gives it,
-// where the traces, plot settings and corrections live.
-//
-// UI thread only. Long operations (RunTrace, RunSignal) yield to the event
-// queue at fixed points; handlers of the controls that stay enabled run
-// inside those yields and may stop the run, which notices it at its next
-// check of Running or Playing.
+// UI thread only. Long operations (RunTrace, RunSignal) return once the run
+// ends; handlers of the controls that stay enabled run inside the host's
+// yields meanwhile and may stop the run.
 #pragma once
 
-#include "engine/ContinuousSignal.h"
 #include "engine/Displays.h"
 #include "engine/FileDialog.h"
-#include "engine/Host.h"
-#include "engine/MeasurementDocument.h"
-#include "engine/MeasurementState.h"
+#include "engine/MeasurementSession.h"
 #include "ui/presenter/Panel.h"
-#include "engine/RunObserver.h"
-#include "devices/SoundDevice.h"
-#include "engine/SteppedSweep.h"
 
 #include <array>
 #include <cstdint>
@@ -35,7 +24,7 @@
 
 namespace audimera {
 
-class MainPresenter : public MeasurementState, private RunObserver {
+class MainPresenter : private SessionObserver {
 public:
     // Plans of the sweep (GenIndex during a sweep).
     enum Plan {
@@ -61,18 +50,14 @@ public:
     static constexpr const char* TooManyTraces = TraceStore::TooManyTracesMessage.data();
     static constexpr int MaxTracePoints = TraceStore::MaxPoints;
 
-    // All references must outlive the engine.
-    MainPresenter(Panel& panel, Host& host, SoundDevice& sound, Displays& displays,
-                      MeasurementDocument& document);
+    // All references must outlive the presenter, which becomes the
+    // session's observer.
+    MainPresenter(Panel& panel, MeasurementSession& session, Displays& displays);
+    ~MainPresenter() override;
     MainPresenter(const MainPresenter&) = delete;
     MainPresenter& operator=(const MainPresenter&) = delete;
 
-    // Documented fields kept in the document: the smoothing level and the
-    // correction flags, CalibCurve(i, k) its columns.
-    int& Smooth;
-    std::array<bool, CorrectionTable::Count>& CalibEnable;
-    double& CalibCurveAt(int i, int k) { return m_document.corrections().column(i)[k]; }
-
+    MeasurementSession& session() { return m_session; }
     MeasurementDocument& document() { return m_document; }
 
     // How the last sweep or signal ended, for callers that report it.
@@ -100,7 +85,7 @@ public:
     // --- The continuous signal.
     void cmdStartSignal_Click();
     void RunSignal();
-    void ApplySignal() { m_signal.ApplySignal(); }
+    void ApplySignal() { m_session.applySignal(); }
     void SetFreqFromScrolls();
     void OptionSigGen_Click(int Index);
     void CheckBy5_Click();
@@ -154,25 +139,18 @@ public:
     void HScrollPan_Change();
     void HScrollPan_Scroll() { HScrollPan_Change(); }
 
-    // --- The log sweep, measured in its own window. One measurement at a
-    // time: it starts only while neither the sweep nor the signal runs, and
-    // while it runs their buttons and the device menus are off. It runs
-    // while LogSweeping holds; the Stop button and shut-down clear it.
-    bool canStartLogSweep() const { return !Running && !Playing && !LogSweeping; }
-    // Sets LogSweeping and locks the main window's controls; false (nothing
-    // changed) when another measurement runs.
-    bool beginLogSweep();
-    // Clears LogSweeping and gives the controls back.
-    void endLogSweep();
+    // --- The log sweep, measured in its own window through the session:
+    // while it runs the main window's sweep and signal buttons and the
+    // device menus are off (the session tells activityChanged()).
     // Told after a measurement of any kind started or ended (a sweep or the
     // signal may set its flag only just after: read the state later, e.g.
     // at the next turn of the event loop).
     void setActivityListener(std::function<void()> listener) { m_activityListener = std::move(listener); }
     // Adds points (ascending frequencies) as a new trace of the response
-    // plot, as a loaded curve is added: at most MaxTracePoints of them
-    // (evenly thinned, first and last kept), the documented message when 8
-    // traces are shown. Refused (false) while a sweep adds to the newest
-    // trace.
+    // plot named "Log sweep", as a loaded curve is added: at most
+    // MaxTracePoints of them (evenly thinned, first and last kept), the
+    // documented message when 8 traces are shown. Refused (false) while a
+    // sweep adds to the newest trace.
     bool addResponseTrace(const std::vector<ResponsePoint>& points);
 
 private:
@@ -199,6 +177,7 @@ private:
     void TraceFFT(const int16_t* FFTIn, float* FFTOUT, bool Satured) override;
     void runEnded(RunEnd why) override;
     void inputNoted(const std::string& note) override;
+    void activityChanged() override;
 
     // The controls as cmdStop_Click leaves them once the run has stopped.
     void restoreControls();
@@ -214,28 +193,26 @@ private:
     // The frequency that the scroll bars and the "x20" box stand for.
     double frequencyFromScrolls() const;
     void correctionClicked(int index, std::string_view box, const std::string& file);
-    // The newest trace to path: the curve file (levels only), FRD or CSV
-    // (with the phase where one was measured). Nothing for an empty trace.
-    enum class TraceFormat { Curve, Frd, Csv };
+    using TraceFormat = MeasurementSession::TraceFormat;
     void writeLastTrace(const std::string& path, TraceFormat format);
     // "LabelSensitivity": the sensitivity factor of the ticked correction
     // file that states one (the user's file first), or empty.
     void showSensitivity();
 
     Panel& m_panel;
+    MeasurementSession& m_session;
     Host& m_host;
     SoundDevice& m_sound;
     Displays& m_displays;
     MeasurementDocument& m_document;
     FileDialog* m_dialog = nullptr;
-    SteppedSweep m_sweep;
-    ContinuousSignal m_signal;
+    bool m_lockedByLogSweep = false; // the controls a log sweep turns off are off
     std::string m_status; // the progress line, reserved once
     std::string m_inputNote; // added to the progress line: which input carries the sound
     std::string m_distortionText; // the THD read-out, reserved once
     RunEnd m_runEnd = RunEnd::None;
     std::function<void()> m_activityListener;
-    void activityChanged()
+    void tellActivity()
     {
         if (m_activityListener)
             m_activityListener();

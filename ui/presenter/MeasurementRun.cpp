@@ -13,20 +13,22 @@ constexpr int AutoPlanCount = 4;
 constexpr int SignalCount = 6;
 } // namespace
 
-MainPresenter::MainPresenter(Panel& panel, Host& host, SoundDevice& sound, Displays& displays,
-                                     MeasurementDocument& document)
-    : Smooth(document.plot().smooth),
-      CalibEnable(document.corrections().enabled),
-      m_panel(panel),
-      m_host(host),
-      m_sound(sound),
+MainPresenter::MainPresenter(Panel& panel, MeasurementSession& session, Displays& displays)
+    : m_panel(panel),
+      m_session(session),
+      m_host(session.host()),
+      m_sound(session.sound()),
       m_displays(displays),
-      m_document(document),
-      m_sweep(*this, host, sound, *this),
-      m_signal(*this, host, sound, *this)
+      m_document(session.document())
 {
     m_status.reserve(400);
     m_distortionText.reserve(64);
+    m_session.setObserver(this);
+}
+
+MainPresenter::~MainPresenter()
+{
+    m_session.setObserver(nullptr);
 }
 
 // ---------------------------------------------------------------- controls
@@ -36,7 +38,7 @@ void MainPresenter::LockControls()
     for (const char* name : {"MenuInDevice", "MenuOutDevice", "TextStart", "TextStop", "cmdCalibrate",
                              "MenuEntrySave", "MenuEntryLoadTrace", "cmdStart", "cmdClearTraces"})
         m_panel.setEnabled(name, false);
-    activityChanged();
+    tellActivity();
 }
 
 void MainPresenter::UnlockControls()
@@ -45,7 +47,7 @@ void MainPresenter::UnlockControls()
     m_panel.setEnabled("MenuOutDevice", true);
     m_panel.setEnabled("TextStart", true);
     m_panel.setEnabled("TextStop", true);
-    m_panel.setEnabled("cmdCalibrate", Calib > 0);
+    m_panel.setEnabled("cmdCalibrate", m_session.calibrated());
     const bool haveTrace = m_document.traces().GetTraceCount() >= 1;
     m_panel.setEnabled("cmdClearTraces", haveTrace);
     m_panel.setEnabled("MenuEntryLoadTrace", true);
@@ -83,8 +85,7 @@ bool MainPresenter::readNumber(std::string_view box, std::string_view what, doub
 
 void MainPresenter::OptionAutoSigGen_Click(int Index)
 {
-    LastFreq = 0;
-    GenIndex = Index;
+    m_session.choose(Index);
 }
 
 void MainPresenter::HScrollStep_Change()
@@ -104,8 +105,7 @@ void MainPresenter::cmdStart_Click()
     m_panel.setEnabled("HScrollFine", false);
     for (int i = 0; i < SignalCount; ++i)
         m_panel.setEnabled(controlName("OptionSigGen", i), false);
-    LastFreq = 0;
-    GenIndex = selectedIndex("OptionAutoSigGen", AutoPlanCount, GenIndex);
+    m_session.choose(selectedIndex("OptionAutoSigGen", AutoPlanCount, m_session.choice()));
     m_sound.StopPlayback();
     RunTrace();
 }
@@ -123,7 +123,7 @@ void MainPresenter::RunTrace()
     }
     SweepSettings settings;
     // Plan buttons stay usable during a sweep; a click acts from the next run.
-    settings.plan = GenIndex;
+    settings.plan = m_session.choice();
     settings.start = start;
     settings.stop = stop;
     settings.userFile = m_panel.text("txtUserFreqFile");
@@ -131,7 +131,7 @@ void MainPresenter::RunTrace()
     settings.detector = levelDetectorChoice();
     settings.channel = recordChannelChoice();
     m_inputNote.clear();
-    m_runEnd = m_sweep.run(settings);
+    m_runEnd = m_session.runSweep(settings);
 }
 
 LevelDetector MainPresenter::levelDetectorChoice() const
@@ -156,7 +156,7 @@ void MainPresenter::inputNoted(const std::string& note)
 
 void MainPresenter::cmdStop_Click()
 {
-    stopRun(*this, m_sound);
+    m_session.stop();
     restoreControls();
 }
 
@@ -172,12 +172,12 @@ void MainPresenter::restoreControls()
         m_panel.setEnabled(controlName("OptionSigGen", i), true);
     for (int i = 0; i < AutoPlanCount; ++i)
         m_panel.setEnabled(controlName("OptionAutoSigGen", i), true);
-    activityChanged();
+    tellActivity();
 }
 
 void MainPresenter::cmdCalibrate_Click()
 {
-    Calib = 0;
+    m_session.forgetCalibration();
     m_panel.setEnabled("cmdCalibrate", false);
 }
 
@@ -240,16 +240,19 @@ void MainPresenter::sweepProgress(int point, int points)
         text += std::to_string(points);
     } else {
         // The place on the logarithmic axis between start and stop.
-        const double span = std::log(StopFreq / StartFreq);
-        const double done = span > 0 ? std::log(Frequency / StartFreq) / span : 1;
+        const double start = m_session.sweepStart();
+        const int stop = m_session.sweepStop();
+        const double frequency = m_session.frequency();
+        const double span = std::log(stop / start);
+        const double done = span > 0 ? std::log(frequency / start) / span : 1;
         text += "Sweep at ";
-        text += m_panel.formatNumber(Frequency);
+        text += m_panel.formatNumber(frequency);
         text += " Hz, ";
         text += std::to_string(static_cast<int>(std::lround(100 * std::clamp(done, 0.0, 1.0))));
         text += " % of the way from ";
-        text += m_panel.formatNumber(StartFreq);
+        text += m_panel.formatNumber(start);
         text += " to ";
-        text += std::to_string(StopFreq);
+        text += std::to_string(stop);
         text += " Hz";
     }
     if (!m_inputNote.empty()) {

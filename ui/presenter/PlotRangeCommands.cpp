@@ -30,7 +30,7 @@ void MainPresenter::FitRangeToTraces()
         m_panel.setStatusText("");
         m_rangeNoted = false;
     }
-    if (!Running)
+    if (!m_session.sweeping())
         m_displays.TraceResponse();
 }
 

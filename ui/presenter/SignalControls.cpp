@@ -14,18 +14,18 @@ constexpr double MaxSignalFrequency = 20000;
 
 void MainPresenter::cmdStartSignal_Click()
 {
-    Playing = !Playing;
-    if (Playing) {
+    // The button starts the signal, or stops it while it plays.
+    if (!m_session.playing()) {
         LockControls();
         for (int i = 0; i < AutoPlanCount; ++i)
             m_panel.setEnabled(controlName("OptionAutoSigGen", i), false);
         m_panel.setEnabled("cmdStop", false);
         m_panel.setEnabled("cmdStart", false);
-        LastFreq = 0;
-        GenIndex = selectedIndex("OptionSigGen", SignalCount, GenIndex);
+        m_session.choose(selectedIndex("OptionSigGen", SignalCount, m_session.choice()));
         m_panel.setCaption("cmdStartSignal", "Stop Signal");
         RunSignal();
     } else {
+        m_session.stop();
         m_panel.setCaption("cmdStartSignal", "Start Signal");
         m_host.yield();
         cmdStop_Click();
@@ -34,15 +34,15 @@ void MainPresenter::cmdStartSignal_Click()
 
 void MainPresenter::readSignalFrequency()
 {
-    double value = Frequency;
+    double value = m_session.frequency();
     if (!readNumber("TextFFT", "signal frequency", value)) {
         // Keep what was playing and show it in the box again.
-        value = Frequency;
+        value = m_session.frequency();
         if (!(value >= MinSignalFrequency))
             value = MinSignalFrequency;
         if (value > MaxSignalFrequency)
             value = MaxSignalFrequency;
-        Frequency = value;
+        m_session.setFrequency(value);
         m_panel.setText("TextFFT", m_panel.formatNumber(value));
         return;
     }
@@ -51,11 +51,11 @@ void MainPresenter::readSignalFrequency()
     else if (value > MaxSignalFrequency)
         m_panel.setText("TextFFT", "20000");
     else {
-        Frequency = value;
+        m_session.setFrequency(value);
         return;
     }
     const std::optional<double> again = m_panel.parseNumber(m_panel.text("TextFFT"));
-    Frequency = again ? *again : (value < MinSignalFrequency ? MinSignalFrequency : MaxSignalFrequency);
+    m_session.setFrequency(again ? *again : (value < MinSignalFrequency ? MinSignalFrequency : MaxSignalFrequency));
 }
 
 void MainPresenter::RunSignal()
@@ -71,13 +71,13 @@ void MainPresenter::RunSignal()
         cmdStop_Click();
         return;
     }
-    m_runEnd = m_signal.run(settings);
+    m_runEnd = m_session.runSignal(settings);
 }
 
 SignalChoice MainPresenter::signalChoice()
 {
     readSignalFrequency();
-    return SignalChoice{GenIndex, Frequency, m_panel.value("CheckBy5") != 0};
+    return SignalChoice{m_session.choice(), m_session.frequency(), m_panel.value("CheckBy5") != 0};
 }
 
 double MainPresenter::frequencyFromScrolls() const
@@ -89,38 +89,37 @@ double MainPresenter::frequencyFromScrolls() const
 
 void MainPresenter::SetFreqFromScrolls()
 {
-    Frequency = frequencyFromScrolls();
-    m_panel.setText("TextFFT", m_panel.formatNumber(Frequency));
-    m_signal.retune(m_panel.value("HScrollFFT") * 10 + m_panel.value("HScrollFine"));
+    m_session.setFrequency(frequencyFromScrolls());
+    m_panel.setText("TextFFT", m_panel.formatNumber(m_session.frequency()));
+    m_session.retuneSignal(m_panel.value("HScrollFFT") * 10 + m_panel.value("HScrollFine"));
 }
 
 void MainPresenter::OptionSigGen_Click(int Index)
 {
-    LastFreq = 0;
-    GenIndex = Index;
-    if (Playing && !m_signal.calibrating())
+    m_session.choose(Index);
+    if (m_session.playing() && !m_session.signalCalibrating())
         ApplySignal();
 }
 
 void MainPresenter::CheckBy5_Click()
 {
-    if (Running || LogSweeping) {
+    if (m_session.sweeping() || m_session.logSweeping()) {
         // A sweep owns the tone and the frequency (the log sweep the
         // output): only the box's text follows the range switch.
         m_panel.setText("TextFFT", m_panel.formatNumber(frequencyFromScrolls()));
         return;
     }
-    if (m_signal.calibrating()) {
+    if (m_session.signalCalibrating()) {
         // The silence or the white noise being measured keeps playing; the
         // end of the calibration applies the new range.
         SetFreqFromScrolls();
-        LastFreq = 0;
+        m_session.playAfresh();
         return;
     }
     m_sound.StopPlayback();
     SetFreqFromScrolls();
-    LastFreq = 0;
-    if (Playing)
+    m_session.playAfresh();
+    if (m_session.playing())
         ApplySignal();
 }
 
