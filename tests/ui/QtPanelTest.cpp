@@ -222,6 +222,8 @@ TEST_F(QtPanelTest, TheStatusTextGoesToTheStatusLine)
 // In every build type, reading or changing alike: no empty stand-in.
 TEST_F(QtPanelTest, AnUnknownNameEndsTheProgramNamingIt)
 {
+    // The child starts afresh rather than as a fork of Qt's threads.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(panel.text("TextNowhere"), "no control named 'TextNowhere'");
     EXPECT_DEATH(panel.setValue("TextNowhere", 1), "no control named 'TextNowhere'");
 }
