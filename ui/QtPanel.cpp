@@ -58,10 +58,15 @@ QObject* QtPanel::control(std::string_view name) const
     if (it != m_cache.constEnd() && it.value())
         return it.value().data();
     QObject* found = m_root.findChild<QObject*>(key);
-    if (!found) {
-        warnOnce(QStringLiteral("unknown/") + key, QStringLiteral("Panel: no control named '%1'").arg(key));
-        return nullptr;
-    }
+    // Every name the window and the presenter use is a constant of
+    // ControlNames.h that the window builds, so a name without a control is
+    // a programming error. It ends the program here, in every build type:
+    // carrying on with an empty control would leave a sweep or the signal
+    // running on a state the user cannot see, and an exception would be
+    // caught by the window's handlers and shown as if a measurement had
+    // failed. qFatal writes the name through Qt's message handler first.
+    if (!found)
+        qFatal("Panel: no control named '%s'", key.toUtf8().constData());
     m_cache.insert(key, found);
     return found;
 }
@@ -95,8 +100,6 @@ QString QtPanel::fromMnemonicText(const QString& text)
 std::string QtPanel::text(std::string_view name) const
 {
     QObject* o = control(name);
-    if (!o)
-        return {};
     if (auto* edit = qobject_cast<QLineEdit*>(o))
         return edit->text().toStdString();
     if (auto* label = qobject_cast<QLabel*>(o))
@@ -110,8 +113,6 @@ std::string QtPanel::text(std::string_view name) const
 void QtPanel::setText(std::string_view name, std::string_view text)
 {
     QObject* o = control(name);
-    if (!o)
-        return;
     if (auto* edit = qobject_cast<QLineEdit*>(o)) {
         const QSignalBlocker block(edit);
         edit->setText(qstr(text));
@@ -125,8 +126,6 @@ void QtPanel::setText(std::string_view name, std::string_view text)
 std::string QtPanel::caption(std::string_view name) const
 {
     QObject* o = control(name);
-    if (!o)
-        return {};
     if (auto* label = qobject_cast<QLabel*>(o))
         return label->text().toStdString();
     if (auto* button = qobject_cast<QAbstractButton*>(o))
@@ -144,8 +143,6 @@ std::string QtPanel::caption(std::string_view name) const
 void QtPanel::setCaption(std::string_view name, std::string_view caption)
 {
     QObject* o = control(name);
-    if (!o)
-        return;
     const QString text = qstr(caption);
     if (auto* label = qobject_cast<QLabel*>(o))
         label->setText(text);
@@ -166,8 +163,6 @@ void QtPanel::setCaption(std::string_view name, std::string_view caption)
 int QtPanel::value(std::string_view name) const
 {
     QObject* o = control(name);
-    if (!o)
-        return 0;
     // While the user drags, the position is ahead of the value: the scroll
     // handler must see where the thumb is.
     if (auto* slider = qobject_cast<QAbstractSlider*>(o))
@@ -196,8 +191,6 @@ int QtPanel::value(std::string_view name) const
 void QtPanel::setValue(std::string_view name, int value)
 {
     QObject* o = control(name);
-    if (!o)
-        return;
     if (auto* slider = qobject_cast<QAbstractSlider*>(o)) {
         const QSignalBlocker block(slider);
         slider->setValue(value);
@@ -240,8 +233,6 @@ void QtPanel::setValue(std::string_view name, int value)
 bool QtPanel::enabled(std::string_view name) const
 {
     QObject* o = control(name);
-    if (!o)
-        return false;
     if (auto* menu = qobject_cast<QMenu*>(o))
         return menu->menuAction()->isEnabled();
     if (auto* widget = qobject_cast<QWidget*>(o))
@@ -255,8 +246,6 @@ bool QtPanel::enabled(std::string_view name) const
 void QtPanel::setEnabled(std::string_view name, bool enabled)
 {
     QObject* o = control(name);
-    if (!o)
-        return;
     if (auto* menu = qobject_cast<QMenu*>(o))
         menu->menuAction()->setEnabled(enabled);
     else if (auto* widget = qobject_cast<QWidget*>(o))
@@ -270,8 +259,6 @@ void QtPanel::setEnabled(std::string_view name, bool enabled)
 void QtPanel::setForeColor(std::string_view name, uint32_t color)
 {
     QObject* o = control(name);
-    if (!o)
-        return;
     auto* widget = qobject_cast<QWidget*>(o);
     if (!widget) {
         wrongKind(name, "colour");

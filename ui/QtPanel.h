@@ -10,8 +10,9 @@
 // Changes made through the panel never fire the window's handlers: the
 // engine calls its own handlers where it needs them.
 //
-// An unknown name is a programming error: it is reported once with
-// qWarning and the control behaves as an empty one.
+// An unknown name is a programming error: it ends the program with qFatal,
+// naming it, whatever the build type (see control()). A control of the
+// wrong kind for an operation is reported once with qWarning.
 //
 // UI thread only.
 #pragma once
@@ -52,7 +53,8 @@ public:
     std::optional<double> parseNumber(std::string_view text) const override;
     std::string formatNumber(double value) const override;
 
-    // The control named name, or nullptr (reported once) when there is none.
+    // The control named name; never nullptr: a name without a control ends
+    // the program.
     QObject* control(std::string_view name) const;
 
     // The user's locale as numbers are read and shown: QLocale() without

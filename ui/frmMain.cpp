@@ -1,5 +1,6 @@
 #include "ui/frmMain.h"
 
+#include "ui/presenter/ControlNames.h"
 #include "ui/presenter/ControlTable.h"
 #include "engine/FileTypes.h"
 #include "dsp/DspLibrary.h"
@@ -52,11 +53,6 @@ namespace {
 
 constexpr int AutoPlanCount = 4;
 constexpr int SignalCount = 6;
-
-QString name(const char* array, int index)
-{
-    return QString::fromStdString(controlName(array, index));
-}
 
 QString qstr(std::string_view s)
 {
@@ -191,6 +187,16 @@ W* frmMain::makeControl(std::string_view objectName) const
     return typed;
 }
 
+template <typename T>
+T* frmMain::control(std::string_view name) const
+{
+    // QtPanel::control ends the program for a name without a control.
+    auto* typed = qobject_cast<T*>(m_panel.control(name));
+    if (!typed)
+        qFatal("frmMain: the control '%s' is not a %s", std::string(name).c_str(), T::staticMetaObject.className());
+    return typed;
+}
+
 // ---------------------------------------------------------------- handlers on the stack
 
 // Counts a handler on the stack; the last one to return finishes a
@@ -270,10 +276,10 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
     // table's default.
     const QString detector =
         QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera")).value(DetectorSettingKey).toString();
-    tickOne("MenuEntryDetector", DetectorEntries, detector == QLatin1String("NarrowBand") ? 1 : 0);
+    tickOne(names::MenuEntryDetector, DetectorEntries, detector == QLatin1String("NarrowBand") ? 1 : 0);
     const QString channel =
         QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera")).value(RecordChannelSettingKey).toString();
-    tickOne("MenuEntryRecordChannel", RecordChannelEntries,
+    tickOne(names::MenuEntryRecordChannel, RecordChannelEntries,
             channel == QLatin1String("Left") ? 1 : channel == QLatin1String("Right") ? 2 : 0);
 
     // Waits for the server keep the window alive; what runs inside them
@@ -310,7 +316,7 @@ void frmMain::buildControls()
     auto* left = new QVBoxLayout;
     left->addWidget(buildResponseFrame());
     left->addWidget(buildInputFrame());
-    left->addWidget(makeControl("CheckResponse"));
+    left->addWidget(makeControl(names::CheckResponse));
     left->addStretch(1);
 
     auto* right = new QVBoxLayout;
@@ -326,7 +332,7 @@ void frmMain::buildControls()
     m_statusLine->setObjectName(QStringLiteral("StatusText"));
     statusBar()->addWidget(m_statusLine, 1);
     m_panel.setStatusLine(m_statusLine);
-    statusBar()->addPermanentWidget(makeControl<QLabel>("LabelSensitivity"));
+    statusBar()->addPermanentWidget(makeControl<QLabel>(names::LabelSensitivity));
     m_recordNote = new QLabel;
     m_recordNote->setObjectName(QStringLiteral("RecordDeviceNote"));
     statusBar()->addPermanentWidget(m_recordNote);
@@ -337,37 +343,37 @@ void frmMain::buildControls()
 
 QWidget* frmMain::buildResponseFrame()
 {
-    QWidget* frame = makeControl("Frame1");
+    QWidget* frame = makeControl(names::Frame1);
     auto* layout = new QVBoxLayout(frame);
 
     auto* buttons = new QGridLayout;
-    buttons->addWidget(makeControl("cmdStart"), 0, 0);
-    buttons->addWidget(makeControl("cmdStop"), 0, 1);
-    buttons->addWidget(makeControl("cmdClearTraces"), 1, 0);
-    buttons->addWidget(makeControl("cmdCalibrate"), 1, 1);
+    buttons->addWidget(makeControl(names::cmdStart), 0, 0);
+    buttons->addWidget(makeControl(names::cmdStop), 0, 1);
+    buttons->addWidget(makeControl(names::cmdClearTraces), 1, 0);
+    buttons->addWidget(makeControl(names::cmdCalibrate), 1, 1);
     layout->addLayout(buttons);
 
     auto* plans = new QButtonGroup(frame);
-    plans->setObjectName(QStringLiteral("OptionAutoSigGen"));
+    plans->setObjectName(qstr(names::OptionAutoSigGen));
     auto option = [this, plans](int index) {
-        return joined(plans, index, makeControl<QRadioButton>(controlName("OptionAutoSigGen", index)));
+        return joined(plans, index, makeControl<QRadioButton>(controlName(names::OptionAutoSigGen, index)));
     };
     auto* grid = new QGridLayout;
     grid->setColumnStretch(1, 1);
     grid->addWidget(option(0), 0, 0);
-    grid->addLayout(row({sized(makeControl("TextStart"), 6), makeControl("Label1"), sized(makeControl("TextStop"), 6),
-                         makeControl("Label2")}),
+    grid->addLayout(row({sized(makeControl(names::TextStart), 6), makeControl(names::Label1),
+                         sized(makeControl(names::TextStop), 6), makeControl(names::Label2)}),
                     0, 1);
     auto* step = new QHBoxLayout;
-    step->addWidget(stretching(makeControl("HScrollStep")), 1);
-    step->addWidget(readout(makeControl<QLabel>("LabelStep"), QStringLiteral("Step: x0.000")));
+    step->addWidget(stretching(makeControl(names::HScrollStep)), 1);
+    step->addWidget(readout(makeControl<QLabel>(names::LabelStep), QStringLiteral("Step: x0.000")));
     grid->addLayout(step, 1, 1);
     grid->addWidget(option(1), 2, 0, 1, 2);
     grid->addWidget(option(2), 3, 0, 1, 2);
     grid->addWidget(option(3), 4, 0);
     auto* file = new QHBoxLayout;
-    file->addWidget(makeControl("txtUserFreqFile"), 1);
-    file->addWidget(makeControl("cmdFreqBrowse"));
+    file->addWidget(makeControl(names::txtUserFreqFile), 1);
+    file->addWidget(makeControl(names::cmdFreqBrowse));
     grid->addLayout(file, 4, 1);
     layout->addLayout(grid);
     return frame;
@@ -375,32 +381,32 @@ QWidget* frmMain::buildResponseFrame()
 
 QWidget* frmMain::buildSignalFrame()
 {
-    QWidget* frame = makeControl("Frame4");
+    QWidget* frame = makeControl(names::Frame4);
     auto* layout = new QVBoxLayout(frame);
 
     auto* signalGroup = new QButtonGroup(frame);
-    signalGroup->setObjectName(QStringLiteral("OptionSigGen"));
+    signalGroup->setObjectName(qstr(names::OptionSigGen));
     auto* signalGrid = new QGridLayout;
     for (int i = 0; i < SignalCount; ++i)
-        signalGrid->addWidget(joined(signalGroup, i, makeControl<QRadioButton>(controlName("OptionSigGen", i))), i / 3,
-                              i % 3);
+        signalGrid->addWidget(joined(signalGroup, i, makeControl<QRadioButton>(controlName(names::OptionSigGen, i))),
+                              i / 3, i % 3);
     layout->addLayout(signalGrid);
 
     auto* tone = new QHBoxLayout;
-    tone->addWidget(sized(makeControl("TextFFT"), 8));
-    tone->addWidget(makeControl("Label5"));
-    tone->addWidget(makeControl("CheckBy5"));
+    tone->addWidget(sized(makeControl(names::TextFFT), 8));
+    tone->addWidget(makeControl(names::Label5));
+    tone->addWidget(makeControl(names::CheckBy5));
     tone->addStretch(1);
-    tone->addWidget(makeControl("cmdStartSignal"));
+    tone->addWidget(makeControl(names::cmdStartSignal));
     layout->addLayout(tone);
-    layout->addWidget(stretching(makeControl("HScrollFFT")));
-    layout->addWidget(stretching(makeControl("HScrollFine")));
+    layout->addWidget(stretching(makeControl(names::HScrollFFT)));
+    layout->addWidget(stretching(makeControl(names::HScrollFine)));
 
     const QString widestLevel = QStringLiteral("-100.00 dB");
     auto* level = new QHBoxLayout;
-    level->addWidget(makeControl("Label3"));
-    level->addWidget(stretching(makeControl("HScrollVolume")), 1);
-    QLabel* volume = readout(makeControl<QLabel>("LabelVol"), widestLevel);
+    level->addWidget(makeControl(names::Label3));
+    level->addWidget(stretching(makeControl(names::HScrollVolume)), 1);
+    QLabel* volume = readout(makeControl<QLabel>(names::LabelVol), widestLevel);
     volume->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     level->addWidget(volume);
     layout->addLayout(level);
@@ -409,12 +415,12 @@ QWidget* frmMain::buildSignalFrame()
     pan->setVerticalSpacing(0);
     for (int c = 0; c < 3; ++c)
         pan->setColumnStretch(c, 1);
-    pan->addWidget(stretching(makeControl("HScrollPan")), 0, 0, 1, 3);
-    pan->addWidget(makeControl("LabelLeft"), 1, 0, Qt::AlignLeft);
-    pan->addWidget(makeControl("LabelCenter"), 1, 1, Qt::AlignHCenter);
-    pan->addWidget(makeControl("LabelRight"), 1, 2, Qt::AlignRight);
-    pan->addWidget(readout(makeControl<QLabel>("LabelVolLeft"), widestLevel), 2, 0, Qt::AlignLeft);
-    QLabel* right = readout(makeControl<QLabel>("LabelVolRight"), widestLevel);
+    pan->addWidget(stretching(makeControl(names::HScrollPan)), 0, 0, 1, 3);
+    pan->addWidget(makeControl(names::LabelLeft), 1, 0, Qt::AlignLeft);
+    pan->addWidget(makeControl(names::LabelCenter), 1, 1, Qt::AlignHCenter);
+    pan->addWidget(makeControl(names::LabelRight), 1, 2, Qt::AlignRight);
+    pan->addWidget(readout(makeControl<QLabel>(names::LabelVolLeft), widestLevel), 2, 0, Qt::AlignLeft);
+    QLabel* right = readout(makeControl<QLabel>(names::LabelVolRight), widestLevel);
     right->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     pan->addWidget(right, 2, 2, Qt::AlignRight);
     layout->addLayout(pan);
@@ -423,16 +429,19 @@ QWidget* frmMain::buildSignalFrame()
 
 QWidget* frmMain::buildMeasureFrame()
 {
-    QWidget* frame = makeControl("Frame3");
+    QWidget* frame = makeControl(names::Frame3);
     auto* grid = new QGridLayout(frame);
     grid->setColumnStretch(1, 1);
-    const std::pair<const char*, const char*> readouts[] = {
-        {"LblFreqtxt", "LabelFreq"}, {"LabelDBtxt", "LabelDB"}, {"LabelSNRtxt", "LabelSNR"}, {"Label4", "LabelCardSNR"},
-        {"LabelTHDtxt", "LabelTHD"}};
+    const std::pair<std::string_view, std::string_view> readouts[] = {
+        {names::LblFreqtxt, names::LabelFreq},
+        {names::LabelDBtxt, names::LabelDB},
+        {names::LabelSNRtxt, names::LabelSNR},
+        {names::Label4, names::LabelCardSNR},
+        {names::LabelTHDtxt, names::LabelTHD}};
     int r = 0;
     for (const auto& [caption, value] : readouts) {
         grid->addWidget(makeControl(caption), r, 0);
-        const bool distortion = std::string_view(value) == "LabelTHD";
+        const bool distortion = value == names::LabelTHD;
         grid->addWidget(readout(makeControl<QLabel>(value), distortion ? QStringLiteral("N/A (THD+N 100.00 %)")
                                                                        : QStringLiteral("-20000.00 Hz")),
                         r, 1);
@@ -443,28 +452,28 @@ QWidget* frmMain::buildMeasureFrame()
 
 QWidget* frmMain::buildInputFrame()
 {
-    QWidget* frame = makeControl("Frame2");
+    QWidget* frame = makeControl(names::Frame2);
     auto* layout = new QVBoxLayout(frame);
-    layout->addWidget(makeControl("CheckInput"));
-    layout->addWidget(makeControl("CheckFFT"));
-    layout->addWidget(makeControl("CheckBadInputWave"));
+    layout->addWidget(makeControl(names::CheckInput));
+    layout->addWidget(makeControl(names::CheckFFT));
+    layout->addWidget(makeControl(names::CheckBadInputWave));
 
     auto* lists = new QGridLayout;
     lists->setColumnStretch(2, 1);
-    m_comboDBRange = makeControl<QComboBox>("ComboDBRange");
-    m_comboSmooth = makeControl<QComboBox>("ComboSmooth");
-    lists->addWidget(makeControl("Label8"), 0, 0);
+    m_comboDBRange = makeControl<QComboBox>(names::ComboDBRange);
+    m_comboSmooth = makeControl<QComboBox>(names::ComboSmooth);
+    lists->addWidget(makeControl(names::Label8), 0, 0);
     lists->addWidget(m_comboDBRange, 0, 1);
-    lists->addWidget(makeControl("Label9"), 1, 0);
+    lists->addWidget(makeControl(names::Label9), 1, 0);
     lists->addWidget(m_comboSmooth, 1, 1);
     layout->addLayout(lists);
 
-    layout->addWidget(makeControl("CheckSPLCorrect"));
-    layout->addWidget(makeControl("CheckSoundCard"));
+    layout->addWidget(makeControl(names::CheckSPLCorrect));
+    layout->addWidget(makeControl(names::CheckSoundCard));
     auto* user = new QHBoxLayout;
-    user->addWidget(makeControl("CheckUserCalib"));
-    user->addWidget(makeControl("txtUserCalibFile"), 1);
-    user->addWidget(makeControl("cmdCalibBrowse"));
+    user->addWidget(makeControl(names::CheckUserCalib));
+    user->addWidget(makeControl(names::txtUserCalibFile), 1);
+    user->addWidget(makeControl(names::cmdCalibBrowse));
     layout->addLayout(user);
     return frame;
 }
@@ -503,28 +512,22 @@ void frmMain::buildMenus()
             break; // a widget: buildControls
         }
     }
-    if (auto* logSweep = findChild<QAction*>(QStringLiteral("MenuEntryLogSweep")))
-        logSweep->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    control<QAction>(names::MenuEntryLogSweep)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
 }
 
 void frmMain::wireControls()
 {
     MainPresenter* e = m_engine.get();
-    auto onClick = [this](const char* control, auto handler) {
-        auto* button = findChild<QAbstractButton*>(QString::fromLatin1(control));
-        Q_ASSERT(button);
-        connect(button, &QAbstractButton::clicked, this, [this, handler] { handle(handler); });
+    auto onClick = [this](std::string_view named, auto handler) {
+        connect(control<QAbstractButton>(named), &QAbstractButton::clicked, this, [this, handler] { handle(handler); });
     };
-    auto onTrigger = [this](const QString& control, auto handler) {
-        auto* a = findChild<QAction*>(control);
-        Q_ASSERT(a);
-        connect(a, &QAction::triggered, this, [this, handler] { handle(handler); });
+    auto onTrigger = [this](std::string_view named, auto handler) {
+        connect(control<QAction>(named), &QAction::triggered, this, [this, handler] { handle(handler); });
     };
     // Change: a click on the bar, a key, the wheel, or the end of a drag
     // that moved the thumb. Scroll: every move of the thumb while dragged.
-    auto onScroll = [this](const char* control, auto change, auto scroll) {
-        auto* bar = findChild<QScrollBar*>(QString::fromLatin1(control));
-        Q_ASSERT(bar);
+    auto onScroll = [this](std::string_view named, auto change, auto scroll) {
+        auto* bar = control<QScrollBar>(named);
         connect(bar, &QAbstractSlider::valueChanged, this, [this, bar, change] {
             if (!bar->isSliderDown())
                 handle(change);
@@ -539,41 +542,41 @@ void frmMain::wireControls()
     };
 
     // No run starts inside a wait of the device: the device is busy.
-    onClick("cmdStart", [this, e] {
+    onClick(names::cmdStart, [this, e] {
         if (m_deviceWaits == 0)
             e->cmdStart_Click();
     });
-    onClick("cmdStop", [e] { e->cmdStop_Click(); });
-    onClick("cmdCalibrate", [e] { e->cmdCalibrate_Click(); });
-    onClick("cmdClearTraces", [e] { e->cmdClearTraces_Click(); });
-    onClick("cmdFreqBrowse", [e] { e->cmdFreqBrowse_Click(); });
-    onClick("cmdStartSignal", [this, e] {
+    onClick(names::cmdStop, [e] { e->cmdStop_Click(); });
+    onClick(names::cmdCalibrate, [e] { e->cmdCalibrate_Click(); });
+    onClick(names::cmdClearTraces, [e] { e->cmdClearTraces_Click(); });
+    onClick(names::cmdFreqBrowse, [e] { e->cmdFreqBrowse_Click(); });
+    onClick(names::cmdStartSignal, [this, e] {
         if (m_deviceWaits == 0)
             e->cmdStartSignal_Click();
     });
-    onClick("CheckBy5", [e] { e->CheckBy5_Click(); });
-    onClick("CheckSPLCorrect", [e] { e->CheckSPLCorrect_Click(); });
-    onClick("CheckSoundCard", [e] { e->CheckSoundCard_Click(); });
-    onClick("CheckUserCalib", [e] { e->CheckUserCalib_Click(); });
-    onClick("cmdCalibBrowse", [e] { e->cmdCalibBrowse_Click(); });
-    onClick("CheckInput", [this] { CheckInput_Click(); });
-    onClick("CheckFFT", [this] { CheckFFT_Click(); });
-    onClick("CheckResponse", [this] { CheckResponse_Click(); });
+    onClick(names::CheckBy5, [e] { e->CheckBy5_Click(); });
+    onClick(names::CheckSPLCorrect, [e] { e->CheckSPLCorrect_Click(); });
+    onClick(names::CheckSoundCard, [e] { e->CheckSoundCard_Click(); });
+    onClick(names::CheckUserCalib, [e] { e->CheckUserCalib_Click(); });
+    onClick(names::cmdCalibBrowse, [e] { e->cmdCalibBrowse_Click(); });
+    onClick(names::CheckInput, [this] { CheckInput_Click(); });
+    onClick(names::CheckFFT, [this] { CheckFFT_Click(); });
+    onClick(names::CheckResponse, [this] { CheckResponse_Click(); });
 
     for (int i = 0; i < AutoPlanCount; ++i) {
-        auto* option = findChild<QAbstractButton*>(name("OptionAutoSigGen", i));
+        auto* option = control<QAbstractButton>(controlName(names::OptionAutoSigGen, i));
         connect(option, &QAbstractButton::clicked, this, [this, e, i] { handle([e, i] { e->OptionAutoSigGen_Click(i); }); });
     }
     for (int i = 0; i < SignalCount; ++i) {
-        auto* option = findChild<QAbstractButton*>(name("OptionSigGen", i));
+        auto* option = control<QAbstractButton>(controlName(names::OptionSigGen, i));
         connect(option, &QAbstractButton::clicked, this, [this, e, i] { handle([e, i] { e->OptionSigGen_Click(i); }); });
     }
 
-    onScroll("HScrollStep", [e] { e->HScrollStep_Change(); }, [e] { e->HScrollStep_Scroll(); });
-    onScroll("HScrollFFT", [e] { e->HScrollFFT_Change(); }, [e] { e->HScrollFFT_Scroll(); });
-    onScroll("HScrollFine", [e] { e->HScrollFine_Change(); }, [e] { e->HScrollFine_Scroll(); });
-    onScroll("HScrollVolume", [e] { e->HScrollVolume_Change(); }, [e] { e->HScrollVolume_Scroll(); });
-    onScroll("HScrollPan", [e] { e->HScrollPan_Change(); }, [e] { e->HScrollPan_Scroll(); });
+    onScroll(names::HScrollStep, [e] { e->HScrollStep_Change(); }, [e] { e->HScrollStep_Scroll(); });
+    onScroll(names::HScrollFFT, [e] { e->HScrollFFT_Change(); }, [e] { e->HScrollFFT_Scroll(); });
+    onScroll(names::HScrollFine, [e] { e->HScrollFine_Change(); }, [e] { e->HScrollFine_Scroll(); });
+    onScroll(names::HScrollVolume, [e] { e->HScrollVolume_Change(); }, [e] { e->HScrollVolume_Scroll(); });
+    onScroll(names::HScrollPan, [e] { e->HScrollPan_Change(); }, [e] { e->HScrollPan_Scroll(); });
 
     connect(m_comboDBRange, &QComboBox::activated, this, [this, e](int index) {
         const int data = m_comboDBRange->itemData(index).toInt();
@@ -584,39 +587,38 @@ void frmMain::wireControls()
         handle([e, data] { e->ComboSmooth_Click(data); });
     });
 
-    onTrigger(QStringLiteral("MenuEntryLoadTrace"), [e] { e->MenuEntryLoadTrace_Click(); });
-    onTrigger(QStringLiteral("MenuEntrySave"), [e] { e->MenuEntrySave_Click(); });
-    onTrigger(QStringLiteral("MenuEntryExportTrace"), [e] { e->MenuEntryExportTrace_Click(); });
-    onTrigger(QStringLiteral("MenuEntrySavePicture"), [this] { MenuEntrySavePicture_Click(); });
+    onTrigger(names::MenuEntryLoadTrace, [e] { e->MenuEntryLoadTrace_Click(); });
+    onTrigger(names::MenuEntrySave, [e] { e->MenuEntrySave_Click(); });
+    onTrigger(names::MenuEntryExportTrace, [e] { e->MenuEntryExportTrace_Click(); });
+    onTrigger(names::MenuEntrySavePicture, [this] { MenuEntrySavePicture_Click(); });
     // Export Trace has what Save Last Trace has to write: enabled with it
     // (a trace exists, no sweep runs).
-    if (auto* save = findChild<QAction*>(QStringLiteral("MenuEntrySave"))) {
-        auto* exportTrace = findChild<QAction*>(QStringLiteral("MenuEntryExportTrace"));
-        exportTrace->setEnabled(save->isEnabled());
-        connect(save, &QAction::changed, exportTrace, [save, exportTrace] { exportTrace->setEnabled(save->isEnabled()); });
-    }
+    auto* save = control<QAction>(names::MenuEntrySave);
+    auto* exportTrace = control<QAction>(names::MenuEntryExportTrace);
+    exportTrace->setEnabled(save->isEnabled());
+    connect(save, &QAction::changed, exportTrace, [save, exportTrace] { exportTrace->setEnabled(save->isEnabled()); });
     // Exit counts itself like any handler, so that a shut-down asked for
     // inside a run still waits for it.
-    onTrigger(QStringLiteral("MenuEntryExit"), [this] { MenuEntryExit_Click(); });
-    onTrigger(QStringLiteral("MenuEntryHelp"), [this] { MenuEntryHelp_Click(); });
-    onTrigger(QStringLiteral("MenuEntryAbout"), [this] { MenuEntryAbout_Click(); });
-    onTrigger(QStringLiteral("MenuEntryLogSweep"), [this] { MenuEntryLogSweep_Click(); });
+    onTrigger(names::MenuEntryExit, [this] { MenuEntryExit_Click(); });
+    onTrigger(names::MenuEntryHelp, [this] { MenuEntryHelp_Click(); });
+    onTrigger(names::MenuEntryAbout, [this] { MenuEntryAbout_Click(); });
+    onTrigger(names::MenuEntryLogSweep, [this] { MenuEntryLogSweep_Click(); });
     for (int i = 0; i < DeviceEntries; ++i) {
-        onTrigger(name("MenuEntryOutDevice", i), [this, i] { MenuEntryOutDevice_Click(i); });
-        onTrigger(name("MenuEntryInDevice", i), [this, i] { MenuEntryInDevice_Click(i); });
+        onTrigger(controlName(names::MenuEntryOutDevice, i), [this, i] { MenuEntryOutDevice_Click(i); });
+        onTrigger(controlName(names::MenuEntryInDevice, i), [this, i] { MenuEntryInDevice_Click(i); });
     }
-    onTrigger(QStringLiteral("MenuEntryOtherOutDevice"), [this] { MenuEntryOtherOutDevice_Click(); });
-    onTrigger(QStringLiteral("MenuEntryOtherInDevice"), [this] { MenuEntryOtherInDevice_Click(); });
+    onTrigger(names::MenuEntryOtherOutDevice, [this] { MenuEntryOtherOutDevice_Click(); });
+    onTrigger(names::MenuEntryOtherInDevice, [this] { MenuEntryOtherInDevice_Click(); });
     for (int i = 0; i < DetectorEntries; ++i)
-        onTrigger(name("MenuEntryDetector", i), [this, i] { MenuEntryDetector_Click(i); });
+        onTrigger(controlName(names::MenuEntryDetector, i), [this, i] { MenuEntryDetector_Click(i); });
     for (int i = 0; i < RecordChannelEntries; ++i)
-        onTrigger(name("MenuEntryRecordChannel", i), [this, i] { MenuEntryRecordChannel_Click(i); });
+        onTrigger(controlName(names::MenuEntryRecordChannel, i), [this, i] { MenuEntryRecordChannel_Click(i); });
 
     // A window closed by the user is hidden already: only its box follows.
-    connect(m_inputWave.get(), &FormInputWave::closedByUser, this, [this] { m_panel.setValue("CheckInput", 0); });
-    connect(m_response.get(), &FormResponse::closedByUser, this, [this] { m_panel.setValue("CheckResponse", 0); });
+    connect(m_inputWave.get(), &FormInputWave::closedByUser, this, [this] { m_panel.setValue(names::CheckInput, 0); });
+    connect(m_response.get(), &FormResponse::closedByUser, this, [this] { m_panel.setValue(names::CheckResponse, 0); });
     connect(m_response.get(), &FormResponse::fitRangeRequested, this, [this, e] { handle([e] { e->FitRangeToTraces(); }); });
-    connect(m_fft.get(), &FormFFT::closedByUser, this, [this] { m_panel.setValue("CheckFFT", 0); });
+    connect(m_fft.get(), &FormFFT::closedByUser, this, [this] { m_panel.setValue(names::CheckFFT, 0); });
 }
 
 // ---------------------------------------------------------------- start-up
@@ -721,16 +723,16 @@ audimera::Status frmMain::InitAudio()
     }
     m_outDevice = m_sound.outputDevice();
     m_inDevice = m_sound.inputDevice();
-    tickDevice("MenuEntryOutDevice", m_outDevice);
-    tickDevice("MenuEntryInDevice", m_inDevice);
+    tickDevice(names::MenuEntryOutDevice, m_outDevice);
+    tickDevice(names::MenuEntryInDevice, m_inDevice);
     showRecordNote();
     return {};
 }
 
-void frmMain::fillDeviceMenu(const char* entryArray, int count, const std::vector<std::string>& captions)
+void frmMain::fillDeviceMenu(std::string_view entryArray, int count, const std::vector<std::string>& captions)
 {
     for (int i = 0; i < DeviceEntries; ++i) {
-        auto* entry = findChild<QAction*>(name(entryArray, i));
+        auto* entry = control<QAction>(controlName(entryArray, i));
         const bool present = i < count;
         if (present)
             entry->setText(QtPanel::toMnemonicText(QString::fromStdString(captions[size_t(i)])));
@@ -739,19 +741,17 @@ void frmMain::fillDeviceMenu(const char* entryArray, int count, const std::vecto
     }
 }
 
-void frmMain::tickDevice(const char* entryArray, int index)
+void frmMain::tickDevice(std::string_view entryArray, int index)
 {
     for (int i = 0; i < DeviceEntries; ++i) {
-        auto* entry = findChild<QAction*>(name(entryArray, i));
+        auto* entry = control<QAction>(controlName(entryArray, i));
         const QSignalBlocker block(entry);
         entry->setChecked(i == index);
     }
-    const bool play = std::string_view(entryArray) == "MenuEntryOutDevice";
-    if (auto* other = findChild<QAction*>(play ? QStringLiteral("MenuEntryOtherOutDevice")
-                                               : QStringLiteral("MenuEntryOtherInDevice"))) {
-        const QSignalBlocker block(other);
-        other->setChecked(index >= DeviceEntries);
-    }
+    auto* other = control<QAction>(entryArray == names::MenuEntryOutDevice ? names::MenuEntryOtherOutDevice
+                                                                          : names::MenuEntryOtherInDevice);
+    const QSignalBlocker block(other);
+    other->setChecked(index >= DeviceEntries);
 }
 
 void frmMain::fillDeviceMenus()
@@ -764,11 +764,11 @@ void frmMain::fillDeviceMenus()
     };
     const std::vector<SoundDeviceInfo> play = m_sound.playDevices();
     const std::vector<SoundDeviceInfo> record = m_sound.recordDevices();
-    fillDeviceMenu("MenuEntryOutDevice", int(play.size()), captions(play));
-    fillDeviceMenu("MenuEntryInDevice", int(record.size()), captions(record));
+    fillDeviceMenu(names::MenuEntryOutDevice, int(play.size()), captions(play));
+    fillDeviceMenu(names::MenuEntryInDevice, int(record.size()), captions(record));
     // A device in use past the fourth entry has no tick to show.
-    tickDevice("MenuEntryOutDevice", m_outDevice);
-    tickDevice("MenuEntryInDevice", m_inDevice);
+    tickDevice(names::MenuEntryOutDevice, m_outDevice);
+    tickDevice(names::MenuEntryInDevice, m_inDevice);
 }
 
 std::string frmMain::monitorNote(const std::string& playDevice)
@@ -912,12 +912,12 @@ void frmMain::MenuEntrySavePicture_Click()
     // The dialog's own box starts as File > Legend in Pictures is, and the
     // menu's tick follows it.
     request.checkCaption = "Legend and axis titles";
-    request.checked = m_panel.value("CheckLegend") != 0;
+    request.checked = m_panel.value(names::CheckLegend) != 0;
     const std::optional<std::string> path = m_fileDialog.show(request);
     if (!path || path->empty())
         return;
     if (const std::optional<bool> checked = m_fileDialog.checkedOption())
-        m_panel.setValue("CheckLegend", *checked ? 1 : 0);
+        m_panel.setValue(names::CheckLegend, *checked ? 1 : 0);
     // Entries 0..2: PNG at 1, 2 and 4 times the window's size; 3: SVG. A
     // typed ".svg" or ".png" counts for more than the entry.
     const std::optional<int> type = FileTypes::saveTypeQuestion(m_host, *path, request, m_fileDialog.selectedFilter());
@@ -925,7 +925,7 @@ void frmMain::MenuEntrySavePicture_Click()
         return;
     const int filter = *type;
     // File > Legend in Pictures: names and axis titles, off by default.
-    const bool legend = m_panel.value("CheckLegend") != 0;
+    const bool legend = m_panel.value(names::CheckLegend) != 0;
     const std::string error = filter == 3 ? m_response->saveSvg(*path, legend)
                                           : m_response->savePng(*path, filter == 1 ? 2 : filter == 2 ? 4 : 1, legend);
     if (!error.empty())
@@ -967,9 +967,9 @@ void frmMain::useOtherDevice(bool play)
     if (index >= 0)
         play ? useOutDevice(index) : useInDevice(index);
     else if (play)
-        tickDevice("MenuEntryOutDevice", m_outDevice);
+        tickDevice(names::MenuEntryOutDevice, m_outDevice);
     else
-        tickDevice("MenuEntryInDevice", m_inDevice);
+        tickDevice(names::MenuEntryInDevice, m_inDevice);
 }
 
 int frmMain::chooseOtherDevice(bool play)
@@ -988,12 +988,12 @@ int frmMain::chooseOtherDevice(bool play)
 void frmMain::useOutDevice(int Index)
 {
     if (m_session->sweeping() || m_session->playing() || m_deviceWaits > 0) {
-        tickDevice("MenuEntryOutDevice", m_outDevice);
+        tickDevice(names::MenuEntryOutDevice, m_outDevice);
         return;
     }
-    tickDevice("MenuEntryOutDevice", Index);
+    tickDevice(names::MenuEntryOutDevice, Index);
     if (const audimera::Status opened = m_sound.openOutputDevice(Index); !opened) {
-        tickDevice("MenuEntryOutDevice", m_outDevice);
+        tickDevice(names::MenuEntryOutDevice, m_outDevice);
         m_host.message(opened.message(), MessageIcon::Critical);
         return;
     }
@@ -1015,12 +1015,12 @@ void frmMain::MenuEntryInDevice_Click(int Index)
 void frmMain::useInDevice(int Index)
 {
     if (m_session->sweeping() || m_session->playing() || m_deviceWaits > 0) {
-        tickDevice("MenuEntryInDevice", m_inDevice);
+        tickDevice(names::MenuEntryInDevice, m_inDevice);
         return;
     }
-    tickDevice("MenuEntryInDevice", Index);
+    tickDevice(names::MenuEntryInDevice, Index);
     if (const audimera::Status opened = m_sound.openInputDevice(Index); !opened) {
-        tickDevice("MenuEntryInDevice", m_inDevice);
+        tickDevice(names::MenuEntryInDevice, m_inDevice);
         m_host.message(opened.message(), MessageIcon::Critical);
         return;
     }
@@ -1028,7 +1028,7 @@ void frmMain::useInDevice(int Index)
     showRecordNote();
 }
 
-void frmMain::tickOne(const char* menu, int entries, int index)
+void frmMain::tickOne(std::string_view menu, int entries, int index)
 {
     for (int i = 0; i < entries; ++i)
         m_panel.setValue(controlName(menu, i), i == index ? 1 : 0);
@@ -1039,7 +1039,7 @@ void frmMain::MenuEntryDetector_Click(int Index)
     if (Index < 0 || Index >= DetectorEntries)
         return;
     // A tick is a choice, not a toggle: the entry clicked is ticked.
-    tickOne("MenuEntryDetector", DetectorEntries, Index);
+    tickOne(names::MenuEntryDetector, DetectorEntries, Index);
     QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera"))
         .setValue(DetectorSettingKey, Index == 1 ? QStringLiteral("NarrowBand") : QStringLiteral("MeanMagnitude"));
 }
@@ -1048,7 +1048,7 @@ void frmMain::MenuEntryRecordChannel_Click(int Index)
 {
     if (Index < 0 || Index >= RecordChannelEntries)
         return;
-    tickOne("MenuEntryRecordChannel", RecordChannelEntries, Index);
+    tickOne(names::MenuEntryRecordChannel, RecordChannelEntries, Index);
     static const char* const Names[] = {"Mix", "Left", "Right"};
     QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera"))
         .setValue(RecordChannelSettingKey, QLatin1String(Names[Index]));
@@ -1058,17 +1058,17 @@ void frmMain::MenuEntryRecordChannel_Click(int Index)
 
 void frmMain::CheckInput_Click()
 {
-    m_inputWave->setVisible(m_panel.value("CheckInput") != 0);
+    m_inputWave->setVisible(m_panel.value(names::CheckInput) != 0);
 }
 
 void frmMain::CheckFFT_Click()
 {
-    m_fft->setVisible(m_panel.value("CheckFFT") != 0);
+    m_fft->setVisible(m_panel.value(names::CheckFFT) != 0);
 }
 
 void frmMain::CheckResponse_Click()
 {
-    m_response->setVisible(m_panel.value("CheckResponse") != 0);
+    m_response->setVisible(m_panel.value(names::CheckResponse) != 0);
 }
 
 } // namespace audimera

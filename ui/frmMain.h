@@ -173,6 +173,10 @@ private:
     // not in the table, or of another kind than W, is a programming error.
     template <typename W = QWidget>
     W* makeControl(std::string_view objectName) const;
+    // The built control called name, of kind T (a widget or a menu action);
+    // a name without a control, or of another kind, ends the program.
+    template <typename T>
+    T* control(std::string_view name) const;
     void wireControls();
     QWidget* buildResponseFrame();
     QWidget* buildSignalFrame();
@@ -188,8 +192,8 @@ private:
     // of each kind. Fails only fatally; a failed open of entry 0 is shown and
     // start-up goes on.
     audimera::Status InitAudio();
-    void fillDeviceMenu(const char* entryArray, int count, const std::vector<std::string>& captions);
-    void tickDevice(const char* entryArray, int index);
+    void fillDeviceMenu(std::string_view entryArray, int count, const std::vector<std::string>& captions);
+    void tickDevice(std::string_view entryArray, int index);
     // Opens device index of its list (any entry, not only the four shown);
     // what the menu entries and "Other Device..." do.
     void useOutDevice(int index);
@@ -199,7 +203,7 @@ private:
     // Other Device...: the one chosen, or the menu's tick back where it was.
     void useOtherDevice(bool play);
     // Ticks entry index of the exclusive menu's entries, and no other.
-    void tickOne(const char* menu, int entries, int index);
+    void tickOne(std::string_view menu, int entries, int index);
     // Both menus from the device's lists, ticked at the devices in use.
     void fillDeviceMenus();
     void showRecordNote();

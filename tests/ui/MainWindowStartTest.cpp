@@ -21,6 +21,7 @@
 #include <QToolButton>
 
 #include <map>
+#include <set>
 
 namespace audimera {
 
@@ -48,7 +49,7 @@ TEST_F(MainWindowStartUp, TheMeasureFrameReadsNotAvailableAndTheListsHoldTheirDe
 // The window as built, and the headless panel, against the control table:
 // each control of its kind, with its first caption (or text), state, range,
 // items, colour and tool tip, in its frame, or in its menu in table order;
-// and no frame holds a control the table does not list there.
+// and the window names nothing the table does not list, nor anything twice.
 TEST_F(MainWindowStartUp, EveryControlStartsAsTheControlTableSays)
 {
     create();
@@ -124,14 +125,26 @@ TEST_F(MainWindowStartUp, EveryControlStartsAsTheControlTableSays)
     }
     for (const auto& [menu, count] : placed)
         EXPECT_EQ(container(menu).size(), count) << menu;
-    for (QGroupBox* frame : window->findChildren<QGroupBox*>())
-        for (QWidget* w : frame->findChildren<QWidget*>()) {
-            const std::string name = w->objectName().toStdString();
-            if (name.empty() || name.starts_with("qt_"))
-                continue;
-            const ControlRow* row = ControlTable::find(name);
-            EXPECT_TRUE(row && row->parent == frame->objectName().toStdString()) << name;
-        }
+    // The reverse: every named widget and menu entry of the window, once,
+    // is a control of the table (those in a frame listed in that frame),
+    // but for the window's own status lines.
+    const std::set<std::string> own = {"CentralWidget", "StatusText", "RecordDeviceNote", "DeviceRateNote"};
+    std::map<std::string, int> named;
+    for (QObject* o : window->findChildren<QObject*>()) {
+        const std::string name = o->objectName().toStdString();
+        auto* widget = qobject_cast<QWidget*>(o);
+        if ((!widget && !qobject_cast<QAction*>(o)) || name.empty() || name.starts_with("qt_") || own.contains(name))
+            continue;
+        EXPECT_EQ(++named[name], 1) << name << " twice";
+        const ControlRow* row = ControlTable::find(name);
+        EXPECT_NE(row, nullptr) << name;
+        QGroupBox* frame = nullptr;
+        for (QWidget* p = widget ? widget->parentWidget() : nullptr; p && !frame; p = p->parentWidget())
+            frame = qobject_cast<QGroupBox*>(p);
+        if (row && frame)
+            EXPECT_EQ(row->parent, frame->objectName().toStdString()) << name;
+    }
+    EXPECT_EQ(named.size(), ControlTable::rows().size());
 }
 
 TEST_F(MainWindowStartUp, OptionArraysAreSeparateGroups)

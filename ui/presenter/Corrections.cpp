@@ -2,6 +2,8 @@
 // document's correction table and switches its subtraction on.
 #include "ui/presenter/MainPresenter.h"
 
+#include "ui/presenter/ControlNames.h"
+
 namespace audimera {
 
 bool MainPresenter::LoadCalibFile(const std::string& FileName, int CalibIndex)
@@ -49,22 +51,22 @@ void MainPresenter::showSensitivity()
                 text += " " + sensitivity->unit;
         }
     }
-    m_panel.setCaption("LabelSensitivity", text);
+    m_panel.setCaption(names::LabelSensitivity, text);
 }
 
 void MainPresenter::CheckSPLCorrect_Click()
 {
-    correctionClicked(0, "CheckSPLCorrect", SplCurveFile);
+    correctionClicked(0, names::CheckSPLCorrect, SplCurveFile);
 }
 
 void MainPresenter::CheckSoundCard_Click()
 {
-    correctionClicked(1, "CheckSoundCard", SoundCardFile);
+    correctionClicked(1, names::CheckSoundCard, SoundCardFile);
 }
 
 void MainPresenter::CheckUserCalib_Click()
 {
-    correctionClicked(2, "CheckUserCalib", m_panel.text("txtUserCalibFile"));
+    correctionClicked(2, names::CheckUserCalib, m_panel.text(names::txtUserCalibFile));
 }
 
 } // namespace audimera

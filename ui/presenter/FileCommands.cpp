@@ -4,6 +4,7 @@
 
 #include "curves/CurveFile.h"
 #include "engine/FileTypes.h"
+#include "ui/presenter/ControlNames.h"
 
 #include <vector>
 
@@ -22,8 +23,8 @@ void MainPresenter::LoadFile(const std::string& FileName)
     const int before = m_document.traces().GetTraceCount();
     const audimera::Status loaded = m_session.loadTrace(FileName);
     if (m_document.traces().GetTraceCount() > before) {
-        m_panel.setEnabled("cmdClearTraces", true);
-        m_panel.setEnabled("MenuEntrySave", true);
+        m_panel.setEnabled(names::cmdClearTraces, true);
+        m_panel.setEnabled(names::MenuEntrySave, true);
     }
     // A file that fails part-way keeps what was read, undrawn until the
     // next redraw; one without a point is drawn and then said to be bad.
@@ -119,9 +120,9 @@ void MainPresenter::cmdFreqBrowse_Click()
     const std::optional<std::string> path = m_dialog->show(request);
     if (!path || path->empty())
         return;
-    m_panel.setText("txtUserFreqFile", *path);
+    m_panel.setText(names::txtUserFreqFile, *path);
     for (int i = 0; i < 4; ++i)
-        m_panel.setValue(controlName("OptionAutoSigGen", i), i == PlanUserFile ? 1 : 0);
+        m_panel.setValue(controlName(names::OptionAutoSigGen, i), i == PlanUserFile ? 1 : 0);
     OptionAutoSigGen_Click(PlanUserFile);
 }
 
@@ -136,17 +137,17 @@ void MainPresenter::cmdCalibBrowse_Click()
     const std::optional<std::string> path = m_dialog->show(request);
     if (!path || path->empty())
         return;
-    m_panel.setText("txtUserCalibFile", *path);
-    if (m_panel.value("CheckUserCalib") == 0) {
-        m_panel.setValue("CheckUserCalib", 1);
+    m_panel.setText(names::txtUserCalibFile, *path);
+    if (m_panel.value(names::CheckUserCalib) == 0) {
+        m_panel.setValue(names::CheckUserCalib, 1);
         CheckUserCalib_Click();
     }
 }
 
 void MainPresenter::cmdClearTraces_Click()
 {
-    m_panel.setEnabled("cmdClearTraces", false);
-    m_panel.setEnabled("MenuEntrySave", false);
+    m_panel.setEnabled(names::cmdClearTraces, false);
+    m_panel.setEnabled(names::MenuEntrySave, false);
     m_session.clearTraces();
     m_displays.TraceResponse();
 }

@@ -2,13 +2,15 @@
 // measurement at a time, and its curve as a trace of the response plot.
 #include "ui/presenter/MainPresenter.h"
 
+#include "ui/presenter/ControlNames.h"
+
 
 namespace audimera {
 
 namespace {
 // Off while a log sweep runs: what would start another measurement or
 // change the devices under it.
-constexpr const char* LockedByLogSweep[] = {"cmdStart", "cmdStartSignal", "MenuInDevice", "MenuOutDevice"};
+constexpr std::string_view LockedByLogSweep[] = {names::cmdStart, names::cmdStartSignal, names::MenuInDevice, names::MenuOutDevice};
 } // namespace
 
 void MainPresenter::activityChanged()
@@ -18,7 +20,7 @@ void MainPresenter::activityChanged()
     // the signal cannot have started meanwhile: their buttons were off).
     if (m_session.logSweeping() != m_lockedByLogSweep) {
         m_lockedByLogSweep = m_session.logSweeping();
-        for (const char* name : LockedByLogSweep)
+        for (std::string_view name : LockedByLogSweep)
             m_panel.setEnabled(name, !m_lockedByLogSweep);
     }
     tellActivity();
@@ -32,8 +34,8 @@ bool MainPresenter::addResponseTrace(const std::vector<ResponsePoint>& points)
         m_host.message(added.message(), MessageIcon::Critical);
         return false;
     }
-    m_panel.setEnabled("cmdClearTraces", true);
-    m_panel.setEnabled("MenuEntrySave", true);
+    m_panel.setEnabled(names::cmdClearTraces, true);
+    m_panel.setEnabled(names::MenuEntrySave, true);
     m_displays.TraceResponse();
     notePlotRange();
     return true;

@@ -2,6 +2,8 @@
 // runs ask of and report to the main window.
 #include "ui/presenter/MainPresenter.h"
 
+#include "ui/presenter/ControlNames.h"
+
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -35,25 +37,25 @@ MainPresenter::~MainPresenter()
 
 void MainPresenter::LockControls()
 {
-    for (const char* name : {"MenuInDevice", "MenuOutDevice", "TextStart", "TextStop", "cmdCalibrate",
-                             "MenuEntrySave", "MenuEntryLoadTrace", "cmdStart", "cmdClearTraces"})
+    for (std::string_view name : {names::MenuInDevice, names::MenuOutDevice, names::TextStart, names::TextStop, names::cmdCalibrate,
+                             names::MenuEntrySave, names::MenuEntryLoadTrace, names::cmdStart, names::cmdClearTraces})
         m_panel.setEnabled(name, false);
     tellActivity();
 }
 
 void MainPresenter::UnlockControls()
 {
-    m_panel.setEnabled("MenuInDevice", true);
-    m_panel.setEnabled("MenuOutDevice", true);
-    m_panel.setEnabled("TextStart", true);
-    m_panel.setEnabled("TextStop", true);
-    m_panel.setEnabled("cmdCalibrate", m_session.calibrated());
+    m_panel.setEnabled(names::MenuInDevice, true);
+    m_panel.setEnabled(names::MenuOutDevice, true);
+    m_panel.setEnabled(names::TextStart, true);
+    m_panel.setEnabled(names::TextStop, true);
+    m_panel.setEnabled(names::cmdCalibrate, m_session.calibrated());
     const bool haveTrace = m_document.traces().GetTraceCount() >= 1;
-    m_panel.setEnabled("cmdClearTraces", haveTrace);
-    m_panel.setEnabled("MenuEntryLoadTrace", true);
-    m_panel.setEnabled("MenuEntrySave", haveTrace);
-    m_panel.setEnabled("HScrollFFT", true);
-    m_panel.setEnabled("HScrollFine", true);
+    m_panel.setEnabled(names::cmdClearTraces, haveTrace);
+    m_panel.setEnabled(names::MenuEntryLoadTrace, true);
+    m_panel.setEnabled(names::MenuEntrySave, haveTrace);
+    m_panel.setEnabled(names::HScrollFFT, true);
+    m_panel.setEnabled(names::HScrollFine, true);
 }
 
 int MainPresenter::selectedIndex(std::string_view array, int count, int fallback) const
@@ -90,7 +92,7 @@ void MainPresenter::OptionAutoSigGen_Click(int Index)
 
 void MainPresenter::HScrollStep_Change()
 {
-    m_panel.setCaption("LabelStep", "Step: x" + m_panel.formatNumber(m_panel.value("HScrollStep") / 100.0));
+    m_panel.setCaption(names::LabelStep, "Step: x" + m_panel.formatNumber(m_panel.value(names::HScrollStep) / 100.0));
 }
 
 // ---------------------------------------------------------------- the run
@@ -98,14 +100,14 @@ void MainPresenter::HScrollStep_Change()
 void MainPresenter::cmdStart_Click()
 {
     LockControls();
-    m_panel.setEnabled("cmdStop", true);
-    m_panel.setEnabled("cmdStart", false);
-    m_panel.setEnabled("cmdStartSignal", false);
-    m_panel.setEnabled("HScrollFFT", false);
-    m_panel.setEnabled("HScrollFine", false);
+    m_panel.setEnabled(names::cmdStop, true);
+    m_panel.setEnabled(names::cmdStart, false);
+    m_panel.setEnabled(names::cmdStartSignal, false);
+    m_panel.setEnabled(names::HScrollFFT, false);
+    m_panel.setEnabled(names::HScrollFine, false);
     for (int i = 0; i < SignalCount; ++i)
-        m_panel.setEnabled(controlName("OptionSigGen", i), false);
-    m_session.choose(selectedIndex("OptionAutoSigGen", AutoPlanCount, m_session.choice()));
+        m_panel.setEnabled(controlName(names::OptionSigGen, i), false);
+    m_session.choose(selectedIndex(names::OptionAutoSigGen, AutoPlanCount, m_session.choice()));
     m_sound.StopPlayback();
     RunTrace();
 }
@@ -116,7 +118,7 @@ void MainPresenter::RunTrace()
     // slot; the limits are checked by the sweep, on the run's empty trace.
     double start = 0;
     double stop = 0;
-    if (!readNumber("TextStart", "start frequency", start) || !readNumber("TextStop", "stop frequency", stop)) {
+    if (!readNumber(names::TextStart, "start frequency", start) || !readNumber(names::TextStop, "stop frequency", stop)) {
         m_runEnd = RunEnd::Refused;
         cmdStop_Click();
         return;
@@ -126,7 +128,7 @@ void MainPresenter::RunTrace()
     settings.plan = m_session.choice();
     settings.start = start;
     settings.stop = stop;
-    settings.userFile = m_panel.text("txtUserFreqFile");
+    settings.userFile = m_panel.text(names::txtUserFreqFile);
     settings.corrections = &m_document.corrections();
     settings.detector = levelDetectorChoice();
     settings.channel = recordChannelChoice();
@@ -136,15 +138,15 @@ void MainPresenter::RunTrace()
 
 LevelDetector MainPresenter::levelDetectorChoice() const
 {
-    return m_panel.value(controlName("MenuEntryDetector", 1)) == 1 ? LevelDetector::NarrowBand
+    return m_panel.value(controlName(names::MenuEntryDetector, 1)) == 1 ? LevelDetector::NarrowBand
                                                                     : LevelDetector::MeanMagnitude;
 }
 
 RecordChannel MainPresenter::recordChannelChoice() const
 {
-    if (m_panel.value(controlName("MenuEntryRecordChannel", 1)) == 1)
+    if (m_panel.value(controlName(names::MenuEntryRecordChannel, 1)) == 1)
         return RecordChannel::Left;
-    if (m_panel.value(controlName("MenuEntryRecordChannel", 2)) == 1)
+    if (m_panel.value(controlName(names::MenuEntryRecordChannel, 2)) == 1)
         return RecordChannel::Right;
     return RecordChannel::Mix;
 }
@@ -164,43 +166,43 @@ void MainPresenter::restoreControls()
 {
     m_panel.setStatusText("");
     UnlockControls();
-    m_panel.setEnabled("cmdStop", false);
-    m_panel.setEnabled("cmdStart", true);
-    m_panel.setCaption("cmdStartSignal", "Start Signal");
-    m_panel.setEnabled("cmdStartSignal", true);
+    m_panel.setEnabled(names::cmdStop, false);
+    m_panel.setEnabled(names::cmdStart, true);
+    m_panel.setCaption(names::cmdStartSignal, "Start Signal");
+    m_panel.setEnabled(names::cmdStartSignal, true);
     for (int i = 0; i < SignalCount; ++i)
-        m_panel.setEnabled(controlName("OptionSigGen", i), true);
+        m_panel.setEnabled(controlName(names::OptionSigGen, i), true);
     for (int i = 0; i < AutoPlanCount; ++i)
-        m_panel.setEnabled(controlName("OptionAutoSigGen", i), true);
+        m_panel.setEnabled(controlName(names::OptionAutoSigGen, i), true);
     tellActivity();
 }
 
 void MainPresenter::cmdCalibrate_Click()
 {
     m_session.forgetCalibration();
-    m_panel.setEnabled("cmdCalibrate", false);
+    m_panel.setEnabled(names::cmdCalibrate, false);
 }
 
 // ---------------------------------------------------------------- what the runs ask
 
 bool MainPresenter::measuresBadBlocksAgain() const
 {
-    return m_panel.value("CheckBadInputWave") == 1;
+    return m_panel.value(names::CheckBadInputWave) == 1;
 }
 
 bool MainPresenter::showsWaveform() const
 {
-    return m_panel.value("CheckInput") == 1;
+    return m_panel.value(names::CheckInput) == 1;
 }
 
 bool MainPresenter::showsSpectrum() const
 {
-    return m_panel.value("CheckFFT") == 1;
+    return m_panel.value(names::CheckFFT) == 1;
 }
 
 double MainPresenter::stepFactor() const
 {
-    return m_panel.value("HScrollStep") / 100.0;
+    return m_panel.value(names::HScrollStep) / 100.0;
 }
 
 audimera::Status MainPresenter::openTrace()
@@ -214,16 +216,16 @@ void MainPresenter::playing(Sound sound, double frequency)
 {
     switch (sound) {
     case Sound::Silence:
-        m_panel.setCaption("LabelFreq", "Silence...");
+        m_panel.setCaption(names::LabelFreq, "Silence...");
         break;
     case Sound::WhiteNoise:
-        m_panel.setCaption("LabelFreq", "White noise...");
+        m_panel.setCaption(names::LabelFreq, "White noise...");
         break;
     case Sound::PinkNoise:
-        m_panel.setCaption("LabelFreq", "Pink noise...");
+        m_panel.setCaption(names::LabelFreq, "Pink noise...");
         break;
     case Sound::Tone:
-        setLevelLabel("LabelFreq", frequency, " Hz");
+        setLevelLabel(names::LabelFreq, frequency, " Hz");
         break;
     }
 }
@@ -264,22 +266,22 @@ void MainPresenter::sweepProgress(int point, int points)
 
 void MainPresenter::calibrationMeasured(double snr)
 {
-    setLevelLabel("LabelSNR", snr, " dB");
-    setLevelLabel("LabelCardSNR", snr, " dB");
+    setLevelLabel(names::LabelSNR, snr, " dB");
+    setLevelLabel(names::LabelCardSNR, snr, " dB");
 }
 
 void MainPresenter::pointMeasured(double frequency, double level, double snr)
 {
-    setLevelLabel("LabelSNR", snr, " dB");
-    setLevelLabel("LabelDB", level, " dB");
+    setLevelLabel(names::LabelSNR, snr, " dB");
+    setLevelLabel(names::LabelDB, level, " dB");
     m_document.traces().AddPoint(frequency, level);
     m_displays.TraceResponse();
 }
 
 void MainPresenter::levelMeasured(double level, double snr)
 {
-    setLevelLabel("LabelSNR", snr, " dB");
-    setLevelLabel("LabelDB", level, " dB");
+    setLevelLabel(names::LabelSNR, snr, " dB");
+    setLevelLabel(names::LabelDB, level, " dB");
 }
 
 void MainPresenter::distortionMeasured(double, const Distortion& distortion)
@@ -299,7 +301,7 @@ void MainPresenter::distortionMeasured(double, const Distortion& distortion)
         text += m_panel.formatNumber(*distortion.thdNoisePercent);
         text += " %)";
     }
-    m_panel.setCaption("LabelTHD", text);
+    m_panel.setCaption(names::LabelTHD, text);
 }
 
 void MainPresenter::DrawCurve(int OsciWidth, int OsciHeight, const int16_t* RecBuffer, int First, bool CheckSat,
@@ -317,7 +319,7 @@ void MainPresenter::runEnded(RunEnd why)
 {
     // Declining the low-signal question keeps "Recenter 0dB" off.
     if (why == RunEnd::LowSignalDeclined)
-        m_panel.setEnabled("cmdCalibrate", false);
+        m_panel.setEnabled(names::cmdCalibrate, false);
     restoreControls();
 }
 

@@ -4,6 +4,7 @@
 
 #include "ui/presenter/ControlTable.h"
 #include "engine/PlotRange.h"
+#include "ui/presenter/ControlNames.h"
 
 namespace audimera {
 
@@ -25,7 +26,7 @@ void MainPresenter::FitRangeToTraces()
     plot.dbCentre = fitted.dbCentre;
     for (size_t i = 0; i < ControlTable::DBRangeItems.size(); ++i)
         if (ControlTable::DBRangeItems[i].data == plot.dbSpan)
-            m_panel.setValue("ComboDBRange", static_cast<int>(i));
+            m_panel.setValue(names::ComboDBRange, static_cast<int>(i));
     if (m_rangeNoted) {
         m_panel.setStatusText("");
         m_rangeNoted = false;

@@ -3,6 +3,8 @@
 // change or re-tune the continuous signal.
 #include "ui/presenter/MainPresenter.h"
 
+#include "ui/presenter/ControlNames.h"
+
 namespace audimera {
 
 namespace {
@@ -18,15 +20,15 @@ void MainPresenter::cmdStartSignal_Click()
     if (!m_session.playing()) {
         LockControls();
         for (int i = 0; i < AutoPlanCount; ++i)
-            m_panel.setEnabled(controlName("OptionAutoSigGen", i), false);
-        m_panel.setEnabled("cmdStop", false);
-        m_panel.setEnabled("cmdStart", false);
-        m_session.choose(selectedIndex("OptionSigGen", SignalCount, m_session.choice()));
-        m_panel.setCaption("cmdStartSignal", "Stop Signal");
+            m_panel.setEnabled(controlName(names::OptionAutoSigGen, i), false);
+        m_panel.setEnabled(names::cmdStop, false);
+        m_panel.setEnabled(names::cmdStart, false);
+        m_session.choose(selectedIndex(names::OptionSigGen, SignalCount, m_session.choice()));
+        m_panel.setCaption(names::cmdStartSignal, "Stop Signal");
         RunSignal();
     } else {
         m_session.stop();
-        m_panel.setCaption("cmdStartSignal", "Start Signal");
+        m_panel.setCaption(names::cmdStartSignal, "Start Signal");
         m_host.yield();
         cmdStop_Click();
     }
@@ -35,7 +37,7 @@ void MainPresenter::cmdStartSignal_Click()
 void MainPresenter::readSignalFrequency()
 {
     double value = m_session.frequency();
-    if (!readNumber("TextFFT", "signal frequency", value)) {
+    if (!readNumber(names::TextFFT, "signal frequency", value)) {
         // Keep what was playing and show it in the box again.
         value = m_session.frequency();
         if (!(value >= MinSignalFrequency))
@@ -43,18 +45,18 @@ void MainPresenter::readSignalFrequency()
         if (value > MaxSignalFrequency)
             value = MaxSignalFrequency;
         m_session.setFrequency(value);
-        m_panel.setText("TextFFT", m_panel.formatNumber(value));
+        m_panel.setText(names::TextFFT, m_panel.formatNumber(value));
         return;
     }
     if (value < MinSignalFrequency)
-        m_panel.setText("TextFFT", "1");
+        m_panel.setText(names::TextFFT, "1");
     else if (value > MaxSignalFrequency)
-        m_panel.setText("TextFFT", "20000");
+        m_panel.setText(names::TextFFT, "20000");
     else {
         m_session.setFrequency(value);
         return;
     }
-    const std::optional<double> again = m_panel.parseNumber(m_panel.text("TextFFT"));
+    const std::optional<double> again = m_panel.parseNumber(m_panel.text(names::TextFFT));
     m_session.setFrequency(again ? *again : (value < MinSignalFrequency ? MinSignalFrequency : MaxSignalFrequency));
 }
 
@@ -77,21 +79,21 @@ void MainPresenter::RunSignal()
 SignalChoice MainPresenter::signalChoice()
 {
     readSignalFrequency();
-    return SignalChoice{m_session.choice(), m_session.frequency(), m_panel.value("CheckBy5") != 0};
+    return SignalChoice{m_session.choice(), m_session.frequency(), m_panel.value(names::CheckBy5) != 0};
 }
 
 double MainPresenter::frequencyFromScrolls() const
 {
-    const int rate = m_panel.value("HScrollFFT") * 10 + m_panel.value("HScrollFine");
-    const int k = (m_panel.value("CheckBy5") % 2 != 0) ? 20 : 1;
+    const int rate = m_panel.value(names::HScrollFFT) * 10 + m_panel.value(names::HScrollFine);
+    const int k = (m_panel.value(names::CheckBy5) % 2 != 0) ? 20 : 1;
     return k * rate / 100.0;
 }
 
 void MainPresenter::SetFreqFromScrolls()
 {
     m_session.setFrequency(frequencyFromScrolls());
-    m_panel.setText("TextFFT", m_panel.formatNumber(m_session.frequency()));
-    m_session.retuneSignal(m_panel.value("HScrollFFT") * 10 + m_panel.value("HScrollFine"));
+    m_panel.setText(names::TextFFT, m_panel.formatNumber(m_session.frequency()));
+    m_session.retuneSignal(m_panel.value(names::HScrollFFT) * 10 + m_panel.value(names::HScrollFine));
 }
 
 void MainPresenter::OptionSigGen_Click(int Index)
@@ -106,7 +108,7 @@ void MainPresenter::CheckBy5_Click()
     if (m_session.sweeping() || m_session.logSweeping()) {
         // A sweep owns the tone and the frequency (the log sweep the
         // output): only the box's text follows the range switch.
-        m_panel.setText("TextFFT", m_panel.formatNumber(frequencyFromScrolls()));
+        m_panel.setText(names::TextFFT, m_panel.formatNumber(frequencyFromScrolls()));
         return;
     }
     if (m_session.signalCalibrating()) {
