@@ -10,7 +10,8 @@ namespace audimera {
 namespace {
 // Off while a log sweep runs: what would start another measurement or
 // change the devices under it.
-constexpr std::string_view LockedByLogSweep[] = {names::cmdStart, names::cmdStartSignal, names::MenuInDevice, names::MenuOutDevice};
+constexpr std::string_view LockedByLogSweep[] = {names::cmdStart, names::cmdStartSignal, names::MenuInDevice,
+                                                 names::MenuOutDevice};
 } // namespace
 
 void MainPresenter::activityChanged()

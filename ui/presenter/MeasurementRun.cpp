@@ -37,8 +37,9 @@ MainPresenter::~MainPresenter()
 
 void MainPresenter::LockControls()
 {
-    for (std::string_view name : {names::MenuInDevice, names::MenuOutDevice, names::TextStart, names::TextStop, names::cmdCalibrate,
-                             names::MenuEntrySave, names::MenuEntryLoadTrace, names::cmdStart, names::cmdClearTraces})
+    for (std::string_view name : {names::MenuInDevice, names::MenuOutDevice, names::TextStart, names::TextStop,
+                                  names::cmdCalibrate, names::MenuEntrySave, names::MenuEntryLoadTrace, names::cmdStart,
+                                  names::cmdClearTraces})
         m_panel.setEnabled(name, false);
     tellActivity();
 }
