@@ -81,9 +81,9 @@ std::optional<Status> parseSetupOption(const std::vector<std::string>& args, std
                                        DeviceChoice& devices, CorrectionChoice& corrections);
 
 // Loads the chosen curves into table and enables them; stops at the first
-// that fails and returns its load error (kind File). notes gets one line for each
-// loaded file that states a sensitivity factor (which leaves relative
-// curves as they are), with "." decimals.
+// that fails and returns its load error (kind File). notes gets one line
+// for each loaded file that states a sensitivity factor (which leaves
+// relative curves as they are), with "." decimals.
 audimera::Status loadCorrections(const CorrectionChoice& choice, CorrectionTable& table, std::string& notes);
 
 // The correction files choice reads, as the table finds them.
