@@ -32,7 +32,7 @@ void BM_GetBSpline(benchmark::State& state)
     Input in(n);
     std::vector<double> xo(res), yo(res);
     int32_t count = 0;
-    if (!DspLibrary::instance().require({"GetBSpline"}).empty()) {
+    if (!DspLibrary::instance().require({"GetBSpline"})) {
         state.SkipWithError("Audidsp not loadable");
         return;
     }

@@ -56,7 +56,7 @@ void BM_LoopbackSweep31Bands(benchmark::State& state)
         state.SkipWithError("AUDIMERA_TEST_PULSE_SERVER is not set (./test starts a private server)");
         return;
     }
-    if (!DspLibrary::instance().require(Audidsp::programExports()).empty()) {
+    if (!DspLibrary::instance().require(Audidsp::programExports())) {
         state.SkipWithError("Audidsp not loadable");
         return;
     }

@@ -28,7 +28,7 @@ DrawingSurface makePicture()
 
 bool dspReady(benchmark::State& state)
 {
-    if (DspLibrary::instance().require({"GetBSpline"}).empty())
+    if (DspLibrary::instance().require({"GetBSpline"}))
         return true;
     state.SkipWithError("Audidsp not loadable");
     return false;

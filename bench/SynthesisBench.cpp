@@ -52,7 +52,7 @@ BENCHMARK(BM_GenTriangleWave)->Unit(benchmark::kMicrosecond);
 
 void BM_InitWhitePinkBuffers(benchmark::State& state)
 {
-    if (!DspLibrary::instance().require({"LowPass44"}).empty()) {
+    if (!DspLibrary::instance().require({"LowPass44"})) {
         state.SkipWithError("Audidsp not loadable");
         return;
     }

@@ -13,9 +13,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <optional>
 #include <ostream>
+#include <thread>
 #include <vector>
 
 namespace audimera {
@@ -44,28 +46,21 @@ int findDevice(const std::vector<SoundDeviceInfo>& devices, const std::string& w
 
 } // namespace
 
-std::unique_ptr<SoundDevice> openDevices(const DeviceChoice& o, std::ostream& err, int& code)
+Result<std::unique_ptr<SoundDevice>> openDevices(const DeviceChoice& o)
 {
-    code = Measured;
     if (o.simulated) {
         std::string error;
         std::optional<SoundChain> chain = SoundChain::parse(o.chain, error);
-        if (!chain) {
-            err << "audimera-measure: " << error << '\n';
-            code = BadUsage;
-            return nullptr;
-        }
+        if (!chain)
+            return Error::of(Failure::BadInput, "audimera-measure: " + error);
         auto card = std::make_unique<SimulatedSoundCard>();
         (void)card->initAudio(); // opens its one device of each kind, which cannot fail
         card->setChain(std::move(*chain));
-        return card;
+        return std::unique_ptr<SoundDevice>(std::move(card));
     }
     auto pulse = std::make_unique<PulseSoundDevice>();
-    if (const audimera::Status started = pulse->initAudio(); !started) {
-        err << started.message() << '\n';
-        code = DeviceFailure;
-        return nullptr;
-    }
+    if (const Status started = pulse->initAudio(); !started)
+        return Error::of(Failure::Device, started.message());
     struct Pick {
         const std::string& which;
         bool play;
@@ -75,20 +70,37 @@ std::unique_ptr<SoundDevice> openDevices(const DeviceChoice& o, std::ostream& er
             continue;
         const auto devices = pick.play ? pulse->playDevices() : pulse->recordDevices();
         const int index = findDevice(devices, pick.which);
-        if (index < 0) {
-            err << "audimera-measure: no " << (pick.play ? "play" : "record") << " device '" << pick.which
-                << "'; see 'audimera-measure devices'\n";
-            code = BadUsage;
-            return nullptr;
-        }
-        const audimera::Status opened = pick.play ? pulse->openOutputDevice(index) : pulse->openInputDevice(index);
-        if (!opened) {
-            err << opened.message() << '\n';
-            code = DeviceFailure;
-            return nullptr;
-        }
+        if (index < 0)
+            return Error::of(Failure::BadInput, std::string("audimera-measure: no ") + (pick.play ? "play" : "record")
+                                                    + " device '" + pick.which + "'; see 'audimera-measure devices'");
+        const Status opened = pick.play ? pulse->openOutputDevice(index) : pulse->openInputDevice(index);
+        if (!opened)
+            return Error::of(Failure::Device, opened.message());
     }
-    return pulse;
+    return std::unique_ptr<SoundDevice>(std::move(pulse));
+}
+
+void ConsoleHost::sleepMs(int ms)
+{
+    if (m_realTime)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+MessageAnswer ConsoleHost::message(std::string_view text, MessageIcon, MessageButtons buttons)
+{
+    std::string line(text);
+    line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+    m_err << line << '\n';
+    if (buttons == MessageButtons::Ok)
+        return MessageAnswer::Ok;
+    m_err << (m_yes ? "Continuing (--yes)." : "Not continuing; give --yes to measure anyway.") << '\n';
+    return m_yes ? MessageAnswer::Yes : MessageAnswer::No;
+}
+
+int report(const Status& failed, std::ostream& err)
+{
+    err << failed.message() << '\n';
+    return exitCodeFor(failed);
 }
 
 bool parseNumber(const std::string& text, double& value)
@@ -110,25 +122,26 @@ bool takeValue(const std::vector<std::string>& args, std::size_t& i, std::string
     return !into.empty();
 }
 
-std::string parseSetupOption(const std::vector<std::string>& args, std::size_t& i, DeviceChoice& devices,
-                             CorrectionChoice& corrections)
+std::optional<Status> parseSetupOption(const std::vector<std::string>& args, std::size_t& i,
+                                       DeviceChoice& devices, CorrectionChoice& corrections)
 {
     const std::string& a = args[i];
     auto value = [&](std::string& into) { return takeValue(args, i, into); };
+    auto bad = [](const char* what) { return Error::of(Failure::BadInput, what); };
     if (a == "--play") {
         if (!value(devices.play))
-            return "--play needs a device";
+            return bad("--play needs a device");
     } else if (a == "--record") {
         if (!value(devices.record))
-            return "--record needs a device";
+            return bad("--record needs a device");
     } else if (a == "--channel") {
         std::string v;
         if (!value(v) || (v != "mix" && v != "left" && v != "right"))
-            return "--channel must be mix, left or right";
+            return bad("--channel must be mix, left or right");
         devices.channel = v == "left" ? RecordChannel::Left : v == "right" ? RecordChannel::Right : RecordChannel::Mix;
     } else if (a == "--simulate") {
         if (i + 1 >= args.size())
-            return "--simulate needs a chain (\"\" for a perfect loopback)";
+            return bad("--simulate needs a chain (\"\" for a perfect loopback)");
         devices.chain = args[++i];
         devices.simulated = true;
     } else if (a == "--correct-spl") {
@@ -137,11 +150,11 @@ std::string parseSetupOption(const std::vector<std::string>& args, std::size_t& 
         corrections.soundCard = true;
     } else if (a == "--correct-user") {
         if (!value(corrections.user))
-            return "--correct-user needs a curve file";
+            return bad("--correct-user needs a curve file");
     } else {
-        return "-";
+        return std::nullopt;
     }
-    return {};
+    return Status();
 }
 
 audimera::Status loadCorrections(const CorrectionChoice& choice, CorrectionTable& table, std::string& notes)
@@ -156,11 +169,11 @@ audimera::Status loadCorrections(const CorrectionChoice& choice, CorrectionTable
                                 Correction{!choice.user.empty(), 2, choice.user}}) {
         if (!c.wanted)
             continue;
-        if (const audimera::Status loaded = table.load(c.column, c.file); !loaded)
-            return loaded;
+        if (const Status loaded = table.load(c.column, c.file); !loaded)
+            return Error::of(Failure::File, loaded.message());
         table.enabled[c.column] = true;
         if (const auto at = table.nonFiniteSumAt())
-            return audimera::Error{CorrectionTable::nonFiniteSumMessage(*at)};
+            return Error::of(Failure::File, CorrectionTable::nonFiniteSumMessage(*at));
         if (const auto& sensitivity = table.sensitivity(c.column)) {
             char number[32];
             const auto [end, ec] = std::to_chars(number, number + sizeof number, sensitivity->value);
@@ -184,64 +197,57 @@ std::vector<std::string> correctionInputs(const CorrectionChoice& choice)
     return inputs;
 }
 
-int checkOutputs(const std::vector<std::string>& inputs, const std::vector<OutputFile>& outputs, std::ostream& err)
+Status checkOutputs(const std::vector<std::string>& inputs, const std::vector<OutputFile>& outputs)
 {
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         const OutputFile& o = outputs[i];
         if (o.path.empty())
             continue;
         for (const std::string& input : inputs) {
-            if (CurveFile::sameFile(o.path, input)) {
-                err << "audimera-measure: " << o.option << " '" << o.path << "' is the same file as the input '"
-                    << input << "'; nothing was measured or written\n";
-                return BadUsage;
-            }
+            if (CurveFile::sameFile(o.path, input))
+                return Error::of(Failure::BadInput, "audimera-measure: " + o.option + " '" + o.path
+                                                        + "' is the same file as the input '" + input
+                                                        + "'; nothing was measured or written");
         }
         for (std::size_t k = 0; k < i; ++k) {
-            if (!outputs[k].path.empty() && CurveFile::sameFile(o.path, outputs[k].path)) {
-                err << "audimera-measure: " << outputs[k].option << " '" << outputs[k].path << "' and " << o.option
-                    << " '" << o.path << "' are the same file; nothing was measured or written\n";
-                return BadUsage;
-            }
+            if (!outputs[k].path.empty() && CurveFile::sameFile(o.path, outputs[k].path))
+                return Error::of(Failure::BadInput, "audimera-measure: " + outputs[k].option + " '"
+                                                        + outputs[k].path + "' and " + o.option + " '" + o.path
+                                                        + "' are the same file; nothing was measured or written");
         }
     }
     for (const OutputFile& o : outputs) {
         if (o.path.empty())
             continue;
-        if (const audimera::Status writable = CurveFile::checkWritable(o.path); !writable) {
-            err << CurveFile::saveError(o.path, writable.message()) << '\n';
-            return FileError;
-        }
+        if (const Status writable = CurveFile::checkWritable(o.path); !writable)
+            return Error::of(Failure::File, CurveFile::saveError(o.path, writable.message()));
     }
-    return Measured;
+    return {};
 }
 
-int writeOutputs(const std::vector<PendingFile>& files, std::ostream& err)
+Status writeOutputs(const std::vector<PendingFile>& files, std::ostream& err)
 {
     std::vector<CurveFile::FileText> texts;
     for (const PendingFile& f : files)
         texts.push_back({f.path, f.text});
     std::size_t failed = 0;
-    if (const audimera::Status written = CurveFile::writeAll(texts, &failed); !written) {
-        err << CurveFile::saveError(failed < files.size() ? files[failed].path : std::string(), written.message())
-            << '\n';
-        return FileError;
-    }
+    if (const Status written = CurveFile::writeAll(texts, &failed); !written)
+        return Error::of(Failure::File, CurveFile::saveError(failed < files.size() ? files[failed].path : std::string(),
+                                                             written.message()));
     for (const PendingFile& f : files)
         err << f.said << '\n';
-    return Measured;
+    return {};
 }
 
-std::string pngBytes(const QImage& image, std::string& error)
+Result<std::string> pngBytes(const QImage& image)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
-    if (image.isNull() || !writer.write(image)) {
-        error = image.isNull() ? "invalid image size" : writer.errorString().toStdString();
-        return {};
-    }
+    if (image.isNull() || !writer.write(image))
+        return Error::of(Failure::File,
+                         image.isNull() ? std::string("invalid image size") : writer.errorString().toStdString());
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 

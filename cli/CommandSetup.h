@@ -2,14 +2,18 @@
 // measure: the sound devices (the simulated card with a chain, or the sound
 // server's devices, named by their entry in 'audimera-measure devices' or by
 // their name, the server's default when not named) and the correction
-// curves. Problems are written to the error stream as text.
+// curves. Problems come back as failures whose kind gives the exit code
+// (cli/ExitCode.h) and whose text the command writes to the error stream.
 #pragma once
 
+#include "common/Result.h"
 #include "engine/CorrectionTable.h"
+#include "engine/Host.h"
 #include "devices/SoundDevice.h"
 
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,9 +32,30 @@ struct DeviceChoice {
     RecordChannel channel = RecordChannel::Mix;
 };
 
-// Opens the devices chosen; on failure returns null with code set to
-// BadUsage (a bad chain, an unknown device) or DeviceFailure, else Measured.
-std::unique_ptr<SoundDevice> openDevices(const DeviceChoice& choice, std::ostream& err, int& code);
+// Opens the devices chosen. Fails with BadInput (a bad chain, an unknown
+// device) or Device, the text as the command prints it.
+Result<std::unique_ptr<SoundDevice>> openDevices(const DeviceChoice& choice);
+
+// The host of a command's runs: messages as text on the error stream, the
+// low-signal question answered by yes (--yes) and said so. sleepMs() sleeps
+// on a real device only (realTime); the simulated card's time is not real.
+// yield() has no events to process.
+class ConsoleHost : public Host {
+public:
+    ConsoleHost(std::ostream& err, bool yes, bool realTime) : m_err(err), m_yes(yes), m_realTime(realTime) {}
+
+    void yield() override {}
+    void sleepMs(int ms) override;
+    MessageAnswer message(std::string_view text, MessageIcon, MessageButtons buttons) override;
+
+private:
+    std::ostream& m_err;
+    bool m_yes;
+    bool m_realTime;
+};
+
+// Writes failed's text as a line to err and returns its exit code.
+int report(const Status& failed, std::ostream& err);
 
 struct CorrectionChoice {
     bool spl = false;       // CorrectionTable::SplCurveFile
@@ -48,16 +73,17 @@ bool parseNumber(const std::string& text, double& value);
 bool takeValue(const std::vector<std::string>& args, std::size_t& i, std::string& into);
 
 // Reads the option at args[i] when it is one of the devices' (--play,
-// --record, --simulate) or the corrections' (--correct-spl,
-// --correct-soundcard, --correct-user), moving i past its value. Returns
-// "-" when it is neither, "" when it was read, else what is wrong.
-std::string parseSetupOption(const std::vector<std::string>& args, std::size_t& i, DeviceChoice& devices,
-                             CorrectionChoice& corrections);
+// --record, --channel, --simulate) or the corrections' (--correct-spl,
+// --correct-soundcard, --correct-user), moving i past its value. Nothing
+// when it is neither; else success, or a BadInput failure saying what is
+// wrong.
+std::optional<Status> parseSetupOption(const std::vector<std::string>& args, std::size_t& i,
+                                       DeviceChoice& devices, CorrectionChoice& corrections);
 
 // Loads the chosen curves into table and enables them; stops at the first
-// that fails and returns its load error. notes gets one line for each
-// loaded file that states a sensitivity factor (which leaves relative
-// curves as they are), with "." decimals.
+// that fails and returns its load error (kind File). notes gets one line
+// for each loaded file that states a sensitivity factor (which leaves
+// relative curves as they are), with "." decimals.
 audimera::Status loadCorrections(const CorrectionChoice& choice, CorrectionTable& table, std::string& notes);
 
 // The correction files choice reads, as the table finds them.
@@ -70,12 +96,11 @@ struct OutputFile {
 };
 
 // Checked before anything is measured or written: no output is the same
-// file as an input or as another output (CurveFile::sameFile), else the
-// problem goes to err and the result is BadUsage; every output can be
-// written (CurveFile::checkWritable), else "Error saving file ..." and
-// FileError. Measured when all is well. Outputs with an empty path are left
-// out.
-int checkOutputs(const std::vector<std::string>& inputs, const std::vector<OutputFile>& outputs, std::ostream& err);
+// file as an input or as another output (CurveFile::sameFile), else a
+// BadInput failure saying so; every output can be written
+// (CurveFile::checkWritable), else "Error saving file ..." of kind File.
+// Outputs with an empty path are left out.
+Status checkOutputs(const std::vector<std::string>& inputs, const std::vector<OutputFile>& outputs);
 
 // A file ready to be written at the end of a command, and the line said
 // once it is.
@@ -86,11 +111,13 @@ struct PendingFile {
 };
 
 // Writes all the files or none (CurveFile::writeAll), then says each one's
-// line; on a failure "Error saving file '<path>' : <reason>" and FileError.
-int writeOutputs(const std::vector<PendingFile>& files, std::ostream& err);
+// line on err; fails (kind File) with "Error saving file '<path>' :
+// <reason>", having said nothing.
+Status writeOutputs(const std::vector<PendingFile>& files, std::ostream& err);
 
-// An image's PNG bytes; empty, with error set, when it cannot be encoded.
-std::string pngBytes(const QImage& image, std::string& error);
+// An image's PNG bytes; the failure (kind File) says why it cannot be
+// encoded.
+Result<std::string> pngBytes(const QImage& image);
 
 } // namespace MeasureCommand
 

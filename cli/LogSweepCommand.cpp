@@ -9,21 +9,20 @@
 #include "display/models/LogSweepPlots.h"
 #include "display/models/ResponseImage.h"
 #include "engine/LogSweepMeasurement.h"
-#include "devices/PulseSoundDevice.h"
+#include "engine/MeasurementDocument.h"
+#include "engine/MeasurementSession.h"
 #include "devices/SimulatedSoundCard.h"
-#include "devices/SoundChain.h"
 
 #include <QImage>
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <iomanip>
 #include <memory>
+#include <optional>
 #include <ostream>
-#include <thread>
 
 namespace audimera {
 
@@ -45,42 +44,44 @@ bool parseCount(const std::string& text, long long& value)
     return !text.empty() && ec == std::errc() && end == text.data() + text.size();
 }
 
-// Parses the options after "logsweep"; returns "" or what is wrong.
-std::string parse(const std::vector<std::string>& args, Options& o)
+// Parses the options after "logsweep"; a failure (kind BadInput) says what
+// is wrong.
+Status parse(const std::vector<std::string>& args, Options& o)
 {
     LogSweepSettings& s = o.settings;
+    auto bad = [](std::string what) { return Error::of(Failure::BadInput, std::move(what)); };
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& into) { return takeValue(args, i, into); };
         std::string v, w;
         double d = 0;
         long long n = 0;
-        if (std::string setup = parseSetupOption(args, i, o.devices, o.corrections); setup != "-") {
-            if (!setup.empty())
-                return setup;
+        if (const std::optional<Status> setup = parseSetupOption(args, i, o.devices, o.corrections)) {
+            if (!*setup)
+                return *setup;
         } else if (a == "--range") {
             if (!value(v) || !value(w) || !parseNumber(v, s.start) || !parseNumber(w, s.stop))
-                return "--range needs START and STOP in Hz, with '.' as the decimal point";
+                return bad("--range needs START and STOP in Hz, with '.' as the decimal point");
         } else if (a == "--length") {
             // N samples, or Ns seconds: the power of two nearest at the
             // device's rate.
             if (value(v) && v.size() > 1 && v.back() == 's') {
                 if (!parseNumber(v.substr(0, v.size() - 1), d) || !(d > 0) || d > 3600)
-                    return "--length needs a number of samples, or of seconds such as 6s";
+                    return bad("--length needs a number of samples, or of seconds such as 6s");
                 s.length = 0;
                 s.lengthSeconds = d;
             } else {
                 if (v.empty() || !parseCount(v, n) || n < 0)
-                    return "--length needs a number of samples";
+                    return bad("--length needs a number of samples");
                 s.length = static_cast<std::size_t>(n);
             }
         } else if (a == "--volume") {
             if (!value(v) || !parseNumber(v, d))
-                return "--volume needs the sweep's peak level in dB re full scale, -100 to 0";
+                return bad("--volume needs the sweep's peak level in dB re full scale, -100 to 0");
             s.levelDb = d;
         } else if (a == "--reference") {
             if (!value(v) || (v != "left" && v != "right"))
-                return "--reference must be left or right";
+                return bad("--reference must be left or right");
             s.reference = v == "left" ? LogSweepSettings::Reference::Left : LogSweepSettings::Reference::Right;
         } else if (a == "--window") {
             // MS, or MS:TAPER_MS.
@@ -89,28 +90,28 @@ std::string parse(const std::vector<std::string>& args, Options& o)
             double taper = -1;
             if (!took || !parseNumber(v.substr(0, colon), d)
                 || (colon != std::string::npos && (!parseNumber(v.substr(colon + 1), taper) || taper < 0)))
-                return "--window needs a gate length in ms (MS, or MS:TAPER_MS)";
+                return bad("--window needs a gate length in ms (MS, or MS:TAPER_MS)");
             s.gateMs = d;
             s.gateTaperMs = taper;
         } else if (a == "--phase-ref") {
             using PhaseRef = LogSweepSettings::PhaseRef;
             if (!value(v))
-                return "--phase-ref must be auto, peak, reference or a delay in ms";
+                return bad("--phase-ref must be auto, peak, reference or a delay in ms");
             if (v == "auto" || v == "peak" || v == "reference") {
                 s.phaseRef = v == "auto" ? PhaseRef::Auto : v == "peak" ? PhaseRef::Peak : PhaseRef::Reference;
             } else if (parseNumber(v, d) && std::abs(d) <= LogSweepSettings::MaxPhaseDelayMs) {
                 s.phaseRef = PhaseRef::Delay;
                 s.phaseDelayMs = d;
             } else {
-                return "--phase-ref must be auto, peak, reference or a delay in ms";
+                return bad("--phase-ref must be auto, peak, reference or a delay in ms");
             }
         } else if (a == "--smooth") {
             if (!value(v) || !parseCount(v, n) || n < 0 || n > 1000)
-                return "--smooth must be 0, 1, 3, 6, 12, 24 or 48";
+                return bad("--smooth must be 0, 1, 3, 6, 12, 24 or 48");
             s.smoothing = static_cast<int>(n);
         } else if (a == "--points-per-octave") {
             if (!value(v) || !parseCount(v, n) || n < 0 || n > 1000000)
-                return "--points-per-octave needs a whole number";
+                return bad("--points-per-octave needs a whole number");
             s.pointsPerOctave = static_cast<int>(n);
         } else if (a == "--legend") {
             o.legend = true;
@@ -119,33 +120,17 @@ std::string parse(const std::vector<std::string>& args, Options& o)
                               : a == "--distortion"                 ? o.distortion
                                                                     : o.png;
             if (!value(into))
-                return a + " needs a file";
+                return bad(a + " needs a file");
         } else {
-            return "unknown option '" + a + "'";
+            return bad("unknown option '" + a + "'");
         }
     }
     s.channel = o.devices.channel;
     // The bounds that do not depend on the device's rate.
-    if (const audimera::Status checked = s.check(SoundDevice::SampleRate); !checked)
-        return checked.message();
+    if (const Status checked = s.check(SoundDevice::SampleRate); !checked)
+        return bad(checked.message());
     return {};
 }
-
-// Waits between the device's polls: 1 ms on a real device, nothing on the
-// simulated one, whose time is not real.
-class ConsoleWaiter : public RecordWaiter {
-public:
-    explicit ConsoleWaiter(bool realTime) : m_realTime(realTime) {}
-    bool waitOnce() override
-    {
-        if (m_realTime)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return true;
-    }
-
-private:
-    bool m_realTime;
-};
 
 // A bar with the seconds left, redrawn in place on the error stream when it
 // moves by a step.
@@ -182,9 +167,9 @@ private:
 
 // Magnitude and phase as the Log Sweep window's response view draws them,
 // at twice the height of the response window's first size, as PNG bytes;
-// with legend, named curves and axis titles around a smaller view. Empty
-// with error set on failure.
-std::string pictureBytes(const std::vector<ResponsePoint>& response, bool legend, std::string& error)
+// with legend, named curves and axis titles around a smaller view. The
+// failure (kind File) says why it cannot be made.
+Result<std::string> pictureBytes(const std::vector<ResponsePoint>& response, bool legend)
 {
     PictureCaptions captions;
     if (legend) {
@@ -201,8 +186,7 @@ std::string pictureBytes(const std::vector<ResponsePoint>& response, bool legend
     surface.setSize(area.width() * LogSweepPlots::UnitsPerPixel, area.height() * LogSweepPlots::UnitsPerPixel);
     LogSweepPlots::drawResponse(surface, response);
     return pngBytes(
-        ResponseImage::withCaptions(surface.image(), captions, width, height, ResponseImage::DefaultBackground, 1),
-        error);
+        ResponseImage::withCaptions(surface.image(), captions, width, height, ResponseImage::DefaultBackground, 1));
 }
 
 std::string fixed(double value, int decimals)
@@ -269,34 +253,28 @@ std::string logSweepUsage()
 int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const std::string& usage)
 {
     Options o;
-    if (const std::string problem = parse(args, o); !problem.empty()) {
-        err << "audimera-measure: " << problem << "\n\n" << usage;
-        return BadUsage;
+    if (const Status parsed = parse(args, o); !parsed) {
+        err << "audimera-measure: " << parsed.message() << "\n\n" << usage;
+        return exitCodeFor(parsed);
     }
-    if (const int checked = checkOutputs(correctionInputs(o.corrections),
-                                         {{"--out", o.out},
-                                          {"--frd", o.frd},
-                                          {"--ir", o.ir},
-                                          {"--distortion", o.distortion},
-                                          {"--png", o.png}},
-                                         err);
-        checked != Measured)
-        return checked;
+    if (const Status checked = checkOutputs(correctionInputs(o.corrections), {{"--out", o.out},
+                                                                              {"--frd", o.frd},
+                                                                              {"--ir", o.ir},
+                                                                              {"--distortion", o.distortion},
+                                                                              {"--png", o.png}});
+        !checked)
+        return report(checked, err);
 
     CorrectionTable corrections;
     std::string sensitivityNotes;
-    if (const audimera::Status loaded =
-            loadCorrections(o.corrections, corrections, sensitivityNotes);
-        !loaded) {
-        err << loaded.message() << '\n';
-        return FileError;
-    }
+    if (const Status loaded = loadCorrections(o.corrections, corrections, sensitivityNotes); !loaded)
+        return report(loaded, err);
     o.settings.corrections = &corrections;
 
-    int code = Measured;
-    std::unique_ptr<SoundDevice> device = openDevices(o.devices, err, code);
-    if (!device)
-        return code;
+    Result<std::unique_ptr<SoundDevice>> opened = openDevices(o.devices);
+    if (!opened)
+        return report(opened.error(), err);
+    const std::unique_ptr<SoundDevice> device = std::move(*opened);
     // On the simulated card the option names the cable's channel unless the
     // chain does.
     if (o.devices.simulated && o.settings.reference == LogSweepSettings::Reference::Left)
@@ -310,10 +288,13 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         << fixed(static_cast<double>(o.settings.length) / std::max(rate, 1), 1) << " s), " << o.settings.start
         << " to " << o.settings.stop << " Hz, " << fixed(o.settings.levelDb, 1) << " dB re full scale\n";
     ProgressBar bar(err, seconds);
-    ConsoleWaiter waiter(!o.devices.simulated);
-    LogSweepMeasurement measurement;
-    audimera::Result<LogSweepResults> measured =
-        measurement.run(*device, o.settings, waiter, [&](double fraction) { bar.show(fraction); });
+    // The session waits on the device through the host: a millisecond's
+    // sleep between polls on a real device, none on the simulated card. The
+    // log sweep asks no questions.
+    ConsoleHost host(err, false, !o.devices.simulated);
+    MeasurementDocument document;
+    MeasurementSession session(host, *device, document);
+    const Status measured = session.runLogSweep(o.settings, [&](double fraction) { bar.show(fraction); });
     bar.finish();
     device->closeAudio();
     if (!measured) {
@@ -321,9 +302,9 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         if (o.settings.reference == LogSweepSettings::Reference::None)
             if (const std::string note = device->lastInputLevels().note(o.settings.channel); !note.empty())
                 err << note << '\n';
-        return exitCodeFor(measured.kind());
+        return exitCodeFor(measured);
     }
-    const LogSweepResults& r = *measured;
+    const LogSweepResults& r = session.lastLogSweep()->results;
 
     err << "Delay " << fixed(r.delaySeconds() * 1000, 3) << " ms (" << fixed(r.delaySamples, 2) << " samples"
         << (o.settings.reference != LogSweepSettings::Reference::None ? ", re the reference" : "")
@@ -347,8 +328,7 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
 
     auto saveFailed = [&](const std::string& path, const std::string& why) {
-        err << CurveFile::saveError(path, why) << '\n';
-        return FileError;
+        return report(Error::of(Failure::File, CurveFile::saveError(path, why)), err);
     };
     // Every file is made first, then all are written or none.
     std::vector<PendingFile> files;
@@ -367,11 +347,10 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         files.push_back({o.distortion, *text, "Distortion written to " + o.distortion});
     }
     if (!o.png.empty()) {
-        std::string error;
-        std::string bytes = pictureBytes(r.response, o.legend, error);
-        if (!error.empty())
-            return saveFailed(o.png, error);
-        files.push_back({o.png, std::move(bytes), "Picture written to " + o.png});
+        Result<std::string> bytes = pictureBytes(r.response, o.legend);
+        if (!bytes)
+            return saveFailed(o.png, bytes.message());
+        files.push_back({o.png, std::move(*bytes), "Picture written to " + o.png});
     }
     if (!o.frd.empty()) {
         const audimera::Result<std::string> text =
@@ -387,8 +366,8 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
             return saveFailed(o.out, curveText.message());
         files.push_back({o.out, *curveText, "Curve written to " + o.out});
     }
-    if (const int written = writeOutputs(files, err); written != Measured)
-        return written;
+    if (const Status written = writeOutputs(files, err); !written)
+        return report(written, err);
     if (o.out.empty() && o.frd.empty()) {
         if (!curveText) {
             err << "The curve is not printed: " << curveText.message() << '\n';

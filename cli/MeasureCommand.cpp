@@ -7,7 +7,7 @@
 #include "curves/ExchangeFiles.h"
 #include "dsp/DspLibrary.h"
 #include "engine/MeasurementDocument.h"
-#include "engine/MeasurementState.h"
+#include "engine/MeasurementSession.h"
 #include "engine/PlotRange.h"
 #include "devices/PulseSoundDevice.h"
 #include "display/models/ResponseImage.h"
@@ -15,16 +15,14 @@
 #include "common/Rounding.h"
 #include "devices/SimulatedSoundCard.h"
 #include "devices/SoundChain.h"
-#include "engine/SteppedSweep.h"
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cmath>
 #include <iomanip>
 #include <memory>
+#include <optional>
 #include <ostream>
-#include <thread>
 
 namespace audimera {
 
@@ -32,39 +30,10 @@ namespace MeasureCommand {
 
 namespace {
 
-// Messages as text on the error stream; the low-signal question is answered
-// from the command line.
-class ConsoleHost : public Host {
-public:
-    ConsoleHost(std::ostream& err, bool yes, bool realTime) : m_err(err), m_yes(yes), m_realTime(realTime) {}
-
-    void yield() override {}
-    void sleepMs(int ms) override
-    {
-        if (m_realTime)
-            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    }
-    MessageAnswer message(std::string_view text, MessageIcon, MessageButtons buttons) override
-    {
-        std::string line(text);
-        line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
-        m_err << line << '\n';
-        if (buttons == MessageButtons::Ok)
-            return MessageAnswer::Ok;
-        m_err << (m_yes ? "Continuing (--yes)." : "Not continuing; give --yes to measure anyway.") << '\n';
-        return m_yes ? MessageAnswer::Yes : MessageAnswer::No;
-    }
-
-private:
-    std::ostream& m_err;
-    bool m_yes;
-    bool m_realTime;
-};
-
 // What the command shows of a sweep: every point added to the document is
 // also written to the error stream. The choices the window's controls make
 // during a run are fixed here by the options.
-class ConsoleObserver : public RunObserver {
+class ConsoleObserver : public SessionObserver {
 public:
     ConsoleObserver(MeasurementDocument& document, std::ostream& err, bool badWaveCheck, int stepHundredths,
                     int maxRetries)
@@ -144,50 +113,52 @@ std::string legendName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Takes the picture option at args[i] (and its value); "" when it is one,
-// "-" when args[i] is no picture option, else what is wrong.
-std::string parsePictureOption(const std::vector<std::string>& args, size_t& i, PictureOptions& o)
+// Takes the picture option at args[i] (and its value): nothing when args[i]
+// is no picture option; else success, or a BadInput failure saying what is
+// wrong.
+std::optional<Status> parsePictureOption(const std::vector<std::string>& args, size_t& i, PictureOptions& o)
 {
     const std::string& a = args[i];
+    auto bad = [](std::string what) { return Error::of(Failure::BadInput, std::move(what)); };
     if (a == "--legend") {
         o.legend = true;
-        return {};
+        return Status();
     }
     if (a != "--png" && a != "--svg" && a != "--smooth" && a != "--db-range" && a != "--size")
-        return "-";
+        return std::nullopt;
     if (i + 1 >= args.size())
-        return a + " needs a value";
+        return bad(a + " needs a value");
     const std::string& v = args[++i];
     if (a == "--png") {
         if (v.empty())
-            return "--png needs a file name";
+            return bad("--png needs a file name");
         o.png = v;
     } else if (a == "--svg") {
         if (v.empty())
-            return "--svg needs a file name";
+            return bad("--svg needs a file name");
         o.svg = v;
     } else if (a == "--smooth") {
         if (v.size() != 1 || v[0] < '0' || v[0] > '3')
-            return "--smooth must be 0, 1, 2 or 3";
+            return bad("--smooth must be 0, 1, 2 or 3");
         o.smoothIndex = v[0] - '0';
     } else if (a == "--db-range") {
         const int index = (v == "6" || v == "12" || v == "24" || v == "48")
                               ? ResponsePlot::dbRangeIndexForPlusMinus(std::stoi(v))
                               : -1;
         if (index < 0)
-            return "--db-range must be 6, 12, 24 or 48";
+            return bad("--db-range must be 6, 12, 24 or 48");
         o.dbRangeIndex = index;
     } else if (!ResponseImage::parseSize(v, &o.width, &o.height)) {
-        return "--size must be WIDTHxHEIGHT in pixels, for example 792x211";
+        return bad("--size must be WIDTHxHEIGHT in pixels, for example 792x211");
     }
-    return {};
+    return Status();
 }
 
 // Draws the document's traces with the picture's plot settings, as PNG
-// and/or SVG, into files to be written; "" or the error. A trace the
-// picture cannot show is named on err.
-std::string drawPictures(const PictureOptions& o, MeasurementDocument& document, std::vector<PendingFile>& files,
-                         std::ostream& err)
+// and/or SVG, into files to be written; a failure (kind File) says why one
+// cannot be made. A trace the picture cannot show is named on err.
+Status drawPictures(const PictureOptions& o, MeasurementDocument& document, std::vector<PendingFile>& files,
+                    std::ostream& err)
 {
     document.plot() = ResponsePlot::settingsForIndices(o.dbRangeIndex, o.smoothIndex);
     // A trace the picture cannot show is named, as the window's status line does.
@@ -203,19 +174,18 @@ std::string drawPictures(const PictureOptions& o, MeasurementDocument& document,
         captions = PictureCaptions::forResponse(document.traces(), o.names);
     }
     if (!o.png.empty()) {
-        std::string error;
-        std::string bytes = pngBytes(ResponseImage::render(document.traces(), document.plot(), o.width, o.height,
-                                                           ResponseImage::DefaultBackground, 1, captions),
-                                     error);
-        if (!error.empty())
-            return CurveFile::saveError(o.png, error);
-        files.push_back({o.png, std::move(bytes), "Picture written to " + o.png});
+        Result<std::string> bytes = pngBytes(ResponseImage::render(document.traces(), document.plot(), o.width,
+                                                                   o.height, ResponseImage::DefaultBackground, 1,
+                                                                   captions));
+        if (!bytes)
+            return Error::of(Failure::File, CurveFile::saveError(o.png, bytes.message()));
+        files.push_back({o.png, std::move(*bytes), "Picture written to " + o.png});
     }
     if (!o.svg.empty()) {
         const QByteArray bytes = ResponseImage::svg(document.traces(), document.plot(), o.width, o.height,
                                                     ResponseImage::DefaultBackground, captions);
         if (bytes.isEmpty())
-            return CurveFile::saveError(o.svg, "invalid picture size");
+            return Error::of(Failure::File, CurveFile::saveError(o.svg, "invalid picture size"));
         files.push_back({o.svg, std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())),
                          "Picture written to " + o.svg});
     }
@@ -239,75 +209,76 @@ struct Options {
     int maxRetries = 20;    // bad blocks measured again at one frequency before the sweep stops
 };
 
-// Parses the sweep options; returns "" or what is wrong.
-std::string parseSweep(const std::vector<std::string>& args, Options& o)
+// Parses the sweep options; a failure (kind BadInput) says what is wrong.
+Status parseSweep(const std::vector<std::string>& args, Options& o)
 {
+    auto bad = [](std::string what) { return Error::of(Failure::BadInput, std::move(what)); };
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](std::string& into) { return takeValue(args, i, into); };
         std::string v;
-        if (std::string picture = parsePictureOption(args, i, o.picture); picture != "-") {
-            if (!picture.empty())
-                return picture;
-        } else if (std::string setup = parseSetupOption(args, i, o.devices, o.corrections); setup != "-") {
-            if (!setup.empty())
-                return setup;
+        if (const std::optional<Status> picture = parsePictureOption(args, i, o.picture)) {
+            if (!*picture)
+                return *picture;
+        } else if (const std::optional<Status> setup = parseSetupOption(args, i, o.devices, o.corrections)) {
+            if (!*setup)
+                return *setup;
         } else if (a == "--range") {
             if (!value(o.start) || !value(o.stop))
-                return "--range needs START and STOP";
+                return bad("--range needs START and STOP");
             double d = 0;
             if (!parseNumber(o.start, d) || !parseNumber(o.stop, d))
-                return "--range needs two numbers, with '.' as the decimal point";
+                return bad("--range needs two numbers, with '.' as the decimal point");
         } else if (a == "--step") {
             double f = 0;
             if (!value(v) || !parseNumber(v, f))
-                return "--step needs a factor from 1.01 to 2.00";
+                return bad("--step needs a factor from 1.01 to 2.00");
             const double hundredths = f * 100;
             if (!(hundredths > 100.5 && hundredths < 200.5) || std::abs(hundredths - std::round(hundredths)) > 1e-6)
-                return "--step must lie from 1.01 to 2.00 in steps of 0.01, not " + v;
+                return bad("--step must lie from 1.01 to 2.00 in steps of 0.01, not " + v);
             o.step = static_cast<int>(std::lround(hundredths));
         } else if (a == "--bands") {
             if (!value(v) || (v != "15" && v != "31"))
-                return "--bands must be 15 or 31";
+                return bad("--bands must be 15 or 31");
             o.bands = v == "15" ? 15 : 31;
         } else if (a == "--freq-file") {
             if (!value(o.freqFile))
-                return "--freq-file needs a file";
+                return bad("--freq-file needs a file");
         } else if (a == "--volume") {
             if (!value(v) || !parseNumber(v, o.volume) || o.volume > 0 || o.volume < -100)
-                return "--volume needs a level in dB from -100 to 0";
+                return bad("--volume needs a level in dB from -100 to 0");
             o.haveVolume = true;
         } else if (a == "--max-retries") {
             const auto [end, ec] = value(v) ? std::from_chars(v.data(), v.data() + v.size(), o.maxRetries)
                                             : std::from_chars_result{nullptr, std::errc::invalid_argument};
             if (ec != std::errc() || end != v.data() + v.size() || o.maxRetries < 0)
-                return "--max-retries needs a whole number of blocks, 0 or more";
+                return bad("--max-retries needs a whole number of blocks, 0 or more");
         } else if (a == "--no-bad-wave-check") {
             o.badWaveCheck = false;
         } else if (a == "--detector") {
             if (!value(v) || (v != "mean" && v != "narrow"))
-                return "--detector must be mean or narrow";
+                return bad("--detector must be mean or narrow");
             o.detector = v == "narrow" ? LevelDetector::NarrowBand : LevelDetector::MeanMagnitude;
         } else if (a == "--distortion") {
             if (!value(o.distortion))
-                return "--distortion needs a file";
+                return bad("--distortion needs a file");
         } else if (a == "--yes") {
             o.yes = true;
         } else if (a == "--out") {
             if (!value(o.out))
-                return "--out needs a file";
+                return bad("--out needs a file");
         } else if (a == "--frd") {
             if (!value(o.frd))
-                return "--frd needs a file";
+                return bad("--frd needs a file");
         } else if (a == "--csv") {
             if (!value(o.csv))
-                return "--csv needs a file";
+                return bad("--csv needs a file");
         } else {
-            return "unknown option '" + a + "'";
+            return bad("unknown option '" + a + "'");
         }
     }
     if (o.bands && !o.freqFile.empty())
-        return "--bands and --freq-file exclude each other";
+        return bad("--bands and --freq-file exclude each other");
     return {};
 }
 
@@ -342,34 +313,30 @@ int listDevices(std::ostream& out, std::ostream& err)
 int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     Options o;
-    if (const std::string problem = parseSweep(args, o); !problem.empty()) {
-        err << "audimera-measure: " << problem << "\n\n" << usage();
-        return BadUsage;
+    if (const Status parsed = parseSweep(args, o); !parsed) {
+        err << "audimera-measure: " << parsed.message() << "\n\n" << usage();
+        return exitCodeFor(parsed);
     }
     {
         std::vector<std::string> inputs = correctionInputs(o.corrections);
         if (!o.freqFile.empty())
             inputs.push_back(o.freqFile);
-        if (const int checked = checkOutputs(inputs,
-                                             {{"--out", o.out},
-                                              {"--frd", o.frd},
-                                              {"--csv", o.csv},
-                                              {"--distortion", o.distortion},
-                                              {"--png", o.picture.png},
-                                              {"--svg", o.picture.svg}},
-                                             err);
-            checked != Measured)
-            return checked;
+        if (const Status checked = checkOutputs(inputs, {{"--out", o.out},
+                                                         {"--frd", o.frd},
+                                                         {"--csv", o.csv},
+                                                         {"--distortion", o.distortion},
+                                                         {"--png", o.picture.png},
+                                                         {"--svg", o.picture.svg}});
+            !checked)
+            return report(checked, err);
     }
-    if (const std::string missing = DspLibrary::instance().require(Audidsp::programExports()); !missing.empty()) {
-        err << missing << '\n';
-        return InstallProblem;
-    }
+    if (const Status dsp = DspLibrary::instance().require(Audidsp::programExports()); !dsp)
+        return report(dsp, err);
 
-    int code = Measured;
-    std::unique_ptr<SoundDevice> device = openDevices(o.devices, err, code);
-    if (!device)
-        return code;
+    Result<std::unique_ptr<SoundDevice>> opened = openDevices(o.devices);
+    if (!opened)
+        return report(opened.error(), err);
+    const std::unique_ptr<SoundDevice> device = std::move(*opened);
 
     // The sweep as the options set it: what the main window reads from its
     // controls at Start.
@@ -394,39 +361,26 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     // A calibration file's sensitivity factor goes to the summary; the
     // curve itself stays relative.
     std::string sensitivityNotes;
-    if (const audimera::Status loaded =
-            loadCorrections(o.corrections, corrections, sensitivityNotes);
-        !loaded) {
-        err << loaded.message() << '\n';
+    if (const Status loaded = loadCorrections(o.corrections, corrections, sensitivityNotes); !loaded) {
+        const int code = report(loaded, err);
         device->closeAudio();
-        return FileError;
+        return code;
     }
 
-    auto state = std::make_unique<MeasurementState>();
-    state->InitWhitePinkBuffers();
     ConsoleHost host(err, o.yes, !o.devices.simulated);
     ConsoleObserver observer(document, err, o.badWaveCheck, o.step, o.maxRetries);
-    SteppedSweep sweep(*state, host, *device, observer);
-    const RunEnd end = sweep.run(settings);
+    MeasurementSession session(host, *device, document);
+    session.initialiseTables();
+    session.setObserver(&observer);
+    const Status outcome = runOutcome(session.runSweep(settings));
     // Read before closing: a closed device has no rate.
     const std::string rateNote = SoundDevice::rateNote(device->outputDeviceRate(), device->inputDeviceRate());
     device->closeAudio();
 
     const std::vector<CurvePoint> trace = document.lastTrace();
-    switch (end) {
-    case RunEnd::Completed:
-        break;
-    case RunEnd::Refused:
-        return BadUsage;
-    case RunEnd::PlanFailed:
-        return FileError;
-    case RunEnd::LowSignalDeclined:
-        return LowSignal;
-    case RunEnd::RetriesRefused:
-        return Clipped;
-    default:
-        return DeviceFailure;
-    }
+    // What went wrong was said during the run.
+    if (!outcome)
+        return exitCodeFor(outcome);
 
     if (!trace.empty()) {
         double low = trace[0].level, high = trace[0].level;
@@ -450,10 +404,8 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     std::vector<PendingFile> files;
     if (!o.picture.png.empty() || !o.picture.svg.empty()) {
         o.picture.names = {o.out.empty() ? std::string("Measured") : legendName(o.out)};
-        if (const std::string error = drawPictures(o.picture, document, files, err); !error.empty()) {
-            err << error << '\n';
-            return FileError;
-        }
+        if (const Status drawn = drawPictures(o.picture, document, files, err); !drawn)
+            return report(drawn, err);
     }
     const audimera::Result<std::string> curveText = CurveFile::text(trace);
     std::vector<ResponsePoint> response;
@@ -477,8 +429,8 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
         }
         files.push_back({m.path, *m.text, m.said + m.path});
     }
-    if (const int written = writeOutputs(files, err); written != Measured)
-        return written;
+    if (const Status written = writeOutputs(files, err); !written)
+        return report(written, err);
     if (o.out.empty()) {
         if (!curveText) {
             err << "The curve is not printed: " << curveText.message() << '\n';
@@ -500,16 +452,16 @@ int plot(const std::vector<std::string>& args, std::ostream& err)
     PictureOptions picture;
     std::vector<std::string> files;
     for (size_t i = 1; i < args.size(); ++i) {
-        const std::string problem = parsePictureOption(args, i, picture);
-        if (problem == "-") {
+        const std::optional<Status> option = parsePictureOption(args, i, picture);
+        if (!option) {
             if (args[i].rfind("--", 0) == 0) {
                 err << "audimera-measure: unknown option '" << args[i] << "'\n\n" << usage();
                 return BadUsage;
             }
             files.push_back(args[i]);
-        } else if (!problem.empty()) {
-            err << "audimera-measure: " << problem << "\n\n" << usage();
-            return BadUsage;
+        } else if (!*option) {
+            err << "audimera-measure: " << option->message() << "\n\n" << usage();
+            return exitCodeFor(*option);
         }
     }
     if (files.empty() || (picture.png.empty() && picture.svg.empty())) {
@@ -520,13 +472,10 @@ int plot(const std::vector<std::string>& args, std::ostream& err)
         err << TraceStore::TooManyTracesMessage << '\n';
         return BadUsage;
     }
-    if (const int checked = checkOutputs(files, {{"--png", picture.png}, {"--svg", picture.svg}}, err);
-        checked != Measured)
-        return checked;
-    if (const std::string missing = DspLibrary::instance().require(Audidsp::programExports()); !missing.empty()) {
-        err << missing << '\n';
-        return InstallProblem;
-    }
+    if (const Status checked = checkOutputs(files, {{"--png", picture.png}, {"--svg", picture.svg}}); !checked)
+        return report(checked, err);
+    if (const Status dsp = DspLibrary::instance().require(Audidsp::programExports()); !dsp)
+        return report(dsp, err);
     MeasurementDocument document;
     for (const std::string& file : files) {
         std::vector<CurvePoint> points;
@@ -564,11 +513,11 @@ int plot(const std::vector<std::string>& args, std::ostream& err)
                 << " dB and do not show (see --db-range)\n";
     }
     std::vector<PendingFile> pictures;
-    if (const std::string error = drawPictures(picture, document, pictures, err); !error.empty()) {
-        err << error << '\n';
-        return FileError;
-    }
-    return writeOutputs(pictures, err);
+    if (const Status drawn = drawPictures(picture, document, pictures, err); !drawn)
+        return report(drawn, err);
+    if (const Status written = writeOutputs(pictures, err); !written)
+        return report(written, err);
+    return Measured;
 }
 
 } // namespace

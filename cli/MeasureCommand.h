@@ -1,7 +1,8 @@
 // audimera-measure: runs a sweep without windows, on the sound server's
 // devices or on the simulated sound card: the program's own sweep, built
-// from settings, its points kept in a measurement document of the
-// command's own. Messages go to the error stream as text.
+// from settings and run by a measurement session, its points kept in a
+// measurement document of the command's own. Messages go to the error
+// stream as text.
 #pragma once
 
 #include "cli/ExitCode.h"

@@ -102,12 +102,12 @@ void* DspLibrary::symbol(const char* name, std::string* error)
     return address;
 }
 
-std::string DspLibrary::require(const std::vector<const char*>& names)
+Status DspLibrary::require(const std::vector<const char*>& names)
 {
     std::string error;
     for (const char* name : names)
         if (!symbol(name, &error))
-            return error;
+            return Error::of(Failure::Install, error);
     return {};
 }
 

@@ -9,6 +9,7 @@
 // Not thread-safe: the program binds from its user-interface thread only.
 #pragma once
 
+#include "common/Result.h"
 #include "dsp/Audidsp.h"
 
 #include <stdexcept>
@@ -37,10 +38,10 @@ public:
     // export.
     void* symbol(const char* name, std::string* error);
 
-    // Binds every export in names now; returns the first failure's message
-    // or an empty string. Lets a program refuse to start rather than fail
-    // on first use.
-    std::string require(const std::vector<const char*>& names);
+    // Binds every export in names now; fails (kind Install) with the first
+    // failure's message. Lets a program refuse to start rather than fail on
+    // first use.
+    Status require(const std::vector<const char*>& names);
 
     // Full path of the loaded library, or empty.
     const std::string& loadedPath() const { return m_loadedPath; }

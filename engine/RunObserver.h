@@ -25,6 +25,35 @@ enum class RunEnd {
     RetriesRefused,    // a bad tone block was not to be measured again (measuringAgain())
 };
 
+// How a run ended as a status: success for Completed, else a failure of the
+// kind that fits (Stopped: Cancelled, Refused: BadInput, PlanFailed: File,
+// TraceRefused: Other, LowSignalDeclined: LowSignal, DeviceFailed: Device,
+// RetriesRefused: Clipped). What the user was told is said where it
+// happened; the text here only names the end.
+inline Status runOutcome(RunEnd end)
+{
+    switch (end) {
+    case RunEnd::Completed:
+        return {};
+    case RunEnd::Stopped:
+        return Error::of(Failure::Cancelled, "The run was stopped");
+    case RunEnd::Refused:
+        return Error::of(Failure::BadInput, "The frequencies are not valid");
+    case RunEnd::PlanFailed:
+        return Error::of(Failure::File, "The frequency list could not be read");
+    case RunEnd::LowSignalDeclined:
+        return Error::of(Failure::LowSignal, "The signal is too low");
+    case RunEnd::DeviceFailed:
+        return Error::of(Failure::Device, "The sound device failed");
+    case RunEnd::RetriesRefused:
+        return Error::of(Failure::Clipped, "A block still clips or is malformed");
+    case RunEnd::TraceRefused:
+    case RunEnd::None:
+        break;
+    }
+    return Error::of(Failure::Other, end == RunEnd::None ? "Nothing ran" : "No room for another trace");
+}
+
 // What the play table sounds.
 enum class Sound { Silence, WhiteNoise, PinkNoise, Tone };
 

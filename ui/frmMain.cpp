@@ -662,7 +662,7 @@ frmMain::StartResult frmMain::Form_Load()
 
     // 2. The noise tables, the first call into Audidsp: every export the
     // program needs must be there now rather than fail in a sweep.
-    std::string dspError = m_dsp->require(Audidsp::programExports());
+    std::string dspError = m_dsp->require(Audidsp::programExports()).message();
     if (dspError.empty()) {
         try {
             m_session->initialiseTables();
@@ -926,10 +926,10 @@ void frmMain::MenuEntrySavePicture_Click()
     const int filter = *type;
     // File > Legend in Pictures: names and axis titles, off by default.
     const bool legend = m_panel.value(names::CheckLegend) != 0;
-    const std::string error = filter == 3 ? m_response->saveSvg(*path, legend)
-                                          : m_response->savePng(*path, filter == 1 ? 2 : filter == 2 ? 4 : 1, legend);
-    if (!error.empty())
-        m_host.message(error, MessageIcon::Critical);
+    const audimera::Status saved = filter == 3 ? m_response->saveSvg(*path, legend)
+                                               : m_response->savePng(*path, filter == 1 ? 2 : filter == 2 ? 4 : 1, legend);
+    if (!saved)
+        m_host.message(saved.message(), MessageIcon::Critical);
 }
 
 void frmMain::MenuEntryLogSweep_Click()

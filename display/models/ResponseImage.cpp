@@ -17,9 +17,9 @@ namespace {
 
 constexpr int kMaxSide = 16384;
 
-std::string saveError(const std::string& path, const QString& reason)
+Status saveError(const std::string& path, const QString& reason)
 {
-    return CurveFile::saveError(path, reason.toStdString());
+    return Error::of(Failure::File, CurveFile::saveError(path, reason.toStdString()));
 }
 
 bool validSize(int widthPx, int heightPx, double scale)
@@ -28,10 +28,10 @@ bool validSize(int widthPx, int heightPx, double scale)
         && heightPx * scale <= kMaxSide;
 }
 
-std::string saveBytes(const QByteArray& bytes, const std::string& path)
+Status saveBytes(const QByteArray& bytes, const std::string& path)
 {
-    const audimera::Status written = CurveFile::writeText(path, std::string(bytes.constData(), bytes.size()));
-    return written ? std::string() : saveError(path, QString::fromStdString(written.message()));
+    const Status written = CurveFile::writeText(path, std::string(bytes.constData(), bytes.size()));
+    return written ? Status() : saveError(path, QString::fromStdString(written.message()));
 }
 
 } // namespace
@@ -71,9 +71,9 @@ QImage ResponseImage::withCaptions(const QImage& plot, const PictureCaptions& ca
     return image;
 }
 
-std::string ResponseImage::writePng(const std::string& path, const TraceStore& store,
-                                    const ResponseSettings& settings, int widthPx, int heightPx,
-                                    RgbColor background, double scale, const PictureCaptions& captions)
+Status ResponseImage::writePng(const std::string& path, const TraceStore& store,
+                               const ResponseSettings& settings, int widthPx, int heightPx,
+                               RgbColor background, double scale, const PictureCaptions& captions)
 {
     const QImage image = render(store, settings, widthPx, heightPx, background, scale, captions);
     if (image.isNull())
@@ -81,7 +81,7 @@ std::string ResponseImage::writePng(const std::string& path, const TraceStore& s
     return savePng(image, path);
 }
 
-std::string ResponseImage::savePng(const QImage& image, const std::string& path)
+Status ResponseImage::savePng(const QImage& image, const std::string& path)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -140,9 +140,9 @@ QByteArray ResponseImage::svg(const TraceStore& store, const ResponseSettings& s
     return bytes;
 }
 
-std::string ResponseImage::writeSvg(const std::string& path, const TraceStore& store,
-                                    const ResponseSettings& settings, int widthPx, int heightPx,
-                                    RgbColor background, const PictureCaptions& captions)
+Status ResponseImage::writeSvg(const std::string& path, const TraceStore& store,
+                               const ResponseSettings& settings, int widthPx, int heightPx,
+                               RgbColor background, const PictureCaptions& captions)
 {
     const QByteArray bytes = svg(store, settings, widthPx, heightPx, background, captions);
     if (bytes.isEmpty())

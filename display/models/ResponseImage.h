@@ -2,6 +2,7 @@
 // the same drawing as the window, onto an image of a chosen pixel size.
 #pragma once
 
+#include "common/Result.h"
 #include "display/models/DrawingSurface.h"
 #include "display/models/PictureCaptions.h"
 #include "display/models/ResponsePlot.h"
@@ -36,14 +37,14 @@ public:
 
     // render() then a PNG written by CurveFile's save rules (a read-only
     // file refused, a failed write leaves an existing file untouched).
-    // Returns "" or an error text "Error saving file '<path>' : <reason>".
-    static std::string writePng(const std::string& path, const TraceStore& store,
+    // The error (kind File) reads "Error saving file '<path>' : <reason>".
+    static Status writePng(const std::string& path, const TraceStore& store,
                                 const ResponseSettings& settings, int widthPx, int heightPx,
                                 RgbColor background = DefaultBackground, double scale = 1,
                                 const PictureCaptions& captions = {});
 
     // Writes an image as PNG as above.
-    static std::string savePng(const QImage& image, const std::string& path);
+    static Status savePng(const QImage& image, const std::string& path);
 
     // The same drawing as an SVG document of widthPx x heightPx: the lines
     // the image is made of, one device pixel wide, at their exact (not
@@ -54,7 +55,7 @@ public:
                           const PictureCaptions& captions = {});
 
     // svg() written as writePng() writes.
-    static std::string writeSvg(const std::string& path, const TraceStore& store,
+    static Status writeSvg(const std::string& path, const TraceStore& store,
                                 const ResponseSettings& settings, int widthPx, int heightPx,
                                 RgbColor background = DefaultBackground,
                                 const PictureCaptions& captions = {});

@@ -40,7 +40,7 @@ void FormResponse::TraceResponse()
     update();
 }
 
-std::string FormResponse::savePng(const std::string& path, double scale, bool legend) const
+Status FormResponse::savePng(const std::string& path, double scale, bool legend) const
 {
     const PictureCaptions captions =
         legend ? PictureCaptions::forResponse(m_document.traces(), m_document.traceNames()) : PictureCaptions{};
@@ -48,7 +48,7 @@ std::string FormResponse::savePng(const std::string& path, double scale, bool le
                                    m_picture.backColor(), scale, captions);
 }
 
-std::string FormResponse::saveSvg(const std::string& path, bool legend) const
+Status FormResponse::saveSvg(const std::string& path, bool legend) const
 {
     const PictureCaptions captions =
         legend ? PictureCaptions::forResponse(m_document.traces(), m_document.traceNames()) : PictureCaptions{};

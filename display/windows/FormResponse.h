@@ -7,6 +7,7 @@
 
 #include "display/windows/FormWindow.h"
 
+#include "common/Result.h"
 #include "display/models/DrawingSurface.h"
 #include "engine/MeasurementDocument.h"
 #include "display/models/ResponsePlot.h"
@@ -35,11 +36,12 @@ public:
     void TraceResponse();
 
     // What the window shows, written as a picture of its size: PNG scale
-    // times as wide and high (as on a screen of that density), or SVG. ""
-    // or the message for the user ("Error saving file '...' : ...").
+    // times as wide and high (as on a screen of that density), or SVG. The
+    // error (kind File) is the message for the user ("Error saving file
+    // '...' : ...").
     // legend: with the traces' names in their colours and axis titles.
-    std::string savePng(const std::string& path, double scale, bool legend = false) const;
-    std::string saveSvg(const std::string& path, bool legend = false) const;
+    Status savePng(const std::string& path, double scale, bool legend = false) const;
+    Status saveSvg(const std::string& path, bool legend = false) const;
 
 signals:
     // The context menu's "Fit Range to Traces" (MenuEntryFitRange) was chosen.

@@ -1,5 +1,6 @@
 #include "curves/CurveFile.h"
 #include "cli/MeasureCommand.h"
+#include "engine/RunObserver.h"
 #include "tests/support/TestFolder.h"
 
 #include <gtest/gtest.h>
@@ -163,6 +164,20 @@ TEST(MeasureCommandTest, LowSignalNeedsConfirmation)
     r = measure({"sweep", "--simulate", "silence", "--bands", "15", "--yes"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(parse(r.out).size(), 15u);
+}
+
+// The documented exit code of every way a sweep ends.
+TEST(MeasureCommandTest, EveryRunEndHasItsExitCode)
+{
+    using namespace MeasureCommand;
+    const std::pair<RunEnd, int> ends[] = {
+        {RunEnd::Completed, Measured},        {RunEnd::Stopped, DeviceFailure},
+        {RunEnd::Refused, BadUsage},          {RunEnd::PlanFailed, FileError},
+        {RunEnd::TraceRefused, DeviceFailure}, {RunEnd::LowSignalDeclined, LowSignal},
+        {RunEnd::DeviceFailed, DeviceFailure}, {RunEnd::RetriesRefused, Clipped},
+    };
+    for (const auto& [end, code] : ends)
+        EXPECT_EQ(exitCodeFor(runOutcome(end)), code) << static_cast<int>(end);
 }
 
 } // namespace

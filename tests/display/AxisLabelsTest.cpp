@@ -27,7 +27,7 @@ struct Case {
 
 TEST(AxisLabelsTest, NoOverlapAndInsideWhateverTheRangeAndSize)
 {
-    ASSERT_EQ(DspLibrary::instance().require({"GetBSpline"}), "");
+    ASSERT_EQ(DspLibrary::instance().require({"GetBSpline"}).message(), "");
     const Case cases[] = {
         {"response", 96, 792, 211, 1, 20, "-42"}, {"response", 96, 400, 120, 1, 6, "0"},
         {"response", 48, 792, 211, 1, 20, "-21"}, {"response", 24, 250, 90, 1, 4, "0"},

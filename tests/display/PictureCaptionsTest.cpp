@@ -16,7 +16,7 @@ namespace {
 
 TEST(PictureCaptionsTest, LegendOptionalAndSvgKeepsFractions)
 {
-    ASSERT_EQ(DspLibrary::instance().require({"GetBSpline"}), "");
+    ASSERT_EQ(DspLibrary::instance().require({"GetBSpline"}).message(), "");
     TraceStore store;
     for (int t = 0; t < 2; ++t) {
         ASSERT_TRUE(store.AddTrace());

@@ -44,7 +44,7 @@ class PlotTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_EQ(DspLibrary::instance().require({"GetBSpline"}), "");
+        ASSERT_EQ(DspLibrary::instance().require({"GetBSpline"}).message(), "");
     }
 
     void draw(int dbSpan, int smooth = 1, int w = 792, int h = 211)
@@ -501,9 +501,8 @@ TEST(ResponseImageTest, WritesThePlotAsPng)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::string path = dir.filePath("plot.png").toStdString();
-    EXPECT_EQ(ResponseImage::writePng(path, store, ResponsePlot::settingsForIndices(0, 1), 400,
-                                      150),
-              "");
+    const Status written = ResponseImage::writePng(path, store, ResponsePlot::settingsForIndices(0, 1), 400, 150);
+    EXPECT_TRUE(written) << written.message();
     QImage image(QString::fromStdString(path));
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.size(), QSize(400, 150));
@@ -518,10 +517,14 @@ TEST(ResponseImageTest, ReportsFailures)
 {
     TraceStore store;
     const std::string missing = "/nonexistent-dir/plot.png";
-    const std::string error = ResponseImage::writePng(missing, store, {}, 100, 50);
+    const Status unwritable = ResponseImage::writePng(missing, store, {}, 100, 50);
+    const Status badSize = ResponseImage::writePng(testFile("x.png"), store, {}, 0, 50);
+    for (const Status& failed : {unwritable, badSize})
+        EXPECT_EQ(failed.kind(), Failure::File) << failed.message();
+    const std::string error = unwritable.message();
     EXPECT_EQ(error.rfind("Error saving file '" + missing + "' : ", 0), 0u) << error;
     EXPECT_GT(error.size(), ("Error saving file '" + missing + "' : ").size());
-    EXPECT_NE(ResponseImage::writePng(testFile("x.png"), store, {}, 0, 50), "");
+    EXPECT_FALSE(badSize);
     EXPECT_TRUE(ResponseImage::render(store, {}, -1, 5).isNull());
 }
 

@@ -17,7 +17,8 @@ TEST(DspLibraryTest, LoadsTheBuiltLibraryFromAGivenFolderAndKeepsBindings)
     EXPECT_EQ(dsp.library().symbol("LowPass44", &error), first);
     EXPECT_NE(dsp.library().loadedPath().find(AUDIDSP_FILE_NAME), std::string::npos);
     EXPECT_EQ(dsp.library().require({"PackVolume", "UnpackLeftVolume", "UnpackRightVolume",
-                                     "GetBSpline", "LowPass48", "LowPass44"}),
+                                     "GetBSpline", "LowPass48", "LowPass44"})
+                  .message(),
               "");
 }
 
@@ -94,8 +95,9 @@ TEST(DspLibraryTest, MissingExportIsReportedByName)
     EXPECT_NE(lib.symbol("PackVolume", &error), nullptr) << error;
     EXPECT_EQ(lib.symbol("GetBSpline", &error), nullptr);
     EXPECT_NE(error.find("'GetBSpline'"), std::string::npos) << error;
-    const std::string required = lib.require({"PackVolume", "LowPass44", "GetBSpline"});
-    EXPECT_NE(required.find("'LowPass44'"), std::string::npos) << required;
+    const Status required = lib.require({"PackVolume", "LowPass44", "GetBSpline"});
+    EXPECT_EQ(required.kind(), Failure::Install);
+    EXPECT_NE(required.message().find("'LowPass44'"), std::string::npos) << required.message();
 }
 
 TEST(DspLibraryTest, AFileThatIsNotALibraryIsReportedWithItsReason)
@@ -115,7 +117,7 @@ TEST(DspLibraryTest, AFileThatIsNotALibraryIsReportedWithItsReason)
 
 TEST(DspLibraryTest, TypedCallsGoThroughTheProcessWideInstance)
 {
-    EXPECT_EQ(DspLibrary::instance().require(Audidsp::programExports()), "");
+    EXPECT_EQ(DspLibrary::instance().require(Audidsp::programExports()).message(), "");
     double x[] = {0, 1, 2, 3}, y[] = {0, 1, 0, 1}, xo[7], yo[7];
     int32_t count = 0;
     Audidsp::GetBSpline(7, x, y, 4, xo, yo, &count, 2);

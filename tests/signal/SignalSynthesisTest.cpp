@@ -147,7 +147,7 @@ TEST(SignalSynthesisTest, NoiseTablesFollowTheRandomSequence)
 
 TEST(SignalSynthesisTest, NoiseTablesWithTheLibraryFilter)
 {
-    ASSERT_EQ(DspLibrary::instance().require({"LowPass44"}), "");
+    ASSERT_EQ(DspLibrary::instance().require({"LowPass44"}).message(), "");
     // LowPass44 keeps its state for the whole process: resetting it to zero
     // before each call gives the tables of a freshly loaded library.
     Table w1(ToneTableSize, 0), p1(ToneTableSize, 0), w2(ToneTableSize, 0), p2(ToneTableSize, 0);

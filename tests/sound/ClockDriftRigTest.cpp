@@ -86,12 +86,11 @@ TEST(ClockDriftRigTest, ASecondClockMovesNeitherTheToneNorTheSweep)
                     worst = std::max(worst, std::abs(p.level));
             return worst;
         };
-        LogSweepProblem problem = LogSweepProblem::None;
-        audimera::Result<LogSweepResults> r = measurement.run(device, settings, waiter, {}, &problem);
-        for (int retry = 0; retry < 2 && (problem == LogSweepProblem::LostSamples || worstOf(r) >= 0.05); ++retry) {
+        audimera::Result<LogSweepResults> r = measurement.run(device, settings, waiter, {});
+        for (int retry = 0; retry < 2 && (r.kind() == Failure::LostSamples || worstOf(r) >= 0.05); ++retry) {
             std::printf("[ figures  ] drift rig %+.0f ppm: a run through the rig's pipe %s; measuring again\n", ppm,
                         r.ok() ? ("rippled by " + std::to_string(worstOf(r)) + " dB").c_str() : r.message().c_str());
-            r = measurement.run(device, settings, waiter, {}, &problem);
+            r = measurement.run(device, settings, waiter, {});
         }
         ASSERT_TRUE(r.ok()) << r.message();
         ASSERT_TRUE(r->clockOffsetPpm);

@@ -157,7 +157,7 @@ constexpr double LoopbackFlatnessDb = 0.01;
 TEST(LoopbackSweepTest, ThirdOctaveSweepIsFlatAndHearsEachBand)
 {
     REQUIRE_PULSE_SERVER();
-    ASSERT_EQ(DspLibrary::instance().require(Audidsp::programExports()), "");
+    ASSERT_EQ(DspLibrary::instance().require(Audidsp::programExports()).message(), "");
     PrivateSink sink(sharedServer(), "sweep");
     PulseSoundDevice device(sharedServer());
     ASSERT_EQ(openLoopback(device, sink.name()), "");

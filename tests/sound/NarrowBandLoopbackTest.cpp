@@ -61,7 +61,7 @@ protected:
 TEST(NarrowBandLoopbackTest, ThirdOctaveSweepThroughAFilterSinkFollowsItsExactResponse)
 {
     REQUIRE_PULSE_SERVER();
-    ASSERT_EQ(DspLibrary::instance().require(Audidsp::programExports()), "");
+    ASSERT_EQ(DspLibrary::instance().require(Audidsp::programExports()).message(), "");
     const std::vector<double> bands(std::begin(FrequencyPlan::IsoBands31), std::end(FrequencyPlan::IsoBands31));
     const std::map<double, double> exact = pluginResponseDb(bands);
     if (exact.empty())

@@ -189,7 +189,7 @@ protected:
     void SetUp() override
     {
         REQUIRE_PULSE_SERVER();
-        ASSERT_EQ(DspLibrary::instance().require(Audidsp::programExports()), "");
+        ASSERT_EQ(DspLibrary::instance().require(Audidsp::programExports()).message(), "");
     }
 };
 
@@ -220,7 +220,7 @@ INSTANTIATE_TEST_SUITE_P(SinkRates, RateLoopback, ::testing::Values(44100, 48000
 TEST(RateLoopbackPipeWire, PerfectLoopbackIsFlatTo20kHz)
 {
     REQUIRE_PULSE_SERVER();
-    ASSERT_EQ(DspLibrary::instance().require(Audidsp::programExports()), "");
+    ASSERT_EQ(DspLibrary::instance().require(Audidsp::programExports()).message(), "");
     PrivatePipeWire server;
     if (const std::string why = server.start(); !why.empty())
         GTEST_SKIP() << "no private PipeWire: " << why;
@@ -413,7 +413,7 @@ TEST_F(RateBlocks, StereoRecordingAtAnotherRateKeepsTheChannelsApart)
 TEST(RateLoopbackCommand, ListsEachDevicesRateAndSaysWhenItConverts)
 {
     REQUIRE_PULSE_SERVER();
-    ASSERT_EQ(DspLibrary::instance().require(Audidsp::programExports()), "");
+    ASSERT_EQ(DspLibrary::instance().require(Audidsp::programExports()).message(), "");
     PrivateSink sink(sharedServer(), "command", 48000);
     setenv("PULSE_SERVER", sharedServer().c_str(), 1);
     {

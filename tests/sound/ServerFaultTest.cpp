@@ -221,12 +221,11 @@ void expectSoundLostMidSweepFails(const std::string& server, const std::string& 
         LogSweepSettings settings;
         settings.length = std::size_t(1) << 16;
         TestWaiter waiter;
-        LogSweepProblem problem = LogSweepProblem::None;
         std::thread fault([&] { sleepMs(at), run(on, ms, off); });
-        const audimera::Result<LogSweepResults> r = LogSweepMeasurement().run(device, settings, waiter, {}, &problem);
+        const audimera::Result<LogSweepResults> r = LogSweepMeasurement().run(device, settings, waiter, {});
         fault.join();
         const bool clean = ms == 0;
-        EXPECT_EQ(problem, clean ? LogSweepProblem::None : LogSweepProblem::LostSamples)
+        EXPECT_EQ(r.kind(), clean ? Failure::Other : Failure::LostSamples)
             << where << ", " << name << ": " << r.message();
         EXPECT_EQ(r.message(), clean ? "" : SoundDevice::LostSamplesError) << where << ", " << name;
     }
