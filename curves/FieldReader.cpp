@@ -143,29 +143,37 @@ FieldReader& FieldReader::operator=(FieldReader&& other) noexcept
     return *this;
 }
 
-audimera::Status FieldReader::open(const std::string& path)
+audimera::Result<int> FieldReader::openRegular(const std::string& path)
 {
-    *this = FieldReader();
     // Non-blocking, so that a FIFO without a writer does not hold the open;
     // anything but a regular file is then refused before a read.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return audimera::Error{systemErrorText(errno, "cannot open the file")};
+        return audimera::Error::of(Failure::File, systemErrorText(errno, "cannot open the file"));
     struct stat st {};
     const int statError = fstat(fd, &st) != 0 ? errno : 0;
     const int flags = statError ? -1 : fcntl(fd, F_GETFL);
     if (statError || !S_ISREG(st.st_mode) || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         const int error = statError ? statError : S_ISDIR(st.st_mode) ? EISDIR : 0;
         ::close(fd);
-        return audimera::Error{
-            systemErrorText(error, "not a regular file (a pipe, a device or a socket is not read)")};
+        return audimera::Error::of(Failure::File,
+            systemErrorText(error, "not a regular file (a pipe, a device or a socket is not read)"));
     }
+    return fd;
+}
+
+audimera::Status FieldReader::open(const std::string& path)
+{
+    *this = FieldReader();
+    const audimera::Result<int> fd = openRegular(path);
+    if (!fd)
+        return fd.error();
     errno = 0;
-    m_file = fdopen(fd, "rb");
+    m_file = fdopen(*fd, "rb");
     if (!m_file) {
         const int error = errno;
-        ::close(fd);
-        return audimera::Error{systemErrorText(error, "cannot open the file")};
+        ::close(*fd);
+        return audimera::Error::of(Failure::File, systemErrorText(error, "cannot open the file"));
     }
     m_buffer.resize(ChunkSize);
     return {};

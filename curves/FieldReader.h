@@ -95,6 +95,9 @@ public:
     // Opens path for reading, closing any file read before; fails with the
     // system's description of the failure, or when path is no regular file.
     audimera::Status open(const std::string& path);
+    // Opens path for reading, blocking, when it is a regular file (see
+    // above): the descriptor, which the caller closes.
+    static audimera::Result<int> openRegular(const std::string& path);
 
     // A reader over text held in memory.
     static FieldReader fromText(std::string text);

@@ -3,11 +3,13 @@
 #include <cmath>
 
 #include "curves/CurveFile.h"
+#include "curves/FieldReader.h"
 
 #include <sndfile.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace audimera {
 
@@ -92,6 +94,52 @@ audimera::Status writeWav(const std::string& path, const std::vector<float>& sam
     if (!bytes)
         return bytes.error();
     return CurveFile::writeText(path, *bytes);
+}
+
+audimera::Result<Impulse> read(const std::string& path, int channel)
+{
+    const auto fail = [](std::string why) { return audimera::Error::of(Failure::File, std::move(why)); };
+    const audimera::Result<int> fd = FieldReader::openRegular(path);
+    if (!fd)
+        return fd.error();
+    SF_INFO info{};
+    // libsndfile closes the descriptor with the file.
+    const std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(sf_open_fd(*fd, SFM_READ, &info, SF_TRUE), sf_close);
+    if (!file)
+        return fail(std::string("not a sound file that can be read (") + sf_strerror(nullptr) + ")");
+    if (info.frames <= 0)
+        return fail("the file holds no samples");
+    if (info.frames > MaxFrames)
+        return fail("the file is too long for an impulse response (more than " + std::to_string(MaxFrames)
+                    + " samples)");
+    if (info.samplerate <= 0 || info.channels <= 0)
+        return fail("the file states no rate or no channel");
+    if (channel < 0 || channel >= info.channels)
+        return fail("the file has no channel " + std::to_string(channel + 1) + " (it has "
+                    + std::to_string(info.channels) + ")");
+    // Read in blocks, so that a many-channel file needs no whole interleaved copy.
+    Impulse impulse;
+    impulse.rate = info.samplerate;
+    impulse.channels = info.channels;
+    impulse.samples.reserve(static_cast<std::size_t>(info.frames));
+    constexpr sf_count_t Block = 4096;
+    std::vector<float> block(static_cast<std::size_t>(Block * info.channels));
+    for (;;) {
+        const sf_count_t got = sf_readf_float(file.get(), block.data(), Block);
+        if (got <= 0)
+            break;
+        for (sf_count_t i = 0; i < got; ++i) {
+            const float v = block[static_cast<std::size_t>(i * info.channels + channel)];
+            if (!std::isfinite(v))
+                return fail("the file holds a value that is not a number");
+            impulse.samples.push_back(v);
+        }
+    }
+    if (sf_error(file.get()) != SF_ERR_NO_ERROR)
+        return fail(std::string("the file cannot be read whole (") + sf_strerror(file.get()) + ")");
+    if (impulse.samples.empty())
+        return fail("the file holds no samples");
+    return impulse;
 }
 
 } // namespace ImpulseFile

@@ -1,5 +1,6 @@
 // The impulse response's WAV file: the header a reader needs (mono, 32-bit
-// float, the rate), the samples as given, and the program's save rules.
+// float, the rate), the samples as given, and the program's save rules;
+// reading one channel of any sound file back, and what is refused.
 #include "curves/CurveFile.h"
 #include "curves/ImpulseFile.h"
 #include "tests/support/TestFolder.h"
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include <sndfile.h>
 #include <sys/stat.h>
 
 namespace audimera {
@@ -71,6 +73,49 @@ TEST(ImpulseFileTest, WritingFollowsTheSaveRules)
     EXPECT_FALSE(ImpulseFile::writeWav(folder.file("bad.wav"), {1.0f}, 0));
     struct stat st {};
     EXPECT_NE(stat(folder.file("bad.wav").c_str(), &st), 0);
+}
+
+TEST(ImpulseFileTest, ReadsOneChannelOfASoundFileAndRefusesWhatIsNone)
+{
+    TestFolder folder;
+    const std::vector<float> mono = {0.0f, 1.0f, -0.5f, 0.25f};
+    ASSERT_TRUE(ImpulseFile::writeWav(folder.file("mono.wav"), mono, 96000));
+    // Two channels of 16-bit FLAC, the second the first halved.
+    const std::string flac = folder.file("stereo.flac");
+    {
+        SF_INFO info{0, 44100, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 0, 0};
+        SNDFILE* f = sf_open(flac.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr);
+        const float frames[] = {0.5f, 0.25f, -0.5f, -0.25f};
+        sf_writef_float(f, frames, 2);
+        sf_close(f);
+    }
+    spit(folder.file("empty.wav"), *ImpulseFile::wavBytes({}, 48000));
+    spit(folder.file("text.wav"), "20 0\n30 0\n");
+    struct Case {
+        std::string path;
+        int channel;
+        std::vector<float> samples; // empty: refused, with error in the message
+        int rate;
+        std::string error;
+    };
+    for (const Case& c : {Case{folder.file("mono.wav"), 0, mono, 96000, ""},
+                          Case{flac, 1, {0.25f, -0.25f}, 44100, ""},
+                          Case{flac, 2, {}, 0, "the file has no channel 3 (it has 2)"},
+                          Case{folder.file("empty.wav"), 0, {}, 0, "the file holds no samples"},
+                          Case{folder.file("text.wav"), 0, {}, 0, "not a sound file"},
+                          Case{folder.path(), 0, {}, 0, std::strerror(EISDIR)}}) {
+        const audimera::Result<ImpulseFile::Impulse> read = ImpulseFile::read(c.path, c.channel);
+        if (c.samples.empty()) {
+            ASSERT_FALSE(read) << c.path;
+            EXPECT_EQ(read.kind(), Failure::File);
+            EXPECT_NE(read.message().find(c.error), std::string::npos) << read.message();
+            continue;
+        }
+        ASSERT_TRUE(read) << c.path << ": " << read.message();
+        EXPECT_EQ(read->samples, c.samples) << c.path;
+        EXPECT_EQ(read->rate, c.rate);
+    }
 }
 
 } // namespace audimera
