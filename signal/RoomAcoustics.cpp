@@ -127,13 +127,6 @@ double powerDb(double power)
     return 10 * std::log10(std::max(power, 1e-300));
 }
 
-struct Line {
-    double slope = 0;
-    double intercept = 0;
-    double r = 0;
-    bool valid = false;
-};
-
 // Least squares over (t, y) pairs added one by one.
 class LineFit {
 public:
@@ -146,9 +139,9 @@ public:
         m_ty += t * y;
         m_yy += y * y;
     }
-    Line line() const
+    RoomFit line() const
     {
-        Line fit;
+        RoomFit fit;
         if (m_n < 2)
             return fit;
         const double n = static_cast<double>(m_n);
@@ -195,7 +188,7 @@ struct Envelope {
 struct Truncation {
     double t1 = 0;     // s
     double noise = 0;  // mean power
-    Line late;         // dB re 1 over s
+    RoomFit late;      // dB re 1 over s
     bool found = false;
 };
 
@@ -214,7 +207,7 @@ public:
 
         smooth(e, blockSeconds);
         const std::size_t loudest = std::max_element(m_levels.begin(), m_levels.end()) - m_levels.begin();
-        Line line = fit(loudest, noiseDb + 10);
+        RoomFit line = fit(loudest, noiseDb + 10);
         if (!line.valid || line.slope >= 0)
             return result;
         double crossing = (noiseDb - line.intercept) / line.slope;
@@ -230,7 +223,7 @@ public:
             std::size_t first = std::max_element(m_levels.begin(), m_levels.end()) - m_levels.begin();
             while (first < m_levels.size() && m_levels[first] > levelDb + 30)
                 ++first;
-            const Line late = fit(first, levelDb + 10);
+            const RoomFit late = fit(first, levelDb + 10);
             if (!late.valid || late.slope >= 0)
                 break;
             result.noise = noise;
@@ -263,27 +256,21 @@ private:
     }
 
     // A line over the blocks from first up to the first one below floorDb.
-    Line fit(std::size_t first, double floorDb) const
+    RoomFit fit(std::size_t first, double floorDb) const
     {
         LineFit sums;
         for (std::size_t i = first; i < m_levels.size() && m_levels[i] >= floorDb; ++i)
             sums.add(m_times[i], m_levels[i]);
-        const Line line = sums.line();
-        return Line{line.slope, line.intercept, line.r, line.valid};
+        return sums.line();
     }
 
     std::vector<double> m_levels;
     std::vector<double> m_times;
 };
 
-double decayTime(const Line& line)
+double decayTime(const RoomFit& line)
 {
     return -60 / line.slope;
-}
-
-RoomFit toFit(const Line& line)
-{
-    return RoomFit{line.slope, line.intercept, line.r, line.valid};
 }
 
 } // namespace
@@ -464,7 +451,7 @@ void RoomAcoustics::Work::analyseEnvelope(const Envelope& e, const RoomBandPlan&
     out.truncation = endTime;
     out.correction = total > 0 ? tail / total : 0;
     if (cutOff)
-        out.lateFit = toFit(cut.late);
+        out.lateFit = cut.late;
 
     // The decay times.
     auto fitRange = [&](double topDb, double bottomDb, RoomFit& fit, RoomValue& value, double needPnrDb) {
@@ -476,12 +463,12 @@ void RoomAcoustics::Work::analyseEnvelope(const Envelope& e, const RoomBandPlan&
         LineFit sums;
         for (; m <= end && decay[m] >= bottom; ++m)
             sums.add(static_cast<double>(m) * e.dt, 10 * std::log10(decay[m] / total));
-        const Line line = sums.line();
+        const RoomFit line = sums.line();
         if (m > end || !line.valid || line.slope >= 0 || total <= 0) {
             value.flags = NoValue;
             return;
         }
-        fit = toFit(line);
+        fit = line;
         value.value = decayTime(line);
         if (std::abs(line.r) < MinCorrelation)
             value.flags |= LowCorrelation;
@@ -571,6 +558,9 @@ Result<RoomResults> RoomAcoustics::analyse(const float* response, std::size_t n,
     work.analyseEnvelope(Envelope{work.power.data(), after, 1.0 / rate}, broadband, settings.truncate,
                          results.bands[0]);
 
+    if (plan.empty())
+        return results;
+
     // One transform of the whole response, from its start; what came
     // before the start wrapped round to the end, behind zeros for the
     // filters' ringing either way.
@@ -586,8 +576,8 @@ Result<RoomResults> RoomAcoustics::analyse(const float* response, std::size_t n,
     const std::complex<double>* spectrum = fft.spectrum();
 
     const double binHz = static_cast<double>(rate) / static_cast<double>(length);
-    const double reach = fromOctave(std::pow(G, TaperTo), plan.empty() ? 1 : plan.front().fraction);
-    const std::size_t minPoints = static_cast<std::size_t>(std::ceil(length / (MaxEnvelopeStep * rate)));
+    const double reach = fromOctave(std::pow(G, TaperTo), plan.front().fraction); // the filters' reach
+    const std::size_t minPoints = static_cast<std::size_t>(std::ceil(static_cast<double>(length) / (MaxEnvelopeStep * rate)));
     for (std::size_t b = 0; b < plan.size(); ++b) {
         const RoomBandPlan& band = plan[b];
         const std::size_t low = std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(band.centreHz / reach / binHz)));

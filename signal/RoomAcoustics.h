@@ -12,21 +12,31 @@
 // Start: the first sample whose square is within 20 dB of the largest.
 // Every band and the broadband figures count time from that sample.
 //
-// Band filtering: zero phase, in the frequency domain. The response (from
-// its start, what came before it wrapped round to the end, zero-padded so
-// that no filter's ringing reaches round into the analysed part) takes one
-// real transform. Each band multiplies the bins of its own part of the
-// spectrum by a real, even magnitude and transforms back only those bins
-// (shifted down to 0 Hz) on a short complex transform: the band's analytic
-// signal at a reduced rate (at least one point per millisecond), whose
-// squared magnitude is the band's energy envelope. The filter neither
-// delays nor smears the decay one way only, as a forward-and-reverse pass
-// does, but in one pass; its magnitude is the class-1 mask's own middle:
+// Band filtering: zero phase, in the frequency domain, chosen over filtering
+// forwards and then time-reversed for the same reason that pass exists:
+// the filter's ringing spreads evenly either side of each instant instead of
+// trailing it, so it neither delays a decay nor lays its own decay over it
+// (a forward filter's ringing, long in the low bands, bends short decays).
+// In the frequency domain it takes one pass, its magnitude is exactly the
+// one designed (not squared, as two passes would make it), and it is fast:
+// the response (from its start, what came before it wrapped round to
+// the end, zero-padded by half a second so that no filter's ringing reaches
+// round into the analysed part) takes one real transform; each band
+// multiplies the bins of its own part of the spectrum by a real, even
+// magnitude and transforms back only those bins, shifted down to 0 Hz, on a
+// short complex transform. That is the band's analytic signal at a reduced
+// rate (at least one point per millisecond), whose squared magnitude over
+// 2 is the band's energy envelope: the squared band signal without its
+// ripple at twice the band's frequency, the same energy in every span.
+// The magnitude lies in the middle of the class-1 mask:
 //   |H|^2 = 1 / (1 + (2x)^10),
-// x the normalised frequency mapped onto the octave filter's (the mask's
-// own mapping for fractional octaves, IEC 61260-1) in octaves, tapered to
-// zero (a cubic smooth step) between |x| = 1 and 2.5, where it is already more
-// than 30 dB down. checkClassOneMask() holds every band against the mask.
+// x the distance from the mid-band frequency in octaves of the octave
+// filter's normalised frequency (the mask's own mapping for fractional
+// octaves, IEC 61260-1), times a cubic smooth step down to zero between
+// |x| = 1 and 2.5, where it is already more than 30 dB down: -3 dB at the
+// band edges, 0.24 dB at x = 3/8, 30 dB at an octave-filter octave out.
+// checkClassOneMask() holds every band against the mask. How far the
+// filter's ringing limits a fast decay is flagged after Jacobsen (B T < 16).
 //
 // Decay curve: backward (Schroeder) integration of the energy envelope,
 // E(t) = integral from t to t1 + C, t1 and C from Lundeby's iterative method
