@@ -21,7 +21,7 @@ const double Ln10 = std::log(10.0);
 constexpr double Pi = 3.14159265358979323846;
 constexpr double Infinity = std::numeric_limits<double>::infinity();
 
-// The filter's magnitude: order 5 in x (octaves, mapped), tapered to zero
+// The filter's magnitude: order 3 in x (octaves, mapped), tapered to zero
 // from TaperFrom to TaperTo octaves.
 constexpr double TaperFrom = 1.0;
 constexpr double TaperTo = 2.5;
@@ -83,7 +83,7 @@ public:
         if (x >= TaperTo)
             return 0;
         const double y = 4 * x * x;
-        double gain = 1 / std::sqrt(1 + y * y * y * y * y);
+        double gain = 1 / std::sqrt(1 + y * y * y);
         if (x > TaperFrom) {
             const double u = (x - TaperFrom) / (TaperTo - TaperFrom);
             gain *= 1 - u * u * (3 - 2 * u);
@@ -562,9 +562,9 @@ Result<RoomResults> RoomAcoustics::analyse(const float* response, std::size_t n,
         return results;
 
     // One transform of the whole response, from its start; what came
-    // before the start wrapped round to the end, behind zeros for the
-    // filters' ringing either way.
-    const std::size_t length = RealFft::goodLength(n + static_cast<std::size_t>(rate / 2));
+    // before the start wrapped round to the end, behind a second of zeros
+    // for the filters' ringing either way.
+    const std::size_t length = RealFft::goodLength(n + static_cast<std::size_t>(rate));
     if (!work.fft || work.fft->size() != length)
         work.fft = std::make_unique<RealFft>(length);
     RealFft& fft = *work.fft;

@@ -20,7 +20,7 @@
 // In the frequency domain it takes one pass, its magnitude is exactly the
 // one designed (not squared, as two passes would make it), and it is fast:
 // the response (from its start, what came before it wrapped round to
-// the end, zero-padded by half a second so that no filter's ringing reaches
+// the end, zero-padded by a second so that no filter's ringing reaches
 // round into the analysed part) takes one real transform; each band
 // multiplies the bins of its own part of the spectrum by a real, even
 // magnitude and transforms back only those bins, shifted down to 0 Hz, on a
@@ -28,15 +28,17 @@
 // rate (at least one point per millisecond), whose squared magnitude over
 // 2 is the band's energy envelope: the squared band signal without its
 // ripple at twice the band's frequency, the same energy in every span.
-// The magnitude lies in the middle of the class-1 mask:
-//   |H|^2 = 1 / (1 + (2x)^10),
+// The magnitude:
+//   |H|^2 = 1 / (1 + (2x)^6),
 // x the distance from the mid-band frequency in octaves of the octave
 // filter's normalised frequency (the mask's own mapping for fractional
 // octaves, IEC 61260-1), times a cubic smooth step down to zero between
-// |x| = 1 and 2.5, where it is already more than 30 dB down: -3 dB at the
-// band edges, 0.24 dB at x = 3/8, 30 dB at an octave-filter octave out.
-// checkClassOneMask() holds every band against the mask. How far the
-// filter's ringing limits a fast decay is flagged after Jacobsen (B T < 16).
+// |x| = 1 and 2.5: -3 dB at the band edges, 0.7 dB at x = 3/8, 18 dB at
+// x = 1, 48 dB at x = 2. That is the lowest order whose skirts stay inside
+// the class-1 mask (checkClassOneMask() holds every band against it), so
+// the filter rings as briefly as the mask allows: its own impulse
+// response's T20 is about 2.7 / B for thirds and 3.6 / B for octaves, B the
+// bandwidth. Decays shorter than B T = 16 (after Jacobsen) are flagged.
 //
 // Decay curve: backward (Schroeder) integration of the energy envelope,
 // E(t) = integral from t to t1 + C, t1 and C from Lundeby's iterative method
