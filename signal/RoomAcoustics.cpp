@@ -450,8 +450,10 @@ void RoomAcoustics::Work::analyseEnvelope(const Envelope& e, const RoomBandPlan&
         weighted += tail * (endTime + 1 / tailRate);
     out.truncation = endTime;
     out.correction = total > 0 ? tail / total : 0;
-    if (cutOff)
+    if (cutOff) {
         out.lateFit = cut.late;
+        out.lateFit.intercept -= powerDb(peak);
+    }
 
     // The decay times.
     auto fitRange = [&](double topDb, double bottomDb, RoomFit& fit, RoomValue& value, double needPnrDb) {

@@ -136,9 +136,12 @@ struct RoomBand {
     double pnrDb = 0;        // peak over the noise (200 at most: no noise found)
     double truncation = 0;   // t1, s after the start
     double correction = 0;   // C as a share of E(0)
-    RoomFit edtFit, t20Fit, t30Fit;
-    RoomFit lateFit; // Lundeby's last line (invalid without truncation)
-    double noiseDb = 0; // the noise level in dB re the loudest envelope point
+    RoomFit edtFit, t20Fit, t30Fit; // on the decay curve, dB re E(0); r of each fit in it
+    // Lundeby's last line, on the smoothed energy envelope in dB re its
+    // loudest point (invalid without truncation), and the noise level on the
+    // same scale.
+    RoomFit lateFit;
+    double noiseDb = 0;
     // The decay curve 10 log10 E(t) / E(0) from the start to t1, one point
     // every decayStep seconds (a few thousand points at most).
     double decayStep = 0;
