@@ -483,7 +483,7 @@ void RoomAcoustics::Work::analyseEnvelope(const Envelope& e, const RoomBandPlan&
     fitRange(-5, -25, out.t20Fit, out.t20, T20PnrDb);
     fitRange(-5, -35, out.t30Fit, out.t30, T30PnrDb);
 
-    // E(te): inside the integrated part by the envelope, past t1 by the
+    // E(te): inside the integrated span by the envelope, past t1 by the
     // compensation's exponential; none past the response's end.
     auto energyAfter = [&](double te) -> std::optional<double> {
         if (te > e.duration())

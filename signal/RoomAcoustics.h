@@ -21,8 +21,8 @@
 // one designed (not squared, as two passes would make it), and it is fast:
 // the response (from its start, what came before it wrapped round to
 // the end, zero-padded by a second so that no filter's ringing reaches
-// round into the analysed part) takes one real transform; each band
-// multiplies the bins of its own part of the spectrum by a real, even
+// round into the analysed span) takes one real transform; each band
+// multiplies the bins of its own stretch of the spectrum by a real, even
 // magnitude and transforms back only those bins, shifted down to 0 Hz, on a
 // short complex transform. That is the band's analytic signal at a reduced
 // rate (at least one point per millisecond), whose squared magnitude over
