@@ -7,15 +7,11 @@
 
 namespace audimera {
 
-namespace {
-
-std::mutex& plannerLock()
+std::mutex& fftwPlannerLock()
 {
     static std::mutex lock;
     return lock;
 }
-
-} // namespace
 
 RealFft::RealFft(std::size_t n) : m_size(n < 2 ? 2 : n)
 {
@@ -28,7 +24,7 @@ RealFft::RealFft(std::size_t n) : m_size(n < 2 ? 2 : n)
     }
     auto* spectrum = reinterpret_cast<fftw_complex*>(m_spectrum);
     const int size = static_cast<int>(m_size);
-    std::lock_guard<std::mutex> guard(plannerLock());
+    std::lock_guard<std::mutex> guard(fftwPlannerLock());
     m_forward = fftw_plan_dft_r2c_1d(size, m_time, spectrum, FFTW_ESTIMATE);
     m_inverse = fftw_plan_dft_c2r_1d(size, spectrum, m_time, FFTW_ESTIMATE);
 }
@@ -36,7 +32,7 @@ RealFft::RealFft(std::size_t n) : m_size(n < 2 ? 2 : n)
 RealFft::~RealFft()
 {
     {
-        std::lock_guard<std::mutex> guard(plannerLock());
+        std::lock_guard<std::mutex> guard(fftwPlannerLock());
         fftw_destroy_plan(static_cast<fftw_plan>(m_forward));
         fftw_destroy_plan(static_cast<fftw_plan>(m_inverse));
     }

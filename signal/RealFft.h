@@ -14,8 +14,13 @@
 
 #include <complex>
 #include <cstddef>
+#include <mutex>
 
 namespace audimera {
+
+// FFTW's planner is not thread-safe: whoever makes or destroys a plan holds
+// this lock.
+std::mutex& fftwPlannerLock();
 
 class RealFft {
 public:
