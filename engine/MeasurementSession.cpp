@@ -182,6 +182,7 @@ Status MeasurementSession::reanalyseLogSweep(const LogSweepSettings& settings)
         return analysed.error();
     m_logSweep->results = std::move(*analysed);
     m_logSweep->settings = s;
+    m_logSweep->room.reset();
     return {};
 }
 
@@ -301,6 +302,22 @@ Status MeasurementSession::exportTrace(const std::string& path, TraceFormat form
 void MeasurementSession::clearTraces()
 {
     m_document.traces().ClearAllTraces();
+}
+
+// ---------------------------------------------------------------- room acoustics
+
+Status MeasurementSession::analyseRoom(const RoomSettings& settings)
+{
+    if (!m_logSweep || logSweeping())
+        return Error::of(Failure::Busy, "No impulse response to analyse");
+    m_logSweep->room.reset();
+    m_logSweep->roomSettings = settings;
+    const std::vector<float>& impulse = m_logSweep->results.impulse;
+    Result<RoomResults> room = m_roomAcoustics.analyse(impulse.data(), impulse.size(), m_logSweep->results.rate, settings);
+    if (!room)
+        return room.error();
+    m_logSweep->room = std::move(*room);
+    return {};
 }
 
 } // namespace audimera

@@ -24,6 +24,7 @@
 #include "engine/MeasurementState.h"
 #include "engine/RunObserver.h"
 #include "engine/SteppedSweep.h"
+#include "signal/RoomAcoustics.h"
 
 #include <functional>
 #include <memory>
@@ -57,6 +58,11 @@ struct LogSweepRun {
     LogSweepSettings settings;
     int channels = 1;
     std::vector<float> recording;
+    // The room parameters of its impulse response, once analysed
+    // (MeasurementSession::analyseRoom), with the settings they were
+    // analysed with; cleared whenever the results change.
+    std::optional<RoomResults> room;
+    RoomSettings roomSettings;
 };
 
 class MeasurementSession {
@@ -169,6 +175,12 @@ public:
     Status exportTrace(const std::string& path, TraceFormat format);
     void clearTraces();
 
+    // --- Room acoustics of the last log sweep's impulse response (its
+    // results' impulse, gated as they are): kept in lastLogSweep()->room.
+    // Fails (Busy) without a log sweep or while one runs, else as
+    // RoomAcoustics::analyse does (the results keep no room parameters).
+    Status analyseRoom(const RoomSettings& settings);
+
 private:
     class Forwarder;
 
@@ -183,6 +195,7 @@ private:
     LogSweepMeasurement m_logSweepMeasurement;
     CorrectionTable m_logSweepCorrections;
     std::optional<LogSweepRun> m_logSweep;
+    RoomAcoustics m_roomAcoustics;
     void activityChanged();
 };
 

@@ -10,6 +10,7 @@
 #include "ui/presenter/MainPresenter.h"
 #include "devices/SoundDevice.h"
 #include "ui/LogSweepView.h"
+#include "ui/RoomPage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -201,7 +202,7 @@ void FormLogSweep::buildControls()
     go->addWidget(m_measure);
     go->addWidget(m_progress, 1);
 
-    m_tabs = named(new QTabWidget, "TabLogViews", "Magnitude and phase, impulse response, distortion");
+    m_tabs = named(new QTabWidget, "TabLogViews", "Magnitude and phase, impulse response, distortion, room parameters");
     m_views[0] = new LogSweepView([this](DrawingSurface& s) {
         LogSweepPlots::drawResponse(s, results() ? results()->response : std::vector<ResponsePoint>{});
         if (results())
@@ -231,6 +232,12 @@ void FormLogSweep::buildControls()
                 [this, i](double x, double y) { m_cursor->setText(readout(i, x, y)); });
         connect(m_views[i], &LogSweepView::left, this, [this] { m_cursor->clear(); });
     }
+    m_room = new RoomPage;
+    m_room->setObjectName(QStringLiteral("PageLogRoom"));
+    m_tabs->addTab(m_room, QStringLiteral("Room"));
+    connect(m_room, &RoomPage::hovered, this, [this](const QString& text) { m_cursor->setText(text); });
+    connect(m_room, &RoomPage::left, this, [this] { m_cursor->clear(); });
+    connect(m_room, &RoomPage::bandsChanged, this, [this] { run([this] { showRoom(); }); });
     m_cursor = named(new QLabel, "LabelLogCursor", "The values under the mouse");
     m_summary = named(new QLabel, "LabelLogSummary", "Delay, recorded peak and the impulse response's signal-to-noise ratio");
     m_previous = named(new QLabel(QString::fromLatin1(PreviousNote)), "LabelLogPrevious",
@@ -446,6 +453,19 @@ void FormLogSweep::showResults()
     }
     for (LogSweepView* v : m_views)
         v->redraw();
+    showRoom();
+}
+
+void FormLogSweep::showRoom()
+{
+    if (!results()) {
+        m_room->showRoom(nullptr, QString());
+        return;
+    }
+    const audimera::Status analysed = m_session.analyseRoom(m_room->settings());
+    const std::optional<LogSweepRun>& run = m_session.lastLogSweep();
+    m_room->showRoom(analysed && run && run->room ? &*run->room : nullptr,
+                     analysed ? QString() : QString::fromStdString(analysed.message()));
 }
 
 double FormLogSweep::gateLimitHz() const
@@ -642,6 +662,7 @@ void FormLogSweep::saveSettings() const
     settings.setValue(QStringLiteral("phaseRef"), m_phaseRef->currentData());
     settings.setValue(QStringLiteral("phaseDelay"), m_phaseDelay->value());
     settings.setValue(QStringLiteral("userCalibFile"), m_userFile->text());
+    settings.setValue(QStringLiteral("roomBands"), int(m_room->settings().bands));
     settings.endGroup();
 }
 
@@ -678,6 +699,10 @@ void FormLogSweep::restoreSettings()
     const int reference = settings.value(QStringLiteral("reference")).toInt(&ok);
     if (ok && reference >= 0 && reference < m_reference->count())
         m_reference->setCurrentIndex(reference);
+    if (settings.contains(QStringLiteral("roomBands")))
+        m_room->setBands(settings.value(QStringLiteral("roomBands")).toInt() == int(RoomSettings::Bands::Third)
+                             ? RoomSettings::Bands::Third
+                             : RoomSettings::Bands::Octave);
     if (settings.contains(QStringLiteral("userCalibFile")))
         m_userFile->setText(settings.value(QStringLiteral("userCalibFile")).toString());
     settings.endGroup();

@@ -14,8 +14,8 @@
 // CheckLogUserCalib with txtLogUserCalibFile and cmdLogCalibBrowse (the main
 // window's files and rules, switched on and off apart from its boxes), cmdLogMeasure
 // ("Measure", "Stop" while measuring; Return starts it), ProgressLogSweep
-// (the seconds left), TabLogViews with ViewLogResponse, ViewLogImpulse and
-// ViewLogDistortion, LabelLogCursor (the read-out under the mouse),
+// (the seconds left), TabLogViews with ViewLogResponse, ViewLogImpulse,
+// ViewLogDistortion and the Room tab (PageLogRoom, ui/RoomPage), LabelLogCursor (the read-out under the mouse),
 // LabelLogSummary, cmdLogAdd ("Add to Frequency Response") and cmdLogSave
 // ("Save..."). LabelLogPrevious (hidden at first) marks the results shown
 // as the previous measurement's after a run that gave none.
@@ -62,6 +62,7 @@ namespace audimera {
 class FileDialog;
 class Host;
 class LogSweepView;
+class RoomPage;
 class MainPresenter;
 class MeasurementSession;
 
@@ -110,6 +111,7 @@ public:
     const LogSweepSettings& measured() const;
     // The views: 0 magnitude and phase, 1 impulse response, 2 distortion.
     LogSweepView& view(int index) const;
+    RoomPage& roomPage() const { return *m_room; }
     // The read-out for the mouse at user (x, y) of view index.
     QString readout(int index, double x, double y) const;
     // The lowest frequency the shown results' gate resolves (about 1/gate;
@@ -131,6 +133,8 @@ private:
     void refreshState();
     void showProgress(double fraction, double seconds);
     void showResults();
+    // Analyses the results' impulse response for the Room tab, with its bands.
+    void showRoom();
     // After a run that gave no result, the results shown are the previous
     // run's: LabelLogPrevious says so and the summary and read-out are
     // dimmed, until a run succeeds.
@@ -164,6 +168,7 @@ private:
     QProgressBar* m_progress = nullptr;
     QTabWidget* m_tabs = nullptr;
     LogSweepView* m_views[3] = {};
+    RoomPage* m_room = nullptr;
     QLabel* m_cursor = nullptr;
     QLabel* m_summary = nullptr;
     QLabel* m_previous = nullptr;

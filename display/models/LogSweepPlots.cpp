@@ -353,6 +353,79 @@ void drawDistortion(DrawingSurface& s, const std::vector<DistortionPoint>& disto
     }
 }
 
+double decayLastMs(const RoomBand* band)
+{
+    if (!band || band->truncation <= 0)
+        return 1000;
+    return 1000 * band->truncation * 1.1;
+}
+
+void drawDecay(DrawingSurface& s, const RoomBand* band)
+{
+    const double lastMs = decayLastMs(band);
+    // x: hundredths of a ms from the start; y: hundredths of a dB down, 0 dB
+    // at the top.
+    s.setScaleWidth(static_cast<float>(100 * lastMs));
+    s.setScaleHeight(static_cast<float>(-100 * DecayFloorDb));
+    s.clear();
+    const auto tx = [](double ms) { return static_cast<float>(100 * ms); };
+    const auto ty = [](double db) { return static_cast<float>(-100 * std::clamp(db, DecayFloorDb, 0.0)); };
+    for (double db = -10; db > DecayFloorDb; db -= 10)
+        s.line(0, ty(db), s.ScaleWidth(), ty(db), Yellow);
+    double stepMs = 5000;
+    for (const double candidate : {1.0, 2.0, 5.0, 10.0, 20.0, 50.0, 100.0, 200.0, 500.0, 1000.0, 2000.0})
+        if (lastMs / candidate <= 12) {
+            stepMs = candidate;
+            break;
+        }
+    const float row = labelRow(s);
+    std::vector<QRectF> boxes;
+    LabelPlacer labels(s, LabelSize, boxes);
+    for (double t = stepMs; t <= lastMs; t += stepMs) {
+        s.line(tx(t), 0, tx(t), row, Green);
+        labels.place(number(t), tx(t), row, Black);
+    }
+    if (band) {
+        // The fitted lines over their own ranges, then the curve over them.
+        const RoomFit* fits[3] = {&band->edtFit, &band->t20Fit, &band->t30Fit};
+        const double ranges[3][2] = {{0, -10}, {-5, -25}, {-5, -35}};
+        for (int i = 0; i < 3; ++i) {
+            const RoomFit& f = *fits[i];
+            if (!f.valid || !(f.slope < 0))
+                continue;
+            const double t0 = (ranges[i][0] - f.intercept) / f.slope, t1 = (ranges[i][1] - f.intercept) / f.slope;
+            s.line(tx(1000 * t0), ty(ranges[i][0]), tx(1000 * t1), ty(ranges[i][1]), FitColors[i]);
+        }
+        if (!band->decayDb.empty() && band->decayStep > 0) {
+            const auto count = static_cast<int>(band->decayDb.size());
+            s.moveTo(0, ty(band->decayDb[0]));
+            s.polylineTo(
+                count,
+                [&](int i) {
+                    return std::pair{tx(1000 * band->decayStep * i), ty(band->decayDb[static_cast<std::size_t>(i)])};
+                },
+                DecayColor);
+        }
+        if (band->truncation > 0)
+            s.line(tx(1000 * band->truncation), 0, tx(1000 * band->truncation), s.ScaleHeight(), GateColor);
+    }
+    const double leftX = labels.leftColumn(
+        7, [](int k) { return std::string_view(k == 0 ? "-10dB" : "-70dB"); }, static_cast<float>(200 * twipX(s)));
+    const int every = labels.rowStride(1000);
+    for (int db = 10 * every; db < -DecayFloorDb; db += 10 * every)
+        labelAbove(labels, s, "-" + std::to_string(db) + "dB", leftX, 100.0 * db, Black);
+}
+
+double decayTimeAt(double userX)
+{
+    return userX / 100;
+}
+
+double decayLevelAt(double userY)
+{
+    return -userY / 100;
+}
+
 double frequencyAt(double userX)
 {
     return std::pow(10.0, (userX + ResponsePlot::leftX()) / 100);

@@ -10,6 +10,9 @@
 // - Impulse: the linear impulse response, normalised to its peak, above its
 //   energy-time curve (0 to -100 dB re the peak), over time in ms from the
 //   peak; the gate as a vertical line.
+// - Decay: a band's decay curve (Schroeder, 10 log10 E(t)/E(0)) over time
+//   in ms from the response's start, 0 to -80 dB, with the lines fitted for
+//   EDT, T20 and T30 over their ranges and the truncation point.
 // - Distortion: H2..H5 in dB re the fundamental (0 at the top, -100 at the
 //   bottom) over the same frequency axis, and THD on the right-hand axis in
 //   percent (100 % at 0 dB, 0.001 % at -100 dB).
@@ -23,6 +26,7 @@
 
 #include "curves/ExchangeFiles.h"
 #include "display/models/DrawingSurface.h"
+#include "signal/RoomAcoustics.h"
 #include "engine/RgbColor.h"
 
 #include <cstddef>
@@ -42,6 +46,8 @@ constexpr RgbColor GateColor = rgbColor(200, 0, 200);
 constexpr RgbColor HarmonicColors[4] = {rgbColor(0, 0, 255), rgbColor(255, 0, 0), rgbColor(0, 128, 128),
                                         rgbColor(200, 0, 200)};
 constexpr RgbColor ThdColor = rgbColor(0, 0, 0);
+constexpr RgbColor DecayColor = rgbColor(0, 0, 0);
+constexpr RgbColor FitColors[3] = {rgbColor(0, 128, 0), rgbColor(0, 0, 255), rgbColor(255, 0, 0)}; // EDT, T20, T30
 
 // The level axis of the response view.
 struct LevelAxis {
@@ -82,10 +88,20 @@ void drawImpulse(DrawingSurface& surface, const std::vector<float>& impulse, std
 
 void drawDistortion(DrawingSurface& surface, const std::vector<DistortionPoint>& distortion);
 
+// The decay view's axes: ms from the start, 0 to lastMs (a little past the
+// truncation point); 0 dB at the top, DecayFloorDb at the bottom.
+constexpr double DecayFloorDb = -80;
+double decayLastMs(const RoomBand* band);
+// band: the band shown; nullptr draws the empty axes.
+void drawDecay(DrawingSurface& surface, const RoomBand* band);
+
 // For a read-out under the mouse: the frequency (Hz) at user x of a
 // frequency view, the time (ms from the peak) at user x of the impulse view.
 double frequencyAt(double userX);
 double timeAt(const TimeAxis& axis, double userX);
+// The decay view: ms from the start at user x, dB at user y.
+double decayTimeAt(double userX);
+double decayLevelAt(double userY);
 
 } // namespace LogSweepPlots
 
