@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace audimera {
 
 namespace {
@@ -15,8 +17,9 @@ struct NoWait : RecordWaiter {
 
 constexpr std::size_t Latency = 2048, Middle = Latency + 32768; // a server's latency, more than a skip
 
-// The 2^16 sweep's recording through chain, changed by fault, analysed.
-LogSweepProblem analysed(const std::string& chain, void (*fault)(std::vector<float>&))
+// The 2^16 sweep's recording through chain, changed by fault, analysed: the
+// kind of its failure, none when it gave a result.
+std::optional<Failure> analysed(const std::string& chain, void (*fault)(std::vector<float>&))
 {
     std::string error;
     SimulatedSoundCard card;
@@ -31,12 +34,10 @@ LogSweepProblem analysed(const std::string& chain, void (*fault)(std::vector<flo
     std::vector<float> r;
     NoWait waiter;
     if (const auto recorded = card.playAndRecord(request, r, waiter); !recorded)
-        return recorded.message() == SoundDevice::LostSamplesError ? LogSweepProblem::LostSamples
-                                                                   : LogSweepProblem::Device;
+        return recorded.message() == SoundDevice::LostSamplesError ? Failure::LostSamples : Failure::Device;
     fault(r);
-    LogSweepProblem problem = LogSweepProblem::None;
-    (void)LogSweepMeasurement().analyse(sweep, settings, r.data(), r.size(), 1, &problem);
-    return problem;
+    const auto analysis = LogSweepMeasurement().analyse(sweep, settings, r.data(), r.size(), 1);
+    return analysis.ok() ? std::nullopt : std::optional(analysis.kind());
 }
 
 } // namespace
@@ -47,7 +48,7 @@ TEST(DropoutSweepTest, CleanChainsPassAndEveryLossFails)
     for (const char* chain : {"", "gain=-20", "gain=-50,noise=-100", "lowpass=2000", "highpass=100", "lowpass2=1000",
                               "highpass2=50", "noise=-50", "delay=5", "poly=0.1,0.05", "drift=50", "drift=-100",
                               "lowpass2=1000,noise=-40,drift=50"})
-        EXPECT_EQ(analysed(chain, none), LogSweepProblem::None) << chain;
+        EXPECT_EQ(analysed(chain, none), std::nullopt) << chain;
     const std::pair<const char*, void (*)(std::vector<float>&)> faults[] = {
         {"gap at the noise floor", [](auto& r) { std::copy_n(r.begin() + 10, 480, r.begin() + Middle); }},
         {"gap of zeros", [](auto& r) { std::fill_n(r.begin() + Middle, 480, 0.0f); }},
@@ -61,9 +62,9 @@ TEST(DropoutSweepTest, CleanChainsPassAndEveryLossFails)
     };
     for (const char* chain : {"", "gain=-50,noise=-100", "lowpass2=2000,noise=-70"})
         for (const auto& [name, fault] : faults)
-            EXPECT_EQ(analysed(chain, fault), LogSweepProblem::LostSamples) << chain << ", " << name;
+            EXPECT_EQ(analysed(chain, fault), Failure::LostSamples) << chain << ", " << name;
     for (const char* chain : {"drop=2", "drop=1000", "drop=50000"}) // the card says so
-        EXPECT_EQ(analysed(chain, none), LogSweepProblem::LostSamples) << chain;
+        EXPECT_EQ(analysed(chain, none), Failure::LostSamples) << chain;
 }
 
 } // namespace audimera

@@ -611,41 +611,38 @@ TEST(LogSweepMeasurementTest, BadRecordingsFailEachWithItsOwnProblem)
         const std::vector<float>& recording;
         int channels;
         LogSweepSettings::Reference reference;
-        LogSweepProblem problem;
+        Failure kind;
     };
     using R = LogSweepSettings::Reference;
     for (const Case& c : {
-             Case{"silence", silent, 1, R::None, LogSweepProblem::NoSignal},
-             Case{"noise only", noise, 1, R::None, LogSweepProblem::NoSignal},
-             Case{"clipped", clipped, 1, R::None, LogSweepProblem::Clipped},
-             Case{"flat tops at 0.9", flat, 1, R::None, LogSweepProblem::Clipped},
-             Case{"flat tops at 0.999", barely, 1, R::None, LogSweepProblem::Clipped},
-             Case{"16-bit flat tops", flat16, 1, R::None, LogSweepProblem::Clipped},
-             Case{"0 dBFS flat tops", fullFlat, 1, R::None, LogSweepProblem::Clipped},
-             Case{"too late", late, 1, R::None, LogSweepProblem::TooLate},
-             Case{"reference silent", noReference, 2, R::Right, LogSweepProblem::NoReference},
-             Case{"stereo without a reference", stereo, 2, R::None, LogSweepProblem::BadSettings},
-             Case{"mono with a reference", good, 1, R::Left, LogSweepProblem::BadSettings},
+             Case{"silence", silent, 1, R::None, Failure::LowSignal},
+             Case{"noise only", noise, 1, R::None, Failure::LowSignal},
+             Case{"clipped", clipped, 1, R::None, Failure::Clipped},
+             Case{"flat tops at 0.9", flat, 1, R::None, Failure::Clipped},
+             Case{"flat tops at 0.999", barely, 1, R::None, Failure::Clipped},
+             Case{"16-bit flat tops", flat16, 1, R::None, Failure::Clipped},
+             Case{"0 dBFS flat tops", fullFlat, 1, R::None, Failure::Clipped},
+             Case{"too late", late, 1, R::None, Failure::LowSignal},
+             Case{"reference silent", noReference, 2, R::Right, Failure::LowSignal},
+             Case{"stereo without a reference", stereo, 2, R::None, Failure::BadInput},
+             Case{"mono with a reference", good, 1, R::Left, Failure::BadInput},
          }) {
         LogSweepSettings settings;
         settings.reference = c.reference;
         LogSweepMeasurement measurement;
-        LogSweepProblem problem = LogSweepProblem::None;
         const audimera::Result<LogSweepResults> r =
             measurement.analyse(sweep, settingsFor(sweep, settings), c.recording.data(),
-                                c.recording.size() / c.channels, c.channels, &problem);
+                                c.recording.size() / c.channels, c.channels);
         EXPECT_FALSE(r.ok()) << c.what;
-        EXPECT_EQ(problem, c.problem) << c.what;
+        EXPECT_EQ(r.kind(), c.kind) << c.what;
         EXPECT_FALSE(r.message().empty()) << c.what;
     }
     std::vector<float> quiet = good; // -42 dBFS: each crest's top held for tens of 16-bit samples
     for (float& v : quiet)
         v /= 64;
     for (const std::vector<float>& clean : {good, quantised(good), full, quantised(full), quantised(quiet)}) {
-        LogSweepProblem problem = LogSweepProblem::Clipped;
         LogSweepMeasurement measurement;
-        EXPECT_TRUE(measurement.analyse(sweep, settingsFor(sweep), clean.data(), clean.size(), 1, &problem).ok());
-        EXPECT_EQ(problem, LogSweepProblem::None);
+        EXPECT_TRUE(measurement.analyse(sweep, settingsFor(sweep), clean.data(), clean.size(), 1).ok());
     }
     EXPECT_NE(LogSweepMeasurement::noReferenceMessage(R::Left).find("left"), std::string::npos);
 }
@@ -687,11 +684,9 @@ TEST(LogSweepMeasurementTest, RunPlaysThroughTheDeviceAndSortsItsFailures)
         CountingWaiter waiter;
         std::vector<double> progress;
         LogSweepMeasurement measurement;
-        LogSweepProblem problem = LogSweepProblem::Device;
         const audimera::Result<LogSweepResults> r =
-            measurement.run(card, settings, waiter, [&](double f) { progress.push_back(f); }, &problem);
+            measurement.run(card, settings, waiter, [&](double f) { progress.push_back(f); });
         ASSERT_TRUE(r.ok()) << r.message();
-        EXPECT_EQ(problem, LogSweepProblem::None);
         EXPECT_LE(worstLevel(*r, 20, 20000, [](double) { return -3.0; }), 0.02);
         EXPECT_NEAR(r->delaySamples, SimulatedSoundCard::DuplexLatencyFrames, 0.01);
         EXPECT_EQ(waiter.waits, 4);
@@ -704,26 +699,26 @@ TEST(LogSweepMeasurementTest, RunPlaysThroughTheDeviceAndSortsItsFailures)
     struct Case {
         const char* what;
         std::function<void(SimulatedSoundCard&, CountingWaiter&, LogSweepSettings&)> set;
-        LogSweepProblem problem;
+        Failure kind;
     };
     for (const Case& c : {
              Case{"lost samples", [](SimulatedSoundCard& card, CountingWaiter&,
                                      LogSweepSettings&) { card.loseSamplesAt(10000); },
-                  LogSweepProblem::LostSamples},
+                  Failure::LostSamples},
              Case{"device failure", [](SimulatedSoundCard& card, CountingWaiter&,
                                        LogSweepSettings&) { card.failNextRecord("gone"); },
-                  LogSweepProblem::Device},
+                  Failure::Device},
              Case{"stopped", [](SimulatedSoundCard& card, CountingWaiter& waiter,
                                 LogSweepSettings&) { card.setWaitsPerBlock(3), waiter.giveUpAt = 2; },
-                  LogSweepProblem::Cancelled},
+                  Failure::Cancelled},
              Case{"silent reference", [](SimulatedSoundCard& card, CountingWaiter&,
                                          LogSweepSettings& s) {
                       card.setChain(chainOf("refchannel=none"));
                       s.reference = LogSweepSettings::Reference::Right;
                   },
-                  LogSweepProblem::NoReference},
+                  Failure::LowSignal},
              Case{"too short", [](SimulatedSoundCard&, CountingWaiter&, LogSweepSettings& s) { s.length = 100; },
-                  LogSweepProblem::BadSettings},
+                  Failure::BadInput},
          }) {
         std::unique_ptr<SimulatedSoundCard> owned = openCard("");
         SimulatedSoundCard& card = *owned;
@@ -731,10 +726,9 @@ TEST(LogSweepMeasurementTest, RunPlaysThroughTheDeviceAndSortsItsFailures)
         LogSweepSettings s = settings;
         c.set(card, waiter, s);
         LogSweepMeasurement measurement;
-        LogSweepProblem problem = LogSweepProblem::None;
-        const audimera::Result<LogSweepResults> r = measurement.run(card, s, waiter, {}, &problem);
+        const audimera::Result<LogSweepResults> r = measurement.run(card, s, waiter, {});
         EXPECT_FALSE(r.ok()) << c.what;
-        EXPECT_EQ(problem, c.problem) << c.what << ": " << r.message();
+        EXPECT_EQ(r.kind(), c.kind) << c.what << ": " << r.message();
     }
 }
 
