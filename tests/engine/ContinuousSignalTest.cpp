@@ -2,7 +2,6 @@
 // and rates each signal plays, stops, refusals and failures, with the
 // observer's choice in and the device's calls and the observer's reports out.
 #include "tests/engine/EngineFixture.h"
-#include "tests/engine/RecordingSoundDevice.h"
 
 #include <algorithm>
 #include <memory>
@@ -12,32 +11,10 @@ namespace audimera {
 
 namespace {
 
-using Call = RecordingSoundDevice::Call;
-
-class ContinuousSignalTest : public ::testing::Test {
+class ContinuousSignalTest : public LoopbackSessionTest {
 protected:
-    ScriptedHost host;
-    LoopbackDevice card;
-    RecordingSoundDevice device{card};
-    MeasurementDocument document;
-    MeasurementSession session{host, device, document};
-    RecordingObserver observer{document};
     SignalSettings settings;
     RunEnd end = RunEnd::None;
-
-    void SetUp() override
-    {
-        session.setObserver(&observer);
-        initialiseTables(session);
-    }
-
-    void calibrated()
-    {
-        calibrate(session, host);
-        device.calls.clear();
-        observer.sounds.clear();
-        observer.levels.clear();
-    }
 
     // Starts the observer's signal afresh, lets `blocks` blocks be recorded,
     // then stops it from inside the run.
@@ -176,7 +153,6 @@ TEST_F(ContinuousSignalTest, BadBlocksGiveNoLevel)
         if (block >= 2)
             b[10000] = 32767;
     };
-    card.records = 0;
     play(4);
     EXPECT_EQ(observer.levels.size(), 1u);
 }

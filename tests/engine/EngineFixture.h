@@ -9,6 +9,7 @@
 #include "tests/engine/FakePanel.h"
 #include "tests/engine/RecordingDisplays.h"
 #include "tests/engine/RecordingObserver.h"
+#include "tests/engine/RecordingSoundDevice.h"
 #include "tests/engine/ScriptedHost.h"
 #include "ui/presenter/MainPresenter.h"
 
@@ -173,6 +174,43 @@ struct SessionRig {
     MeasurementDocument document;
     MeasurementSession session{host, device, document};
     RecordingObserver observer{document};
+};
+
+// A session on a perfect loopback whose playback calls are logged, with its
+// tables filled, watched by a recording observer.
+class LoopbackSessionTest : public ::testing::Test {
+protected:
+    using Call = RecordingSoundDevice::Call;
+    LoopbackSessionTest()
+    {
+        session.setObserver(&observer);
+        initialiseTables(session);
+    }
+    ScriptedHost host;
+    LoopbackDevice card;
+    RecordingSoundDevice device{card};
+    MeasurementDocument document;
+    MeasurementSession session{host, device, document};
+    RecordingObserver observer{document};
+
+    // A reference held; the records, calls and reports counted from here.
+    void calibrated()
+    {
+        calibrate(session, host);
+        card.records = 0;
+        device.calls.clear();
+        observer.sounds.clear();
+        observer.levels.clear();
+    }
+};
+
+// The same session watched by the main window's presenter instead, on a
+// panel in its start-up state with recording plot windows.
+class LoopbackPresenterTest : public LoopbackSessionTest {
+protected:
+    FakePanel panel;
+    RecordingDisplays displays;
+    MainPresenter e{panel, session, displays};
 };
 
 template <typename Device>

@@ -2,7 +2,6 @@
 // tone restarts, stops, refusals and failures, with settings in and the
 // document, the device's calls and the observer's reports out.
 #include "tests/engine/EngineFixture.h"
-#include "tests/engine/RecordingSoundDevice.h"
 #include "tests/support/TestFolder.h"
 
 #include <cmath>
@@ -14,24 +13,10 @@ namespace audimera {
 
 namespace {
 
-using Call = RecordingSoundDevice::Call;
-
-class MeasurementRunTest : public ::testing::Test {
+class MeasurementRunTest : public LoopbackSessionTest {
 protected:
-    ScriptedHost host;
-    LoopbackDevice card;
-    RecordingSoundDevice device{card};
-    MeasurementDocument document;
-    MeasurementSession session{host, device, document};
-    RecordingObserver observer{document};
     SweepSettings settings;
     RunEnd end = RunEnd::None;
-
-    void SetUp() override
-    {
-        session.setObserver(&observer);
-        initialiseTables(session);
-    }
 
     void range(double start, double stop, int step)
     {
@@ -45,15 +30,6 @@ protected:
         const int before = traceCount(document);
         end = session.runSweep(settings);
         return traceCount(document) > before ? newestFrequencies(document) : std::vector<double>{};
-    }
-
-    // A reference held, and the device's counts from here.
-    void calibrated()
-    {
-        calibrate(session, host);
-        card.records = 0;
-        device.calls.clear();
-        observer.sounds.clear();
     }
 
     void expectIdle()

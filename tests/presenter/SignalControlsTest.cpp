@@ -3,7 +3,6 @@
 // buttons and the "x20" box while it plays or calibrates, and the boxes of
 // the waveform and spectrum windows.
 #include "tests/engine/EngineFixture.h"
-#include "tests/engine/RecordingSoundDevice.h"
 
 #include <functional>
 #include <memory>
@@ -12,27 +11,8 @@ namespace audimera {
 
 namespace {
 
-using Call = RecordingSoundDevice::Call;
-
-class SignalControlsTest : public ::testing::Test {
+class SignalControlsTest : public LoopbackPresenterTest {
 protected:
-    FakePanel panel;
-    ScriptedHost host;
-    LoopbackDevice card;
-    RecordingSoundDevice device{card};
-    RecordingDisplays displays;
-    MeasurementDocument document;
-    MeasurementSession session{host, device, document};
-    MainPresenter e{panel, session, displays};
-
-    void SetUp() override { initialiseTables(session); }
-
-    void calibrated()
-    {
-        calibrate(session, host);
-        device.calls.clear();
-    }
-
     // Presses the button, lets `blocks` blocks be recorded, then presses
     // it again (from inside the run, as the user would).
     void play(int blocks)

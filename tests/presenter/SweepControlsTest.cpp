@@ -2,27 +2,13 @@
 // and show, the range boxes read into the sweep's settings, and the plan
 // buttons and range switch during a run.
 #include "tests/engine/EngineFixture.h"
-#include "tests/engine/RecordingSoundDevice.h"
 
 namespace audimera {
 
 namespace {
 
-using Call = RecordingSoundDevice::Call;
-
-class SweepControlsTest : public ::testing::Test {
+class SweepControlsTest : public LoopbackPresenterTest {
 protected:
-    FakePanel panel;
-    ScriptedHost host;
-    LoopbackDevice card;
-    RecordingSoundDevice device{card};
-    RecordingDisplays displays;
-    MeasurementDocument document;
-    MeasurementSession session{host, device, document};
-    MainPresenter e{panel, session, displays};
-
-    void SetUp() override { initialiseTables(session); }
-
     void range(const char* start, const char* stop, int step)
     {
         panel["TextStart"].text = start;
@@ -67,30 +53,28 @@ TEST_F(SweepControlsTest, ACompletedSweepShowsItsLastPointAndGivesTheControlsBac
 TEST_F(SweepControlsTest, TextThatIsNotANumberIsReportedAndNothingRuns)
 {
     // Uncalibrated and calibrated: the refusal takes no trace slot.
-    for (const bool calibrated : {false, true}) {
-        if (calibrated)
-            calibrate(session, host);
-        const int records = card.records;
+    for (const bool held : {false, true}) {
+        if (held)
+            calibrated();
         for (const char* box : {"TextStart", "TextStop"}) {
             range("20", "20000", 126);
             panel[box].text = "2O0"; // a letter O
             host.messages.clear();
             sweep();
-            ASSERT_EQ(host.messages.size(), 1u) << box << calibrated;
+            ASSERT_EQ(host.messages.size(), 1u) << box << held;
             EXPECT_EQ(host.messages[0].icon, MessageIcon::Exclamation);
             EXPECT_NE(host.messages[0].text.find("'2O0'"), std::string::npos);
             EXPECT_NE(host.messages[0].text.find(box == std::string("TextStart") ? "start" : "stop"),
                       std::string::npos);
-            EXPECT_EQ(card.records, records);
-            EXPECT_EQ(traceCount(document), 0) << box << calibrated;
+            EXPECT_EQ(card.records, 0);
+            EXPECT_EQ(traceCount(document), 0) << box << held;
             EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::Refused);
             expectIdle();
         }
     }
-    const int records = card.records;
     range("20", "", 126);
     sweep();
-    EXPECT_EQ(card.records, records);
+    EXPECT_EQ(card.records, 0);
     EXPECT_EQ(traceCount(document), 0);
 }
 
@@ -109,7 +93,7 @@ TEST_F(SweepControlsTest, NumbersAreReadAndShownInTheUsersLocale)
 
 TEST_F(SweepControlsTest, TheStopButtonGivesBackWhatTheRunLocked)
 {
-    calibrate(session, host);
+    calibrated();
     host.atYield(host.yields() + 3 * 3, [&] {
         EXPECT_FALSE(panel["MenuEntryLoadTrace"].enabled);
         EXPECT_FALSE(panel["HScrollFFT"].enabled);
@@ -145,8 +129,7 @@ TEST_F(SweepControlsTest, RecenterAndADeclinedCalibrationLeaveItsButtonOff)
 TEST_F(SweepControlsTest, PlanButtonsAndRangeSwitchDuringASweepDoNotDisturbIt)
 {
     range("100", "1000", 200);
-    calibrate(session, host);
-    device.calls.clear();
+    calibrated();
     host.atYield(host.yields() + 3, [&] {
         panel.select("OptionAutoSigGen", 2, 4);
         e.OptionAutoSigGen_Click(2);
