@@ -18,13 +18,10 @@ public:
 
     // --- Answers.
     bool badBlocksAgain = true;
-    bool waveform = false, spectrum = false;
     double step = 1.26;
     SignalChoice signal;
 
     bool measuresBadBlocksAgain() const override { return badBlocksAgain; }
-    bool showsWaveform() const override { return waveform; }
-    bool showsSpectrum() const override { return spectrum; }
     double stepFactor() const override { return step; }
     SignalChoice signalChoice() override { return signal; }
     Status openTrace() override { return m_document.openTrace(); }
@@ -34,7 +31,7 @@ public:
     std::vector<double> levels;                   // levelMeasured(): the signal's levels
     std::map<double, Distortion> distortion;      // of the last measured block at each frequency
     std::vector<RunEnd> ends;                     // runEnded()
-    int calibrations = 0, curves = 0, ffts = 0, activity = 0;
+    int calibrations = 0, activity = 0;
 
     void playing(Sound sound, double frequency) override { sounds.emplace_back(sound, frequency); }
     void calibrationMeasured(double) override { ++calibrations; }
@@ -44,8 +41,6 @@ public:
     }
     void levelMeasured(double level, double) override { levels.push_back(level); }
     void distortionMeasured(double frequency, const Distortion& d) override { distortion[frequency] = d; }
-    void DrawCurve(int, int, const int16_t*, int, bool, int) override { ++curves; }
-    void TraceFFT(const int16_t*, float*, bool) override { ++ffts; }
     void runEnded(RunEnd why) override { ends.push_back(why); }
     void activityChanged() override { ++activity; }
 

@@ -1,6 +1,6 @@
 // What the presenter does for the log-sweep window: the main window's
-// controls locked while a log sweep runs, and its curve
-// added as a trace under the store's limits.
+// controls locked while a log sweep runs, and its curve added as a trace
+// under the store's limits.
 #include "tests/engine/EngineFixture.h"
 
 #include <gtest/gtest.h>
