@@ -28,8 +28,8 @@ public:
     }
 
 protected:
-    // The section of the tone at frequency (Hz): samples of it, from
-    // sample start of the block.
+    // The section of the tone at frequency (Hz): samples of it, from sample
+    // `start` of the recorded block.
     virtual void measured(double frequency, int start, const int16_t* section, int samples) = 0;
 
 private:
