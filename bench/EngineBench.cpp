@@ -40,11 +40,12 @@ struct Rig {
     SimulatedSoundCard card;
     QuietDisplays displays;
     MeasurementDocument document;
-    MainPresenter engine{panel, host, card, displays, document};
+    MeasurementSession session{host, card, document};
+    MainPresenter engine{panel, session, displays};
     Rig()
     {
         (void)card.initAudio();
-        engine.InitWhitePinkBuffers();
+        session.initialiseTables();
     }
     // A fresh trace for each sweep: the store holds eight.
     void sweep()
@@ -76,7 +77,7 @@ void BM_Sweep31BandsSimulated(benchmark::State& state)
     Rig rig;
     rig.panel.select("OptionAutoSigGen", MainPresenter::PlanIso31, 4);
     for (auto _ : state) {
-        rig.engine.Calib = 0; // each sweep calibrates, as a first one does
+        rig.session.forgetCalibration(); // each sweep calibrates, as a first one does
         rig.sweep();
     }
     state.counters["points"] = static_cast<double>(rig.points());

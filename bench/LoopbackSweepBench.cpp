@@ -69,8 +69,9 @@ void BM_LoopbackSweep31Bands(benchmark::State& state)
     RealTimeHost host;
     TimedDisplays displays;
     MeasurementDocument document;
-    MainPresenter engine(panel, host, device, displays, document);
-    engine.InitWhitePinkBuffers();
+    MeasurementSession session(host, device, document);
+    MainPresenter engine(panel, session, displays);
+    session.initialiseTables();
     panel["CheckInput"].value = 0;
     panel["CheckFFT"].value = 0;
     panel.select("OptionAutoSigGen", MainPresenter::PlanIso31, 4);

@@ -1,4 +1,4 @@
-// The engine's display calls reach the three windows.
+// The presenter's display calls reach the three windows.
 #include "display/windows/FormDisplays.h"
 #include "display/windows/FormFFT.h"
 #include "display/windows/FormInputWave.h"
@@ -23,10 +23,10 @@ TEST(FormDisplaysTest, ASweepDrawsIntoTheWindows)
     FormDisplays displays(response, wave, fft);
     FakePanel panel;
     LoopbackDevice card;
-    MainPresenter engine(panel, host, card, displays, document);
-    wave.setFrequencySource([&] { return engine.Frequency; });
-    for (int i = 0; i < 25000; ++i)
-        engine.WhiteNoiseBuffer[i] = static_cast<int16_t>(((i * 7919) % 32001) - 16000);
+    MeasurementSession session(host, card, document);
+    MainPresenter engine(panel, session, displays);
+    wave.setFrequencySource([&] { return session.frequency(); });
+    initialiseTables(session);
     panel["TextStart"].text = "100";
     panel["TextStop"].text = "1000";
     panel["HScrollStep"].value = 200;

@@ -214,47 +214,6 @@ TEST(LevelFormulasTest, SignalToNoiseLevelAndReference)
     EXPECT_DOUBLE_EQ(calibrationReference(580), 1000);
 }
 
-// A run hands each block to the windows as their boxes say at that block.
-TEST(BlockViewsTest, TheBoxesAreReadForEveryBlock)
-{
-    EngineRig<LoopbackDevice> rig;
-    rig.engine->Calib = 1000;
-    rig.engine->Noise = 5;
-    // Every block comes back clipped.
-    rig.device.tamper = [](int, int16_t* b) { b[10000] = 32767; };
-    struct Case {
-        int input, fft, badWave;
-        size_t curves, ffts;
-        bool bad; // the windows draw the block as bad
-    } cases[] = {
-        {1, 1, 1, 1, 1, true}, {1, 1, 0, 1, 1, false}, {0, 1, 1, 0, 1, true}, {1, 0, 1, 1, 0, true},
-    };
-    for (const Case& c : cases) {
-        RecordingDisplays& d = rig.displays;
-        d.curves.clear();
-        d.ffts.clear();
-        rig.panel["CheckInput"].value = c.input;
-        rig.panel["CheckFFT"].value = c.fft;
-        rig.panel["CheckBadInputWave"].value = c.badWave;
-        rig.panel["TextFFT"].text = "1000";
-        rig.host.everyYield([&] {
-            if (rig.engine->Playing && rig.device.records >= 1)
-                rig.engine->cmdStartSignal_Click();
-        });
-        rig.device.records = 0;
-        rig.engine->cmdStartSignal_Click();
-        ASSERT_EQ(d.curves.size(), c.curves) << c.input << c.fft << c.badWave;
-        ASSERT_EQ(d.ffts.size(), c.ffts) << c.input << c.fft << c.badWave;
-        if (c.curves) {
-            EXPECT_EQ(d.curves[0].bad, c.bad);
-            EXPECT_EQ(d.curves[0].width, 176); // four periods of 1 kHz
-        }
-        if (c.ffts) {
-            EXPECT_EQ(d.ffts[0], c.bad);
-        }
-    }
-}
-
 } // namespace
 
 } // namespace audimera

@@ -1,291 +1,109 @@
+// The continuous signal through the session: its calibration, the tables
+// and rates each signal plays, stops, refusals and failures, with the
+// observer's choice in and the device's calls and the observer's reports out.
 #include "tests/engine/EngineFixture.h"
-#include "tests/engine/RecordingSoundDevice.h"
 
 #include <algorithm>
-#include <functional>
 #include <memory>
+#include <optional>
 
 namespace audimera {
 
 namespace {
 
-using Call = RecordingSoundDevice::Call;
-
-class ContinuousSignalTest : public ::testing::Test {
+class ContinuousSignalTest : public LoopbackSessionTest {
 protected:
-    FakePanel panel;
-    ScriptedHost host;
-    LoopbackDevice card;
-    RecordingSoundDevice device{card};
-    RecordingDisplays displays;
-    MeasurementDocument document;
-    MainPresenter e{panel, host, device, displays, document};
+    SignalSettings settings;
+    RunEnd end = RunEnd::None;
 
-    void SetUp() override
-    {
-        for (int i = 0; i < 25000; ++i) {
-            e.WhiteNoiseBuffer[i] = static_cast<int16_t>(((i * 7919) % 32001) - 16000);
-            e.PinkNoiseBuffer[i] = static_cast<int16_t>(static_cast<int>((i * 104729LL) % 20001) - 10000);
-        }
-    }
-
-    void calibrated()
-    {
-        e.Calib = 1000;
-        e.Noise = 5;
-    }
-
-    // Presses the button, lets `blocks` blocks be recorded, then presses
-    // it again (from inside the run, as the user would).
+    // Starts the observer's signal afresh, lets `blocks` blocks be recorded,
+    // then stops it from inside the run.
     void play(int blocks)
     {
         const int stopAt = card.records + blocks;
-        auto pressed = std::make_shared<bool>(false);
-        host.everyYield([this, stopAt, pressed] {
-            if (!*pressed && e.Playing && card.records >= stopAt) {
-                *pressed = true;
-                e.cmdStartSignal_Click();
+        auto stopped = std::make_shared<bool>(false);
+        host.everyYield([this, stopAt, stopped] {
+            if (!*stopped && session.playing() && card.records >= stopAt) {
+                *stopped = true;
+                session.stop();
             }
         });
-        e.cmdStartSignal_Click();
+        session.choose(observer.signal.kind);
+        end = session.runSignal(settings);
     }
 
     void expectIdle()
     {
-        EXPECT_FALSE(e.Playing);
+        EXPECT_FALSE(session.playing());
         EXPECT_FALSE(card.playing);
-        EXPECT_EQ(panel["cmdStartSignal"].caption, "Start Signal");
-        EXPECT_TRUE(panel["cmdStart"].enabled);
-        EXPECT_TRUE(panel["OptionAutoSigGen(0)"].enabled);
-        EXPECT_TRUE(panel["TextStart"].enabled);
     }
 };
 
 TEST_F(ContinuousSignalTest, UncalibratedStartPlaysSilenceNoiseThenTheSignal)
 {
-    std::vector<std::string> captions;
-    host.everyYield([&] {
-        if (captions.empty() || captions.back() != panel["LabelFreq"].caption)
-            captions.push_back(panel["LabelFreq"].caption);
-    });
-    bool lockedWhilePlaying = false;
-    host.atYield(3, [&] {
-        lockedWhilePlaying = !panel["cmdStart"].enabled && !panel["cmdStop"].enabled &&
-                             !panel["OptionAutoSigGen(1)"].enabled && panel["OptionSigGen(1)"].enabled &&
-                             panel["cmdStartSignal"].caption == "Stop Signal" && !panel["TextStart"].enabled;
-    });
     play(5);
-    EXPECT_TRUE(lockedWhilePlaying);
-    EXPECT_EQ(captions[0], "Silence...");
-    EXPECT_EQ(captions[1], "White noise...");
-    EXPECT_EQ(captions[2], "100.00 Hz");
-    EXPECT_GT(e.Calib, 0);
-    EXPECT_GT(e.Noise, 0);
+    ASSERT_EQ(observer.sounds.size(), 3u);
+    EXPECT_EQ(observer.sounds[0].first, Sound::Silence);
+    EXPECT_EQ(observer.sounds[1].first, Sound::WhiteNoise);
+    EXPECT_EQ(observer.sounds[2], std::make_pair(Sound::Tone, 100.0));
+    EXPECT_TRUE(session.calibrated());
+    EXPECT_GT(session.noise(), 0);
+    EXPECT_EQ(observer.calibrations, 1);
     const auto loops = device.of(Call::Loop);
     ASSERT_EQ(loops.size(), 2u);
-    EXPECT_EQ(loops[0].table, e.WhiteNoiseBuffer.data());
-    EXPECT_EQ(loops[1].table, e.ToneBuffer.data());
+    EXPECT_EQ(loops[0].table, session.whiteNoiseTable().data());
     EXPECT_EQ(loops[1].rate, 10000);
-    EXPECT_NE(panel["LabelDB"].caption, "N/A");
-    EXPECT_NE(panel["LabelSNR"].caption, "N/A");
-    EXPECT_EQ(traceCount(document), 0); // the signal adds no points
+    EXPECT_EQ(observer.levels.size(), 3u); // the blocks after the two calibration passes
+    EXPECT_EQ(traceCount(document), 0);    // the signal adds no points
+    EXPECT_EQ(end, RunEnd::Stopped);
+    EXPECT_TRUE(observer.ends.empty());
     expectIdle();
-    // The calibration serves the next sweep too.
-    EXPECT_TRUE(panel["cmdCalibrate"].enabled);
 }
 
 TEST_F(ContinuousSignalTest, EachSignalPlaysItsTableAtItsRate)
 {
     calibrated();
+    const int16_t* white = session.whiteNoiseTable().data();
+    const int16_t* pink = session.pinkNoiseTable().data();
     struct Case {
-        int index;
-        const char* label;
-        const int16_t* table;
+        int kind;
+        Sound sound;
+        const int16_t* table; // nullptr: the tone table
         int rate;
+        std::optional<int16_t> first; // the tone table's first sample
     } cases[] = {
-        {0, "100.00 Hz", e.ToneBuffer.data(), 10000},  {1, "100.00 Hz", e.ToneBuffer.data(), 10000},
-        {2, "100.00 Hz", e.ToneBuffer.data(), 10000},  {3, "Pink noise...", e.PinkNoiseBuffer.data(), 44100},
-        {4, "White noise...", e.WhiteNoiseBuffer.data(), 44100},
+        {SignalChoice::Sine, Sound::Tone, nullptr, 10000, {}},
+        {SignalChoice::Square, Sound::Tone, nullptr, 10000, 8000},
+        {SignalChoice::Triangle, Sound::Tone, nullptr, 10000, -5000},
+        {SignalChoice::PinkNoise, Sound::PinkNoise, pink, 44100, {}},
+        {SignalChoice::WhiteNoise, Sound::WhiteNoise, white, 44100, {}},
     };
     for (const Case& c : cases) {
         device.calls.clear();
-        panel.select("OptionSigGen", c.index, 6);
+        observer.signal.kind = c.kind;
         play(1);
         const auto loops = device.of(Call::Loop);
-        ASSERT_EQ(loops.size(), 1u) << c.index;
-        EXPECT_EQ(loops[0].table, c.table) << c.index;
-        EXPECT_EQ(loops[0].rate, c.rate) << c.index;
-        EXPECT_EQ(panel["LabelFreq"].caption, c.label) << c.index;
+        ASSERT_EQ(loops.size(), 1u) << c.kind;
+        EXPECT_EQ(observer.sounds.back().first, c.sound) << c.kind;
+        EXPECT_EQ(loops[0].rate, c.rate) << c.kind;
+        if (c.table) {
+            EXPECT_EQ(loops[0].table, c.table) << c.kind;
+        } else {
+            EXPECT_TRUE(loops[0].table != white && loops[0].table != pink) << c.kind;
+            if (c.first)
+                EXPECT_EQ(loops[0].head[0], *c.first) << c.kind;
+        }
         expectIdle();
     }
-    // The tables differ: square and triangle are what the generators made.
-    panel.select("OptionSigGen", 1, 6);
+    observer.signal.kind = SignalChoice::Square;
     play(1);
-    EXPECT_EQ(e.ToneBuffer[0], 8000);
-    EXPECT_EQ(e.ToneBuffer[30], -8000);
-    panel.select("OptionSigGen", 2, 6);
-    play(1);
-    EXPECT_EQ(e.ToneBuffer[0], -5000);
+    EXPECT_EQ(device.of(Call::Loop).back().head[30], -8000);
 
     device.calls.clear();
-    panel.select("OptionSigGen", 5, 6);
+    observer.signal.kind = SignalChoice::Silence;
     play(2);
     EXPECT_EQ(device.count(Call::Loop), 0);
-    EXPECT_EQ(panel["LabelFreq"].caption, "Silence...");
-    EXPECT_EQ(e.GenIndex, 5);
-}
-
-TEST_F(ContinuousSignalTest, FrequencyTextIsLimitedAndCheckedWhenTheSignalStarts)
-{
-    calibrated();
-    panel["TextFFT"].text = "0";
-    play(1);
-    EXPECT_EQ(panel["TextFFT"].text, "1");
-    EXPECT_EQ(e.Frequency, 1);
-    EXPECT_EQ(device.of(Call::Loop).back().rate, 100);
-
-    panel["TextFFT"].text = "25000";
-    play(1);
-    EXPECT_EQ(panel["TextFFT"].text, "20000");
-    EXPECT_EQ(e.Frequency, 20000);
-
-    // 5000 Hz on the 100-sample period asks for 500000: the device plays
-    // at its limit.
-    panel["TextFFT"].text = "5000";
-    play(1);
-    EXPECT_EQ(device.of(Call::Loop).back().rate, 500000);
-    EXPECT_EQ(card.rate, 100000);
-
-    // Not a number: reported, the previous frequency kept and shown.
-    host.messages.clear();
-    panel["TextFFT"].text = "12a";
-    play(1);
-    ASSERT_GE(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].icon, MessageIcon::Exclamation);
-    EXPECT_NE(host.messages[0].text.find("'12a'"), std::string::npos);
-    EXPECT_EQ(host.messages.size(), 1u); // once, not again when the signal is applied
-    EXPECT_EQ(e.Frequency, 5000);
-    EXPECT_EQ(panel["TextFFT"].text, "5000.00");
-}
-
-TEST_F(ContinuousSignalTest, ScrollBarsRetuneByRateAndTheRangeSwitchRestarts)
-{
-    calibrated();
-    // Idle: the bars set the text and the rate.
-    panel["HScrollFFT"].value = 1000;
-    panel["HScrollFine"].value = 0;
-    e.HScrollFine_Change();
-    EXPECT_EQ(panel["TextFFT"].text, "100.00");
-    EXPECT_EQ(device.of(Call::Rate).back().rate, 10000);
-    e.CheckBy5_Click(); // unchanged box: still x1
-    panel["CheckBy5"].value = 1;
-    e.CheckBy5_Click();
-    EXPECT_EQ(panel["TextFFT"].text, "2000.00");
-    EXPECT_EQ(e.Frequency, 2000);
-
-    panel["HScrollFFT"].value = 9000;
-    panel["HScrollFine"].value = 10000;
-    e.HScrollFFT_Scroll();
-    EXPECT_EQ(panel["TextFFT"].text, "20000.00");
-    EXPECT_EQ(device.of(Call::Rate).back().rate, 100000);
-
-    // Playing: a bar changes only the rate; the x20 switch rebuilds the tone.
-    panel["HScrollFFT"].value = 1000;
-    panel["HScrollFine"].value = 0;
-    panel["CheckBy5"].value = 0;
-    e.HScrollFFT_Change();
-    device.calls.clear();
-    host.atYield(host.yields() + 4, [&] {
-        panel["HScrollFine"].value = 500;
-        e.HScrollFine_Scroll();
-    });
-    host.atYield(host.yields() + 6, [&] {
-        panel["CheckBy5"].value = 1;
-        e.CheckBy5_Click();
-    });
-    play(4);
-    const auto loops = device.of(Call::Loop);
-    ASSERT_EQ(loops.size(), 2u);
-    EXPECT_EQ(loops[0].rate, 10000);
-    EXPECT_EQ(loops[1].rate, 10500); // 2100 Hz on the 5-sample period
-    EXPECT_EQ(device.of(Call::Rate).front().rate, 10500);
-    EXPECT_EQ(panel["TextFFT"].text, "2100.00");
-    EXPECT_EQ(e.ToneBuffer[1], 15217); // the 5-sample period table
-}
-
-TEST_F(ContinuousSignalTest, SelectionClicksRestartTheSignal)
-{
-    calibrated();
-    for (int k = 1; k <= 3; ++k)
-        host.atYield(2 * k + 2, [&] {
-            panel.select("OptionSigGen", 0, 6);
-            e.OptionSigGen_Click(0);
-        });
-    host.atYield(12, [&] {
-        panel.select("OptionSigGen", 4, 6);
-        e.OptionSigGen_Click(4);
-    });
-    play(8);
-    const auto loops = device.of(Call::Loop);
-    ASSERT_EQ(loops.size(), 5u); // first start, three clicks, then white noise
-    EXPECT_EQ(loops[3].table, e.ToneBuffer.data());
-    EXPECT_EQ(loops[4].table, e.WhiteNoiseBuffer.data());
-    EXPECT_EQ(e.LastFreq, -6);
-}
-
-TEST_F(ContinuousSignalTest, ChoicesMadeWhileCalibratingWaitForItsEnd)
-{
-    play(3);
-    const double noise = e.Noise, calib = e.Calib; // from silence and white noise
-    ASSERT_GT(calib, 0);
-
-    struct Choice {
-        const char* what;
-        std::function<void()> make;
-        const int16_t* table; // what plays once calibrated
-        int rate;
-    } choices[] = {
-        {"pink noise",
-         [&] {
-             panel.select("OptionSigGen", 3, 6);
-             e.OptionSigGen_Click(3);
-         },
-         e.PinkNoiseBuffer.data(), 44100},
-        {"x20",
-         [&] {
-             panel["CheckBy5"].value = 1;
-             e.CheckBy5_Click();
-         },
-         e.ToneBuffer.data(), 10000}, // 2000 Hz
-        {"fine bar",
-         [&] {
-             panel["HScrollFine"].value = 500;
-             e.HScrollFine_Scroll();
-         },
-         e.ToneBuffer.data(), 10500}, // 105 Hz
-    };
-    // The set-up and record yields of the silence pass, then of the white one.
-    for (const Choice& c : choices) {
-        for (const int yield : {1, 2, 4, 5}) {
-            e.cmdCalibrate_Click();
-            panel.select("OptionSigGen", 0, 6);
-            panel["CheckBy5"].value = 0;
-            panel["HScrollFFT"].value = 1000;
-            panel["HScrollFine"].value = 0;
-            panel["TextFFT"].text = "100";
-            device.calls.clear();
-            host.atYield(host.yields() + yield, c.make);
-            play(3);
-            EXPECT_EQ(e.Noise, noise) << c.what << " at " << yield;
-            EXPECT_EQ(e.Calib, calib) << c.what << " at " << yield;
-            EXPECT_EQ(device.count(Call::Rate), 0) << c.what << " at " << yield;
-            const auto loops = device.of(Call::Loop);
-            ASSERT_EQ(loops.size(), 2u) << c.what << " at " << yield;
-            EXPECT_EQ(loops[0].table, e.WhiteNoiseBuffer.data());
-            EXPECT_EQ(loops[1].table, c.table) << c.what << " at " << yield;
-            EXPECT_EQ(loops[1].rate, c.rate) << c.what << " at " << yield;
-        }
-    }
+    EXPECT_EQ(observer.sounds.back().first, Sound::Silence);
 }
 
 TEST_F(ContinuousSignalTest, LowSignalDuringItsCalibration)
@@ -296,13 +114,14 @@ TEST_F(ContinuousSignalTest, LowSignalDuringItsCalibration)
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, MainPresenter::LowSignalQuestion);
     EXPECT_EQ(card.records, 2);
-    EXPECT_FALSE(panel["cmdCalibrate"].enabled);
-    EXPECT_EQ(e.Calib, 0);
+    EXPECT_FALSE(session.calibrated());
+    EXPECT_EQ(end, RunEnd::LowSignalDeclined);
+    EXPECT_EQ(observer.ends, std::vector<RunEnd>{RunEnd::LowSignalDeclined});
     expectIdle();
 
     host.answer(MessageAnswer::Yes);
     play(3);
-    EXPECT_NEAR(e.Calib, 2e-10 / 1.16, 1e-20);
+    EXPECT_NEAR(session.calibration(), 2e-10 / 1.16, 1e-20);
     expectIdle();
 }
 
@@ -310,68 +129,68 @@ TEST_F(ContinuousSignalTest, StopsDuringTheRunLeaveNothingPlaying)
 {
     // Stopped during the yield that ends the white-noise calibration: the
     // signal must not be started afterwards.
-    host.atYield(6, [&] { e.cmdStartSignal_Click(); });
-    e.cmdStartSignal_Click();
+    host.atYield(6, [&] { session.stop(); });
+    EXPECT_EQ(session.runSignal(settings), RunEnd::Stopped);
     EXPECT_EQ(card.records, 2);
     EXPECT_EQ(device.count(Call::Loop), 1); // the white noise only
-    EXPECT_EQ(e.Calib, 0);                  // nor is its block the reference
-    EXPECT_FALSE(panel["cmdCalibrate"].enabled);
+    EXPECT_FALSE(session.calibrated());     // nor is its block the reference
     expectIdle();
 
     // Stopped while a block is recorded: no level from that block.
     calibrated();
     card.waitsPerRecord = 2;
-    panel["LabelDB"].caption = "untouched";
-    host.atYield(host.yields() + 2, [&] { e.cmdStartSignal_Click(); });
-    e.cmdStartSignal_Click();
-    EXPECT_EQ(panel["LabelDB"].caption, "untouched");
+    host.atYield(host.yields() + 2, [&] { session.stop(); });
+    session.choose(SignalChoice::Sine);
+    session.runSignal(settings);
+    EXPECT_TRUE(observer.levels.empty());
     expectIdle();
 }
 
-TEST_F(ContinuousSignalTest, BadBlocksLeaveTheReadoutsAlone)
+TEST_F(ContinuousSignalTest, BadBlocksGiveNoLevel)
 {
     calibrated();
     card.tamper = [](int block, int16_t* b) {
         if (block >= 2)
             b[10000] = 32767;
     };
-    std::string afterFirst;
-    host.atYield(3, [&] { afterFirst = panel["LabelDB"].caption; });
     play(4);
-    EXPECT_NE(afterFirst, "N/A");
-    EXPECT_EQ(panel["LabelDB"].caption, afterFirst);
+    EXPECT_EQ(observer.levels.size(), 1u);
 }
 
 TEST_F(ContinuousSignalTest, TheLiveLevelIsCorrected)
 {
     calibrated();
+    settings.corrections = &document.corrections();
     play(1);
-    const double plain = std::stod(panel["LabelDB"].caption);
+    ASSERT_EQ(observer.levels.size(), 1u);
     CorrectionTable& corrections = document.corrections();
     std::fill(corrections.column(2), corrections.column(2) + CorrectionTable::Entries, 2.0);
     corrections.enabled[2] = true;
     play(1);
-    EXPECT_NEAR(std::stod(panel["LabelDB"].caption), plain - 2, 0.011);
+    ASSERT_EQ(observer.levels.size(), 2u);
+    EXPECT_NEAR(observer.levels[1], observer.levels[0] - 2, 0.011);
 }
 
 TEST_F(ContinuousSignalTest, ADeviceFailureEndsTheSignalWithAMessage)
 {
     calibrated();
-    host.atYield(4, [&] { card.failWith = "input unplugged"; });
-    e.cmdStartSignal_Click();
+    host.atYield(host.yields() + 4, [&] { card.failWith = "input unplugged"; });
+    session.choose(SignalChoice::Sine);
+    EXPECT_EQ(session.runSignal(settings), RunEnd::DeviceFailed);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].icon, MessageIcon::Critical);
     EXPECT_NE(host.messages[0].text.find("input unplugged"), std::string::npos);
+    EXPECT_EQ(observer.ends, std::vector<RunEnd>{RunEnd::DeviceFailed});
     expectIdle();
 }
 
 TEST_F(ContinuousSignalTest, AnUnknownSignalIsRefused)
 {
     calibrated();
-    e.Playing = true;
-    e.GenIndex = 9;
-    e.ApplySignal();
-    EXPECT_FALSE(e.Playing);
+    observer.signal.kind = 9;
+    session.choose(9);
+    session.runSignal(settings);
+    EXPECT_FALSE(session.playing());
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "Uh ?");
     EXPECT_EQ(host.messages[0].icon, MessageIcon::None);

@@ -26,6 +26,29 @@ private:
     std::filesystem::path m_old;
 };
 
+TEST(CorrectionTableTest, LevelAtSumsTheEnabledColumnsAtTheHalfHertzEntry)
+{
+    CorrectionTable table;
+    table.column(0)[2000] = 1.5;
+    table.column(1)[2000] = 100; // not enabled
+    table.column(2)[2000] = -0.25;
+    table.column(0)[0] = 7;
+    table.column(2)[48000] = 3;
+    EXPECT_EQ(table.levelAt(1000), 0); // nothing enabled
+    table.enabled = {true, false, true};
+    struct Case {
+        double frequency;
+        double level;
+    } cases[] = {
+        {1000, 1.25},
+        {1000.25, 1.25}, // 2000.5 rounds to the even entry 2000
+        {-5, 7},         // outside the table: its first entry
+        {30000, 3},      // and its last
+    };
+    for (const Case& c : cases)
+        EXPECT_DOUBLE_EQ(table.levelAt(c.frequency), c.level) << c.frequency;
+}
+
 TEST(CorrectionLookupTest, WorkingDirectoryFirstThenTheDataFolder)
 {
     TestFolder work, data;

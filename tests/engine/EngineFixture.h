@@ -1,13 +1,17 @@
-// An engine wired to test doubles: a panel in its start-up state, a
-// scripted host, recording plot windows, a document of its own and a device
-// of the test's choice.
+// A measurement session wired to test doubles: a scripted host, a document
+// of its own and a device of the test's choice; watched by a recording
+// observer (SessionRig) or by the main window's presenter on a panel in its
+// start-up state with recording plot windows (EngineRig).
 #pragma once
 
-#include "tests/engine/FakePanel.h"
-#include "ui/presenter/MainPresenter.h"
 #include "common/Rounding.h"
+#include "dsp/DspLibrary.h"
+#include "tests/engine/FakePanel.h"
 #include "tests/engine/RecordingDisplays.h"
+#include "tests/engine/RecordingObserver.h"
+#include "tests/engine/RecordingSoundDevice.h"
 #include "tests/engine/ScriptedHost.h"
+#include "ui/presenter/MainPresenter.h"
 
 #include <functional>
 #include <memory>
@@ -135,12 +139,86 @@ inline int traceCount(const MeasurementDocument& document)
     return document.traces().GetTraceCount();
 }
 
+// Fills the session's noise tables as the program does at start-up, the
+// same for every session.
+inline void initialiseTables(MeasurementSession& session)
+{
+    Audidsp::LowPass44(0, 0, 1);
+    session.initialiseTables();
+}
+
+// Measures the session's reference (silence, then white noise) as the
+// signal's start does, and stops once it is held; the yields, records and
+// calls that took stay counted.
+inline void calibrate(MeasurementSession& session, ScriptedHost& host)
+{
+    auto done = std::make_shared<bool>(false);
+    host.everyYield([&session, done] {
+        if (!*done && session.calibrated()) {
+            *done = true;
+            session.stop();
+        }
+    });
+    session.runSignal({});
+}
+
+template <typename Device>
+struct SessionRig {
+    template <typename... Args>
+    explicit SessionRig(Args&&... deviceArgs) : device(std::forward<Args>(deviceArgs)...)
+    {
+        session.setObserver(&observer);
+    }
+    ScriptedHost host;
+    Device device;
+    MeasurementDocument document;
+    MeasurementSession session{host, device, document};
+    RecordingObserver observer{document};
+};
+
+// A session on a perfect loopback whose playback calls are logged, with its
+// tables filled, watched by a recording observer.
+class LoopbackSessionTest : public ::testing::Test {
+protected:
+    using Call = RecordingSoundDevice::Call;
+    LoopbackSessionTest()
+    {
+        session.setObserver(&observer);
+        initialiseTables(session);
+    }
+    ScriptedHost host;
+    LoopbackDevice card;
+    RecordingSoundDevice device{card};
+    MeasurementDocument document;
+    MeasurementSession session{host, device, document};
+    RecordingObserver observer{document};
+
+    // A reference held; the records, calls and reports counted from here.
+    void calibrated()
+    {
+        calibrate(session, host);
+        card.records = 0;
+        device.calls.clear();
+        observer.sounds.clear();
+        observer.levels.clear();
+    }
+};
+
+// The same session watched by the main window's presenter instead, on a
+// panel in its start-up state with recording plot windows.
+class LoopbackPresenterTest : public LoopbackSessionTest {
+protected:
+    FakePanel panel;
+    RecordingDisplays displays;
+    MainPresenter e{panel, session, displays};
+};
+
 template <typename Device>
 struct EngineRig {
     template <typename... Args>
     explicit EngineRig(char decimal = '.', Args&&... deviceArgs)
-        : panel(decimal), device(std::forward<Args>(deviceArgs)...),
-          engine(std::make_unique<MainPresenter>(panel, host, device, displays, document))
+        : panel(decimal), device(std::forward<Args>(deviceArgs)...), session(host, device, document),
+          engine(std::make_unique<MainPresenter>(panel, session, displays))
     {
     }
     FakePanel panel;
@@ -148,6 +226,7 @@ struct EngineRig {
     Device device;
     RecordingDisplays displays;
     MeasurementDocument document;
+    MeasurementSession session;
     std::unique_ptr<MainPresenter> engine;
 };
 

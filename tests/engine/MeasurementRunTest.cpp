@@ -1,5 +1,7 @@
+// The stepped sweep through the session: the plans, the calibration, the
+// tone restarts, stops, refusals and failures, with settings in and the
+// document, the device's calls and the observer's reports out.
 #include "tests/engine/EngineFixture.h"
-#include "tests/engine/RecordingSoundDevice.h"
 #include "tests/support/TestFolder.h"
 
 #include <cmath>
@@ -11,50 +13,29 @@ namespace audimera {
 
 namespace {
 
-using Call = RecordingSoundDevice::Call;
-
-class MeasurementRunTest : public ::testing::Test {
+class MeasurementRunTest : public LoopbackSessionTest {
 protected:
-    FakePanel panel;
-    ScriptedHost host;
-    LoopbackDevice card;
-    RecordingSoundDevice device{card};
-    RecordingDisplays displays;
-    MeasurementDocument document;
-    MainPresenter e{panel, host, device, displays, document};
+    SweepSettings settings;
+    RunEnd end = RunEnd::None;
 
-    void SetUp() override
+    void range(double start, double stop, int step)
     {
-        // A white table of moderate level, so calibration works.
-        for (int i = 0; i < 25000; ++i)
-            e.WhiteNoiseBuffer[i] = static_cast<int16_t>(((i * 7919) % 32001) - 16000);
-        e.WhiteNoiseBuffer[0] = 0;
-    }
-
-    void range(const char* start, const char* stop, int step)
-    {
-        panel["TextStart"].text = start;
-        panel["TextStop"].text = stop;
-        panel["HScrollStep"].value = step;
+        settings.start = start;
+        settings.stop = stop;
+        observer.step = step / 100.0;
     }
 
     std::vector<double> sweep()
     {
         const int before = traceCount(document);
-        e.cmdStart_Click();
+        end = session.runSweep(settings);
         return traceCount(document) > before ? newestFrequencies(document) : std::vector<double>{};
     }
 
     void expectIdle()
     {
-        EXPECT_FALSE(e.Running);
-        EXPECT_FALSE(e.Playing);
-        EXPECT_TRUE(panel["cmdStart"].enabled);
-        EXPECT_FALSE(panel["cmdStop"].enabled);
-        EXPECT_TRUE(panel["cmdStartSignal"].enabled);
-        EXPECT_TRUE(panel["TextStart"].enabled);
-        EXPECT_TRUE(panel["MenuInDevice"].enabled);
-        EXPECT_TRUE(panel["OptionSigGen(5)"].enabled);
+        EXPECT_FALSE(session.sweeping());
+        EXPECT_FALSE(session.playing());
         EXPECT_FALSE(card.playing);
     }
 };
@@ -79,18 +60,14 @@ TEST_F(MeasurementRunTest, DefaultRangeMeasures31PointsEndingAtTheStop)
             EXPECT_NEAR(p.second, trace[0].second, 0.1) << p.first;
         }
     }
-    EXPECT_TRUE(panel["cmdCalibrate"].enabled);
-    EXPECT_TRUE(panel["cmdClearTraces"].enabled);
-    EXPECT_TRUE(panel["MenuEntrySave"].enabled);
-    EXPECT_EQ(panel["LabelFreq"].caption, "20000.00 Hz");
-    EXPECT_NE(panel["LabelDB"].caption.find(" dB"), std::string::npos);
-    EXPECT_EQ(displays.redraws, 31);
-    EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::Completed);
+    EXPECT_EQ(observer.sounds.back(), std::make_pair(Sound::Tone, 20000.0));
+    EXPECT_EQ(end, RunEnd::Completed);
+    EXPECT_EQ(observer.ends, std::vector<RunEnd>{RunEnd::Completed});
 }
 
 TEST_F(MeasurementRunTest, RangeRuleStepsByWholeHertzAndStopsExactly)
 {
-    range("20", "200", 101);
+    range(20, 200, 101);
     std::vector<double> f = sweep();
     ASSERT_EQ(f.size(), 151u);
     for (int i = 0; i <= 81; ++i)
@@ -99,11 +76,11 @@ TEST_F(MeasurementRunTest, RangeRuleStepsByWholeHertzAndStopsExactly)
     EXPECT_NEAR(f[83], 103.0301, 1e-9);
     EXPECT_EQ(f.back(), 200);
 
-    range("1", "10", 200);
+    range(1, 10, 200);
     f = sweep();
     EXPECT_EQ(f, (std::vector<double>{1, 2, 4, 8, 10}));
 
-    range("1", "20", 126);
+    range(1, 20, 126);
     f = sweep();
     ASSERT_GE(f.size(), 6u);
     EXPECT_EQ(std::vector<double>(f.begin(), f.begin() + 4), (std::vector<double>{1, 2, 3, 4}));
@@ -113,20 +90,21 @@ TEST_F(MeasurementRunTest, RangeRuleStepsByWholeHertzAndStopsExactly)
 
 TEST_F(MeasurementRunTest, BandPlansAndTheStopFrequency)
 {
-    panel.select("OptionAutoSigGen", 2, 4);
+    settings.plan = FrequencyPlan::Bands31Plan;
     std::vector<double> f = sweep();
     ASSERT_EQ(f.size(), 31u);
     EXPECT_EQ(f.front(), 20);
     EXPECT_EQ(f[2], 31.5);
     EXPECT_EQ(f.back(), 20000);
+    EXPECT_EQ(session.choice(), FrequencyPlan::Bands31Plan);
 
-    panel["TextStop"].text = "1000";
+    settings.stop = 1000;
     f = sweep();
     ASSERT_EQ(f.size(), 18u);
     EXPECT_EQ(f.back(), 1000);
 
-    panel["TextStop"].text = "20000";
-    panel.select("OptionAutoSigGen", 1, 4);
+    settings.stop = 20000;
+    settings.plan = FrequencyPlan::Bands15Plan;
     f = sweep();
     ASSERT_EQ(f.size(), 15u);
     EXPECT_EQ(f.front(), 25);
@@ -138,8 +116,8 @@ TEST_F(MeasurementRunTest, UserListFilePlan)
 {
     const std::string path = testFile("engine-list.txt");
     std::ofstream(path) << "100\n50\n200\n200\n5\n30000\n300\n";
-    panel["txtUserFreqFile"].text = path;
-    panel.select("OptionAutoSigGen", 3, 4);
+    settings.userFile = path;
+    settings.plan = FrequencyPlan::UserFilePlan;
     EXPECT_EQ(sweep(), (std::vector<double>{100, 200, 300}));
 
     // Nothing usable: the message, and the sweep ends at once.
@@ -159,18 +137,20 @@ TEST_F(MeasurementRunTest, UserListFilePlan)
     EXPECT_EQ(host.messages.back().text.rfind("Error reading user frequency file '" + path + "' : ", 0), 0u);
     EXPECT_EQ(card.records, records);
     expectIdle();
-    EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::PlanFailed);
+    EXPECT_EQ(end, RunEnd::PlanFailed);
+    EXPECT_EQ(observer.ends.back(), RunEnd::PlanFailed);
 }
 
 TEST_F(MeasurementRunTest, FrequencyLimitsAreCheckedBeforeAnythingPlays)
 {
     struct Case {
-        const char *start, *stop, *message;
+        double start, stop;
+        const char* message;
     } cases[] = {
-        {"0.5", "20000", "Start frequency minimun: 1 Hz"},
-        {"20", "20001", "Stop frequency maximum: 20000 Hz"},
-        {"300", "300", "Stop frequency must be > Start !"},
-        {"0", "30000", "Start frequency minimun: 1 Hz"},
+        {0.5, 20000, "Start frequency minimun: 1 Hz"},
+        {20, 20001, "Stop frequency maximum: 20000 Hz"},
+        {300, 300, "Stop frequency must be > Start !"},
+        {0, 30000, "Start frequency minimun: 1 Hz"},
     };
     for (const Case& c : cases) {
         host.messages.clear();
@@ -180,48 +160,21 @@ TEST_F(MeasurementRunTest, FrequencyLimitsAreCheckedBeforeAnythingPlays)
         EXPECT_EQ(host.messages[0].text, c.message);
         EXPECT_EQ(host.messages[0].icon, MessageIcon::Exclamation);
         EXPECT_EQ(card.records, 0);
-        EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::Refused);
+        EXPECT_EQ(end, RunEnd::Refused);
         expectIdle();
     }
-    // Stop texts that round to 20000 (halves to even) are accepted.
-    for (const char* stop : {"19999.5", "20000.5"}) {
-        range("15000", stop, 200);
+    // Stop frequencies that round to 20000 (halves to even) are accepted.
+    for (const double stop : {19999.5, 20000.5}) {
+        range(15000, stop, 200);
         EXPECT_EQ(sweep(), (std::vector<double>{15000, 20000})) << stop;
-        EXPECT_EQ(e.StopFreq, 20000);
+        EXPECT_EQ(session.sweepStop(), 20000);
     }
-}
 
-TEST_F(MeasurementRunTest, TextThatIsNotANumberIsReportedAndNothingRuns)
-{
-    // Uncalibrated and calibrated: the refusal takes no trace slot.
-    for (const double calib : {0.0, 1000.0}) {
-        for (const char* box : {"TextStart", "TextStop"}) {
-            e.Calib = calib;
-            e.Noise = 5;
-            range("20", "20000", 126);
-            panel[box].text = "2O0"; // a letter O
-            host.messages.clear();
-            sweep();
-            ASSERT_EQ(host.messages.size(), 1u) << box << calib;
-            EXPECT_EQ(host.messages[0].icon, MessageIcon::Exclamation);
-            EXPECT_NE(host.messages[0].text.find("'2O0'"), std::string::npos);
-            EXPECT_NE(host.messages[0].text.find(box == std::string("TextStart") ? "start" : "stop"),
-                      std::string::npos);
-            EXPECT_EQ(card.records, 0);
-            EXPECT_EQ(traceCount(document), 0) << box << calib;
-            EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::Refused);
-            expectIdle();
-        }
-    }
-    range("20", "", 126);
-    sweep();
-    EXPECT_EQ(card.records, 0);
-    EXPECT_EQ(traceCount(document), 0);
-
-    // Numbers out of the limits are refused on the calibrated run's trace,
+    // Calibrated, numbers out of the limits are refused on the run's trace,
     // which stays empty; with eight traces the trace refusal comes first.
+    document.traces().ClearAllTraces();
     host.messages.clear();
-    range("0.5", "20000", 126);
+    range(0.5, 20000, 126);
     sweep();
     ASSERT_EQ(traceCount(document), 1);
     EXPECT_EQ(document.traces().pointCount(0), 0);
@@ -232,66 +185,53 @@ TEST_F(MeasurementRunTest, TextThatIsNotANumberIsReportedAndNothingRuns)
     sweep();
     ASSERT_EQ(host.messages.size(), 2u); // the refusal, not the limits again
     EXPECT_EQ(host.messages[1].text, MainPresenter::TooManyTraces);
-    EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::TraceRefused);
-}
-
-TEST_F(MeasurementRunTest, NumbersAreReadAndShownInTheUsersLocale)
-{
-    FakePanel comma(',');
-    MainPresenter engine(comma, host, device, displays, document);
-    engine.WhiteNoiseBuffer = e.WhiteNoiseBuffer;
-    comma["TextStart"].text = "100,5";
-    comma["TextStop"].text = "150";
-    comma["HScrollStep"].value = 200;
-    engine.cmdStart_Click();
-    EXPECT_EQ(newestFrequencies(document), (std::vector<double>{100.5, 150}));
-    EXPECT_EQ(comma["LabelFreq"].caption, "150,00 Hz");
-    EXPECT_NE(comma["LabelDB"].caption.find(','), std::string::npos);
+    EXPECT_EQ(end, RunEnd::TraceRefused);
 }
 
 TEST_F(MeasurementRunTest, CalibrationPassesThenTonesAndRecentering)
 {
-    range("100", "2000", 200);
+    range(100, 2000, 200);
     sweep();
     // Silence, white noise, then the tones.
     ASSERT_GE(device.calls.size(), 6u);
     const auto loops = device.of(Call::Loop);
     ASSERT_EQ(loops.size(), 3u); // white noise, first tone, the tone above 1000 Hz
-    EXPECT_EQ(loops[0].table, e.WhiteNoiseBuffer.data());
+    EXPECT_EQ(loops[0].table, session.whiteNoiseTable().data());
     EXPECT_EQ(loops[0].rate, 44100);
-    EXPECT_EQ(loops[1].table, e.ToneBuffer.data());
+    ASSERT_GE(observer.sounds.size(), 3u);
+    EXPECT_EQ(observer.sounds[0].first, Sound::Silence);
+    EXPECT_EQ(observer.sounds[1].first, Sound::WhiteNoise);
+    EXPECT_EQ(observer.sounds[2], std::make_pair(Sound::Tone, 100.0));
     EXPECT_EQ(loops[1].rate, 10000); // 100 Hz on the 100-sample period
     EXPECT_EQ(loops[2].rate, 8000);  // 1600 Hz on the 5-sample period
     EXPECT_EQ(device.of(Call::Rate).size(), 4u); // 200, 400, 800 and 2000 only change the rate
-    EXPECT_GT(e.Noise, 0);
-    EXPECT_GT(e.Calib, 0);
-    EXPECT_NE(panel["LabelCardSNR"].caption, "N/A");
+    EXPECT_GT(session.noise(), 0);
+    EXPECT_TRUE(session.calibrated());
+    EXPECT_EQ(observer.calibrations, 1);
     EXPECT_EQ(card.records, 2 + 6); // 100 200 400 800 1600 2000
     EXPECT_EQ(traceCount(document), 1);
 
     // Calibrated: the next run adds its trace first and plays no noise.
-    const double calib = e.Calib, noise = e.Noise;
+    const double calib = session.calibration(), noise = session.noise();
     device.calls.clear();
     sweep();
     EXPECT_EQ(card.records, 8 + 6);
-    EXPECT_EQ(e.Calib, calib);
-    EXPECT_EQ(e.Noise, noise);
+    EXPECT_EQ(session.calibration(), calib);
+    EXPECT_EQ(session.noise(), noise);
     EXPECT_EQ(device.of(Call::Loop).size(), 2u);
     EXPECT_EQ(traceCount(document), 2);
 
     // "Recenter 0dB" forgets the reference: silence and noise again.
-    e.cmdCalibrate_Click();
-    EXPECT_EQ(e.Calib, 0);
-    EXPECT_FALSE(panel["cmdCalibrate"].enabled);
+    session.forgetCalibration();
+    EXPECT_FALSE(session.calibrated());
     sweep();
     EXPECT_EQ(card.records, 14 + 8);
-    EXPECT_GT(e.Calib, 0);
+    EXPECT_TRUE(session.calibrated());
 }
 
 TEST_F(MeasurementRunTest, ToneRestartsOnlyAtTheFirstPointAndAcross1000Hz)
 {
-    e.Calib = 1000;
-    e.Noise = 5;
+    calibrated();
     sweep(); // 20 .. 20000 by 1.26
     const auto loops = device.of(Call::Loop);
     ASSERT_EQ(loops.size(), 2u);
@@ -308,49 +248,44 @@ TEST_F(MeasurementRunTest, ToneRestartsOnlyAtTheFirstPointAndAcross1000Hz)
 
 TEST_F(MeasurementRunTest, StopDuringTheSilencePassAddsNoTrace)
 {
-    host.atYield(1, [&] { e.cmdStop_Click(); }); // the silence set-up's yield
+    host.atYield(1, [&] { session.stop(); }); // the silence set-up's yield
     sweep();
     EXPECT_EQ(traceCount(document), 0);
     EXPECT_EQ(card.records, 0);
-    EXPECT_EQ(e.Noise, 0);
+    EXPECT_EQ(session.noise(), 0);
+    EXPECT_EQ(end, RunEnd::Stopped);
     expectIdle();
 }
 
 TEST_F(MeasurementRunTest, StopWhileABlockIsRecordedGivesNoPoint)
 {
-    e.Calib = 1000;
-    e.Noise = 5;
+    calibrated();
     card.waitsPerRecord = 3;
     // Yields per point: set-up, three record polls, end of point. Stop on
     // the second poll of the third point.
-    host.atYield(2 * 5 + 3, [&] { e.cmdStop_Click(); });
+    host.atYield(host.yields() + 2 * 5 + 3, [&] { session.stop(); });
     const auto f = sweep();
-    EXPECT_EQ(f.size(), 2u);
-    EXPECT_EQ(panel["LabelFreq"].caption, "31.75 Hz"); // the third point was set up...
-    EXPECT_EQ(displays.redraws, 2);                    // ...but never measured
+    EXPECT_EQ(f.size(), 2u); // the third point was set up but never measured
+    EXPECT_NEAR(observer.sounds.back().second, 31.752, 1e-9);
     expectIdle();
 }
 
 TEST_F(MeasurementRunTest, StopAfterAPointEndsTheRunThere)
 {
-    e.Calib = 1000;
-    e.Noise = 5;
-    host.atYield(3 * 3, [&] { e.cmdStop_Click(); }); // the end of the third point
+    calibrated();
+    host.atYield(host.yields() + 3 * 3, [&] { session.stop(); }); // the end of the third point
     EXPECT_EQ(sweep().size(), 3u);
     expectIdle();
-    EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::Stopped);
-    // The Stop button itself re-enables what the run disabled.
-    EXPECT_TRUE(panel["MenuEntryLoadTrace"].enabled);
-    EXPECT_TRUE(panel["HScrollFFT"].enabled);
+    EXPECT_EQ(end, RunEnd::Stopped);
+    EXPECT_TRUE(observer.ends.empty()); // stopped from outside: told nothing
 }
 
 TEST_F(MeasurementRunTest, StepChangedDuringTheRunAppliesFromTheNextPoint)
 {
-    range("100", "20000", 110);
-    e.Calib = 1000;
-    e.Noise = 5;
-    // During the set-up of point 3, move the bar to 2.00.
-    host.atYield(7, [&] { panel["HScrollStep"].value = 200; });
+    range(100, 20000, 110);
+    calibrated();
+    // During the set-up of point 3, change the step to 2.00.
+    host.atYield(host.yields() + 7, [&] { observer.step = 2; });
     const auto f = sweep();
     ASSERT_GE(f.size(), 5u);
     EXPECT_EQ(f[0], 100);
@@ -371,19 +306,18 @@ TEST_F(MeasurementRunTest, LowSignalDuringCalibration)
               "Adjust record level and play volume. Continue anyway ?");
     EXPECT_EQ(host.messages[0].buttons, MessageButtons::YesNo);
     EXPECT_EQ(host.messages[0].icon, MessageIcon::Exclamation);
-    EXPECT_EQ(e.Calib, 0);
+    EXPECT_FALSE(session.calibrated());
     EXPECT_EQ(traceCount(document), 0);
-    EXPECT_FALSE(panel["cmdCalibrate"].enabled);
     expectIdle();
-    EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::LowSignalDeclined);
+    EXPECT_EQ(end, RunEnd::LowSignalDeclined);
+    EXPECT_EQ(observer.ends, std::vector<RunEnd>{RunEnd::LowSignalDeclined});
 
     // Yes calibrates anyway, even on a mean of 0, and the run goes on.
     host.answer(MessageAnswer::Yes);
-    range("100", "200", 200);
+    range(100, 200, 200);
     const auto f = sweep();
     EXPECT_EQ(f, (std::vector<double>{100, 200}));
-    EXPECT_GT(e.Calib, 0);
-    EXPECT_NEAR(e.Calib, 2 * 1e-10 / 1.16, 1e-20);
+    EXPECT_NEAR(session.calibration(), 2 * 1e-10 / 1.16, 1e-20);
     // The next run does not calibrate again.
     const int records = card.records;
     sweep();
@@ -393,9 +327,8 @@ TEST_F(MeasurementRunTest, LowSignalDuringCalibration)
 
 TEST_F(MeasurementRunTest, BadBlocksAreMeasuredAgainOnlyWhenAsked)
 {
-    range("100", "400", 200);
-    e.Calib = 1000;
-    e.Noise = 5;
+    range(100, 400, 200);
+    calibrated();
     // The second record (200 Hz) comes back clipped.
     card.tamper = [](int block, int16_t* b) {
         if (block == 2)
@@ -406,7 +339,7 @@ TEST_F(MeasurementRunTest, BadBlocksAreMeasuredAgainOnlyWhenAsked)
     EXPECT_EQ(card.records, 4);
     EXPECT_EQ(device.of(Call::Loop).size(), 1u); // measured again without a restart
 
-    panel["CheckBadInputWave"].value = 0;
+    observer.badBlocksAgain = false;
     card.records = 0;
     f = sweep();
     EXPECT_EQ(f, (std::vector<double>{100, 200, 400}));
@@ -421,27 +354,26 @@ TEST_F(MeasurementRunTest, EightTracesRefuseTheRun)
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, MainPresenter::TooManyTraces);
     EXPECT_EQ(host.messages[0].icon, MessageIcon::Critical);
-    EXPECT_GT(e.Calib, 0);
+    EXPECT_TRUE(session.calibrated());
     EXPECT_EQ(card.records, 2);
     expectIdle();
     sweep(); // calibrated: refused at once
     EXPECT_EQ(host.messages.size(), 2u);
-    EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::TraceRefused);
+    EXPECT_EQ(end, RunEnd::TraceRefused);
     EXPECT_EQ(card.records, 2);
     expectIdle();
 }
 
 TEST_F(MeasurementRunTest, DeviceFailuresEndTheRunWithAMessage)
 {
-    e.Calib = 1000;
-    e.Noise = 5;
-    host.atYield(4, [&] { card.failWith = "the device vanished"; });
+    calibrated();
+    host.atYield(host.yields() + 4, [&] { card.failWith = "the device vanished"; });
     const auto f = sweep();
     EXPECT_EQ(f.size(), 1u);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].icon, MessageIcon::Critical);
     EXPECT_NE(host.messages[0].text.find("the device vanished"), std::string::npos);
-    EXPECT_EQ(e.lastRunEnd(), MainPresenter::RunEnd::DeviceFailed);
+    EXPECT_EQ(end, RunEnd::DeviceFailed);
     expectIdle();
 
     host.messages.clear();
@@ -450,26 +382,6 @@ TEST_F(MeasurementRunTest, DeviceFailuresEndTheRunWithAMessage)
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.messages[0].text.find("no output"), std::string::npos);
     expectIdle();
-}
-
-TEST_F(MeasurementRunTest, PlanButtonsAndRangeSwitchDuringASweepDoNotDisturbIt)
-{
-    range("100", "1000", 200);
-    e.Calib = 1000;
-    e.Noise = 5;
-    host.atYield(3, [&] {
-        panel.select("OptionAutoSigGen", 2, 4);
-        e.OptionAutoSigGen_Click(2);
-        panel["CheckBy5"].value = 1;
-        e.CheckBy5_Click();
-    });
-    const auto f = sweep();
-    EXPECT_EQ(f, (std::vector<double>{100, 200, 400, 800, 1000}));
-    EXPECT_EQ(device.count(Call::Stop), 2); // cmdStart and the final stop
-    EXPECT_EQ(e.GenIndex, 2);
-    EXPECT_EQ(panel["TextFFT"].text, "2000.00"); // only the box follows the switch
-    // The next run takes the newly selected plan.
-    EXPECT_EQ(sweep().size(), 18u);
 }
 
 } // namespace

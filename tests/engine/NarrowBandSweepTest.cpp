@@ -1,10 +1,9 @@
-// The narrow-band detector and distortion through whole sweeps and the
-// signal generator on the simulated sound card: flatness where the mean
-// magnitude is moved by the sampling, noise, the choice read at Start, and
-// the THD read-out. Prints the figures it checks.
+// The narrow-band detector and distortion through the session's sweeps and
+// signal on the simulated sound card: flatness where the mean magnitude is
+// moved by the sampling, noise, retuning, and the harmonics. Prints the
+// figures it checks.
 #include "tests/engine/EngineFixture.h"
 
-#include "dsp/DspLibrary.h"
 #include "signal/SignalSynthesis.h"
 #include "devices/SimulatedSoundCard.h"
 
@@ -16,19 +15,13 @@ namespace audimera {
 
 namespace {
 
-constexpr const char* Narrow = "MenuEntryDetector(1)";
-constexpr const char* Mean = "MenuEntryDetector(0)";
-
-struct Rig {
-    explicit Rig(const char* chain, bool narrow)
+struct Rig : SessionRig<SimulatedSoundCard> {
+    explicit Rig(const char* chain, bool narrow = false)
     {
         useChain(chain);
         EXPECT_TRUE(card.initAudio().ok());
-        Audidsp::LowPass44(0, 0, 1);
-        engine.InitWhitePinkBuffers();
-        choose(narrow);
-        panel["CheckInput"].value = 0;
-        panel["CheckFFT"].value = 0;
+        initialiseTables(session);
+        settings.detector = narrow ? LevelDetector::NarrowBand : LevelDetector::MeanMagnitude;
     }
     void useChain(const char* chain)
     {
@@ -37,28 +30,19 @@ struct Rig {
         EXPECT_TRUE(parsed.has_value()) << error;
         card.setChain(std::move(*parsed));
     }
-    void choose(bool narrow)
-    {
-        panel[Mean].value = narrow ? 0 : 1;
-        panel[Narrow].value = narrow ? 1 : 0;
-    }
     // The 31 bands: frequency -> level.
     std::map<double, double> bands()
     {
-        panel.select("OptionAutoSigGen", MainPresenter::PlanIso31, 4);
-        engine.cmdStart_Click();
+        settings.plan = FrequencyPlan::Bands31Plan;
+        EXPECT_EQ(session.runSweep(settings), RunEnd::Completed);
         std::map<double, double> levels;
         for (const auto& [f, level] : newestTrace(document))
             levels[f] = level;
         EXPECT_EQ(levels.size(), 31u);
         return levels;
     }
-    FakePanel panel;
-    ScriptedHost host;
-    SimulatedSoundCard card;
-    RecordingDisplays displays;
-    MeasurementDocument document;
-    MainPresenter engine{panel, host, card, displays, document};
+    SimulatedSoundCard& card = device;
+    SweepSettings settings;
 };
 
 struct Spread {
@@ -120,137 +104,44 @@ TEST(NarrowBandSweepTest, NoiseMovesTheNarrowBandFarLessThanTheMeanMagnitude)
                 drift[0].low, drift[0].high, drift[1].low, drift[1].high);
 }
 
-TEST(NarrowBandSweepTest, TheDetectorIsReadOnceAtStart)
-{
-    // 3150 and 3151 Hz: the mean magnitude reads 3150 Hz low by about
-    // 0.1 dB, the narrow band does not.
-    for (const bool startNarrow : {false, true}) {
-        Rig rig("", startNarrow);
-        rig.panel["TextStart"].text = "3150";
-        rig.panel["TextStop"].text = "3151";
-        // Switched at the first yield of the run, before any tone.
-        rig.host.everyYield([&] { rig.choose(!startNarrow); });
-        rig.engine.cmdStart_Click();
-        const auto points = newestTrace(rig.document);
-        ASSERT_EQ(points.size(), 2u);
-        const double step = points[1].second - points[0].second;
-        if (startNarrow)
-            EXPECT_NEAR(step, 0, 0.005);
-        else
-            EXPECT_GT(std::abs(step), 0.05);
-        EXPECT_EQ(rig.engine.levelDetectorChoice(),
-                  startNarrow ? LevelDetector::MeanMagnitude : LevelDetector::NarrowBand);
-    }
-}
-
-TEST(NarrowBandSweepTest, TheThdReadOutFollowsTheSweepAndTheGeneratorsSine)
-{
-    Rig rig("", false);
-    EXPECT_EQ(rig.panel["LabelTHD"].caption, "N/A");
-    rig.panel["TextStart"].text = "1000";
-    rig.panel["TextStop"].text = "2000";
-    rig.engine.cmdStart_Click();
-    // A clean loopback: only rounding to 16 bits.
-    EXPECT_EQ(rig.panel["LabelTHD"].caption, "0.00 % (THD+N 0.00 %)");
-
-    // Above 10 kHz no harmonic is measured, THD+N still is.
-    rig.panel["TextStart"].text = "12000";
-    rig.panel["TextStop"].text = "13000";
-    rig.engine.cmdStart_Click();
-    EXPECT_EQ(rig.panel["LabelTHD"].caption, "N/A (THD+N 0.00 %)");
-
-    // The generator: a triangle's harmonics are its own, so it shows none; a
-    // sine does.
-    int stopAt = 0;
-    rig.host.everyYield([&] {
-        if (rig.engine.Playing && rig.card.recordedBlocks() >= stopAt)
-            rig.engine.cmdStartSignal_Click();
-    });
-    for (const int signal : {MainPresenter::SignalTriangle, MainPresenter::SignalSine}) {
-        rig.panel["LabelTHD"].caption = "?";
-        rig.panel.select("OptionSigGen", signal, 6);
-        rig.panel["TextFFT"].text = "1000";
-        stopAt = rig.card.recordedBlocks() + 2;
-        rig.engine.cmdStartSignal_Click();
-        EXPECT_EQ(rig.panel["LabelTHD"].caption,
-                  signal == MainPresenter::SignalSine ? "0.00 % (THD+N 0.00 %)" : "N/A")
-            << signal;
-    }
-}
-
 TEST(NarrowBandSweepTest, TheGeneratorsSineIsFittedAtTheFrequencyItIsRetunedTo)
 {
     // A perfect loopback reads the same narrow-band level at any frequency;
     // a fit left at the old frequency after the scroll bars retune the tone
     // would find next to nothing there.
-    Rig rig("", true);
-    rig.panel["CheckBy5"].value = 1;
-    rig.panel["TextFFT"].text = "3150";
-    std::vector<double> levels;
-    int blocks = 0;
+    Rig rig("");
+    rig.session.choose(SignalChoice::Sine);
+    rig.observer.signal = SignalChoice{SignalChoice::Sine, 3150, true};
+    const std::vector<double>& levels = rig.observer.levels;
+    std::size_t seen = 0;
     rig.host.everyYield([&] {
-        if (!rig.engine.Playing || rig.engine.Calib == 0 || rig.card.recordedBlocks() == blocks)
+        if (levels.size() == seen)
             return;
-        blocks = rig.card.recordedBlocks();
-        if (rig.panel["LabelDB"].caption != "N/A")
-            levels.push_back(std::stod(rig.panel["LabelDB"].caption));
-        if (levels.size() == 2) {
+        seen = levels.size();
+        if (seen == 2) {
             // Rate 6300 of the "x20" table: 1260 Hz, without a restart.
-            rig.panel["HScrollFFT"].value = 630;
-            rig.panel["HScrollFine"].value = 0;
-            rig.engine.HScrollFFT_Change();
+            rig.session.setFrequency(1260);
+            rig.session.retuneSignal(6300);
         }
-        if (levels.size() == 5)
-            rig.engine.cmdStartSignal_Click();
+        if (seen == 5)
+            rig.session.stop();
     });
-    rig.engine.cmdStartSignal_Click();
+    SignalSettings settings;
+    settings.detector = LevelDetector::NarrowBand;
+    rig.session.runSignal(settings);
     ASSERT_EQ(levels.size(), 5u);
     EXPECT_EQ(rig.card.playLoopCount(), 2); // the white noise, then the sine once
     for (const double level : levels)
-        EXPECT_NEAR(level, levels[0], 0.011); // two decimals shown
+        EXPECT_NEAR(level, levels[0], 0.011);
 }
 
-// Keeps each point's distortion; the choices of a window with the bad-wave
-// check on.
-class DistortionObserver : public RunObserver {
-public:
-    bool measuresBadBlocksAgain() const override { return true; }
-    double stepFactor() const override { return 1.26; }
-    audimera::Status openTrace() override { return document.openTrace(); }
-    void distortionMeasured(double frequency, const Distortion& d) override { distortion[frequency] = d; }
-    void pointMeasured(double, double, double) override {}
-
-    MeasurementDocument document;
-    std::map<double, Distortion> distortion;
-};
-
-// A whole 31-band stepped sweep on the simulated card through chain.
-template <typename Observer>
-void sweep31(const char* chain, Observer& observer, LevelDetector detector = SweepSettings{}.detector)
-{
-    std::string error;
-    std::optional<SoundChain> parsed = SoundChain::parse(chain, error);
-    ASSERT_TRUE(parsed) << error;
-    SimulatedSoundCard card;
-    ASSERT_TRUE(card.initAudio().ok());
-    card.setChain(*parsed);
-    MeasurementState state;
-    Audidsp::LowPass44(0, 0, 1);
-    state.InitWhitePinkBuffers();
-    ScriptedHost host;
-    SteppedSweep sweep(state, host, card, observer);
-    SweepSettings settings;
-    settings.plan = FrequencyPlan::Bands31Plan;
-    settings.detector = detector;
-    ASSERT_EQ(sweep.run(settings), RunEnd::Completed);
-}
 
 TEST(NarrowBandSweepTest, PolynomialDistortionGivesItsAnalyticHarmonicsAtEveryBand)
 {
     constexpr double A2 = 0.05, A3 = 0.1;
-    DistortionObserver observer;
-    sweep31("poly=0.05,0.1", observer);
-    ASSERT_FALSE(HasFatalFailure());
+    Rig rig("poly=0.05,0.1");
+    rig.bands();
+    const RecordingObserver& observer = rig.observer;
     ASSERT_EQ(observer.distortion.size(), 31u);
 
     // The table's sine peak on full scale, through the player (flat to
@@ -299,13 +190,6 @@ namespace audimera {
 
 namespace {
 
-// Levels and distortion of each point.
-class LevelObserver : public DistortionObserver {
-public:
-    void pointMeasured(double frequency, double level, double) override { levels[frequency] = level; }
-    std::map<double, double> levels;
-};
-
 TEST(NarrowBandSweepTest, ARecordClockApartFromThePlayClockMovesNeitherLevelNorThdPlusNoise)
 {
     // Each band re 1 kHz against the same on a perfect loopback; the record
@@ -315,18 +199,17 @@ TEST(NarrowBandSweepTest, ARecordClockApartFromThePlayClockMovesNeitherLevelNorT
     std::map<double, double> clean;
     double worstDb = 0, worstThdN = 0;
     for (const char* chain : {"", "drift=50", "drift=-50", "drift=-100"}) {
-        LevelObserver observer;
-        sweep31(chain, observer, LevelDetector::NarrowBand);
-        ASSERT_FALSE(HasFatalFailure()) << chain;
-        ASSERT_EQ(observer.levels.size(), 31u);
-        const double at1k = observer.levels.at(1000);
-        for (auto& [f, level] : observer.levels)
+        Rig rig(chain, true);
+        std::map<double, double> levels = rig.bands();
+        ASSERT_EQ(levels.size(), 31u);
+        const double at1k = levels.at(1000);
+        for (auto& [f, level] : levels)
             level -= at1k;
         if (clean.empty())
-            clean = observer.levels;
-        for (const auto& [f, level] : observer.levels) {
+            clean = levels;
+        for (const auto& [f, level] : levels) {
             EXPECT_NEAR(level, clean.at(f), 0.01) << chain << " at " << f << " Hz";
-            const double thdN = observer.distortion.at(f).thdNoisePercent.value_or(100);
+            const double thdN = rig.observer.distortion.at(f).thdNoisePercent.value_or(100);
             EXPECT_LT(thdN, 0.01) << chain << " at " << f << " Hz";
             worstDb = std::max(worstDb, std::abs(level - clean.at(f)));
             worstThdN = std::max(worstThdN, thdN);

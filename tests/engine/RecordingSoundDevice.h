@@ -15,6 +15,7 @@ public:
         enum Kind { Stop, Loop, Rate, Record } kind;
         int rate = 0;
         const int16_t* table = nullptr;
+        std::vector<int16_t> head; // Loop: the table's first samples as played
     };
 
     explicit RecordingSoundDevice(SoundDevice& device) : m_device(device) {}
@@ -33,7 +34,7 @@ public:
     }
     audimera::Status PlayLoop(const int16_t* table, int rate) override
     {
-        calls.push_back({Call::Loop, rate, table});
+        calls.push_back({Call::Loop, rate, table, std::vector<int16_t>(table, table + 100)});
         return m_device.PlayLoop(table, rate);
     }
     void SetPlayRate(int rate) override

@@ -1,9 +1,7 @@
-// Whole sweeps through the simulated sound card: the engine, the tone
-// tables, the band-limited player and the chain together.
+// Whole sweeps through the simulated sound card: the session's runs, the
+// tone tables, the band-limited player and the chain together.
 #include "tests/engine/EngineFixture.h"
 #include "devices/SimulatedSoundCard.h"
-
-#include "dsp/DspLibrary.h"
 
 #include <cmath>
 
@@ -21,7 +19,7 @@ double tolerance(double hz)
     return std::abs(samples - std::round(samples)) < 1e-9 && samples < 20 ? 0.16 : 0.05;
 }
 
-struct SimulatedRig {
+struct SimulatedRig : SessionRig<SimulatedSoundCard> {
     explicit SimulatedRig(const char* chain)
     {
         std::string error;
@@ -29,23 +27,23 @@ struct SimulatedRig {
         EXPECT_TRUE(parsed.has_value()) << error;
         EXPECT_TRUE(card.initAudio().ok());
         card.setChain(std::move(*parsed));
-        Audidsp::LowPass44(0, 0, 1);
-        engine.InitWhitePinkBuffers();
+        initialiseTables(session);
     }
-    FakePanel panel;
-    ScriptedHost host;
-    SimulatedSoundCard card;
-    RecordingDisplays displays;
-    MeasurementDocument document;
-    MainPresenter engine{panel, host, card, displays, document};
+    SimulatedSoundCard& card = device;
+    RunEnd sweep(double stop = 20000, int plan = FrequencyPlan::RangePlan)
+    {
+        SweepSettings settings;
+        settings.plan = plan;
+        settings.stop = stop;
+        return session.runSweep(settings);
+    }
 };
 
 TEST(SimulatedSweepTest, ThirdOctaveSweepFollowsTheAnalyticResponse)
 {
     for (const char* chain : {"lowpass=2000", "highpass=100", "gain=-12,lowpass2=5000", "lowpass=300,noise=-90"}) {
         SimulatedRig rig(chain);
-        rig.panel.select("OptionAutoSigGen", MainPresenter::PlanIso31, 4);
-        rig.engine.cmdStart_Click();
+        EXPECT_EQ(rig.sweep(20000, FrequencyPlan::Bands31Plan), RunEnd::Completed) << chain;
         ASSERT_EQ(traceCount(rig.document), 1) << chain;
         const auto points = newestTrace(rig.document);
         ASSERT_EQ(points.size(), 31u) << chain;
@@ -65,7 +63,7 @@ TEST(SimulatedSweepTest, ThirdOctaveSweepFollowsTheAnalyticResponse)
 TEST(SimulatedSweepTest, PerfectLoopbackIsFlatAndItsLevelFollowsTheCalibration)
 {
     SimulatedRig rig("");
-    rig.engine.cmdStart_Click();
+    rig.sweep();
     ASSERT_EQ(traceCount(rig.document), 1);
     const auto points = newestTrace(rig.document);
     ASSERT_EQ(points.size(), 31u);
@@ -76,7 +74,7 @@ TEST(SimulatedSweepTest, PerfectLoopbackIsFlatAndItsLevelFollowsTheCalibration)
     // 2/1.16 times the noise's mean magnitude (about 16380 / 2).
     const double expected = 20 * std::log10((2 / M_PI * 16000) / (2 * 8190.0 / 1.16));
     EXPECT_NEAR(points[0].second, expected, 0.1);
-    EXPECT_GT(rig.engine.SNR, 60);
+    EXPECT_GT(rig.session.snr(), 60);
 }
 
 TEST(SimulatedSweepTest, GlitchesAreMeasuredAgainOrPlotted)
@@ -84,21 +82,18 @@ TEST(SimulatedSweepTest, GlitchesAreMeasuredAgainOrPlotted)
     // An output too hot for the input clips every block: with the check on,
     // the first tone is measured again and again until Stop.
     SimulatedRig rig("gain=7");
-    rig.panel["TextStop"].text = "200";
     rig.host.everyYield([&] {
-        if (rig.card.recordedBlocks() > 12 && rig.engine.Running)
-            rig.engine.cmdStop_Click();
+        if (rig.card.recordedBlocks() > 12 && rig.session.sweeping())
+            rig.session.stop();
     });
-    rig.engine.cmdStart_Click();
+    EXPECT_EQ(rig.sweep(200), RunEnd::Stopped);
     ASSERT_EQ(traceCount(rig.document), 1);
     EXPECT_EQ(rig.document.traces().pointCount(0), 0);
-    EXPECT_EQ(rig.panel["LabelFreq"].caption, "20.00 Hz");
-    EXPECT_EQ(rig.displays.redraws, 0);
+    EXPECT_EQ(rig.observer.sounds.back(), std::make_pair(Sound::Tone, 20.0));
 
     SimulatedRig plotted("gain=7");
-    plotted.panel["TextStop"].text = "200";
-    plotted.panel["CheckBadInputWave"].value = 0;
-    plotted.engine.cmdStart_Click();
+    plotted.observer.badBlocksAgain = false;
+    plotted.sweep(200);
     EXPECT_EQ(plotted.document.traces().pointCount(0), 11); // 20 .. 200 by 1.26
 }
 
@@ -106,31 +101,25 @@ TEST(SimulatedSweepTest, StalledAndFailingRecordsEndTheRun)
 {
     SimulatedRig rig("");
     rig.card.setStalled(true);
-    rig.engine.cmdStart_Click();
+    EXPECT_EQ(rig.sweep(), RunEnd::DeviceFailed);
     ASSERT_EQ(rig.host.messages.size(), 1u);
     EXPECT_NE(rig.host.messages[0].text.find(SimulatedSoundCard::StalledError), std::string::npos);
     EXPECT_EQ(rig.host.messages[0].icon, MessageIcon::Critical);
-    EXPECT_FALSE(rig.engine.Running);
+    EXPECT_FALSE(rig.session.sweeping());
     EXPECT_FALSE(rig.card.isPlaying());
 }
 
 TEST(SimulatedSweepTest, ContinuousSignalReadsTheLiveLevel)
 {
     SimulatedRig rig("gain=-6.02");
-    int blocks = 0;
-    std::vector<std::string> levels;
     rig.host.everyYield([&] {
-        if (rig.card.recordedBlocks() != blocks) {
-            blocks = rig.card.recordedBlocks();
-            levels.push_back(rig.panel["LabelDB"].caption);
-            if (blocks == 6)
-                rig.engine.cmdStartSignal_Click();
-        }
+        if (rig.card.recordedBlocks() == 6)
+            rig.session.stop();
     });
-    rig.engine.cmdStartSignal_Click();
-    EXPECT_FALSE(rig.engine.Playing);
-    ASSERT_GE(levels.size(), 4u);
-    EXPECT_NE(levels.back(), "N/A");
+    EXPECT_EQ(rig.session.runSignal({}), RunEnd::Stopped);
+    EXPECT_FALSE(rig.session.playing());
+    EXPECT_EQ(rig.card.recordedBlocks(), 6);
+    EXPECT_FALSE(rig.observer.levels.empty());
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 // sweep of 22051 points on the simulated card. After the first block,
 // nothing on the measuring path may allocate, so memory stays flat.
 #include "tests/support/AllocationCounter.h"
-#include "dsp/DspLibrary.h"
 #include "tests/engine/EngineFixture.h"
 #include "devices/SimulatedSoundCard.h"
 #include "tests/support/TestFolder.h"
@@ -31,15 +30,15 @@ struct Rig {
     SimulatedSoundCard card;
     QuietDisplays displays;
     MeasurementDocument document;
-    MainPresenter engine{panel, host, card, displays, document};
+    MeasurementSession session{host, card, document};
+    MainPresenter engine{panel, session, displays};
     int points() const { return document.traces().pointCount(0); }
     explicit Rig(const char* chain = "")
     {
         EXPECT_TRUE(card.initAudio().ok());
         std::string error;
         card.setChain(*SoundChain::parse(chain, error));
-        Audidsp::LowPass44(0, 0, 1);
-        engine.InitWhitePinkBuffers();
+        initialiseTables(session);
     }
 };
 
@@ -55,7 +54,7 @@ TEST(LongRunTest, TenThousandBlocksOfTheSignalAllocateNothing)
             atBlock100 = allocations::count.load();
             allocations::counting = true;
         }
-        if (blocks >= 10000 && rig.engine.Playing) {
+        if (blocks >= 10000 && rig.session.playing()) {
             allocations::counting = false;
             rig.engine.cmdStartSignal_Click();
         }

@@ -68,7 +68,7 @@ public:
     std::map<double, Section> sections; // the last analysed one of each band
 
 protected:
-    void measured(const MainPresenter& e, const int16_t* section, int samples) override
+    void measured(double frequency, int start, const int16_t* section, int samples) override
     {
         const int length = samples - 1;
         double best = 0, bestFrequency = 0;
@@ -79,9 +79,9 @@ protected:
                 bestFrequency = f;
             }
         }
-        if (bestFrequency != e.Frequency)
-            wrongPeaks.push_back(e.Frequency);
-        sections[e.Frequency] = sectionOf(section, e.SampleStart);
+        if (bestFrequency != frequency)
+            wrongPeaks.push_back(frequency);
+        sections[frequency] = sectionOf(section, start);
     }
 };
 
@@ -190,7 +190,7 @@ TEST(LoopbackSweepTest, ThirdOctaveSweepIsFlatAndHearsEachBand)
             << hz << " Hz, " << section.breaks << " break(s), " << section.silent << " silent samples";
     }
     EXPECT_TRUE(rig.displays.wrongPeaks.empty()) << "first wrong band: " << rig.displays.wrongPeaks.front();
-    EXPECT_GT(rig.engine.SNR, 40);
+    EXPECT_GT(rig.session.snr(), 40);
 }
 
 TEST(LoopbackSweepTest, CommandListsTheServersDevices)

@@ -40,7 +40,7 @@ public:
     std::map<double, double> silentShare;
 
 protected:
-    void measured(const MainPresenter& e, const int16_t* section, int length) override
+    void measured(double frequency, int, const int16_t* section, int length) override
     {
         // The tone moves by more than 2 a sample through zero down to
         // -40 dB: neighbours within +-1 are silence.
@@ -54,7 +54,7 @@ protected:
                 silent += run;
             run = 0;
         }
-        silentShare[e.Frequency] = double(silent) / length;
+        silentShare[frequency] = double(silent) / length;
     }
 };
 

@@ -47,10 +47,10 @@ public:
     std::map<double, bool> breaks; // of the last analysed block of each band
 
 protected:
-    void measured(const MainPresenter& e, const int16_t* section, int samples) override
+    void measured(double frequency, int, const int16_t* section, int samples) override
     {
         const int last = samples - 1;
-        const double twoCos = 2 * std::cos(2 * Pi * e.Frequency / SoundDevice::SampleRate);
+        const double twoCos = 2 * std::cos(2 * Pi * frequency / SoundDevice::SampleRate);
         int run = 0;
         bool broken = false;
         for (int n = 0; n <= last && !broken; ++n) {
@@ -59,7 +59,7 @@ protected:
                      || (n > 0 && n < last
                          && std::abs(section[n + 1] + section[n - 1] - twoCos * section[n]) > MostSineResidual);
         }
-        breaks[e.Frequency] = broken;
+        breaks[frequency] = broken;
     }
 };
 
@@ -91,7 +91,7 @@ Sweep sweep31(SoundDevice& device, bool realTime)
     std::map<double, double> levels;
     for (const CurvePoint& p : rig.document.lastTrace())
         levels[p.frequency] = p.level;
-    return {levels, rig.displays.breaks, rig.engine.Calib, rig.host.messages};
+    return {levels, rig.displays.breaks, rig.session.calibration(), rig.host.messages};
 }
 
 // The same sweep on a perfect loopback at 44100 Hz (the simulated card plays

@@ -17,44 +17,45 @@ namespace audimera::pulsetest {
 
 class SectionDisplays : public Displays {
 public:
-    // engine is set by the test once the engine exists.
-    explicit SectionDisplays(const MainPresenter*& engine) : m_engine(engine) {}
+    explicit SectionDisplays(const MeasurementSession& session) : m_session(session) {}
     void TraceResponse() override {}
-    void DrawCurve(int, int, const int16_t*, int, bool, int) override {}
+    // The waveform of each block comes first: it says where the section starts.
+    void DrawCurve(int, int, const int16_t*, int First, bool, int) final { m_start = First; }
     void TraceFFT(const int16_t* section, float*, bool) final
     {
-        const MainPresenter& e = *m_engine;
-        if (e.Calib != 0)
-            measured(e, section, BlockAnalysis::SectionEnd - e.SampleStart + 1);
+        if (m_session.calibrated())
+            measured(m_session.frequency(), m_start, section, BlockAnalysis::SectionEnd - m_start + 1);
     }
 
 protected:
-    // The section of e's current tone: samples of it, from e.SampleStart.
-    virtual void measured(const MainPresenter& e, const int16_t* section, int samples) = 0;
+    // The section of the tone at frequency (Hz): samples of it, from sample
+    // `start` of the recorded block.
+    virtual void measured(double frequency, int start, const int16_t* section, int samples) = 0;
 
 private:
-    const MainPresenter*& m_engine;
+    const MeasurementSession& m_session;
+    int m_start = 0;
 };
 
 // The program's sweep on device, set for the 31 ISO bands with the input
-// check off, watched by Watch (a SectionDisplays): what cmdStart_Click()
-// then measures lands in document, the messages in host.
+// window's box on (its block start marks the section), watched by Watch (a
+// SectionDisplays): what cmdStart_Click() then measures lands in document,
+// the messages in host.
 template <typename Watch>
 struct SweepRig {
     explicit SweepRig(SoundDevice& device, bool realTime = true)
-        : host(realTime), displays(enginePointer), engine(panel, host, device, displays, document)
+        : host(realTime), session(host, device, document), displays(session), engine(panel, session, displays)
     {
-        enginePointer = &engine;
         Audidsp::LowPass44(0, 0, 1);
-        engine.InitWhitePinkBuffers();
-        panel["CheckInput"].value = 0;
+        session.initialiseTables();
+        panel["CheckInput"].value = 1;
         panel.select("OptionAutoSigGen", MainPresenter::PlanIso31, 4);
     }
     PanelTable panel;
     SweepHost host;
-    const MainPresenter* enginePointer = nullptr;
-    Watch displays;
     MeasurementDocument document;
+    MeasurementSession session;
+    Watch displays;
     MainPresenter engine;
 };
 

@@ -36,7 +36,7 @@ struct Program {
     explicit Program(const std::string& server) : device(server)
     {
         Audidsp::LowPass44(0, 0, 1);
-        engine.InitWhitePinkBuffers();
+        session.initialiseTables();
         panel["CheckFFT"].value = 0;
         panel["CheckInput"].value = 0;
     }
@@ -56,8 +56,8 @@ struct Program {
     void expectIdleSoonAfterTheFault()
     {
         EXPECT_LT(secondsSince(firedAt), 3.0);
-        EXPECT_FALSE(engine.Running);
-        EXPECT_FALSE(engine.Playing);
+        EXPECT_FALSE(session.sweeping());
+        EXPECT_FALSE(session.playing());
         EXPECT_TRUE(panel["cmdStart"].enabled);
         EXPECT_TRUE(panel["MenuOutDevice"].enabled);
         ASSERT_FALSE(host.messages.empty());
@@ -76,7 +76,8 @@ struct Program {
     PulseSoundDevice device;
     RecordingDisplays displays;
     MeasurementDocument document;
-    MainPresenter engine{panel, host, device, displays, document};
+    MeasurementSession session{host, device, document};
+    MainPresenter engine{panel, session, displays};
     Clock::time_point firedAt = Clock::now();
 };
 
@@ -188,7 +189,7 @@ TEST(ServerFaultTest, PlayDeviceUnloadedWhileTheSignalPlays)
     p.after(1.5, [&] { p.engine.cmdStartSignal_Click(); });
     p.engine.cmdStartSignal_Click();
     EXPECT_EQ(p.host.messages.size(), messages);
-    EXPECT_FALSE(p.engine.Playing);
+    EXPECT_FALSE(p.session.playing());
 }
 
 // The server losing sound mid-sweep without saying so: each fault fails the

@@ -18,7 +18,7 @@ TEST_F(MainWindowTest, ShippedCurvesLoadWhenStartedFromAFolderWithoutThem)
     start();
     for (const auto& [box, column] : {std::pair{"CheckSPLCorrect", 0}, std::pair{"CheckSoundCard", 1}}) {
         click(box);
-        EXPECT_TRUE(window->engine().CalibEnable[column]) << box;
+        EXPECT_TRUE(window->document().corrections().enabled[column]) << box;
         EXPECT_EQ(window->panel().value(box), 1) << box;
     }
     std::filesystem::current_path(old);

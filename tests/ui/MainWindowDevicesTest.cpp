@@ -129,8 +129,8 @@ TEST_F(MainWindowDevices, ChangesMadeThroughThePanelFireNoHandler)
     EXPECT_EQ(card->volume(), 0);
     EXPECT_EQ(card->pan(), 0);
     EXPECT_EQ(edit("TextFFT")->text().toStdString(), "100");
-    EXPECT_FALSE(window->engine().CalibEnable[0]);
-    EXPECT_EQ(window->engine().GenIndex, 0);
+    EXPECT_FALSE(window->document().corrections().enabled[0]);
+    EXPECT_EQ(window->session().choice(), 0);
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(scroll("HScrollVolume")->value(), 500);
     EXPECT_TRUE(button("OptionSigGen(2)")->isChecked());

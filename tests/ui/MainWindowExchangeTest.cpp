@@ -200,7 +200,7 @@ TEST_F(MainWindowExchange, ACalibrationFilesSensitivityShowsInTheStatusLine)
         ->setText(QString::fromStdString(write("umik.txt", "\"Sens Factor =-.7dB, SERNO: 7001234\"\n20\t0.5\n20000\t-1\n")));
     click("CheckUserCalib");
     ASSERT_TRUE(messages.empty()) << messages[0].text;
-    EXPECT_TRUE(window->engine().CalibEnable[2]);
+    EXPECT_TRUE(window->document().corrections().enabled[2]);
     const std::string status = window->statusLine()->text().toStdString();
     // In the user's locale, as every number on screen.
     const std::string number = window->panel().formatNumber(-0.7);

@@ -148,7 +148,7 @@ TEST_F(MainWindowFiles, CancelledDialogsChangeNothingAndShowNothing)
     click("cmdFreqBrowse");
     EXPECT_EQ(edit("txtUserFreqFile")->text().toStdString(), "UserFreq.txt");
     EXPECT_TRUE(button("OptionAutoSigGen(0)")->isChecked());
-    EXPECT_EQ(window->engine().GenIndex, 0);
+    EXPECT_EQ(window->session().choice(), 0);
 
     click("cmdCalibBrowse");
     EXPECT_EQ(edit("txtUserCalibFile")->text().toStdString(), "UserCalib.txt");
@@ -168,7 +168,7 @@ TEST_F(MainWindowFiles, TheFrequencyBrowseButtonSelectsTheUserFilePlan)
     EXPECT_EQ(edit("txtUserFreqFile")->text().toStdString(), path("freqs.txt"));
     EXPECT_TRUE(button("OptionAutoSigGen(3)")->isChecked());
     EXPECT_FALSE(button("OptionAutoSigGen(0)")->isChecked());
-    EXPECT_EQ(window->engine().GenIndex, MainPresenter::PlanUserFile);
+    EXPECT_EQ(window->session().choice(), MainPresenter::PlanUserFile);
 }
 
 TEST_F(MainWindowFiles, TheCalibrationBrowseButtonTicksAndLoadsTheUserCorrection)
@@ -179,7 +179,7 @@ TEST_F(MainWindowFiles, TheCalibrationBrowseButtonTicksAndLoadsTheUserCorrection
     EXPECT_EQ(dialog.requests.at(0).title, "Select User Calibration file...");
     EXPECT_EQ(edit("txtUserCalibFile")->text().toStdString(), path("user.txt"));
     EXPECT_EQ(window->panel().value("CheckUserCalib"), 1);
-    EXPECT_TRUE(window->engine().CalibEnable[2]);
+    EXPECT_TRUE(window->document().corrections().enabled[2]);
     EXPECT_TRUE(messages.empty());
 }
 
@@ -193,7 +193,7 @@ TEST_F(MainWindowFiles, AFailedCorrectionUnticksItsBoxWithOneMessage)
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text.rfind("Error loading calibration file '", 0), 0u) << messages[0].text;
     EXPECT_EQ(window->panel().value("CheckUserCalib"), 0);
-    EXPECT_FALSE(window->engine().CalibEnable[2]);
+    EXPECT_FALSE(window->document().corrections().enabled[2]);
 }
 
 TEST_F(MainWindowFiles, ANinthTraceIsRefusedBeforeTheDialog)

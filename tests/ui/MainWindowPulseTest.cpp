@@ -219,8 +219,8 @@ TEST_F(MainWindowPulse, TheWindowStaysResponsiveWhileAFrozenServerIsAwaited)
     EXPECT_GT(ticks, 50);
     EXPECT_FALSE(window->responseWindow().isVisible());
     // Nothing that needs the device ran meanwhile.
-    EXPECT_FALSE(window->engine().Running);
-    EXPECT_FALSE(window->engine().Playing);
+    EXPECT_FALSE(window->session().sweeping());
+    EXPECT_FALSE(window->session().playing());
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text.rfind("Error opening output device '", 0), 0u) << messages[0].text;
     // The previous devices stay in use and ticked.

@@ -37,12 +37,12 @@ TEST_F(MainWindowStartUp, TheMeasureFrameReadsNotAvailableAndTheListsHoldTheirDe
     EXPECT_EQ(combo("ComboDBRange")->currentText().toStdString(), "+/- 24 dB");
     EXPECT_EQ(combo("ComboSmooth")->currentText().toStdString(), "1 (sharp)");
     // Smooth is set to 1 and then the selection's handler makes it 2.
-    EXPECT_EQ(window->engine().Smooth, 2);
-    EXPECT_EQ(window->engine().GenIndex, 0);
-    for (bool enabled : window->engine().CalibEnable)
+    EXPECT_EQ(window->document().plot().smooth, 2);
+    EXPECT_EQ(window->session().choice(), 0);
+    for (bool enabled : window->document().corrections().enabled)
         EXPECT_FALSE(enabled);
-    EXPECT_EQ(window->engine().Calib, 0);
-    EXPECT_EQ(window->engine().Noise, 0);
+    EXPECT_EQ(window->session().calibration(), 0);
+    EXPECT_EQ(window->session().noise(), 0);
     EXPECT_EQ(window->statusLine()->text().toStdString(), "");
 }
 
@@ -155,13 +155,13 @@ TEST_F(MainWindowStartUp, OptionArraysAreSeparateGroups)
     EXPECT_FALSE(button("OptionSigGen(0)")->isChecked());
     // The plan array is untouched by the signal array.
     EXPECT_TRUE(button("OptionAutoSigGen(0)")->isChecked());
-    EXPECT_EQ(window->engine().GenIndex, 3);
+    EXPECT_EQ(window->session().choice(), 3);
 
     button("OptionAutoSigGen(2)")->click();
     EXPECT_TRUE(button("OptionAutoSigGen(2)")->isChecked());
     EXPECT_FALSE(button("OptionAutoSigGen(0)")->isChecked());
     EXPECT_TRUE(button("OptionSigGen(3)")->isChecked());
-    EXPECT_EQ(window->engine().GenIndex, 2);
+    EXPECT_EQ(window->session().choice(), 2);
 }
 
 TEST_F(MainWindowStartUp, TheThreeWindowsOpenAndHelpWaits)

@@ -148,7 +148,7 @@ TEST_F(MainWindowSweep, DuringASweepTheSetUpControlsAndDeviceMenusAreLocked)
     start();
     std::map<std::string, bool> during;
     duringRun([&] {
-        if (!window->engine().Running)
+        if (!window->session().sweeping())
             return false;
         for (const char* name : {"MenuOutDevice", "MenuInDevice", "TextStart", "TextStop", "MenuEntrySave",
                                  "MenuEntryLoadTrace", "cmdStart", "cmdStop", "cmdStartSignal", "HScrollFFT",
@@ -176,7 +176,7 @@ TEST_F(MainWindowSweep, StopInsideTheSweepEndsIt)
 {
     start();
     duringRun([&] {
-        if (!window->engine().Running || !card->isPlaying() || window->engine().Calib == 0)
+        if (!window->session().sweeping() || !card->isPlaying() || !window->session().calibrated())
             return false;
         click("cmdStop");
         return true;
@@ -208,7 +208,7 @@ TEST_F(MainWindowSweep, ChangingTheListsWhileIdleRedrawsAtOnce)
     QComboBox* smooth = combo("ComboSmooth");
     smooth->setCurrentIndex(3);
     emit smooth->activated(3);
-    EXPECT_EQ(window->engine().Smooth, 4);
+    EXPECT_EQ(window->document().plot().smooth, 4);
     const QImage strong = response.picture().image();
     EXPECT_NE(strong, sharp);
 
@@ -234,13 +234,13 @@ TEST_F(MainWindowSweep, ExitDuringASweepStopsPlaybackFirstAndEndsAfterTheRunRetu
     } atExit;
     duringRun([&] {
         // A tone of the sweep is playing.
-        if (!window->engine().Running || !card->isPlaying() || window->engine().Calib == 0)
+        if (!window->session().sweeping() || !card->isPlaying() || !window->session().calibrated())
             return false;
         card->log.clear();
         trigger("MenuEntryExit");
         atExit.asked = true;
         atExit.playing = card->isPlaying();
-        atExit.running = window->engine().Running;
+        atExit.running = window->session().sweeping();
         atExit.windowsOpen = window->isVisible() && window->responseWindow().isVisible() &&
                              window->inputWaveWindow().isVisible() && window->fftWindow().isVisible();
         atExit.shutDown = window->isShutDown();
@@ -279,7 +279,7 @@ TEST_F(MainWindowSweep, ClosingTheWindowDuringASweepWaitsForTheRun)
     bool refused = false;
     bool closeResult = true;
     duringRun([&] {
-        if (!window->engine().Running || window->engine().Calib == 0)
+        if (!window->session().sweeping() || !window->session().calibrated())
             return false;
         closeResult = window->close();
         refused = window->isVisible();
@@ -298,7 +298,7 @@ TEST_F(MainWindowSweep, ExitWhilePlayingTheSignalStopsIt)
 {
     start();
     duringRun([&] {
-        if (!window->engine().Playing || window->engine().Calib == 0 || !card->isPlaying())
+        if (!window->session().playing() || !window->session().calibrated() || !card->isPlaying())
             return false;
         trigger("MenuEntryExit");
         return true;
@@ -306,7 +306,7 @@ TEST_F(MainWindowSweep, ExitWhilePlayingTheSignalStopsIt)
     click("cmdStartSignal");
     stopDuringRun();
     EXPECT_TRUE(window->isShutDown());
-    EXPECT_FALSE(window->engine().Playing);
+    EXPECT_FALSE(window->session().playing());
     EXPECT_FALSE(card->isPlaying());
     EXPECT_TRUE(visibleWindows().empty());
 }
@@ -316,7 +316,7 @@ TEST_F(MainWindowSweep, NothingStartsOnceShutDownWasAskedFor)
     start();
     int startsAfterExit = 0;
     duringRun([&] {
-        if (!window->engine().Running || window->engine().Calib == 0)
+        if (!window->session().sweeping() || !window->session().calibrated())
             return false;
         trigger("MenuEntryExit");
         // cmdStop_Click enabled Start again; a click now must do nothing.

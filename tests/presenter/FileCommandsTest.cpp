@@ -213,7 +213,7 @@ TEST_F(FileCommandsTest, BrowseButtonsFillTheirBoxes)
     EXPECT_EQ(rig.panel["txtUserFreqFile"].text, "/data/list.txt");
     EXPECT_EQ(rig.panel["OptionAutoSigGen(3)"].value, 1);
     EXPECT_EQ(rig.panel["OptionAutoSigGen(0)"].value, 0);
-    EXPECT_EQ(e.GenIndex, 3);
+    EXPECT_EQ(rig.session.choice(), 3);
 
     const std::string calib = file("browse-calib.txt", "1000,1\n");
     dialog.answers = {calib};
@@ -221,29 +221,29 @@ TEST_F(FileCommandsTest, BrowseButtonsFillTheirBoxes)
     EXPECT_EQ(dialog.requests.back().title, "Select User Calibration file...");
     EXPECT_EQ(rig.panel["txtUserCalibFile"].text, calib);
     EXPECT_EQ(rig.panel["CheckUserCalib"].value, 1);
-    EXPECT_TRUE(e.CalibEnable[2]);
-    EXPECT_EQ(e.CalibCurveAt(2, 100), 1);
+    EXPECT_TRUE(rig.document.corrections().enabled[2]);
+    EXPECT_EQ(rig.document.corrections().column(2)[100], 1);
 
     // Already on: the new file waits for the next switch-on.
     dialog.answers = {file("browse-calib2.txt", "1000,5\n")};
     e.cmdCalibBrowse_Click();
-    EXPECT_EQ(e.CalibCurveAt(2, 100), 1);
+    EXPECT_EQ(rig.document.corrections().column(2)[100], 1);
     rig.panel["CheckUserCalib"].value = 0;
     e.CheckUserCalib_Click();
     rig.panel["CheckUserCalib"].value = 1;
     e.CheckUserCalib_Click();
-    EXPECT_EQ(e.CalibCurveAt(2, 100), 5);
+    EXPECT_EQ(rig.document.corrections().column(2)[100], 5);
 
     // A curve that sums with one switched on to no finite level is refused.
     for (int k = 0; k < CorrectionTable::Entries; ++k)
-        e.CalibCurveAt(1, k) = 1e308;
-    e.CalibEnable[1] = true;
+        rig.document.corrections().column(1)[k] = 1e308;
+    rig.document.corrections().enabled[1] = true;
     rig.panel["CheckUserCalib"].value = 0;
     e.CheckUserCalib_Click();
     rig.panel["txtUserCalibFile"].text = file("huge.txt", "1000,1e308\n");
     rig.panel["CheckUserCalib"].value = 1;
     e.CheckUserCalib_Click();
-    EXPECT_FALSE(e.CalibEnable[2]);
+    EXPECT_FALSE(rig.document.corrections().enabled[2]);
     EXPECT_EQ(rig.panel["CheckUserCalib"].value, 0);
     EXPECT_NE(rig.host.messages.back().text.find("not a finite number at 0 Hz"), std::string::npos);
 }
@@ -263,13 +263,15 @@ TEST_F(FileCommandsTest, ClearAndDisplayListsRedraw)
     e.ComboSmooth_Click(4);
     EXPECT_EQ(rig.document.plot().smooth, 4);
     EXPECT_EQ(rig.displays.redraws, 2);
-    e.Running = true; // during a sweep the next point redraws
-    e.ComboSmooth_Click(1);
-    e.ComboDBRange_Click(96);
-    EXPECT_EQ(e.Smooth, 1);
+    rig.host.atYield(1, [&] { // during a sweep the next point redraws
+        e.ComboSmooth_Click(1);
+        e.ComboDBRange_Click(96);
+        e.cmdStop_Click();
+    });
+    e.cmdStart_Click();
+    EXPECT_EQ(rig.document.plot().smooth, 1);
     EXPECT_EQ(rig.document.plot().dbSpan, 96);
     EXPECT_EQ(rig.displays.redraws, 2);
-    e.Running = false;
     e.ComboDBRange_Click(12);
     EXPECT_EQ(rig.document.plot().dbSpan, 12);
     EXPECT_EQ(rig.displays.redraws, 3);
@@ -286,9 +288,10 @@ TEST_F(FileCommandsTest, SweepShowsItsProgress)
     LoopbackDevice card;
     RecordingDisplays displays;
     MeasurementDocument document;
-    MainPresenter engine(panel, host, card, displays, document);
-    engine.Calib = 1000;
-    engine.Noise = 5;
+    MeasurementSession session(host, card, document);
+    MainPresenter engine(panel, session, displays);
+    initialiseTables(session);
+    calibrate(session, host);
     panel.select("OptionAutoSigGen", 1, 4);
     engine.cmdStart_Click();
     ASSERT_EQ(panel.lines.size(), 16u);
@@ -331,7 +334,8 @@ TEST(PlotRangeTest, TraceOutsideTheRangeIsNotedAndFitRangeShowsIt)
         SilentSoundDevice card;
         RecordingDisplays displays;
         MeasurementDocument document;
-        MainPresenter engine(panel, host, card, displays, document);
+        MeasurementSession session(host, card, document);
+        MainPresenter engine(panel, session, displays);
         engine.ComboDBRange_Click(row.span);
         const std::string path = testFile("range.frd");
         std::ofstream(path, std::ios::trunc) << "100 " << row.low << "\n1000 " << (row.low + row.high) / 2 << "\n10000 "

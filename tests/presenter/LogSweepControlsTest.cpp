@@ -1,6 +1,6 @@
-// What the main window's logic does for the log-sweep window: one
-// measurement at a time with the controls locked meanwhile, and its curve
-// added as a trace under the store's limits.
+// What the presenter does for the log-sweep window: the main window's
+// controls locked while a log sweep runs, and its curve added as a trace
+// under the store's limits.
 #include "tests/engine/EngineFixture.h"
 
 #include <gtest/gtest.h>
@@ -9,9 +9,21 @@ namespace audimera {
 
 namespace {
 
+// A device that waits a few times over a log sweep and then records nothing.
+class WaitingDevice : public SilentSoundDevice {
+public:
+    audimera::Result<Recorded> playAndRecord(const DuplexRequest&, std::vector<float>&, RecordWaiter& waiter) override
+    {
+        for (int i = 0; i < 3; ++i)
+            if (!waiter.waitOnce())
+                return Recorded::Cancelled;
+        return audimera::Error{"nothing recorded"};
+    }
+};
+
 class LogSweepControlsTest : public ::testing::Test {
 protected:
-    EngineRig<SilentSoundDevice> rig;
+    EngineRig<WaitingDevice> rig;
     MainPresenter& e = *rig.engine;
 };
 
@@ -25,32 +37,28 @@ std::vector<ResponsePoint> curve(std::size_t n)
 
 } // namespace
 
-TEST_F(LogSweepControlsTest, OnlyOneMeasurementAtATimeWithTheMainControlsLocked)
+TEST_F(LogSweepControlsTest, TheMainControlsAreLockedWhileALogSweepRuns)
 {
     int told = 0;
     e.setActivityListener([&] { ++told; });
     const char* locked[] = {"cmdStart", "cmdStartSignal", "MenuInDevice", "MenuOutDevice"};
-    ASSERT_TRUE(e.beginLogSweep());
-    EXPECT_EQ(told, 1);
-    EXPECT_TRUE(e.LogSweeping);
-    for (const char* name : locked)
-        EXPECT_FALSE(rig.panel.enabled(name)) << name;
-    EXPECT_FALSE(e.beginLogSweep());
-    // The Stop button's path (and shut-down) ends it too.
-    e.cmdStop_Click();
-    EXPECT_FALSE(e.LogSweeping);
-    e.endLogSweep();
-    EXPECT_EQ(told, 3);
+    rig.host.atYield(1, [&] {
+        EXPECT_EQ(told, 1);
+        for (const char* name : locked)
+            EXPECT_FALSE(rig.panel.enabled(name)) << name;
+    });
+    EXPECT_FALSE(rig.session.runLogSweep({}).ok()); // the device records nothing
+    EXPECT_EQ(told, 2);
     for (const char* name : locked)
         EXPECT_TRUE(rig.panel.enabled(name)) << name;
 
-    for (bool MeasurementState::*flag : {&MeasurementState::Running, &MeasurementState::Playing}) {
-        e.*flag = true;
-        EXPECT_FALSE(e.canStartLogSweep());
-        EXPECT_FALSE(e.beginLogSweep());
-        EXPECT_FALSE(e.LogSweeping);
-        e.*flag = false;
-    }
+    // The Stop button's path (and shut-down) ends it too.
+    rig.host.atYield(rig.host.yields() + 1, [&] { e.cmdStop_Click(); });
+    EXPECT_EQ(rig.session.runLogSweep({}).kind(), Failure::Cancelled);
+    EXPECT_FALSE(rig.session.logSweeping());
+    EXPECT_EQ(told, 5);
+    for (const char* name : locked)
+        EXPECT_TRUE(rig.panel.enabled(name)) << name;
 }
 
 TEST_F(LogSweepControlsTest, CurveBecomesATraceOfAtMostTheStoreLimit)
@@ -69,9 +77,11 @@ TEST_F(LogSweepControlsTest, CurveBecomesATraceOfAtMostTheStoreLimit)
     EXPECT_EQ(rig.displays.redraws, 1);
 
     // Not while a sweep adds points to the newest trace.
-    e.Running = true;
-    EXPECT_FALSE(e.addResponseTrace(curve(3)));
-    e.Running = false;
+    rig.host.atYield(1, [&] {
+        EXPECT_FALSE(e.addResponseTrace(curve(3)));
+        e.cmdStop_Click();
+    });
+    e.cmdStart_Click();
     EXPECT_EQ(traceCount(rig.document), 1);
 
     for (int t = 2; t <= TraceStore::MaxTraces; ++t)
