@@ -2,6 +2,7 @@
 
 #include "curves/CurveFile.h"
 #include "curves/ExchangeFiles.h"
+#include "curves/ImpulseFile.h"
 #include "engine/HostWaiter.h"
 
 #include <algorithm>
@@ -156,7 +157,7 @@ Status MeasurementSession::runLogSweep(const LogSweepSettings& settings, const s
     // The recording kept is that of the results, so that analysing again
     // never reads a later run's that gave none.
     const int channels = s.reference == LogSweepSettings::Reference::None ? 1 : 2;
-    m_logSweep = LogSweepRun{std::move(*measured), s, channels, m_logSweepMeasurement.lastRecording()};
+    m_logSweep = LogSweepRun{std::move(*measured), s, channels, m_logSweepMeasurement.lastRecording(), {}};
     return {};
 }
 
@@ -171,6 +172,16 @@ Status MeasurementSession::reanalyseLogSweep(const LogSweepSettings& settings)
     s.phaseRef = settings.phaseRef;
     s.phaseDelayMs = settings.phaseDelayMs;
     s.corrections = settings.corrections ? settings.corrections : &m_logSweepCorrections;
+    if (!m_logSweep->file.empty()) {
+        const std::vector<float>& response = m_logSweep->recording;
+        Result<LogSweepResults> analysed =
+            LogSweepMeasurement::analyseImpulse(response.data(), response.size(), m_logSweep->results.rate, s);
+        if (!analysed)
+            return analysed.error();
+        m_logSweep->results = std::move(*analysed);
+        m_logSweep->settings = s;
+        return {};
+    }
     const Result<LogSweep> sweep = LogSweep::make(s.shape(m_logSweep->results.rate));
     if (!sweep)
         return Error::of(Failure::BadInput, sweep.message());
@@ -182,6 +193,26 @@ Status MeasurementSession::reanalyseLogSweep(const LogSweepSettings& settings)
         return analysed.error();
     m_logSweep->results = std::move(*analysed);
     m_logSweep->settings = s;
+    return {};
+}
+
+Status MeasurementSession::openImpulseResponse(const std::string& path, int channel, const LogSweepSettings& settings)
+{
+    if (!canStartLogSweep())
+        return Error::of(Failure::Busy, "Another measurement is running");
+    Result<ImpulseFile::Impulse> read = ImpulseFile::read(path, channel);
+    if (!read)
+        return Error::of(Failure::File, "Error loading file '" + path + "' : " + read.message());
+    LogSweepSettings s = settings;
+    if (!s.corrections)
+        s.corrections = &m_logSweepCorrections;
+    s.reference = LogSweepSettings::Reference::None;
+    Result<LogSweepResults> analysed =
+        LogSweepMeasurement::analyseImpulse(read->samples.data(), read->samples.size(), read->rate, s);
+    if (!analysed)
+        return analysed.error();
+    s.length = s.lengthAt(read->rate);
+    m_logSweep = LogSweepRun{std::move(*analysed), s, 1, std::move(read->samples), path};
     return {};
 }
 

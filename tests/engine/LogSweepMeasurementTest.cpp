@@ -1,6 +1,9 @@
 #include "engine/LogSweepMeasurement.h"
+#include "curves/ImpulseFile.h"
+#include "engine/MeasurementSession.h"
 #include "signal/BandLimitedPoly.h"
 #include "devices/SimulatedSoundCard.h"
+#include "tests/engine/ScriptedHost.h"
 
 #include <gtest/gtest.h>
 
@@ -797,6 +800,130 @@ TEST(LogSweepMeasurementTest, AClockOffsetIsEstimatedAndTakenOut)
     std::printf("[ figures  ] clock offsets of +-20..50 ppm: estimate within %.3f ppm; phase within %.2f deg to "
                 "10 kHz, %.2f deg to 20 kHz; magnitude within %.4f dB\n",
                 worstPpm, worstPhase10k, worstPhase20k, worstDb);
+}
+
+// An impulse response the user has reads as a measured one: magnitude
+// within 0.1 dB of the analytic one from 20 Hz to 20 kHz, phase within 1
+// degree once the delay given is taken out (a unit impulse: flat, phase 0
+// at its peak; auto finds a minimum-phase filter's pure delay).
+TEST(LogSweepMeasurementTest, AnImpulseResponseIsAnalysedAsAMeasuredOne)
+{
+    using PhaseRef = LogSweepSettings::PhaseRef;
+    struct Case {
+        std::size_t delay;
+        std::vector<Biquad> filters;
+        PhaseRef rule;
+        PhaseRef applied;
+    };
+    for (const Case& c : {Case{300, {}, PhaseRef::Peak, PhaseRef::Peak},
+                          Case{0, {Biquad::lowPass(1000), Biquad::highPass(50)}, PhaseRef::Delay, PhaseRef::Delay},
+                          Case{441, {Biquad::lowPass(2000)}, PhaseRef::Auto, PhaseRef::Auto},
+                          Case{37, {Biquad::highPass(100)}, PhaseRef::Reference, PhaseRef::Auto}}) {
+        std::vector<double> y(Rate, 0.0);
+        y[c.delay] = 1;
+        for (const Biquad& b : c.filters)
+            b.apply(y);
+        const std::vector<float> ir(y.begin(), y.end());
+        const audimera::Result<LogSweepResults> r =
+            LogSweepMeasurement::analyseImpulse(ir.data(), ir.size(), Rate, {.phaseRef = c.rule});
+        ASSERT_TRUE(r.ok()) << r.message();
+        EXPECT_EQ(r->phaseRef, c.applied) << c.delay;
+        EXPECT_EQ(r->phaseRefNote.empty(), c.rule != PhaseRef::Reference) << r->phaseRefNote;
+        EXPECT_TRUE(r->distortion.empty() && !r->clockOffsetPpm && !r->phaseUnreliable);
+        EXPECT_NEAR(20 * std::log10(std::abs(r->impulse[r->impulsePeak])), r->peakDb, 1e-4);
+        auto response = [&](double f) {
+            Complex h = 1;
+            for (const Biquad& b : c.filters)
+                h *= b.at(f);
+            return h;
+        };
+        const double level = worstLevel(*r, 20, 20000, [&](double f) { return 20 * std::log10(std::abs(response(f))); });
+        double phase = 0;
+        for (const ResponsePoint& p : r->response)
+            phase = std::max(phase, std::abs(wrapDegrees(*p.phase - std::arg(response(p.frequency)) * 180 / Pi
+                                                         - 360 * p.frequency * (r->phaseDelaySamples - c.delay) / Rate)));
+        EXPECT_LE(level, 0.1) << c.delay;
+        EXPECT_LE(phase, 1.0) << c.delay;
+        std::printf("[ figures  ] impulse response, delay %zu, %zu filters: magnitude within %.4f dB, phase within "
+                    "%.3f deg; delay %.3f samples, SNR %.0f dB\n",
+                    c.delay, c.filters.size(), level, phase, r->delaySamples, r->impulseSnrDb);
+        if (c.filters.empty()) {
+            EXPECT_NEAR(r->delaySamples, c.delay, 1e-3);
+        }
+    }
+}
+
+TEST(LogSweepMeasurementTest, ImpulseResponsesWithoutAResponseAreRefused)
+{
+    std::vector<float> noise(Rate);
+    std::mt19937 random(7);
+    std::normal_distribution<float> gauss(0, 0.1f);
+    for (float& v : noise)
+        v = gauss(random);
+    std::vector<float> unit(1000, 0.0f);
+    unit[10] = 1;
+    struct Case {
+        std::vector<float> response;
+        LogSweepSettings settings;
+        const char* message;
+    };
+    for (const Case& c : {Case{{}, {}, LogSweepMeasurement::EmptyImpulseMessage},
+                          Case{std::vector<float>(1000, 0.0f), {}, LogSweepMeasurement::NoClearStartMessage},
+                          Case{noise, {}, LogSweepMeasurement::NoClearStartMessage},
+                          Case{unit, {.start = 23000, .stop = 24000}, "The range (23000 to 24000 Hz) lies above half"},
+                          Case{unit, {.smoothing = 5}, "The smoothing must be"}}) {
+        const audimera::Result<LogSweepResults> r =
+            LogSweepMeasurement::analyseImpulse(c.response.data(), c.response.size(), Rate, c.settings);
+        ASSERT_FALSE(r.ok()) << c.message;
+        EXPECT_EQ(r.kind(), Failure::BadInput);
+        EXPECT_EQ(r.message().rfind(c.message, 0), 0u) << r.message();
+    }
+    // A range past half the rate ends there.
+    const audimera::Result<LogSweepResults> r =
+        LogSweepMeasurement::analyseImpulse(unit.data(), unit.size(), 16000, {.stop = 20000});
+    ASSERT_TRUE(r.ok()) << r.message();
+    EXPECT_EQ(r->response.back().frequency, 8000);
+}
+
+// A file opened in the session becomes its last log sweep, is analysed
+// again as an impulse response (a gate takes out an echo), and a file that
+// gives none leaves it as it was.
+TEST(MeasurementSessionTest, AnImpulseResponseFileOpensAsTheLastLogSweep)
+{
+    ScriptedHost host;
+    std::unique_ptr<SimulatedSoundCard> card = openCard("");
+    MeasurementDocument document;
+    MeasurementSession session(host, *card, document);
+    // A sound and its echo 10 ms later: a comb until the gate ends before it.
+    std::vector<float> ir(48000, 0.0f);
+    ir[100] = 1;
+    ir[580] = 0.5f;
+    const std::string dir = ::testing::TempDir();
+    ASSERT_TRUE(ImpulseFile::writeWav(dir + "echo.wav", ir, 48000).ok());
+    ASSERT_TRUE(ImpulseFile::writeWav(dir + "silent.wav", std::vector<float>(100, 0.0f), 48000).ok());
+    const auto ripple = [&] {
+        const LogSweepResults& r = session.lastLogSweep()->results;
+        return worstLevel(r, 20, 20000, [](double) { return 0.0; });
+    };
+    ASSERT_TRUE(session.openImpulseResponse(dir + "echo.wav", 0, {}).ok());
+    const LogSweepRun& run = *session.lastLogSweep();
+    EXPECT_EQ(run.file, dir + "echo.wav");
+    EXPECT_EQ(run.recording, ir);
+    EXPECT_EQ(run.results.rate, 48000);
+    EXPECT_GT(ripple(), 3.0);
+    ASSERT_TRUE(session.reanalyseLogSweep({.gateMs = 5}).ok());
+    EXPECT_LT(ripple(), 0.01);
+    const std::size_t gated = run.results.impulse.size();
+    for (const auto& [file, kind] : {std::pair{std::string("missing.wav"), Failure::File},
+                                     std::pair{std::string("silent.wav"), Failure::BadInput}}) {
+        const Status opened = session.openImpulseResponse(dir + file, 0, {});
+        EXPECT_EQ(opened.kind(), kind) << file << ": " << opened.message();
+        EXPECT_EQ(session.lastLogSweep()->file, dir + "echo.wav");
+        EXPECT_EQ(session.lastLogSweep()->results.impulse.size(), gated);
+    }
+    EXPECT_EQ(session.openImpulseResponse(dir + "missing.wav", 0, {}).message().rfind(
+                  "Error loading file '" + dir + "missing.wav' : ", 0),
+              0u);
 }
 
 } // namespace
