@@ -697,8 +697,8 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     // lines up the transfer function with the peak's delay taken out, its
     // noise read where impulseSnrDb reads it.
     choosePhaseReference(results, settings, referenced, rate, before, [&] {
-        return minimumPhaseDelay(H, B, ClockOffset::segmentNoise(h, p + n / 4, n / 4, linearFft.size(), energyOf(window)),
-                                 fraction, binHz, rate, settings);
+        std::vector<double> noise = ClockOffset::segmentNoise(h, p + n / 4, n / 4, linearFft.size(), energyOf(window));
+        return minimumPhaseDelay(H, B, std::move(noise), fraction, binHz, rate, settings);
     });
     // What is left to take out after the whole samples that went with the
     // segments' shift.
