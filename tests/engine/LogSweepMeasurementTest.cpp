@@ -927,6 +927,12 @@ TEST(MeasurementSessionTest, AnImpulseResponseFileOpensAsTheLastLogSweep)
     EXPECT_EQ(session.openImpulseResponse(dir + "missing.wav", 0, {}).message().rfind(
                   "Error loading file '" + dir + "missing.wav' : ", 0),
               0u);
+    // Refused while a log sweep runs, whose result then takes its place.
+    Status during;
+    host.atYield(1, [&] { during = session.openImpulseResponse(dir + "echo.wav", 0, {}); });
+    ASSERT_TRUE(session.runLogSweep({.length = K15, .pointsPerOctave = 3}).ok());
+    EXPECT_EQ(during.kind(), Failure::Busy);
+    EXPECT_TRUE(session.lastLogSweep()->file.empty());
 }
 
 } // namespace
