@@ -818,9 +818,6 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyseImpulse(const floa
         return fail(text);
     }
 
-    // The response, then silence: the segment before the peak, the
-    // interpolation about it and the noise never reach round to the other
-    // end of it.
     std::size_t p = 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (!std::isfinite(response[i]))
@@ -854,6 +851,9 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyseImpulse(const floa
     const auto lead = static_cast<std::size_t>(std::llround(ImpulseLeadSeconds * rate));
     const std::size_t before = 2 * (p - start + lead);
     const auto [after, taper] = gatedLength(s, rate, std::max(n - p, MinImpulseAfter));
+    // The response, then silence: the segment before the peak, the
+    // interpolation about it and the noise never reach round to the other
+    // end of it.
     std::vector<double> h(n + before + after + 256, 0.0);
     std::copy(response, response + n, h.begin());
     const double fraction = fractionalPeak(h, p);

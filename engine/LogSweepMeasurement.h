@@ -52,6 +52,9 @@
 //   when there is no estimate (too little of the range above the noise);
 //   never with a reference, whose ratio cancels a clock both channels share.
 //
+// analyseImpulse() gives the same results (no harmonics, no clock offset)
+// from an impulse response the user already has.
+//
 // Units: Hz, dB, degrees, samples at the measurement rate; recordings in
 // float, full scale 1.0.
 //
