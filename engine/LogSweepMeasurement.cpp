@@ -9,6 +9,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <functional>
 #include <numbers>
 
 namespace audimera {
@@ -216,12 +217,159 @@ std::pair<double, double> band(double x, int n)
     return {x / half, x * half};
 }
 
+double energyOf(const std::vector<double>& window)
+{
+    double energy = 0;
+    for (const double v : window)
+        energy += v * v;
+    return energy;
+}
+
+// The segment after a response's peak, {after, taper}: `room` samples, or
+// with a gate its flat part and taper within them.
+std::pair<std::size_t, std::size_t> gatedLength(const LogSweepSettings& settings, int rate, std::size_t room)
+{
+    std::size_t after = room;
+    std::size_t taper = 0;
+    // A gate is flat to gateMs after the peak, then tapers to 0.
+    if (settings.gateMs > 0) {
+        taper = static_cast<std::size_t>(std::llround(settings.taperMs() * rate / 1000));
+        const auto flat = static_cast<std::size_t>(std::llround(settings.gateMs * rate / 1000));
+        after = std::clamp<std::size_t>(flat + taper, 1, after);
+        taper = std::max<std::size_t>(std::min(taper, after), 1);
+    }
+    return {after, taper};
+}
+
+// The windowed segment of the circular response h around index p, as the
+// results keep it.
+std::vector<float> windowedSegment(const std::vector<double>& h, std::size_t p, std::size_t before,
+                                   const std::vector<double>& window)
+{
+    std::vector<float> segment(window.size());
+    for (std::size_t j = 0; j < window.size(); ++j)
+        segment[j] = static_cast<float>(
+            h[wrap(static_cast<std::ptrdiff_t>(p + j) - static_cast<std::ptrdiff_t>(before), h.size())] * window[j]);
+    return segment;
+}
+
+// Auto's delay: that at which the transfer function H / B, with `fraction`
+// samples of the peak's delay taken out, lines up with its minimum phase;
+// noise is H's per bin, binHz apart.
+std::optional<PhaseReference::Delay> minimumPhaseDelay(const std::vector<Complex>& H, const std::vector<Complex>& B,
+                                                       std::vector<double> noise, double fraction, double binHz,
+                                                       int rate, const LogSweepSettings& settings)
+{
+    std::vector<Complex> transfer(H.size());
+    for (std::size_t k = 0; k < transfer.size(); ++k) {
+        const double f = static_cast<double>(k) * binHz;
+        transfer[k] = B[k] != 0.0 ? H[k] / B[k] * std::polar(1.0, 2 * Pi * f * fraction / rate) : 0.0;
+        noise[k] = std::norm(B[k]) > 0 ? noise[k] / std::norm(B[k]) : HUGE_VAL;
+    }
+    return PhaseReference::minimumPhaseDelay(transfer, noise, binHz, settings.start, settings.stop);
+}
+
+// The phase reference of results by settings' rule: the rule applied, its
+// note and the delay the phase is given relative to (from
+// results.delaySamples). lineUp gives Auto's delay; one beyond half the
+// segment before the peak (`before` samples) is no line-up with this
+// response's sound (a device far from minimum phase).
+void choosePhaseReference(LogSweepResults& results, const LogSweepSettings& settings, bool referenced, int rate,
+                          std::size_t before, const std::function<std::optional<PhaseReference::Delay>()>& lineUp)
+{
+    using PhaseRef = LogSweepSettings::PhaseRef;
+    PhaseRef rule = settings.phaseRef;
+    if (rule == PhaseRef::Reference && !referenced) {
+        rule = PhaseRef::Auto;
+        results.phaseRefNote = "no reference channel, so auto";
+    } else if (rule == PhaseRef::Auto && referenced) {
+        // The reference's timing is the exact one: no fit needed.
+        rule = PhaseRef::Reference;
+    }
+    results.phaseRef = rule;
+    results.phaseDelaySamples = results.delaySamples;
+    if (rule == PhaseRef::Reference) {
+        results.phaseDelaySamples = 0;
+    } else if (rule == PhaseRef::Delay) {
+        results.phaseDelaySamples = settings.phaseDelayMs * rate / 1000;
+    } else if (rule == PhaseRef::Auto) {
+        const std::optional<PhaseReference::Delay> extra = lineUp();
+        if (extra && std::abs(extra->samples) < static_cast<double>(before) / 2) {
+            results.phaseDelaySamples += extra->samples;
+            // What the delay's uncertainty (three standard deviations)
+            // could do to the phase at the top of the range.
+            const double turn = 360 * 3 * extra->uncertainty * settings.stop / rate;
+            if (turn > LogSweepMeasurement::MaxPhaseErrorDegrees) {
+                char note[160];
+                std::snprintf(note, sizeof note,
+                              "its delay is known only to +-%.3f samples (3 sigma), which could turn the phase "
+                              "by up to %.1f degrees at %g Hz", 3 * extra->uncertainty, turn, settings.stop);
+                results.phaseRefNote = note;
+            }
+        } else {
+            results.phaseRef = PhaseRef::Peak;
+            results.phaseRefNote = extra ? "no delay lines the response up with its minimum phase, so peak"
+                                         : "too little of the range above the noise for auto, so peak";
+        }
+    }
+}
+
+// The transfer function H / B per bin (binHz apart), with `shift` samples
+// of delay taken out: |T|^2 and T, read between bins.
+struct TransferCurves {
+    BinCurve power, re, im;
+};
+
+TransferCurves transferCurves(const std::vector<Complex>& H, const std::vector<Complex>& B, double shift,
+                              double binHz, int rate)
+{
+    const std::size_t bins = H.size();
+    std::vector<double> power(bins), re(bins), im(bins);
+    for (std::size_t k = 0; k < bins; ++k) {
+        const double f = static_cast<double>(k) * binHz;
+        const Complex t = B[k] != 0.0 ? H[k] / B[k] * std::polar(1.0, 2 * Pi * f * shift / rate) : 0.0;
+        power[k] = std::norm(t);
+        re[k] = t.real();
+        im[k] = t.imag();
+    }
+    return {BinCurve(std::move(power)), BinCurve(std::move(re)), BinCurve(std::move(im))};
+}
+
+// Magnitude (less the corrections) and phase at frequencies fs, smoothed
+// as settings say.
+std::vector<ResponsePoint> readResponse(const std::vector<double>& fs, const TransferCurves& t, double binHz,
+                                        const LogSweepSettings& settings)
+{
+    std::vector<ResponsePoint> response;
+    response.reserve(fs.size());
+    for (const double f : fs) {
+        const auto [a, b] = band(f / binHz, settings.smoothing);
+        double level = 10 * std::log10(std::max(t.power.mean(a, b), 1e-300));
+        if (settings.corrections)
+            level -= settings.corrections->levelAt(f);
+        const double phase = std::atan2(t.im.mean(a, b), t.re.mean(a, b)) * 180 / Pi;
+        response.push_back({f, level, phase});
+    }
+    return response;
+}
+
 } // namespace
 
 audimera::Status LogSweepSettings::check(int rate) const
 {
     if (const audimera::Result<LogSweep> sweep = LogSweep::make(shape(rate)); !sweep)
         return sweep.error();
+    if (const audimera::Status analysis = checkAnalysis(); !analysis)
+        return analysis;
+    if (reference != Reference::None && channel != RecordChannel::Mix
+        && (channel == RecordChannel::Left) == (reference == Reference::Left))
+        return audimera::Error{"The record channel cannot be the reference channel: with a reference on one input "
+                               "the other one is measured"};
+    return {};
+}
+
+audimera::Status LogSweepSettings::checkAnalysis() const
+{
     if (pointsPerOctave < 1 || pointsPerOctave > MaxPointsPerOctave)
         return audimera::Error{"The points per octave must lie from 1 to " + std::to_string(MaxPointsPerOctave)};
     constexpr int Smoothings[] = {0, 1, 3, 6, 12, 24, 48};
@@ -233,10 +381,6 @@ audimera::Status LogSweepSettings::check(int rate) const
         return audimera::Error{"The gate's taper must lie from 0 to 10000 ms"};
     if (!(phaseDelayMs >= -MaxPhaseDelayMs && phaseDelayMs <= MaxPhaseDelayMs))
         return audimera::Error{"The phase reference's delay must lie from -10000 to 10000 ms"};
-    if (reference != Reference::None && channel != RecordChannel::Mix
-        && (channel == RecordChannel::Left) == (reference == Reference::Left))
-        return audimera::Error{"The record channel cannot be the reference channel: with a reference on one input "
-                               "the other one is measured"};
     return {};
 }
 
@@ -442,16 +586,8 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     const auto before = static_cast<std::size_t>(0.5 * sweep.harmonicLead(2));
     const auto room = static_cast<std::size_t>(
         std::max(0.0, static_cast<double>(n) - sweep.harmonicLead(8) - 2.0 * static_cast<double>(before)));
-    std::size_t after = std::min(room, n / 2);
-    // A gate is flat to gateMs after the peak, then tapers to 0.
     const bool gated = settings.gateMs > 0;
-    std::size_t taper = 0;
-    if (gated) {
-        taper = static_cast<std::size_t>(std::llround(settings.taperMs() * rate / 1000));
-        const auto flat = static_cast<std::size_t>(std::llround(settings.gateMs * rate / 1000));
-        after = std::clamp<std::size_t>(flat + taper, 1, after);
-        taper = std::max<std::size_t>(std::min(taper, after), 1);
-    }
+    const auto [after, taper] = gatedLength(settings, rate, std::min(room, n / 2));
     const std::vector<double> window = makeWindow(before, after, taper);
     RealFft& linearFft = deconvolver.fft(RealFft::goodLength(before + after));
     const auto at = [](std::size_t i) { return static_cast<std::ptrdiff_t>(i); };
@@ -468,11 +604,8 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
         const std::size_t responsePeak = referenced ? q : p;
         // Its noise from where impulseSnrDb reads it (a quarter to half the
         // response's length after the peak), per bin of the transfer function.
-        double windowEnergy = 0;
-        for (const double v : window)
-            windowEnergy += v * v;
         std::vector<double> noise = ClockOffset::segmentNoise(response, responsePeak + n / 4, n / 4,
-                                                              linearFft.size(), windowEnergy);
+                                                              linearFft.size(), energyOf(window));
         std::vector<Complex> transfer(linearFft.bins());
         for (std::size_t k = 0; k < transfer.size(); ++k) {
             transfer[k] = S[k] != 0.0 ? measuredOrReference[k] / S[k] : 0.0;
@@ -554,88 +687,35 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     }
     // --- end of lost sound.
 
-    results.impulse.resize(before + after);
-    for (std::size_t j = 0; j < window.size(); ++j)
-        results.impulse[j] = static_cast<float>(h[wrap(at(p) + at(j) - at(before), n)] * window[j]);
+    results.impulse = windowedSegment(h, p, before, window);
     results.impulsePeak = before;
 
     const std::size_t bins = linearFft.bins();
     const double binHz = static_cast<double>(rate) / static_cast<double>(linearFft.size());
 
-    // --- Phase reference: the delay the phase is given relative to.
-    {
-        using PhaseRef = LogSweepSettings::PhaseRef;
-        PhaseRef rule = settings.phaseRef;
-        if (rule == PhaseRef::Reference && !referenced) {
-            rule = PhaseRef::Auto;
-            results.phaseRefNote = "no reference channel, so auto";
-        } else if (rule == PhaseRef::Auto && referenced) {
-            // The reference's timing is the exact one: no fit needed.
-            rule = PhaseRef::Reference;
-        }
-        results.phaseRef = rule;
-        results.phaseDelaySamples = results.delaySamples;
-        if (rule == PhaseRef::Reference) {
-            results.phaseDelaySamples = 0;
-        } else if (rule == PhaseRef::Delay) {
-            results.phaseDelaySamples = settings.phaseDelayMs * rate / 1000;
-        } else if (rule == PhaseRef::Auto) {
-            // The transfer function with the peak's delay taken out, and its
-            // noise (read where impulseSnrDb reads it).
-            double windowEnergy = 0;
-            for (const double v : window)
-                windowEnergy += v * v;
-            std::vector<double> noise =
-                ClockOffset::segmentNoise(h, p + n / 4, n / 4, linearFft.size(), windowEnergy);
-            std::vector<Complex> transfer(bins);
-            for (std::size_t k = 0; k < bins; ++k) {
-                const double f = static_cast<double>(k) * binHz;
-                transfer[k] = B[k] != 0.0 ? H[k] / B[k] * std::polar(1.0, 2 * Pi * f * fraction / rate) : 0.0;
-                noise[k] = std::norm(B[k]) > 0 ? noise[k] / std::norm(B[k]) : HUGE_VAL;
-            }
-            // A delay outside the segment before the peak is no line-up
-            // with this response's sound (a device far from minimum phase).
-            const std::optional<PhaseReference::Delay> extra =
-                PhaseReference::minimumPhaseDelay(transfer, noise, binHz, settings.start, settings.stop);
-            if (extra && std::abs(extra->samples) < static_cast<double>(before) / 2) {
-                results.phaseDelaySamples += extra->samples;
-                // What the delay's uncertainty (three standard deviations)
-                // could do to the phase at the top of the range.
-                const double turn = 360 * 3 * extra->uncertainty * settings.stop / rate;
-                if (turn > MaxPhaseErrorDegrees) {
-                    char note[160];
-                    std::snprintf(note, sizeof note,
-                                  "its delay is known only to +-%.3f samples (3 sigma), which could turn the phase "
-                                  "by up to %.1f degrees at %g Hz", 3 * extra->uncertainty, turn, settings.stop);
-                    results.phaseRefNote = note;
-                }
-            } else {
-                results.phaseRef = PhaseRef::Peak;
-                results.phaseRefNote = extra ? "no delay lines the response up with its minimum phase, so peak"
-                                             : "too little of the range above the noise for auto, so peak";
-            }
-        }
-    }
+    // --- Phase reference: the delay the phase is given relative to. Auto
+    // lines up the transfer function with the peak's delay taken out, its
+    // noise read where impulseSnrDb reads it.
+    choosePhaseReference(results, settings, referenced, rate, before, [&] {
+        std::vector<double> noise = ClockOffset::segmentNoise(h, p + n / 4, n / 4, linearFft.size(), energyOf(window));
+        return minimumPhaseDelay(H, B, std::move(noise), fraction, binHz, rate, settings);
+    });
     // What is left to take out after the whole samples that went with the
     // segments' shift.
     const double shift = results.phaseDelaySamples - (static_cast<double>(p) - static_cast<double>(baseAt));
     // --- end of the phase reference.
 
     // Per bin: |T|^2 and T with the phase reference's delay taken out (the
-    // whole samples of the peak's went with the segments' shift).
-    std::vector<double> power(bins), re(bins), im(bins), fundamental(bins), linearRe(bins), linearIm(bins);
+    // whole samples of the peak's went with the segments' shift), and the
+    // linear response over the sweep's own.
+    const TransferCurves transfer = transferCurves(H, B, shift, binHz, rate);
+    std::vector<double> fundamental(bins), linearRe(bins), linearIm(bins);
     for (std::size_t k = 0; k < bins; ++k) {
-        const double f = static_cast<double>(k) * binHz;
-        const Complex t = B[k] != 0.0 ? H[k] / B[k] * std::polar(1.0, 2 * Pi * f * shift / rate) : 0.0;
-        power[k] = std::norm(t);
-        re[k] = t.real();
-        im[k] = t.imag();
         const Complex linear = S[k] != 0.0 ? H[k] / S[k] : 0.0;
         fundamental[k] = std::norm(linear);
         linearRe[k] = linear.real();
         linearIm[k] = linear.imag();
     }
-    const BinCurve powerCurve(std::move(power)), reCurve(std::move(re)), imCurve(std::move(im));
     const BinCurve fundamentalCurve(std::move(fundamental));
     const BinCurve linearReCurve(std::move(linearRe)), linearImCurve(std::move(linearIm));
 
@@ -675,17 +755,11 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     }
 
     const std::vector<double> fs = frequencies(settings.start, settings.stop, settings.pointsPerOctave);
-    results.response.reserve(fs.size());
+    results.response = readResponse(fs, transfer, binHz, settings);
     results.distortion.reserve(fs.size());
     const double nyquist = rate / 2.0;
     for (const double f : fs) {
         const auto [a, b] = band(f / binHz, settings.smoothing);
-        double level = 10 * std::log10(std::max(powerCurve.mean(a, b), 1e-300));
-        if (settings.corrections)
-            level -= settings.corrections->levelAt(f);
-        const double phase = std::atan2(imCurve.mean(a, b), reCurve.mean(a, b)) * 180 / Pi;
-        results.response.push_back({f, level, phase});
-
         DistortionPoint d{f, {}, {}};
         const double h1 = fundamentalCurve.mean(a, b);
         double sum = 0;
@@ -718,6 +792,88 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
             d.thdPercent = 100 * std::sqrt(sum);
         results.distortion.push_back(d);
     }
+    return results;
+}
+
+audimera::Result<LogSweepResults> LogSweepMeasurement::analyseImpulse(const float* response, std::size_t n, int rate,
+                                                                      const LogSweepSettings& settings)
+{
+    auto fail = [](std::string message) -> audimera::Result<LogSweepResults> {
+        return audimera::Error::of(Failure::BadInput, std::move(message));
+    };
+    if (n == 0 || response == nullptr)
+        return fail(EmptyImpulseMessage);
+    if (rate <= 0)
+        return fail("The impulse response's rate must be above 0 Hz");
+    if (const audimera::Status checked = settings.checkAnalysis(); !checked)
+        return fail(checked.message());
+    LogSweepSettings s = settings;
+    s.stop = std::min(s.stop, rate / 2.0);
+    if (!(settings.start > 0) || !(settings.start < settings.stop))
+        return fail("The range must start above 0 Hz and below its stop");
+    if (!(s.start < s.stop)) {
+        char text[160];
+        std::snprintf(text, sizeof text, "The range (%g to %g Hz) lies above half the impulse response's rate (%g Hz)",
+                      settings.start, settings.stop, rate / 2.0);
+        return fail(text);
+    }
+
+    std::size_t p = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!std::isfinite(response[i]))
+            return fail("The impulse response holds a value that is not a finite number");
+        p = std::abs(response[i]) > std::abs(response[p]) ? i : p;
+    }
+    const double peak = std::abs(response[p]);
+    // The start (the first sample within 20 dB of the peak) and the noise:
+    // the mean power of the response's last tenth, or its first where the
+    // peak lies in the last, or none.
+    std::size_t start = 0;
+    while (std::abs(response[start]) < 0.1 * peak)
+        ++start;
+    const std::size_t tenth = std::max<std::size_t>(n / 10, 1);
+    const std::size_t noiseFrom = p < n - tenth ? n - tenth : p >= tenth ? 0 : n;
+    double noisePower = 0;
+    for (std::size_t i = noiseFrom; i < std::min(noiseFrom + tenth, n); ++i)
+        noisePower += double(response[i]) * response[i];
+    noisePower /= static_cast<double>(tenth);
+
+    LogSweepResults results;
+    results.rate = rate;
+    results.peakDb = 20 * std::log10(std::max(peak, 1e-30));
+    results.impulseSnrDb = !(peak > 0) ? -INFINITY : noisePower > 0 ? 10 * std::log10(peak * peak / noisePower)
+                                                                     : INFINITY;
+    if (!(results.impulseSnrDb >= MinImpulseSnrDb))
+        return fail(NoClearStartMessage);
+
+    // The segment: from ImpulseLeadSeconds before the start (the window
+    // rises over the half before that) to the end or the gate.
+    const auto lead = static_cast<std::size_t>(std::llround(ImpulseLeadSeconds * rate));
+    const std::size_t before = 2 * (p - start + lead);
+    const auto [after, taper] = gatedLength(s, rate, std::max(n - p, MinImpulseAfter));
+    // The response, then silence: the segment before the peak, the
+    // interpolation about it and the noise never reach round to the other
+    // end of it.
+    std::vector<double> h(n + before + after + 256, 0.0);
+    std::copy(response, response + n, h.begin());
+    const double fraction = fractionalPeak(h, p);
+    results.delaySamples = static_cast<double>(p) + fraction;
+
+    const std::vector<double> window = makeWindow(before, after, taper);
+    results.impulse = windowedSegment(h, p, before, window);
+    results.impulsePeak = before;
+    RealFft fft(RealFft::goodLength(std::max<std::size_t>(before + after, 2)));
+    const double binHz = static_cast<double>(rate) / static_cast<double>(fft.size());
+    const std::vector<Complex> H = segmentSpectrum(fft, h, static_cast<std::ptrdiff_t>(p), before, window);
+    const std::vector<Complex> unit(H.size(), 1.0); // the response of a perfect path
+
+    choosePhaseReference(results, s, false, rate, before, [&] {
+        return minimumPhaseDelay(H, unit, ClockOffset::segmentNoise(h, noiseFrom, tenth, fft.size(), energyOf(window)),
+                                 fraction, binHz, rate, s);
+    });
+    const double shift = results.phaseDelaySamples - static_cast<double>(p);
+    results.response = readResponse(frequencies(s.start, s.stop, s.pointsPerOctave),
+                                     transferCurves(H, unit, shift, binHz, rate), binHz, s);
     return results;
 }
 

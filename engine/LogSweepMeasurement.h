@@ -52,6 +52,9 @@
 //   when there is no estimate (too little of the range above the noise);
 //   never with a reference, whose ratio cancels a clock both channels share.
 //
+// analyseImpulse() gives the same results (no harmonics, no clock offset)
+// from an impulse response the user already has.
+//
 // Units: Hz, dB, degrees, samples at the measurement rate; recordings in
 // float, full scale 1.0.
 //
@@ -114,6 +117,9 @@ struct LogSweepSettings {
     // What is wrong with the settings (the sweep's own bounds included) at
     // rate Hz; success when nothing is.
     audimera::Status check(int rate) const;
+    // What is wrong with those of them the analysis reads (the points per
+    // octave, the smoothing, the gate and the phase reference's delay).
+    audimera::Status checkAnalysis() const;
     std::size_t lengthAt(int rate) const
     {
         return length > 0 ? length : lengthSeconds > 0 ? LogSweep::lengthFor(lengthSeconds, rate)
@@ -236,6 +242,29 @@ public:
     // carries nothing, too late), Clipped or LostSamples.
     audimera::Result<LogSweepResults> analyse(const LogSweep& sweep, const LogSweepSettings& settings,
                                               const float* recorded, std::size_t frames, int channels);
+
+    // The same results from an impulse response the user has (response[0 ..
+    // n), at rate Hz, full scale 1.0; a perfect path is a unit impulse):
+    // the impulse is the segment from ImpulseLeadSeconds before the
+    // response's start (the first sample within 20 dB of its peak) to its
+    // end, gated alike; delaySamples is the peak's place from the first
+    // sample; peakDb the peak in dB re 1.0; impulseSnrDb the peak over the
+    // mean power of the response's last tenth (its first, where the peak
+    // lies in the last), where Auto also reads the noise. Magnitude and
+    // phase from the segment's spectrum as analyse() gives them; no
+    // distortion, no clock offset. A range above half the rate ends there.
+    // Fails (BadInput) for bad settings, a range wholly above half the
+    // rate, an empty response or one without a clear start (the peak less
+    // than MinImpulseSnrDb above that noise).
+    static audimera::Result<LogSweepResults> analyseImpulse(const float* response, std::size_t n, int rate,
+                                                            const LogSweepSettings& settings);
+    static constexpr const char* EmptyImpulseMessage = "The impulse response is empty";
+    static constexpr const char* NoClearStartMessage =
+        "The impulse response has no clear start: nothing stands 20 dB above the rest of it";
+    static constexpr double ImpulseLeadSeconds = 0.005;
+    // The fewest samples the segment holds from the peak on (silence past
+    // the response's end).
+    static constexpr std::size_t MinImpulseAfter = 16;
 
     // The whole measurement on device: the sweep at the device's
     // duplexRate(), played and recorded (playAndRecord(), with waiter and

@@ -2,6 +2,7 @@
 
 #include "curves/CurveFile.h"
 #include "curves/ExchangeFiles.h"
+#include "curves/ImpulseFile.h"
 #include "engine/HostWaiter.h"
 
 #include <algorithm>
@@ -156,14 +157,14 @@ Status MeasurementSession::runLogSweep(const LogSweepSettings& settings, const s
     // The recording kept is that of the results, so that analysing again
     // never reads a later run's that gave none.
     const int channels = s.reference == LogSweepSettings::Reference::None ? 1 : 2;
-    m_logSweep = LogSweepRun{std::move(*measured), s, channels, m_logSweepMeasurement.lastRecording()};
+    m_logSweep = LogSweepRun{std::move(*measured), s, channels, m_logSweepMeasurement.lastRecording(), {}};
     return {};
 }
 
 Status MeasurementSession::reanalyseLogSweep(const LogSweepSettings& settings)
 {
     if (!m_logSweep || logSweeping())
-        return Error::of(Failure::Busy, "No log sweep to analyse");
+        return Error::of(Failure::BadInput, "No log sweep to analyse");
     LogSweepSettings s = m_logSweep->settings;
     s.smoothing = settings.smoothing;
     s.gateMs = settings.gateMs;
@@ -171,18 +172,44 @@ Status MeasurementSession::reanalyseLogSweep(const LogSweepSettings& settings)
     s.phaseRef = settings.phaseRef;
     s.phaseDelayMs = settings.phaseDelayMs;
     s.corrections = settings.corrections ? settings.corrections : &m_logSweepCorrections;
-    const Result<LogSweep> sweep = LogSweep::make(s.shape(m_logSweep->results.rate));
-    if (!sweep)
-        return Error::of(Failure::BadInput, sweep.message());
     const std::vector<float>& recording = m_logSweep->recording;
-    const std::size_t frames = recording.size() / static_cast<std::size_t>(m_logSweep->channels);
-    Result<LogSweepResults> analysed =
-        m_logSweepMeasurement.analyse(*sweep, s, recording.data(), frames, m_logSweep->channels);
+    const int rate = m_logSweep->results.rate;
+    Result<LogSweepResults> analysed = Error::of(Failure::Other, "");
+    if (!m_logSweep->file.empty()) {
+        // An opened response: no sweep to deconvolve.
+        analysed = LogSweepMeasurement::analyseImpulse(recording.data(), recording.size(), rate, s);
+    } else {
+        const Result<LogSweep> sweep = LogSweep::make(s.shape(rate));
+        if (!sweep)
+            return Error::of(Failure::BadInput, sweep.message());
+        const std::size_t frames = recording.size() / static_cast<std::size_t>(m_logSweep->channels);
+        analysed = m_logSweepMeasurement.analyse(*sweep, s, recording.data(), frames, m_logSweep->channels);
+    }
     if (!analysed)
         return analysed.error();
     m_logSweep->results = std::move(*analysed);
     m_logSweep->settings = s;
     m_logSweep->room.reset();
+    return {};
+}
+
+Status MeasurementSession::openImpulseResponse(const std::string& path, int channel, const LogSweepSettings& settings)
+{
+    if (!canStartLogSweep())
+        return Error::of(Failure::Busy, "Another measurement is running");
+    Result<ImpulseFile::Impulse> read = ImpulseFile::read(path, channel);
+    if (!read)
+        return Error::of(Failure::File, "Error loading file '" + path + "' : " + read.message());
+    LogSweepSettings s = settings;
+    if (!s.corrections)
+        s.corrections = &m_logSweepCorrections;
+    s.reference = LogSweepSettings::Reference::None;
+    Result<LogSweepResults> analysed =
+        LogSweepMeasurement::analyseImpulse(read->samples.data(), read->samples.size(), read->rate, s);
+    if (!analysed)
+        return analysed.error();
+    s.length = s.lengthAt(read->rate);
+    m_logSweep = LogSweepRun{std::move(*analysed), s, 1, std::move(read->samples), path};
     return {};
 }
 
@@ -309,7 +336,7 @@ void MeasurementSession::clearTraces()
 Status MeasurementSession::analyseRoom(const RoomSettings& settings)
 {
     if (!m_logSweep || logSweeping())
-        return Error::of(Failure::Busy, "No impulse response to analyse");
+        return Error::of(logSweeping() ? Failure::Busy : Failure::BadInput, "No impulse response to analyse");
     m_logSweep->room.reset();
     m_logSweep->roomSettings = settings;
     const std::vector<float>& impulse = m_logSweep->results.impulse;

@@ -52,12 +52,14 @@ enum class CorrectionUse { Main, LogSweep };
 
 // The last log sweep that gave a result: its results, the settings it was
 // measured (or last analysed) with and its recording, which analysing it
-// again reads.
+// again reads. One opened from an impulse response file holds that
+// response as its recording (one channel) and the file's path.
 struct LogSweepRun {
     LogSweepResults results;
     LogSweepSettings settings;
     int channels = 1;
     std::vector<float> recording;
+    std::string file; // empty for a measurement
     // The room parameters of its impulse response, once analysed
     // (MeasurementSession::analyseRoom), with the settings they were
     // analysed with; cleared whenever the results change.
@@ -147,8 +149,17 @@ public:
     const std::optional<LogSweepRun>& lastLogSweep() const { return m_logSweep; }
     // Analyses the last log sweep's recording again with what may change
     // after a measurement: the smoothing, the gate, the phase reference and
-    // the corrections (those of settings; the sweep's own as measured).
+    // the corrections (those of settings; the sweep's own as measured). An
+    // opened impulse response is analysed again as one.
     Status reanalyseLogSweep(const LogSweepSettings& settings);
+    // Opens channel (from 0) of the impulse response file at path
+    // (ImpulseFile::read) and analyses it with settings
+    // (LogSweepMeasurement::analyseImpulse; settings.corrections unset takes
+    // the log sweep's own curves). On success it becomes lastLogSweep(),
+    // shown as a measured one; a failure (File: the file cannot be read;
+    // BadInput: no response in it; Busy: a measurement runs) leaves the
+    // last one as it was.
+    Status openImpulseResponse(const std::string& path, int channel, const LogSweepSettings& settings);
 
     // --- Corrections: each use has its own curves and switches.
     CorrectionTable& corrections(CorrectionUse use);
