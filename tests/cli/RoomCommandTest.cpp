@@ -70,8 +70,19 @@ TEST(RoomCommandTest, ADecayOfHalfASecondPrintsItsT30AndWritesARowPerBand)
         EXPECT_EQ(rows[1].substr(0, 2), "0,");
         EXPECT_EQ(rows[2].substr(0, rows[2].find(',')), c.first);
         EXPECT_EQ(rows.back().substr(0, rows.back().find(',')), c.last);
-        for (const std::string& row : rows)
-            EXPECT_EQ(std::count(row.begin(), row.end(), ','), 11) << row;
+        // A value is marked (or missing) in the table exactly when the CSV
+        // lists flags for it.
+        for (std::size_t i = 1; i < rows.size(); ++i) {
+            ASSERT_EQ(std::count(rows[i].begin(), rows[i].end(), ','), 11) << rows[i];
+            const std::string flags = rows[i].substr(rows[i].rfind(',') + 1);
+            std::istringstream cells(table[i]);
+            std::string cell;
+            cells >> cell; // the band
+            for (const char* parameter : {"edt:", "t20:", "t30:", "c50:", "c80:", "d50:", "ts:"}) {
+                cells >> cell;
+                EXPECT_EQ(cell.back() == '*' || cell == "-", flags.find(parameter) != std::string::npos) << table[i] << "\n" << rows[i];
+            }
+        }
     }
 }
 
