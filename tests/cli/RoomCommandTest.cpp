@@ -80,7 +80,8 @@ TEST(RoomCommandTest, ADecayOfHalfASecondPrintsItsT30AndWritesARowPerBand)
             cells >> cell; // the band
             for (const char* parameter : {"edt:", "t20:", "t30:", "c50:", "c80:", "d50:", "ts:"}) {
                 cells >> cell;
-                EXPECT_EQ(cell.back() == '*' || cell == "-", flags.find(parameter) != std::string::npos) << table[i] << "\n" << rows[i];
+                EXPECT_EQ(cell.back() == '*' || cell == "-", flags.find(parameter) != std::string::npos)
+                    << table[i] << "\n" << rows[i];
             }
         }
     }
