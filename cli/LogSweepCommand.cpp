@@ -11,6 +11,8 @@
 #include "engine/LogSweepMeasurement.h"
 #include "engine/MeasurementDocument.h"
 #include "engine/MeasurementSession.h"
+#include "engine/RoomReport.h"
+#include "cli/RoomCommand.h"
 #include "devices/SimulatedSoundCard.h"
 
 #include <QImage>
@@ -35,6 +37,8 @@ struct Options {
     CorrectionChoice corrections;
     LogSweepSettings settings;
     std::string out, frd, ir, distortion, png;
+    std::string room; // the room figures' CSV
+    RoomSettings roomSettings;
     bool legend = false; // --legend on the picture
 };
 
@@ -113,6 +117,14 @@ Status parse(const std::vector<std::string>& args, Options& o)
             if (!value(v) || !parseCount(v, n) || n < 0 || n > 1000000)
                 return bad("--points-per-octave needs a whole number");
             s.pointsPerOctave = static_cast<int>(n);
+        } else if (a == "--room") {
+            if (!value(o.room))
+                return bad("--room needs a file");
+        } else if (a == "--room-bands") {
+            const std::optional<RoomSettings::Bands> bands = value(v) ? parseRoomBands(v) : std::nullopt;
+            if (!bands)
+                return bad("--room-bands must be octave or third");
+            o.roomSettings.bands = *bands;
         } else if (a == "--legend") {
             o.legend = true;
         } else if (a == "--out" || a == "--frd" || a == "--ir" || a == "--distortion" || a == "--png") {
@@ -241,6 +253,9 @@ std::string logSweepUsage()
       --ir FILE            the impulse response as a 32-bit float WAV file
       --distortion FILE    H2..H5 (dB re the fundamental) and THD (%) as CSV
       --png FILE           magnitude and phase in one picture
+      --room FILE          the room figures of the impulse response (as
+                           'room --csv' writes them)
+      --room-bands octave|third  their bands (default octave)
       --legend             with a legend and axis titles in the picture
 
       Without --out or --frd the curve goes to standard output; progress,
@@ -261,7 +276,8 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
                                                                               {"--frd", o.frd},
                                                                               {"--ir", o.ir},
                                                                               {"--distortion", o.distortion},
-                                                                              {"--png", o.png}});
+                                                                              {"--png", o.png},
+                                                                              {"--room", o.room}});
         !checked)
         return report(checked, err);
 
@@ -345,6 +361,14 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         if (!text)
             return saveFailed(o.distortion, text.message());
         files.push_back({o.distortion, *text, "Distortion written to " + o.distortion});
+    }
+    if (!o.room.empty()) {
+        RoomAcoustics acoustics;
+        const Result<RoomResults> room =
+            acoustics.analyse(r.impulse.data(), r.impulse.size(), r.rate, o.roomSettings);
+        if (!room)
+            return saveFailed(o.room, room.message());
+        files.push_back({o.room, RoomReport::csv(*room), "Room figures written to " + o.room});
     }
     if (!o.png.empty()) {
         Result<std::string> bytes = pictureBytes(r.response, o.legend);

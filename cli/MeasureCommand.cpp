@@ -1,6 +1,7 @@
 #include "cli/MeasureCommand.h"
 #include "cli/CommandSetup.h"
 #include "cli/LogSweepCommand.h"
+#include "cli/RoomCommand.h"
 
 #include "common/BuildInfo.h"
 #include "curves/CurveFile.h"
@@ -580,6 +581,7 @@ std::string usage()
       Progress, messages and a summary go to standard error.
 
 )" + logSweepUsage() + R"(
+)" + roomUsage() + R"(
   audimera-measure plot FILE... --png OUT | --svg OUT
       Draws up to 8 curve files as overlaid traces into a PNG or SVG picture
       (or both). Reads what Load Trace reads: saved curves, FRD files and
@@ -636,6 +638,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return Measured;
         }
         return logSweep(args, out, err, usage());
+    }
+    if (args[0] == "room") {
+        if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+            out << usage();
+            return Measured;
+        }
+        return room(args, out, err, usage());
     }
     if (args[0] == "sweep") {
         if (std::find(args.begin(), args.end(), "--help") != args.end()) {

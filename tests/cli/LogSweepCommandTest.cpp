@@ -64,6 +64,8 @@ TEST(LogSweepCommandTest, BadArgumentsEndWithUsage)
              {"--simulate", "input=both"},
              {"--simulate", "", "--phase-ref", "middle"},
              {"--simulate", "", "--phase-ref", "20000"},
+             {"--simulate", "", "--room-bands", "fifth"},
+             {"--simulate", "", "--room"},
          }) {
         const Outcome r = logsweep(args);
         EXPECT_EQ(r.code, MeasureCommand::BadUsage) << args[2] << ' ' << (args.size() > 3 ? args[3] : "");
@@ -114,9 +116,10 @@ TEST(LogSweepCommandTest, WritesCurveFrdImpulseDistortionAndPicture)
     TestFolder folder;
     const std::string curve = folder.file("curve.txt"), frd = folder.file("response.frd"),
                       ir = folder.file("ir.wav"), distortion = folder.file("distortion.csv"),
-                      png = folder.file("response.png");
+                      png = folder.file("response.png"), room = folder.file("room.csv");
     const Outcome r = logsweep({"--simulate", "", "--length", "32768", "--points-per-octave", "12", "--out", curve,
-                                "--frd", frd, "--ir", ir, "--distortion", distortion, "--png", png});
+                                "--frd", frd, "--ir", ir, "--distortion", distortion, "--png", png, "--room", room,
+                                "--room-bands", "third"});
     ASSERT_EQ(r.code, MeasureCommand::Measured) << r.err;
     EXPECT_TRUE(r.out.empty());
     EXPECT_NE(r.err.find("Delay 5.805 ms (256.00 samples)"), std::string::npos) << r.err;
@@ -166,6 +169,14 @@ TEST(LogSweepCommandTest, WritesCurveFrdImpulseDistortionAndPicture)
     EXPECT_EQ(table[0], "frequency_hz,h2_db,h3_db,h4_db,h5_db,thd_percent");
     // Above a fifth of the rate no harmonic fits below half of it.
     EXPECT_EQ(table.back(), "20000,,,,,");
+
+    // The room figures of the same response, as 'room' gives them.
+    const std::vector<std::string> figures = lines(room);
+    ASSERT_EQ(figures.size(), 1u + 1u + 24u); // header, broadband, 50 Hz to 10 kHz
+    EXPECT_EQ(figures[0], "band_hz,edt_s,t20_s,t30_s,c50_db,c80_db,d50,ts_ms,r_t20,r_t30,pnr_db,flags");
+    const std::string again = folder.file("again.csv");
+    ASSERT_EQ(measure({"room", ir, "--bands", "third", "--csv", again}).code, MeasureCommand::Measured);
+    EXPECT_EQ(slurp(again), slurp(room));
 
     const QImage picture(QString::fromStdString(png));
     EXPECT_EQ(picture.width(), 792);

@@ -40,6 +40,7 @@ TEST(OutputFilesTest, BadOutputsAreRefusedBeforeMeasuring)
              Case{with(sweep, {"--out", folder + "/new.txt", "--csv", folder + "/./new.txt"}), 2, "are the same"},
              Case{with(sweep, {"--out", good, "--frd", folder + "/none/x.frd"}), 5, "Error saving file"},
              Case{with(log, {"--out", good, "--png", folder}), 5, "Is a directory"},
+             Case{with(log, {"--out", good, "--room", folder + "/none/room.csv"}), 5, "Error saving file"},
              Case{with(sweep, {"--volume", "+-5"}), 2, "--volume needs a level"},
          }) {
         const Outcome r = measure(c.args);

@@ -94,17 +94,25 @@ inline std::complex<double> transformAt(const std::vector<float>& h, double hz)
     return sum;
 }
 
-// The filter sink name in front of master, unloaded at the end of the test.
+// The corner and resonance of the filter above, as the sink's control.
+inline std::string filterControl()
+{
+    char control[64];
+    std::snprintf(control, sizeof control, "%g,%g", double(Corner), double(Resonance));
+    return control;
+}
+
+// The filter sink name in front of master (or another plugin's, with its
+// control values), unloaded at the end of the test.
 class FilterSink {
 public:
-    FilterSink(std::string server, const std::string& master, std::string name)
+    FilterSink(std::string server, const std::string& master, std::string name, const std::string& plugin = PluginName,
+               const std::string& label = PluginLabel, const std::string& control = filterControl())
         : m_server(std::move(server)), m_name(std::move(name))
     {
-        char control[64];
-        std::snprintf(control, sizeof control, "%g,%g", double(Corner), double(Resonance));
         const CommandResult loaded =
             pactl(m_server, "load-module module-ladspa-sink sink_name=" + m_name + " sink_master=" + master +
-                                " plugin=" + PluginName + " label=" + PluginLabel + " control=" + control);
+                                " plugin=" + plugin + " label=" + label + " control=" + control);
         if (loaded.status == 0)
             m_module = std::atoi(loaded.output.c_str());
         else
