@@ -21,6 +21,14 @@ double median(std::vector<double>& values)
     return *middle;
 }
 
+// The median distance of values from their median m (reordered).
+double spread(std::vector<double>& values, double m)
+{
+    for (double& v : values)
+        v = std::abs(v - m);
+    return median(values);
+}
+
 } // namespace
 
 std::optional<double> largestTimingStep(const std::vector<double>& response, std::size_t peak, double fromHz,
@@ -34,6 +42,22 @@ std::optional<double> largestTimingStep(const std::vector<double>& response, std
     const std::ptrdiff_t to = std::min<std::ptrdiff_t>(std::ptrdiff_t(response.size()), std::ptrdiff_t(peak) + half);
     if (to - from < 2)
         return std::nullopt;
+    // Only a response whose sound arrives at once: in a reverberant one
+    // (a room, a reverb) the bands' delays are the reverberation's, which
+    // may step by tens of milliseconds between bands of a sound that was
+    // recorded whole.
+    {
+        double direct = 0, all = 0;
+        const auto near = std::ptrdiff_t(std::lround(StepDirectSeconds * rate));
+        for (std::ptrdiff_t i = from; i < to; ++i) {
+            const double e = response[std::size_t(i)] * response[std::size_t(i)];
+            all += e;
+            if (std::abs(i - std::ptrdiff_t(peak)) <= near)
+                direct += e;
+        }
+        if (!(direct >= StepDirectShare * all))
+            return std::nullopt;
+    }
     RealFft fft(RealFft::goodLength(std::size_t(to - from)));
     std::fill(fft.time(), fft.time() + fft.size(), 0.0);
     const double length = double(to - from);
@@ -88,7 +112,12 @@ std::optional<double> largestTimingStep(const std::vector<double>& response, std
                 above.push_back(bands[i].delay);
         if (2 * below.size() < StepGroupBands || 2 * above.size() < StepGroupBands)
             continue;
-        const double jump = median(above) - median(below);
+        const double aboveAt = median(above), belowAt = median(below);
+        const double jump = aboveAt - belowAt;
+        // A skip moves every band after it by the same amount; a room's
+        // reflections scatter the bands' delays on both sides instead.
+        if (std::abs(jump) < StepOverSpread * std::max(spread(above, aboveAt), spread(below, belowAt)))
+            continue;
         if (!largest || std::abs(jump) > std::abs(*largest)) {
             largest = jump;
             if (stepHz)

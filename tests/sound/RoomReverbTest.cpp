@@ -1,6 +1,6 @@
 // Room figures of a real run: a log sweep through the private server's
 // LADSPA reverb (swh-plugins' gverb) in front of a null sink, written with
-// --ir and --room, and 'room' on that impulse response file. About 1.5 s in
+// --ir and --room, and 'room' on that impulse response file. About 3.5 s in
 // real time.
 #include "tests/sound/LadspaFilter.h"
 #include "tests/sound/PulseTestSupport.h"
@@ -19,13 +19,12 @@ namespace {
 using namespace pulsetest;
 
 // gverb's controls, in its port order. A short reverb: the log sweep
-// records LogSweepSettings::TailSeconds (0.4 s) after the sweep ends, and
-// its impulse response lasts about 0.6 s for a 2^15 sweep. The dry sound
-// marks the start; no early reflections, the tail 3 dB under the dry sound,
-// so that the decay is one slope with a peak-to-noise ratio far over 45 dB.
-// With more of the tail, or a longer sweep, the log sweep's check for lost
-// sound reads the reverb's scattered delay across bands as a skip of samples
-// (SweepDropout's timing step over 2.5 ms) and the run ends with lost samples.
+// records LogSweepSettings::TailSeconds (0.4 s) after the sweep ends. The
+// dry sound marks the start; no early reflections, the tail 3 dB under the
+// dry sound, so that the decay is one slope with a peak-to-noise ratio far
+// over 45 dB. Its bands' delays step by 30 ms at 630 Hz, which the check for
+// lost sound must not take for a skip (SweepDropout's timing step judges
+// only a response whose energy arrives at once).
 struct Reverb {
     double roomMetres = 5;
     double reverbSeconds = 0.3;
@@ -79,7 +78,7 @@ TEST(RoomReverbTest, TheLogSweepsRoomFiguresAreThoseOfItsImpulseResponseFile)
     TestFolder folder;
     const std::string ir = folder.file("ir.wav"), measured = folder.file("measured.csv"),
                       read = folder.file("read.csv");
-    const Outcome run = measure({"logsweep", "--play", hall.name(), "--record", sink.monitor(), "--length", "32768",
+    const Outcome run = measure({"logsweep", "--play", hall.name(), "--record", sink.monitor(), "--length", "131072",
                                  "--volume", "-12", "--ir", ir, "--room", measured, "--out", folder.file("curve.txt")});
     ASSERT_EQ(run.code, MeasureCommand::Measured) << run.err;
     const Outcome room = measure({"room", ir, "--csv", read});
