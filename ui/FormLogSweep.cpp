@@ -25,6 +25,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -198,9 +199,17 @@ void FormLogSweep::buildControls()
     m_progress->setRange(0, ProgressSteps);
     m_progress->setValue(0);
     m_progress->setFormat(QString());
+    m_open = named(new QPushButton(QStringLiteral("Open...")), "cmdLogOpen",
+                   "Open an impulse response (WAV, FLAC, AIFF; the channel beside) and show it as a measured one");
+    m_open->setAutoDefault(false);
+    m_channel = named(new QSpinBox, "SpinLogChannel", "The channel of the impulse response file opened, from 1");
+    m_channel->setRange(1, 64);
+    m_channel->setPrefix(QStringLiteral("Channel "));
     auto* go = new QHBoxLayout;
     go->addWidget(m_measure);
     go->addWidget(m_progress, 1);
+    go->addWidget(m_open);
+    go->addWidget(m_channel);
 
     m_tabs = named(new QTabWidget, "TabLogViews", "Magnitude and phase, impulse response, distortion, room parameters");
     m_views[0] = new LogSweepView([this](DrawingSurface& s) {
@@ -266,6 +275,7 @@ void FormLogSweep::buildControls()
     connect(m_add, &QPushButton::clicked, this, [this] { run([this] { cmdLogAdd_Click(); }); });
     connect(m_save, &QPushButton::clicked, this, [this] { run([this] { cmdLogSave_Click(); }); });
     connect(m_browse, &QToolButton::clicked, this, [this] { run([this] { cmdLogCalibBrowse_Click(); }); });
+    connect(m_open, &QPushButton::clicked, this, [this] { run([this] { cmdLogOpen_Click(); }); });
     connect(m_smooth, &QComboBox::activated, this, [this] { run([this] { reanalyse(); }); });
     connect(m_gate, &QDoubleSpinBox::editingFinished, this, [this] {
         if (this->results() && m_gate->value() != measured().gateMs)
@@ -370,6 +380,8 @@ void FormLogSweep::refreshState()
     m_phaseDelay->setEnabled(!m_measuring && m_phaseRef->currentData().toInt() == int(LogSweepSettings::PhaseRef::Delay));
     m_add->setEnabled(results() && !m_measuring && !m_session.sweeping());
     m_save->setEnabled(results() && !m_measuring);
+    m_open->setEnabled(!m_measuring && m_session.canStartLogSweep());
+    m_channel->setEnabled(!m_measuring);
 }
 
 void FormLogSweep::showProgress(double fraction, double seconds)
@@ -422,6 +434,34 @@ void FormLogSweep::cmdLogMeasure_Click()
         const bool device = measured.kind() == Failure::Device || measured.kind() == Failure::LostSamples;
         m_host.message(measured.message(), device ? MessageIcon::Critical : MessageIcon::Exclamation);
     }
+}
+
+void FormLogSweep::cmdLogOpen_Click()
+{
+    if (m_measuring || !m_session.canStartLogSweep())
+        return;
+    FileDialogRequest request;
+    request.title = "Open an impulse response...";
+    request.filter = "Impulse responses (*.wav *.flac *.aif *.aiff)";
+    request.moreFilters = {"All files (*)"};
+    request.flags = FileDialogRequest::OpenFlags;
+    const std::optional<std::string> path = m_dialog.show(request);
+    if (!path || path->empty())
+        return;
+    openImpulseResponse(*path);
+}
+
+void FormLogSweep::openImpulseResponse(const std::string& path)
+{
+    // Analysed with this window's settings, as a measurement would be.
+    if (const audimera::Status opened = m_session.openImpulseResponse(path, m_channel->value() - 1, settings());
+        !opened) {
+        m_host.message(opened.message(), MessageIcon::Critical);
+        return;
+    }
+    showResults();
+    markPrevious(false);
+    refreshState();
 }
 
 void FormLogSweep::showResults()

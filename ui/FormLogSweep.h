@@ -14,7 +14,8 @@
 // CheckLogUserCalib with txtLogUserCalibFile and cmdLogCalibBrowse (the main
 // window's files and rules, switched on and off apart from its boxes), cmdLogMeasure
 // ("Measure", "Stop" while measuring; Return starts it), ProgressLogSweep
-// (the seconds left), TabLogViews with ViewLogResponse, ViewLogImpulse,
+// (the seconds left), cmdLogOpen ("Open...": an impulse response file,
+// analysed as a measurement) with SpinLogChannel (its channel, from 1), TabLogViews with ViewLogResponse, ViewLogImpulse,
 // ViewLogDistortion and the Room tab (PageLogRoom, ui/RoomPage), LabelLogCursor (the read-out under the mouse),
 // LabelLogSummary, cmdLogAdd ("Add to Frequency Response") and cmdLogSave
 // ("Save..."). LabelLogPrevious (hidden at first) marks the results shown
@@ -53,6 +54,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QTabWidget;
 class QTimer;
 class QToolButton;
@@ -100,6 +102,11 @@ public:
     void cmdLogSave_Click();
     void CheckLogCorrection_Click(int index);
     void cmdLogCalibBrowse_Click();
+    // Open...: an impulse response file, its channel SpinLogChannel, shown as
+    // a measurement (File > Open Impulse Response... too). A file that
+    // cannot be opened is said and changes nothing.
+    void cmdLogOpen_Click();
+    void openImpulseResponse(const std::string& path);
 
     // The settings the controls state now (corrections: this window's table).
     LogSweepSettings settings() const;
@@ -165,6 +172,8 @@ private:
     QLineEdit* m_userFile = nullptr;
     QToolButton* m_browse = nullptr;
     QPushButton* m_measure = nullptr;
+    QPushButton* m_open = nullptr;
+    QSpinBox* m_channel = nullptr;
     QProgressBar* m_progress = nullptr;
     QTabWidget* m_tabs = nullptr;
     LogSweepView* m_views[3] = {};

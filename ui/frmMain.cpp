@@ -603,6 +603,7 @@ void frmMain::wireControls()
     onTrigger(names::MenuEntryHelp, [this] { MenuEntryHelp_Click(); });
     onTrigger(names::MenuEntryAbout, [this] { MenuEntryAbout_Click(); });
     onTrigger(names::MenuEntryLogSweep, [this] { MenuEntryLogSweep_Click(); });
+    onTrigger(names::MenuEntryOpenImpulse, [this] { MenuEntryOpenImpulse_Click(); });
     for (int i = 0; i < DeviceEntries; ++i) {
         onTrigger(controlName(names::MenuEntryOutDevice, i), [this, i] { MenuEntryOutDevice_Click(i); });
         onTrigger(controlName(names::MenuEntryInDevice, i), [this, i] { MenuEntryInDevice_Click(i); });
@@ -937,6 +938,12 @@ void frmMain::MenuEntryLogSweep_Click()
     m_logSweep->show();
     m_logSweep->raise();
     m_logSweep->activateWindow();
+}
+
+void frmMain::MenuEntryOpenImpulse_Click()
+{
+    MenuEntryLogSweep_Click();
+    m_logSweep->cmdLogOpen_Click();
 }
 
 void frmMain::MenuEntryHelp_Click()

@@ -129,6 +129,9 @@ public:
     void CheckResponse_Click();
     // "Log Sweep..." (Measure menu, Ctrl+L): shows the log-sweep window.
     void MenuEntryLogSweep_Click();
+    // File > Open Impulse Response...: the Log Sweep window's Open..., the
+    // window shown.
+    void MenuEntryOpenImpulse_Click();
 
     // --- For the program around it and for tests.
     MainPresenter& engine() { return *m_engine; }

@@ -11,6 +11,8 @@
 #include "display/models/ResponsePlot.h"
 #include "ui/FormLogSweep.h"
 #include "ui/LogSweepView.h"
+#include "ui/RoomPage.h"
+#include "curves/ImpulseFile.h"
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
@@ -21,9 +23,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QTableWidget>
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <fstream>
 #include <sstream>
 
 namespace audimera {
@@ -166,6 +170,51 @@ TEST_F(LogSweepWindow, ViewsAreDrawnAndTheReadOutFollowsTheMouse)
     EXPECT_EQ(control<QLabel>("LabelLogCursor")->text(), response);
     emit view.left();
     EXPECT_TRUE(control<QLabel>("LabelLogCursor")->text().isEmpty());
+}
+
+TEST_F(LogSweepWindow, AnImpulseResponseFileOpensAsAMeasurementWithItsRoomParameters)
+{
+    start();
+    open();
+    // A decay of T = 0.5 s: white noise falling 60 dB in 0.5 s, at 48 kHz.
+    std::vector<float> decay(48000);
+    uint32_t seed = 7;
+    for (std::size_t i = 0; i < decay.size(); ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        decay[i] = static_cast<float>((static_cast<double>(seed) / 4294967296.0 - 0.5) * std::exp(-6.91 * i / 24000.0));
+    }
+    ASSERT_TRUE(ImpulseFile::writeWav(path("room.wav"), decay, 48000));
+    {
+        std::ofstream(path("text.wav")) << "20 0\n";
+    }
+    struct Case {
+        const char* file;
+        bool opens;
+    };
+    for (const Case& c : {Case{"room.wav", true}, Case{"text.wav", false}, Case{"missing.wav", false}}) {
+        messages.clear();
+        const LogSweepResults* before = logWindow().results();
+        dialog.answers.push_back(path(c.file));
+        trigger("MenuEntryOpenImpulse");
+        if (!c.opens) {
+            // Said, and nothing changes.
+            ASSERT_EQ(messages.size(), 1u) << c.file;
+            EXPECT_EQ(messages[0].text.rfind("Error loading file '" + path(c.file) + "' : ", 0), 0u)
+                << messages[0].text;
+            EXPECT_EQ(logWindow().results(), before);
+            continue;
+        }
+        EXPECT_TRUE(messages.empty()) << messages[0].text;
+        ASSERT_NE(logWindow().results(), nullptr);
+        EXPECT_EQ(logWindow().results()->rate, 48000);
+        EXPECT_TRUE(logWindow().results()->distortion.empty());
+        // The Room tab: broadband first, then the octaves; T30 near 0.5 s.
+        QTableWidget& table = logWindow().roomPage().table();
+        ASSERT_EQ(table.rowCount(), 9);
+        EXPECT_EQ(table.item(0, 0)->text(), QStringLiteral("Broadband"));
+        EXPECT_NEAR(QLocale().toDouble(table.item(0, 3)->text()), 0.5, 0.03) << table.item(0, 3)->text().toStdString();
+        EXPECT_NE(logWindow().roomPage().selectedBand(), nullptr);
+    }
 }
 
 TEST_F(LogSweepWindow, AddPutsTheCurveIntoTheResponsePlotUpToEightTraces)

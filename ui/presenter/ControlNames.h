@@ -88,6 +88,7 @@ inline constexpr std::string_view MenuEntryLoadTrace = "MenuEntryLoadTrace";
 inline constexpr std::string_view MenuEntrySave = "MenuEntrySave";
 inline constexpr std::string_view MenuEntryExportTrace = "MenuEntryExportTrace";
 inline constexpr std::string_view MenuEntrySavePicture = "MenuEntrySavePicture";
+inline constexpr std::string_view MenuEntryOpenImpulse = "MenuEntryOpenImpulse";
 inline constexpr std::string_view CheckLegend = "CheckLegend";
 inline constexpr std::string_view sepfile = "sepfile";
 inline constexpr std::string_view MenuEntryExit = "MenuEntryExit";

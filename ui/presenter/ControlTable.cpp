@@ -117,6 +117,9 @@ const ControlRow Rows[] = {
     {.name = names::MenuEntrySave, .kind = MenuEntry, .parent = names::FileMenu, .caption = "&Save Last Trace"},
     {.name = names::MenuEntryExportTrace, .kind = MenuEntry, .parent = names::FileMenu, .caption = "&Export Trace..."},
     {.name = names::MenuEntrySavePicture, .kind = MenuEntry, .parent = names::FileMenu, .caption = "Save &Picture..."},
+    // An impulse response from a file, shown in the Log Sweep window.
+    {.name = names::MenuEntryOpenImpulse, .kind = MenuEntry, .parent = names::FileMenu,
+     .caption = "Open &Impulse Response..."},
     // Off by default: the saved picture is the plot alone, as documented.
     {.name = names::CheckLegend, .kind = MenuTick, .parent = names::FileMenu, .caption = "Legend in Pictures"},
     {.name = names::sepfile, .kind = Separator, .parent = names::FileMenu},
