@@ -373,7 +373,7 @@ int sweep(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     MeasurementSession session(host, *device, document);
     session.initialiseTables();
     session.setObserver(&observer);
-    const Status outcome = runOutcome(session.runSweep(settings));
+    const Status outcome = session.runSweep(settings);
     // Read before closing: a closed device has no rate.
     const std::string rateNote = SoundDevice::rateNote(device->outputDeviceRate(), device->inputDeviceRate());
     device->closeAudio();

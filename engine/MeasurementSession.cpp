@@ -121,15 +121,17 @@ void MeasurementSession::choose(int index)
     m_state.GenIndex = index;
 }
 
-RunEnd MeasurementSession::runSweep(const SweepSettings& settings)
+Status MeasurementSession::runSweep(const SweepSettings& settings)
 {
     m_state.GenIndex = settings.plan;
-    return m_sweep.run(settings);
+    m_runEnd = m_sweep.run(settings);
+    return runOutcome(m_runEnd);
 }
 
-RunEnd MeasurementSession::runSignal(const SignalSettings& settings)
+Status MeasurementSession::runSignal(const SignalSettings& settings)
 {
-    return m_signal.run(settings);
+    m_runEnd = m_signal.run(settings);
+    return runOutcome(m_runEnd);
 }
 
 void MeasurementSession::stop()

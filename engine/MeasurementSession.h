@@ -118,12 +118,16 @@ public:
     // What the play table holds is made again before it next plays.
     void playAfresh() { m_state.LastFreq = 0; }
     // The stepped sweep with settings, from its calibration to its end
-    // (settings.plan is the choice from now on): returns how it ended.
-    RunEnd runSweep(const SweepSettings& settings);
-    // Starts the continuous signal: returns once it is stopped, or ended
-    // itself. The observer's signalChoice() says what plays, asked afresh
-    // whenever the signal is applied.
-    RunEnd runSignal(const SignalSettings& settings);
+    // (settings.plan is the choice from now on): success when its last
+    // point was measured, else runOutcome() of how it ended (Cancelled when
+    // stopped). What the user is to be told was told through the host.
+    Status runSweep(const SweepSettings& settings);
+    // Starts the continuous signal: returns once it is stopped (Cancelled),
+    // or ended itself. The observer's signalChoice() says what plays, asked
+    // afresh whenever the signal is applied.
+    Status runSignal(const SignalSettings& settings);
+    // How the last sweep or signal ended, in the runs' own terms.
+    RunEnd lastRunEnd() const { return m_runEnd; }
     // The frequency (Hz) of the signal, or of the point measured.
     void setFrequency(double hz) { m_state.Frequency = hz; }
     // Plays the observer's signal choice unless it plays already.
@@ -207,6 +211,7 @@ private:
     CorrectionTable m_logSweepCorrections;
     std::optional<LogSweepRun> m_logSweep;
     RoomAcoustics m_roomAcoustics;
+    RunEnd m_runEnd = RunEnd::None;
     void activityChanged();
 };
 

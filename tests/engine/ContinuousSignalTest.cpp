@@ -29,7 +29,8 @@ protected:
             }
         });
         session.choose(observer.signal.kind);
-        end = session.runSignal(settings);
+        (void)session.runSignal(settings);
+        end = session.lastRunEnd();
     }
 
     void expectIdle()
@@ -130,7 +131,7 @@ TEST_F(ContinuousSignalTest, StopsDuringTheRunLeaveNothingPlaying)
     // Stopped during the yield that ends the white-noise calibration: the
     // signal must not be started afterwards.
     host.atYield(6, [&] { session.stop(); });
-    EXPECT_EQ(session.runSignal(settings), RunEnd::Stopped);
+    EXPECT_EQ(session.runSignal(settings).kind(), Failure::Cancelled);
     EXPECT_EQ(card.records, 2);
     EXPECT_EQ(device.count(Call::Loop), 1); // the white noise only
     EXPECT_FALSE(session.calibrated());     // nor is its block the reference
@@ -141,7 +142,7 @@ TEST_F(ContinuousSignalTest, StopsDuringTheRunLeaveNothingPlaying)
     card.waitsPerRecord = 2;
     host.atYield(host.yields() + 2, [&] { session.stop(); });
     session.choose(SignalChoice::Sine);
-    session.runSignal(settings);
+    (void)session.runSignal(settings);
     EXPECT_TRUE(observer.levels.empty());
     expectIdle();
 }
@@ -176,7 +177,7 @@ TEST_F(ContinuousSignalTest, ADeviceFailureEndsTheSignalWithAMessage)
     calibrated();
     host.atYield(host.yields() + 4, [&] { card.failWith = "input unplugged"; });
     session.choose(SignalChoice::Sine);
-    EXPECT_EQ(session.runSignal(settings), RunEnd::DeviceFailed);
+    EXPECT_EQ(session.runSignal(settings).kind(), Failure::Device);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].icon, MessageIcon::Critical);
     EXPECT_NE(host.messages[0].text.find("input unplugged"), std::string::npos);
@@ -189,7 +190,7 @@ TEST_F(ContinuousSignalTest, AnUnknownSignalIsRefused)
     calibrated();
     observer.signal.kind = 9;
     session.choose(9);
-    session.runSignal(settings);
+    (void)session.runSignal(settings);
     EXPECT_FALSE(session.playing());
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "Uh ?");

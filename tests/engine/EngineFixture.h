@@ -159,7 +159,7 @@ inline void calibrate(MeasurementSession& session, ScriptedHost& host)
             session.stop();
         }
     });
-    session.runSignal({});
+    (void)session.runSignal({});
 }
 
 template <typename Device>

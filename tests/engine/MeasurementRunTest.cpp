@@ -28,7 +28,8 @@ protected:
     std::vector<double> sweep()
     {
         const int before = traceCount(document);
-        end = session.runSweep(settings);
+        (void)session.runSweep(settings);
+        end = session.lastRunEnd();
         return traceCount(document) > before ? newestFrequencies(document) : std::vector<double>{};
     }
 

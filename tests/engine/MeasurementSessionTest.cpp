@@ -17,7 +17,7 @@ TEST(MeasurementSessionTest, OneMeasurementAtATimeAndTheLastLogSweepKept)
         during = rig.session.runLogSweep(settings);
         rig.session.stop();
     });
-    rig.session.runSweep({});
+    (void)rig.session.runSweep({});
     EXPECT_EQ(during.kind(), Failure::Busy);
     EXPECT_EQ(rig.observer.activity, 0);
 

@@ -34,7 +34,7 @@ struct Rig : SessionRig<SimulatedSoundCard> {
     std::map<double, double> bands()
     {
         settings.plan = FrequencyPlan::Bands31Plan;
-        EXPECT_EQ(session.runSweep(settings), RunEnd::Completed);
+        EXPECT_TRUE(session.runSweep(settings));
         std::map<double, double> levels;
         for (const auto& [f, level] : newestTrace(document))
             levels[f] = level;
@@ -128,7 +128,7 @@ TEST(NarrowBandSweepTest, TheGeneratorsSineIsFittedAtTheFrequencyItIsRetunedTo)
     });
     SignalSettings settings;
     settings.detector = LevelDetector::NarrowBand;
-    rig.session.runSignal(settings);
+    (void)rig.session.runSignal(settings);
     ASSERT_EQ(levels.size(), 5u);
     EXPECT_EQ(rig.card.playLoopCount(), 2); // the white noise, then the sine once
     for (const double level : levels)

@@ -29,7 +29,7 @@ public:
     void closeAudio() override { m_device.closeAudio(); }
     void StopPlayback() override
     {
-        calls.push_back({Call::Stop});
+        calls.push_back({Call::Stop, 0, nullptr, {}});
         m_device.StopPlayback();
     }
     audimera::Status PlayLoop(const int16_t* table, int rate) override
@@ -39,14 +39,14 @@ public:
     }
     void SetPlayRate(int rate) override
     {
-        calls.push_back({Call::Rate, rate});
+        calls.push_back({Call::Rate, rate, nullptr, {}});
         m_device.SetPlayRate(rate);
     }
     void SetPlayVolume(int volume) override { m_device.SetPlayVolume(volume); }
     void SetPlayPan(int pan) override { m_device.SetPlayPan(pan); }
     audimera::Result<Recorded> RecordBlock(int16_t* buffer, RecordWaiter& waiter) override
     {
-        calls.push_back({Call::Record});
+        calls.push_back({Call::Record, 0, nullptr, {}});
         return m_device.RecordBlock(buffer, waiter);
     }
 

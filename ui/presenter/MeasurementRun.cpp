@@ -134,7 +134,8 @@ void MainPresenter::RunTrace()
     settings.detector = levelDetectorChoice();
     settings.channel = recordChannelChoice();
     m_inputNote.clear();
-    m_runEnd = m_session.runSweep(settings);
+    (void)m_session.runSweep(settings); // the run told the user what went wrong
+    m_runEnd = m_session.lastRunEnd();
 }
 
 LevelDetector MainPresenter::levelDetectorChoice() const

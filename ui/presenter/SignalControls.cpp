@@ -73,7 +73,8 @@ void MainPresenter::RunSignal()
         cmdStop_Click();
         return;
     }
-    m_runEnd = m_session.runSignal(settings);
+    (void)m_session.runSignal(settings); // the run told the user what went wrong
+    m_runEnd = m_session.lastRunEnd();
 }
 
 SignalChoice MainPresenter::signalChoice()
