@@ -91,8 +91,9 @@ TEST_F(ContinuousSignalTest, EachSignalPlaysItsTableAtItsRate)
             EXPECT_EQ(loops[0].table, c.table) << c.kind;
         } else {
             EXPECT_TRUE(loops[0].table != white && loops[0].table != pink) << c.kind;
-            if (c.first)
+            if (c.first) {
                 EXPECT_EQ(loops[0].head[0], *c.first) << c.kind;
+            }
         }
         expectIdle();
     }

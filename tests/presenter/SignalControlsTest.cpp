@@ -213,8 +213,9 @@ TEST_F(SignalControlsTest, ChoicesMadeWhileCalibratingWaitForItsEnd)
             const auto loops = device.of(Call::Loop);
             ASSERT_EQ(loops.size(), 2u) << c.what << " at " << yield;
             EXPECT_EQ(loops[0].table, session.whiteNoiseTable().data());
-            if (c.table)
+            if (c.table) {
                 EXPECT_EQ(loops[1].table, c.table) << c.what << " at " << yield;
+            }
             EXPECT_EQ(loops[1].rate, c.rate) << c.what << " at " << yield;
         }
     }
