@@ -53,6 +53,17 @@ void labelAbove(LabelPlacer& labels, DrawingSurface& s, const std::string& text,
     labels.place(text, static_cast<float>(x), static_cast<float>(nearest(y - 50 * twipY(s))), color);
 }
 
+// The step of the time lines, ms: 1, 2 or 5 times a power of ten from
+// 0.1 ms, the smallest that gives at most a dozen lines over spanMs.
+double timeStepMs(double spanMs)
+{
+    for (double decade = 0.1; decade < 1e9; decade *= 10)
+        for (const double m : {1.0, 2.0, 5.0})
+            if (spanMs / (m * decade) <= 12)
+                return m * decade;
+    return 1e9;
+}
+
 // The response plot's frequency grid and labels over the surface's height:
 // labels at 1, 2 and 5 of each decade, thinned to the decades (then also
 // the 2s) when they would run together.
@@ -251,13 +262,7 @@ void drawImpulse(DrawingSurface& s, const std::vector<float>& impulse, std::size
         s.line(0, static_cast<float>(5000 - 5000 * v), s.ScaleWidth(), static_cast<float>(5000 - 5000 * v), Yellow);
     for (int db = 20; db < 100; db += 20)
         s.line(0, static_cast<float>(10000 + 100 * db), s.ScaleWidth(), static_cast<float>(10000 + 100 * db), Yellow);
-    // Time lines at a step that gives at most a dozen of them.
-    double stepMs = 1000;
-    for (const double candidate : {0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 20.0, 50.0, 100.0, 200.0, 500.0})
-        if (span / candidate <= 12) {
-            stepMs = candidate;
-            break;
-        }
+    const double stepMs = timeStepMs(span);
     const float row = labelRow(s);
     std::vector<QRectF> boxes;
     LabelPlacer labels(s, LabelSize, boxes);
@@ -372,12 +377,7 @@ void drawDecay(DrawingSurface& s, const RoomBand* band)
     const auto ty = [](double db) { return static_cast<float>(-100 * std::clamp(db, DecayFloorDb, 0.0)); };
     for (double db = -10; db > DecayFloorDb; db -= 10)
         s.line(0, ty(db), s.ScaleWidth(), ty(db), Yellow);
-    double stepMs = 5000;
-    for (const double candidate : {1.0, 2.0, 5.0, 10.0, 20.0, 50.0, 100.0, 200.0, 500.0, 1000.0, 2000.0})
-        if (lastMs / candidate <= 12) {
-            stepMs = candidate;
-            break;
-        }
+    const double stepMs = timeStepMs(lastMs);
     const float row = labelRow(s);
     std::vector<QRectF> boxes;
     LabelPlacer labels(s, LabelSize, boxes);
