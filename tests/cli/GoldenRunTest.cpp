@@ -28,7 +28,7 @@
 
 #include "display/models/AudioFFT.h"
 #include "dsp/DspLibrary.h"
-#include "engine/ContinuousSignal.h"
+#include "engine/MeasurementSession.h"
 #include "signal/RealFft.h"
 #include "devices/SimulatedSoundCard.h"
 
@@ -143,12 +143,10 @@ std::string commandRun(const GoldenRun& run, const std::string& dir)
 // What the signal reports to whoever shows it, as text (only what is seen
 // outside the core, so that the text outlives changes of its insides);
 // stops the signal after three measured blocks, as Stop Signal would.
-class SignalLog : public RunObserver, public Host {
+class SignalLog : public SessionObserver, public Host {
 public:
-    SignalLog(MeasurementState& state, const GoldenRun& run) : m_state(state), m_choice(run.choice), m_then(run.then)
-    {
-    }
-    ContinuousSignal* signal = nullptr;
+    explicit SignalLog(const GoldenRun& run) : m_choice(run.choice), m_then(run.then) {}
+    MeasurementSession* session = nullptr;
 
     std::ostringstream text;
 
@@ -177,12 +175,12 @@ public:
     {
         text << "level " << exact(level) << " snr " << exact(snr) << '\n';
         if (++m_levels == 3)
-            m_state.Playing = false;
+            session->stop();
     }
     void DrawCurve(int width, int height, const int16_t* rec, int first, bool sat, int off) override
     {
         text << "waveform " << width << ' ' << height << ' ' << first << ' ' << sat << ' ' << off << ", block "
-             << digest(rec, sizeof(int16_t) * MeasurementState::RecordSamples) << '\n';
+             << digest(rec, sizeof(int16_t) * (RecordSamples + 1)) << '\n';
     }
     void TraceFFT(const int16_t* in, float* out, bool sat) override
     {
@@ -198,7 +196,7 @@ public:
         if (m_levels == 2 && m_then) {
             m_choice = *m_then;
             m_then.reset();
-            signal->ApplySignal();
+            session->applySignal();
         }
     }
     void sleepMs(int) override {}
@@ -209,7 +207,6 @@ public:
     }
 
 private:
-    MeasurementState& m_state;
     SignalChoice m_choice;
     std::optional<SignalChoice> m_then;
     AudioFFT m_fft;
@@ -225,14 +222,16 @@ std::string signalRun(const GoldenRun& run, const std::string&)
     SimulatedSoundCard card;
     (void)card.initAudio();
     card.setChain(std::move(*chain));
-    auto state = std::make_unique<MeasurementState>();
-    state->InitWhitePinkBuffers();
-    SignalLog log(*state, run);
-    ContinuousSignal signal(*state, log, card, log);
-    log.signal = &signal;
+    SignalLog log(run);
+    MeasurementDocument document;
+    MeasurementSession session(log, card, document);
+    session.initialiseTables();
+    session.setObserver(&log);
+    log.session = &session;
+    session.choose(run.choice.kind);
     SignalSettings settings;
     settings.detector = run.detector;
-    (void)signal.run(settings);
+    (void)session.runSignal(settings);
     return log.text.str();
 }
 
