@@ -404,12 +404,16 @@ std::string LogSweepMeasurement::clockOffsetSummary(const LogSweepResults& r)
     return text;
 }
 
-std::vector<std::string> LogSweepMeasurement::frdComments(const LogSweepResults& r, const LogSweepSettings& measured)
+std::vector<std::string> LogSweepMeasurement::frdComments(const LogSweepResults& r, const LogSweepSettings& measured,
+                                                          const std::string& file)
 {
     char delay[64];
     std::snprintf(delay, sizeof delay, "delay removed %.4f ms", r.delaySeconds() * 1000);
-    return {"Audimera log sweep, " + std::to_string(measured.lengthAt(r.rate)) + " samples at " + std::to_string(r.rate)
-                + " Hz",
+    const std::size_t slash = file.find_last_of('/');
+    return {file.empty() ? "Audimera log sweep, " + std::to_string(measured.lengthAt(r.rate)) + " samples at "
+                               + std::to_string(r.rate) + " Hz"
+                         : "Audimera impulse response from '" + file.substr(slash == std::string::npos ? 0 : slash + 1)
+                               + "' at " + std::to_string(r.rate) + " Hz",
             delay,
             clockOffsetSummary(r) + (r.phaseUnreliable ? "; phase unreliable" : ""),
             phaseReferenceSummary(r),

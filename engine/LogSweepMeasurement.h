@@ -227,7 +227,10 @@ public:
     // The comment lines of a result's FRD file, the same from the window and
     // the command: the sweep (measured: the settings it was measured with),
     // the delay removed, the clock offset, the phase reference, the columns.
-    static std::vector<std::string> frdComments(const LogSweepResults& results, const LogSweepSettings& measured);
+    // file: the impulse response file the results were read from, named on
+    // the first line instead of the sweep; empty for a measurement.
+    static std::vector<std::string> frdComments(const LogSweepResults& results, const LogSweepSettings& measured,
+                                                const std::string& file = {});
 
     // The message when the reference channel carries nothing.
     static std::string noReferenceMessage(LogSweepSettings::Reference reference);

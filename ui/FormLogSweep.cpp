@@ -561,7 +561,8 @@ void FormLogSweep::cmdLogSave_Click()
     audimera::Status written;
     switch (*type) {
     case 1:
-        written = ExchangeFiles::writeFrd(*path, r.response, LogSweepMeasurement::frdComments(r, measured()));
+        written = ExchangeFiles::writeFrd(*path, r.response,
+                                          LogSweepMeasurement::frdComments(r, measured(), m_session.lastLogSweep()->file));
         break;
     case 2:
         written = ExchangeFiles::writeDistortionCsv(*path, r.distortion);

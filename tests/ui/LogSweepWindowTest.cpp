@@ -214,6 +214,11 @@ TEST_F(LogSweepWindow, AnImpulseResponseFileOpensAsAMeasurementWithItsRoomParame
         EXPECT_EQ(table.item(0, 0)->text(), QStringLiteral("Broadband"));
         EXPECT_NEAR(QLocale().toDouble(table.item(0, 3)->text()), 0.5, 0.03) << table.item(0, 3)->text().toStdString();
         EXPECT_NE(logWindow().roomPage().selectedBand(), nullptr);
+        // Its FRD names the file, not a sweep.
+        dialog.filter = 1;
+        dialog.answers.push_back(path("room.frd"));
+        control<QPushButton>("cmdLogSave")->click();
+        EXPECT_TRUE(readAll(path("room.frd")).startsWith("* Audimera impulse response from 'room.wav' at 48000 Hz"));
     }
 }
 
