@@ -141,8 +141,9 @@ TEST_F(MainWindowStartUp, EveryControlStartsAsTheControlTableSays)
         QGroupBox* frame = nullptr;
         for (QWidget* p = widget ? widget->parentWidget() : nullptr; p && !frame; p = p->parentWidget())
             frame = qobject_cast<QGroupBox*>(p);
-        if (row && frame)
+        if (row && frame) {
             EXPECT_EQ(row->parent, frame->objectName().toStdString()) << name;
+        }
     }
     EXPECT_EQ(named.size(), ControlTable::rows().size());
 }
