@@ -90,9 +90,8 @@ TEST(RoomCommandTest, ADecayOfHalfASecondPrintsItsT30AndWritesARowPerBand)
 TEST(RoomCommandTest, FilesAndOptionsItCannotUseAreRefused)
 {
     TestFolder folder;
-    const std::string empty = folder.file("empty.wav"), silent = folder.file("silent.wav"),
-                      good = folder.file("decay.wav"), csv = folder.file("room.csv");
-    ASSERT_TRUE(ImpulseFile::writeWav(empty, {}, 48000).ok());
+    // What the reader refuses (ImpulseFileTest) comes through as a missing file does.
+    const std::string silent = folder.file("silent.wav"), good = folder.file("decay.wav"), csv = folder.file("room.csv");
     ASSERT_TRUE(ImpulseFile::writeWav(silent, std::vector<float>(48000, 0.0f), 48000).ok());
     ASSERT_TRUE(ImpulseFile::writeWav(good, decay(0.3, 48000, 1), 48000).ok());
     struct Case {
@@ -102,9 +101,7 @@ TEST(RoomCommandTest, FilesAndOptionsItCannotUseAreRefused)
     };
     for (const Case& c : {
              Case{{"room", folder.file("none.wav"), "--csv", csv}, MeasureCommand::FileError, "Error loading file"},
-             Case{{"room", empty, "--csv", csv}, MeasureCommand::FileError, "holds no samples"},
              Case{{"room", silent, "--csv", csv}, MeasureCommand::BadUsage, "no clear start"},
-             Case{{"room", good, "--channel", "2", "--csv", csv}, MeasureCommand::FileError, "no channel 2"},
              Case{{"room", good, "--bands", "fifth"}, MeasureCommand::BadUsage, "--bands must be octave or third"},
              Case{{"room", good, "--channel", "0"}, MeasureCommand::BadUsage, "counted from 1"},
              Case{{"room"}, MeasureCommand::BadUsage, "needs an impulse response file"},

@@ -87,16 +87,24 @@ TEST(RoomAcousticsTest, SyntheticDecays)
         int seeds; // 0: tones
     };
     using B = RoomSettings::Bands;
-    const Case cases[] = {
-        {0.3, {}, B::Octave, 0, 2, 3, 6},   {1, {}, B::Octave, 0, 2, 3, 4},    {2, {}, B::Octave, 0, 2, 3, 2},
-        {0.3, {}, B::Third, 100, 5, 5, 4},  {1, {}, B::Third, 100, 5, 5, 2},   {2, {}, B::Third, 100, 5, 5, 1},
-        {0.3, 60, B::Octave, 125, 2, 0, 6}, {1, 60, B::Octave, 125, 2, 0, 4},  {2, 60, B::Octave, 125, 2, 0, 2},
-        {0.3, 45, B::Octave, 125, 5, 0, 6}, {1, 45, B::Octave, 125, 5, 0, 4},  {2, 45, B::Octave, 125, 5, 0, 2},
-        {0.3, {}, B::Octave, 0, 2, 3, 0},   {1, {}, B::Octave, 0, 2, 3, 0},    {2, {}, B::Octave, 0, 2, 3, 0},
-        {0.3, {}, B::Third, 100, 5, 5, 0},  {1, {}, B::Third, 100, 5, 5, 0},   {2, {}, B::Third, 100, 5, 5, 0},
-        {0.3, 60, B::Octave, 125, 2, 0, 0}, {1, 60, B::Octave, 125, 2, 0, 0},  {2, 60, B::Octave, 125, 2, 0, 0},
-        {0.3, 45, B::Octave, 125, 5, 0, 0}, {1, 45, B::Octave, 125, 5, 0, 0},  {2, 45, B::Octave, 125, 5, 0, 0},
+    // Each decay time under each condition, with noise carriers (their seed
+    // counts) and then with tones.
+    struct Condition {
+        std::optional<double> floorDb;
+        B bands;
+        double fromHz, timePct, edtPct;
+        int seeds[3]; // noise carriers for T = 0.3, 1 and 2 s
     };
+    const Condition conditions[] = {{{}, B::Octave, 0, 2, 3, {6, 4, 2}},
+                                    {{}, B::Third, 100, 5, 5, {4, 2, 1}},
+                                    {60, B::Octave, 125, 2, 0, {6, 4, 2}},
+                                    {45, B::Octave, 125, 5, 0, {6, 4, 2}}};
+    std::vector<Case> cases;
+    for (const bool tones : {false, true})
+        for (const Condition& k : conditions)
+            for (int i = 0; i < 3; ++i)
+                cases.push_back({std::array{0.3, 1.0, 2.0}[i], k.floorDb, k.bands, k.fromHz, k.timePct, k.edtPct,
+                                 tones ? 0 : k.seeds[i]});
     RoomAcoustics room;
     for (const Case& c : cases) {
         struct Sum {
