@@ -363,12 +363,9 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         files.push_back({o.distortion, *text, "Distortion written to " + o.distortion});
     }
     if (!o.room.empty()) {
-        RoomAcoustics acoustics;
-        const Result<RoomResults> room =
-            acoustics.analyse(r.impulse.data(), r.impulse.size(), r.rate, o.roomSettings);
-        if (!room)
+        if (const Status room = session.analyseRoom(o.roomSettings); !room)
             return saveFailed(o.room, room.message());
-        files.push_back({o.room, RoomReport::csv(*room), "Room figures written to " + o.room});
+        files.push_back({o.room, RoomReport::csv(*session.lastLogSweep()->room), "Room figures written to " + o.room});
     }
     if (!o.png.empty()) {
         Result<std::string> bytes = pictureBytes(r.response, o.legend);

@@ -159,7 +159,7 @@ Status MeasurementSession::runLogSweep(const LogSweepSettings& settings, const s
     // The recording kept is that of the results, so that analysing again
     // never reads a later run's that gave none.
     const int channels = s.reference == LogSweepSettings::Reference::None ? 1 : 2;
-    m_logSweep = LogSweepRun{std::move(*measured), s, channels, m_logSweepMeasurement.lastRecording(), {}, {}, {}};
+    m_logSweep = LogSweepRun{std::move(*measured), s, channels, m_logSweepMeasurement.lastRecording(), {}, {}};
     return {};
 }
 
@@ -211,7 +211,7 @@ Status MeasurementSession::openImpulseResponse(const std::string& path, int chan
     if (!analysed)
         return analysed.error();
     s.length = s.lengthAt(read->rate);
-    m_logSweep = LogSweepRun{std::move(*analysed), s, 1, std::move(read->samples), path, {}, {}};
+    m_logSweep = LogSweepRun{std::move(*analysed), s, 1, std::move(read->samples), path, {}};
     return {};
 }
 
@@ -340,7 +340,6 @@ Status MeasurementSession::analyseRoom(const RoomSettings& settings)
     if (!m_logSweep || logSweeping())
         return Error::of(logSweeping() ? Failure::Busy : Failure::BadInput, "No impulse response to analyse");
     m_logSweep->room.reset();
-    m_logSweep->roomSettings = settings;
     const std::vector<float>& impulse = m_logSweep->results.impulse;
     Result<RoomResults> room = m_roomAcoustics.analyse(impulse.data(), impulse.size(), m_logSweep->results.rate, settings);
     if (!room)

@@ -61,10 +61,8 @@ struct LogSweepRun {
     std::vector<float> recording;
     std::string file; // empty for a measurement
     // The room parameters of its impulse response, once analysed
-    // (MeasurementSession::analyseRoom), with the settings they were
-    // analysed with; cleared whenever the results change.
+    // (MeasurementSession::analyseRoom); cleared whenever the results change.
     std::optional<RoomResults> room;
-    RoomSettings roomSettings;
 };
 
 class MeasurementSession {
