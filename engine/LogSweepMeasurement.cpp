@@ -693,6 +693,7 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
 
     results.impulse = windowedSegment(h, p, before, window);
     results.impulsePeak = before;
+    results.impulseStartSamples = static_cast<double>(p) - static_cast<double>(before);
 
     const std::size_t bins = linearFft.bins();
     const double binHz = static_cast<double>(rate) / static_cast<double>(linearFft.size());
@@ -866,6 +867,7 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyseImpulse(const floa
     const std::vector<double> window = makeWindow(before, after, taper);
     results.impulse = windowedSegment(h, p, before, window);
     results.impulsePeak = before;
+    results.impulseStartSamples = static_cast<double>(p) - static_cast<double>(before);
     RealFft fft(RealFft::goodLength(std::max<std::size_t>(before + after, 2)));
     const double binHz = static_cast<double>(rate) / static_cast<double>(fft.size());
     const std::vector<Complex> H = segmentSpectrum(fft, h, static_cast<std::ptrdiff_t>(p), before, window);

@@ -138,6 +138,9 @@ struct LogSweepResults {
     // bandEdgeImpulse()).
     std::vector<float> impulse;
     std::size_t impulsePeak = 0;             // index of its peak in impulse
+    // When impulse[0] was recorded: samples after the sweep's own timing (an
+    // opened file: after its first sample).
+    double impulseStartSamples = 0;
     double delaySamples = 0;                 // removed from the phase
     double peakDb = 0;                       // the measured channel's recorded peak, dB re full scale
     double referencePeakDb = 0;              // the reference channel's, with one
