@@ -3,6 +3,7 @@
 #include "signal/OutputLevel.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace audimera {
@@ -144,17 +145,46 @@ Status PulsePlayStream::open(const std::string& device)
 void PulsePlayStream::close()
 {
     m_player.stop();
-    if (!m_stream)
+    if (!m_stream && !m_flush)
         return;
     PulseContext::Lock lock(m_pulse);
-    releaseStream();
+    forgetFlush();
+    if (m_stream)
+        releaseStream();
 }
 
 void PulsePlayStream::flushQueued()
 {
+    forgetFlush();
     if (m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY)
-        if (pa_operation* operation = pa_stream_flush(m_stream, nullptr, nullptr))
-            pa_operation_unref(operation);
+        m_flush = pa_stream_flush(m_stream, nullptr, nullptr);
+}
+
+void PulsePlayStream::forgetFlush()
+{
+    if (m_flush)
+        pa_operation_unref(m_flush);
+    m_flush = nullptr;
+}
+
+bool PulsePlayStream::awaitFlush(RecordWaiter& waiter)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    for (;;) {
+        {
+            PulseContext::Lock lock(m_pulse);
+            if (!m_flush || pa_operation_get_state(m_flush) != PA_OPERATION_RUNNING) {
+                forgetFlush();
+                return true;
+            }
+        }
+        // A server that does not answer is the record's to find out.
+        if (Clock::now() - start >= std::chrono::milliseconds(StallMs))
+            return true;
+        if (!waiter.waitOnce())
+            return false;
+    }
 }
 
 Status PulsePlayStream::playLoop(const int16_t* table, int rate)

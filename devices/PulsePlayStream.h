@@ -59,6 +59,12 @@ public:
     audimera::Status playLoop(const int16_t* table, int rate);
     // Stops and rewinds; the queued sound is dropped too.
     void stop();
+    // Waits (through waiter) until the server has answered the last drop
+    // of queued sound, or StallMs have passed; false when waiter gave up.
+    // Until it answers, sound the sink rendered from the queue before the
+    // drop may still be on its way to a recording inside the server.
+    bool awaitFlush(RecordWaiter& waiter);
+    static constexpr int StallMs = 2000;
     // Clamped to SoundDevice::MinRate..MaxRate; applies while playing.
     void setRate(int rate);
     // Hundredths of a dB, see SoundDevice::SetPlayVolume / SetPlayPan.
@@ -78,6 +84,9 @@ private:
     void applyGains();
     // Drops the sound queued on the server. Lock held.
     void flushQueued();
+    void forgetFlush(); // lock held
+
+    pa_operation* m_flush = nullptr; // the last drop asked for, until answered
 
     TablePlayer m_player;
     // Set while the UI thread rewrites the player's table: the callback then

@@ -362,6 +362,10 @@ Result<Recorded> PulseSoundDevice::RecordBlock(int16_t* buffer, RecordWaiter& wa
     };
     if (Status before = playing(); !before)
         return before.error();
+    // A tone just stopped: the block starts once the server has dropped
+    // what was queued of it, or some of it may still reach the block.
+    if (m_play.isOpen() && !m_play.awaitFlush(waiter))
+        return Recorded::Cancelled;
     const bool mono = m_recordChannel == RecordChannel::Mix || m_record.channels() != 2;
     if (mono)
         m_inputLevels = {}; // not measured on a mono block
