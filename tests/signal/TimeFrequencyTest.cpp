@@ -93,7 +93,8 @@ TEST(TimeFrequencyTest, SpectrogramRidgeAndOnset)
     std::vector<float> chirp(Rate), burst(Rate);
     for (std::size_t i = 0; i < static_cast<std::size_t>(ChirpS * Rate); ++i) {
         const double t = static_cast<double>(i) / Rate;
-        chirp[i] = static_cast<float>(std::sin(2 * M_PI * (ChirpFrom * t + (ChirpTo - ChirpFrom) * t * t / (2 * ChirpS))));
+        const double phase = ChirpFrom * t + (ChirpTo - ChirpFrom) * t * t / (2 * ChirpS);
+        chirp[i] = static_cast<float>(std::sin(2 * M_PI * phase));
     }
     for (std::size_t i = static_cast<std::size_t>(BurstS * Rate); i < static_cast<std::size_t>(0.3 * Rate); ++i)
         burst[i] = static_cast<float>(std::sin(2 * M_PI * 1000.0 * i / Rate));
@@ -172,19 +173,19 @@ TEST(TimeFrequencyTest, RefusalsAndCancel)
     };
     for (std::size_t i = 0; i < std::size(refused); ++i)
         EXPECT_EQ(refused[i](viewOf(x, strongest(x)), {}), Failure::BadInput) << "refusal " << i;
-    const std::vector<float> silent(1000);
-    for (const ImpulseView& view : {viewOf(x, x.size()), viewOf(silent, 0), ImpulseView{}})
-        EXPECT_EQ(analyses[0](view, {}), Failure::BadInput);
-
+    std::vector<float> silent(1000), notFinite(x);
+    notFinite[5000] = NAN;
+    const ImpulseView view = viewOf(x, strongest(x));
     for (std::size_t i = 0; i < std::size(analyses); ++i) {
-        int calls = 0;
+        for (const ImpulseView& bad : {viewOf(x, x.size()), viewOf(silent, 0), viewOf(notFinite, 0), ImpulseView{}})
+            EXPECT_EQ(analyses[i](bad, {}), Failure::BadInput) << "analysis " << i;
         double last = -1;
         bool ascending = true;
-        EXPECT_EQ(analyses[i](viewOf(x, strongest(x)), [&](double f) { ascending &= f >= last; last = f; ++calls; return true; }),
-                  Failure::Other);
+        const auto watch = [&](double f) { ascending &= f >= last; last = f; return true; };
+        EXPECT_EQ(analyses[i](view, watch), Failure::Other);
         EXPECT_TRUE(ascending && last == 1.0) << "analysis " << i;
         for (const bool first : {true, false})
-            EXPECT_EQ(analyses[i](viewOf(x, strongest(x)), [&](double f) { return !first && f < 1; }), Failure::Cancelled)
+            EXPECT_EQ(analyses[i](view, [&](double f) { return !first && f < 1; }), Failure::Cancelled)
                 << "analysis " << i << (first ? " stopped at once" : " stopped at the end");
     }
 }
