@@ -126,10 +126,12 @@ Result<PhaseResult> analysePhase(const ImpulseView& impulse, const PhaseSettings
     const double t0 = impulse.firstSampleTime;
     const auto j0 = static_cast<int64_t>(std::llround(impulse.delaySamples - t0));
     const double phi = impulse.delaySamples - t0 - static_cast<double>(j0);
+    // Sample i lies at index (base + i) modulo M, at signed time i - j0.
     const auto mm = static_cast<int64_t>(m);
+    const auto base = static_cast<std::size_t>(((-j0 % mm) + mm) % mm);
     const auto place = [&](std::size_t i) {
-        const int64_t t = static_cast<int64_t>(i) - j0;
-        return std::pair{static_cast<std::size_t>(((t % mm) + mm) % mm), static_cast<double>(t)};
+        const std::size_t at = base + i;
+        return std::pair{at >= m ? at - m : at, static_cast<double>(static_cast<int64_t>(i) - j0)};
     };
 
     // X, kept; the minimum phase in the transform's buffers; then T in
