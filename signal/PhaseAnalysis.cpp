@@ -105,6 +105,8 @@ Result<PhaseResult> analysePhase(const ImpulseView& impulse, const PhaseSettings
 {
     if (!impulse.samples || impulse.size < 2 || impulse.rate <= 0)
         return Error::of(Failure::BadInput, "The impulse response is empty");
+    if (!std::isfinite(impulse.delaySamples - impulse.firstSampleTime))
+        return Error::of(Failure::BadInput, "The impulse response's delay is not a number");
     if (settings.pointsPerOctave < 1)
         return Error::of(Failure::BadInput, "The points per octave must be at least 1");
     const double rate = impulse.rate;
@@ -118,7 +120,7 @@ Result<PhaseResult> analysePhase(const ImpulseView& impulse, const PhaseSettings
     if (!step(0))
         return cancelled();
 
-    const std::size_t m = RealFft::goodLength(std::max(impulse.size, static_cast<std::size_t>(MinSeconds * rate)));
+    const std::size_t m = RealFft::goodLength(std::max({impulse.size, static_cast<std::size_t>(MinSeconds * rate), std::size_t(16)}));
     RealFft fft(m);
     const std::size_t bins = fft.bins();
     const std::size_t last = bins - 1;
