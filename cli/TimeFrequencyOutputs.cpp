@@ -13,6 +13,7 @@
 #include <charconv>
 #include <cctype>
 #include <cmath>
+#include <string_view>
 
 namespace audimera {
 
@@ -27,20 +28,37 @@ constexpr const char* LineEnd = "\r\n";
 constexpr int PictureWidth = ResponseImage::DefaultWidth;
 constexpr int PictureHeight = 2 * ResponseImage::DefaultHeight;
 
-// Shortest round-trip form, "." whatever the locale.
-void appendNumber(std::string& out, double value)
+// Decimals written, well below what the analyses resolve: the rounding
+// noise of a transform (a phase of 1e-14 degrees) is not written as a
+// number that looks like a finding.
+constexpr int HzDecimals = 4;
+constexpr int MsDecimals = 5;
+constexpr int DegDecimals = 4;
+constexpr int DbDecimals = 3;
+
+// value rounded to decimals, without trailing zeros, "." whatever the
+// locale, and never "-0".
+void appendNumber(std::string& out, double value, int decimals)
 {
-    char buf[32];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-    out.append(buf, ec == std::errc() ? end : buf);
+    char buf[352];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    std::string_view text(buf, ec == std::errc() ? static_cast<std::size_t>(end - buf) : 0);
+    if (text.find('.') != std::string_view::npos) {
+        text.remove_suffix(text.size() - 1 - text.find_last_not_of('0'));
+        if (text.back() == '.')
+            text.remove_suffix(1);
+    }
+    if (text == "-0")
+        text = "0";
+    out += text;
 }
 
 // A cell that may be empty: missing (masked) or not finite.
-void appendCell(std::string& out, const std::optional<double>& value)
+void appendCell(std::string& out, const std::optional<double>& value, int decimals)
 {
     out += ',';
     if (value && std::isfinite(*value))
-        appendNumber(out, *value);
+        appendNumber(out, *value, decimals);
 }
 
 bool endsWith(const std::string& path, const char* extension)
@@ -179,10 +197,11 @@ std::string groupDelayCsv(const PhaseResult& result)
     text += LineEnd;
     text.reserve(text.size() + result.points.size() * 96);
     for (const PhasePoint& p : result.points) {
-        appendNumber(text, p.hz);
-        for (const std::optional<double>& cell :
-             {p.groupDelayMs, p.excessGroupDelayMs, p.measuredDeg, p.minimumDeg, p.excessDeg})
-            appendCell(text, cell);
+        appendNumber(text, p.hz, HzDecimals);
+        appendCell(text, p.groupDelayMs, MsDecimals);
+        appendCell(text, p.excessGroupDelayMs, MsDecimals);
+        for (const std::optional<double>& degrees : {p.measuredDeg, p.minimumDeg, p.excessDeg})
+            appendCell(text, degrees, DegDecimals);
         text += LineEnd;
     }
     return text;
@@ -197,10 +216,10 @@ std::string waterfallCsv(const WaterfallResult& result)
     for (std::size_t k = 0; k < slices; ++k) {
         const std::vector<double>& levels = result.levelsDb[k];
         for (std::size_t j = 0; j < std::min(levels.size(), result.frequencies.size()); ++j) {
-            appendNumber(text, result.timesMs[k]);
+            appendNumber(text, result.timesMs[k], MsDecimals);
             text += ',';
-            appendNumber(text, result.frequencies[j]);
-            appendCell(text, levels[j]);
+            appendNumber(text, result.frequencies[j], HzDecimals);
+            appendCell(text, levels[j], DbDecimals);
             text += LineEnd;
         }
     }

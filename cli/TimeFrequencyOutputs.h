@@ -51,7 +51,8 @@ std::string timeFrequencyUsage();
 Status addTimeFrequencyFiles(const LogSweepRun& run, const TimeFrequencyFiles& files,
                              std::vector<PendingFile>& pending);
 
-// The CSV texts, lines ending in CR LF, numbers with "." always.
+// The CSV texts, lines ending in CR LF, numbers with "." always, rounded
+// (Hz to 4 decimals, ms to 5, degrees to 4, dB to 3).
 // Header "frequency_hz,group_delay_ms,excess_group_delay_ms,
 // measured_phase_deg,minimum_phase_deg,excess_phase_deg", then one row per
 // point; a masked value is an empty cell. The group delay is after the
