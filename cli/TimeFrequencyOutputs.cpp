@@ -183,7 +183,8 @@ Status addTimeFrequencyFiles(const LogSweepRun& run, const TimeFrequencyFiles& f
         const Result<PhaseResult> phase = analysePhase(view, PhaseSettings{});
         if (!phase)
             return analysisFailed("The phase analysis", phase.error());
-        made.push_back({files.groupDelay, groupDelayCsv(*phase), "Group delay and phase written to " + files.groupDelay});
+        made.push_back(
+            {files.groupDelay, groupDelayCsv(*phase), "Group delay and phase written to " + files.groupDelay});
     }
     for (PendingFile& f : made)
         pending.push_back(std::move(f));

@@ -52,10 +52,8 @@ TEST(TimeFrequencyOptionsTest, BothVerbsWriteEveryFileOfOneResponse)
                           Case{{"room", wav}, "w.svg", "s.PNG", 5}}) {
         const std::string gd = folder.file("gd.csv"), levels = folder.file("w.csv");
         std::vector<std::string> args = c.run;
-        for (const std::string& a : {std::string("--waterfall"), folder.file(c.waterfall), std::string("--spectrogram"),
-                                     folder.file(c.spectrogram), std::string("--group-delay"), gd,
-                                     std::string("--waterfall-csv"), levels})
-            args.push_back(a);
+        args.insert(args.end(), {"--waterfall", folder.file(c.waterfall), "--spectrogram", folder.file(c.spectrogram),
+                                 "--group-delay", gd, "--waterfall-csv", levels});
         const Outcome r = measure(args);
         ASSERT_EQ(r.code, MeasureCommand::Measured) << c.run[0] << ": " << r.err;
         for (const std::string picture : {c.waterfall, c.spectrogram}) {
@@ -67,8 +65,8 @@ TEST(TimeFrequencyOptionsTest, BothVerbsWriteEveryFileOfOneResponse)
         }
         const auto phase = rows(gd);
         ASSERT_GT(phase.size(), 400u) << c.run[0];
-        EXPECT_EQ(phase[0], (std::vector<std::string>{"frequency_hz", "group_delay_ms", "excess_group_delay_ms",
-                                                      "measured_phase_deg", "minimum_phase_deg", "excess_phase_deg"}));
+        EXPECT_EQ(slurp(gd).substr(0, slurp(gd).find('\r')), "frequency_hz,group_delay_ms,excess_group_delay_ms,"
+                                                             "measured_phase_deg,minimum_phase_deg,excess_phase_deg");
         for (std::size_t i = 1; i < phase.size(); ++i) {
             ASSERT_EQ(phase[i].size(), 6u) << phase[i][0];
             const double hz = std::stod(phase[i][0]);
@@ -79,8 +77,7 @@ TEST(TimeFrequencyOptionsTest, BothVerbsWriteEveryFileOfOneResponse)
         }
         const auto slices = rows(levels);
         ASSERT_GT(slices.size(), 30u * 400) << c.run[0];
-        EXPECT_EQ(slices[0], (std::vector<std::string>{"time_ms", "frequency_hz", "level_db"}));
-        EXPECT_EQ(slices[1][0], "0");
+        EXPECT_EQ(slurp(levels).substr(0, 33), "time_ms,frequency_hz,level_db\r\n0,");
         for (std::size_t i = 1; i < slices.size(); ++i)
             ASSERT_TRUE(slices[i].size() == 3 && std::stod(slices[i][2]) <= 0.01 && std::stod(slices[i][2]) >= -50.01)
                 << c.run[0] << ": row " << i;
@@ -100,12 +97,13 @@ TEST(TimeFrequencyOptionsTest, RefusesItsFilesBeforeMeasuring)
         std::vector<std::string> args;
         int code;
     };
-    for (const Case& c : {Case{{"logsweep", "--simulate", "", "--waterfall", folder.file("w.jpg")}, MeasureCommand::BadUsage},
-                          Case{{"logsweep", "--simulate", "", "--spectrogram"}, MeasureCommand::BadUsage},
-                          Case{{"logsweep", "--simulate", "", "--out", gd, "--group-delay", gd}, MeasureCommand::BadUsage},
+    using MeasureCommand::BadUsage;
+    for (const Case& c : {Case{{"logsweep", "--simulate", "", "--waterfall", folder.file("w.jpg")}, BadUsage},
+                          Case{{"logsweep", "--simulate", "", "--spectrogram"}, BadUsage},
+                          Case{{"logsweep", "--simulate", "", "--out", gd, "--group-delay", gd}, BadUsage},
                           Case{{"logsweep", "--simulate", "", "--waterfall-csv", missing}, MeasureCommand::FileError},
-                          Case{{"room", wav, "--group-delay", wav}, MeasureCommand::BadUsage},
-                          Case{{"room", wav, "--waterfall", folder.file("w.svgz")}, MeasureCommand::BadUsage}}) {
+                          Case{{"room", wav, "--group-delay", wav}, BadUsage},
+                          Case{{"room", wav, "--waterfall", folder.file("w.svgz")}, BadUsage}}) {
         const Outcome r = measure(c.args);
         EXPECT_EQ(r.code, c.code) << c.args.back() << ": " << r.err;
         EXPECT_EQ(r.err.find("Log sweep:"), std::string::npos) << r.err;
