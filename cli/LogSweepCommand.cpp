@@ -277,7 +277,7 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         err << "audimera-measure: " << parsed.message() << "\n\n" << usage;
         return exitCodeFor(parsed);
     }
-    std::vector<OutputFile> outputs = {{"--out", o.out},         {"--frd", o.frd}, {"--ir", o.ir},
+    std::vector<OutputFile> outputs = {{"--out", o.out}, {"--frd", o.frd}, {"--ir", o.ir},
                                        {"--distortion", o.distortion}, {"--png", o.png}, {"--room", o.room}};
     for (OutputFile& f : o.timeFrequency.outputs())
         outputs.push_back(std::move(f));
