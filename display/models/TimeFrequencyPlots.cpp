@@ -281,6 +281,8 @@ void drawWaterfall(DrawingSurface& s, const WaterfallResult* result)
     }
     line(at(FrontLeft, FrontTop, 0), at(FrontLeft, FrontTop, 1), Yellow);
     line(at(FrontLeft, FrontTop, 1), at(FrontRight, FrontTop, 1), Yellow);
+    line(at(FrontLeft, FrontBottom, 1), at(FrontLeft, FrontTop, 1), Yellow);
+    line(at(FrontRight, FrontBottom, 1), at(FrontRight, FrontTop, 1), Yellow);
 
     // The slices back to front, each hiding what lies behind it.
     if (drawable(result)) {
