@@ -21,6 +21,7 @@ constexpr double MaxTimeMs = 3600e3; // an hour either side of the peak
 constexpr int MaxSmoothing = 96;
 constexpr int MaxPointsPerOctave = 1000;
 constexpr double MaxRangeDb = 300;
+constexpr std::size_t MaxLevels = std::size_t(1) << 24;
 constexpr double HighestOfRate = 0.499; // highHz is clamped to this part of the rate
 constexpr double SilentPower = 1e-300;
 constexpr auto ProgressInterval = std::chrono::milliseconds(10);
@@ -181,10 +182,13 @@ Result<WaterfallResult> waterfall(const ImpulseView& impulse, const WaterfallSet
     const int rate = impulse.rate;
     if (std::optional<Error> error = checkSettings(settings, rate))
         return *error;
-    ProgressGate gate(progress);
-    if (!gate.at(0))
-        return Error::of(Failure::Cancelled, AnalysisCancelledMessage);
 
+    WaterfallResult result;
+    result.rangeDb = settings.rangeDb;
+    result.frequencies = logFrequencies(settings.lowHz, std::min(settings.highHz, HighestOfRate * rate),
+                                        settings.pointsPerOctave);
+    if (result.frequencies.size() * static_cast<std::size_t>(settings.slices) > MaxLevels)
+        return badInput("The waterfall would have too many points: choose fewer slices or fewer points per octave");
     const std::size_t rise = static_cast<std::size_t>(std::lround(settings.riseMs * 1e-3 * rate));
     const std::size_t after = static_cast<std::size_t>(std::lround(settings.windowMs * 1e-3 * rate));
     const std::vector<double> window = sliceWindow(rise, after);
@@ -192,10 +196,10 @@ Result<WaterfallResult> waterfall(const ImpulseView& impulse, const WaterfallSet
     const std::size_t bins = fft.bins();
     const double binHz = static_cast<double>(rate) / static_cast<double>(fft.size());
 
-    WaterfallResult result;
-    result.rangeDb = settings.rangeDb;
-    result.frequencies = logFrequencies(settings.lowHz, std::min(settings.highHz, HighestOfRate * rate),
-                                        settings.pointsPerOctave);
+    ProgressGate gate(progress);
+    if (!gate.at(0))
+        return Error::of(Failure::Cancelled, AnalysisCancelledMessage);
+
     std::vector<Reading> readings;
     readings.reserve(result.frequencies.size());
     for (const double hz : result.frequencies)

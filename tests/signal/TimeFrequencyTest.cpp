@@ -131,8 +131,9 @@ TEST(TimeFrequencyTest, SpectrogramRidgeAndOnset)
             ++onset;
         const double before = b->levelAt(onset - 1, row), step = b->levelAt(onset, row) - before;
         const double late = b->timesMs[onset - 1] + b->hopMs * (half - before) / step - 1e3 * BurstS;
-        std::printf("spectrogram %d: ridge off by %.2f of its tolerance, onset %+.3f ms (hop %.3f ms)\n",
-                    static_cast<int>(window), worst, late, b->hopMs);
+        std::printf("spectrogram %s: ridge off by %.2f of its tolerance, onset %+.3f ms (hop %.3f ms)\n",
+                    window == Window::Wavelet ? "wavelet" : window == Window::Hann ? "Hann" : "Gaussian", worst, late,
+                    b->hopMs);
         EXPECT_LE(std::abs(late), b->hopMs);
     }
 }
