@@ -2,6 +2,7 @@
 
 #include "cli/CommandSetup.h"
 #include "cli/ExitCode.h"
+#include "cli/TimeFrequencyOutputs.h"
 #include "curves/CurveFile.h"
 #include "curves/ExchangeFiles.h"
 #include "curves/ImpulseFile.h"
@@ -39,6 +40,7 @@ struct Options {
     std::string out, frd, ir, distortion, png;
     std::string room; // the room figures' CSV
     RoomSettings roomSettings;
+    TimeFrequencyFiles timeFrequency;
     bool legend = false; // --legend on the picture
 };
 
@@ -63,6 +65,9 @@ Status parse(const std::vector<std::string>& args, Options& o)
         if (const std::optional<Status> setup = parseSetupOption(args, i, o.devices, o.corrections)) {
             if (!*setup)
                 return *setup;
+        } else if (const std::optional<Status> tf = parseTimeFrequencyOption(args, i, o.timeFrequency)) {
+            if (!*tf)
+                return *tf;
         } else if (a == "--range") {
             if (!value(v) || !value(w) || !parseNumber(v, s.start) || !parseNumber(w, s.stop))
                 return bad("--range needs START and STOP in Hz, with '.' as the decimal point");
@@ -257,7 +262,7 @@ std::string logSweepUsage()
                            'room --csv' writes them)
       --room-bands octave|third  their bands (default octave)
       --legend             with a legend and axis titles in the picture
-
+)" + timeFrequencyUsage() + R"(
       Without --out or --frd the curve goes to standard output; progress,
       messages and a summary (delay, peak level, the impulse response's
       signal-to-noise ratio) go to standard error. A recording that clips
@@ -272,13 +277,11 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
         err << "audimera-measure: " << parsed.message() << "\n\n" << usage;
         return exitCodeFor(parsed);
     }
-    if (const Status checked = checkOutputs(correctionInputs(o.corrections), {{"--out", o.out},
-                                                                              {"--frd", o.frd},
-                                                                              {"--ir", o.ir},
-                                                                              {"--distortion", o.distortion},
-                                                                              {"--png", o.png},
-                                                                              {"--room", o.room}});
-        !checked)
+    std::vector<OutputFile> outputs = {{"--out", o.out}, {"--frd", o.frd}, {"--ir", o.ir},
+                                       {"--distortion", o.distortion}, {"--png", o.png}, {"--room", o.room}};
+    for (OutputFile& f : o.timeFrequency.outputs())
+        outputs.push_back(std::move(f));
+    if (const Status checked = checkOutputs(correctionInputs(o.corrections), outputs); !checked)
         return report(checked, err);
 
     CorrectionTable corrections;
@@ -367,6 +370,8 @@ int logSweep(const std::vector<std::string>& args, std::ostream& out, std::ostre
             return saveFailed(o.room, room.message());
         files.push_back({o.room, RoomReport::csv(*session.lastLogSweep()->room), "Room figures written to " + o.room});
     }
+    if (const Status added = addTimeFrequencyFiles(*session.lastLogSweep(), o.timeFrequency, files); !added)
+        return report(added, err);
     if (!o.png.empty()) {
         Result<std::string> bytes = pictureBytes(r.response, o.legend);
         if (!bytes)

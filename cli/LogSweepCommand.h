@@ -1,7 +1,8 @@
 // audimera-measure logsweep: the log sweep of a measurement session
 // (MeasurementSession::runLogSweep) from the command line, on the sound
 // server's devices or the simulated card; the curve to a file or standard
-// output, the impulse response, distortion table and a picture on request.
+// output, the impulse response, distortion table, a picture and the
+// time-frequency files (cli/TimeFrequencyOutputs.h) on request.
 // Messages, progress and a summary go to the error stream.
 #pragma once
 

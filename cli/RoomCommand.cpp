@@ -2,7 +2,11 @@
 
 #include "cli/CommandSetup.h"
 #include "cli/ExitCode.h"
+#include "cli/TimeFrequencyOutputs.h"
 #include "curves/ImpulseFile.h"
+#include "devices/SimulatedSoundCard.h"
+#include "engine/MeasurementDocument.h"
+#include "engine/MeasurementSession.h"
 #include "engine/RoomReport.h"
 
 #include <charconv>
@@ -19,6 +23,7 @@ struct Options {
     RoomSettings settings;
     int channel = 1; // from 1, as the option counts
     std::string csv;
+    TimeFrequencyFiles timeFrequency;
 };
 
 Status parse(const std::vector<std::string>& args, Options& o)
@@ -42,6 +47,9 @@ Status parse(const std::vector<std::string>& args, Options& o)
         } else if (a == "--csv") {
             if (!takeValue(args, i, o.csv))
                 return bad("--csv needs a file");
+        } else if (const std::optional<Status> tf = parseTimeFrequencyOption(args, i, o.timeFrequency)) {
+            if (!*tf)
+                return *tf;
         } else if (a.rfind("--", 0) == 0) {
             return bad("unknown option '" + a + "'");
         } else if (!o.file.empty()) {
@@ -80,7 +88,7 @@ std::string roomUsage()
       --channel N          the file's channel analysed, counted from 1
                            (default 1)
       --csv FILE           also write the figures as CSV, one row per band
-)";
+)" + timeFrequencyUsage();
 }
 
 int room(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const std::string& usage)
@@ -90,7 +98,9 @@ int room(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
         err << "audimera-measure: " << parsed.message() << "\n\n" << usage;
         return exitCodeFor(parsed);
     }
-    if (const Status checked = checkOutputs({o.file}, {{"--csv", o.csv}}); !checked)
+    std::vector<OutputFile> outputs = o.timeFrequency.outputs();
+    outputs.insert(outputs.begin(), {"--csv", o.csv});
+    if (const Status checked = checkOutputs({o.file}, outputs); !checked)
         return report(checked, err);
 
     const Result<ImpulseFile::Impulse> read = ImpulseFile::read(o.file, o.channel - 1);
@@ -111,6 +121,19 @@ int room(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     std::vector<PendingFile> files;
     if (!o.csv.empty())
         files.push_back({o.csv, RoomReport::csv(*results), "Room figures written to " + o.csv});
+    if (o.timeFrequency.any()) {
+        // The time-frequency analyses read the response as the Log Sweep
+        // window does once it opens the file: through a session, which needs
+        // a device it never plays on.
+        ConsoleHost host(err, false, false);
+        SimulatedSoundCard unused;
+        MeasurementDocument document;
+        MeasurementSession session(host, unused, document);
+        if (const Status opened = session.openImpulseResponse(o.file, o.channel - 1, LogSweepSettings{}); !opened)
+            return report(opened, err);
+        if (const Status added = addTimeFrequencyFiles(*session.lastLogSweep(), o.timeFrequency, files); !added)
+            return report(added, err);
+    }
     if (const Status written = writeOutputs(files, err); !written)
         return report(written, err);
     out << RoomReport::table(*results);

@@ -1,7 +1,8 @@
 // audimera-measure room: the room figures (RoomAcoustics) of an impulse
 // response read from a sound file, printed as a table (RoomReport) on
-// standard output and on request written as CSV; messages go to the error
-// stream.
+// standard output and on request written as CSV, with the time-frequency
+// files (cli/TimeFrequencyOutputs.h) of the response opened through a
+// session; messages go to the error stream.
 #pragma once
 
 #include "signal/RoomAcoustics.h"
