@@ -371,10 +371,10 @@ void drawSpectrogram(DrawingSurface& s, const SpectrogramResult* result)
                     static_cast<float>(ImageBottom), image);
     }
     // The colour scale, 0 dB at the top.
-    constexpr int ScaleSteps = 256;
+    constexpr int ScaleSteps = 257; // its ends exactly 0 dB and -rangeDb
     QImage scale(1, ScaleSteps, QImage::Format_RGB32);
     for (int i = 0; i < ScaleSteps; ++i) {
-        const RgbColor color = spectrogramColor(-g.range * (i + 0.5) / ScaleSteps, g.range);
+        const RgbColor color = spectrogramColor(-g.range * i / (ScaleSteps - 1), g.range);
         scale.setPixel(0, i, qRgb(color & 0xff, (color >> 8) & 0xff, (color >> 16) & 0xff));
     }
     s.drawImage(static_cast<float>(ScaleLeft), static_cast<float>(ImageTop), static_cast<float>(ScaleRight),
