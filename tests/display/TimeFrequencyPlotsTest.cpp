@@ -1,7 +1,6 @@
-// The time-frequency views drawn from hand-made results: slices hidden by
-// the ones in front, the colour scale's ends, masked points and wraps left
-// undrawn, read-outs that agree with the pixels drawn, the SVG picture's
-// strokes and the views at twice the pixel density.
+// The time-frequency views drawn from hand-made results: hidden slices, the
+// colour scale, masked points and wraps, read-outs against the pixels, SVG
+// and twice the pixel density.
 #include "display/models/LogSweepPlots.h"
 #include "display/models/ResponsePlot.h"
 #include "display/models/TimeFrequencyPlots.h"
@@ -132,24 +131,19 @@ TEST(TimeFrequencyPlotsTest, MaskedPointsAndWrapsAreNotDrawn)
 {
     // Nothing of the curve between 300 Hz and 2 kHz (masked); no column
     // holds a line from top to bottom, which a joined wrap would draw.
+    const PhaseResult r = phases(300, 2000);
     struct Case {
-        std::function<void(DrawingSurface&, const PhaseResult&)> draw;
+        std::function<void(DrawingSurface&)> draw;
         RgbColor color;
     };
     const Case cases[] = {
-        {[](DrawingSurface& s, const PhaseResult& r) { T::drawPhase(s, &r, T::PhaseCurve::Measured); },
-         T::PhaseColors[0]},
-        {[](DrawingSurface& s, const PhaseResult& r) { T::drawPhase(s, &r, T::PhaseCurve::Excess); },
-         T::PhaseColors[2]},
-        {[](DrawingSurface& s, const PhaseResult& r) {
-             T::drawGroupDelay(s, &r, T::DelayCurve::ExcessGroupDelay, true);
-         },
-         T::DelayColors[1]},
+        {[&](DrawingSurface& s) { T::drawPhase(s, &r, T::PhaseCurve::Measured); }, T::PhaseColors[0]},
+        {[&](DrawingSurface& s) { T::drawPhase(s, &r, T::PhaseCurve::Excess); }, T::PhaseColors[2]},
+        {[&](DrawingSurface& s) { T::drawGroupDelay(s, &r, T::DelayCurve::ExcessGroupDelay, true); }, T::DelayColors[1]},
     };
-    const PhaseResult r = phases(300, 2000);
     for (const Case& c : cases) {
         DrawingSurface s = surface();
-        c.draw(s, r);
+        c.draw(s);
         const auto column = [&](double hz) {
             return static_cast<int>(s.toPixelX(static_cast<float>(100 * std::log10(hz) - ResponsePlot::leftX())));
         };
