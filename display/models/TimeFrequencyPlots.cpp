@@ -573,7 +573,8 @@ Result<std::string> pictureBytes(const std::function<void(DrawingSurface&)>& dra
 {
     constexpr int MaxSide = 16384;
     if (widthPx <= 0 || heightPx <= 0 || widthPx > MaxSide || heightPx > MaxSide)
-        return Error::of(Failure::File, "invalid picture size " + std::to_string(widthPx) + "x" + std::to_string(heightPx));
+        return Error::of(Failure::File,
+                         "invalid picture size " + std::to_string(widthPx) + "x" + std::to_string(heightPx));
     const double unit = LogSweepPlots::UnitsPerPixel;
     DrawingSurface surface(unit);
     surface.setBackColor(ResponseImage::DefaultBackground);

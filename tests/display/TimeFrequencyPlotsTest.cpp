@@ -139,7 +139,8 @@ TEST(TimeFrequencyPlotsTest, MaskedPointsAndWrapsAreNotDrawn)
     const Case cases[] = {
         {[&](DrawingSurface& s) { T::drawPhase(s, &r, T::PhaseCurve::Measured); }, T::PhaseColors[0]},
         {[&](DrawingSurface& s) { T::drawPhase(s, &r, T::PhaseCurve::Excess); }, T::PhaseColors[2]},
-        {[&](DrawingSurface& s) { T::drawGroupDelay(s, &r, T::DelayCurve::ExcessGroupDelay, true); }, T::DelayColors[1]},
+        {[&](DrawingSurface& s) { T::drawGroupDelay(s, &r, T::DelayCurve::ExcessGroupDelay, true); },
+         T::DelayColors[1]},
     };
     for (const Case& c : cases) {
         DrawingSurface s = surface();
