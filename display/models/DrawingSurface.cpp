@@ -288,7 +288,8 @@ void DrawingSurface::drawImage(float x1, float y1, float x2, float y2, const QIm
         }
     }
     if (m_recording)
-        m_recording->push_back(Stroke{0, {}, Stroke::Kind::Image, source, QRectF(left, top, right - left, bottom - top)});
+        m_recording->push_back(
+            Stroke{0, {}, Stroke::Kind::Image, source, QRectF(left, top, right - left, bottom - top)});
 }
 
 void DrawingSurface::paintRecording(QPainter& painter, const std::vector<Stroke>& strokes)

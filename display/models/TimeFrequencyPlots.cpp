@@ -371,10 +371,10 @@ void drawSpectrogram(DrawingSurface& s, const SpectrogramResult* result)
                     static_cast<float>(ImageBottom), image);
     }
     // The colour scale, 0 dB at the top.
-    constexpr int ScaleSteps = 256;
+    constexpr int ScaleSteps = 257; // its ends exactly 0 dB and -rangeDb
     QImage scale(1, ScaleSteps, QImage::Format_RGB32);
     for (int i = 0; i < ScaleSteps; ++i) {
-        const RgbColor color = spectrogramColor(-g.range * (i + 0.5) / ScaleSteps, g.range);
+        const RgbColor color = spectrogramColor(-g.range * i / (ScaleSteps - 1), g.range);
         scale.setPixel(0, i, qRgb(color & 0xff, (color >> 8) & 0xff, (color >> 16) & 0xff));
     }
     s.drawImage(static_cast<float>(ScaleLeft), static_cast<float>(ImageTop), static_cast<float>(ScaleRight),
@@ -573,7 +573,8 @@ Result<std::string> pictureBytes(const std::function<void(DrawingSurface&)>& dra
 {
     constexpr int MaxSide = 16384;
     if (widthPx <= 0 || heightPx <= 0 || widthPx > MaxSide || heightPx > MaxSide)
-        return Error::of(Failure::File, "invalid picture size " + std::to_string(widthPx) + "x" + std::to_string(heightPx));
+        return Error::of(Failure::File,
+                         "invalid picture size " + std::to_string(widthPx) + "x" + std::to_string(heightPx));
     const double unit = LogSweepPlots::UnitsPerPixel;
     DrawingSurface surface(unit);
     surface.setBackColor(ResponseImage::DefaultBackground);

@@ -99,10 +99,11 @@ std::optional<Reading> groupDelayAt(const PhaseResult& result, DelayCurve curve,
                                     double userY);
 
 // A view drawn by draw on a surface of widthPx x heightPx logical pixels
-// (twips surface, device pixel ratio 1; SVG: the lines as strokes with
-// their exact coordinates, filled areas and images as they are drawn), as
-// the bytes of a PNG or SVG file. The failure (kind File) says why it
-// cannot be made.
+// (twips surface, device pixel ratio 1, on ResponseImage::DefaultBackground;
+// SVG: the lines as strokes with their exact coordinates, filled areas as
+// closed paths and images embedded, in the order drawn), as the bytes of a
+// PNG or SVG file. The failure (kind File) says why it cannot be made: a
+// side not in 1..16384 pixels, an image that cannot be encoded.
 enum class PictureFormat { Png, Svg };
 Result<std::string> pictureBytes(const std::function<void(DrawingSurface&)>& draw, int widthPx, int heightPx,
                                  PictureFormat format);

@@ -1,7 +1,6 @@
-// The time-frequency views drawn from hand-made results: slices hidden by
-// the ones in front, the colour scale's ends, masked points and wraps left
-// undrawn, read-outs that agree with the pixels drawn, the SVG picture's
-// strokes and the views at twice the pixel density.
+// The time-frequency views drawn from hand-made results: hidden slices, the
+// colour scale, masked points and wraps, read-outs against the pixels, SVG
+// and twice the pixel density.
 #include "display/models/LogSweepPlots.h"
 #include "display/models/ResponsePlot.h"
 #include "display/models/TimeFrequencyPlots.h"
@@ -19,22 +18,22 @@ namespace audimera {
 namespace {
 
 namespace T = TimeFrequencyPlots;
-constexpr int WidthPx = 792;
-constexpr int HeightPx = 422;
 
+// The Log Sweep window's size, 792 x 422 pixels.
 DrawingSurface surface(double ratio = 1)
 {
     DrawingSurface s(LogSweepPlots::UnitsPerPixel);
     s.setDevicePixelRatio(ratio);
-    s.setSize(WidthPx * LogSweepPlots::UnitsPerPixel, HeightPx * LogSweepPlots::UnitsPerPixel);
+    s.setSize(792 * LogSweepPlots::UnitsPerPixel, 422 * LogSweepPlots::UnitsPerPixel);
     return s;
 }
 
-std::vector<double> logFrequencies(double low, double high, int perOctave)
+// 20 Hz to 20 kHz.
+std::vector<double> logFrequencies(int perOctave)
 {
     std::vector<double> f;
-    for (int i = 0; low * std::pow(2.0, i / double(perOctave)) <= high * 1.0001; ++i)
-        f.push_back(low * std::pow(2.0, i / double(perOctave)));
+    for (int i = 0; i <= perOctave * std::log2(1000.0); ++i)
+        f.push_back(20 * std::pow(2.0, i / double(perOctave)));
     return f;
 }
 
@@ -42,7 +41,7 @@ std::vector<double> logFrequencies(double low, double high, int perOctave)
 // ripple of rippleDb.
 WaterfallResult waterfall(const std::vector<double>& levels, double rippleDb = 0)
 {
-    WaterfallResult r{logFrequencies(20, 20000, 12), {}, {}, 50};
+    WaterfallResult r{logFrequencies(12), {}, {}, 50};
     for (std::size_t k = 0; k < levels.size(); ++k) {
         r.timesMs.push_back(50.0 * k);
         r.levelsDb.emplace_back();
@@ -56,7 +55,7 @@ PhaseResult phases(double maskLow, double maskHigh)
 {
     PhaseResult r;
     r.delayMs = 2;
-    for (const double f : logFrequencies(20, 20000, 24)) {
+    for (const double f : logFrequencies(24)) {
         PhasePoint p{f, 0, {}, {}, {}, {}, {}};
         if (f < maskLow || f > maskHigh) {
             const double deg = std::remainder(-360.0 * f / 3000, 360.0); // wraps every 3 kHz
@@ -79,14 +78,9 @@ int count(const DrawingSurface& s, RgbColor color, int c0, int c1, int r0 = 0, i
     return n;
 }
 
-double userX(const DrawingSurface& s, int px)
-{
-    return (px + 0.5) * s.ScaleWidth() / s.pixelWidth();
-}
-double userY(const DrawingSurface& s, double py)
-{
-    return py * s.ScaleHeight() / s.pixelHeight();
-}
+// User x of a pixel column's centre, user y of a pixel row coordinate.
+double userX(const DrawingSurface& s, int px) { return (px + 0.5) * s.ScaleWidth() / s.pixelWidth(); }
+double userY(const DrawingSurface& s, double py) { return py * s.ScaleHeight() / s.pixelHeight(); }
 
 } // namespace
 
@@ -111,58 +105,46 @@ TEST(TimeFrequencyPlotsTest, EachSliceHidesTheSlicesBehindIt)
     }
 }
 
-TEST(TimeFrequencyPlotsTest, ColourScaleEndsAndCellsReadBackTheirLevels)
+TEST(TimeFrequencyPlotsTest, LevelsTakeTheColourScalesColoursClampedToItsEnds)
 {
-    // Each level drawn over the whole image, where its colour is clamped to
-    // the scale's ends; the scale's top and bottom pixels are its ends.
+    // One level over the whole image; the scale's end pixels beside it are
+    // the colours of its ends (pixel offset: inside the scale's frame).
     struct Case {
         float db;
-        double expectDb;
+        double shownDb;
+        float scaleY;
+        int offset;
     };
-    for (const Case& c : {Case{0, 0}, Case{-60, -60}, Case{-200, -60}, Case{-30, -30}}) {
+    for (const Case& c : {Case{0, 0, 400, 1}, Case{-60, -60, 8700, -1}, Case{-200, -60, 8700, -1}}) {
         DrawingSurface s = surface();
-        SpectrogramResult r;
-        r.frequencies = {100, 1000, 10000};
-        r.timesMs = {0, 10};
-        r.levelsDb.assign(6, c.db);
+        SpectrogramResult r{{100, 1000, 10000}, {0, 10}, std::vector<float>(6, c.db), 60, 10, 1};
         T::drawSpectrogram(s, &r);
         const uint32_t middle = s.pixelColor(static_cast<int>(s.toPixelX(4000)), static_cast<int>(s.toPixelY(4000)));
-        EXPECT_EQ(middle, T::spectrogramColor(c.expectDb, 60)) << c.db;
-        EXPECT_NE(T::spectrogramColor(0, 60), T::spectrogramColor(-60, 60));
-        const int scaleColumn = static_cast<int>(s.toPixelX(8750));
-        const auto near = [](uint32_t a, uint32_t b) {
-            for (int shift : {0, 8, 16})
-                if (std::abs(int((a >> shift) & 0xff) - int((b >> shift) & 0xff)) > 12)
-                    return false;
-            return true;
-        };
-        EXPECT_TRUE(near(s.pixelColor(scaleColumn, static_cast<int>(s.toPixelY(400)) + 2), T::spectrogramColor(0, 60)));
-        EXPECT_TRUE(near(s.pixelColor(scaleColumn, static_cast<int>(s.toPixelY(8700)) - 2), T::spectrogramColor(-60, 60)));
+        EXPECT_EQ(middle, T::spectrogramColor(c.shownDb, 60)) << c.db;
+        EXPECT_EQ(s.pixelColor(static_cast<int>(s.toPixelX(8750)), static_cast<int>(s.toPixelY(c.scaleY)) + c.offset),
+                  middle) << c.db;
     }
+    EXPECT_NE(T::spectrogramColor(0, 60), T::spectrogramColor(-60, 60));
 }
 
 TEST(TimeFrequencyPlotsTest, MaskedPointsAndWrapsAreNotDrawn)
 {
     // Nothing of the curve between 300 Hz and 2 kHz (masked); no column
     // holds a line from top to bottom, which a joined wrap would draw.
+    const PhaseResult r = phases(300, 2000);
     struct Case {
-        std::function<void(DrawingSurface&, const PhaseResult&)> draw;
+        std::function<void(DrawingSurface&)> draw;
         RgbColor color;
     };
     const Case cases[] = {
-        {[](DrawingSurface& s, const PhaseResult& r) { T::drawPhase(s, &r, T::PhaseCurve::Measured); },
-         T::PhaseColors[0]},
-        {[](DrawingSurface& s, const PhaseResult& r) { T::drawPhase(s, &r, T::PhaseCurve::Excess); },
-         T::PhaseColors[2]},
-        {[](DrawingSurface& s, const PhaseResult& r) {
-             T::drawGroupDelay(s, &r, T::DelayCurve::ExcessGroupDelay, true);
-         },
+        {[&](DrawingSurface& s) { T::drawPhase(s, &r, T::PhaseCurve::Measured); }, T::PhaseColors[0]},
+        {[&](DrawingSurface& s) { T::drawPhase(s, &r, T::PhaseCurve::Excess); }, T::PhaseColors[2]},
+        {[&](DrawingSurface& s) { T::drawGroupDelay(s, &r, T::DelayCurve::ExcessGroupDelay, true); },
          T::DelayColors[1]},
     };
-    const PhaseResult r = phases(300, 2000);
     for (const Case& c : cases) {
         DrawingSurface s = surface();
-        c.draw(s, r);
+        c.draw(s);
         const auto column = [&](double hz) {
             return static_cast<int>(s.toPixelX(static_cast<float>(100 * std::log10(hz) - ResponsePlot::leftX())));
         };
@@ -180,7 +162,7 @@ TEST(TimeFrequencyPlotsTest, ReadOutsAgreeWithThePixelsDrawn)
     // within two pixels of them.
     const WaterfallResult w = waterfall({0, -6, -12, -18}, 1);
     SpectrogramResult g;
-    g.frequencies = logFrequencies(20, 20000, 3);
+    g.frequencies = logFrequencies(3);
     for (int c = 0; c < 40; ++c)
         g.timesMs.push_back(-10 + 5 * c);
     for (std::size_t i = 0; i < g.frequencies.size() * g.timesMs.size(); ++i)
@@ -206,7 +188,7 @@ TEST(TimeFrequencyPlotsTest, ReadOutsAgreeWithThePixelsDrawn)
                  }
              return std::nullopt;
          },
-         false, 0.03, 1},
+         false, 0.01, 1},
         {[&](DrawingSurface& s) { T::drawSpectrogram(s, &g); },
          [&](uint32_t, double x, double y) -> std::optional<double> {
              if (x < 1100 || x > 8100 || y < 500 || y > 8600)
@@ -259,20 +241,17 @@ TEST(TimeFrequencyPlotsTest, ReadOutsAgreeWithThePixelsDrawn)
     }
 }
 
-TEST(TimeFrequencyPlotsTest, SvgHoldsTheStrokesFillsAndImage)
+TEST(TimeFrequencyPlotsTest, SvgHoldsTheStrokesFilledAreasAndImage)
 {
-    struct Case {
-        std::function<void(DrawingSurface&)> draw;
-        const char* mustHold; // an element the picture holds
-    };
+    // Filled areas are closed paths.
     const WaterfallResult w = waterfall({0, -20}, 3);
-    SpectrogramResult g{{100, 1000}, {0, 10}, {0, -10, -20, -30}, 60, 10, 1};
-    const Case cases[] = {
-        {[&](DrawingSurface& s) { T::drawWaterfall(s, &w); }, "polyline"},
-        {[&](DrawingSurface& s) { T::drawSpectrogram(s, &g); }, "image"},
+    const SpectrogramResult g{{100, 1000}, {0, 10}, {0, -10, -20, -30}, 60, 10, 1};
+    const std::pair<std::function<void(DrawingSurface&)>, std::vector<std::string>> cases[] = {
+        {[&](DrawingSurface& s) { T::drawWaterfall(s, &w); }, {"polyline", "path"}},
+        {[&](DrawingSurface& s) { T::drawSpectrogram(s, &g); }, {"polyline", "image"}},
     };
-    for (const Case& c : cases) {
-        const Result<std::string> svg = T::pictureBytes(c.draw, 600, 300, T::PictureFormat::Svg);
+    for (const auto& [draw, elements] : cases) {
+        const Result<std::string> svg = T::pictureBytes(draw, 600, 300, T::PictureFormat::Svg);
         ASSERT_TRUE(svg) << svg.message();
         QXmlStreamReader xml(QByteArray::fromStdString(*svg));
         std::set<std::string> names;
@@ -280,8 +259,9 @@ TEST(TimeFrequencyPlotsTest, SvgHoldsTheStrokesFillsAndImage)
             if (xml.readNext() == QXmlStreamReader::StartElement)
                 names.insert(xml.name().toString().toStdString());
         EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
-        EXPECT_TRUE(names.count(c.mustHold)) << c.mustHold;
-        const Result<std::string> png = T::pictureBytes(c.draw, 600, 300, T::PictureFormat::Png);
+        for (const std::string& e : elements)
+            EXPECT_TRUE(names.count(e)) << e;
+        const Result<std::string> png = T::pictureBytes(draw, 600, 300, T::PictureFormat::Png);
         ASSERT_TRUE(png);
         EXPECT_EQ(png->substr(1, 3), "PNG");
     }
