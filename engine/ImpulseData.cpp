@@ -3,6 +3,8 @@
 #include "engine/MeasurementSession.h"
 #include "signal/LogSweep.h"
 
+#include <algorithm>
+
 namespace audimera {
 
 std::shared_ptr<const ImpulseData> ImpulseData::of(const LogSweepRun& run)
@@ -35,6 +37,10 @@ std::shared_ptr<const ImpulseData> ImpulseData::of(const LogSweepRun& run)
             auto kept = std::make_shared<const LogSweep>(std::move(*sweep));
             if (edges.highPassHz > 0 || edges.lowPassHz > 0)
                 v.stated = [kept](double hz) { return kept->bandEdgeResponse(hz); };
+            // Full level from the high-pass edge up; an octave above it the
+            // edge is down only a quarter of a dB.
+            if (edges.highPassHz > 0)
+                v.trustedLowHz = std::min(v.lowHz, 2 * edges.highPassHz);
         }
     }
     return data;

@@ -40,6 +40,11 @@ struct ImpulseView {
     // magnitude is the measurement's band edges, not the device.
     double lowHz = 20;
     double highHz = 20000;
+    // Where the magnitude, with the stated filter divided out, is the
+    // device's below lowHz too (a log sweep plays at full level from its
+    // high-pass edge up): the minimum phase reads it down to here before it
+    // extends the magnitude. 0: from lowHz.
+    double trustedLowHz = 0;
     // The filter the response was measured through (a log sweep's band
     // edges), divided out of the measured phase and the group delay;
     // empty: none (an impulse response read from a file).

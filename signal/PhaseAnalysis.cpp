@@ -21,7 +21,7 @@
 // asked for. Points more than maskDb below it keep their magnitude only.
 //
 // Minimum phase: ln|X / stated| per bin over the view's measured range
-// [lowHz, highHz], then ClockOffset::minimumPhaseOf in the same transform:
+// [lowHz, highHz] (from trustedLowHz where the view has one), then ClockOffset::minimumPhaseOf in the same transform:
 // outside the range the log-magnitude goes on as a straight line in
 // ln tan(pi f / rate), its slope fitted over the half octave inside each
 // edge and the line kept within 25 nepers (217 dB) of the edge's level;
@@ -60,6 +60,9 @@ namespace {
 
 using Complex = std::complex<double>;
 constexpr double Pi = std::numbers::pi;
+// The fewest bins the minimum phase's group delay is read across.
+constexpr std::size_t MinDelaySpan = 16;
+
 // The stated filter is read for the minimum phase at bins this fraction of
 // their frequency apart.
 constexpr std::size_t StatedSpacing = 64;
@@ -149,7 +152,9 @@ Result<PhaseResult> analysePhase(const ImpulseView& impulse, const PhaseSettings
 
     // The minimum phase from |X / stated| over the measured range.
     const double measuredHigh = std::min(impulse.highHz, nyquist);
-    const std::size_t lowBin = std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(impulse.lowHz / binHz)), 1,
+    const double measuredLow =
+        impulse.trustedLowHz > 0 ? std::min(impulse.trustedLowHz, impulse.lowHz) : impulse.lowHz;
+    const std::size_t lowBin = std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(measuredLow / binHz)), 1,
                                                        last - 1);
     const std::size_t highBin =
         std::clamp<std::size_t>(static_cast<std::size_t>(std::floor(measuredHigh / binHz)), lowBin, last - 1);
@@ -229,7 +234,13 @@ Result<PhaseResult> analysePhase(const ImpulseView& impulse, const PhaseSettings
         const double at = std::min(f / binHz, static_cast<double>(last));
         const auto k0 = std::min(static_cast<std::size_t>(at), last - 1);
         const double minimumRad = minimum[k0] + (minimum[k0 + 1] - minimum[k0]) * (at - static_cast<double>(k0));
-        const std::size_t ka = a - 1, kb = std::min(b + 1, last);
+        // At least MinDelaySpan bins: the magnitude's ripple from bin to bin
+        // (the response's window, its noise) turns the minimum phase a
+        // little from bin to bin too, which a difference over one bin would
+        // make a delay of.
+        const std::size_t reach = std::max<std::size_t>((b - a + 2) / 2, MinDelaySpan / 2);
+        const std::size_t mid = (a + b) / 2;
+        const std::size_t ka = mid > reach ? mid - reach : 0, kb = std::min(mid + reach, last);
         const double minimumMs = -(minimum[kb] - minimum[ka]) / (2 * Pi * static_cast<double>(kb - ka) * binHz) * 1000;
         p.measuredDeg = std::arg(measured) * 180 / Pi;
         p.minimumDeg = wrapDegrees(minimumRad * 180 / Pi);
