@@ -99,9 +99,7 @@ public:
     {
         stop();
         m_result.reset();
-        launch([this, work = std::move(work)](const AnalysisProgress& progress) {
-            m_result.emplace(runGuarded(work, progress));
-        });
+        launch([this, work = std::move(work)](const AnalysisProgress& progress) { runGuarded(work, progress); });
     }
 
     // The finished analysis' result, once; nullopt while it runs, before
@@ -117,16 +115,16 @@ public:
     }
 
 private:
-    static Result<R> runGuarded(const Work& work, const AnalysisProgress& progress)
+    void runGuarded(const Work& work, const AnalysisProgress& progress)
     {
         try {
-            return work(progress);
+            m_result.emplace(work(progress));
         } catch (const std::bad_alloc&) {
-            return Error::of(Failure::Other, "Not enough memory for the analysis");
+            m_result.emplace(Error::of(Failure::Other, "Not enough memory for the analysis"));
         } catch (const std::exception& e) {
-            return Error::of(Failure::Other, e.what());
+            m_result.emplace(Error::of(Failure::Other, e.what()));
         } catch (...) {
-            return Error::of(Failure::Other, "The analysis failed");
+            m_result.emplace(Error::of(Failure::Other, "The analysis failed"));
         }
     }
 
