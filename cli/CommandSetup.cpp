@@ -6,10 +6,9 @@
 #include "devices/PulseSoundDevice.h"
 #include "devices/SimulatedSoundCard.h"
 #include "devices/SoundChain.h"
+#include "display/models/ResponseImage.h"
 
-#include <QBuffer>
 #include <QImage>
-#include <QImageWriter>
 
 #include <algorithm>
 #include <charconv>
@@ -241,14 +240,7 @@ Status writeOutputs(const std::vector<PendingFile>& files, std::ostream& err)
 
 Result<std::string> pngBytes(const QImage& image)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (image.isNull() || !writer.write(image))
-        return Error::of(Failure::File,
-                         image.isNull() ? std::string("invalid image size") : writer.errorString().toStdString());
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return ResponseImage::pngBytes(image);
 }
 
 } // namespace MeasureCommand

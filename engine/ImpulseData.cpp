@@ -18,7 +18,14 @@ std::shared_ptr<const ImpulseData> ImpulseData::of(const LogSweepRun& run)
     v.rate = r.rate;
     v.peak = r.impulsePeak;
     v.firstSampleTime = r.impulseStartSamples;
-    v.delaySamples = r.delaySamples;
+    // The delay the measured phase is given relative to: the phase
+    // reference's (Auto's line-up with the minimum phase, not the peak, which
+    // a low-pass holds back). With a reference channel it counts from the
+    // reference's arrival, which lies delaySamples before the measured
+    // response's peak (to the sample: the peaks' fractions are not kept).
+    v.delaySamples = r.phaseDelaySamples;
+    if (run.settings.reference != LogSweepSettings::Reference::None)
+        v.delaySamples += r.impulseStartSamples + static_cast<double>(r.impulsePeak) - r.delaySamples;
     v.lowHz = run.settings.start;
     v.highHz = run.settings.stop;
     if (run.file.empty()) {

@@ -60,10 +60,9 @@ std::vector<double> logMagnitude(const std::vector<std::complex<double>>& t, std
 
 // The minimum phase belonging to the log-magnitude m on the bins of a
 // real DFT (the folded real cepstrum).
-std::vector<double> minimumPhase(const std::vector<double>& m)
+std::vector<double> minimumPhase(const std::vector<double>& m, RealFft& fft)
 {
-    const std::size_t n = 2 * (m.size() - 1);
-    RealFft fft(n);
+    const std::size_t n = fft.size();
     for (std::size_t k = 0; k < m.size(); ++k)
         fft.spectrum()[k] = m[k];
     fft.inverse();
@@ -207,7 +206,14 @@ std::optional<std::pair<std::size_t, std::size_t>> measuredBins(const std::vecto
 std::vector<double> minimumPhaseOf(const std::vector<std::complex<double>>& transfer, std::size_t lowBin,
                                    std::size_t highBin)
 {
-    return minimumPhase(logMagnitude(transfer, lowBin, highBin));
+    RealFft fft(2 * (transfer.size() - 1));
+    return minimumPhase(logMagnitude(transfer, lowBin, highBin), fft);
+}
+
+std::vector<double> minimumPhaseOf(const std::vector<std::complex<double>>& transfer, std::size_t lowBin,
+                                   std::size_t highBin, RealFft& fft)
+{
+    return minimumPhase(logMagnitude(transfer, lowBin, highBin), fft);
 }
 
 std::optional<Estimate> estimate(const std::vector<std::complex<double>>& transfer,

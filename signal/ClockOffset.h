@@ -34,6 +34,10 @@
 #include <utility>
 #include <vector>
 
+namespace audimera {
+class RealFft;
+}
+
 namespace audimera::ClockOffset {
 
 // The band-limited interpolator: a Kaiser-windowed sinc (cut-off at half
@@ -98,6 +102,10 @@ std::optional<std::pair<std::size_t, std::size_t>> measuredBins(const std::vecto
 // made by the bilinear transform), by the folded real cepstrum.
 std::vector<double> minimumPhaseOf(const std::vector<std::complex<double>>& transfer, std::size_t lowBin,
                                    std::size_t highBin);
+// The same in fft's buffers (its size 2 (transfer.size() - 1)), for a
+// caller that has that transform already.
+std::vector<double> minimumPhaseOf(const std::vector<std::complex<double>>& transfer, std::size_t lowBin,
+                                   std::size_t highBin, RealFft& fft);
 
 struct Estimate {
     double ppm = 0;           // see the sign convention above

@@ -33,7 +33,7 @@ struct PhaseSettings {
     double lowHz = 20;     // clamped to the view's range
     double highHz = 20000;
     int pointsPerOctave = 48;
-    double maskDb = 40;
+    double maskDb = 40;    // 0 or less: nothing masked
 };
 
 struct PhasePoint {

@@ -1,11 +1,416 @@
 #include "signal/Spectrogram.h"
 
+#include "signal/RealFft.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <mutex>
+#include <new>
+#include <optional>
+
 namespace audimera {
 
-// Placeholder until the analysis lands.
-Result<SpectrogramResult> spectrogram(const ImpulseView&, const SpectrogramSettings&, const AnalysisProgress&)
+namespace {
+
+constexpr double Pi = 3.14159265358979323846;
+
+constexpr double MaxWindowMs = 10000;
+constexpr std::size_t MinWindowSamples = 16;
+constexpr double MaxOverlap = 0.99;
+constexpr double MinCycles = 1;
+constexpr double MaxCycles = 100;
+constexpr double MaxTimeMs = 3600e3; // an hour either side of the peak
+constexpr int MaxPointsPerOctave = 1000;
+constexpr double MaxRangeDb = 300;
+constexpr double HighestOfRate = 0.499; // highHz is clamped to this part of the rate
+constexpr std::size_t MaxCells = std::size_t(1) << 25;
+constexpr std::size_t MaxWaveletLength = std::size_t(1) << 26;
+constexpr double SilentPower = 1e-300;
+constexpr auto ProgressInterval = std::chrono::milliseconds(10);
+
+// The wavelet's Gaussian: its sigma a sixth of the window; the frequency
+// response is taken over GaussianReach sigmas either side of the centre,
+// and the response is read PadSigmas time sigmas beyond the time range so
+// that nothing wraps round into it.
+constexpr double SigmasPerWindow = 6;
+constexpr double GaussianReach = 4;
+constexpr double PadSigmas = 5;
+
+// Hands progress on at most every ProgressInterval, always the first time.
+class ProgressGate {
+public:
+    explicit ProgressGate(const AnalysisProgress& progress) : m_progress(progress) {}
+
+    // False when progress says stop.
+    bool at(double fraction)
+    {
+        if (!m_progress)
+            return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (m_called && now - m_last < ProgressInterval)
+            return true;
+        m_called = true;
+        m_last = now;
+        return m_progress(std::clamp(fraction, 0.0, 1.0));
+    }
+    bool done() { return !m_progress || m_progress(1.0); }
+
+private:
+    const AnalysisProgress& m_progress;
+    std::chrono::steady_clock::time_point m_last;
+    bool m_called = false;
+};
+
+Error badInput(const char* text)
 {
-    return Error::of(Failure::BadInput, "not built yet");
+    return Error::of(Failure::BadInput, text);
+}
+
+Error cancelled()
+{
+    return Error::of(Failure::Cancelled, AnalysisCancelledMessage);
+}
+
+std::optional<Error> checkView(const ImpulseView& impulse)
+{
+    if (!impulse.samples || impulse.size == 0)
+        return badInput("The impulse response is empty");
+    if (impulse.rate <= 0)
+        return badInput("The impulse response has no sample rate");
+    if (impulse.peak >= impulse.size)
+        return badInput("The impulse response's peak lies outside it");
+    bool sound = false;
+    for (std::size_t i = 0; i < impulse.size; ++i) {
+        if (!std::isfinite(impulse.samples[i]))
+            return badInput("The impulse response holds samples that are not finite numbers");
+        sound = sound || impulse.samples[i] != 0;
+    }
+    if (!sound)
+        return badInput("The impulse response is silent");
+    return std::nullopt;
+}
+
+std::optional<Error> checkSettings(const SpectrogramSettings& s, int rate)
+{
+    if (!(s.windowMs > 0 && s.windowMs <= MaxWindowMs))
+        return badInput("The spectrogram's window must be longer than 0 ms and at most 10 s");
+    if (s.windowMs * 1e-3 * rate < MinWindowSamples)
+        return badInput("The spectrogram's window must span at least 16 samples");
+    if (!(s.overlap >= 0 && s.overlap <= MaxOverlap))
+        return badInput("The spectrogram's overlap must be 0 to 0.99");
+    if (s.window == SpectrogramSettings::Window::Wavelet && !(s.cycles >= MinCycles && s.cycles <= MaxCycles))
+        return badInput("The wavelet needs 1 to 100 cycles per window");
+    if (!std::isfinite(s.startMs) || !std::isfinite(s.endMs) || std::abs(s.startMs) > MaxTimeMs
+        || std::abs(s.endMs) > MaxTimeMs)
+        return badInput("The spectrogram's time range must be finite and within an hour of the peak");
+    if (!(s.endMs >= s.startMs))
+        return badInput("The spectrogram's time range ends before it starts");
+    if (!(s.rangeDb > 0 && s.rangeDb <= MaxRangeDb))
+        return badInput("The spectrogram's level range must be above 0 dB and at most 300 dB");
+    if (s.pointsPerOctave < 1 || s.pointsPerOctave > MaxPointsPerOctave)
+        return badInput("The spectrogram needs 1 to 1000 points per octave");
+    if (!(s.lowHz > 0 && std::min(s.highHz, HighestOfRate * rate) > s.lowHz))
+        return badInput("The spectrogram's frequency range is empty: the lowest frequency must be above 0 Hz and "
+                        "below the highest, and that below half the sample rate");
+    return std::nullopt;
+}
+
+// lowHz to highHz, both included, at most 1 / perOctave octave apart.
+std::vector<double> logFrequencies(double lowHz, double highHz, int perOctave)
+{
+    const double octaves = std::log2(highHz / lowHz);
+    const std::size_t steps = std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(octaves * perOctave - 1e-9)));
+    std::vector<double> frequencies(steps + 1);
+    for (std::size_t i = 0; i <= steps; ++i)
+        frequencies[i] = lowHz * std::pow(highHz / lowHz, static_cast<double>(i) / static_cast<double>(steps));
+    frequencies.back() = highHz;
+    return frequencies;
+}
+
+// The columns and rows both kinds of window fill.
+struct Grid {
+    std::vector<double> rows;
+    std::size_t columns = 0;
+    long long hop = 1;          // samples between columns
+    long long firstCentre = 0;  // the first column's centre, samples from samples[0]
+};
+
+// The image's levels in dB, column by column, before they are taken re the
+// highest.
+using Levels = std::vector<float>;
+
+// A row's reading of one power spectrum: the strongest of the bins first to
+// last, or (none in its band) the power interpolated between bin below and
+// the next.
+struct Reading {
+    std::size_t first = 0;
+    std::size_t last = 0;
+    std::size_t below = 0;
+    double fraction = 0;
+    bool strongest = false;
+};
+
+// Fills levels from the Gaussian or Hann window's spectra; false when
+// cancelled.
+bool shortTime(const ImpulseView& impulse, const SpectrogramSettings& settings, const Grid& grid,
+               std::size_t length, Levels& levels, ProgressGate& gate, double& binHz)
+{
+    const bool gaussian = settings.window == SpectrogramSettings::Window::Gaussian;
+    std::vector<double> window(length);
+    const double middle = 0.5 * static_cast<double>(length - 1);
+    const double sigma = static_cast<double>(length) / SigmasPerWindow;
+    for (std::size_t n = 0; n < length; ++n) {
+        const double x = static_cast<double>(n);
+        if (gaussian) {
+            const double u = (x - middle) / sigma;
+            window[n] = std::exp(-0.5 * u * u);
+        } else {
+            const double s = std::sin(Pi * (x + 0.5) / static_cast<double>(length));
+            window[n] = s * s;
+        }
+    }
+    RealFft fft(RealFft::goodLength(2 * length));
+    const std::size_t bins = fft.bins();
+    binHz = static_cast<double>(impulse.rate) / static_cast<double>(fft.size());
+
+    const double edge = std::pow(2.0, 0.5 / settings.pointsPerOctave); // half a row either side
+    std::vector<Reading> readings(grid.rows.size());
+    for (std::size_t r = 0; r < grid.rows.size(); ++r) {
+        Reading& reading = readings[r];
+        const double position = grid.rows[r] / binHz;
+        reading.below = std::min(bins - 2, static_cast<std::size_t>(position));
+        reading.fraction = std::clamp(position - static_cast<double>(reading.below), 0.0, 1.0);
+        const double first = std::ceil(grid.rows[r] / edge / binHz);
+        const double last = std::min(std::floor(grid.rows[r] * edge / binHz), static_cast<double>(bins - 1));
+        if (last >= first) {
+            reading.first = static_cast<std::size_t>(first);
+            reading.last = static_cast<std::size_t>(last);
+            reading.strongest = true;
+        }
+    }
+
+    std::vector<double> power(bins);
+    const auto size = static_cast<long long>(impulse.size);
+    const long long before = static_cast<long long>(length - 1) / 2; // window start to centre
+    for (std::size_t c = 0; c < grid.columns; ++c) {
+        const long long from = grid.firstCentre + static_cast<long long>(c) * grid.hop - before;
+        double* time = fft.time();
+        for (std::size_t n = 0; n < length; ++n) {
+            const long long i = from + static_cast<long long>(n);
+            time[n] = i >= 0 && i < size ? window[n] * impulse.samples[i] : 0.0;
+        }
+        std::fill(time + length, time + fft.size(), 0.0);
+        fft.forward();
+        const std::complex<double>* spectrum = fft.spectrum();
+        for (std::size_t k = 0; k < bins; ++k)
+            power[k] = std::norm(spectrum[k]);
+        float* column = levels.data() + c * grid.rows.size();
+        for (std::size_t r = 0; r < readings.size(); ++r) {
+            const Reading& reading = readings[r];
+            double value;
+            if (reading.strongest)
+                value = *std::max_element(power.begin() + reading.first, power.begin() + reading.last + 1);
+            else
+                value = power[reading.below] + reading.fraction * (power[reading.below + 1] - power[reading.below]);
+            column[r] = static_cast<float>(10 * std::log10(std::max(value, SilentPower)));
+        }
+        if (!gate.at(static_cast<double>(c + 1) / static_cast<double>(grid.columns)))
+            return false;
+    }
+    return true;
+}
+
+// A complex inverse transform of one length on its own buffer.
+class ComplexInverse {
+public:
+    explicit ComplexInverse(std::size_t n) : m_size(n)
+    {
+        m_data = fftw_alloc_complex(n);
+        if (!m_data)
+            throw std::bad_alloc();
+        std::lock_guard<std::mutex> guard(fftwPlannerLock());
+        m_plan = fftw_plan_dft_1d(static_cast<int>(n), m_data, m_data, FFTW_BACKWARD, FFTW_ESTIMATE);
+    }
+    ~ComplexInverse()
+    {
+        {
+            std::lock_guard<std::mutex> guard(fftwPlannerLock());
+            fftw_destroy_plan(m_plan);
+        }
+        fftw_free(m_data);
+    }
+    ComplexInverse(const ComplexInverse&) = delete;
+    ComplexInverse& operator=(const ComplexInverse&) = delete;
+
+    std::complex<double>* data() { return reinterpret_cast<std::complex<double>*>(m_data); }
+    std::size_t size() const { return m_size; }
+    void run() { fftw_execute(m_plan); }
+
+private:
+    std::size_t m_size;
+    fftw_complex* m_data = nullptr;
+    fftw_plan m_plan = nullptr;
+};
+
+// The wavelet's one transform: the time range with pad hops of silence
+// either side, k hops, points samples.
+struct WaveletSpan {
+    std::size_t pad = 0;
+    std::size_t k = 0;
+    std::size_t points = 0;
+};
+
+WaveletSpan waveletSpan(const SpectrogramSettings& settings, const Grid& grid, int rate)
+{
+    WaveletSpan span;
+    const double widestSigma = settings.cycles / (SigmasPerWindow * grid.rows.front()) * rate; // samples
+    const double pad = std::ceil(PadSigmas * widestSigma / static_cast<double>(grid.hop));
+    if (2 * pad * static_cast<double>(grid.hop) > static_cast<double>(MaxWaveletLength)) {
+        span.points = MaxWaveletLength + 1; // too long
+        return span;
+    }
+    span.pad = static_cast<std::size_t>(pad);
+    span.k = RealFft::goodLength(2 * span.pad + grid.columns);
+    span.points = span.k * static_cast<std::size_t>(grid.hop);
+    return span;
+}
+
+// The wavelet rows: one transform of the span; per row the bins about its
+// frequency weighted by the Gaussian's frequency response (peak 1, so that
+// a steady sine reads the same in every row), shifted down to 0 Hz and
+// folded modulo k. The k-point inverse of those is the row's analytic
+// signal at every hop: exactly, since the fold only drops the points
+// between the hops. False when cancelled.
+bool wavelet(const ImpulseView& impulse, const SpectrogramSettings& settings, const Grid& grid,
+             const WaveletSpan& span, Levels& levels, ProgressGate& gate)
+{
+    const double rate = impulse.rate;
+    const std::size_t pad = span.pad;
+    const std::size_t k = span.k;
+    const std::size_t points = span.points;
+    RealFft fft(points);
+    ComplexInverse row(k);
+
+    double* time = fft.time();
+    const long long from = grid.firstCentre - static_cast<long long>(pad) * grid.hop;
+    const auto size = static_cast<long long>(impulse.size);
+    for (std::size_t n = 0; n < points; ++n) {
+        const long long i = from + static_cast<long long>(n);
+        time[n] = i >= 0 && i < size ? impulse.samples[i] : 0.0;
+    }
+    fft.forward();
+    const std::complex<double>* spectrum = fft.spectrum();
+    const std::size_t bins = fft.bins();
+    const double binHz = rate / static_cast<double>(points);
+    const double scale = 2.0 / static_cast<double>(points); // the analytic signal's amplitude
+    if (!gate.at(0.1))
+        return false;
+
+    std::complex<double>* folded = row.data();
+    for (std::size_t r = 0; r < grid.rows.size(); ++r) {
+        const double hz = grid.rows[r];
+        const double sigmaHz = SigmasPerWindow * hz / (2 * Pi * settings.cycles);
+        const auto centre = static_cast<std::size_t>(std::lround(hz / binHz));
+        const auto low = static_cast<std::size_t>(std::max(1.0, std::ceil((hz - GaussianReach * sigmaHz) / binHz)));
+        const auto high = std::min(bins - 1, static_cast<std::size_t>((hz + GaussianReach * sigmaHz) / binHz));
+        std::fill(folded, folded + k, std::complex<double>(0));
+        // The weights by recurrence: w(u + d) = w(u) exp(-u d - d^2 / 2),
+        // renewed now and then.
+        const double d = binHz / sigmaHz;
+        const double ratioStep = std::exp(-d * d);
+        double weight = 0;
+        double ratio = 0;
+        std::size_t slot = (low + k - centre % k) % k;
+        for (std::size_t b = low; b <= high; ++b) {
+            if ((b - low) % 256 == 0) {
+                const double u = (static_cast<double>(b) * binHz - hz) / sigmaHz;
+                weight = std::exp(-0.5 * u * u);
+                ratio = std::exp(-u * d - 0.5 * d * d);
+            }
+            folded[slot] += spectrum[b] * weight;
+            weight *= ratio;
+            ratio *= ratioStep;
+            if (++slot == k)
+                slot = 0;
+        }
+        row.run();
+        for (std::size_t c = 0; c < grid.columns; ++c) {
+            const double value = std::norm(folded[pad + c] * scale);
+            levels[c * grid.rows.size() + r] = static_cast<float>(10 * std::log10(std::max(value, SilentPower)));
+        }
+        if (!gate.at(0.1 + 0.9 * static_cast<double>(r + 1) / static_cast<double>(grid.rows.size())))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+Result<SpectrogramResult> spectrogram(const ImpulseView& impulse, const SpectrogramSettings& settings,
+                                      const AnalysisProgress& progress)
+{
+    if (std::optional<Error> error = checkView(impulse))
+        return *error;
+    const int rate = impulse.rate;
+    if (std::optional<Error> error = checkSettings(settings, rate))
+        return *error;
+
+    const auto length = static_cast<std::size_t>(std::lround(settings.windowMs * 1e-3 * rate));
+    Grid grid;
+    grid.hop = std::max<long long>(1, std::llround(static_cast<double>(length) * (1 - settings.overlap)));
+    const double hopMs = 1e3 * static_cast<double>(grid.hop) / rate;
+    const double columns = std::floor((settings.endMs - settings.startMs) / hopMs + 1e-9) + 1;
+    grid.rows = logFrequencies(settings.lowHz, std::min(settings.highHz, HighestOfRate * rate),
+                               settings.pointsPerOctave);
+    if (columns * static_cast<double>(grid.rows.size()) > static_cast<double>(MaxCells))
+        return badInput("The spectrogram would have too many points: choose a shorter time range, less overlap "
+                        "or fewer points per octave");
+    grid.columns = static_cast<std::size_t>(columns);
+    const long long start = std::llround(settings.startMs * 1e-3 * rate); // from the peak
+    grid.firstCentre = static_cast<long long>(impulse.peak) + start;
+    if (settings.window == SpectrogramSettings::Window::Wavelet
+        && waveletSpan(settings, grid, rate).points > MaxWaveletLength)
+        return badInput("The wavelet's longest window does not fit this time range: raise the lowest frequency, "
+                        "take fewer cycles or a shorter time range");
+
+    ProgressGate gate(progress);
+    if (!gate.at(0))
+        return cancelled();
+
+    SpectrogramResult result;
+    result.rangeDb = settings.rangeDb;
+    result.hopMs = hopMs;
+    Levels levels(grid.columns * grid.rows.size());
+    // Where a column's centre lies: an even window's is half a sample late.
+    double centreOffset = 0;
+    if (settings.window == SpectrogramSettings::Window::Wavelet) {
+        if (!wavelet(impulse, settings, grid, waveletSpan(settings, grid, rate), levels, gate))
+            return cancelled();
+    } else {
+        if (!shortTime(impulse, settings, grid, length, levels, gate, result.binHz))
+            return cancelled();
+        centreOffset = 0.5 * static_cast<double>((length - 1) % 2);
+    }
+
+    const float highest = *std::max_element(levels.begin(), levels.end());
+    if (highest <= 10 * std::log10(SilentPower) + 1)
+        return badInput("The spectrogram's time range holds none of the impulse response");
+    const auto floor = static_cast<float>(-settings.rangeDb);
+    for (float& level : levels)
+        level = std::max(level - highest, floor);
+    result.levelsDb = std::move(levels);
+    result.frequencies = std::move(grid.rows);
+    result.timesMs.resize(grid.columns);
+    for (std::size_t c = 0; c < grid.columns; ++c)
+        result.timesMs[c] = 1e3 * (static_cast<double>(start + static_cast<long long>(c) * grid.hop) + centreOffset)
+                            / rate;
+    if (!gate.done())
+        return cancelled();
+    return result;
 }
 
 } // namespace audimera

@@ -7,12 +7,16 @@
 // Each slice's spectrum is read at log-spaced frequencies (pointsPerOctave
 // from lowHz to highHz, both included): with smoothing (1/N octave, 0 none)
 // the power mean over the band of 1/N octave centred on the point, without
-// it the power interpolated between the bins about the point. Levels are dB
-// re the highest level of the first slice (0 dB), floored at -rangeDb (the
-// level range drawn).
+// it the power interpolated between the bins about the point (also where the
+// band holds no bin). Levels are dB re the highest level of the first slice
+// (0 dB; re the highest of all slices when the first is silent, as when it
+// starts well before the response), floored at -rangeDb (the level range
+// drawn). Slice starts are rounded to whole samples; timesMs are the
+// rounded starts.
 //
 // Pure, allocates once per analysis (one FFTW plan of the window's length,
-// zero-padded to a good length). Any thread.
+// zero-padded to a good length). Progress is offered after every slice and
+// handed on at most every 10 ms. Any thread.
 #pragma once
 
 #include "common/Result.h"
@@ -42,8 +46,9 @@ struct WaterfallResult {
     double rangeDb = 50;
 };
 
-// Fails with BadInput for an empty view or settings that make no slices or
-// no frequencies (the message says which), with Cancelled when progress
+// Fails with BadInput for an empty, silent or not finite view, a peak
+// outside it, settings out of their ranges (the message says which), or a
+// time range that holds none of the response; with Cancelled when progress
 // says so.
 Result<WaterfallResult> waterfall(const ImpulseView& impulse, const WaterfallSettings& settings,
                                   const AnalysisProgress& progress = {});

@@ -1,5 +1,7 @@
 #include "display/models/DrawingSurface.h"
 
+#include <QPainter>
+
 #include <algorithm>
 #include <cmath>
 
@@ -186,7 +188,7 @@ void DrawingSurface::setPoint(float x, float y, RgbColor color)
 
 void DrawingSurface::recordPoint(double px, double py, RgbColor color)
 {
-    m_recording->push_back(Stroke{color, {QPointF(px, py)}});
+    m_recording->push_back(Stroke{color, {QPointF(px, py)}, Stroke::Kind::Line, {}, {}});
 }
 
 void DrawingSurface::recordSegment(double px1, double py1, double px2, double py2, RgbColor color)
@@ -200,13 +202,121 @@ void DrawingSurface::recordSegment(double px1, double py1, double px2, double py
     const QPointF to(px2, py2);
     if (!m_recording->empty()) {
         Stroke& last = m_recording->back();
-        if (last.color == color && last.points.back() == from) {
+        if (last.kind == Stroke::Kind::Line && last.color == color && last.points.back() == from) {
             if (to != from)
                 last.points.push_back(to);
             return;
         }
     }
-    m_recording->push_back(Stroke{color, {from, to}});
+    m_recording->push_back(Stroke{color, {from, to}, Stroke::Kind::Line, {}, {}});
+}
+
+void DrawingSurface::fillUnder(const std::vector<QPointF>& points, float baseY, RgbColor color)
+{
+    if (m_kx <= 0 || points.size() < 2)
+        return;
+    const double base = baseY * m_ky;
+    if (!std::isfinite(base))
+        return;
+    const uint32_t argb = toArgb(color);
+    const double w = m_pixelWidth, h = m_pixelHeight;
+    // Each segment fills the columns whose centres lie in [x1, x2); the
+    // last one also its end column.
+    for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+        double x1 = points[i].x() * m_kx, y1 = points[i].y() * m_ky;
+        double x2 = points[i + 1].x() * m_kx, y2 = points[i + 1].y() * m_ky;
+        if (!std::isfinite(x1) || !std::isfinite(y1) || !std::isfinite(x2) || !std::isfinite(y2))
+            continue;
+        if (x2 < x1) {
+            std::swap(x1, x2);
+            std::swap(y1, y2);
+        }
+        const bool last = i + 2 == points.size();
+        const int first = static_cast<int>(std::max(std::ceil(x1 - 0.5), 0.0));
+        const double endCentre = std::min(x2 - 0.5, w - 1);
+        for (int c = first; c <= endCentre; ++c) {
+            const double centre = c + 0.5;
+            if (centre == x2 && !last && x2 != x1)
+                break;
+            const double y = x2 > x1 ? y1 + (y2 - y1) * (centre - x1) / (x2 - x1) : std::min(y1, y2);
+            const double top = std::max(std::ceil(std::min(y, base) - 0.5), 0.0);
+            const double bottom = std::min(std::floor(std::max(y, base) - 0.5), h - 1);
+            if (top <= bottom)
+                verticalRun(c, static_cast<int>(top), static_cast<int>(bottom), argb);
+        }
+    }
+    if (m_recording) {
+        Stroke fill{color, {}, Stroke::Kind::Fill, {}, {}};
+        for (const QPointF& p : points)
+            fill.points.emplace_back(p.x() * m_kx, p.y() * m_ky);
+        fill.points.emplace_back(points.back().x() * m_kx, base);
+        fill.points.emplace_back(points.front().x() * m_kx, base);
+        m_recording->push_back(std::move(fill));
+    }
+}
+
+void DrawingSurface::drawImage(float x1, float y1, float x2, float y2, const QImage& image)
+{
+    if (m_kx <= 0 || image.isNull())
+        return;
+    const double left = std::min(x1, x2) * m_kx, right = std::max(x1, x2) * m_kx;
+    const double top = std::min(y1, y2) * m_ky, bottom = std::max(y1, y2) * m_ky;
+    if (!std::isfinite(left) || !std::isfinite(right) || !std::isfinite(top) || !std::isfinite(bottom)
+        || !(right > left) || !(bottom > top))
+        return;
+    const QImage source = image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32
+        ? image
+        : image.convertToFormat(QImage::Format_RGB32);
+    const int c0 = static_cast<int>(std::max(std::ceil(left - 0.5), 0.0));
+    const int c1 = static_cast<int>(std::min(std::ceil(right - 0.5), static_cast<double>(m_pixelWidth)));
+    const int r0 = static_cast<int>(std::max(std::ceil(top - 0.5), 0.0));
+    const int r1 = static_cast<int>(std::min(std::ceil(bottom - 0.5), static_cast<double>(m_pixelHeight)));
+    if (c0 < c1 && r0 < r1) {
+        // The source column of each device column, once.
+        std::vector<int> columns(static_cast<std::size_t>(c1 - c0));
+        for (int c = c0; c < c1; ++c)
+            columns[static_cast<std::size_t>(c - c0)] =
+                std::clamp(static_cast<int>((c + 0.5 - left) / (right - left) * source.width()), 0, source.width() - 1);
+        uchar* const bits = pixels();
+        for (int r = r0; r < r1; ++r) {
+            const int sr = std::clamp(static_cast<int>((r + 0.5 - top) / (bottom - top) * source.height()), 0,
+                                      source.height() - 1);
+            const auto* from = reinterpret_cast<const QRgb*>(source.constScanLine(sr));
+            auto* to = reinterpret_cast<QRgb*>(bits + r * m_stride);
+            for (int c = c0; c < c1; ++c)
+                to[c] = 0xff000000u | from[columns[static_cast<std::size_t>(c - c0)]];
+        }
+    }
+    if (m_recording)
+        m_recording->push_back(Stroke{0, {}, Stroke::Kind::Image, source, QRectF(left, top, right - left, bottom - top)});
+}
+
+void DrawingSurface::paintRecording(QPainter& painter, const std::vector<Stroke>& strokes)
+{
+    const auto qcolor = [](RgbColor c) { return QColor(c & 0xff, (c >> 8) & 0xff, (c >> 16) & 0xff); };
+    for (const Stroke& stroke : strokes) {
+        if (stroke.kind == Stroke::Kind::Image) {
+            painter.drawImage(stroke.rect, stroke.image);
+            continue;
+        }
+        if (stroke.kind == Stroke::Kind::Fill) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(qcolor(stroke.color));
+            painter.drawPolygon(stroke.points.data(), static_cast<int>(stroke.points.size()));
+            painter.setBrush(Qt::NoBrush);
+            continue;
+        }
+        const bool onePixel = std::all_of(stroke.points.begin(), stroke.points.end(),
+                                          [&](const QPointF& p) { return p == stroke.points.front(); });
+        if (onePixel) {
+            const QPointF& p = stroke.points.front();
+            painter.fillRect(QRectF(p.x() - 0.5, p.y() - 0.5, 1, 1), qcolor(stroke.color));
+            continue;
+        }
+        // Square caps cover the end pixels, as the raster line does.
+        painter.setPen(QPen(qcolor(stroke.color), 1, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        painter.drawPolyline(stroke.points.data(), static_cast<int>(stroke.points.size()));
+    }
 }
 
 uint32_t DrawingSurface::pixelColor(int px, int py) const

@@ -36,6 +36,8 @@
 
 #include <QRectF>
 
+class QPainter;
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -94,6 +96,21 @@ public:
     template <typename PointAt>
     void polylineTo(int count, PointAt pointAt, RgbColor color);
 
+    // Fills the area between the polyline through points (user units, x
+    // ascending) and the horizontal line at user y baseY with color: every
+    // device pixel whose centre lies between the two, in the columns whose
+    // centres lie within the polyline's span. A curve drawn over the area
+    // afterwards keeps all its pixels, so a curve filled under with the
+    // background hides whatever was drawn below it. The pen stays where it
+    // is. Recorded as one polygon (the polyline, then the base line back).
+    void fillUnder(const std::vector<QPointF>& points, float baseY, RgbColor color);
+
+    // Draws image stretched over the user rectangle (x1, y1)-(x2, y2): every
+    // device pixel whose centre lies inside takes the colour of the image
+    // pixel under that centre (nearest, never blended). Recorded as the
+    // image over the exact rectangle.
+    void drawImage(float x1, float y1, float x2, float y2, const QImage& image);
+
     // Moves the pen without drawing.
     void moveTo(float x, float y);
     float currentX() const { return m_penX; }
@@ -120,11 +137,26 @@ public:
     // when the vector picture is zoomed; a point is a one-pixel square
     // centred on its exact place. Off (null) by default, when it costs one test per
     // primitive.
+    //
+    // Filled areas and images are recorded in the same list, in the order
+    // drawn, so a later one covers what lies under it as on the raster:
+    // kind Fill is the polygon through points filled with color, kind Image
+    // is image stretched over rect (device pixels).
     struct Stroke {
+        enum class Kind { Line, Fill, Image };
         RgbColor color;
         std::vector<QPointF> points; // one point: a single pixel
+        Kind kind = Kind::Line;
+        QImage image;
+        QRectF rect;
     };
     void setRecording(std::vector<Stroke>* strokes) { m_recording = strokes; }
+
+    // Paints a recording onto painter, one unit to a device pixel: lines
+    // one unit wide with square caps (covering their end pixels as the
+    // raster does), a point as a one-unit square centred on it, fills and
+    // images as recorded. For SVG output.
+    static void paintRecording(QPainter& painter, const std::vector<Stroke>& strokes);
 
     // The labels drawn since the last clear(), for tests and tools: each
     // label's text and the device-pixel box its ink covers. Off (null) by

@@ -1,14 +1,9 @@
 #include "display/models/LogSweepPlots.h"
 
-#include "common/Rounding.h"
-#include "display/models/Drawing.h"
-#include "display/models/LabelPlacer.h"
-#include "display/models/PlotPalette.h"
-#include "display/models/ResponsePlot.h"
+#include "display/models/PlotAxes.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <string>
 
 namespace audimera {
@@ -17,113 +12,9 @@ namespace LogSweepPlots {
 
 namespace {
 
+using namespace PlotAxes;
 using namespace PlotPalette;
 constexpr double LabelSize = UnitsPerPixel;
-
-// A label's text: whole numbers without decimals, others with what they need.
-std::string number(double value)
-{
-    if (std::abs(value - std::round(value)) < 1e-9)
-        return std::to_string(static_cast<long long>(std::llround(value)));
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
-
-// User units per twip across and down.
-double twipX(const DrawingSurface& s)
-{
-    return s.Width() > 0 ? s.ScaleWidth() / s.Width() : 0;
-}
-double twipY(const DrawingSurface& s)
-{
-    return s.Height() > 0 ? s.ScaleHeight() / s.Height() : 0;
-}
-
-// The label row: 150 twips above the bottom edge, as on the response plot.
-float labelRow(const DrawingSurface& s)
-{
-    return static_cast<float>(nearest(s.ScaleHeight() - 150 * twipY(s)));
-}
-
-// A label 50 twips above the line at y, centred on x, where it fits.
-void labelAbove(LabelPlacer& labels, DrawingSurface& s, const std::string& text, double x, double y,
-                RgbColor color)
-{
-    labels.place(text, static_cast<float>(x), static_cast<float>(nearest(y - 50 * twipY(s))), color);
-}
-
-// The step of the time lines, ms: 1, 2 or 5 times a power of ten from
-// 0.1 ms, the smallest that gives at most a dozen lines over spanMs.
-double timeStepMs(double spanMs)
-{
-    for (double decade = 0.1; decade < 1e9; decade *= 10)
-        for (const double m : {1.0, 2.0, 5.0})
-            if (spanMs / (m * decade) <= 12)
-                return m * decade;
-    return 1e9;
-}
-
-// The response plot's frequency grid and labels over the surface's height:
-// labels at 1, 2 and 5 of each decade, thinned to the decades (then also
-// the 2s) when they would run together.
-void frequencyGrid(DrawingSurface& s, LabelPlacer& labels)
-{
-    const double x0 = ResponsePlot::leftX();
-    const float row = labelRow(s);
-    const auto text = [](int f) { return f < 1000 ? std::to_string(f) : std::to_string(f / 1000) + "k"; };
-    const auto xOf = [&](int f) { return static_cast<float>(100 * Log10(f) - x0); };
-    int rank = 2;
-    for (; rank > 0; --rank) {
-        std::vector<int> chosen;
-        for (int decade = 10; decade <= 10000; decade *= 10)
-            for (const int m : {1, 2, 5})
-                if ((m == 1 ? 0 : m == 2 ? 1 : 2) <= rank && m * decade <= 20000)
-                    chosen.push_back(m * decade);
-        const auto labelAt = [&](int i) { return std::pair{text(chosen[i]), xOf(chosen[i])}; };
-        if (labels.rowFits(static_cast<int>(chosen.size()), labelAt, row))
-            break;
-    }
-    struct Run {
-        int first, last;
-    };
-    for (const Run run : {Run{10, 90}, Run{100, 900}, Run{1000, 9000}, Run{10000, 20000}}) {
-        for (int f = run.first; f <= run.last; f += run.first) {
-            const float x = xOf(f);
-            const int m = f / run.first;
-            const bool labelled = (m == 1 || (m == 2 && rank >= 1) || (m == 5 && rank >= 2)) && labels.fits(text(f), x, row);
-            s.line(x, 0, x, labelled ? row : s.ScaleHeight(), f == run.first ? DarkGreen : Green);
-            if (labelled)
-                labels.place(text(f), x, row, Black);
-        }
-    }
-}
-
-float frequencyX(double f)
-{
-    return static_cast<float>(100 * Log10(f) - ResponsePlot::leftX());
-}
-
-// A curve of optional values over frequency, broken where a value is missing.
-template <typename ValueAt>
-void frequencyCurve(DrawingSurface& s, std::size_t count, ValueAt valueAt, RgbColor color)
-{
-    bool drawing = false;
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto [f, y] = valueAt(i);
-        if (!y || !std::isfinite(*y)) {
-            drawing = false;
-            continue;
-        }
-        const float x = frequencyX(f);
-        const auto py = static_cast<float>(*y);
-        if (drawing)
-            s.lineTo(x, py, color);
-        else
-            s.setPoint(x, py, color);
-        drawing = true;
-    }
-}
 
 } // namespace
 

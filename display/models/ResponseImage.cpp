@@ -83,13 +83,22 @@ Status ResponseImage::writePng(const std::string& path, const TraceStore& store,
 
 Status ResponseImage::savePng(const QImage& image, const std::string& path)
 {
+    const Result<std::string> bytes = pngBytes(image);
+    if (!bytes)
+        return saveError(path, QString::fromStdString(bytes.error().message));
+    return saveBytes(QByteArray::fromStdString(*bytes), path);
+}
+
+Result<std::string> ResponseImage::pngBytes(const QImage& image)
+{
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
-    if (!writer.write(image))
-        return saveError(path, writer.errorString());
-    return saveBytes(bytes, path);
+    if (image.isNull() || !writer.write(image))
+        return Error::of(Failure::File,
+                         image.isNull() ? std::string("invalid image size") : writer.errorString().toStdString());
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
 QByteArray ResponseImage::svg(const TraceStore& store, const ResponseSettings& settings, int widthPx,
@@ -121,18 +130,7 @@ QByteArray ResponseImage::svg(const TraceStore& store, const ResponseSettings& s
     painter.fillRect(QRect(0, 0, widthPx, heightPx), qcolor(background));
     painter.save();
     painter.translate(area.topLeft());
-    for (const DrawingSurface::Stroke& stroke : strokes) {
-        const bool onePixel = std::all_of(stroke.points.begin(), stroke.points.end(),
-                                          [&](const QPointF& p) { return p == stroke.points.front(); });
-        if (onePixel) {
-            const QPointF& p = stroke.points.front();
-            painter.fillRect(QRectF(p.x() - 0.5, p.y() - 0.5, 1, 1), qcolor(stroke.color));
-            continue;
-        }
-        // Square caps cover the end pixels, as the raster line does.
-        painter.setPen(QPen(qcolor(stroke.color), 1, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
-        painter.drawPolyline(stroke.points.data(), static_cast<int>(stroke.points.size()));
-    }
+    DrawingSurface::paintRecording(painter, strokes);
     painter.restore();
     if (!captions.empty())
         captions.paint(painter, widthPx, heightPx, background);

@@ -46,6 +46,10 @@ public:
     // Writes an image as PNG as above.
     static Status savePng(const QImage& image, const std::string& path);
 
+    // An image's PNG bytes; the failure (kind File) says why it cannot be
+    // encoded ("invalid image size" for a null image).
+    static Result<std::string> pngBytes(const QImage& image);
+
     // The same drawing as an SVG document of widthPx x heightPx: the lines
     // the image is made of, one device pixel wide, at their exact (not
     // pixel-rounded) places, on the background; captions as render() draws

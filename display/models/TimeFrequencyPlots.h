@@ -35,6 +35,7 @@
 
 #include "common/Result.h"
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -46,12 +47,45 @@ namespace TimeFrequencyPlots {
 enum class PhaseCurve { Measured, Minimum, Excess };
 enum class DelayCurve { GroupDelay, ExcessGroupDelay };
 
+// The curves' colours: phase by PhaseCurve, delay by DelayCurve; the
+// waterfall's first slice in FrontSliceColor, the others shaded from
+// NearSliceColor (the second) to FarSliceColor (the last).
+constexpr RgbColor PhaseColors[3] = {rgbColor(0, 0, 255), rgbColor(0, 128, 128), rgbColor(200, 0, 200)};
+constexpr RgbColor DelayColors[2] = {rgbColor(0, 0, 255), rgbColor(200, 0, 200)};
+constexpr RgbColor FrontSliceColor = rgbColor(0, 0, 0);
+constexpr RgbColor NearSliceColor = rgbColor(0, 0, 160);
+constexpr RgbColor FarSliceColor = rgbColor(0, 170, 255);
+RgbColor sliceColor(std::size_t slice, std::size_t slices);
+
+// The spectrogram's colour scale: db from -rangeDb (dark violet) through
+// purple, red and orange to 0 dB (pale yellow); clamped to that range.
+RgbColor spectrogramColor(double db, double rangeDb);
+
+// The group delay view's ms axis (top to bottom, lines every stepMs),
+// fitted to the values drawn: a 1-2-5 step giving at most six steps over
+// their span, the ends a step beyond the extreme values. The span is at
+// least 1 % of the largest value (or 0.01 ms), centred on the values, so a
+// flat delay is drawn flat in the middle.
+struct DelayAxis {
+    double topMs = 1;
+    double bottomMs = 0;
+    double stepMs = 0.125;
+};
+DelayAxis delayAxis(const PhaseResult* result, DelayCurve curve, bool delayRemoved);
+
 // result nullptr draws the empty axes.
 void drawWaterfall(DrawingSurface& surface, const WaterfallResult* result);
 void drawSpectrogram(DrawingSurface& surface, const SpectrogramResult* result);
 void drawPhase(DrawingSurface& surface, const PhaseResult* result, PhaseCurve curve);
 void drawGroupDelay(DrawingSurface& surface, const PhaseResult* result, DelayCurve curve, bool delayRemoved);
 
+// Read-outs invert the drawing: the waterfall reads the slice seen at
+// (x, y), the frontmost whose area under its curve holds the point (its
+// start time, the frequency at x and its level there, interpolated as the
+// curve is drawn); the spectrogram the cell under the point; phase and
+// group delay the curve's value at the frequency under x (anywhere inside
+// the plot's height). delayRemoved subtracts PhaseResult::delayMs from
+// either delay curve.
 struct Reading {
     double hz = 0;
     double ms = 0;  // waterfall, spectrogram: time from the peak; group delay: the delay
