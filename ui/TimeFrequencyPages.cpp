@@ -137,6 +137,8 @@ TimeFrequencyPage::TimeFrequencyPage(TimeFrequencyAnalysis& analysis, QWidget* p
     : QWidget(parent), m_analysis(analysis)
 {
     m_controls = new QGridLayout;
+    // The controls packed to the left, however few.
+    m_controls->setColumnStretch(2 * ControlsPerRow, 1);
     m_progress = named(new QProgressBar, "ProgressLogAnalysis", "How far the analysis got");
     m_progress->setRange(0, ProgressSteps);
     m_progress->setFormat(QStringLiteral("Analysing: %p %"));

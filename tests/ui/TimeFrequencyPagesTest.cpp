@@ -6,6 +6,7 @@
 
 #include "engine/AnalysisJob.h"
 #include "ui/FormLogSweep.h"
+#include "ui/LogSweepView.h"
 #include "ui/TimeFrequencyPages.h"
 
 #include <QCheckBox>
@@ -262,6 +263,22 @@ TEST_F(TimeFrequencyTabsTest, PhaseAndGroupDelayShareOneAnalysis)
     waitUntil([&] { return std::chrono::steady_clock::now() > settled; });
     EXPECT_NE(logWindow().timeFrequency().phaseAnalysis().result(), nullptr);
     EXPECT_EQ(runs->started, 1);
+}
+
+TEST_F(TimeFrequencyTabsTest, TheAnalysesOfAMeasuredLoopbackLandAndTheCursorReadsThem)
+{
+    measure();
+    for (int index = 0; index < 4; ++index) {
+        SCOPED_TRACE(index);
+        showTab(index);
+        TimeFrequencyPage& page = logWindow().timeFrequency().page(index);
+        ASSERT_TRUE(waitUntil([&] { return !page.analysis().running(); }));
+        EXPECT_TRUE(page.analysis().note().isEmpty()) << page.analysis().note().toStdString();
+        const DrawingSurface& s = page.view().surface();
+        emit page.view().hovered(s.ScaleWidth() / 2, s.ScaleHeight() / 2);
+        const QString text = control<QLabel>("LabelLogCursor")->text();
+        EXPECT_TRUE(text.contains(QStringLiteral(" Hz, "))) << text.toStdString();
+    }
 }
 
 } // namespace audimera
