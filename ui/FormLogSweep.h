@@ -44,8 +44,8 @@
 // recording again; the gate already while its value changes, at most once
 // per GateAnalysisMs. Whatever changes the results hands the time-frequency
 // tabs a copy of the new impulse response, which cancels their analyses
-// and starts them again when their tab is shown. Messages are modal to this window (the host given is
-// the window's own).
+// and starts them again when their tab is shown. Messages are modal to
+// this window (the host given is the window's own).
 //
 // Closing the window only hides it (and stops a measurement); its place,
 // size and settings are kept in QSettings("Audimera", "Audimera") under
