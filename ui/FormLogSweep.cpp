@@ -7,10 +7,12 @@
 #include "engine/FileDialog.h"
 #include "engine/FileTypes.h"
 #include "engine/Host.h"
+#include "engine/ImpulseData.h"
 #include "ui/presenter/MainPresenter.h"
 #include "devices/SoundDevice.h"
 #include "ui/LogSweepView.h"
 #include "ui/RoomPage.h"
+#include "ui/TimeFrequencyPages.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -40,8 +42,6 @@ namespace {
 
 constexpr int ProgressSteps = 1000;
 constexpr int DefaultLengthIndex = 3; // 2^18
-constexpr const char* SmoothingTexts[] = {"None", "1/48 octave", "1/24 octave", "1/12 octave",
-                                          "1/6 octave", "1/3 octave", "1/1 octave"};
 constexpr const char* CorrectionBoxes[] = {"CheckLogSPLCorrect", "CheckLogSoundCard", "CheckLogUserCalib"};
 
 QSettings programSettings()
@@ -211,7 +211,9 @@ void FormLogSweep::buildControls()
     go->addWidget(m_open);
     go->addWidget(m_channel);
 
-    m_tabs = named(new QTabWidget, "TabLogViews", "Magnitude and phase, impulse response, distortion, room parameters");
+    m_tabs = named(new QTabWidget, "TabLogViews",
+                   "Magnitude and phase, impulse response, distortion, room parameters, waterfall, spectrogram, "
+                   "phase and group delay");
     m_views[0] = new LogSweepView([this](DrawingSurface& s) {
         LogSweepPlots::drawResponse(s, results() ? results()->response : std::vector<ResponsePoint>{});
         if (results())
@@ -247,6 +249,9 @@ void FormLogSweep::buildControls()
     connect(m_room, &RoomPage::hovered, this, [this](const QString& text) { m_cursor->setText(text); });
     connect(m_room, &RoomPage::left, this, [this] { m_cursor->clear(); });
     connect(m_room, &RoomPage::bandsChanged, this, [this] { run([this] { showRoom(); }); });
+    m_timeFrequency = new TimeFrequencyTabs(*m_tabs, this);
+    connect(m_timeFrequency, &TimeFrequencyTabs::hovered, this, [this](const QString& text) { m_cursor->setText(text); });
+    connect(m_timeFrequency, &TimeFrequencyTabs::left, this, [this] { m_cursor->clear(); });
     m_cursor = named(new QLabel, "LabelLogCursor", "The values under the mouse");
     m_summary = named(new QLabel, "LabelLogSummary", "Delay, recorded peak and the impulse response's signal-to-noise ratio");
     m_previous = named(new QLabel(QString::fromLatin1(PreviousNote)), "LabelLogPrevious",
@@ -494,6 +499,8 @@ void FormLogSweep::showResults()
     for (LogSweepView* v : m_views)
         v->redraw();
     showRoom();
+    const std::optional<LogSweepRun>& run = m_session.lastLogSweep();
+    m_timeFrequency->setInput(run ? ImpulseData::of(*run) : nullptr);
 }
 
 void FormLogSweep::showRoom()
@@ -704,6 +711,7 @@ void FormLogSweep::saveSettings() const
     settings.setValue(QStringLiteral("phaseDelay"), m_phaseDelay->value());
     settings.setValue(QStringLiteral("userCalibFile"), m_userFile->text());
     settings.setValue(QStringLiteral("roomBands"), int(m_room->settings().bands));
+    m_timeFrequency->save(settings);
     settings.endGroup();
 }
 
@@ -746,6 +754,7 @@ void FormLogSweep::restoreSettings()
                              : RoomSettings::Bands::Octave);
     if (settings.contains(QStringLiteral("userCalibFile")))
         m_userFile->setText(settings.value(QStringLiteral("userCalibFile")).toString());
+    m_timeFrequency->restore(settings);
     settings.endGroup();
 }
 

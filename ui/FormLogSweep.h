@@ -16,7 +16,20 @@
 // ("Measure", "Stop" while measuring; Return starts it), ProgressLogSweep
 // (the seconds left), cmdLogOpen ("Open...": an impulse response file,
 // analysed as a measurement) with SpinLogChannel (its channel, from 1), TabLogViews with ViewLogResponse, ViewLogImpulse,
-// ViewLogDistortion and the Room tab (PageLogRoom, ui/RoomPage), LabelLogCursor (the read-out under the mouse),
+// ViewLogDistortion, the Room tab (PageLogRoom, ui/RoomPage) and the
+// time-frequency tabs (ui/TimeFrequencyPages): "Waterfall" (PageLogWaterfall:
+// ViewLogWaterfall, SpinWaterfallStart, SpinWaterfallEnd, SpinWaterfallSlices,
+// SpinWaterfallWindow, SpinWaterfallRise, ComboWaterfallSmooth,
+// SpinWaterfallLow, SpinWaterfallHigh, SpinWaterfallRange), "Spectrogram"
+// (PageLogSpectrogram: ViewLogSpectrogram, ComboSpectrogramWindow,
+// SpinSpectrogramWindow, SpinSpectrogramOverlap, SpinSpectrogramCycles,
+// SpinSpectrogramStart, SpinSpectrogramEnd, SpinSpectrogramRange), "Phase"
+// (PageLogPhase: ViewLogPhase, ComboPhaseCurve) and "Group Delay"
+// (PageLogGroupDelay: ViewLogGroupDelay, ComboGroupDelayCurve,
+// CheckGroupDelayRemove), each page with its own ProgressLogAnalysis and
+// cmdLogAnalysisCancel (shown while its analysis runs off the UI thread)
+// and LabelLogAnalysisNote (why it shows nothing),
+// LabelLogCursor (the read-out under the mouse),
 // LabelLogSummary, cmdLogAdd ("Add to Frequency Response") and cmdLogSave
 // ("Save..."). LabelLogPrevious (hidden at first) marks the results shown
 // as the previous measurement's after a run that gave none.
@@ -29,8 +42,10 @@
 // host's yields, like the stepped sweep. Changing the smoothing, the gate,
 // the phase reference or a correction after a measurement analyses its
 // recording again; the gate already while its value changes, at most once
-// per GateAnalysisMs. Messages are modal to this window (the host given is
-// the window's own).
+// per GateAnalysisMs. Whatever changes the results hands the time-frequency
+// tabs a copy of the new impulse response, which cancels their analyses
+// and starts them again when their tab is shown. Messages are modal to
+// this window (the host given is the window's own).
 //
 // Closing the window only hides it (and stops a measurement); its place,
 // size and settings are kept in QSettings("Audimera", "Audimera") under
@@ -65,6 +80,7 @@ class FileDialog;
 class Host;
 class LogSweepView;
 class RoomPage;
+class TimeFrequencyTabs;
 class MainPresenter;
 class MeasurementSession;
 
@@ -85,6 +101,9 @@ public:
                                                   "Distortion table (*.csv)", "Impulse response (*.wav)"};
     // ComboLogSmooth's item data, in item order: 1/N octave, 0 for none.
     static constexpr int SmoothingItems[] = {0, 48, 24, 12, 6, 3, 1};
+    // Their texts, in the same order (the waterfall's list too).
+    static constexpr const char* SmoothingTexts[] = {"None",       "1/48 octave", "1/24 octave", "1/12 octave",
+                                                     "1/6 octave", "1/3 octave",  "1/1 octave"};
 
     // All references must outlive the window; the host shows its messages.
     FormLogSweep(MainPresenter& presenter, Host& host, FileDialog& dialog, QWidget* parent = nullptr);
@@ -119,6 +138,7 @@ public:
     // The views: 0 magnitude and phase, 1 impulse response, 2 distortion.
     LogSweepView& view(int index) const;
     RoomPage& roomPage() const { return *m_room; }
+    TimeFrequencyTabs& timeFrequency() const { return *m_timeFrequency; }
     // The read-out for the mouse at user (x, y) of view index.
     QString readout(int index, double x, double y) const;
     // The lowest frequency the shown results' gate resolves (about 1/gate;
@@ -178,6 +198,7 @@ private:
     QTabWidget* m_tabs = nullptr;
     LogSweepView* m_views[3] = {};
     RoomPage* m_room = nullptr;
+    TimeFrequencyTabs* m_timeFrequency = nullptr;
     QLabel* m_cursor = nullptr;
     QLabel* m_summary = nullptr;
     QLabel* m_previous = nullptr;
