@@ -14,6 +14,7 @@
 #include <QPixmap>
 #include <QSettings>
 #include <QTabWidget>
+#include <QThread>
 
 #include <cstdlib>
 
@@ -155,10 +156,16 @@ TEST_F(Screenshots, LogSweepWindow)
     log.findChild<QAbstractButton*>(QStringLiteral("cmdLogMeasure"))->click();
     ASSERT_NE(log.results(), nullptr);
     auto* tabs = log.findChild<QTabWidget*>(QStringLiteral("TabLogViews"));
-    const char* names[] = {"logsweep-response.png", "logsweep-impulse.png", "logsweep-distortion.png"};
-    for (int i = 0; i < 3; ++i) {
+    const char* names[] = {"logsweep-response.png", "logsweep-impulse.png",  "logsweep-distortion.png",
+                           "logsweep-room.png",     "logsweep-waterfall.png", "logsweep-spectrogram.png",
+                           "logsweep-phase.png",    "logsweep-group-delay.png"};
+    for (int i = 0; i < 8; ++i) {
         tabs->setCurrentIndex(i);
-        QCoreApplication::processEvents();
+        // The time-frequency tabs analyse on their own thread once shown.
+        for (int wait = 0; wait < 100; ++wait) {
+            QCoreApplication::processEvents();
+            QThread::msleep(20);
+        }
         save(log, names[i]);
     }
 }
