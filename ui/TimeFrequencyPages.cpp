@@ -41,6 +41,14 @@ QComboBox* list(std::initializer_list<std::pair<const char*, int>> items, int cu
     return box;
 }
 
+// A level read off the waterfall or the spectrogram; nothing without one.
+QString levelReadout(const std::optional<TimeFrequencyPlots::Reading>& at)
+{
+    if (!at)
+        return {};
+    return QStringLiteral("%1 Hz, %2 ms, %3 dB").arg(number(at->hz, 1), number(at->ms, 2), number(at->db, 1));
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- analysis
@@ -316,10 +324,7 @@ void WaterfallPage::applySettings()
 QString WaterfallPage::readout(double x, double y) const
 {
     const WaterfallResult* r = m_waterfall.result();
-    const std::optional<TimeFrequencyPlots::Reading> at = r ? TimeFrequencyPlots::waterfallAt(*r, x, y) : std::nullopt;
-    if (!at)
-        return {};
-    return QStringLiteral("%1 Hz, %2 ms, %3 dB").arg(number(at->hz, 1), number(at->ms, 2), number(at->db, 1));
+    return levelReadout(r ? TimeFrequencyPlots::waterfallAt(*r, x, y) : std::nullopt);
 }
 
 // ---------------------------------------------------------------- spectrogram
@@ -385,11 +390,7 @@ void SpectrogramPage::applySettings()
 QString SpectrogramPage::readout(double x, double y) const
 {
     const SpectrogramResult* r = m_spectrogram.result();
-    const std::optional<TimeFrequencyPlots::Reading> at =
-        r ? TimeFrequencyPlots::spectrogramAt(*r, x, y) : std::nullopt;
-    if (!at)
-        return {};
-    return QStringLiteral("%1 Hz, %2 ms, %3 dB").arg(number(at->hz, 1), number(at->ms, 2), number(at->db, 1));
+    return levelReadout(r ? TimeFrequencyPlots::spectrogramAt(*r, x, y) : std::nullopt);
 }
 
 // ---------------------------------------------------------------- phase

@@ -243,6 +243,25 @@ std::optional<double> curveAt(const std::vector<PhasePoint>& points, double hz, 
     return t < 0.5 ? va : vb;
 }
 
+// The reading at the user point of a phase or delay view height units high:
+// its frequency and the curve's value there in field; none outside the view
+// or where the curve has no value.
+template <typename ValueAt>
+std::optional<Reading> curveReading(const std::vector<PhasePoint>& points, double userX, double userY, double height,
+                                    ValueAt valueAt, double maxStep, double Reading::*field)
+{
+    if (!(userY >= 0 && userY <= height))
+        return std::nullopt;
+    const double hz = LogSweepPlots::frequencyAt(userX);
+    const std::optional<double> v = curveAt(points, hz, valueAt, maxStep);
+    if (!v)
+        return std::nullopt;
+    Reading reading;
+    reading.hz = hz;
+    reading.*field = *v;
+    return reading;
+}
+
 double niceStep(double span)
 {
     const double decade = std::pow(10.0, std::floor(std::log10(span)));
@@ -497,17 +516,9 @@ void drawPhase(DrawingSurface& s, const PhaseResult* result, PhaseCurve curve)
 
 std::optional<Reading> phaseAt(const PhaseResult& result, PhaseCurve curve, double userX, double userY)
 {
-    if (!(userY >= 0 && userY <= PhaseHeight))
-        return std::nullopt;
-    const double hz = LogSweepPlots::frequencyAt(userX);
-    const std::optional<double> v =
-        curveAt(result.points, hz, [&](const PhasePoint& p) { return phaseOf(p, curve); }, 180);
-    if (!v)
-        return std::nullopt;
-    Reading reading;
-    reading.hz = hz;
-    reading.degrees = *v;
-    return reading;
+    return curveReading(
+        result.points, userX, userY, PhaseHeight, [&](const PhasePoint& p) { return phaseOf(p, curve); }, 180,
+        &Reading::degrees);
 }
 
 DelayAxis delayAxis(const PhaseResult* result, DelayCurve curve, bool delayRemoved)
@@ -571,17 +582,9 @@ void drawGroupDelay(DrawingSurface& s, const PhaseResult* result, DelayCurve cur
 std::optional<Reading> groupDelayAt(const PhaseResult& result, DelayCurve curve, bool delayRemoved, double userX,
                                     double userY)
 {
-    if (!(userY >= 0 && userY <= DelayHeight))
-        return std::nullopt;
-    const double hz = LogSweepPlots::frequencyAt(userX);
-    const std::optional<double> v = curveAt(
-        result.points, hz, [&](const PhasePoint& p) { return delayOf(result, p, curve, delayRemoved); }, 1e300);
-    if (!v)
-        return std::nullopt;
-    Reading reading;
-    reading.hz = hz;
-    reading.ms = *v;
-    return reading;
+    return curveReading(
+        result.points, userX, userY, DelayHeight,
+        [&](const PhasePoint& p) { return delayOf(result, p, curve, delayRemoved); }, 1e300, &Reading::ms);
 }
 
 Result<std::string> pictureBytes(const std::function<void(DrawingSurface&)>& draw, int widthPx, int heightPx,
