@@ -5,12 +5,18 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <utility>
 
 namespace audimera::analysis {
 
 namespace {
 
 constexpr auto ProgressInterval = std::chrono::milliseconds(10);
+constexpr double MaxWindowMs = 10000;
+constexpr std::size_t MinWindowSamples = 16;
+constexpr double MaxTimeMs = 3600e3; // an hour either side of the peak
+constexpr int MaxPointsPerOctave = 1000;
+constexpr double MaxRangeDb = 300;
 
 } // namespace
 
@@ -26,9 +32,9 @@ bool ProgressGate::at(double fraction)
     return m_progress(std::clamp(fraction, 0.0, 1.0));
 }
 
-Error badInput(const char* text)
+Error badInput(std::string text)
 {
-    return Error::of(Failure::BadInput, text);
+    return Error::of(Failure::BadInput, std::move(text));
 }
 
 Error cancelled()
@@ -52,6 +58,36 @@ std::optional<Error> checkView(const ImpulseView& impulse)
     }
     if (!sound)
         return badInput("The impulse response is silent");
+    return std::nullopt;
+}
+
+std::optional<Error> checkWindow(double windowMs, int rate, const std::string& what)
+{
+    if (!(windowMs > 0 && windowMs <= MaxWindowMs))
+        return badInput("The " + what + "'s window must be longer than 0 ms and at most 10 s");
+    if (windowMs * 1e-3 * rate < MinWindowSamples)
+        return badInput("The " + what + "'s window must span at least 16 samples");
+    return std::nullopt;
+}
+
+std::optional<Error> checkTimeRange(double startMs, double endMs, const std::string& what)
+{
+    if (!std::isfinite(startMs) || !std::isfinite(endMs) || std::abs(startMs) > MaxTimeMs
+        || std::abs(endMs) > MaxTimeMs)
+        return badInput("The " + what + "'s time range must be finite and within an hour of the peak");
+    return std::nullopt;
+}
+
+std::optional<Error> checkLevelsAndFrequencies(double rangeDb, int pointsPerOctave, double lowHz, double highHz,
+                                               int rate, const std::string& what)
+{
+    if (!(rangeDb > 0 && rangeDb <= MaxRangeDb))
+        return badInput("The " + what + "'s level range must be above 0 dB and at most 300 dB");
+    if (pointsPerOctave < 1 || pointsPerOctave > MaxPointsPerOctave)
+        return badInput("The " + what + " needs 1 to 1000 points per octave");
+    if (!(lowHz > 0 && std::min(highHz, HighestOfRate * rate) > lowHz))
+        return badInput("The " + what + "'s frequency range is empty: the lowest frequency must be above 0 Hz and "
+                        "below the highest, and that below half the sample rate");
     return std::nullopt;
 }
 

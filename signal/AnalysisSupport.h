@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace audimera {
@@ -20,12 +21,6 @@ namespace analysis {
 
 // A power this low counts as silence; levels are floored at its dB.
 constexpr double SilentPower = 1e-300;
-// The limits on the settings the analyses share.
-constexpr double MaxWindowMs = 10000;
-constexpr std::size_t MinWindowSamples = 16;
-constexpr double MaxTimeMs = 3600e3; // an hour either side of the peak
-constexpr int MaxPointsPerOctave = 1000;
-constexpr double MaxRangeDb = 300;
 // The highest frequency asked for is clamped to this part of the rate.
 constexpr double HighestOfRate = 0.499;
 
@@ -44,13 +39,20 @@ private:
     bool m_called = false;
 };
 
-Error badInput(const char* text);
+Error badInput(std::string text);
 // Failure::Cancelled with AnalysisCancelledMessage.
 Error cancelled();
 
 // The view's samples, rate and peak usable, the samples finite and not all
 // zero.
 std::optional<Error> checkView(const ImpulseView& impulse);
+
+// The checks the analyses' settings share, their messages naming the
+// analysis what ("waterfall", "spectrogram").
+std::optional<Error> checkWindow(double windowMs, int rate, const std::string& what);
+std::optional<Error> checkTimeRange(double startMs, double endMs, const std::string& what);
+std::optional<Error> checkLevelsAndFrequencies(double rangeDb, int pointsPerOctave, double lowHz, double highHz,
+                                               int rate, const std::string& what);
 
 // lowHz to highHz, both included, at most 1 / perOctave octave apart.
 std::vector<double> logFrequencies(double lowHz, double highHz, int perOctave);

@@ -35,27 +35,17 @@ constexpr double PadSigmas = 5;
 
 std::optional<Error> checkSettings(const SpectrogramSettings& s, int rate)
 {
-    if (!(s.windowMs > 0 && s.windowMs <= MaxWindowMs))
-        return badInput("The spectrogram's window must be longer than 0 ms and at most 10 s");
-    if (s.windowMs * 1e-3 * rate < MinWindowSamples)
-        return badInput("The spectrogram's window must span at least 16 samples");
+    if (std::optional<Error> error = checkWindow(s.windowMs, rate, "spectrogram"))
+        return error;
     if (!(s.overlap >= 0 && s.overlap <= MaxOverlap))
         return badInput("The spectrogram's overlap must be 0 to 0.99");
     if (s.window == SpectrogramSettings::Window::Wavelet && !(s.cycles >= MinCycles && s.cycles <= MaxCycles))
         return badInput("The wavelet needs 1 to 100 cycles per window");
-    if (!std::isfinite(s.startMs) || !std::isfinite(s.endMs) || std::abs(s.startMs) > MaxTimeMs
-        || std::abs(s.endMs) > MaxTimeMs)
-        return badInput("The spectrogram's time range must be finite and within an hour of the peak");
+    if (std::optional<Error> error = checkTimeRange(s.startMs, s.endMs, "spectrogram"))
+        return error;
     if (!(s.endMs >= s.startMs))
         return badInput("The spectrogram's time range ends before it starts");
-    if (!(s.rangeDb > 0 && s.rangeDb <= MaxRangeDb))
-        return badInput("The spectrogram's level range must be above 0 dB and at most 300 dB");
-    if (s.pointsPerOctave < 1 || s.pointsPerOctave > MaxPointsPerOctave)
-        return badInput("The spectrogram needs 1 to 1000 points per octave");
-    if (!(s.lowHz > 0 && std::min(s.highHz, HighestOfRate * rate) > s.lowHz))
-        return badInput("The spectrogram's frequency range is empty: the lowest frequency must be above 0 Hz and "
-                        "below the highest, and that below half the sample rate");
-    return std::nullopt;
+    return checkLevelsAndFrequencies(s.rangeDb, s.pointsPerOctave, s.lowHz, s.highHz, rate, "spectrogram");
 }
 
 // The columns and rows both kinds of window fill.

@@ -22,27 +22,17 @@ std::optional<Error> checkSettings(const WaterfallSettings& s, int rate)
 {
     if (s.slices < 2 || s.slices > MaxSlices)
         return badInput("The waterfall needs 2 to 1000 slices");
-    if (!std::isfinite(s.startMs) || !std::isfinite(s.endMs) || std::abs(s.startMs) > MaxTimeMs
-        || std::abs(s.endMs) > MaxTimeMs)
-        return badInput("The waterfall's time range must be finite and within an hour of the peak");
+    if (std::optional<Error> error = checkTimeRange(s.startMs, s.endMs, "waterfall"))
+        return error;
     if (!(s.endMs > s.startMs))
         return badInput("The waterfall's last slice must start after its first");
-    if (!(s.windowMs > 0 && s.windowMs <= MaxWindowMs))
-        return badInput("The waterfall's window must be longer than 0 ms and at most 10 s");
-    if (s.windowMs * 1e-3 * rate < MinWindowSamples)
-        return badInput("The waterfall's window must span at least 16 samples");
+    if (std::optional<Error> error = checkWindow(s.windowMs, rate, "waterfall"))
+        return error;
     if (!(s.riseMs >= 0 && s.riseMs <= s.windowMs))
         return badInput("The waterfall's rise must be between 0 ms and the window's length");
     if (s.smoothing < 0 || s.smoothing > MaxSmoothing)
         return badInput("The waterfall's smoothing must be 0 (none) or 1/1 to 1/96 octave");
-    if (!(s.rangeDb > 0 && s.rangeDb <= MaxRangeDb))
-        return badInput("The waterfall's level range must be above 0 dB and at most 300 dB");
-    if (s.pointsPerOctave < 1 || s.pointsPerOctave > MaxPointsPerOctave)
-        return badInput("The waterfall needs 1 to 1000 points per octave");
-    if (!(s.lowHz > 0 && std::min(s.highHz, HighestOfRate * rate) > s.lowHz))
-        return badInput("The waterfall's frequency range is empty: the lowest frequency must be above 0 Hz and "
-                        "below the highest, and that below half the sample rate");
-    return std::nullopt;
+    return checkLevelsAndFrequencies(s.rangeDb, s.pointsPerOctave, s.lowHz, s.highHz, rate, "waterfall");
 }
 
 // The mean power over the reading's band, or the power interpolated.
