@@ -21,7 +21,7 @@ namespace analysis {
 
 // A power this low counts as silence; levels are floored at its dB.
 constexpr double SilentPower = 1e-300;
-// The highest frequency asked for is clamped to this part of the rate.
+// The highest frequency asked for is clamped to this share of the rate.
 constexpr double HighestOfRate = 0.499;
 
 // Hands progress on at most every 10 ms, always the first time.
