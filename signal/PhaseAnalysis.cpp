@@ -46,6 +46,7 @@
 // its log-magnitude and phase) and the points.
 #include "signal/PhaseAnalysis.h"
 
+#include "signal/AnalysisSupport.h"
 #include "signal/ClockOffset.h"
 #include "signal/RealFft.h"
 
@@ -58,6 +59,8 @@ namespace audimera {
 
 namespace {
 
+using analysis::badInput;
+using analysis::cancelled;
 using Complex = std::complex<double>;
 constexpr double Pi = std::numbers::pi;
 // The fewest bins the minimum phase's group delay is read across.
@@ -107,19 +110,18 @@ Result<PhaseResult> analysePhase(const ImpulseView& impulse, const PhaseSettings
                                  const AnalysisProgress& progress)
 {
     if (!impulse.samples || impulse.size < 2 || impulse.rate <= 0)
-        return Error::of(Failure::BadInput, "The impulse response is empty");
+        return badInput("The impulse response is empty");
     if (!std::isfinite(impulse.delaySamples - impulse.firstSampleTime))
-        return Error::of(Failure::BadInput, "The impulse response's delay is not a number");
+        return badInput("The impulse response's delay is not a number");
     if (settings.pointsPerOctave < 1)
-        return Error::of(Failure::BadInput, "The points per octave must be at least 1");
+        return badInput("The points per octave must be at least 1");
     const double rate = impulse.rate;
     const double nyquist = rate / 2;
     const double low = std::max(settings.lowHz, impulse.lowHz);
     const double high = std::min({settings.highHz, impulse.highHz, nyquist * 0.999});
     if (!(low > 0) || !(high > low))
-        return Error::of(Failure::BadInput, "The frequency range holds no frequencies of the impulse response");
+        return badInput("The frequency range holds no frequencies of the impulse response");
     const auto step = [&](double fraction) { return !progress || progress(fraction); };
-    const auto cancelled = [] { return Error::of(Failure::Cancelled, AnalysisCancelledMessage); };
     if (!step(0))
         return cancelled();
 

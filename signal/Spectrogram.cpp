@@ -1,36 +1,29 @@
 #include "signal/Spectrogram.h"
 
+#include "signal/AnalysisSupport.h"
 #include "signal/RealFft.h"
 
 #include <fftw3.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <complex>
 #include <mutex>
 #include <new>
-#include <optional>
 
 namespace audimera {
 
 namespace {
 
+using namespace analysis;
+
 constexpr double Pi = 3.14159265358979323846;
 
-constexpr double MaxWindowMs = 10000;
-constexpr std::size_t MinWindowSamples = 16;
 constexpr double MaxOverlap = 0.99;
 constexpr double MinCycles = 1;
 constexpr double MaxCycles = 100;
-constexpr double MaxTimeMs = 3600e3; // an hour either side of the peak
-constexpr int MaxPointsPerOctave = 1000;
-constexpr double MaxRangeDb = 300;
-constexpr double HighestOfRate = 0.499; // highHz is clamped to this part of the rate
 constexpr std::size_t MaxCells = std::size_t(1) << 25;
 constexpr std::size_t MaxWaveletLength = std::size_t(1) << 26;
-constexpr double SilentPower = 1e-300;
-constexpr auto ProgressInterval = std::chrono::milliseconds(10);
 
 // The wavelet's Gaussian: its sigma a sixth of the window; the frequency
 // response is taken over GaussianReach sigmas either side of the centre,
@@ -40,95 +33,19 @@ constexpr double SigmasPerWindow = 6;
 constexpr double GaussianReach = 4;
 constexpr double PadSigmas = 5;
 
-// Hands progress on at most every ProgressInterval, always the first time.
-class ProgressGate {
-public:
-    explicit ProgressGate(const AnalysisProgress& progress) : m_progress(progress) {}
-
-    // False when progress says stop.
-    bool at(double fraction)
-    {
-        if (!m_progress)
-            return true;
-        const auto now = std::chrono::steady_clock::now();
-        if (m_called && now - m_last < ProgressInterval)
-            return true;
-        m_called = true;
-        m_last = now;
-        return m_progress(std::clamp(fraction, 0.0, 1.0));
-    }
-    bool done() { return !m_progress || m_progress(1.0); }
-
-private:
-    const AnalysisProgress& m_progress;
-    std::chrono::steady_clock::time_point m_last;
-    bool m_called = false;
-};
-
-Error badInput(const char* text)
-{
-    return Error::of(Failure::BadInput, text);
-}
-
-Error cancelled()
-{
-    return Error::of(Failure::Cancelled, AnalysisCancelledMessage);
-}
-
-std::optional<Error> checkView(const ImpulseView& impulse)
-{
-    if (!impulse.samples || impulse.size == 0)
-        return badInput("The impulse response is empty");
-    if (impulse.rate <= 0)
-        return badInput("The impulse response has no sample rate");
-    if (impulse.peak >= impulse.size)
-        return badInput("The impulse response's peak lies outside it");
-    bool sound = false;
-    for (std::size_t i = 0; i < impulse.size; ++i) {
-        if (!std::isfinite(impulse.samples[i]))
-            return badInput("The impulse response holds samples that are not finite numbers");
-        sound = sound || impulse.samples[i] != 0;
-    }
-    if (!sound)
-        return badInput("The impulse response is silent");
-    return std::nullopt;
-}
-
 std::optional<Error> checkSettings(const SpectrogramSettings& s, int rate)
 {
-    if (!(s.windowMs > 0 && s.windowMs <= MaxWindowMs))
-        return badInput("The spectrogram's window must be longer than 0 ms and at most 10 s");
-    if (s.windowMs * 1e-3 * rate < MinWindowSamples)
-        return badInput("The spectrogram's window must span at least 16 samples");
+    if (std::optional<Error> error = checkWindow(s.windowMs, rate, "spectrogram"))
+        return error;
     if (!(s.overlap >= 0 && s.overlap <= MaxOverlap))
         return badInput("The spectrogram's overlap must be 0 to 0.99");
     if (s.window == SpectrogramSettings::Window::Wavelet && !(s.cycles >= MinCycles && s.cycles <= MaxCycles))
         return badInput("The wavelet needs 1 to 100 cycles per window");
-    if (!std::isfinite(s.startMs) || !std::isfinite(s.endMs) || std::abs(s.startMs) > MaxTimeMs
-        || std::abs(s.endMs) > MaxTimeMs)
-        return badInput("The spectrogram's time range must be finite and within an hour of the peak");
+    if (std::optional<Error> error = checkTimeRange(s.startMs, s.endMs, "spectrogram"))
+        return error;
     if (!(s.endMs >= s.startMs))
         return badInput("The spectrogram's time range ends before it starts");
-    if (!(s.rangeDb > 0 && s.rangeDb <= MaxRangeDb))
-        return badInput("The spectrogram's level range must be above 0 dB and at most 300 dB");
-    if (s.pointsPerOctave < 1 || s.pointsPerOctave > MaxPointsPerOctave)
-        return badInput("The spectrogram needs 1 to 1000 points per octave");
-    if (!(s.lowHz > 0 && std::min(s.highHz, HighestOfRate * rate) > s.lowHz))
-        return badInput("The spectrogram's frequency range is empty: the lowest frequency must be above 0 Hz and "
-                        "below the highest, and that below half the sample rate");
-    return std::nullopt;
-}
-
-// lowHz to highHz, both included, at most 1 / perOctave octave apart.
-std::vector<double> logFrequencies(double lowHz, double highHz, int perOctave)
-{
-    const double octaves = std::log2(highHz / lowHz);
-    const std::size_t steps = std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(octaves * perOctave - 1e-9)));
-    std::vector<double> frequencies(steps + 1);
-    for (std::size_t i = 0; i <= steps; ++i)
-        frequencies[i] = lowHz * std::pow(highHz / lowHz, static_cast<double>(i) / static_cast<double>(steps));
-    frequencies.back() = highHz;
-    return frequencies;
+    return checkLevelsAndFrequencies(s.rangeDb, s.pointsPerOctave, s.lowHz, s.highHz, rate, "spectrogram");
 }
 
 // The columns and rows both kinds of window fill.
@@ -142,17 +59,6 @@ struct Grid {
 // The image's levels in dB, column by column, before they are taken re the
 // highest.
 using Levels = std::vector<float>;
-
-// A row's reading of one power spectrum: the strongest of the bins first to
-// last, or (none in its band) the power interpolated between bin below and
-// the next.
-struct Reading {
-    std::size_t first = 0;
-    std::size_t last = 0;
-    std::size_t below = 0;
-    double fraction = 0;
-    bool strongest = false;
-};
 
 // Fills levels from the Gaussian or Hann window's spectra; false when
 // cancelled.
@@ -177,45 +83,22 @@ bool shortTime(const ImpulseView& impulse, const SpectrogramSettings& settings, 
     const std::size_t bins = fft.bins();
     binHz = static_cast<double>(impulse.rate) / static_cast<double>(fft.size());
 
-    const double edge = std::pow(2.0, 0.5 / settings.pointsPerOctave); // half a row either side
-    std::vector<Reading> readings(grid.rows.size());
-    for (std::size_t r = 0; r < grid.rows.size(); ++r) {
-        Reading& reading = readings[r];
-        const double position = grid.rows[r] / binHz;
-        reading.below = std::min(bins - 2, static_cast<std::size_t>(position));
-        reading.fraction = std::clamp(position - static_cast<double>(reading.below), 0.0, 1.0);
-        const double first = std::ceil(grid.rows[r] / edge / binHz);
-        const double last = std::min(std::floor(grid.rows[r] * edge / binHz), static_cast<double>(bins - 1));
-        if (last >= first) {
-            reading.first = static_cast<std::size_t>(first);
-            reading.last = static_cast<std::size_t>(last);
-            reading.strongest = true;
-        }
-    }
+    // Each row reads its band, half a row either side.
+    std::vector<BandReading> readings;
+    readings.reserve(grid.rows.size());
+    for (const double hz : grid.rows)
+        readings.push_back(bandReading(hz, binHz, bins, settings.pointsPerOctave));
 
     std::vector<double> power(bins);
-    const auto size = static_cast<long long>(impulse.size);
     const long long before = static_cast<long long>(length - 1) / 2; // window start to centre
     for (std::size_t c = 0; c < grid.columns; ++c) {
-        const long long from = grid.firstCentre + static_cast<long long>(c) * grid.hop - before;
-        double* time = fft.time();
-        for (std::size_t n = 0; n < length; ++n) {
-            const long long i = from + static_cast<long long>(n);
-            time[n] = i >= 0 && i < size ? window[n] * impulse.samples[i] : 0.0;
-        }
-        std::fill(time + length, time + fft.size(), 0.0);
-        fft.forward();
-        const std::complex<double>* spectrum = fft.spectrum();
-        for (std::size_t k = 0; k < bins; ++k)
-            power[k] = std::norm(spectrum[k]);
+        windowedPower(fft, impulse, grid.firstCentre + static_cast<long long>(c) * grid.hop - before, window, power);
         float* column = levels.data() + c * grid.rows.size();
         for (std::size_t r = 0; r < readings.size(); ++r) {
-            const Reading& reading = readings[r];
-            double value;
-            if (reading.strongest)
-                value = *std::max_element(power.begin() + reading.first, power.begin() + reading.last + 1);
-            else
-                value = power[reading.below] + reading.fraction * (power[reading.below + 1] - power[reading.below]);
+            const BandReading& reading = readings[r];
+            const double value = reading.inBand
+                                     ? *std::max_element(power.begin() + reading.first, power.begin() + reading.last + 1)
+                                     : interpolatedPower(power, reading);
             column[r] = static_cast<float>(10 * std::log10(std::max(value, SilentPower)));
         }
         if (!gate.at(static_cast<double>(c + 1) / static_cast<double>(grid.columns)))

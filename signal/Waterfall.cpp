@@ -1,154 +1,45 @@
 #include "signal/Waterfall.h"
 
+#include "signal/AnalysisSupport.h"
 #include "signal/RealFft.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <complex>
-#include <optional>
 
 namespace audimera {
 
 namespace {
 
+using namespace analysis;
+
 constexpr double Pi = 3.14159265358979323846;
 
 constexpr int MaxSlices = 1000;
-constexpr double MaxWindowMs = 10000;
-constexpr std::size_t MinWindowSamples = 16;
-constexpr double MaxTimeMs = 3600e3; // an hour either side of the peak
 constexpr int MaxSmoothing = 96;
-constexpr int MaxPointsPerOctave = 1000;
-constexpr double MaxRangeDb = 300;
 constexpr std::size_t MaxLevels = std::size_t(1) << 24;
-constexpr double HighestOfRate = 0.499; // highHz is clamped to this part of the rate
-constexpr double SilentPower = 1e-300;
-constexpr auto ProgressInterval = std::chrono::milliseconds(10);
-
-// Hands progress on at most every ProgressInterval, always the first time;
-// remembers a refusal.
-class ProgressGate {
-public:
-    explicit ProgressGate(const AnalysisProgress& progress) : m_progress(progress) {}
-
-    // False once progress has said stop.
-    bool at(double fraction)
-    {
-        if (!m_progress)
-            return true;
-        const auto now = std::chrono::steady_clock::now();
-        if (m_called && now - m_last < ProgressInterval)
-            return true;
-        m_called = true;
-        m_last = now;
-        return m_progress(std::clamp(fraction, 0.0, 1.0));
-    }
-    bool done() { return !m_progress || m_progress(1.0); }
-
-private:
-    const AnalysisProgress& m_progress;
-    std::chrono::steady_clock::time_point m_last;
-    bool m_called = false;
-};
-
-Error badInput(const char* text)
-{
-    return Error::of(Failure::BadInput, text);
-}
-
-std::optional<Error> checkView(const ImpulseView& impulse)
-{
-    if (!impulse.samples || impulse.size == 0)
-        return badInput("The impulse response is empty");
-    if (impulse.rate <= 0)
-        return badInput("The impulse response has no sample rate");
-    if (impulse.peak >= impulse.size)
-        return badInput("The impulse response's peak lies outside it");
-    bool sound = false;
-    for (std::size_t i = 0; i < impulse.size; ++i) {
-        if (!std::isfinite(impulse.samples[i]))
-            return badInput("The impulse response holds samples that are not finite numbers");
-        sound = sound || impulse.samples[i] != 0;
-    }
-    if (!sound)
-        return badInput("The impulse response is silent");
-    return std::nullopt;
-}
 
 std::optional<Error> checkSettings(const WaterfallSettings& s, int rate)
 {
     if (s.slices < 2 || s.slices > MaxSlices)
         return badInput("The waterfall needs 2 to 1000 slices");
-    if (!std::isfinite(s.startMs) || !std::isfinite(s.endMs) || std::abs(s.startMs) > MaxTimeMs
-        || std::abs(s.endMs) > MaxTimeMs)
-        return badInput("The waterfall's time range must be finite and within an hour of the peak");
+    if (std::optional<Error> error = checkTimeRange(s.startMs, s.endMs, "waterfall"))
+        return error;
     if (!(s.endMs > s.startMs))
         return badInput("The waterfall's last slice must start after its first");
-    if (!(s.windowMs > 0 && s.windowMs <= MaxWindowMs))
-        return badInput("The waterfall's window must be longer than 0 ms and at most 10 s");
-    if (s.windowMs * 1e-3 * rate < MinWindowSamples)
-        return badInput("The waterfall's window must span at least 16 samples");
+    if (std::optional<Error> error = checkWindow(s.windowMs, rate, "waterfall"))
+        return error;
     if (!(s.riseMs >= 0 && s.riseMs <= s.windowMs))
         return badInput("The waterfall's rise must be between 0 ms and the window's length");
     if (s.smoothing < 0 || s.smoothing > MaxSmoothing)
         return badInput("The waterfall's smoothing must be 0 (none) or 1/1 to 1/96 octave");
-    if (!(s.rangeDb > 0 && s.rangeDb <= MaxRangeDb))
-        return badInput("The waterfall's level range must be above 0 dB and at most 300 dB");
-    if (s.pointsPerOctave < 1 || s.pointsPerOctave > MaxPointsPerOctave)
-        return badInput("The waterfall needs 1 to 1000 points per octave");
-    if (!(s.lowHz > 0 && std::min(s.highHz, HighestOfRate * rate) > s.lowHz))
-        return badInput("The waterfall's frequency range is empty: the lowest frequency must be above 0 Hz and "
-                        "below the highest, and that below half the sample rate");
-    return std::nullopt;
+    return checkLevelsAndFrequencies(s.rangeDb, s.pointsPerOctave, s.lowHz, s.highHz, rate, "waterfall");
 }
 
-// lowHz to highHz, both included, at most 1 / perOctave octave apart.
-std::vector<double> logFrequencies(double lowHz, double highHz, int perOctave)
+// The mean power over the reading's band, or the power interpolated.
+double readPower(const std::vector<double>& power, const BandReading& reading)
 {
-    const double octaves = std::log2(highHz / lowHz);
-    const std::size_t steps = std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(octaves * perOctave - 1e-9)));
-    std::vector<double> frequencies(steps + 1);
-    for (std::size_t i = 0; i <= steps; ++i)
-        frequencies[i] = lowHz * std::pow(highHz / lowHz, static_cast<double>(i) / static_cast<double>(steps));
-    frequencies.back() = highHz;
-    return frequencies;
-}
-
-// How one point reads a slice's power spectrum: the mean over the bins
-// first to last, or (no bin in its band, or no smoothing) the power
-// interpolated between bin below and the next.
-struct Reading {
-    std::size_t first = 0;
-    std::size_t last = 0;
-    std::size_t below = 0;
-    double fraction = 0;
-    bool mean = false;
-};
-
-Reading readingAt(double hz, double binHz, std::size_t bins, int smoothing)
-{
-    Reading reading;
-    const double position = hz / binHz;
-    reading.below = std::min(bins - 2, static_cast<std::size_t>(position));
-    reading.fraction = std::clamp(position - static_cast<double>(reading.below), 0.0, 1.0);
-    if (smoothing > 0) {
-        const double half = std::pow(2.0, 0.5 / smoothing);
-        const double first = std::ceil(hz / half / binHz);
-        const double last = std::min(std::floor(hz * half / binHz), static_cast<double>(bins - 1));
-        if (last >= first) {
-            reading.first = static_cast<std::size_t>(first);
-            reading.last = static_cast<std::size_t>(last);
-            reading.mean = true;
-        }
-    }
-    return reading;
-}
-
-double readPower(const std::vector<double>& power, const Reading& reading)
-{
-    if (!reading.mean)
-        return power[reading.below] + reading.fraction * (power[reading.below + 1] - power[reading.below]);
+    if (!reading.inBand)
+        return interpolatedPower(power, reading);
     double sum = 0;
     for (std::size_t k = reading.first; k <= reading.last; ++k)
         sum += power[k];
@@ -198,18 +89,18 @@ Result<WaterfallResult> waterfall(const ImpulseView& impulse, const WaterfallSet
 
     ProgressGate gate(progress);
     if (!gate.at(0))
-        return Error::of(Failure::Cancelled, AnalysisCancelledMessage);
+        return cancelled();
 
-    std::vector<Reading> readings;
+    // With smoothing each point reads the power mean over its band.
+    std::vector<BandReading> readings;
     readings.reserve(result.frequencies.size());
     for (const double hz : result.frequencies)
-        readings.push_back(readingAt(hz, binHz, bins, settings.smoothing));
+        readings.push_back(bandReading(hz, binHz, bins, settings.smoothing));
     std::vector<double> power(bins);
     result.timesMs.resize(static_cast<std::size_t>(settings.slices));
     result.levelsDb.assign(result.timesMs.size(), std::vector<double>(result.frequencies.size()));
 
     const auto peak = static_cast<long long>(impulse.peak);
-    const auto size = static_cast<long long>(impulse.size);
     const double stepMs = (settings.endMs - settings.startMs) / (settings.slices - 1);
     double highest = 0;        // power, over every slice
     double firstHighest = 0;   // over the first slice
@@ -218,17 +109,7 @@ Result<WaterfallResult> waterfall(const ImpulseView& impulse, const WaterfallSet
         const long long start = std::llround(ms * 1e-3 * rate); // from the peak
         result.timesMs[slice] = 1e3 * static_cast<double>(start) / rate;
 
-        double* time = fft.time();
-        const long long from = peak + start - static_cast<long long>(rise);
-        for (std::size_t n = 0; n < window.size(); ++n) {
-            const long long i = from + static_cast<long long>(n);
-            time[n] = i >= 0 && i < size ? window[n] * impulse.samples[i] : 0.0;
-        }
-        std::fill(time + window.size(), time + fft.size(), 0.0);
-        fft.forward();
-        const std::complex<double>* spectrum = fft.spectrum();
-        for (std::size_t k = 0; k < bins; ++k)
-            power[k] = std::norm(spectrum[k]);
+        windowedPower(fft, impulse, peak + start - static_cast<long long>(rise), window, power);
 
         std::vector<double>& levels = result.levelsDb[slice];
         for (std::size_t p = 0; p < readings.size(); ++p) {
@@ -239,7 +120,7 @@ Result<WaterfallResult> waterfall(const ImpulseView& impulse, const WaterfallSet
             levels[p] = 10 * std::log10(std::max(value, SilentPower));
         }
         if (!gate.at(static_cast<double>(slice + 1) / static_cast<double>(result.timesMs.size())))
-            return Error::of(Failure::Cancelled, AnalysisCancelledMessage);
+            return cancelled();
     }
     if (highest <= SilentPower)
         return badInput("The waterfall's time range holds none of the impulse response");
@@ -251,7 +132,7 @@ Result<WaterfallResult> waterfall(const ImpulseView& impulse, const WaterfallSet
         for (double& level : levels)
             level = std::max(level - referenceDb, -settings.rangeDb);
     if (!gate.done())
-        return Error::of(Failure::Cancelled, AnalysisCancelledMessage);
+        return cancelled();
     return result;
 }
 

@@ -1,4 +1,5 @@
 #include "ui/FormLogSweep.h"
+#include "ui/FormWidgets.h"
 
 #include "curves/CurveFile.h"
 #include "curves/ExchangeFiles.h"
@@ -49,26 +50,13 @@ QSettings programSettings()
     return QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera"));
 }
 
-QString number(double value, int decimals)
-{
-    return QLocale().toString(value, 'f', decimals);
-}
+using forms::named;
+using forms::number;
 
-template <typename W>
-W* named(W* widget, const char* objectName, const char* toolTip)
-{
-    widget->setObjectName(QString::fromLatin1(objectName));
-    widget->setToolTip(QString::fromUtf8(toolTip));
-    return widget;
-}
-
+// A spin box whose value is taken when an edit is done, not at every key.
 QDoubleSpinBox* spin(double low, double high, double value, int decimals, const char* suffix)
 {
-    auto* box = new QDoubleSpinBox;
-    box->setRange(low, high);
-    box->setDecimals(decimals);
-    box->setValue(value);
-    box->setSuffix(QString::fromUtf8(suffix));
+    QDoubleSpinBox* box = forms::spinBox(low, high, value, decimals, suffix);
     box->setKeyboardTracking(false);
     return box;
 }

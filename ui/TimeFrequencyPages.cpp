@@ -1,6 +1,7 @@
 #include "ui/TimeFrequencyPages.h"
 
 #include "ui/FormLogSweep.h"
+#include "ui/FormWidgets.h"
 #include "ui/LogSweepView.h"
 
 #include <QCheckBox>
@@ -26,28 +27,9 @@ namespace {
 constexpr int ProgressSteps = 1000;
 constexpr int ControlsPerRow = 4;
 
-QString number(double value, int decimals)
-{
-    return QLocale().toString(value, 'f', decimals);
-}
-
-template <typename W>
-W* named(W* widget, const char* objectName, const char* toolTip)
-{
-    widget->setObjectName(QString::fromLatin1(objectName));
-    widget->setToolTip(QString::fromUtf8(toolTip));
-    return widget;
-}
-
-QDoubleSpinBox* spin(double low, double high, double value, int decimals, const char* suffix)
-{
-    auto* box = new QDoubleSpinBox;
-    box->setRange(low, high);
-    box->setDecimals(decimals);
-    box->setValue(value);
-    box->setSuffix(QString::fromUtf8(suffix));
-    return box;
-}
+using forms::named;
+using forms::number;
+using forms::spinBox;
 
 // A list of (text, data) items with the item of data current.
 QComboBox* list(std::initializer_list<std::pair<const char*, int>> items, int current)
@@ -57,6 +39,14 @@ QComboBox* list(std::initializer_list<std::pair<const char*, int>> items, int cu
         box->addItem(QString::fromUtf8(text), data);
     box->setCurrentIndex(std::max(0, box->findData(current)));
     return box;
+}
+
+// A level read off the waterfall or the spectrogram; nothing without one.
+QString levelReadout(const std::optional<TimeFrequencyPlots::Reading>& at)
+{
+    if (!at)
+        return {};
+    return QStringLiteral("%1 Hz, %2 ms, %3 dB").arg(number(at->hz, 1), number(at->ms, 2), number(at->db, 1));
 }
 
 } // namespace
@@ -273,26 +263,26 @@ WaterfallPage::WaterfallPage(WaterfallAnalysis& analysis, QWidget* parent)
     : TimeFrequencyPage(analysis, parent), m_waterfall(analysis)
 {
     const WaterfallSettings d;
-    m_start = named(spin(-100, 5000, d.startMs, 1, " ms"), "SpinWaterfallStart",
+    m_start = named(spinBox(-100, 5000, d.startMs, 1, " ms"), "SpinWaterfallStart",
                     "Start of the first slice, in ms after the impulse response's peak");
-    m_end = named(spin(-100, 5000, d.endMs, 1, " ms"), "SpinWaterfallEnd",
+    m_end = named(spinBox(-100, 5000, d.endMs, 1, " ms"), "SpinWaterfallEnd",
                   "Start of the last slice, in ms after the peak");
     m_slices = named(new QSpinBox, "SpinWaterfallSlices", "Number of slices, evenly spaced from the start to the end");
     m_slices->setRange(2, 200);
     m_slices->setValue(d.slices);
-    m_window = named(spin(1, 2000, d.windowMs, 1, " ms"), "SpinWaterfallWindow",
+    m_window = named(spinBox(1, 2000, d.windowMs, 1, " ms"), "SpinWaterfallWindow",
                      "Length of each slice's window after its start, in ms; its last third is tapered. Longer "
                      "resolves lower frequencies, shorter shows faster decays");
-    m_rise = named(spin(0, 50, d.riseMs, 2, " ms"), "SpinWaterfallRise",
+    m_rise = named(spinBox(0, 50, d.riseMs, 2, " ms"), "SpinWaterfallRise",
                    "Half-Hann rise before each slice's start, in ms");
     m_smooth = named(new QComboBox, "ComboWaterfallSmooth", "Smoothing of each slice's spectrum");
     for (std::size_t i = 0; i < std::size(FormLogSweep::SmoothingItems); ++i)
         m_smooth->addItem(QString::fromLatin1(FormLogSweep::SmoothingTexts[i]), FormLogSweep::SmoothingItems[i]);
     m_smooth->setCurrentIndex(std::max(0, m_smooth->findData(d.smoothing)));
-    m_low = named(spin(1, 100000, d.lowHz, 1, " Hz"), "SpinWaterfallLow", "Lowest frequency shown, in Hz");
-    m_high = named(spin(1, 100000, d.highHz, 1, " Hz"), "SpinWaterfallHigh",
+    m_low = named(spinBox(1, 100000, d.lowHz, 1, " Hz"), "SpinWaterfallLow", "Lowest frequency shown, in Hz");
+    m_high = named(spinBox(1, 100000, d.highHz, 1, " Hz"), "SpinWaterfallHigh",
                    "Highest frequency shown, in Hz (below half the rate)");
-    m_range = named(spin(10, 150, d.rangeDb, 0, " dB"), "SpinWaterfallRange",
+    m_range = named(spinBox(10, 150, d.rangeDb, 0, " dB"), "SpinWaterfallRange",
                     "Levels shown below the first slice's highest, in dB");
 
     addControl("Start:", m_start, "waterfallStart", true);
@@ -334,10 +324,7 @@ void WaterfallPage::applySettings()
 QString WaterfallPage::readout(double x, double y) const
 {
     const WaterfallResult* r = m_waterfall.result();
-    const std::optional<TimeFrequencyPlots::Reading> at = r ? TimeFrequencyPlots::waterfallAt(*r, x, y) : std::nullopt;
-    if (!at)
-        return {};
-    return QStringLiteral("%1 Hz, %2 ms, %3 dB").arg(number(at->hz, 1), number(at->ms, 2), number(at->db, 1));
+    return levelReadout(r ? TimeFrequencyPlots::waterfallAt(*r, x, y) : std::nullopt);
 }
 
 // ---------------------------------------------------------------- spectrogram
@@ -353,16 +340,16 @@ SpectrogramPage::SpectrogramPage(SpectrogramAnalysis& analysis, QWidget* parent)
                      "ComboSpectrogramWindow",
                      "Gaussian or Hann: one window length for every frequency; Wavelet: a window of a fixed "
                      "number of cycles, short at high and long at low frequencies");
-    m_length = named(spin(1, 1000, d.windowMs, 1, " ms"), "SpinSpectrogramWindow",
+    m_length = named(spinBox(1, 1000, d.windowMs, 1, " ms"), "SpinSpectrogramWindow",
                      "Window length, in ms (Gaussian, Hann); with Wavelet the columns' spacing follows from it "
                      "and the overlap");
-    m_overlap = named(spin(0, 99, d.overlap * 100, 0, " %"), "SpinSpectrogramOverlap",
+    m_overlap = named(spinBox(0, 99, d.overlap * 100, 0, " %"), "SpinSpectrogramOverlap",
                       "How much successive windows overlap, in percent: more gives finer time steps");
-    m_cycles = named(spin(1, 50, d.cycles, 1, ""), "SpinSpectrogramCycles", "Wavelet: cycles per window");
-    m_start = named(spin(-1000, 5000, d.startMs, 1, " ms"), "SpinSpectrogramStart",
+    m_cycles = named(spinBox(1, 50, d.cycles, 1, ""), "SpinSpectrogramCycles", "Wavelet: cycles per window");
+    m_start = named(spinBox(-1000, 5000, d.startMs, 1, " ms"), "SpinSpectrogramStart",
                     "Start of the time range, in ms after the impulse response's peak");
-    m_end = named(spin(-1000, 5000, d.endMs, 1, " ms"), "SpinSpectrogramEnd", "End of the time range, in ms after the peak");
-    m_range = named(spin(10, 150, d.rangeDb, 0, " dB"), "SpinSpectrogramRange",
+    m_end = named(spinBox(-1000, 5000, d.endMs, 1, " ms"), "SpinSpectrogramEnd", "End of the time range, in ms after the peak");
+    m_range = named(spinBox(10, 150, d.rangeDb, 0, " dB"), "SpinSpectrogramRange",
                     "Levels shown below the highest, in dB (the colour scale)");
     const auto wavelet = [this] {
         m_cycles->setEnabled(m_window->currentData().toInt() == int(SpectrogramSettings::Window::Wavelet));
@@ -403,11 +390,7 @@ void SpectrogramPage::applySettings()
 QString SpectrogramPage::readout(double x, double y) const
 {
     const SpectrogramResult* r = m_spectrogram.result();
-    const std::optional<TimeFrequencyPlots::Reading> at =
-        r ? TimeFrequencyPlots::spectrogramAt(*r, x, y) : std::nullopt;
-    if (!at)
-        return {};
-    return QStringLiteral("%1 Hz, %2 ms, %3 dB").arg(number(at->hz, 1), number(at->ms, 2), number(at->db, 1));
+    return levelReadout(r ? TimeFrequencyPlots::spectrogramAt(*r, x, y) : std::nullopt);
 }
 
 // ---------------------------------------------------------------- phase

@@ -117,25 +117,34 @@ QByteArray ResponseImage::svg(const TraceStore& store, const ResponseSettings& s
     picture.setRecording(nullptr);
 
     QByteArray bytes;
+    paintSvg(bytes, widthPx, heightPx, background, QStringLiteral("Frequency Response"), [&](QPainter& painter) {
+        painter.save();
+        painter.translate(area.topLeft());
+        DrawingSurface::paintRecording(painter, strokes);
+        painter.restore();
+        if (!captions.empty())
+            captions.paint(painter, widthPx, heightPx, background);
+    });
+    return bytes;
+}
+
+bool ResponseImage::paintSvg(QByteArray& bytes, int widthPx, int heightPx, RgbColor background,
+                             const QString& title, const std::function<void(QPainter&)>& paint)
+{
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QSvgGenerator generator;
     generator.setOutputDevice(&buffer);
     generator.setSize(QSize(widthPx, heightPx));
     generator.setViewBox(QRect(0, 0, widthPx, heightPx));
-    generator.setTitle(QStringLiteral("Frequency Response"));
+    if (!title.isEmpty())
+        generator.setTitle(title);
     generator.setDescription(QStringLiteral("Audimera"));
     QPainter painter(&generator);
-    const auto qcolor = [](RgbColor c) { return QColor(c & 0xff, (c >> 8) & 0xff, (c >> 16) & 0xff); };
-    painter.fillRect(QRect(0, 0, widthPx, heightPx), qcolor(background));
-    painter.save();
-    painter.translate(area.topLeft());
-    DrawingSurface::paintRecording(painter, strokes);
-    painter.restore();
-    if (!captions.empty())
-        captions.paint(painter, widthPx, heightPx, background);
-    painter.end();
-    return bytes;
+    painter.fillRect(QRect(0, 0, widthPx, heightPx),
+                     QColor(background & 0xff, (background >> 8) & 0xff, (background >> 16) & 0xff));
+    paint(painter);
+    return painter.end();
 }
 
 Status ResponseImage::writeSvg(const std::string& path, const TraceStore& store,

@@ -10,9 +10,13 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QString>
 
+#include <functional>
 #include <string>
 #include <string_view>
+
+class QPainter;
 
 namespace audimera {
 
@@ -57,6 +61,12 @@ public:
     static QByteArray svg(const TraceStore& store, const ResponseSettings& settings, int widthPx,
                           int heightPx, RgbColor background = DefaultBackground,
                           const PictureCaptions& captions = {});
+
+    // Into bytes: an SVG document of widthPx x heightPx filled with
+    // background, then painted by paint in pixels; titled when title is not
+    // empty. False when the painter could not finish it.
+    static bool paintSvg(QByteArray& bytes, int widthPx, int heightPx, RgbColor background, const QString& title,
+                         const std::function<void(QPainter&)>& paint);
 
     // svg() written as writePng() writes.
     static Status writeSvg(const std::string& path, const TraceStore& store,

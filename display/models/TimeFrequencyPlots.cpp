@@ -4,9 +4,7 @@
 #include "display/models/PlotAxes.h"
 #include "display/models/ResponseImage.h"
 
-#include <QBuffer>
 #include <QPainter>
-#include <QSvgGenerator>
 
 #include <algorithm>
 #include <cmath>
@@ -51,6 +49,43 @@ void labelCentred(LabelPlacer& labels, DrawingSurface& s, const std::string& tex
                   RgbColor color)
 {
     labels.place(text, static_cast<float>(x), static_cast<float>(nearest(y - 5 * LabelSize * twipY(s))), color);
+}
+
+// The waterfall's and the spectrogram's Extent x Extent units, cleared.
+void squareSurface(DrawingSurface& s)
+{
+    s.setScaleWidth(Extent);
+    s.setScaleHeight(Extent);
+    s.clear();
+}
+
+QRgb qtColor(RgbColor color)
+{
+    return qRgb(color & 0xff, (color >> 8) & 0xff, (color >> 16) & 0xff);
+}
+
+// The dB between level marks over a level range.
+double levelStep(double range)
+{
+    return range <= 30 ? 5 : range <= 60 ? 10 : 20;
+}
+
+// The level marks, 0 dB down to -range levelStep() apart, at y(db) over a
+// scale height long: a tick from x tickFrom to tickTo at each, as many
+// labelled at x labelX as fit.
+template <typename LevelY>
+void levelMarks(DrawingSurface& s, LabelPlacer& labels, double range, double height, LevelY y, double tickFrom,
+                double tickTo, double labelX)
+{
+    const double step = levelStep(range);
+    const int every = labels.rowStride(step / range * height);
+    int n = 0;
+    for (double db = 0; db > -range - 1e-9; db -= step, ++n) {
+        s.line(static_cast<float>(tickFrom), static_cast<float>(y(db)), static_cast<float>(tickTo),
+               static_cast<float>(y(db)), Black);
+        if (n % every == 0)
+            labelCentred(labels, s, db == 0 ? "0dB" : number(db), labelX, y(db), Black);
+    }
 }
 
 // The frequency axis of a result spanning lowHz..highHz over user x0..x1; a
@@ -208,6 +243,25 @@ std::optional<double> curveAt(const std::vector<PhasePoint>& points, double hz, 
     return t < 0.5 ? va : vb;
 }
 
+// The reading at the user point of a phase or delay view height units high:
+// its frequency and the curve's value there in field; none outside the view
+// or where the curve has no value.
+template <typename ValueAt>
+std::optional<Reading> curveReading(const std::vector<PhasePoint>& points, double userX, double userY, double height,
+                                    ValueAt valueAt, double maxStep, double Reading::*field)
+{
+    if (!(userY >= 0 && userY <= height))
+        return std::nullopt;
+    const double hz = LogSweepPlots::frequencyAt(userX);
+    const std::optional<double> v = curveAt(points, hz, valueAt, maxStep);
+    if (!v)
+        return std::nullopt;
+    Reading reading;
+    reading.hz = hz;
+    reading.*field = *v;
+    return reading;
+}
+
 double niceStep(double span)
 {
     const double decade = std::pow(10.0, std::floor(std::log10(span)));
@@ -241,9 +295,7 @@ RgbColor spectrogramColor(double db, double rangeDb)
 void drawWaterfall(DrawingSurface& s, const WaterfallResult* result)
 {
     const WaterfallGeometry g(result);
-    s.setScaleWidth(Extent);
-    s.setScaleHeight(Extent);
-    s.clear();
+    squareSurface(s);
     std::vector<QRectF> boxes;
     LabelPlacer labels(s, LabelSize, boxes);
     const auto at = [](double x, double y, double depth) {
@@ -274,7 +326,7 @@ void drawWaterfall(DrawingSurface& s, const WaterfallResult* result)
             labelCentred(labels, s, number(std::round(t / stepMs) * stepMs),
                          edge.x() + (100 + 5.0 * 7 * LabelSize / 2) * twipX(s), edge.y(), Black);
     }
-    const double dbStep = g.range <= 30 ? 5 : g.range <= 60 ? 10 : 20;
+    const double dbStep = levelStep(g.range);
     for (double db = -dbStep; db > -g.range + 1e-9; db -= dbStep) {
         line(at(FrontLeft, g.levelY(db), 0), at(FrontLeft, g.levelY(db), 1), Yellow);
         line(at(FrontLeft, g.levelY(db), 1), at(FrontRight, g.levelY(db), 1), Yellow);
@@ -310,15 +362,10 @@ void drawWaterfall(DrawingSurface& s, const WaterfallResult* result)
     line(at(FrontLeft, FrontTop, 0), at(FrontLeft, FrontBottom, 0), Black);
     line(at(FrontLeft, FrontBottom, 0), at(FrontRight, FrontBottom, 0), Black);
     line(at(FrontRight, FrontBottom, 0), at(FrontRight, FrontBottom, 1), Black);
-    const int levelEvery = labels.rowStride(dbStep / g.range * (FrontBottom - FrontTop));
     const double leftX = labels.leftColumn(
         1, [&](int) { return number(-g.range); }, static_cast<float>(FrontLeft - 300 * twipX(s)));
-    int n = 0;
-    for (double db = 0; db > -g.range - 1e-9; db -= dbStep, ++n) {
-        line(QPointF(FrontLeft - 80 * twipX(s), g.levelY(db)), QPointF(FrontLeft, g.levelY(db)), Black);
-        if (n % levelEvery == 0)
-            labelCentred(labels, s, db == 0 ? "0dB" : number(db), leftX, g.levelY(db), Black);
-    }
+    levelMarks(s, labels, g.range, FrontBottom - FrontTop, [&](double db) { return g.levelY(db); },
+               FrontLeft - 80 * twipX(s), FrontLeft, leftX);
 }
 
 std::optional<Reading> waterfallAt(const WaterfallResult& result, double userX, double userY)
@@ -352,9 +399,7 @@ std::optional<Reading> waterfallAt(const WaterfallResult& result, double userX, 
 void drawSpectrogram(DrawingSurface& s, const SpectrogramResult* result)
 {
     const SpectrogramGeometry g(result);
-    s.setScaleWidth(Extent);
-    s.setScaleHeight(Extent);
-    s.clear();
+    squareSurface(s);
     std::vector<QRectF> boxes;
     LabelPlacer labels(s, LabelSize, boxes);
 
@@ -363,8 +408,7 @@ void drawSpectrogram(DrawingSurface& s, const SpectrogramResult* result)
         for (std::size_t r = 0; r < g.rows; ++r) {
             auto* line = reinterpret_cast<QRgb*>(image.scanLine(static_cast<int>(g.rows - 1 - r)));
             for (std::size_t c = 0; c < g.columns; ++c) {
-                const RgbColor color = spectrogramColor(result->levelAt(c, r), g.range);
-                line[c] = qRgb(color & 0xff, (color >> 8) & 0xff, (color >> 16) & 0xff);
+                line[c] = qtColor(spectrogramColor(result->levelAt(c, r), g.range));
             }
         }
         s.drawImage(static_cast<float>(ImageLeft), static_cast<float>(ImageTop), static_cast<float>(ImageRight),
@@ -374,8 +418,7 @@ void drawSpectrogram(DrawingSurface& s, const SpectrogramResult* result)
     constexpr int ScaleSteps = 257; // its ends exactly 0 dB and -rangeDb
     QImage scale(1, ScaleSteps, QImage::Format_RGB32);
     for (int i = 0; i < ScaleSteps; ++i) {
-        const RgbColor color = spectrogramColor(-g.range * i / (ScaleSteps - 1), g.range);
-        scale.setPixel(0, i, qRgb(color & 0xff, (color >> 8) & 0xff, (color >> 16) & 0xff));
+        scale.setPixel(0, i, qtColor(spectrogramColor(-g.range * i / (ScaleSteps - 1), g.range)));
     }
     s.drawImage(static_cast<float>(ScaleLeft), static_cast<float>(ImageTop), static_cast<float>(ScaleRight),
                 static_cast<float>(ImageBottom), scale);
@@ -414,17 +457,9 @@ void drawSpectrogram(DrawingSurface& s, const SpectrogramResult* result)
                    static_cast<float>(y), Black);
             labelCentred(labels, s, frequencyText(f), textX, y, Black);
         }
-    const double dbStep = g.range <= 30 ? 5 : g.range <= 60 ? 10 : 20;
     const double height = ImageBottom - ImageTop;
-    const int every = labels.rowStride(dbStep / g.range * height);
-    int n = 0;
-    for (double db = 0; db > -g.range - 1e-9; db -= dbStep, ++n) {
-        const double y = ImageTop - db / g.range * height;
-        s.line(static_cast<float>(ScaleRight), static_cast<float>(y), static_cast<float>(ScaleRight + 60 * twipX(s)),
-               static_cast<float>(y), Black);
-        if (n % every == 0)
-            labelCentred(labels, s, db == 0 ? "0dB" : number(db), ScaleRight + 350 * twipX(s), y, Black);
-    }
+    levelMarks(s, labels, g.range, height, [&](double db) { return ImageTop - db / g.range * height; }, ScaleRight,
+               ScaleRight + 60 * twipX(s), ScaleRight + 350 * twipX(s));
 }
 
 std::optional<Reading> spectrogramAt(const SpectrogramResult& result, double userX, double userY)
@@ -481,17 +516,9 @@ void drawPhase(DrawingSurface& s, const PhaseResult* result, PhaseCurve curve)
 
 std::optional<Reading> phaseAt(const PhaseResult& result, PhaseCurve curve, double userX, double userY)
 {
-    if (!(userY >= 0 && userY <= PhaseHeight))
-        return std::nullopt;
-    const double hz = LogSweepPlots::frequencyAt(userX);
-    const std::optional<double> v =
-        curveAt(result.points, hz, [&](const PhasePoint& p) { return phaseOf(p, curve); }, 180);
-    if (!v)
-        return std::nullopt;
-    Reading reading;
-    reading.hz = hz;
-    reading.degrees = *v;
-    return reading;
+    return curveReading(
+        result.points, userX, userY, PhaseHeight, [&](const PhasePoint& p) { return phaseOf(p, curve); }, 180,
+        &Reading::degrees);
 }
 
 DelayAxis delayAxis(const PhaseResult* result, DelayCurve curve, bool delayRemoved)
@@ -555,17 +582,9 @@ void drawGroupDelay(DrawingSurface& s, const PhaseResult* result, DelayCurve cur
 std::optional<Reading> groupDelayAt(const PhaseResult& result, DelayCurve curve, bool delayRemoved, double userX,
                                     double userY)
 {
-    if (!(userY >= 0 && userY <= DelayHeight))
-        return std::nullopt;
-    const double hz = LogSweepPlots::frequencyAt(userX);
-    const std::optional<double> v = curveAt(
-        result.points, hz, [&](const PhasePoint& p) { return delayOf(result, p, curve, delayRemoved); }, 1e300);
-    if (!v)
-        return std::nullopt;
-    Reading reading;
-    reading.hz = hz;
-    reading.ms = *v;
-    return reading;
+    return curveReading(
+        result.points, userX, userY, DelayHeight,
+        [&](const PhasePoint& p) { return delayOf(result, p, curve, delayRemoved); }, 1e300, &Reading::ms);
 }
 
 Result<std::string> pictureBytes(const std::function<void(DrawingSurface&)>& draw, int widthPx, int heightPx,
@@ -588,18 +607,8 @@ Result<std::string> pictureBytes(const std::function<void(DrawingSurface&)>& dra
         return ResponseImage::pngBytes(surface.image());
 
     QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QSvgGenerator generator;
-    generator.setOutputDevice(&buffer);
-    generator.setSize(QSize(widthPx, heightPx));
-    generator.setViewBox(QRect(0, 0, widthPx, heightPx));
-    generator.setDescription(QStringLiteral("Audimera"));
-    QPainter painter(&generator);
-    const RgbColor back = ResponseImage::DefaultBackground;
-    painter.fillRect(QRect(0, 0, widthPx, heightPx), QColor(back & 0xff, (back >> 8) & 0xff, (back >> 16) & 0xff));
-    DrawingSurface::paintRecording(painter, strokes);
-    if (!painter.end())
+    if (!ResponseImage::paintSvg(bytes, widthPx, heightPx, ResponseImage::DefaultBackground, QString(),
+                                 [&](QPainter& painter) { DrawingSurface::paintRecording(painter, strokes); }))
         return Error::of(Failure::File, "the SVG picture could not be written");
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
