@@ -1,0 +1,50 @@
+// An equaliser's filters in the forms the equalisers people run read:
+//
+// - EqualizerAPO-style text: "Preamp: -x dB", then one line per enabled
+//   filter, "Filter n: ON PK Fc f Hz Gain g dB Q q" (LSC / HSC for the
+//   shelves; a shelf given by its slope is written with its equivalent Q);
+// - a CamillaDSP configuration fragment: `filters:` (Biquad, Peaking /
+//   Lowshelf / Highshelf with freq, gain, q) and `pipeline:` for two
+//   channels, the preamp as a Gain filter;
+// - a PipeWire filter-chain configuration for the PipeWire of Debian 12
+//   (0.3.65): libpipewire-module-filter-chain with bq_peaking /
+//   bq_lowshelf / bq_highshelf nodes per channel, stereo, making a sink
+//   named SinkName; run as `pipewire -c FILE`;
+// - a minimum-phase FIR impulse response of the summed EQ with the preamp
+//   (taps at rate), for a convolver.
+//
+// Every form carries the preamp eqPreampDb(): nothing clips. Numbers are
+// written with "." decimals whatever the locale. Saving goes through the
+// one save path (CurveFile::writeText and its WAV counterpart) like every
+// other file.
+//
+// Pure. Any thread.
+#pragma once
+
+#include "common/Result.h"
+#include "signal/EqFilter.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace audimera {
+
+namespace EqExport {
+
+constexpr const char* SinkName = "Audimera EQ";
+constexpr const char* SinkNodeName = "audimera_eq";
+constexpr std::size_t DefaultFirTaps = 16384;
+
+// Fails with BadInput when a filter cannot be written (a frequency at or
+// beyond half the rate, a Q that is not positive, a value not finite).
+Result<std::string> apoText(const std::vector<EqFilter>& filters, double rate);
+Result<std::string> camillaYaml(const std::vector<EqFilter>& filters, double rate);
+Result<std::string> pipewireConf(const std::vector<EqFilter>& filters, double rate);
+// taps from 256 to 262144.
+Result<std::vector<float>> firTaps(const std::vector<EqFilter>& filters, double rate,
+                                   std::size_t taps = DefaultFirTaps);
+
+} // namespace EqExport
+
+} // namespace audimera
