@@ -1,0 +1,184 @@
+// The equaliser's exports: the filters as written in the EqualizerAPO text,
+// played through SoX's equalizer, bass and treble effects (biquads no one
+// here wrote), against the predicted curve; the FIR against the same curve;
+// the forms' texts.
+#include "curves/ImpulseFile.h"
+#include "engine/EqExport.h"
+#include "signal/RealFft.h"
+#include "tests/support/TestFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <numbers>
+#include <sstream>
+
+namespace audimera {
+
+namespace {
+
+using Type = EqFilter::Type;
+
+const std::vector<EqFilter> EightFilters = {
+    {Type::LowShelf, 80, 3, 0.7}, {Type::Peaking, 42, -10, 6}, {Type::Peaking, 71, -9, 8},
+    {Type::Peaking, 115, -10, 5}, {Type::Peaking, 400, 2.5, 2}, {Type::Peaking, 1800, -4, 3},
+    {Type::Peaking, 6000, 3, 1},  {Type::HighShelf, 10000, -3, 0.8, true}};
+
+// The largest difference in dB between a response's spectrum (bins at
+// rate / size, scaled by 1 / scale) and the EQ with its preamp, 20 Hz to
+// 20 kHz (below 0.45 rate); and the largest in phase, degrees, when asked.
+std::pair<double, double> worstAgainstEq(RealFft& fft, double scale, const std::vector<EqFilter>& filters, double rate)
+{
+    fft.forward();
+    const double preamp = eqPreampDb(filters, rate);
+    double worstDb = 0, worstDegrees = 0;
+    for (std::size_t k = 1; k < fft.bins(); ++k) {
+        const double hz = double(k) * rate / double(fft.size());
+        if (hz < 20 || hz > std::min(20000.0, 0.45 * rate))
+            continue;
+        const std::complex<double> x = fft.spectrum()[k] / scale;
+        worstDb = std::max(worstDb, std::abs(20 * std::log10(std::abs(x)) - eqGainDb(filters, hz, rate) - preamp));
+        const double phase = std::remainder(std::arg(x / eqResponse(filters, hz, rate)), 2 * std::numbers::pi);
+        worstDegrees = std::max(worstDegrees, std::abs(phase) * 180 / std::numbers::pi);
+    }
+    return {worstDb, worstDegrees};
+}
+
+TEST(EqExportTest, SoxPlayingTheApoTextMatchesThePredictedCurve)
+{
+    if (std::system("command -v sox >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "sox is not installed (Debian package sox): the outside reference is missing";
+    struct Case {
+        const char* name;
+        std::vector<EqFilter> filters;
+    };
+    const Case cases[] = {
+        {"peaking", {{Type::Peaking, 1000, 6, 1.41}, {Type::Peaking, 60, -12, 8}}},
+        {"low shelves", {{Type::LowShelf, 120, 6, 0.707}, {Type::LowShelf, 300, -8, 0.6, true}}},
+        {"high shelves", {{Type::HighShelf, 3000, -6, 0.9}, {Type::HighShelf, 8000, 4, 1, true}}},
+        {"8 filters", EightFilters}};
+    TestFolder folder;
+    const std::string in = folder.file("impulse.wav"), out = folder.file("out.wav");
+    constexpr std::size_t Length = 1 << 17;
+    constexpr double Level = 0.1; // room for the boosts: SoX's samples clip at full scale
+    for (const double rate : {44100.0, 48000.0}) {
+        std::vector<float> impulse(Length, 0.0f);
+        impulse[0] = float(Level);
+        ASSERT_TRUE(ImpulseFile::writeWav(in, impulse, int(rate)).ok());
+        for (const Case& c : cases) {
+            // The effects from the text: SoX's q width is the cookbook's Q.
+            const Result<std::string> apo = EqExport::apoText(c.filters, rate);
+            ASSERT_TRUE(apo.ok()) << apo.message();
+            std::istringstream lines(*apo);
+            std::string line, effects;
+            double preamp = 0, hz = 0, gain = 0, q = 0;
+            char type[4] = {};
+            ASSERT_TRUE(std::getline(lines, line) && std::sscanf(line.c_str(), "Preamp: %lf dB", &preamp) == 1);
+            while (std::getline(lines, line)) {
+                ASSERT_EQ(std::sscanf(line.c_str(), "Filter %*d: ON %3s Fc %lf Hz Gain %lf dB Q %lf", type, &hz, &gain, &q), 4)
+                    << line;
+                std::ostringstream e;
+                e.precision(17);
+                if (std::string(type) == "PK")
+                    e << " equalizer " << hz << ' ' << q << "q " << gain;
+                else
+                    e << (std::string(type) == "LSC" ? " bass " : " treble ") << gain << ' ' << hz << ' ' << q << 'q';
+                effects += e.str();
+            }
+            // 32-bit integers out: SoX's float output drops the quietest tail.
+            const std::string command = "sox -V1 -D '" + in + "' -e signed-integer -b 32 '" + out + "'" + effects
+                                        + " gain " + std::to_string(preamp) + " 2>&1";
+            ASSERT_EQ(std::system(command.c_str()), 0) << command;
+            const Result<ImpulseFile::Impulse> played = ImpulseFile::read(out);
+            ASSERT_TRUE(played.ok() && played->samples.size() == Length) << played.message();
+            RealFft fft(Length);
+            std::copy(played->samples.begin(), played->samples.end(), fft.time());
+            const double worst = worstAgainstEq(fft, Level, c.filters, rate).first;
+            std::cout << c.name << " at " << rate << " Hz: SoX against the predicted EQ, worst " << worst << " dB\n";
+            EXPECT_LT(worst, 0.01) << c.name << " at " << rate << ": " << command;
+        }
+    }
+}
+
+TEST(EqExportTest, TheFirIsTheEqWithItsPreampInMinimumPhase)
+{
+    for (const double rate : {44100.0, 48000.0}) {
+        const Result<std::vector<float>> taps = EqExport::firTaps(EightFilters, rate);
+        ASSERT_TRUE(taps.ok()) << taps.message();
+        ASSERT_EQ(taps->size(), EqExport::DefaultFirTaps);
+        RealFft fft(4 * taps->size());
+        std::fill(fft.time(), fft.time() + fft.size(), 0.0);
+        std::copy(taps->begin(), taps->end(), fft.time());
+        const auto [db, degrees] = worstAgainstEq(fft, 1, EightFilters, rate);
+        std::cout << "FIR of " << taps->size() << " taps at " << rate << " Hz: worst " << db << " dB, " << degrees
+                  << " degrees from the EQ's own (minimum) phase\n";
+        EXPECT_LT(db, 0.02);
+        EXPECT_LT(degrees, 0.5);
+    }
+}
+
+TEST(EqExportTest, TheFormsWriteEveryEnabledFilterWithThePreampOrSayWhyNot)
+{
+    using Form = std::function<Result<std::string>(const std::vector<EqFilter>&)>;
+    const Form apo = [](const auto& f) { return EqExport::apoText(f, 48000); };
+    const Form camilla = [](const auto& f) { return EqExport::camillaYaml(f, 48000); };
+    const Form pipewire = [](const auto& f) { return EqExport::pipewireConf(f, 48000); };
+    const Form fir = [](const auto& f) -> Result<std::string> {
+        const Result<std::vector<float>> taps = EqExport::firTaps(f, 48000, 1024);
+        return taps ? Result<std::string>(std::to_string(taps->size()) + " taps") : Result<std::string>(taps.error());
+    };
+    // A cut, a shelf given by its slope (S 1: Q 1/sqrt 2), a boost that is off.
+    const std::vector<EqFilter> cuts = {
+        {Type::Peaking, 1000, -6, 1.41}, {Type::LowShelf, 100, -4, 1, true}, {Type::HighShelf, 5000, 3, 1, false, false}};
+    const std::vector<EqFilter> boost = {{Type::Peaking, 1000, 6, 2}};
+    struct Case {
+        const char* name;
+        Form form;
+        std::vector<EqFilter> filters;
+        std::vector<std::string> holds; // empty: refused
+    };
+    const Case cases[] = {
+        {"apo", apo, cuts,
+         {"Preamp: 0 dB\nFilter 1: ON PK Fc 1000 Hz Gain -6 dB Q 1.41\nFilter 2: ON LSC Fc 100 Hz Gain -4 dB Q 0.7071068\n"}},
+        {"apo, a boost", apo, boost, {"Preamp: -6 dB\nFilter 1: ON PK Fc 1000 Hz Gain 6 dB Q 2\n"}},
+        {"camilladsp", camilla, boost,
+         {"filters:\n  audimera_preamp:\n    type: Gain\n    parameters:\n      gain: -6\n      inverted: false\n"
+          "  audimera_eq_1:\n    type: Biquad\n    parameters:\n      type: Peaking\n      freq: 1000\n      gain: 6\n"
+          "      q: 2\npipeline:\n  - type: Filter\n    channel: 0\n    names:\n      - audimera_preamp\n"
+          "      - audimera_eq_1\n  - type: Filter\n    channel: 1\n"}},
+        {"camilladsp, a shelf", camilla, cuts, {"      type: Lowshelf\n      freq: 100\n      gain: -4\n      q: 0.7071068\n"}},
+        {"pipewire", pipewire, cuts,
+         {"libpipewire-module-filter-chain", "node.description = \"Audimera EQ\"", "node.name   = \"audimera_eq\"",
+          "media.class = Audio/Sink", "audio.channels = 2", "label = mixer control = { \"Gain 1\" = 1 }",
+          "{ type = builtin name = eq_2 label = bq_lowshelf control = { \"Freq\" = 100 \"Q\" = 0.7071068 \"Gain\" = -4 } }",
+          "{ output = \"preamp:Out\" input = \"eq_1:In\" }", "{ output = \"eq_1:Out\" input = \"eq_2:In\" }",
+          "inputs  = [ \"preamp:In 1\" ]", "outputs = [ \"eq_2:Out\" ]"}},
+        {"pipewire, a boost", pipewire, boost, {"\"Gain 1\" = 0.5011872 }"}},
+        {"fir", fir, cuts, {"1024 taps"}},
+    };
+    for (const Case& c : cases) {
+        const Result<std::string> text = c.form(c.filters);
+        ASSERT_TRUE(text.ok()) << c.name << ": " << text.message();
+        for (const std::string& part : c.holds)
+            EXPECT_NE(text->find(part), std::string::npos) << c.name << " lacks\n" << part << "\nin\n" << *text;
+    }
+    // What no equaliser can run, refused by every form, naming the filter.
+    const std::vector<EqFilter> refused[] = {{boost[0], {Type::Peaking, 24000, -3, 1}},
+                                             {boost[0], {Type::Peaking, 100, -3, 0}},
+                                             {boost[0], {Type::LowShelf, 100, 12, 6, true}},
+                                             {boost[0], {Type::Peaking, 100, NAN, 1}}};
+    for (const Form& form : {apo, camilla, pipewire, fir})
+        for (const std::vector<EqFilter>& filters : refused) {
+            const Result<std::string> text = form(filters);
+            EXPECT_EQ(text.kind(), Failure::BadInput) << text.message();
+            EXPECT_EQ(text.message().rfind("filter 2: ", 0), 0u) << text.message();
+        }
+}
+
+} // namespace
+
+} // namespace audimera
