@@ -184,15 +184,18 @@ Result<std::string> pipewireConf(const std::vector<EqFilter>& filters, double ra
     if (!bands)
         return bands.error();
     const double preampDb = eqPreampDb(filters, rate);
+    const std::vector<PipeWireNode> nodes = pipewireNodes(filters, rate);
     std::ostringstream out;
     // A whole configuration for a PipeWire process of its own, which joins
     // the user's PipeWire as a client: the boilerplate of a filter-chain
-    // process, then the chain. The preamp is a one-input mixer at the
-    // chain's head; the graph is mono and the module runs one copy of it per
-    // channel. The biquads take their coefficients at the graph's rate.
+    // process, then the chain. The graph is mono; the module runs one copy
+    // of it per channel.
     out << "# " << summary(*bands, rate, preampDb) << ".\n"
         << "# A PipeWire filter chain that adds the sink \"" << SinkName << "\" (" << SinkNodeName << ").\n"
         << "# Run it as: pipewire -c FILE (the full path of this file)\n"
+        << "# The biquads take their coefficients at the graph's rate; a shelf whose Q\n"
+        << "# is not 0.7071 is a Q 0.7071 shelf and two peaking filters that move its\n"
+        << "# poles and zeros (exact at " << number(rate) << " Hz); the preamp is a high shelf at 0 Hz.\n"
         << "\n"
         << "context.properties = {\n"
         << "    log.level = 0\n"
@@ -216,26 +219,19 @@ Result<std::string> pipewireConf(const std::vector<EqFilter>& filters, double ra
         << "            node.description = \"" << SinkName << "\"\n"
         << "            media.name       = \"" << SinkName << "\"\n"
         << "            filter.graph = {\n"
-        << "                nodes = [\n"
-        << "                    { type = builtin name = preamp label = mixer control = { \"Gain 1\" = "
-        << number(std::pow(10.0, preampDb / 20)) << " } }\n";
-    for (std::size_t i = 0; i < bands->size(); ++i) {
-        const Band& b = (*bands)[i];
-        out << "                    { type = builtin name = eq_" << i + 1 << " label = " << pipewireLabel(b.type)
-            << " control = { \"Freq\" = " << number(b.hz) << " \"Q\" = " << number(b.q) << " \"Gain\" = "
-            << number(b.gainDb) << " } }\n";
-    }
+        << "                nodes = [\n";
+    for (const PipeWireNode& n : nodes)
+        out << "                    { type = builtin name = " << n.name << " label = " << n.label
+            << " control = { \"Freq\" = " << number(n.filter.hz) << " \"Q\" = " << number(n.filter.q)
+            << " \"Gain\" = " << number(n.filter.gainDb) << " } }\n";
     out << "                ]\n"
         << "                links = [\n";
-    std::string previous = "preamp";
-    for (std::size_t i = 0; i < bands->size(); ++i) {
-        const std::string name = "eq_" + std::to_string(i + 1);
-        out << "                    { output = \"" << previous << ":Out\" input = \"" << name << ":In\" }\n";
-        previous = name;
-    }
+    for (std::size_t i = 1; i < nodes.size(); ++i)
+        out << "                    { output = \"" << nodes[i - 1].name << ":Out\" input = \"" << nodes[i].name
+            << ":In\" }\n";
     out << "                ]\n"
-        << "                inputs  = [ \"preamp:In 1\" ]\n"
-        << "                outputs = [ \"" << previous << ":Out\" ]\n"
+        << "                inputs  = [ \"" << nodes.front().name << ":In\" ]\n"
+        << "                outputs = [ \"" << nodes.back().name << ":Out\" ]\n"
         << "            }\n"
         << "            audio.channels = 2\n"
         << "            audio.position = [ FL FR ]\n"
@@ -251,6 +247,43 @@ Result<std::string> pipewireConf(const std::vector<EqFilter>& filters, double ra
         << "    }\n"
         << "]\n";
     return out.str();
+}
+
+std::vector<PipeWireNode> pipewireNodes(const std::vector<EqFilter>& filters, double rate)
+{
+    constexpr double ShelfQ = 0.70710678118654752; // S = 1
+    std::vector<PipeWireNode> nodes;
+    // A high shelf at 0 Hz is its gain at every frequency.
+    nodes.push_back({"preamp", "bq_highshelf", {EqFilter::Type::HighShelf, 0, eqPreampDb(filters, rate), ShelfQ}});
+    const Result<std::vector<Band>> bands = bandsOf(filters, rate);
+    if (!bands)
+        return nodes;
+    for (std::size_t i = 0; i < bands->size(); ++i) {
+        const Band& b = (*bands)[i];
+        const std::string name = "eq_" + std::to_string(i + 1);
+        nodes.push_back({name, pipewireLabel(b.type), {b.type, b.hz, b.gainDb, b.type == EqFilter::Type::Peaking ? b.q : ShelfQ}});
+        if (b.type == EqFilter::Type::Peaking || std::abs(b.q / ShelfQ - 1) < 1e-9)
+            continue;
+        // The shelf's analog prototype has its poles at w0 A^-1/2 (low
+        // shelf; A^1/2 high) and its zeros at w0 A^1/2 (A^-1/2), both of Q
+        // q. A peaking filter (gain A', Q q') has zeros of Q q'/A' and poles
+        // of Q q'A' at its centre: one at the poles' frequency turns the
+        // S = 1 shelf's poles (Q 1/sqrt 2) into poles of Q q, one at the
+        // zeros' does the same for the zeros. The cookbook's filters are
+        // bilinear transforms of their prototypes, so the three together
+        // are the shelf exactly; a frequency w of the prototype lies at
+        // rate/pi atan(tan(pi f0 / rate) w) Hz.
+        const double a = std::pow(10.0, b.gainDb / 40);
+        const double poles = b.type == EqFilter::Type::LowShelf ? 1 / std::sqrt(a) : std::sqrt(a);
+        const auto at = [&](double w) {
+            return rate / std::numbers::pi * std::atan(std::tan(std::numbers::pi * b.hz / rate) * w);
+        };
+        const double gainDb = 20 * std::log10(b.q / ShelfQ);
+        const double q = std::sqrt(b.q * ShelfQ);
+        nodes.push_back({name + "_poles", "bq_peaking", {EqFilter::Type::Peaking, at(poles), gainDb, q}});
+        nodes.push_back({name + "_zeros", "bq_peaking", {EqFilter::Type::Peaking, at(1 / poles), -gainDb, q}});
+    }
+    return nodes;
 }
 
 Result<std::vector<float>> firTaps(const std::vector<EqFilter>& filters, double rate, std::size_t taps)

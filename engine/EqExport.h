@@ -9,7 +9,7 @@
 // - a PipeWire filter-chain configuration for the PipeWire of Debian 12
 //   (0.3.65): libpipewire-module-filter-chain with bq_peaking /
 //   bq_lowshelf / bq_highshelf nodes per channel, stereo, making a sink
-//   named SinkName; run as `pipewire -c FILE`;
+//   named SinkName; run as `pipewire -c FILE` (see pipewireNodes());
 // - a minimum-phase FIR impulse response of the summed EQ with the preamp
 //   (taps at rate), for a convolver: the cascade's own impulse response
 //   (the cookbook's peaks and shelves are minimum phase), its last 1/32
@@ -48,6 +48,23 @@ constexpr std::size_t MaxFirTaps = 262144;
 Result<std::string> apoText(const std::vector<EqFilter>& filters, double rate);
 Result<std::string> camillaYaml(const std::vector<EqFilter>& filters, double rate);
 Result<std::string> pipewireConf(const std::vector<EqFilter>& filters, double rate);
+// The filter chain's nodes, in order, as pipewireConf() writes them: the
+// preamp ("preamp", a bq_highshelf at 0 Hz, which is its gain at every
+// frequency), then per enabled filter n "eq_n" (bq_peaking, bq_lowshelf,
+// bq_highshelf); PipeWire 0.3.65's shelves have the slope S = 1 whatever
+// their Q, so a shelf of another Q is written as that shelf at Q 1/sqrt 2
+// and two bq_peaking nodes, "eq_n_poles" and "eq_n_zeros", whose product
+// is the shelf asked for. filter holds the node's Freq, Q and Gain; its
+// response is the cookbook's, so eqGainDb() of the filters of the nodes is
+// what the chain does at rate. Filters that cannot be written give the
+// preamp alone.
+struct PipeWireNode {
+    std::string name;
+    std::string label;
+    EqFilter filter;
+};
+std::vector<PipeWireNode> pipewireNodes(const std::vector<EqFilter>& filters, double rate);
+
 // taps from MinFirTaps to MaxFirTaps; fails with BadInput otherwise.
 Result<std::vector<float>> firTaps(const std::vector<EqFilter>& filters, double rate,
                                    std::size_t taps = DefaultFirTaps);

@@ -153,11 +153,12 @@ TEST(EqExportTest, TheFormsWriteEveryEnabledFilterWithThePreampOrSayWhyNot)
         {"camilladsp, a shelf", camilla, cuts, {"      type: Lowshelf\n      freq: 100\n      gain: -4\n      q: 0.7071068\n"}},
         {"pipewire", pipewire, cuts,
          {"libpipewire-module-filter-chain", "node.description = \"Audimera EQ\"", "node.name   = \"audimera_eq\"",
-          "media.class = Audio/Sink", "audio.channels = 2", "label = mixer control = { \"Gain 1\" = 1 }",
+          "media.class = Audio/Sink", "audio.channels = 2",
+          "name = preamp label = bq_highshelf control = { \"Freq\" = 0 \"Q\" = 0.7071068 \"Gain\" = 0 }",
           "{ type = builtin name = eq_2 label = bq_lowshelf control = { \"Freq\" = 100 \"Q\" = 0.7071068 \"Gain\" = -4 } }",
           "{ output = \"preamp:Out\" input = \"eq_1:In\" }", "{ output = \"eq_1:Out\" input = \"eq_2:In\" }",
-          "inputs  = [ \"preamp:In 1\" ]", "outputs = [ \"eq_2:Out\" ]"}},
-        {"pipewire, a boost", pipewire, boost, {"\"Gain 1\" = 0.5011872 }"}},
+          "inputs  = [ \"preamp:In\" ]", "outputs = [ \"eq_2:Out\" ]"}},
+        {"pipewire, a boost", pipewire, boost, {"\"Freq\" = 0 \"Q\" = 0.7071068 \"Gain\" = -6 }"}},
         {"fir", fir, cuts, {"1024 taps"}},
     };
     for (const Case& c : cases) {
@@ -177,6 +178,30 @@ TEST(EqExportTest, TheFormsWriteEveryEnabledFilterWithThePreampOrSayWhyNot)
             EXPECT_EQ(text.kind(), Failure::BadInput) << text.message();
             EXPECT_EQ(text.message().rfind("filter 2: ", 0), 0u) << text.message();
         }
+}
+
+// PipeWire 0.3.65's shelves have the slope S = 1 whatever their Q: a shelf
+// of another Q is written as three nodes whose product is that shelf.
+TEST(EqExportTest, ThePipeWireNodesTogetherAreTheEq)
+{
+    for (const double rate : {44100.0, 48000.0}) {
+        std::vector<EqFilter> filters = EightFilters;
+        filters.push_back({Type::LowShelf, 150, 6, 2});
+        filters.push_back({Type::HighShelf, 5000, -6, 0.5});
+        const std::vector<EqExport::PipeWireNode> nodes = EqExport::pipewireNodes(filters, rate);
+        ASSERT_EQ(nodes.size(), 1 + 10 + 2 * 4u); // the preamp, the filters, two more for each shelf
+        std::vector<EqFilter> chain;
+        for (std::size_t i = 1; i < nodes.size(); ++i) {
+            EXPECT_TRUE(nodes[i].filter.type == Type::Peaking || std::abs(nodes[i].filter.q - 1 / std::numbers::sqrt2) < 1e-12);
+            chain.push_back(nodes[i].filter);
+        }
+        const double preamp = eqPreampDb(filters, rate);
+        double worst = 0;
+        for (double hz = 10; hz < rate / 2; hz *= std::exp2(1.0 / 96))
+            worst = std::max(worst, std::abs(eqGainDb(chain, hz, rate) + nodes[0].filter.gainDb
+                                             - eqGainDb(filters, hz, rate) - preamp));
+        EXPECT_LT(worst, 1e-9) << rate;
+    }
 }
 
 } // namespace
