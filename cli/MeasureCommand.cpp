@@ -1,5 +1,6 @@
 #include "cli/MeasureCommand.h"
 #include "cli/CommandSetup.h"
+#include "cli/EqCommand.h"
 #include "cli/LogSweepCommand.h"
 #include "cli/RoomCommand.h"
 
@@ -582,6 +583,7 @@ std::string usage()
 
 )" + logSweepUsage() + R"(
 )" + roomUsage() + R"(
+)" + eqUsage() + R"(
   audimera-measure plot FILE... --png OUT | --svg OUT
       Draws up to 8 curve files as overlaid traces into a PNG or SVG picture
       (or both). Reads what Load Trace reads: saved curves, FRD files and
@@ -598,7 +600,8 @@ std::string usage()
   audimera-measure --version
       Prints the version.
 
-Exit codes: 0 measured, 1 the Audidsp library is missing, 2 bad usage,
+Exit codes: 0 measured, 1 the Audidsp library is missing, 2 bad usage
+(eq: also a trace or target it cannot use),
 3 sound device failure, 4 low signal not confirmed (logsweep: no signal),
 5 file error, 6 the recording clips (logsweep), 7 samples were lost (logsweep).
 )";
@@ -645,6 +648,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return Measured;
         }
         return room(args, out, err, usage());
+    }
+    if (args[0] == "eq") {
+        if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+            out << usage();
+            return Measured;
+        }
+        return eq(args, out, err, usage());
     }
     if (args[0] == "sweep") {
         if (std::find(args.begin(), args.end(), "--help") != args.end()) {

@@ -183,6 +183,7 @@ void PulseContext::serverInfoCallback(pa_context*, const pa_server_info* info, v
     auto* pulse = static_cast<PulseContext*>(self);
     copyText(pulse->m_sinks.defaultName, info ? info->default_sink_name : nullptr);
     copyText(pulse->m_sources.defaultName, info ? info->default_source_name : nullptr);
+    copyText(pulse->m_foundServerName, info ? info->server_name : nullptr);
 }
 
 void PulseContext::sinkCallback(pa_context*, const pa_sink_info* info, int eol, void* self)
@@ -256,6 +257,7 @@ Status PulseContext::listDevices(std::vector<SoundDeviceInfo>& play, std::vector
         return Error{isDead() ? errorText() : std::string("The sound server did not list its devices")};
     }
     Lock lock(*this);
+    m_serverName = m_foundServerName;
     play = ordered(m_sinks);
     record = ordered(m_sources, &m_sinks);
     return {};

@@ -90,6 +90,10 @@ public:
     // device or does not answer in time.
     int deviceRate(bool sink, const std::string& device);
 
+    // The server's name as the last listDevices() was told it; empty before
+    // one. UI thread (the caller of listDevices()).
+    const std::string& serverName() const { return m_serverName; }
+
     // Device events seen since the mainloop was made (sinks or sources added
     // or removed, server changes such as a new default). Any thread.
     unsigned deviceEvents() const { return m_deviceEvents.load(std::memory_order_acquire); }
@@ -203,6 +207,8 @@ private:
 
     FoundList m_sinks;
     FoundList m_sources;
+    char m_foundServerName[TextBytes] = {}; // the server info's name; lock held
+    std::string m_serverName;               // its copy for the UI thread
     int m_askedRate = 0; // the answer of deviceRate(); lock held
 };
 

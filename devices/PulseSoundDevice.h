@@ -93,6 +93,7 @@ public:
     int inputDeviceRate() const override { return m_record.streamRate(); }
     DeviceChanges followDevices() override;
     void setWaitHook(std::function<void()> hook) override { m_pulse.setWaitHook(std::move(hook)); }
+    std::string serverName() const override { return m_pulse.serverName(); }
     void StopPlayback() override;
     audimera::Status PlayLoop(const int16_t* table, int rate) override;
     void SetPlayRate(int rate) override;

@@ -163,6 +163,11 @@ public:
     // inside the hook that would wait themselves are refused.
     virtual void setWaitHook(std::function<void()> hook) { (void)hook; }
 
+    // The sound server's own name as it gave it at the last listing of the
+    // devices ("PulseAudio (on PipeWire 0.3.65)" where PipeWire serves the
+    // PulseAudio clients); empty without a server (the simulated card).
+    virtual std::string serverName() const { return {}; }
+
     // The rates the devices in use run at, in Hz; 0 for none open. The
     // blocks and the tables stay at SampleRate whatever they are.
     virtual int outputDeviceRate() const { return SampleRate; }

@@ -12,6 +12,7 @@
 #include "display/windows/FormResponse.h"
 #include "ui/DeviceDialog.h"
 #include "ui/FormLogSweep.h"
+#include "ui/FormEqualiser.h"
 #include "display/help/HelpPage.h"
 #include "display/models/ResponsePlot.h"
 #include "devices/SoundDevice.h"
@@ -260,6 +261,8 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
     m_engine->setFileDialog(&m_fileDialog);
     m_logSweep = std::make_unique<FormLogSweep>(*m_engine, m_logSweepHost, m_fileDialog);
     m_logSweepHost.setWindow(m_logSweep.get());
+    m_equaliser = std::make_unique<FormEqualiser>(*m_engine, m_equaliserHost, m_fileDialog);
+    m_equaliserHost.setWindow(m_equaliser.get());
     // Counted like this window's handlers, so a shut-down waits for a log
     // sweep to return; nothing starts while the device waits for the server.
     m_logSweep->setHandlerRunner([this](std::function<void()> handler) {
@@ -305,6 +308,7 @@ frmMain::~frmMain()
     m_fft->setClosingAllowed(true);
     m_help->setClosingAllowed(true);
     m_logSweep->setClosingAllowed(true);
+    m_equaliser->setClosingAllowed(true);
 }
 
 void frmMain::buildControls()
@@ -603,6 +607,7 @@ void frmMain::wireControls()
     onTrigger(names::MenuEntryHelp, [this] { MenuEntryHelp_Click(); });
     onTrigger(names::MenuEntryAbout, [this] { MenuEntryAbout_Click(); });
     onTrigger(names::MenuEntryLogSweep, [this] { MenuEntryLogSweep_Click(); });
+    onTrigger(names::MenuEntryEqualiser, [this] { MenuEntryEqualiser_Click(); });
     onTrigger(names::MenuEntryOpenImpulse, [this] { MenuEntryOpenImpulse_Click(); });
     for (int i = 0; i < DeviceEntries; ++i) {
         onTrigger(controlName(names::MenuEntryOutDevice, i), [this, i] { MenuEntryOutDevice_Click(i); });
@@ -645,7 +650,7 @@ void frmMain::failStart(StartResult& result, const std::string& message)
     m_sound.closeAudio();
     m_host.message(message, MessageIcon::Critical);
     for (QWidget* w : std::initializer_list<QWidget*>{m_inputWave.get(), m_response.get(), m_fft.get(), m_help.get(),
-                                                      m_logSweep.get()})
+                                                      m_logSweep.get(), m_equaliser.get()})
         w->hide();
     hide();
 }
@@ -868,11 +873,15 @@ void frmMain::finishShutDown()
     m_fft->setClosingAllowed(true);
     m_help->setClosingAllowed(true);
     m_logSweep->setClosingAllowed(true);
+    m_equaliser->setClosingAllowed(true);
+    // The applied equaliser ends with the program.
+    m_equaliser->stopApplied();
     m_inputWave->close();
     m_response->close();
     m_fft->close();
     m_help->close();
     m_logSweep->close();
+    m_equaliser->close();
     // Inside this window's own closeEvent this does nothing; the event is
     // accepted there.
     close();
@@ -938,6 +947,13 @@ void frmMain::MenuEntryLogSweep_Click()
     m_logSweep->show();
     m_logSweep->raise();
     m_logSweep->activateWindow();
+}
+
+void frmMain::MenuEntryEqualiser_Click()
+{
+    m_equaliser->show();
+    m_equaliser->raise();
+    m_equaliser->activateWindow();
 }
 
 void frmMain::MenuEntryOpenImpulse_Click()

@@ -57,6 +57,7 @@ class FormFFT;
 class FormHelp;
 class FormInputWave;
 class FormLogSweep;
+class FormEqualiser;
 class FormResponse;
 class SoundDevice;
 
@@ -129,6 +130,8 @@ public:
     void CheckResponse_Click();
     // "Log Sweep..." (Measure menu, Ctrl+L): shows the log-sweep window.
     void MenuEntryLogSweep_Click();
+    // "Equaliser..." (Measure menu): shows the equaliser's window.
+    void MenuEntryEqualiser_Click();
     // File > Open Impulse Response...: the Log Sweep window's Open..., the
     // window shown.
     void MenuEntryOpenImpulse_Click();
@@ -144,6 +147,7 @@ public:
     FormFFT& fftWindow() { return *m_fft; }
     FormHelp& helpWindow() { return *m_help; }
     FormLogSweep& logSweepWindow() { return *m_logSweep; }
+    FormEqualiser& equaliserWindow() { return *m_equaliser; }
     // The status bar's line (progress of a sweep).
     QLabel* statusLine() const { return m_statusLine; }
     // The status bar's note on the record device: says when it is a monitor
@@ -223,6 +227,7 @@ private:
     QtHost m_host;
     // The Log Sweep window's messages: shown over that window.
     QtHost::WindowHost m_logSweepHost{m_host};
+    QtHost::WindowHost m_equaliserHost{m_host};
     QtPanel m_panel;
 
     // What the user measured: the windows and the engine work on it, so it
@@ -236,6 +241,7 @@ private:
     std::unique_ptr<MeasurementSession> m_session; // outlives its observer, the presenter
     std::unique_ptr<MainPresenter> m_engine;
     std::unique_ptr<FormLogSweep> m_logSweep;
+    std::unique_ptr<FormEqualiser> m_equaliser;
 
     QLabel* m_statusLine = nullptr;
     QLabel* m_recordNote = nullptr;

@@ -175,6 +175,8 @@ const ControlRow Rows[] = {
     // The log sweep's window (Ctrl+L).
     {.name = names::MeasureMenu, .kind = Menu, .caption = "&Measure"},
     {.name = names::MenuEntryLogSweep, .kind = MenuEntry, .parent = names::MeasureMenu, .caption = "&Log Sweep..."},
+    // The equaliser's window: a correction designed for a trace, exported or applied.
+    {.name = names::MenuEntryEqualiser, .kind = MenuEntry, .parent = names::MeasureMenu, .caption = "&Equaliser..."},
 
     {.name = names::HelpMenu, .kind = Menu, .caption = "&?"},
     {.name = names::MenuEntryHelp, .kind = MenuEntry, .parent = names::HelpMenu, .caption = "&Help"},
