@@ -9,13 +9,22 @@
 // log-frequency grid), or at levelDb when one is set.
 //
 // Fit: on a log-frequency grid (FitPointsPerOctave) over [lowHz, highHz],
-// on the response smoothed first (1/6 octave below 200 Hz, 1/3 above),
-// least squares in dB of (response + EQ - target); filters placed one at a
-// time at the largest remaining deviation and then all refined together
-// within the limits (boost up to maxBoostDb, 0: cuts only; cut up to
-// maxCutDb; Q from MinQ to MaxQ); a filter whose gain ends below
-// DropBelowDb is dropped. Deterministic: the same input gives the same
-// filters. The method is described in the help page.
+// on the response smoothed first (1/6 octave below 200 Hz, 1/3 above: the
+// mean level in dB over [f 2^(-1/2N), f 2^(1/2N)]), least squares in dB of
+// (response + EQ - target), the EQ's curve smoothed alike, so that a
+// narrow peak is met by a filter as narrow as itself. Filters are placed
+// one at a time at the largest remaining deviation the limits let a filter
+// reduce (its Q from the deviation's width), refined alone, then all
+// refined together (Levenberg-Marquardt on ln f, gain and ln Q) within the
+// limits: each filter's gain from -maxCutDb to maxBoostDb (0: cuts only),
+// Q from MinQ to MaxQ, its frequency within the range; the summed EQ is
+// held to the same boost and cut (a small excess where filters overlap is
+// possible unless the boost is 0). A filter whose gain ends below
+// DropBelowDb is dropped and the rest refined again. The fit uses peaking
+// filters only: a tilt or a shelf belongs in the target, and a wide peak of
+// Q 0.5 at the range's end does a shelf's work there. Deterministic: the
+// same input gives the same filters (no random starts, a fixed order).
+// The method is described in the help page.
 //
 // Pure. Any thread.
 #pragma once
@@ -59,6 +68,7 @@ struct EqFitSettings {
     static constexpr double MaxQ = 15;
     static constexpr double DropBelowDb = 0.3;
     static constexpr int FitPointsPerOctave = 48;
+    static constexpr double MaxLimitDb = 30; // the most maxBoostDb or maxCutDb may be
     double lowHz = 20;
     double highHz = 500;
     int filters = 10;       // 1 to MaxFilters
@@ -70,9 +80,9 @@ struct EqFitSettings {
 struct EqFit {
     std::vector<EqFilter> filters; // ascending in frequency
     double targetLevelDb = 0;      // where the target was placed
-    // Over the fit range, response + EQ against the target (on the
-    // smoothed response): RMS and largest deviation in dB; and the same
-    // before the EQ.
+    // Over the fit range, on the fit's grid, response + EQ against the
+    // target (both smoothed as the fit smooths them): RMS and largest
+    // deviation in dB; and the same before the EQ.
     double rmsDb = 0;
     double maxDb = 0;
     double rmsBeforeDb = 0;
@@ -81,8 +91,12 @@ struct EqFit {
 
 // Fails with BadInput (the message says which): a response with too few
 // points in the range (fewer than 2 per octave), a level or frequency that
-// is not finite, a range outside 20 Hz-20 kHz or outside the response, or
-// settings out of their limits.
+// is not finite, a range outside 20 Hz-20 kHz, outside the response or not
+// below half the rate, settings out of their limits (filters 1 to
+// MaxFilters, boost and cut 0 to MaxLimitDb and not both 0, rate 8 to
+// 768 kHz), or a target that is not finite or a house curve without
+// points. The response's points may come in any order. Takes up to about
+// a second for 20 filters over the whole audio range.
 Result<EqFit> fitEq(const std::vector<CurvePoint>& response, const EqTarget& target, const EqFitSettings& settings);
 
 // The target placed as fitEq places it (for the plot), at hz.
