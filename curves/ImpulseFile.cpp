@@ -81,6 +81,9 @@ audimera::Result<std::string> wavBytes(const std::vector<float>& samples, int ra
     SNDFILE* file = sf_open_virtual(&io, SFM_WRITE, &info, &buffer);
     if (!file)
         return audimera::Error{sf_strerror(nullptr)};
+    // No PEAK chunk: it carries the time of writing, so the same samples
+    // would not give the same bytes a second later.
+    sf_command(file, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     const sf_count_t written = sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
     const std::string failure = written == static_cast<sf_count_t>(samples.size()) ? "" : sf_strerror(file);
     if (sf_close(file) != 0 || !failure.empty())
