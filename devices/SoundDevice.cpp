@@ -79,6 +79,24 @@ audimera::Result<Recorded> SoundDevice::playAndRecord(const DuplexRequest& reque
     return audimera::Error{"This sound device cannot play and record a sweep at once", false};
 }
 
+audimera::Status SoundDevice::startCapture(RecordChannel channel)
+{
+    (void)channel;
+    return audimera::Error::of(audimera::Failure::Device, "This sound device cannot record without end");
+}
+
+audimera::Result<CaptureRead> SoundDevice::readCapture(std::vector<float>& out)
+{
+    (void)out;
+    return audimera::Error::of(audimera::Failure::Device, "This sound device cannot record without end");
+}
+
+audimera::Status SoundDevice::playPeriod(const std::vector<float>& period)
+{
+    (void)period;
+    return audimera::Error::of(audimera::Failure::Device, "This sound device cannot loop a long signal");
+}
+
 audimera::Status SoundDevice::setRecordInput(RecordChannel channel)
 {
     if (channel == RecordChannel::Mix)

@@ -105,6 +105,15 @@ struct DuplexRequest {
     std::function<void(double)> progress = {};
 };
 
+// What one SoundDevice::readCapture() took.
+struct CaptureRead {
+    std::size_t frames = 0; // appended
+    // Frames were lost before these (the server skipped ahead, or more
+    // arrived between two reads than the capture keeps): whatever analyses
+    // them starts afresh.
+    bool gap = false;
+};
+
 // How a recording ended when the device did not fail.
 enum class Recorded {
     Complete,  // the buffer holds the samples asked for, all new
@@ -230,6 +239,33 @@ public:
     // RecordBlock where the device recorded it in stereo (a mono source
     // reads equal levels), for InputLevels::note().
     virtual InputLevels lastInputLevels() const { return {}; }
+
+    // --- Live capture, for the analyser and the sound level meter.
+
+    // The longest the capture keeps what arrived between two reads, s.
+    static constexpr double CaptureKeptSeconds = 4.0;
+    // Starts recording the record device in use without end, mono (channel:
+    // the mean of a stereo source's inputs, or one of them), 32-bit float,
+    // full scale 1.0, at captureRate(); what arrives waits for
+    // readCapture(). Refused (Busy) while a capture, a block or a
+    // playAndRecord() runs. This default says the device cannot.
+    virtual audimera::Status startCapture(RecordChannel channel);
+    // Appends to out every frame that arrived since the last read, without
+    // waiting (the simulated card: the next stretch of simulated time).
+    // Fails when the device failed; the capture has then ended.
+    virtual audimera::Result<CaptureRead> readCapture(std::vector<float>& out);
+    virtual void stopCapture() {}
+    virtual bool capturing() const { return false; }
+    // The rate the capture runs at: the record device's own.
+    virtual int captureRate() const { return inputDeviceRate(); }
+
+    // Plays period (mono, full scale 1.0, at the play device's own rate,
+    // outputDeviceRate(); 16 to 2^20 samples) in a loop through the table
+    // player, every sample as it is, at the level and balance set
+    // (SetPlayVolume, SetPlayPan), from its first sample; StopPlayback()
+    // stops it and PlayLoop() plays a table again. The capture may run
+    // meanwhile. This default says the device cannot.
+    virtual audimera::Status playPeriod(const std::vector<float>& period);
 
     // The failure of a playAndRecord() that lost samples, exactly this text
     // (the caller may tell it from the others by it).

@@ -349,3 +349,22 @@ Status MeasurementSession::analyseRoom(const RoomSettings& settings)
 }
 
 } // namespace audimera
+
+// --- Live analyser (placeholders until it is built).
+namespace audimera {
+
+Status MeasurementSession::runAnalyser(const LiveSettings&, LiveObserver&)
+{
+    return Error::of(Failure::Other, "The analyser is not built yet");
+}
+
+void MeasurementSession::changeAnalyser(const LiveSettings& settings) { m_liveChange = settings; }
+void MeasurementSession::resetAnalyser() { m_liveReset = true; }
+void MeasurementSession::resetAnalyserPeak() { m_livePeakReset = true; }
+
+Result<double> MeasurementSession::measureCalibration(double, double, RecordChannel)
+{
+    return Error::of(Failure::Other, "The analyser is not built yet");
+}
+
+} // namespace audimera

@@ -19,6 +19,7 @@
 #include "devices/SoundDevice.h"
 #include "engine/ContinuousSignal.h"
 #include "engine/Host.h"
+#include "engine/LiveAnalysis.h"
 #include "engine/LogSweepMeasurement.h"
 #include "engine/MeasurementDocument.h"
 #include "engine/MeasurementState.h"
@@ -90,7 +91,8 @@ public:
     bool sweeping() const { return m_state.Running; }
     bool playing() const { return m_state.Playing; }
     bool logSweeping() const { return m_state.LogSweeping; }
-    bool busy() const { return sweeping() || playing() || logSweeping(); }
+    bool analysing() const { return m_analysing; }
+    bool busy() const { return sweeping() || playing() || logSweeping() || analysing(); }
     // A reference level is held: the next sweep or signal measures no
     // calibration first.
     bool calibrated() const { return m_state.Calib > 0; }
@@ -194,6 +196,27 @@ public:
     // RoomAcoustics::analyse does (the results keep no room parameters).
     Status analyseRoom(const RoomSettings& settings);
 
+    // --- Live analyser and sound level meter (engine/LiveAnalysis.h).
+    // Captures the record device and analyses it until stop() (Cancelled)
+    // or settings.seconds of audio (success), playing settings.signal
+    // meanwhile; updates go to observer. Refused (Busy) while another
+    // measurement runs; Device when the capture or the signal fails.
+    Status runAnalyser(const LiveSettings& settings, LiveObserver& observer);
+    // While it runs: new settings (a new transform, bands, averaging,
+    // weighting, offset or signal take effect at the next update; a new
+    // transform or averaging starts the average afresh).
+    void changeAnalyser(const LiveSettings& settings);
+    // While it runs: forget the average (and the meter's Leq, maximum and
+    // peak), or only the peak hold.
+    void resetAnalyser();
+    void resetAnalyserPeak();
+    // Measures a calibrator's 1 kHz tone for seconds on the record device in
+    // use (channel) and returns the offset that makes it read referenceDb
+    // (the level of the 1 kHz third-octave band, unweighted). LowSignal
+    // when the band does not hold the tone (less than 90 % of the power, or
+    // below -80 dBFS); Busy, Device, Cancelled as runAnalyser.
+    Result<double> measureCalibration(double referenceDb, double seconds, RecordChannel channel);
+
 private:
     class Forwarder;
 
@@ -210,6 +233,9 @@ private:
     std::optional<LogSweepRun> m_logSweep;
     RoomAcoustics m_roomAcoustics;
     RunEnd m_runEnd = RunEnd::None;
+    bool m_analysing = false;
+    std::optional<LiveSettings> m_liveChange; // changeAnalyser(), taken at the next update
+    bool m_liveReset = false, m_livePeakReset = false;
     void activityChanged();
 };
 
