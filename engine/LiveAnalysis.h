@@ -60,8 +60,12 @@ enum class LiveSignal { None, PeriodicPink, PeriodicWhite, Sine };
 struct LiveSettings {
     SpectrumSettings spectrum;
     RecordChannel channel = RecordChannel::Mix;
+    // The meter's weightings.
     FrequencyWeighting weighting = FrequencyWeighting::Z;
     TimeWeighting timeWeighting = TimeWeighting::Fast;
+    // The spectrum weighted too: the analogue weighting's gain
+    // (SoundLevelMeter::weightingDb) added to every bin, as a correction is.
+    bool weightedSpectrum = false;
     // dB SPL = dBFS + offset; none: the meter reads dBFS.
     std::optional<double> calibrationOffsetDb;
     // The curves added to the spectrum (the log sweep's boxes' kind: the

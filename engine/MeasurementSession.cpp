@@ -137,6 +137,11 @@ Status MeasurementSession::runSignal(const SignalSettings& settings)
 void MeasurementSession::stop()
 {
     stopRun(m_state, m_sound);
+    // The live run ends at its next poll; its capture stops now.
+    if (m_analysing) {
+        m_analysing = false;
+        m_sound.stopCapture();
+    }
 }
 
 // ---------------------------------------------------------------- log sweep
@@ -346,25 +351,6 @@ Status MeasurementSession::analyseRoom(const RoomSettings& settings)
         return room.error();
     m_logSweep->room = std::move(*room);
     return {};
-}
-
-} // namespace audimera
-
-// --- Live analyser (placeholders until it is built).
-namespace audimera {
-
-Status MeasurementSession::runAnalyser(const LiveSettings&, LiveObserver&)
-{
-    return Error::of(Failure::Other, "The analyser is not built yet");
-}
-
-void MeasurementSession::changeAnalyser(const LiveSettings& settings) { m_liveChange = settings; }
-void MeasurementSession::resetAnalyser() { m_liveReset = true; }
-void MeasurementSession::resetAnalyserPeak() { m_livePeakReset = true; }
-
-Result<double> MeasurementSession::measureCalibration(double, double, RecordChannel)
-{
-    return Error::of(Failure::Other, "The analyser is not built yet");
 }
 
 } // namespace audimera

@@ -136,7 +136,8 @@ public:
     bool signalCalibrating() const { return m_signal.calibrating(); }
     // Plays the signal's table at rate Hz without restarting it.
     void retuneSignal(int rate) { m_signal.retune(rate); }
-    // Stops whatever runs (the sweep, the signal, a log sweep): playback
+    // Stops whatever runs (the sweep, the signal, a log sweep, the live
+    // analyser, whose capture stops too): playback
     // stops at once, the runs end at their next check.
     void stop();
     // The next run calibrates again.

@@ -1,0 +1,137 @@
+// The session's live run on the simulated card: the sine it plays reads its
+// RMS level in the band at its centre, a calibration makes a tone read its
+// level in dB SPL in every weighting, stop() ends the run, and a run
+// refuses another measurement.
+#include "devices/SimulatedSoundCard.h"
+#include "signal/OctaveBands.h"
+#include "tests/engine/EngineFixture.h"
+
+#include <cmath>
+#include <optional>
+#include <utility>
+
+namespace audimera {
+
+namespace {
+
+class LastUpdate : public LiveObserver {
+public:
+    std::function<void(const LiveUpdate&)> each;
+    std::optional<LiveUpdate> last;
+    void liveUpdate(const LiveUpdate& update) override
+    {
+        last = update;
+        if (each)
+            each(update);
+    }
+};
+
+// The session's sine of RMS level dbfs at hz for seconds, the last transform
+// alone in 1/fraction-octave bands.
+LiveSettings sine(double hz, double dbfs, double seconds, int fraction = 3)
+{
+    LiveSettings s;
+    s.signal = LiveSignal::Sine;
+    s.sineHz = hz;
+    s.signalDbfs = dbfs;
+    s.seconds = seconds;
+    s.spectrum.fraction = fraction;
+    return s;
+}
+
+struct LiveRig : SessionRig<SimulatedSoundCard> {
+    LiveRig() { (void)device.initAudio(); }
+};
+
+TEST(LiveAnalyserTest, ASineReadsItsRmsLevelInTheBandAtItsCentre)
+{
+    LiveRig rig;
+    for (int fraction : {1, 3, 6, 12, 24}) {
+        // The mid-band frequency nearest 1 kHz (1 kHz itself for odd fractions).
+        const std::vector<OctaveBand> near = OctaveBands::plan(fraction, 960, 1040, 22050);
+        ASSERT_FALSE(near.empty()) << fraction;
+        const double centre = near.front().centreHz;
+        LastUpdate seen;
+        ASSERT_TRUE(rig.session.runAnalyser(sine(centre, -20, 1.5, fraction), seen).ok()) << fraction;
+        ASSERT_TRUE(seen.last);
+        const SpectrumFrame& f = seen.last->spectrum;
+        std::optional<double> level;
+        for (std::size_t k = 0; k < f.frequencies.size(); ++k)
+            if (std::abs(f.frequencies[k] - centre) < 1e-6 * centre)
+                level = f.levelsDb[k];
+        ASSERT_TRUE(level) << "no band at " << centre << " Hz, 1/" << fraction;
+        EXPECT_NEAR(*level, -20.0, 0.1) << "1/" << fraction << " octave at " << centre << " Hz";
+    }
+    EXPECT_FALSE(rig.device.isPlaying());
+}
+
+TEST(LiveAnalyserTest, ACalibratedToneReadsItsLevelInEveryWeighting)
+{
+    LiveRig rig;
+    // No calibrator: the card hears silence.
+    EXPECT_EQ(rig.session.measureCalibration(94.0, 1.0, RecordChannel::Mix).kind(), Failure::LowSignal);
+
+    // The calibrator: ten cycles of 1 kHz in a hundredth of a second, -26 dBFS RMS.
+    const int rate = rig.device.outputDeviceRate();
+    std::vector<float> tone(static_cast<std::size_t>(rate / 100));
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = static_cast<float>(std::sqrt(2.0) * std::pow(10.0, -26.0 / 20) * std::sin(2 * M_PI * 10 * i / tone.size()));
+    ASSERT_TRUE(rig.device.playPeriod(tone).ok());
+    const Result<double> offset = rig.session.measureCalibration(94.0, 2.0, RecordChannel::Mix);
+    rig.device.StopPlayback();
+    ASSERT_TRUE(offset) << offset.message();
+    EXPECT_NEAR(*offset, 120.0, 0.1);
+
+    struct Case {
+        FrequencyWeighting frequency;
+        TimeWeighting time;
+    };
+    for (const Case c : {Case{FrequencyWeighting::Z, TimeWeighting::Fast}, Case{FrequencyWeighting::Z, TimeWeighting::Slow},
+                         Case{FrequencyWeighting::A, TimeWeighting::Fast}, Case{FrequencyWeighting::A, TimeWeighting::Slow}}) {
+        LiveSettings s = sine(1000, -46, 6);
+        s.weighting = c.frequency;
+        s.timeWeighting = c.time;
+        s.calibrationOffsetDb = *offset;
+        LastUpdate seen;
+        // Leq and the maximum from the first update on, past the filters' start.
+        bool reset = false;
+        seen.each = [&](const LiveUpdate&) {
+            if (!std::exchange(reset, true))
+                rig.session.resetAnalyser();
+        };
+        ASSERT_TRUE(rig.session.runAnalyser(s, seen).ok());
+        const SoundLevelReading& r = seen.last->level;
+        const std::string which = std::string(c.frequency == FrequencyWeighting::A ? "A" : "Z")
+                                  + (c.time == TimeWeighting::Fast ? " Fast" : " Slow");
+        EXPECT_TRUE(seen.last->calibrated);
+        EXPECT_NEAR(r.levelDb, 74.0, 0.1) << which;
+        EXPECT_NEAR(r.leqDb, 74.0, 0.1) << which;
+        EXPECT_NEAR(r.maxLevelDb, 74.0, 0.1) << which;
+    }
+}
+
+TEST(LiveAnalyserTest, StopEndsTheRunAndTheRunRefusesAnother)
+{
+    LiveRig rig;
+    LastUpdate seen;
+    Status during;
+    Failure calibrating = Failure::Other;
+    rig.host.atYield(3, [&] {
+        during = rig.session.runAnalyser({}, seen);
+        calibrating = rig.session.measureCalibration(94.0, 1.0, RecordChannel::Mix).kind();
+        EXPECT_TRUE(rig.session.analysing());
+        rig.session.stop();
+        EXPECT_FALSE(rig.device.capturing());
+    });
+    LiveSettings untilStopped = sine(1000, -20, 0);
+    EXPECT_EQ(rig.session.runAnalyser(untilStopped, seen).kind(), Failure::Cancelled);
+    EXPECT_EQ(during.kind(), Failure::Busy);
+    EXPECT_EQ(calibrating, Failure::Busy);
+    EXPECT_FALSE(rig.session.busy());
+    EXPECT_FALSE(rig.device.isPlaying());
+    EXPECT_EQ(rig.observer.activity, 2);
+}
+
+} // namespace
+
+} // namespace audimera
