@@ -97,7 +97,9 @@ Status parse(const std::vector<std::string>& args, Options& o)
         if (o.verb == Verb::Generate && !haveSignal && a.rfind("--", 0) != 0) {
             if (a != "pink" && a != "white" && a != "sine")
                 return bad("generate plays pink, white or sine, not '" + a + "'");
-            s.signal = a == "pink" ? LiveSignal::PeriodicPink : a == "white" ? LiveSignal::PeriodicWhite : LiveSignal::Sine;
+            s.signal = a == "pink"    ? LiveSignal::PeriodicPink
+                       : a == "white" ? LiveSignal::PeriodicWhite
+                                      : LiveSignal::Sine;
             haveSignal = true;
             continue;
         }
@@ -240,8 +242,8 @@ std::string readings(const SoundLevelReading& r, const LiveSettings& s)
         std::string name;
         double db;
     };
-    for (const Row& row : {Row{"L" + w + t, r.levelDb}, Row{"L" + w + "eq", r.leqDb}, Row{"L" + w + t + "max", r.maxLevelDb},
-                           Row{"L" + w + "peak", r.peakDb}}) {
+    for (const Row& row : {Row{"L" + w + t, r.levelDb}, Row{"L" + w + "eq", r.leqDb},
+                           Row{"L" + w + t + "max", r.maxLevelDb}, Row{"L" + w + "peak", r.peakDb}}) {
         char line[96];
         std::snprintf(line, sizeof line, "%-8s %8.2f %s\n", row.name.c_str(), row.db, unit.c_str());
         text += line;

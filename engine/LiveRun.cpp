@@ -128,17 +128,19 @@ bool sameSignal(const LiveSettings& a, const LiveSettings& b)
     return a.signal == LiveSignal::Sine ? a.sineHz == b.sineHz : a.spectrum.fftLength == b.spectrum.fftLength;
 }
 
-// What the spectrum adds at a frequency: the corrections' curves (which the
-// table holds as what to subtract) and, when asked, the frequency weighting.
+// What the spectrum adds at a frequency: the calibration's offset, the
+// corrections' curves (which the table holds as what to subtract) and, when
+// asked, the frequency weighting.
 std::function<double(double)> spectrumCorrection(const LiveSettings& s)
 {
     const CorrectionTable* table = s.corrections;
     const bool weighted = s.weightedSpectrum && s.weighting != FrequencyWeighting::Z;
-    if (!table && !weighted)
+    const double offset = s.calibrationOffsetDb.value_or(0.0);
+    if (!table && !weighted && offset == 0)
         return {};
     const FrequencyWeighting weighting = s.weighting;
-    return [table, weighted, weighting](double hz) {
-        double db = table ? -table->levelAt(hz) : 0.0;
+    return [table, weighted, weighting, offset](double hz) {
+        double db = offset + (table ? -table->levelAt(hz) : 0.0);
         if (weighted)
             db += hz > 0 ? SoundLevelMeter::weightingDb(weighting, hz) : -400.0;
         return db;
@@ -440,11 +442,14 @@ Result<double> MeasurementSession::measureCalibration(double referenceDb, double
     const double bandDb = frame->levelsDb.front();
     const double totalDb = last.last->level.leqDb;
     const double share = std::pow(10.0, (bandDb - totalDb) / 10);
-    if (!std::isfinite(bandDb) || bandDb < CalibratorFloorDb || !(share >= CalibratorShare))
-        return Error::of(Failure::LowSignal,
-                         "No calibrator tone: the 1 kHz band reads " + fixed1(bandDb) + " dBFS and holds "
-                             + fixed1(std::clamp(share, 0.0, 1.0) * 100) + " % of the power (it needs "
-                             + fixed1(CalibratorFloorDb) + " dBFS and " + fixed1(CalibratorShare * 100) + " %)");
+    if (!std::isfinite(bandDb) || bandDb < CalibratorFloorDb)
+        return Error::of(Failure::LowSignal, "No calibrator tone: the 1 kHz band reads " + fixed1(bandDb)
+                                                 + " dBFS, below " + fixed1(CalibratorFloorDb) + " dBFS");
+    if (!(share >= CalibratorShare))
+        return Error::of(Failure::LowSignal, "No calibrator tone: the 1 kHz band holds "
+                                                 + fixed1(std::clamp(share, 0.0, 1.0) * 100)
+                                                 + " % of the power, less than " + fixed1(CalibratorShare * 100)
+                                                 + " %");
     return referenceDb - bandDb;
 }
 

@@ -33,6 +33,7 @@ TEST(AnalyseCommandTest, RefusesBadOptions)
         {{"generate", "pink", "--periodic", "1000"}, MeasureCommand::BadUsage},
         {{"generate", "sine", "--frequency", "30000", "--simulate", ""}, MeasureCommand::BadUsage},
         {{"analyse", "--simulate", "", "--csv", "/nonexistent-folder/bands.csv"}, MeasureCommand::FileError},
+        {{"spl", "--simulate", "", "--seconds", "1", "--calibrate", "94"}, MeasureCommand::LowSignal},
     };
     for (const Case& c : cases) {
         const Outcome r = measure(c.args);
@@ -60,8 +61,11 @@ TEST(AnalyseCommandTest, EachVerbRunsOnTheSimulatedCard)
     std::getline(file, header);
     EXPECT_EQ(header, "frequency_hz,level_db_spl,peak_db_spl");
     int rows = 0;
-    while (std::getline(file, row))
-        ++rows;
+    while (std::getline(file, row)) {
+        ++rows; // white noise's share in the 1 kHz octave: 704.6 Hz of 22050
+        if (row.rfind("1000.00,", 0) == 0)
+            EXPECT_NEAR(std::stod(row.substr(8)), -40 + 10 * std::log10(704.6 / 22050) + 100, 0.5) << row;
+    }
     EXPECT_EQ(rows, 9); // the octaves from 31.5 Hz to 8 kHz (16 kHz reaches past 22.05 kHz)
 
     const Outcome metered = measure({"spl", "--simulate", "noise=-40", "--seconds", "1", "--weighting", "Z"});
