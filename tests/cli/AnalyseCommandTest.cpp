@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <fstream>
-#include <sstream>
 
 namespace audimera {
 

@@ -1,8 +1,7 @@
 // The live analyser on a real server: one capture of a 48 kHz null sink's
-// monitor while SoX's pink noise (another program's, played by paplay) and
-// the session's own sine play into it at once. Pink noise reads flat in the
-// third-octave bands; the sine, in a band the noise barely reaches, reads
-// its RMS level.
+// monitor while SoX's pink noise (played by paplay) and the session's sine
+// play into it. The noise reads flat in the third-octave bands; the sine, in
+// a band the noise barely reaches, its RMS level.
 #include "engine/MeasurementDocument.h"
 #include "engine/MeasurementSession.h"
 #include "signal/OctaveBands.h"
