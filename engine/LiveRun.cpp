@@ -8,7 +8,9 @@
 // cut at the hops so that an update goes out at every hop of audio (one per
 // poll when a poll brings several: the machine fell behind). A gap in the
 // capture makes the analyser again (no transform spans the gap) and resets
-// the meter's Leq, maximum and peak.
+// the meter's Leq, maximum and peak. New spectrum settings make it again
+// too, fed the last transform's worth of sound kept since the last gap, so
+// the display goes on at once with the average started afresh.
 //
 // The signal played meanwhile is one period looped by the device
 // (SoundDevice::playPeriod) at its own rate: periodic noise of the
@@ -47,6 +49,8 @@ constexpr double CalibratorFloorDb = -80.0;
 constexpr double MaxSineSeconds = 1.0;
 constexpr std::size_t MinPeriod = 16;
 constexpr std::size_t MaxPeriod = std::size_t(1) << 20;
+// The longest transform the analyser takes (SpectrumSettings::fftLength).
+constexpr std::size_t MaxTransform = 131072;
 
 std::string fixed1(double value)
 {
@@ -231,9 +235,34 @@ public:
     }
 
 private:
+    // The last count frames analysed since the last gap (fewer when fewer
+    // were), oldest first.
+    std::vector<float> recent(std::size_t count) const
+    {
+        count = std::min(count, m_kept);
+        std::vector<float> frames(count);
+        const std::size_t size = m_history.size();
+        for (std::size_t i = 0; i < count; ++i)
+            frames[i] = m_history[(m_historyAt + size - count + i) % size];
+        return frames;
+    }
+
+    void keep(const float* x, std::size_t count)
+    {
+        const std::size_t size = m_history.size();
+        if (count > size)
+            x += count - size, count = size;
+        const std::size_t first = std::min(count, size - m_historyAt);
+        std::copy(x, x + first, m_history.begin() + static_cast<std::ptrdiff_t>(m_historyAt));
+        std::copy(x + first, x + count, m_history.begin());
+        m_historyAt = (m_historyAt + count) % size;
+        m_kept = std::min(m_kept + count, size);
+    }
+
     // The analyser and the meter start afresh after lost frames.
     void restart()
     {
+        m_kept = 0;
         m_analyser = std::make_unique<SpectrumAnalyser>(m_settings.spectrum, m_rate);
         m_analyser->setCorrection(spectrumCorrection(m_settings));
         m_meter.reset();
@@ -247,6 +276,7 @@ private:
             const std::size_t take = std::min(count, m_hop - m_sinceUpdate);
             m_analyser->push(x, take);
             m_meter.push(x, take);
+            keep(x, take);
             x += take;
             count -= take;
             m_pushed += take;
@@ -301,7 +331,11 @@ private:
         next.seconds = m_settings.seconds; // the run's length stays
         m_settings = next;
         if (newSpectrum) {
+            // The new analyser starts from the last transform's worth of
+            // sound, so the display goes on at once.
             m_analyser = std::make_unique<SpectrumAnalyser>(m_settings.spectrum, m_rate);
+            m_analyser->push(recent(static_cast<std::size_t>(m_settings.spectrum.fftLength)).data(),
+                             std::min(m_kept, static_cast<std::size_t>(m_settings.spectrum.fftLength)));
             m_hop = hopOf(m_settings.spectrum, m_rate);
             m_sinceUpdate = std::min(m_sinceUpdate, m_hop - 1);
         }
@@ -337,6 +371,11 @@ private:
     bool m_gap = false;            // frames were lost since the last update
     bool m_playing = false;
     std::vector<float> m_buffer;
+    // The last frames analysed, for a new analyser: a ring of the longest
+    // transform, m_kept of them valid, the next written at m_historyAt.
+    std::vector<float> m_history = std::vector<float>(MaxTransform);
+    std::size_t m_historyAt = 0;
+    std::size_t m_kept = 0;
 };
 
 // Keeps the last update of a run.

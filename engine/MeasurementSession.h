@@ -204,8 +204,10 @@ public:
     // measurement runs; Device when the capture or the signal fails.
     Status runAnalyser(const LiveSettings& settings, LiveObserver& observer);
     // While it runs: new settings (a new transform, bands, averaging,
-    // weighting, offset or signal take effect at the next update; a new
-    // transform or averaging starts the average afresh).
+    // weighting, offset or signal take effect at the next update; any new
+    // spectrum setting starts the average afresh, from the last transform's
+    // worth of sound; settings the analyser cannot run leave the spectrum
+    // as it is).
     void changeAnalyser(const LiveSettings& settings);
     // While it runs: forget the average (and the meter's Leq, maximum and
     // peak), or only the peak hold.
