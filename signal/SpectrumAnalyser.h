@@ -23,8 +23,11 @@
 // each shown level's highest value since the reset.
 //
 // One transform of fftLength per hop (the rate over updatesPerSecond,
-// rounded; the transforms overlap when the hop is shorter), planned once;
-// push() allocates nothing.
+// rounded; the transforms overlap when the hop is shorter), planned once:
+// the first when fftLength samples have come, then one every hop samples.
+// The windows are periodic (DFT-even): Hann, the 5-term flat-top
+// (0.21557895, 0.41663158, 0.277263158, 0.083578947, 0.006947368) and the
+// rectangular. push() allocates nothing.
 //
 // Threads: one object is used by one thread at a time.
 #pragma once
@@ -88,8 +91,10 @@ public:
     // they completed. Nothing is shown before the first fftLength samples.
     std::size_t push(const float* samples, std::size_t count);
 
-    // Forgets the average and the peak hold (the samples kept stay).
+    // Forgets the average and the peak hold (the samples kept stay): the
+    // frame is empty until the next transform, which starts both again.
     void reset();
+    // The peak hold starts again from the levels now.
     void resetPeak();
 
     // The levels now; empty before the first transform.
