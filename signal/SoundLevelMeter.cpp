@@ -107,16 +107,6 @@ std::vector<double> solve(std::vector<std::vector<double>> m, std::vector<double
     return x;
 }
 
-// The power response r0 + 2 sum r_k cos(k w) of the real FIR whose
-// autocorrelation is r (r.size() - 1 its order) at w radians per sample.
-double powerOf(const std::vector<double>& r, double omega)
-{
-    double sum = r[0];
-    for (std::size_t k = 1; k < r.size(); ++k)
-        sum += 2 * r[k] * std::cos(static_cast<double>(k) * omega);
-    return sum;
-}
-
 // Points (radians per sample), their target power gains and their weights.
 // A weight of zero or less is fixed at its magnitude; positive weights are
 // reweighted.
@@ -124,45 +114,55 @@ struct FitPoints {
     std::vector<double> omega, target, weight;
 };
 
-// The autocorrelation r (of order `order`) whose power response fits the
-// targets with the least largest relative error over the reweighted points:
-// weighted least squares on (powerOf(r) - target) / target, which is linear
+// The autocorrelation r (of order `order`) of a real FIR whose power
+// response P(w) = r0 + 2 sum r_k cos(k w) fits the targets with the least
+// largest relative error over the reweighted points: weighted least squares
+// on (P(w) - target) / target, which is linear
 // in r, repeated with each free weight multiplied by its point's error
 // (Lawson's iteration towards the minimax fit).
 std::vector<double> fitPower(FitPoints points, int order)
 {
-    const std::size_t n = static_cast<std::size_t>(order) + 1;
+    const std::size_t n = static_cast<std::size_t>(order) + 1, count = points.omega.size();
+    // Each point's row: 1, 2 cos w, 2 cos 2w ... over its target.
+    std::vector<double> rows(count * n);
+    for (std::size_t i = 0; i < count; ++i)
+        for (std::size_t c = 0; c < n; ++c)
+            rows[i * n + c] = (c == 0 ? 1.0 : 2 * std::cos(static_cast<double>(c) * points.omega[i])) / points.target[i];
     std::vector<double> r(n, 0.0);
-    std::vector<double> row(n);
     for (int iteration = 0; iteration < 40; ++iteration) {
         std::vector<std::vector<double>> m(n, std::vector<double>(n, 0.0));
         std::vector<double> v(n, 0.0);
-        for (std::size_t i = 0; i < points.omega.size(); ++i) {
+        for (std::size_t i = 0; i < count; ++i) {
             const double w = std::abs(points.weight[i]);
-            for (std::size_t c = 0; c < n; ++c)
-                row[c] = (c == 0 ? 1.0 : 2 * std::cos(static_cast<double>(c) * points.omega[i])) / points.target[i];
+            const double* row = &rows[i * n];
             for (std::size_t a = 0; a < n; ++a) {
                 v[a] += w * row[a];
-                for (std::size_t b = 0; b < n; ++b)
+                for (std::size_t b = 0; b <= a; ++b)
                     m[a][b] += w * row[a] * row[b];
             }
         }
+        for (std::size_t a = 0; a < n; ++a)
+            for (std::size_t b = a + 1; b < n; ++b)
+                m[a][b] = m[b][a];
         r = solve(m, v);
-        double total = 0, count = 0;
-        for (std::size_t i = 0; i < points.omega.size(); ++i)
+        double total = 0, free = 0;
+        for (std::size_t i = 0; i < count; ++i)
             if (points.weight[i] > 0) {
-                points.weight[i] *= std::abs(powerOf(r, points.omega[i]) / points.target[i] - 1) + 1e-12;
+                double ratio = 0; // fitted / target
+                for (std::size_t c = 0; c < n; ++c)
+                    ratio += r[c] * rows[i * n + c];
+                points.weight[i] *= std::abs(ratio - 1) + 1e-12;
                 total += points.weight[i];
-                ++count;
+                ++free;
             }
         for (double& w : points.weight)
             if (w > 0)
-                w *= count / total;
+                w *= free / total;
     }
     return r;
 }
 
-// The zeros of the minimum-phase FIR whose power response is powerOf(r):
+// The zeros of the minimum-phase FIR whose power response is P(w) above:
 // r0 + sum r_k (z^k + z^-k) written as a polynomial in x = z + 1/z (through
 // z^k + z^-k = V_k(x), V_0 = 2, V_1 = x, V_k+1 = x V_k - V_k-1); each of its
 // roots gives the zero z + 1/z = x inside (or on) the unit circle.
