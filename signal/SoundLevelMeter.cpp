@@ -205,8 +205,6 @@ std::vector<Complex> minimumPhaseZeros(const std::vector<double>& r)
     return zeros;
 }
 
-} // namespace
-
 // One biquad in transposed direct form II, in double precision:
 // y = b0 x + s1; s1 = b1 x - a1 y + s2; s2 = b2 x - a2 y.
 struct Section {
@@ -219,6 +217,8 @@ struct Section {
         return (b0 + z1 * (b1 + z1 * b2)) / (1.0 + z1 * (a1 + z1 * a2));
     }
 };
+
+} // namespace
 
 struct SoundLevelMeter::Impl {
     // Two bilinear high-pass sections and the low-pass pair's two.
@@ -265,9 +265,9 @@ struct SoundLevelMeter::Impl {
 
 // The weighting at the rate, as a cascade of biquads:
 // - the high-pass pairs s^2 / (s + w1)^2 and, for A, s^2 / ((s + w2)(s + w3))
-//   by the bilinear transform. Their zeros lie at DC and their poles two
-//   decades and more below the band's top, where the transform's frequency
-//   warping changes less than 0.01 dB.
+//   by the bilinear transform. Their zeros lie at DC and their poles far
+//   below the band's top, where the transform's frequency warping changes
+//   their gain by hundredths of a dB at most (which the fit below takes up).
 // - the low-pass pair 1 / (s + w4)^2, which the bilinear transform would put
 //   2 dB low at 20 kHz even at 96 kHz: its double pole by the matched z
 //   transform (z = exp(-w4 / rate)) and a numerator of order FitOrder fitted
@@ -305,8 +305,8 @@ void SoundLevelMeter::Impl::design()
     poles.a2 = pole * pole;
 
     // The numerator's target: the analogue power over the high-pass sections'
-    // and the poles' own. 400 points evenly spaced and 60 by octave
-    // fractions from 10 Hz, reweighted; 1 kHz with a large fixed weight;
+    // and the poles' own. 400 points evenly spaced from 0 and 60 evenly in
+    // log frequency from 10 Hz, up to the top, reweighted; 1 kHz with a large fixed weight;
     // 100 guard points above the band with a small fixed weight.
     const double top = std::min(20000.0, 0.46 * rate);
     FitPoints points;
