@@ -324,6 +324,19 @@ void SpectrumAnalyser::resetPeak()
     m->peak = m->shown;
 }
 
+double SpectrumAnalyser::resolutionBins(AnalyserWindow window)
+{
+    switch (window) {
+    case AnalyserWindow::Hann:
+        return 5.0;
+    case AnalyserWindow::FlatTop:
+        return 10.0;
+    case AnalyserWindow::Rectangular:
+        break;
+    }
+    return 2.0;
+}
+
 SpectrumFrame SpectrumAnalyser::frame() const
 {
     const Impl& a = *m;
@@ -342,6 +355,10 @@ SpectrumFrame SpectrumAnalyser::frame() const
         frame.peakDb[i] = toDb(a.peak[i]);
     }
     frame.bands = a.bands;
+    const double narrowest = resolutionBins(a.settings.window) * a.binHz;
+    frame.resolved.reserve(a.bands.size());
+    for (const OctaveBand& band : a.bands)
+        frame.resolved.push_back(band.upperHz - band.lowerHz >= narrowest);
     return frame;
 }
 
