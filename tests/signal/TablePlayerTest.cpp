@@ -362,8 +362,7 @@ TEST(TablePlayerPeriod, LoopsEverySampleAsItIsWhateverTheRateThenBackToTheTable)
 {
     const Table table = noiseTable();
     struct Case {
-        std::size_t length;
-        int outputRate, rate, block;
+        std::size_t length; int outputRate, rate, block;
     };
     for (const Case& c : {Case{TablePlayer::MinPeriod, 44100, 44100, 7}, Case{4097, 48000, 12345, 997},
                           Case{TablePlayer::MaxPeriod, 96000, 100000, 4096}}) {
@@ -374,8 +373,8 @@ TEST(TablePlayerPeriod, LoopsEverySampleAsItIsWhateverTheRateThenBackToTheTable)
         TablePlayer player;
         player.setOutputRate(c.outputRate);
         player.setRate(c.rate);
-        EXPECT_FALSE(player.setPeriod(period.data(), TablePlayer::MinPeriod - 1));
-        EXPECT_FALSE(player.setPeriod(period.data(), TablePlayer::MaxPeriod + 1));
+        EXPECT_FALSE(player.setPeriod(period.data(), TablePlayer::MinPeriod - 1)
+                     || player.setPeriod(period.data(), TablePlayer::MaxPeriod + 1));
         ASSERT_TRUE(player.setPeriod(period.data(), c.length));
         player.start();
         play(player, int(c.length) / 3, c.block);
