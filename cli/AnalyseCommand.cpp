@@ -220,14 +220,19 @@ std::string bandTable(const SpectrumFrame& f, const LiveSettings& s)
 {
     const std::string unit = unitOf(s);
     std::string text = "  Band      Mid-band (Hz)   Level (" + unit + ")   Peak (" + unit + ")\n";
+    bool unresolved = false;
     for (std::size_t k = 0; k < f.frequencies.size(); ++k) {
         char line[160];
         const std::string label = k < f.bands.size() ? f.bands[k].label : fixed(f.frequencies[k], 1);
-        std::snprintf(line, sizeof line, "  %-8s %14.2f %*s %*s\n", label.c_str(), f.frequencies[k],
+        const bool resolved = k >= f.resolved.size() || f.resolved[k];
+        unresolved = unresolved || !resolved;
+        std::snprintf(line, sizeof line, "  %-8s %14.2f %*s %*s%s\n", label.c_str(), f.frequencies[k],
                       static_cast<int>(unit.size()) + 10, cell(f.levelsDb[k]).c_str(),
-                      static_cast<int>(unit.size()) + 9, cell(f.peakDb[k]).c_str());
+                      static_cast<int>(unit.size()) + 9, cell(f.peakDb[k]).c_str(), resolved ? "" : " *");
         text += line;
     }
+    if (unresolved)
+        text += "  * narrower than the transform resolves: a tone in it reads low (a longer --fft resolves it)\n";
     return text;
 }
 

@@ -96,13 +96,17 @@ TEST(LiveAnalyserTest, ACalibratedToneReadsItsLevelInEveryWeighting)
     }
 }
 
-TEST(LiveAnalyserTest, StopEndsTheRunAndTheRunRefusesAnother)
+TEST(LiveAnalyserTest, AGapRestartsNewBandsShowAtOnceStopEndsAndTheRunRefusesAnother)
 {
-    LiveRig rig;
+    LiveRig rig; // each yield one read of 10 ms, an update every ten
     LastUpdate seen;
+    int gaps = 0;
+    seen.each = [&] { gaps += seen.last->gap; };
     Status during;
     Failure calibrating = Failure::Other;
-    rig.host.atYield(3, [&] {
+    rig.host.atYield(5, [&] { rig.device.skipCapture(441); });
+    rig.host.atYield(100, [&] { rig.session.changeAnalyser(sine(1000, -20, 0, 1)); });
+    rig.host.atYield(101, [&] {
         during = rig.session.runAnalyser({}, seen);
         calibrating = rig.session.measureCalibration(94.0, 1.0, RecordChannel::Mix).kind();
         EXPECT_TRUE(rig.session.analysing());
@@ -110,6 +114,11 @@ TEST(LiveAnalyserTest, StopEndsTheRunAndTheRunRefusesAnother)
         EXPECT_FALSE(rig.device.capturing());
     });
     EXPECT_EQ(rig.session.runAnalyser(sine(1000, -20, 0), seen).kind(), Failure::Cancelled);
+    EXPECT_EQ(gaps, 1);
+    // The octave band at 1 kHz in the update just after the change.
+    ASSERT_EQ(seen.last->spectrum.bands.size(), 1u);
+    EXPECT_EQ(seen.last->spectrum.bands[0].label, "1k");
+    EXPECT_NEAR(seen.last->spectrum.levelsDb[0], -20.0, 0.1);
     EXPECT_EQ(during.kind(), Failure::Busy);
     EXPECT_EQ(calibrating, Failure::Busy);
     EXPECT_FALSE(rig.session.busy());
