@@ -40,13 +40,6 @@ TEST(AnalyseCommandTest, RefusesBadOptions)
     }
 }
 
-// The number after key in text; NaN when it is not there.
-double after(const std::string& text, const std::string& key)
-{
-    const std::size_t at = text.find(key);
-    return at == std::string::npos ? NAN : std::stod(text.substr(at + key.size()));
-}
-
 TEST(AnalyseCommandTest, EachVerbRunsOnTheSimulatedCard)
 {
     TestFolder folder;
@@ -74,7 +67,9 @@ TEST(AnalyseCommandTest, EachVerbRunsOnTheSimulatedCard)
 
     const Outcome played = measure({"generate", "sine", "--simulate", "", "--seconds", "1", "--volume", "-10"});
     ASSERT_EQ(played.code, MeasureCommand::Measured) << played.err;
-    EXPECT_NEAR(after(played.err, "heard LZeq "), -10.0, 0.05) << played.err;
+    const std::size_t heard = played.err.find("heard LZeq ");
+    ASSERT_NE(heard, std::string::npos) << played.err;
+    EXPECT_NEAR(std::stod(played.err.substr(heard + 11)), -10.0, 0.05) << played.err;
 }
 
 } // namespace
