@@ -123,6 +123,9 @@ void MeasurementSession::choose(int index)
 
 Status MeasurementSession::runSweep(const SweepSettings& settings)
 {
+    // The live analyser holds the record device.
+    if (analysing())
+        return Error::of(Failure::Busy, "Another measurement is running");
     m_state.GenIndex = settings.plan;
     m_runEnd = m_sweep.run(settings);
     return runOutcome(m_runEnd);
@@ -130,6 +133,8 @@ Status MeasurementSession::runSweep(const SweepSettings& settings)
 
 Status MeasurementSession::runSignal(const SignalSettings& settings)
 {
+    if (analysing())
+        return Error::of(Failure::Busy, "Another measurement is running");
     m_runEnd = m_signal.run(settings);
     return runOutcome(m_runEnd);
 }

@@ -121,6 +121,7 @@ public:
     // (settings.plan is the choice from now on): success when its last
     // point was measured, else runOutcome() of how it ended (Cancelled when
     // stopped). What the user is to be told was told through the host.
+    // Both refuse (Busy, nothing told) while the live analyser runs.
     Status runSweep(const SweepSettings& settings);
     // Starts the continuous signal: returns once it is stopped (Cancelled),
     // or ended itself. The observer's signalChoice() says what plays, asked

@@ -119,6 +119,7 @@ TEST(LiveAnalyserTest, AGapRestartsNewBandsShowAtOnceStopEndsAndTheRunRefusesAno
     rig.host.atYield(101, [&] {
         during = rig.session.runAnalyser({}, seen);
         calibrating = rig.session.measureCalibration(94.0, 1.0, RecordChannel::Mix).kind();
+        EXPECT_EQ(rig.session.runSweep({}).kind(), Failure::Busy);
         EXPECT_TRUE(rig.session.analysing());
         rig.session.stop();
         EXPECT_FALSE(rig.device.capturing());
