@@ -79,27 +79,28 @@ TEST(LiveAnalyserLoopbackTest, PinkNoiseReadsFlatAndASineItsLevel)
 
     // The noise's bands from 50 Hz to 16 kHz about their mean. Random noise
     // over T seconds reads a band of width B within 4.34 / sqrt(B T) dB (one
-    // standard deviation: 0.43 dB at 50 Hz, 0.05 dB at 16 kHz), so each
-    // band is held to 0.5 dB or 3.5 times its own spread, the larger.
+    // standard deviation: 0.43 dB at 50 Hz, 0.05 dB at 16 kHz; six runs
+    // spread 0.38 and 0.06 dB), so each band is held to 0.5 dB or four
+    // times its own spread, the larger: 0.5 dB from 800 Hz on (0.51 at 630).
     std::vector<std::size_t> noise;
     double mean = 0;
     for (std::size_t k = 0; k < f.bands.size(); ++k)
         if (f.bands[k].centreHz > 45 && f.bands[k].centreHz < 17000)
             noise.push_back(k), mean += f.levelsDb[k] / 26;
     ASSERT_EQ(noise.size(), 26u);
-    double worst = 0, worstHz = 0, worstFrom400 = 0; // from 400 Hz on, 0.5 dB is 3 of their spreads
+    double worst = 0, worstHz = 0, worstFrom630 = 0;
     for (const std::size_t k : noise) {
         const OctaveBand& b = f.bands[k];
         const double deviation = f.levelsDb[k] - mean;
         const double spread = 4.34 / std::sqrt((b.upperHz - b.lowerHz) * AveragedSeconds);
-        EXPECT_LE(std::abs(deviation), std::max(0.5, 3.5 * spread)) << b.label << " Hz";
+        EXPECT_LE(std::abs(deviation), std::max(0.5, 4 * spread)) << b.label << " Hz";
         if (std::abs(deviation) > std::abs(worst))
             worst = deviation, worstHz = b.centreHz;
-        if (b.centreHz > 390 && std::abs(deviation) > std::abs(worstFrom400))
-            worstFrom400 = deviation;
+        if (b.centreHz > 620 && std::abs(deviation) > std::abs(worstFrom630))
+            worstFrom630 = deviation;
     }
     std::printf("[ figures  ] pink noise, 1/3 octave, 50 Hz to 16 kHz, %.0f s: worst %+.2f dB at %.0f Hz, "
-                "%+.2f dB from 400 Hz\n", AveragedSeconds, worst, worstHz, worstFrom400);
+                "%+.2f dB from 630 Hz\n", AveragedSeconds, worst, worstHz, worstFrom630);
 
     const double sineLevel = f.levelsDb.back();
     EXPECT_NEAR(sineLevel, SineDb, 0.1);
