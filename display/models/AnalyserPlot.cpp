@@ -1,0 +1,166 @@
+#include "display/models/AnalyserPlot.h"
+
+#include "display/models/LogSweepPlots.h"
+#include "display/models/PlotAxes.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace audimera {
+
+namespace AnalyserPlot {
+
+namespace {
+
+using namespace PlotAxes;
+using namespace PlotPalette;
+constexpr int LevelLines = 12;
+
+// y of a level in dB, kept a little outside the surface at either edge so
+// that a level far off (or -400, "nothing yet") draws along the edge.
+float levelY(const View& view, const DrawingSurface& s, double db)
+{
+    const double y = (view.top - (db + view.offsetDb)) * 100;
+    if (!std::isfinite(y))
+        return y > 0 || std::isnan(y) ? s.ScaleHeight() + 1 : -1.0F;
+    return static_cast<float>(std::clamp(y, -1.0, static_cast<double>(s.ScaleHeight()) + 1));
+}
+
+// The bars of a band frame; each bar's top from levels.
+void drawBars(DrawingSurface& s, const View& view, const SpectrumFrame& frame)
+{
+    const double pixelX = s.ScaleWidth() / std::max(1, s.pixelWidth()); // user units per device pixel
+    std::vector<QPointF> top(2);
+    for (std::size_t i = 0; i < frame.bands.size() && i < frame.levelsDb.size(); ++i) {
+        double x0 = frequencyX(frame.bands[i].lowerHz), x1 = frequencyX(frame.bands[i].upperHz);
+        // A pixel between bars wide enough to show it.
+        if (x1 - x0 >= 4 * pixelX)
+            x1 -= pixelX;
+        const float y = levelY(view, s, frame.levelsDb[i]);
+        top[0] = QPointF(x0, y);
+        top[1] = QPointF(x1, y);
+        s.fillUnder(top, s.ScaleHeight(), BarColor);
+    }
+}
+
+// A mark across each band at levels[i] (peak hold, the frozen reference's
+// outline when joined).
+void drawBandMarks(DrawingSurface& s, const View& view, const SpectrumFrame& frame, const std::vector<double>& levels,
+                   RgbColor color, bool joined)
+{
+    for (std::size_t i = 0; i < frame.bands.size() && i < levels.size(); ++i) {
+        const float x0 = frequencyX(frame.bands[i].lowerHz), x1 = frequencyX(frame.bands[i].upperHz);
+        const float y = levelY(view, s, levels[i]);
+        if (joined && i > 0)
+            s.lineTo(x0, y, color);
+        else
+            s.moveTo(x0, y);
+        s.lineTo(x1, y, color);
+    }
+}
+
+// The transform's line through levels (one per bin of frame).
+void drawLine(DrawingSurface& s, const View& view, const SpectrumFrame& frame, const std::vector<double>& levels,
+              RgbColor color)
+{
+    const std::size_t n = std::min(frame.frequencies.size(), levels.size());
+    std::size_t first = 0;
+    while (first < n && !(frame.frequencies[first] > 0))
+        ++first;
+    if (n - first < 1)
+        return;
+    s.moveTo(frequencyX(frame.frequencies[first]), levelY(view, s, levels[first]));
+    s.polylineTo(
+        static_cast<int>(n - first),
+        [&](int k) {
+            const std::size_t i = first + static_cast<std::size_t>(k);
+            return std::pair{frequencyX(frame.frequencies[i]), levelY(view, s, levels[i])};
+        },
+        color);
+}
+
+void drawFrame(DrawingSurface& s, const View& view, const SpectrumFrame& frame, const std::vector<double>& levels,
+               RgbColor color)
+{
+    if (frame.bands.empty())
+        drawLine(s, view, frame, levels, color);
+    else
+        drawBandMarks(s, view, frame, levels, color, true);
+}
+
+} // namespace
+
+void draw(DrawingSurface& s, const View& view)
+{
+    const double span = view.span > 0 ? view.span : 120;
+    s.setScaleWidth(static_cast<float>(ResponsePlot::rightX() - ResponsePlot::leftX()));
+    s.setScaleHeight(static_cast<float>(100 * span));
+    s.clear();
+    const float x10 = frequencyX(10);
+    const double step = span / LevelLines;
+    for (int i = 0; i <= LevelLines; ++i)
+        s.line(x10, static_cast<float>(i * step * 100), s.ScaleWidth(), static_cast<float>(i * step * 100), Yellow);
+    std::vector<QRectF> ownBoxes;
+    LabelPlacer labels(s, LogSweepPlots::UnitsPerPixel, view.labelBoxes ? *view.labelBoxes : ownBoxes);
+    frequencyGrid(s, labels);
+
+    const SpectrumFrame* frame = view.frame && !view.frame->levelsDb.empty() ? view.frame : nullptr;
+    if (frame) {
+        if (frame->bands.empty())
+            drawLine(s, view, *frame, frame->levelsDb, LineColor);
+        else
+            drawBars(s, view, *frame);
+    }
+    if (view.reference && !view.reference->levelsDb.empty())
+        drawFrame(s, view, *view.reference, view.reference->levelsDb, ReferenceColor);
+    if (frame && view.peakHold) {
+        if (frame->bands.empty())
+            drawLine(s, view, *frame, frame->peakDb, PeakColor);
+        else
+            drawBandMarks(s, view, *frame, frame->peakDb, PeakColor, false);
+    }
+
+    // Level labels on the left, none at the edges, every line where they
+    // fit, else every 2nd or 4th.
+    const int every = labels.rowStride(step * 100);
+    std::vector<std::string> texts;
+    for (int i = every; i < LevelLines; i += every)
+        texts.push_back(number(std::round((view.top - i * step) * 10) / 10));
+    const double leftX = labels.leftColumn(
+        static_cast<int>(texts.size()), [&](int k) { return texts[static_cast<std::size_t>(k)]; },
+        static_cast<float>(150 * twipX(s)));
+    for (int i = every, k = 0; i < LevelLines; i += every, ++k)
+        labelAbove(labels, s, texts[static_cast<std::size_t>(k)], leftX, i * step * 100, Black);
+}
+
+double frequencyAt(double userX)
+{
+    return LogAxis{}.frequencyAt(userX);
+}
+
+double levelAt(const View& view, double userY)
+{
+    return view.top - userY / 100;
+}
+
+std::optional<std::size_t> indexAt(const SpectrumFrame& frame, double hz)
+{
+    if (!(hz > 0))
+        return std::nullopt;
+    if (!frame.bands.empty()) {
+        for (std::size_t i = 0; i < frame.bands.size(); ++i)
+            if (hz >= frame.bands[i].lowerHz && hz < frame.bands[i].upperHz)
+                return i;
+        return std::nullopt;
+    }
+    if (frame.frequencies.empty() || !(frame.binHz > 0))
+        return std::nullopt;
+    const double k = std::round((hz - frame.frequencies.front()) / frame.binHz);
+    if (k < 0 || k >= static_cast<double>(frame.frequencies.size()))
+        return std::nullopt;
+    return static_cast<std::size_t>(k);
+}
+
+} // namespace AnalyserPlot
+
+} // namespace audimera
