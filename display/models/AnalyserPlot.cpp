@@ -30,16 +30,18 @@ float levelY(const View& view, const DrawingSurface& s, double db)
 void drawBars(DrawingSurface& s, const View& view, const SpectrumFrame& frame)
 {
     const double pixelX = s.ScaleWidth() / std::max(1, s.pixelWidth()); // user units per device pixel
+    // Down to the frequency labels' row, which stays clear.
+    const float base = labelRow(s);
     std::vector<QPointF> top(2);
     for (std::size_t i = 0; i < frame.bands.size() && i < frame.levelsDb.size(); ++i) {
         double x0 = frequencyX(frame.bands[i].lowerHz), x1 = frequencyX(frame.bands[i].upperHz);
         // A pixel between bars wide enough to show it.
         if (x1 - x0 >= 4 * pixelX)
             x1 -= pixelX;
-        const float y = levelY(view, s, frame.levelsDb[i]);
+        const float y = std::min(levelY(view, s, frame.levelsDb[i]), base);
         top[0] = QPointF(x0, y);
         top[1] = QPointF(x1, y);
-        s.fillUnder(top, s.ScaleHeight(), BarColor);
+        s.fillUnder(top, base, BarColor);
     }
 }
 
@@ -104,15 +106,21 @@ void draw(DrawingSurface& s, const View& view)
     LabelPlacer labels(s, LogSweepPlots::UnitsPerPixel, view.labelBoxes ? *view.labelBoxes : ownBoxes);
     frequencyGrid(s, labels);
 
+    // The reference under a line, over bars (which would hide it).
     const SpectrumFrame* frame = view.frame && !view.frame->levelsDb.empty() ? view.frame : nullptr;
+    const SpectrumFrame* reference =
+        view.reference && !view.reference->levelsDb.empty() ? view.reference : nullptr;
+    const bool bars = frame && !frame->bands.empty();
+    if (reference && !bars)
+        drawFrame(s, view, *reference, reference->levelsDb, ReferenceColor);
     if (frame) {
-        if (frame->bands.empty())
-            drawLine(s, view, *frame, frame->levelsDb, LineColor);
-        else
+        if (bars)
             drawBars(s, view, *frame);
+        else
+            drawLine(s, view, *frame, frame->levelsDb, LineColor);
     }
-    if (view.reference && !view.reference->levelsDb.empty())
-        drawFrame(s, view, *view.reference, view.reference->levelsDb, ReferenceColor);
+    if (reference && bars)
+        drawFrame(s, view, *reference, reference->levelsDb, ReferenceColor);
     if (frame && view.peakHold) {
         if (frame->bands.empty())
             drawLine(s, view, *frame, frame->peakDb, PeakColor);

@@ -4,12 +4,14 @@
 // its pixels:
 //
 // - bands (SpectrumFrame::bands not empty): a bar per band from its lower
-//   to its upper edge, filled from its level down to the bottom, a pixel
+//   to its upper edge, filled from its level down to the frequency labels'
+//   row, a pixel
 //   apart where the bars are wide enough; peak hold as a short red mark
 //   across each band;
 // - the transform's line: one polyline through the bins (the first bin
 //   above 0 Hz on), peak hold as a red polyline;
-// - the frozen reference, bands or line, as a grey outline over them;
+// - the frozen reference, bands or line, as a grey outline: over bars,
+//   under a line;
 // - the level axis: `top` dB at the top edge, `span` dB down to the bottom,
 //   a yellow line every span / 12 dB, labelled where they fit, thinned as
 //   the other plots are (the stroke font has no unit: the window says it).
