@@ -489,6 +489,7 @@ void FormAnalyser::stopAnalyser()
 
 void FormAnalyser::liveUpdate(const LiveUpdate& update)
 {
+    const bool had = !m_update.spectrum.levelsDb.empty();
     m_update = update;
     ++m_updates;
     m_plot->redraw();
@@ -502,7 +503,8 @@ void FormAnalyser::liveUpdate(const LiveUpdate& update)
     if (update.gap)
         text += QStringLiteral("; samples were lost, the average started again");
     m_status->setText(text);
-    if (m_updates == 1)
+    // Freeze and Add follow the first spectrum (none before the first transform).
+    if (had != !update.spectrum.levelsDb.empty())
         refreshState();
 }
 
