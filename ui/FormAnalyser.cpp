@@ -472,10 +472,11 @@ void FormAnalyser::ButtonAnalyserStart_Click()
             m_pendingCalibration.reset();
             return;
         }
-        // Stopped for a calibrator: measured now, then analysed again.
+        // Stopped for a calibrator: measured now, then analysed again
+        // (unless the calibration was stopped too).
         const AnalyserCalibrationDialog::Request request = *m_pendingCalibration;
         m_pendingCalibration.reset();
-        if (!measureCalibrator(request))
+        if (const Status measured = measureCalibrator(request); !measured && measured.kind() == Failure::Cancelled)
             return;
     }
 }
@@ -631,7 +632,7 @@ void FormAnalyser::calibrate(const AnalyserCalibrationDialog::Request& request)
     measureCalibrator(request);
 }
 
-bool FormAnalyser::measureCalibrator(const AnalyserCalibrationDialog::Request& request)
+Status FormAnalyser::measureCalibrator(const AnalyserCalibrationDialog::Request& request)
 {
     m_calibration->setText(QStringLiteral("Measuring the calibrator (%1 s)...").arg(forms::number(CalibrationSeconds, 0)));
     m_calibrate->setEnabled(false);
@@ -644,14 +645,14 @@ bool FormAnalyser::measureCalibrator(const AnalyserCalibrationDialog::Request& r
         if (offset.kind() != Failure::Cancelled)
             m_host.message("The calibration failed: " + offset.message(),
                            offset.kind() == Failure::Device ? MessageIcon::Critical : MessageIcon::Exclamation);
-        return false;
+        return offset.error();
     }
     SplCalibration c;
     c.source = SplCalibration::Source::Calibrator;
     c.referenceDb = request.referenceDb;
     c.offsetDb = *offset;
     keep(c);
-    return true;
+    return {};
 }
 
 void FormAnalyser::keep(SplCalibration c)

@@ -165,8 +165,9 @@ private:
     // The level offset the plot and the trace add: the calibration's while
     // the update says it is calibrated.
     double shownOffset() const;
-    // Measures the calibrator (the analyser stopped); false when it failed.
-    bool measureCalibrator(const AnalyserCalibrationDialog::Request& request);
+    // Measures the calibrator (the analyser stopped) and keeps the result;
+    // a failure was shown, unless it was cancelled.
+    Status measureCalibrator(const AnalyserCalibrationDialog::Request& request);
     void keep(SplCalibration calibration);
     void saveSettings() const;
     void restoreSettings();
