@@ -187,12 +187,13 @@ bool PulsePlayStream::awaitFlush(RecordWaiter& waiter)
     }
 }
 
-Status PulsePlayStream::playLoop(const int16_t* table, int rate)
+template <typename Load>
+Status PulsePlayStream::restart(Load load)
 {
     if (Status works = status(); !works)
         return works;
     m_player.stop();
-    // Hand the table over: once the callback has seen the flag (taking the
+    // Hand the player over: once the callback has seen the flag (taking the
     // lock makes sure a running callback has finished) it leaves the player
     // alone until the flag clears.
     m_tableBusy.store(true, std::memory_order_seq_cst);
@@ -200,11 +201,28 @@ Status PulsePlayStream::playLoop(const int16_t* table, int rate)
         PulseContext::Lock lock(m_pulse);
         flushQueued();
     }
-    m_player.setTable(table);
-    setRate(rate);
+    load();
     m_player.start();
     m_tableBusy.store(false, std::memory_order_release);
     return {};
+}
+
+Status PulsePlayStream::playLoop(const int16_t* table, int rate)
+{
+    return restart([&] {
+        m_player.setTable(table);
+        setRate(rate);
+    });
+}
+
+Status PulsePlayStream::playPeriod(const std::vector<float>& period)
+{
+    if (period.size() < TablePlayer::MinPeriod || period.size() > TablePlayer::MaxPeriod)
+        return audimera::Error::of(audimera::Failure::BadInput,
+                                   "A looped signal has " + std::to_string(TablePlayer::MinPeriod) + " to "
+                                       + std::to_string(TablePlayer::MaxPeriod) + " samples, not "
+                                       + std::to_string(period.size()));
+    return restart([&] { m_player.setPeriod(period.data(), period.size()); });
 }
 
 void PulsePlayStream::stop()

@@ -15,8 +15,8 @@
 // Threads: the public methods run on the UI thread. The write callback runs
 // on the server's thread; it shares with the UI thread only atomics (rate and
 // play state inside the player, the gains, the table-busy flag), and the
-// table, which the UI thread rewrites only while the callback is kept out of
-// the player (see playLoop). The callback never allocates, blocks or throws.
+// table or period, which the UI thread rewrites only while the callback is
+// kept out of the player (see restart). The callback never allocates, blocks or throws.
 #pragma once
 
 #include "devices/PulseStream.h"
@@ -57,6 +57,11 @@ public:
     // rate (clamped), from its first sample. Whatever was queued of the
     // previous sound is dropped, so the new table starts at once.
     audimera::Status playLoop(const int16_t* table, int rate);
+    // Stops, then plays period (full scale 1.0, at streamRate(); the
+    // player's MinPeriod..MaxPeriod samples) in a loop, every sample as it
+    // is, from its first sample, with the level and balance set. The queued
+    // sound is dropped as by playLoop; playLoop plays a table again.
+    audimera::Status playPeriod(const std::vector<float>& period);
     // Stops and rewinds; the queued sound is dropped too.
     void stop();
     // Waits (through waiter) until the server has answered the last drop
@@ -85,6 +90,10 @@ private:
     // Drops the sound queued on the server. Lock held.
     void flushQueued();
     void forgetFlush(); // lock held
+    // Stops, hands the player to load() (the callback kept out of it, the
+    // queued sound dropped) and starts it again.
+    template <typename Load>
+    audimera::Status restart(Load load);
 
     pa_operation* m_flush = nullptr; // the last drop asked for, until answered
 

@@ -75,7 +75,8 @@ PulseSoundDevice::PulseSoundDevice(std::string server)
       m_play(m_pulse),
       m_record(m_pulse),
       m_sweepPlay(m_pulse),
-      m_sweepRecord(m_pulse)
+      m_sweepRecord(m_pulse),
+      m_live(m_pulse)
 {
 }
 
@@ -113,6 +114,7 @@ Status PulseSoundDevice::ensureConnected()
     m_record.close();
     m_sweepPlay.close();
     m_sweepRecord.close();
+    m_live.close();
     m_output = -1;
     m_input = -1;
     return m_pulse.connect();
@@ -225,6 +227,7 @@ Status PulseSoundDevice::openInput(int index, int channels)
     if (index < 0 || index >= int(m_recordDevices.size()))
         return Error{"There is no record device number " + std::to_string(index)};
     const SoundDeviceInfo device = m_recordDevices[size_t(index)];
+    stopCapture(); // it recorded the device in use
     Status opened = ensureConnected();
     if (opened)
         opened = m_record.open(device.name, channels);
@@ -246,6 +249,7 @@ void PulseSoundDevice::closeAudio()
     m_record.close();
     m_sweepPlay.close();
     m_sweepRecord.close();
+    m_live.close();
     holdServerThread(false);
     m_pulse.disconnect();
     m_output = -1;
@@ -350,6 +354,13 @@ void PulseSoundDevice::SetPlayPan(int pan)
 
 Result<Recorded> PulseSoundDevice::RecordBlock(int16_t* buffer, RecordWaiter& waiter)
 {
+    if (capturing() || m_blockRecording)
+        return Error::of(audimera::Failure::Busy, BusyError);
+    struct Block {
+        bool& flag;
+        explicit Block(bool& f) : flag(f) { flag = true; }
+        ~Block() { flag = false; }
+    } block{m_blockRecording};
     // A block is only worth anything while the tone it measures plays: a
     // play device that has gone (unplugged, its module unloaded) fails the
     // block too, before or after it is recorded.
@@ -414,6 +425,65 @@ void PulseSoundDevice::holdServerThread(bool hold)
         m_pulse.unlockMainloop();
 }
 
+Status PulseSoundDevice::startCapture(RecordChannel channel)
+{
+    Busy busy(*this);
+    if (busy.refused() || m_blockRecording || capturing())
+        return Error::of(audimera::Failure::Busy, BusyError);
+    if (m_input < 0 || !m_record.isOpen())
+        return Error::of(audimera::Failure::Device, "No record device is open");
+    const int rate = m_record.streamRate();
+    if (Status opened = m_live.open(m_recordDevices[size_t(m_input)].name, rate, channel); !opened)
+        return Error::of(audimera::Failure::Device, "The record device failed: " + opened.message());
+    m_captureRate = rate;
+    m_lastCapture = std::chrono::steady_clock::now();
+    // A second record stream of one program on the same source may be held
+    // back by PipeWire while the first runs (see runDuplex).
+    m_record.pause(true);
+    return {};
+}
+
+Result<CaptureRead> PulseSoundDevice::readCapture(std::vector<float>& out)
+{
+    if (!capturing())
+        return Error::of(audimera::Failure::Device, "No capture is running");
+    const auto now = std::chrono::steady_clock::now();
+    std::string failed;
+    if (Status works = m_live.status(); !works)
+        failed = works.message();
+    CaptureRead read;
+    if (failed.empty()) {
+        const PulseLiveStream::Taken taken = m_live.read(out);
+        read = {taken.frames, taken.gap};
+        if (taken.frames > 0 || taken.gap)
+            m_lastCapture = now;
+        else if (now - m_lastCapture >= std::chrono::milliseconds(PulseRecordStream::StallMs))
+            failed = PulseRecordStream::StalledError;
+    }
+    if (!failed.empty()) {
+        stopCapture();
+        return Error::of(audimera::Failure::Device, failed);
+    }
+    return read;
+}
+
+void PulseSoundDevice::stopCapture()
+{
+    if (!capturing())
+        return;
+    m_live.close();
+    m_record.pause(false);
+}
+
+Status PulseSoundDevice::playPeriod(const std::vector<float>& period)
+{
+    if (m_busy)
+        return Error::of(audimera::Failure::Busy, BusyError);
+    if (m_output < 0 || !m_play.isOpen())
+        return Error::of(audimera::Failure::Device, "No play device is open");
+    return m_play.playPeriod(period);
+}
+
 int PulseSoundDevice::duplexRate() const
 {
     const int play = m_play.streamRate();
@@ -426,6 +496,8 @@ Result<Recorded> PulseSoundDevice::playAndRecord(const DuplexRequest& request, s
     Busy busy(*this);
     if (busy.refused())
         return Error{BusyError};
+    if (capturing())
+        return Error::of(audimera::Failure::Busy, BusyError);
     if (m_output < 0 || !m_play.isOpen())
         return Error{"No play device is open"};
     if (m_input < 0 || !m_record.isOpen())

@@ -25,6 +25,14 @@
 // sink loses of a new stream's start (its monitor ran ahead) is silence,
 // never the sweep.
 //
+// The live capture (startCapture) is a record stream of its own on the record
+// device in use (PulseLiveStream), mixed to mono here, at the source's own
+// rate; the block record stream pauses while it runs. It runs alongside the
+// play stream (PlayLoop, playPeriod) but never with a block or a duplex run:
+// each refuses the others with BusyError (Failure::Busy). Opening a record
+// device, closeAudio() and a lost server end it. playPeriod() loops its
+// period through the play stream's player at the sink's rate.
+//
 // When the server goes away, the operation in progress fails with a text and
 // nothing hangs. The next open, initAudio() or followDevices() connects
 // again, so a restarted server is used without restarting the program.
@@ -42,11 +50,13 @@
 
 #include "devices/PulseCaptureStream.h"
 #include "devices/PulseContext.h"
+#include "devices/PulseLiveStream.h"
 #include "devices/PulseOncePlayStream.h"
 #include "devices/PulsePlayStream.h"
 #include "devices/PulseRecordStream.h"
 #include "devices/SoundDevice.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -118,6 +128,16 @@ public:
     audimera::Status setRecordInput(RecordChannel channel) override;
     audimera::Result<Recorded> playAndRecord(const DuplexRequest& request, std::vector<float>& recorded,
                                              RecordWaiter& waiter) override;
+    // Live capture. readCapture() also fails (and ends the capture) when
+    // nothing has arrived for PulseRecordStream::StallMs (a stalled server).
+    audimera::Status startCapture(RecordChannel channel) override;
+    audimera::Result<CaptureRead> readCapture(std::vector<float>& out) override;
+    void stopCapture() override;
+    bool capturing() const override { return m_live.isOpen(); }
+    int captureRate() const override { return capturing() ? m_captureRate : inputDeviceRate(); }
+    // Frames the capture keeps (the ring's size); 0 when none runs.
+    std::size_t captureCapacity() const { return m_live.capacity(); }
+    audimera::Status playPeriod(const std::vector<float>& period) override;
 
     // Whether a server answers at server (empty: the default); the error is
     // "No sound server reachable: " and the reason.
@@ -180,6 +200,11 @@ private:
     // The duplex run's streams: open only while it runs.
     PulseOncePlayStream m_sweepPlay;
     PulseCaptureStream m_sweepRecord;
+    // The live capture: open only while it runs.
+    PulseLiveStream m_live;
+    int m_captureRate = 0;
+    std::chrono::steady_clock::time_point m_lastCapture; // when frames last arrived
+    bool m_blockRecording = false; // inside RecordBlock
     std::vector<SoundDeviceInfo> m_playDevices;
     std::vector<SoundDeviceInfo> m_recordDevices;
     int m_output = -1;

@@ -82,6 +82,7 @@ Status SimulatedSoundCard::openInputDevice(int index)
 void SimulatedSoundCard::closeAudio()
 {
     m_player.stop();
+    m_capturing = false;
     m_output = -1;
     m_input = -1;
 }
@@ -154,6 +155,15 @@ struct InputWiring {
     }
 };
 
+// Set while a recording runs, however it returns.
+struct BlockFlag {
+    bool& flag;
+    explicit BlockFlag(bool& f) : flag(f) { flag = true; }
+    ~BlockFlag() { flag = false; }
+    BlockFlag(const BlockFlag&) = delete;
+    BlockFlag& operator=(const BlockFlag&) = delete;
+};
+
 } // namespace
 
 double SimulatedSoundCard::blockInputGain(double x)
@@ -174,6 +184,9 @@ InputLevels SimulatedSoundCard::levelsSoFar() const
 
 Result<Recorded> SimulatedSoundCard::RecordBlock(int16_t* buffer, RecordWaiter& waiter)
 {
+    if (m_capturing)
+        return Error::of(audimera::Failure::Busy, "The sound device is busy with another recording");
+    const BlockFlag block(m_blockRecording);
     m_inputEnergy[0] = m_inputEnergy[1] = 0.0;
     m_inputFrames = 0;
     if (m_input < 0)
@@ -213,18 +226,19 @@ double SimulatedSoundCard::channelGain() const
     return gain;
 }
 
-void SimulatedSoundCard::generate(int16_t* buffer, int count)
+template <typename Take>
+void SimulatedSoundCard::pull(std::size_t count, Take take)
 {
     // Pull from the player until the chain has given count samples: it may
     // shorten what it is given (drop) or lengthen it (drift), and what it
     // gives beyond count waits for the next call.
-    int filled = 0;
+    std::size_t filled = 0;
     std::size_t used = 0;
-    for (; used < m_carry.size() && filled < count; ++used)
-        buffer[filled++] = audimera::nearestSample(m_carry[used] * blockInputGain(m_carry[used]));
+    for (; used < m_carry.size() && filled < count; ++used, ++filled)
+        take(m_carry[used]);
     m_carry.erase(m_carry.begin(), m_carry.begin() + std::ptrdiff_t(used));
     while (filled < count) {
-        const int n = std::min(Chunk, count - filled);
+        const int n = int(std::min(std::size_t(Chunk), count - filled));
         m_player.render(m_played.data(), n);
         const double gain = channelGain();
         m_stream.resize(n);
@@ -232,10 +246,63 @@ void SimulatedSoundCard::generate(int16_t* buffer, int count)
             m_stream[i] = m_played[i] * gain;
         m_chain.process(m_stream);
         std::size_t i = 0;
-        for (; i < m_stream.size() && filled < count; ++i)
-            buffer[filled++] = audimera::nearestSample(m_stream[i] * blockInputGain(m_stream[i]));
+        for (; i < m_stream.size() && filled < count; ++i, ++filled)
+            take(m_stream[i]);
         m_carry.assign(m_stream.begin() + std::ptrdiff_t(i), m_stream.end());
     }
+}
+
+void SimulatedSoundCard::generate(int16_t* buffer, int count)
+{
+    pull(std::size_t(count), [&](double x) { *buffer++ = audimera::nearestSample(x * blockInputGain(x)); });
+}
+
+Status SimulatedSoundCard::startCapture(RecordChannel channel)
+{
+    if (m_capturing || m_blockRecording)
+        return Error::of(audimera::Failure::Busy, "The sound device is busy with another recording");
+    if (m_input < 0)
+        return Error::of(audimera::Failure::Device, "No record device is open");
+    m_captureChannel = channel;
+    m_capturing = true;
+    return {};
+}
+
+Result<CaptureRead> SimulatedSoundCard::readCapture(std::vector<float>& out)
+{
+    if (!m_capturing || m_input < 0) {
+        m_capturing = false;
+        return Error::of(audimera::Failure::Device, "No capture is running");
+    }
+    if (!m_recordFailure.empty()) {
+        m_capturing = false;
+        return Error::of(audimera::Failure::Device, std::exchange(m_recordFailure, std::string()));
+    }
+    if (m_stalled)
+        return CaptureRead{};
+    CaptureRead read;
+    if (m_captureSkip > 0) {
+        pull(std::exchange(m_captureSkip, 0), [](double) {});
+        read.gap = true;
+    }
+    const double taken = InputWiring(m_chain.input(), m_captureChannel).taken / 32768.0;
+    out.reserve(out.size() + m_captureStretch);
+    pull(m_captureStretch, [&](double x) { out.push_back(float(x * taken)); });
+    read.frames = m_captureStretch;
+    return read;
+}
+
+Status SimulatedSoundCard::playPeriod(const std::vector<float>& period)
+{
+    if (m_output < 0)
+        return Error::of(audimera::Failure::Device, "No play device is open");
+    m_player.stop();
+    if (!m_player.setPeriod(period.data(), period.size()))
+        return Error::of(audimera::Failure::BadInput, "A looped signal has " + std::to_string(TablePlayer::MinPeriod)
+                                                          + " to " + std::to_string(TablePlayer::MaxPeriod)
+                                                          + " samples, not " + std::to_string(period.size()));
+    m_player.start();
+    return {};
 }
 
 SimulatedSoundCard::Channel SimulatedSoundCard::referenceChannel() const
@@ -261,6 +328,9 @@ Result<Recorded> SimulatedSoundCard::playAndRecord(const DuplexRequest& request,
         return Error{"No record device is open"};
     if (Status fits = checkRequest(request, duplexRate()); !fits)
         return fits.error();
+    if (m_capturing)
+        return Error::of(audimera::Failure::Busy, "The sound device is busy with another recording");
+    const BlockFlag block(m_blockRecording);
     m_player.stop();
     if (!m_recordFailure.empty())
         return Error{std::exchange(m_recordFailure, std::string())};

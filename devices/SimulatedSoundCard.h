@@ -40,6 +40,16 @@
 //   hooks below act on it as on RecordBlock, and loseSamplesAt() makes it
 //   lose samples.
 //
+// The live capture (startCapture) also runs in simulated time: each
+// readCapture() returns the next captureStretch() frames (10 ms at
+// captureRate(), 44100 Hz, unless set) of the stream RecordBlock records
+// (the looping table or playPeriod()'s period, level and balance, the chain,
+// the recorded channel), as floats, full scale 1.0, not rounded to 16 bits;
+// the channel chosen takes the inputs as RecordBlock's record input does.
+// No gap unless skipCapture() makes one. RecordBlock and playAndRecord()
+// are refused (Busy) while it runs, and it is refused during them.
+// playPeriod() loops its period at 44100 Hz, the card's only rate.
+//
 // Both devices start closed, like a real card before the start sequence
 // opens device 0 of each kind.
 //
@@ -88,6 +98,14 @@ public:
     audimera::Status setRecordInput(RecordChannel channel) override;
     audimera::Result<Recorded> playAndRecord(const DuplexRequest& request, std::vector<float>& recorded,
                                              RecordWaiter& waiter) override;
+    audimera::Status startCapture(RecordChannel channel) override;
+    audimera::Result<CaptureRead> readCapture(std::vector<float>& out) override;
+    void stopCapture() override { m_capturing = false; }
+    bool capturing() const override { return m_capturing; }
+    audimera::Status playPeriod(const std::vector<float>& period) override;
+    // Frames each readCapture() returns (at least 1).
+    void setCaptureStretch(std::size_t frames) { m_captureStretch = frames < 1 ? 1 : frames; }
+    std::size_t captureStretch() const { return m_captureStretch; }
 
     // What lies between output and input; replaces the chain and starts it
     // from a clean state.
@@ -120,6 +138,10 @@ public:
     // frame (having waited and reported progress up to there) and fails
     // with LostSamplesError.
     void loseSamplesAt(std::size_t frame) { m_loseAt = frame; }
+    // The next readCapture() first skips frames frames of the stream and
+    // reports a gap. failNextRecord() fails the next readCapture() too,
+    // ending the capture; setStalled() makes reads return nothing.
+    void skipCapture(std::size_t frames) { m_captureSkip = frames; }
     static constexpr int MaxStallWaits = 2000;
     static constexpr const char* StalledError = "No sound was recorded for 2 seconds";
 
@@ -135,6 +157,10 @@ public:
 private:
     // Appends count samples of the recorded stream to buffer.
     void generate(int16_t* buffer, int count);
+    // Hands the next count samples of the recorded stream, from the chain
+    // (16-bit scale), to take(x).
+    template <typename Take>
+    void pull(std::size_t count, Take take);
     double channelGain() const;
     // Records frames [from, to) of the playAndRecord() run of request.
     void generateDuplex(const DuplexRequest& request, std::vector<float>& recorded, std::size_t from,
@@ -163,6 +189,12 @@ private:
     int m_latency = DuplexLatencyFrames;
     std::optional<std::size_t> m_loseAt;
     std::size_t m_chainInput = 0; // frames of the run fed to the chain so far
+
+    bool m_capturing = false;
+    bool m_blockRecording = false; // inside RecordBlock or playAndRecord()
+    RecordChannel m_captureChannel = RecordChannel::Mix;
+    std::size_t m_captureStretch = SampleRate / 100;
+    std::size_t m_captureSkip = 0;
 
     std::vector<float> m_played;
     std::vector<double> m_stream;

@@ -27,8 +27,19 @@ public:
 
     // Every 1/fraction-octave band whose mid-band frequency lies within
     // lowHz..highHz and whose upper edge lies below nyquistHz, ascending.
-    // Empty for a fraction not offered.
+    // The mid-band frequency compared is the one the label states (the
+    // nominal one for octaves and thirds, so 20..20000 holds the 20 Hz and
+    // 20 kHz thirds). Empty for a fraction not offered.
     static std::vector<OctaveBand> plan(int fraction, double lowHz, double highHz, double nyquistHz);
+
+    // The nominal mid-band frequency in Hz of the third-octave band x
+    // (x = 0: 1000 Hz; octaves are the thirds of x divisible by 3): the
+    // preferred numbers 10, 12.5, 16, 20, 25, 31.5, 40, 50, 63, 80 of every
+    // decade, as the nearest double to the decimal value.
+    static double nominalThirdHz(int x);
+
+    // A nominal frequency's label: "31.5", "1k", "1.25k", "12.5k".
+    static std::string nominalLabel(double nominalHz);
 };
 
 } // namespace audimera

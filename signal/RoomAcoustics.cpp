@@ -1,5 +1,6 @@
 #include "signal/RoomAcoustics.h"
 
+#include "signal/OctaveBands.h"
 #include "signal/RealFft.h"
 
 #include <fftw3.h>
@@ -7,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <cstdio>
 #include <limits>
 #include <map>
 
@@ -32,11 +32,9 @@ constexpr double MaxEnvelopeStep = 1e-3; // s between a band's envelope points
 constexpr double MaxPnrDb = 200;
 constexpr std::size_t MaxDecayPoints = 4000;
 
-// Nominal mid-band frequencies, thirds from 20 Hz (x = -17) to 20 kHz.
-constexpr double NominalThirds[] = {20,   25,   31.5, 40,   50,   63,   80,   100,   125,   160,   200,
-                                    250,  315,  400,  500,  630,  800,  1000, 1250,  1600,  2000,  2500,
-                                    3150, 4000, 5000, 6300, 8000, 10000, 12500, 16000, 20000};
+// The thirds analysed at most: 20 Hz (x = -17) to 20 kHz (x = 13).
 constexpr int FirstThird = -17;
+constexpr int LastThird = 13;
 
 // The class-1 table for octave filters: x = log_G(f / fm) and the limits of
 // relative attenuation. In the pass band (|x| < 1/2) the minimum is -0.4 dB;
@@ -110,16 +108,6 @@ double interpolate(const double* x, const double* limit, std::size_t count, int 
         lnPrevious = lnNext;
     }
     return limit[count - 1];
-}
-
-std::string nominalLabel(double nominal)
-{
-    char text[16];
-    if (nominal < 1000)
-        std::snprintf(text, sizeof text, "%g", nominal);
-    else
-        std::snprintf(text, sizeof text, "%gk", nominal / 1000);
-    return text;
 }
 
 double powerDb(double power)
@@ -329,16 +317,16 @@ std::vector<RoomBandPlan> RoomAcoustics::bandPlan(const RoomSettings& settings, 
     const int fraction = octaves ? 1 : 3;
     const double lowest = settings.lowestHz > 0 ? settings.lowestHz : octaves ? 63 : 50;
     const double highest = settings.highestHz > 0 ? settings.highestHz : octaves ? 8000 : 10000;
-    for (int i = 0; i < static_cast<int>(std::size(NominalThirds)); ++i) {
-        const int x = FirstThird + i; // in thirds
-        if ((octaves && x % 3 != 0) || NominalThirds[i] < lowest || NominalThirds[i] > highest)
+    for (int x = FirstThird; x <= LastThird; ++x) { // in thirds
+        const double nominal = OctaveBands::nominalThirdHz(x);
+        if ((octaves && x % 3 != 0) || nominal < lowest || nominal > highest)
             continue;
         RoomBandPlan band;
         band.fraction = fraction;
         band.centreHz = 1000 * std::pow(G, x / 3.0);
         band.lowerHz = band.centreHz * std::pow(G, -0.5 / fraction);
         band.upperHz = band.centreHz * std::pow(G, 0.5 / fraction);
-        band.label = nominalLabel(NominalThirds[i]);
+        band.label = OctaveBands::nominalLabel(nominal);
         if (band.upperHz < 0.5 * rate)
             plan.push_back(band);
     }

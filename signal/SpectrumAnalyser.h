@@ -23,8 +23,11 @@
 // each shown level's highest value since the reset.
 //
 // One transform of fftLength per hop (the rate over updatesPerSecond,
-// rounded; the transforms overlap when the hop is shorter), planned once;
-// push() allocates nothing.
+// rounded; the transforms overlap when the hop is shorter), planned once:
+// the first when fftLength samples have come, then one every hop samples.
+// The windows are periodic (DFT-even): Hann, the 5-term flat-top
+// (0.21557895, 0.41663158, 0.277263158, 0.083578947, 0.006947368) and the
+// rectangular. push() allocates nothing.
 //
 // Threads: one object is used by one thread at a time.
 #pragma once
@@ -59,6 +62,13 @@ struct SpectrumFrame {
     std::vector<double> levelsDb;    // dB re full scale RMS, averaged, corrected
     std::vector<double> peakDb;      // the peak hold of levelsDb
     std::vector<OctaveBand> bands;   // empty for the line
+    // Per band: wide enough for the transform to stand behind its level
+    // (at least resolutionBins() bins). A narrower band takes power from a
+    // window's main lobe that is wider than itself, so a tone in it reads
+    // low (by up to 2.3 dB with Hann, 4.9 dB with the flat-top window): it
+    // is shown flagged, and a longer transform resolves it. Empty for the
+    // line.
+    std::vector<bool> resolved;
     double binHz = 0;                // the transform's resolution
     std::size_t transforms = 0;      // transforms in the average (1 without averaging)
 };
@@ -70,6 +80,10 @@ public:
     // The window's equivalent noise bandwidth in bins (Hann 1.5, flat-top
     // about 3.77, rectangular 1).
     static double noiseBandwidth(AnalyserWindow window, int fftLength);
+    // The narrowest band, in bins, whose level a tone at its centre reads
+    // within 0.1 dB: 5 with Hann, 10 with the flat-top window, 2 with the
+    // rectangular one (meant for periodic signals of the transform's length).
+    static double resolutionBins(AnalyserWindow window);
 
     // settings must pass check() at rate.
     SpectrumAnalyser(const SpectrumSettings& settings, int rate);
@@ -88,8 +102,10 @@ public:
     // they completed. Nothing is shown before the first fftLength samples.
     std::size_t push(const float* samples, std::size_t count);
 
-    // Forgets the average and the peak hold (the samples kept stay).
+    // Forgets the average and the peak hold (the samples kept stay): the
+    // frame is empty until the next transform, which starts both again.
     void reset();
+    // The peak hold starts again from the levels now.
     void resetPeak();
 
     // The levels now; empty before the first transform.

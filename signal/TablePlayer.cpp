@@ -243,6 +243,19 @@ void TablePlayer::setTable(const int16_t* table)
 
     m_index = 0;
     m_numerator = 0;
+    m_periodMode = false;
+}
+
+bool TablePlayer::setPeriod(const float* period, std::size_t count)
+{
+    if (count < MinPeriod || count > MaxPeriod)
+        return false;
+    m_period.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        m_period[i] = period[i] * 32768.0f; // a power of two: exact
+    m_periodAt = 0;
+    m_periodMode = true;
+    return true;
 }
 
 void TablePlayer::setOutputRate(int outputRate)
@@ -252,6 +265,7 @@ void TablePlayer::setOutputRate(int outputRate)
     m_downRate = 0; // the decimation set-up depends on it
     m_index = 0;
     m_numerator = 0;
+    m_periodAt = 0;
 }
 
 void TablePlayer::setRate(int rate)
@@ -286,10 +300,20 @@ void TablePlayer::render(float* out, int count) noexcept
         m_seenCommand = state >> 1;
         m_index = 0;
         m_numerator = 0;
+        m_periodAt = 0;
     }
     if ((state & 1u) == 0) {
         for (int n = 0; n < count; ++n)
             out[n] = 0.0f;
+        return;
+    }
+    if (m_periodMode) {
+        const std::size_t length = m_period.size();
+        for (int n = 0; n < count; ++n) {
+            out[n] = m_period[m_periodAt];
+            if (++m_periodAt == length)
+                m_periodAt = 0;
+        }
         return;
     }
     const int outputRate = m_outputRate;

@@ -28,16 +28,23 @@
 // The player plays the rate it is given (1..MaxRate); limiting the rate to
 // what the sound card supports is the device's job.
 //
+// Period mode (setPeriod): instead of the table, a signal of any length from
+// MinPeriod to MaxPeriod samples, made at the output rate, plays in a loop
+// exactly at that rate: every sample as it is (scaled from full scale 1.0 to
+// the 16-bit scale), nothing interpolated; the rate is ignored. setTable()
+// returns to the table mode.
+//
 // Threads: render() runs on the audio thread and never allocates, locks or
 // throws. setRate(), start(), stop() may be called from any thread.
-// setTable() and setOutputRate() must not run while render() does (call them
-// while the audio thread is kept out of render(), e.g. before the stream is
-// connected).
+// setTable(), setPeriod() and setOutputRate() must not run while render()
+// does (call them while the audio thread is kept out of render(), e.g. before
+// the stream is connected).
 #pragma once
 
 #include "common/AudioFormat.h"
 #include <atomic>
 #include <complex>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -50,6 +57,9 @@ public:
     static constexpr int MinOutputRate = 8000;
     static constexpr int MaxOutputRate = 192000;
     static constexpr int MaxRate = 192000;
+    // Lengths of a period, in samples.
+    static constexpr std::size_t MinPeriod = 16;
+    static constexpr std::size_t MaxPeriod = std::size_t(1) << 20;
 
     TablePlayer();
     TablePlayer(const TablePlayer&) = delete;
@@ -58,6 +68,12 @@ public:
     // Copies the first TableSamples samples of table and rewinds. Not
     // concurrent with render(). Allocates nothing.
     void setTable(const int16_t* table);
+
+    // Copies count samples of period (full scale 1.0) to loop at the output
+    // rate and rewinds; false (nothing changed) when count lies outside
+    // MinPeriod..MaxPeriod. Allocates; not concurrent with render().
+    bool setPeriod(const float* period, std::size_t count);
+    bool periodMode() const { return m_periodMode; }
 
     // The rate of the output stream in samples per second, clamped to
     // MinOutputRate..MaxOutputRate; set it when the stream opens, to the rate
@@ -115,12 +131,15 @@ private:
 
     // Set only while render() cannot run.
     int m_outputRate = DefaultOutputRate;
+    bool m_periodMode = false;
+    std::vector<float> m_period; // in the 16-bit scale
     double m_upPhaseScale; // kernel phases per 1/m_outputRate of a 2x sample
 
     // Audio thread only.
     uint32_t m_seenCommand = 0;
     int m_index = 0;     // table sample at or before the read position
     int m_numerator = 0; // position past m_index, in 1/m_outputRate of a sample
+    std::size_t m_periodAt = 0; // the next sample of the period
     // Decimation set-up for m_downRate.
     int m_downRate = 0;
     int m_downCopy = 0;

@@ -310,6 +310,53 @@ TEST(SimulatedSoundCard, YieldsFailsStallsAndCancelsOnRequest)
     EXPECT_NE(card.RecordBlock(b.data(), closes).message(), "");
 }
 
+TEST(SimulatedSoundCard, CapturesThePlayedPeriodThroughLevelChainAndInput)
+{
+    std::vector<float> period(1001);
+    for (std::size_t i = 0; i < period.size(); ++i)
+        period[i] = float(std::sin(0.37 * double(i * i))) * 0.9f;
+    struct Case {
+        const char* chain; RecordChannel channel; int volume, stretch; double gain;
+    };
+    for (const Case& c : {Case{"", RecordChannel::Mix, 0, 0, 1.0}, Case{"", RecordChannel::Left, 0, 997, 1.0},
+                          Case{"input=left", RecordChannel::Mix, 0, 441, 0.5},
+                          Case{"input=left", RecordChannel::Right, 0, 3000, 0.0},
+                          Case{"", RecordChannel::Right, -602, 50, std::pow(10.0, -602 / 2000.0)}}) {
+        OpenCard card;
+        std::string error;
+        card.setChain(*SoundChain::parse(c.chain, error));
+        card.SetPlayVolume(c.volume);
+        if (c.stretch > 0)
+            card.setCaptureStretch(std::size_t(c.stretch));
+        ASSERT_EQ(card.playPeriod(period).message(), "");
+        ASSERT_EQ(card.startCapture(c.channel).message(), "");
+        EXPECT_EQ(card.startCapture(c.channel).kind(), Failure::Busy);
+        std::vector<float> got;
+        while (got.size() < 3 * period.size()) { // reads follow on without a gap
+            const Result<CaptureRead> read = card.readCapture(got);
+            ASSERT_TRUE(read && !read->gap && read->frames == card.captureStretch()) << c.chain;
+        }
+        for (std::size_t m = 0; m < got.size(); ++m) // exact at full level
+            ASSERT_NEAR(got[m], period[m % period.size()] * c.gain, c.gain == 1.0 ? 0.0 : 1e-6) << c.chain << m;
+    }
+
+    // Refusals both ways, a skip, a failure that ends the capture.
+    OpenCard card;
+    Block block(Rec);
+    ScriptedWaiter waiter;
+    std::vector<float> recorded, got;
+    ASSERT_EQ(card.startCapture(RecordChannel::Mix).message(), "");
+    EXPECT_EQ(card.RecordBlock(block.data(), waiter).kind(), Failure::Busy);
+    EXPECT_EQ(card.playAndRecord({nullptr, 0, 44100, {}, 100}, recorded, waiter).kind(), Failure::Busy);
+    card.skipCapture(5);
+    EXPECT_TRUE(card.readCapture(got)->gap);
+    card.failNextRecord("unplugged");
+    EXPECT_EQ(card.readCapture(got).message(), "unplugged");
+    EXPECT_FALSE(card.capturing());
+    waiter.onWait = [&](int) { return !card.startCapture(RecordChannel::Mix); };
+    EXPECT_EQ(card.RecordBlock(block.data(), waiter), Recorded::Complete) << "refused inside a block";
+}
+
 } // namespace
 
 } // namespace audimera

@@ -358,6 +358,38 @@ TEST(TablePlayerOutputRate, SquareKeepsItsHarmonicsWithoutImagesAt48000)
     }
 }
 
+TEST(TablePlayerPeriod, LoopsEverySampleAsItIsWhateverTheRateThenBackToTheTable)
+{
+    const Table table = noiseTable();
+    struct Case {
+        std::size_t length; int outputRate, rate, block;
+    };
+    for (const Case& c : {Case{TablePlayer::MinPeriod, 44100, 44100, 7}, Case{4097, 48000, 12345, 997},
+                          Case{TablePlayer::MaxPeriod, 96000, 100000, 4096}}) {
+        std::vector<float> period(c.length);
+        uint32_t x = uint32_t(c.length);
+        for (float& v : period) // any float in [-1, 1), not on the 16-bit grid
+            v = float(int32_t(x = x * 1664525u + 1013904223u)) / 2147483648.0f;
+        TablePlayer player;
+        player.setOutputRate(c.outputRate);
+        player.setRate(c.rate);
+        EXPECT_FALSE(player.setPeriod(period.data(), TablePlayer::MinPeriod - 1)
+                     || player.setPeriod(period.data(), TablePlayer::MaxPeriod + 1));
+        ASSERT_TRUE(player.setPeriod(period.data(), c.length));
+        player.start();
+        play(player, int(c.length) / 3, c.block);
+        player.start(); // rewinds to the period's first sample
+        const std::vector<float> out = play(player, int(5 * c.length / 2), c.block);
+        for (std::size_t m = 0; m < out.size(); ++m)
+            ASSERT_EQ(out[m] / 32768.0f, period[m % c.length]) << "length " << c.length << ", sample " << m;
+
+        player.setTable(table.data());
+        player.setRate(c.outputRate);
+        player.start();
+        EXPECT_EQ(play(player, 3, 3), (std::vector<float>{float(table[0]), float(table[1]), float(table[2])}));
+    }
+}
+
 } // namespace
 
 } // namespace audimera
