@@ -501,6 +501,14 @@ void FormAnalyser::liveUpdate(const LiveUpdate& update)
                        .arg(f.transforms)
                        .arg(forms::number(update.seconds, 1))
                        .arg(update.rate);
+    // The bands too narrow for the transform lie at the bottom of the range.
+    const auto unresolved = std::find(f.resolved.rbegin(), f.resolved.rend(), false);
+    if (unresolved != f.resolved.rend()) {
+        const std::size_t last =
+            std::min(static_cast<std::size_t>(f.resolved.rend() - unresolved) - 1, f.bands.size() - 1);
+        text += QStringLiteral("; bands up to %1 (pale) are narrower than it resolves: a longer FFT resolves them")
+                    .arg(frequencyText(f.bands[last].centreHz));
+    }
     if (update.gap)
         text += QStringLiteral("; samples were lost, the average started again");
     m_status->setText(text);
@@ -538,6 +546,8 @@ QString FormAnalyser::readout(double x, double y) const
         text += QStringLiteral("   %1: %2").arg(where, levelText(f.levelsDb[*i] + offset)) + unit;
         if (m_peak->isChecked() && *i < f.peakDb.size())
             text += QStringLiteral(" (peak %1)").arg(levelText(f.peakDb[*i] + offset));
+        if (*i < f.resolved.size() && !f.resolved[*i])
+            text += QStringLiteral(", narrower than the FFT resolves: a tone reads low");
     }
     return text;
 }

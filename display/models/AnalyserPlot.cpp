@@ -41,7 +41,8 @@ void drawBars(DrawingSurface& s, const View& view, const SpectrumFrame& frame)
         const float y = std::min(levelY(view, s, frame.levelsDb[i]), base);
         top[0] = QPointF(x0, y);
         top[1] = QPointF(x1, y);
-        s.fillUnder(top, base, BarColor);
+        const bool resolved = i >= frame.resolved.size() || frame.resolved[i];
+        s.fillUnder(top, base, resolved ? BarColor : UnresolvedBarColor);
     }
 }
 

@@ -5,7 +5,8 @@
 //
 // - bands (SpectrumFrame::bands not empty): a bar per band from its lower
 //   to its upper edge, filled from its level down to the frequency labels'
-//   row, a pixel
+//   row (paler where the band is narrower than the transform resolves, so
+//   a tone in it reads low), a pixel
 //   apart where the bars are wide enough; peak hold as a short red mark
 //   across each band;
 // - the transform's line: one polyline through the bins (the first bin
@@ -40,6 +41,8 @@ namespace audimera {
 namespace AnalyserPlot {
 
 constexpr RgbColor BarColor = rgbColor(0, 0, 200);
+// A band narrower than the transform resolves (SpectrumFrame::resolved).
+constexpr RgbColor UnresolvedBarColor = rgbColor(150, 150, 230);
 constexpr RgbColor LineColor = rgbColor(0, 0, 0);
 constexpr RgbColor PeakColor = rgbColor(255, 0, 0);
 constexpr RgbColor ReferenceColor = rgbColor(128, 128, 128);
