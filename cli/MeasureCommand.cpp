@@ -1,4 +1,5 @@
 #include "cli/MeasureCommand.h"
+#include "cli/AnalyseCommand.h"
 #include "cli/CommandSetup.h"
 #include "cli/EqCommand.h"
 #include "cli/LogSweepCommand.h"
@@ -584,6 +585,7 @@ std::string usage()
 )" + logSweepUsage() + R"(
 )" + roomUsage() + R"(
 )" + eqUsage() + R"(
+)" + analyseUsage() + R"(
   audimera-measure plot FILE... --png OUT | --svg OUT
       Draws up to 8 curve files as overlaid traces into a PNG or SVG picture
       (or both). Reads what Load Trace reads: saved curves, FRD files and
@@ -602,8 +604,9 @@ std::string usage()
 
 Exit codes: 0 measured, 1 the Audidsp library is missing, 2 bad usage
 (eq: also a trace or target it cannot use),
-3 sound device failure, 4 low signal not confirmed (logsweep: no signal),
-5 file error, 6 the recording clips (logsweep), 7 samples were lost (logsweep).
+3 sound device failure, 4 low signal not confirmed (logsweep: no signal;
+spl --calibrate: no calibrator tone), 5 file error, 6 the recording clips
+(logsweep), 7 samples were lost (logsweep).
 )";
 }
 
@@ -655,6 +658,16 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return Measured;
         }
         return eq(args, out, err, usage());
+    }
+    using Verb = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&, const std::string&);
+    for (const auto& [name, verb] : {std::pair<const char*, Verb>{"analyse", analyse}, {"spl", spl}, {"generate", generate}}) {
+        if (args[0] != name)
+            continue;
+        if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+            out << usage();
+            return Measured;
+        }
+        return verb(args, out, err, usage());
     }
     if (args[0] == "sweep") {
         if (std::find(args.begin(), args.end(), "--help") != args.end()) {

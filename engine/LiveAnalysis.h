@@ -60,9 +60,14 @@ enum class LiveSignal { None, PeriodicPink, PeriodicWhite, Sine };
 struct LiveSettings {
     SpectrumSettings spectrum;
     RecordChannel channel = RecordChannel::Mix;
+    // The meter's weightings.
     FrequencyWeighting weighting = FrequencyWeighting::Z;
     TimeWeighting timeWeighting = TimeWeighting::Fast;
-    // dB SPL = dBFS + offset; none: the meter reads dBFS.
+    // The spectrum weighted too: the analogue weighting's gain
+    // (SoundLevelMeter::weightingDb) added to every bin, as a correction is.
+    bool weightedSpectrum = false;
+    // dB SPL = dBFS + offset, the meter's readings and the spectrum's
+    // levels alike; none: both read dBFS.
     std::optional<double> calibrationOffsetDb;
     // The curves added to the spectrum (the log sweep's boxes' kind: the
     // microphone and the sound card); null: none.
@@ -78,7 +83,7 @@ struct LiveSettings {
 struct LiveUpdate {
     SpectrumFrame spectrum;
     SoundLevelReading level;
-    bool calibrated = false;  // level in dB SPL, else dBFS
+    bool calibrated = false;  // level and spectrum in dB SPL, else dBFS
     double seconds = 0;       // audio analysed since the start
     bool gap = false;         // samples were lost since the last update (the average restarted)
     int rate = 0;             // the capture's rate

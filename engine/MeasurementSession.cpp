@@ -123,6 +123,9 @@ void MeasurementSession::choose(int index)
 
 Status MeasurementSession::runSweep(const SweepSettings& settings)
 {
+    // The live analyser holds the record device.
+    if (analysing())
+        return Error::of(Failure::Busy, "Another measurement is running");
     m_state.GenIndex = settings.plan;
     m_runEnd = m_sweep.run(settings);
     return runOutcome(m_runEnd);
@@ -130,6 +133,8 @@ Status MeasurementSession::runSweep(const SweepSettings& settings)
 
 Status MeasurementSession::runSignal(const SignalSettings& settings)
 {
+    if (analysing())
+        return Error::of(Failure::Busy, "Another measurement is running");
     m_runEnd = m_signal.run(settings);
     return runOutcome(m_runEnd);
 }
@@ -137,6 +142,11 @@ Status MeasurementSession::runSignal(const SignalSettings& settings)
 void MeasurementSession::stop()
 {
     stopRun(m_state, m_sound);
+    // The live run ends at its next poll; its capture stops now.
+    if (m_analysing) {
+        m_analysing = false;
+        m_sound.stopCapture();
+    }
 }
 
 // ---------------------------------------------------------------- log sweep
@@ -346,25 +356,6 @@ Status MeasurementSession::analyseRoom(const RoomSettings& settings)
         return room.error();
     m_logSweep->room = std::move(*room);
     return {};
-}
-
-} // namespace audimera
-
-// --- Live analyser (placeholders until it is built).
-namespace audimera {
-
-Status MeasurementSession::runAnalyser(const LiveSettings&, LiveObserver&)
-{
-    return Error::of(Failure::Other, "The analyser is not built yet");
-}
-
-void MeasurementSession::changeAnalyser(const LiveSettings& settings) { m_liveChange = settings; }
-void MeasurementSession::resetAnalyser() { m_liveReset = true; }
-void MeasurementSession::resetAnalyserPeak() { m_livePeakReset = true; }
-
-Result<double> MeasurementSession::measureCalibration(double, double, RecordChannel)
-{
-    return Error::of(Failure::Other, "The analyser is not built yet");
 }
 
 } // namespace audimera

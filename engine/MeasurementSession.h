@@ -121,6 +121,7 @@ public:
     // (settings.plan is the choice from now on): success when its last
     // point was measured, else runOutcome() of how it ended (Cancelled when
     // stopped). What the user is to be told was told through the host.
+    // Both refuse (Busy, nothing told) while the live analyser runs.
     Status runSweep(const SweepSettings& settings);
     // Starts the continuous signal: returns once it is stopped (Cancelled),
     // or ended itself. The observer's signalChoice() says what plays, asked
@@ -136,7 +137,8 @@ public:
     bool signalCalibrating() const { return m_signal.calibrating(); }
     // Plays the signal's table at rate Hz without restarting it.
     void retuneSignal(int rate) { m_signal.retune(rate); }
-    // Stops whatever runs (the sweep, the signal, a log sweep): playback
+    // Stops whatever runs (the sweep, the signal, a log sweep, the live
+    // analyser, whose capture stops too): playback
     // stops at once, the runs end at their next check.
     void stop();
     // The next run calibrates again.
@@ -203,8 +205,10 @@ public:
     // measurement runs; Device when the capture or the signal fails.
     Status runAnalyser(const LiveSettings& settings, LiveObserver& observer);
     // While it runs: new settings (a new transform, bands, averaging,
-    // weighting, offset or signal take effect at the next update; a new
-    // transform or averaging starts the average afresh).
+    // weighting, offset or signal take effect at the next update; any new
+    // spectrum setting starts the average afresh, from the last transform's
+    // worth of sound; settings the analyser cannot run leave the spectrum
+    // as it is).
     void changeAnalyser(const LiveSettings& settings);
     // While it runs: forget the average (and the meter's Leq, maximum and
     // peak), or only the peak hold.
