@@ -120,6 +120,8 @@ void FormAnalyser::buildControls()
                       "constant, or running (all since the start or Reset, equally)");
     for (int i = 0; i < int(std::size(AverageItems)); ++i)
         m_average->addItem(QString::fromLatin1(AverageItems[i].text), i);
+    m_weighted = named(new QCheckBox(QStringLiteral("Weighted as the meter")), "CheckAnalyserWeighted",
+                       "Weight the spectrum too with the meter's frequency weighting (A or C; Z leaves it as it is)");
     m_range = combo("ComboAnalyserRange", "The level span of the plot, in dB from its top");
     for (int r : RangeItems)
         m_range->addItem(QStringLiteral("%1 dB").arg(r), r);
@@ -142,6 +144,7 @@ void FormAnalyser::buildControls()
     add(grid, "Window:", m_window);
     add(grid, "Show:", m_bands);
     add(grid, "Averaging:", m_average, m_reset);
+    grid->addWidget(m_weighted, row++, 1);
     add(grid, "Range:", m_range);
     grid->addWidget(m_peak, row, 1);
     grid->addWidget(m_peakReset, row++, 2);
@@ -262,6 +265,7 @@ void FormAnalyser::buildControls()
         connect(box, &QComboBox::currentIndexChanged, this, [this] { settingsChanged(); });
     for (QDoubleSpinBox* box : {m_signalLevel, m_sineHz})
         connect(box, &QDoubleSpinBox::valueChanged, this, [this] { settingsChanged(); });
+    connect(m_weighted, &QCheckBox::toggled, this, [this] { settingsChanged(); });
     connect(m_range, &QComboBox::currentIndexChanged, this, [this] { m_plot->redraw(); });
     connect(m_peak, &QCheckBox::toggled, this, [this] { m_plot->redraw(); });
     connect(m_reset, &QPushButton::clicked, this, [this] { m_session.resetAnalyser(); });
@@ -302,6 +306,7 @@ LiveSettings FormAnalyser::settings() const
     s.channel = m_presenter.recordChannelChoice();
     s.weighting = static_cast<FrequencyWeighting>(m_weighting->currentData().toInt());
     s.timeWeighting = static_cast<TimeWeighting>(m_time->currentData().toInt());
+    s.weightedSpectrum = m_weighted->isChecked();
     if (const std::optional<SplCalibration> c = calibration())
         s.calibrationOffsetDb = c->offsetDb;
     s.corrections = &m_session.corrections(CorrectionUse::LogSweep);
@@ -706,6 +711,7 @@ void FormAnalyser::saveSettings() const
     settings.setValue(QStringLiteral("average"), m_average->currentData());
     settings.setValue(QStringLiteral("range"), m_range->currentData());
     settings.setValue(QStringLiteral("peak"), m_peak->isChecked());
+    settings.setValue(QStringLiteral("weighted"), m_weighted->isChecked());
     settings.setValue(QStringLiteral("signal"), m_signal->currentData());
     settings.setValue(QStringLiteral("signalLevel"), m_signalLevel->value());
     settings.setValue(QStringLiteral("sineHz"), m_sineHz->value());
@@ -729,6 +735,7 @@ void FormAnalyser::restoreSettings()
         if (settings.contains(QString::fromLatin1(key)))
             selectData(box, settings.value(QString::fromLatin1(key)).toInt());
     m_peak->setChecked(settings.value(QStringLiteral("peak"), false).toBool());
+    m_weighted->setChecked(settings.value(QStringLiteral("weighted"), false).toBool());
     bool ok = false;
     if (const double v = settings.value(QStringLiteral("signalLevel")).toDouble(&ok); ok)
         m_signalLevel->setValue(v);

@@ -7,7 +7,8 @@
 //   first), ComboAnalyserWindow (Hann, Flat top, "Rectangular (for periodic
 //   noise of the same length)"), ComboAnalyserBands (FFT line, 1/1 to 1/48
 //   octave), ComboAnalyserAverage (None, Exponential 0.125 s, 1 s, 8 s,
-//   Running), ComboAnalyserRange (the plot's dB span), ButtonAnalyserReset
+//   Running), CheckAnalyserWeighted (the spectrum weighted as the meter,
+//   A or C), ComboAnalyserRange (the plot's dB span), ButtonAnalyserReset
 //   (forgets the average, the peak hold and the meter's Leq, maximum and
 //   peak: the session resets them together), CheckAnalyserPeak (peak hold
 //   drawn) with ButtonAnalyserPeakReset;
@@ -182,6 +183,7 @@ private:
     QComboBox* m_window = nullptr;
     QComboBox* m_bands = nullptr;
     QComboBox* m_average = nullptr;
+    QCheckBox* m_weighted = nullptr;
     QComboBox* m_range = nullptr;
     QPushButton* m_reset = nullptr;
     QCheckBox* m_peak = nullptr;

@@ -156,6 +156,31 @@ TEST_F(LiveAnalyserWindow, LargestGapOfTheEventLoopAtFft32768And48thOctave)
     EXPECT_TRUE(cmdStartOff);
 }
 
+TEST_F(LiveAnalyserWindow, ACalibratorAskedForWhileRunningIsMeasuredAndTheAnalyserGoesOn)
+{
+    start();
+    open();
+    int runs = 0;
+    duringRun([&] {
+        if (!analyser().isRunning() || analyser().updates() < 2)
+            return false;
+        if (++runs == 1) {
+            // The simulated card hears no calibrator: the calibration fails.
+            press("ButtonAnalyserCalibrate");
+            analyser().calibrationDialog().findChild<QPushButton*>(QStringLiteral("ButtonCalibrationOk"))->click();
+            return false;
+        }
+        press("ButtonAnalyserStop");
+        return true;
+    });
+    press("ButtonAnalyserStart");
+    stopDuringRun();
+    EXPECT_EQ(runs, 2);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].text.find("No calibrator tone"), std::string::npos) << messages[0].text;
+    EXPECT_FALSE(analyser().calibration());
+}
+
 TEST_F(LiveAnalyserWindow, CalibrationIsKeptForItsRecordDeviceAndAnotherReadsDbfs)
 {
     start(std::make_unique<LoggingSoundCard>(std::vector<SoundDeviceInfo>{SimulatedSoundCard::defaultDevice()},
