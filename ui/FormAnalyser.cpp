@@ -322,7 +322,7 @@ void FormAnalyser::settingsChanged()
         return;
     refreshState();
     if (m_running)
-        m_session.changeAnalyser(settings());
+        sendChanges();
 }
 
 SoundDeviceInfo FormAnalyser::recordDevice() const
@@ -387,16 +387,20 @@ void FormAnalyser::poll()
         m_device = device;
         showCalibration();
         if (m_running)
-            m_session.changeAnalyser(settings());
+            sendChanges();
     }
 }
 
 double FormAnalyser::shownOffset() const
 {
-    if (!m_update.calibrated)
-        return 0;
-    const std::optional<SplCalibration> c = calibration();
-    return c ? c->offsetDb : 0;
+    return m_update.calibrated ? m_offset.value_or(0) : 0;
+}
+
+void FormAnalyser::sendChanges()
+{
+    const LiveSettings s = settings();
+    m_offset = s.calibrationOffsetDb;
+    m_session.changeAnalyser(s);
 }
 
 void FormAnalyser::showCalibration()
@@ -457,6 +461,7 @@ void FormAnalyser::ButtonAnalyserStart_Click()
     showCalibration();
     for (;;) {
         const LiveSettings s = settings();
+        m_offset = s.calibrationOffsetDb;
         if (const Status checked = SpectrumAnalyser::check(s.spectrum, m_session.sound().captureRate()); !checked) {
             m_host.message(checked.message(), MessageIcon::Exclamation);
             return;
@@ -679,7 +684,7 @@ void FormAnalyser::keep(SplCalibration c)
     m_store->save(c);
     showCalibration();
     if (m_running)
-        m_session.changeAnalyser(settings());
+        sendChanges();
 }
 
 // ---------------------------------------------------------------- window

@@ -163,9 +163,11 @@ private:
     void showCalibration();
     void showMeter();
     void draw(DrawingSurface& surface);
-    // The level offset the plot and the trace add: the calibration's while
-    // the update says it is calibrated.
+    // The level offset the plot and the trace add: the calibration's the
+    // run was given, while the update says it is calibrated.
     double shownOffset() const;
+    // The controls' settings to the running analyser.
+    void sendChanges();
     // Measures the calibrator (the analyser stopped) and keeps the result;
     // a failure was shown, unless it was cancelled.
     Status measureCalibrator(const AnalyserCalibrationDialog::Request& request);
@@ -213,6 +215,7 @@ private:
     QTimer* m_poll = nullptr;
 
     bool m_running = false;
+    std::optional<double> m_offset; // the calibration offset the run was last given
     bool m_restoring = false;
     int m_updates = 0;
     LiveUpdate m_update;
