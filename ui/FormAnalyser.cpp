@@ -364,7 +364,7 @@ void FormAnalyser::refreshState()
 {
     const bool busy = m_session.busy();
     m_start->setEnabled(!m_running && !busy);
-    m_stop->setEnabled(m_running);
+    m_stop->setEnabled(m_running || m_calibrating);
     for (QPushButton* b : {m_reset, m_peakReset, m_meterReset})
         b->setEnabled(m_running);
     m_freeze->setEnabled(m_reference.has_value() || !m_update.spectrum.levelsDb.empty());
@@ -372,6 +372,10 @@ void FormAnalyser::refreshState()
     m_add->setEnabled(!m_update.spectrum.levelsDb.empty() && !m_session.sweeping());
     // While the analyser runs it stops for a calibrator; another run must end first.
     m_calibrate->setEnabled(m_running || !busy);
+    if (m_calibrating) {
+        m_start->setEnabled(false);
+        m_calibrate->setEnabled(false);
+    }
     const auto signal = static_cast<LiveSignal>(m_signal->currentData().toInt());
     m_signalLevel->setEnabled(signal != LiveSignal::None);
     m_sineHz->setEnabled(signal == LiveSignal::Sine);
@@ -494,7 +498,7 @@ void FormAnalyser::ButtonAnalyserStart_Click()
 void FormAnalyser::stopAnalyser()
 {
     m_pendingCalibration.reset();
-    if (m_running)
+    if (m_running || m_calibrating)
         m_session.stop();
 }
 
@@ -655,10 +659,11 @@ void FormAnalyser::calibrate(const AnalyserCalibrationDialog::Request& request)
 Status FormAnalyser::measureCalibrator(const AnalyserCalibrationDialog::Request& request)
 {
     m_calibration->setText(QStringLiteral("Measuring the calibrator (%1 s)...").arg(forms::number(CalibrationSeconds, 0)));
-    m_calibrate->setEnabled(false);
-    m_start->setEnabled(false);
+    m_calibrating = true;
+    refreshState();
     const Result<double> offset =
         m_session.measureCalibration(request.referenceDb, CalibrationSeconds, m_presenter.recordChannelChoice());
+    m_calibrating = false;
     refreshState();
     if (!offset) {
         showCalibration();

@@ -123,7 +123,8 @@ public:
     // it for the record device in use.
     void calibrate(const AnalyserCalibrationDialog::Request& request);
 
-    // Stops the analyser and forgets a calibration waiting for it to stop.
+    // Stops the analyser or the calibrator's measurement, and forgets a
+    // calibration waiting for the analyser to stop.
     void stopAnalyser();
 
     // The settings the controls state now.
@@ -215,6 +216,7 @@ private:
     QTimer* m_poll = nullptr;
 
     bool m_running = false;
+    bool m_calibrating = false; // a calibrator is being measured (Stop cancels it)
     std::optional<double> m_offset; // the calibration offset the run was last given
     bool m_restoring = false;
     int m_updates = 0;
