@@ -510,11 +510,11 @@ void FormAnalyser::liveUpdate(const LiveUpdate& update)
     m_plot->redraw();
     showMeter();
     const SpectrumFrame& f = update.spectrum;
-    QString text = QStringLiteral("%1 Hz per line, %2 transforms, %3 s at %4 Hz")
-                       .arg(forms::number(f.binHz, 2))
-                       .arg(f.transforms)
-                       .arg(forms::number(update.seconds, 1))
+    QString text = QStringLiteral("%1 Hz per line, %2 s at %3 Hz")
+                       .arg(forms::number(f.binHz, 2), forms::number(update.seconds, 1))
                        .arg(update.rate);
+    if (AverageItems[std::clamp(m_average->currentData().toInt(), 0, 4)].averaging != AnalyserAveraging::None)
+        text += QStringLiteral(", %1 transforms averaged").arg(f.transforms);
     // The bands too narrow for the transform lie at the bottom of the range.
     const auto unresolved = std::find(f.resolved.rbegin(), f.resolved.rend(), false);
     if (unresolved != f.resolved.rend()) {
