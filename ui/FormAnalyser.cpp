@@ -387,6 +387,11 @@ void FormAnalyser::poll()
     const CorrectionTable& table = m_session.corrections(CorrectionUse::LogSweep);
     const std::string device = recordDevice().name;
     if (table.enabled != m_corrections || device != m_device) {
+        // The last readings were another device's: not shown as this one's.
+        if (device != m_device && !m_running) {
+            m_updates = 0;
+            m_update.level = SoundLevelReading{};
+        }
         m_corrections = table.enabled;
         m_device = device;
         showCalibration();
@@ -696,6 +701,8 @@ void FormAnalyser::keep(SplCalibration c)
 
 void FormAnalyser::showEvent(QShowEvent* event)
 {
+    m_device = recordDevice().name;
+    m_corrections = m_session.corrections(CorrectionUse::LogSweep).enabled;
     showCalibration();
     refreshState();
     m_poll->start();
