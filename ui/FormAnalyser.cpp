@@ -405,6 +405,12 @@ double FormAnalyser::shownOffset() const
     return m_update.calibrated ? m_offset.value_or(0) : 0;
 }
 
+double FormAnalyser::topDb() const
+{
+    const double offset = shownOffset();
+    return offset != 0 ? 10 * std::ceil(offset / 10) : 0;
+}
+
 void FormAnalyser::sendChanges()
 {
     const LiveSettings s = settings();
@@ -542,9 +548,8 @@ void FormAnalyser::draw(DrawingSurface& surface)
     view.frame = &m_update.spectrum;
     view.reference = m_reference ? &*m_reference : nullptr;
     view.peakHold = m_peak->isChecked();
-    view.offsetDb = shownOffset();
-    // 0 dBFS at the top, in dB SPL rounded up to 10 dB.
-    view.top = view.offsetDb != 0 ? 10 * std::ceil(view.offsetDb / 10) : 0;
+    view.referenceOffsetDb = shownOffset() - m_referenceOffset;
+    view.top = topDb();
     view.span = m_range->currentData().toInt();
     view.labelBoxes = &m_labelBoxes;
     AnalyserPlot::draw(surface, view);
@@ -554,17 +559,16 @@ QString FormAnalyser::readout(double x, double y) const
 {
     const double hz = AnalyserPlot::frequencyAt(x);
     AnalyserPlot::View view;
-    const double offset = shownOffset();
-    view.top = offset != 0 ? 10 * std::ceil(offset / 10) : 0;
+    view.top = topDb();
     const QString unit = m_update.calibrated ? QStringLiteral(" dB SPL") : QStringLiteral(" dBFS");
     QString text = frequencyText(hz) + QStringLiteral(", ") + forms::number(AnalyserPlot::levelAt(view, y), 1) + unit;
     const SpectrumFrame& f = m_update.spectrum;
     if (const std::optional<std::size_t> i = AnalyserPlot::indexAt(f, hz); i && *i < f.levelsDb.size()) {
         const QString where = f.bands.empty() ? QStringLiteral("line at ") + frequencyText(f.frequencies[*i])
                                               : QStringLiteral("band ") + QString::fromStdString(f.bands[*i].label);
-        text += QStringLiteral("   %1: %2").arg(where, levelText(f.levelsDb[*i] + offset)) + unit;
+        text += QStringLiteral("   %1: %2").arg(where, levelText(f.levelsDb[*i])) + unit;
         if (m_peak->isChecked() && *i < f.peakDb.size())
-            text += QStringLiteral(" (peak %1)").arg(levelText(f.peakDb[*i] + offset));
+            text += QStringLiteral(" (peak %1)").arg(levelText(f.peakDb[*i]));
         if (*i < f.resolved.size() && !f.resolved[*i])
             text += QStringLiteral(", narrower than the FFT resolves: a tone reads low");
     }
@@ -577,8 +581,10 @@ void FormAnalyser::ButtonAnalyserFreeze_Click()
 {
     if (m_reference)
         m_reference.reset();
-    else if (!m_update.spectrum.levelsDb.empty())
+    else if (!m_update.spectrum.levelsDb.empty()) {
         m_reference = m_update.spectrum;
+        m_referenceOffset = shownOffset();
+    }
     refreshState();
     m_plot->redraw();
 }
@@ -588,12 +594,11 @@ void FormAnalyser::ButtonAnalyserAdd_Click()
     const SpectrumFrame& f = m_update.spectrum;
     if (f.levelsDb.empty())
         return;
-    const double offset = shownOffset();
     std::vector<ResponsePoint> points;
     if (!f.bands.empty()) {
         for (std::size_t i = 0; i < f.bands.size() && i < f.levelsDb.size(); ++i)
             if (std::isfinite(f.levelsDb[i]) && f.levelsDb[i] > NoReadingDb)
-                points.push_back({f.bands[i].centreHz, f.levelsDb[i] + offset, std::nullopt});
+                points.push_back({f.bands[i].centreHz, f.levelsDb[i], std::nullopt});
     } else {
         // The line thinned to a point per 1/96 octave at most, so the low
         // lines keep their detail where the trace's thinning by count would not.
@@ -602,7 +607,7 @@ void FormAnalyser::ButtonAnalyserAdd_Click()
         for (std::size_t i = 0; i < f.frequencies.size() && i < f.levelsDb.size(); ++i)
             if (f.frequencies[i] > 0 && f.frequencies[i] >= next && std::isfinite(f.levelsDb[i])
                 && f.levelsDb[i] > NoReadingDb) {
-                points.push_back({f.frequencies[i], f.levelsDb[i] + offset, std::nullopt});
+                points.push_back({f.frequencies[i], f.levelsDb[i], std::nullopt});
                 next = f.frequencies[i] * step;
             }
     }
@@ -658,7 +663,7 @@ void FormAnalyser::calibrate(const AnalyserCalibrationDialog::Request& request)
         m_host.message("Another measurement is running; calibrate when it has ended.", MessageIcon::Exclamation);
         return;
     }
-    measureCalibrator(request);
+    (void)measureCalibrator(request); // a failure was shown
 }
 
 Status FormAnalyser::measureCalibrator(const AnalyserCalibrationDialog::Request& request)

@@ -164,9 +164,12 @@ private:
     void showCalibration();
     void showMeter();
     void draw(DrawingSurface& surface);
-    // The level offset the plot and the trace add: the calibration's the
-    // run was given, while the update says it is calibrated.
+    // The calibration offset the levels shown carry (the spectrum comes in
+    // dB SPL when the run is calibrated): the one the run was given, while
+    // the update says it is calibrated; else 0.
     double shownOffset() const;
+    // The plot's top: 0 dBFS, in dB SPL rounded up to 10 dB.
+    double topDb() const;
     // The controls' settings to the running analyser.
     void sendChanges();
     // Measures the calibrator (the analyser stopped) and keeps the result;
@@ -222,6 +225,7 @@ private:
     int m_updates = 0;
     LiveUpdate m_update;
     std::optional<SpectrumFrame> m_reference;
+    double m_referenceOffset = 0; // the offset its levels carry
     std::vector<QRectF> m_labelBoxes;  // the plot's label boxes, kept between draws
     // A calibrator asked for while the analyser ran: measured once it stopped.
     std::optional<AnalyserCalibrationDialog::Request> m_pendingCalibration;

@@ -20,7 +20,7 @@ constexpr int LevelLines = 12;
 // that a level far off (or -400, "nothing yet") draws along the edge.
 float levelY(const View& view, const DrawingSurface& s, double db)
 {
-    const double y = (view.top - (db + view.offsetDb)) * 100;
+    const double y = (view.top - db) * 100;
     if (!std::isfinite(y))
         return y > 0 || std::isnan(y) ? s.ScaleHeight() + 1 : -1.0F;
     return static_cast<float>(std::clamp(y, -1.0, static_cast<double>(s.ScaleHeight()) + 1));
@@ -49,11 +49,11 @@ void drawBars(DrawingSurface& s, const View& view, const SpectrumFrame& frame)
 // A mark across each band at levels[i] (peak hold, the frozen reference's
 // outline when joined).
 void drawBandMarks(DrawingSurface& s, const View& view, const SpectrumFrame& frame, const std::vector<double>& levels,
-                   RgbColor color, bool joined)
+                   RgbColor color, bool joined, double offset = 0)
 {
     for (std::size_t i = 0; i < frame.bands.size() && i < levels.size(); ++i) {
         const float x0 = frequencyX(frame.bands[i].lowerHz), x1 = frequencyX(frame.bands[i].upperHz);
-        const float y = levelY(view, s, levels[i]);
+        const float y = levelY(view, s, levels[i] + offset);
         if (joined && i > 0)
             s.lineTo(x0, y, color);
         else
@@ -68,7 +68,7 @@ void drawBandMarks(DrawingSurface& s, const View& view, const SpectrumFrame& fra
 // and highest to its last, which is what the polyline would colour there,
 // at a fraction of the cost.
 void drawLine(DrawingSurface& s, const View& view, const SpectrumFrame& frame, const std::vector<double>& levels,
-              RgbColor color)
+              RgbColor color, double offset = 0)
 {
     const std::size_t n = std::min(frame.frequencies.size(), levels.size());
     std::size_t i = 0;
@@ -81,7 +81,7 @@ void drawLine(DrawingSurface& s, const View& view, const SpectrumFrame& frame, c
     bool first = true;
     while (i < n) {
         const float x = axis.x(frame.frequencies[i]);
-        const float y = levelY(view, s, levels[i]);
+        const float y = levelY(view, s, levels[i] + offset);
         if (first)
             s.moveTo(x, y);
         else
@@ -92,7 +92,7 @@ void drawLine(DrawingSurface& s, const View& view, const SpectrumFrame& frame, c
         float low = y, high = y, last = y;
         std::size_t j = i + 1;
         for (; j < n && frame.frequencies[j] < columnEnd; ++j) {
-            last = levelY(view, s, levels[j]);
+            last = levelY(view, s, levels[j] + offset);
             low = std::min(low, last);
             high = std::max(high, last);
         }
@@ -105,13 +105,13 @@ void drawLine(DrawingSurface& s, const View& view, const SpectrumFrame& frame, c
     }
 }
 
-void drawFrame(DrawingSurface& s, const View& view, const SpectrumFrame& frame, const std::vector<double>& levels,
-               RgbColor color)
+// The frozen reference's outline.
+void drawReference(DrawingSurface& s, const View& view, const SpectrumFrame& frame)
 {
     if (frame.bands.empty())
-        drawLine(s, view, frame, levels, color);
+        drawLine(s, view, frame, frame.levelsDb, ReferenceColor, view.referenceOffsetDb);
     else
-        drawBandMarks(s, view, frame, levels, color, true);
+        drawBandMarks(s, view, frame, frame.levelsDb, ReferenceColor, true, view.referenceOffsetDb);
 }
 
 } // namespace
@@ -136,7 +136,7 @@ void draw(DrawingSurface& s, const View& view)
         view.reference && !view.reference->levelsDb.empty() ? view.reference : nullptr;
     const bool bars = frame && !frame->bands.empty();
     if (reference && !bars)
-        drawFrame(s, view, *reference, reference->levelsDb, ReferenceColor);
+        drawReference(s, view, *reference);
     if (frame) {
         if (bars)
             drawBars(s, view, *frame);
@@ -144,7 +144,7 @@ void draw(DrawingSurface& s, const View& view)
             drawLine(s, view, *frame, frame->levelsDb, LineColor);
     }
     if (reference && bars)
-        drawFrame(s, view, *reference, reference->levelsDb, ReferenceColor);
+        drawReference(s, view, *reference);
     if (frame && view.peakHold) {
         if (frame->bands.empty())
             drawLine(s, view, *frame, frame->peakDb, PeakColor);

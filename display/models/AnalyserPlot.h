@@ -17,8 +17,9 @@
 //   a yellow line every span / 12 dB, labelled where they fit, thinned as
 //   the other plots are (the stroke font has no unit: the window says it).
 //
-// Levels drawn are the frame's plus offsetDb (the sound level meter's
-// calibration, when the window shows the spectrum in dB SPL).
+// Levels are drawn as the frames hold them (dBFS, or dB SPL when the run
+// was calibrated); the frozen reference's plus referenceOffsetDb, so one
+// frozen before a calibration changed lies where it would lie now.
 //
 // The surface is in twips (LogSweepPlots::UnitsPerPixel to a pixel); each
 // draw sets its user scale: x as the response plot's frequency axis, y in
@@ -51,7 +52,7 @@ struct View {
     const SpectrumFrame* frame = nullptr;     // what is shown now; null or empty: the axes only
     const SpectrumFrame* reference = nullptr; // the frozen copy; null: none
     bool peakHold = false;                    // draw frame->peakDb
-    double offsetDb = 0;                      // added to every level drawn
+    double referenceOffsetDb = 0;             // added to the reference's levels
     double top = 0;                           // dB at the top edge
     double span = 120;                        // dB from the top to the bottom edge, > 0
     // Where the placed labels' boxes are kept between draws (none allocated
