@@ -14,9 +14,11 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QSettings>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 
 namespace audimera {
 
@@ -185,15 +187,23 @@ TEST_F(LiveAnalyserWindow, CalibrationIsKeptForItsRecordDeviceAndAnotherReadsDbf
 {
     start(std::make_unique<LoggingSoundCard>(std::vector<SoundDeviceInfo>{SimulatedSoundCard::defaultDevice()},
                                              std::vector<SoundDeviceInfo>{{"mic-a", "Mic A"}, {"mic-b", "Mic B"}}));
+    // A microphone file stating its level of 1 Pa, ticked in the Log Sweep
+    // window: its sensitivity fills the dialog's box.
+    QTemporaryDir dir;
+    const std::string file = dir.filePath(QStringLiteral("mic.txt")).toStdString();
+    std::ofstream(file) << "\"Sensitivity: -37.5 dBFS\"\n20 0\n20000 0\n";
+    ASSERT_TRUE(window->session().loadCorrection(CorrectionUse::LogSweep, 2, file).ok());
+    ASSERT_TRUE(window->session().enableCorrection(CorrectionUse::LogSweep, 2).ok());
     open();
     press("ButtonAnalyserCalibrate");
     auto& dialog = analyser().calibrationDialog();
     ASSERT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(dialog.findChild<QLabel*>(QStringLiteral("LabelCalibrationSensitivity"))->text().contains(
+        QStringLiteral("-37")));
     dialog.findChild<QCheckBox*>(QStringLiteral("CheckCalibrationSensitivity"))->setChecked(true);
-    dialog.findChild<QDoubleSpinBox*>(QStringLiteral("SpinCalibrationDbfsPerPascal"))->setValue(-40);
     dialog.findChild<QPushButton*>(QStringLiteral("ButtonCalibrationOk"))->click();
     ASSERT_TRUE(analyser().settings().calibrationOffsetDb);
-    EXPECT_NEAR(*analyser().settings().calibrationOffsetDb, SplCalibration::PascalDb + 40, 1e-9);
+    EXPECT_NEAR(*analyser().settings().calibrationOffsetDb, SplCalibration::PascalDb + 37.5, 1e-9);
     EXPECT_TRUE(control<QLabel>("LabelAnalyserCalibration")->text().contains(QStringLiteral("on Mic A")));
     analyse([&] { return analyser().updates() >= 2; });
     EXPECT_TRUE(analyser().lastUpdate().calibrated);
