@@ -41,7 +41,9 @@
 // runs, the analyser stops, the calibrator is measured and the analyser
 // starts again. With "Use the file's sensitivity instead of a calibrator"
 // the offset is SplCalibration::offsetFromSensitivity of the card's level
-// of 1 Pa typed in the dialog. The sensitivity factor shown is that of the
+// of 1 Pa typed in the dialog (filled in from a ticked file that states its
+// sensitivity in dBFS). A calibrated run's spectrum comes in dB SPL too,
+// and the plot's top is 0 dBFS in dB SPL. The sensitivity factor shown is that of the
 // correction files ticked in the Log Sweep window (the user's file first),
 // and those same curves (the session's CorrectionUse::LogSweep table: the
 // microphone and the card) correct the spectrum; ticking or unticking them
