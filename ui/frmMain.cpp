@@ -12,6 +12,7 @@
 #include "display/windows/FormResponse.h"
 #include "ui/DeviceDialog.h"
 #include "ui/FormLogSweep.h"
+#include "ui/FormAnalyser.h"
 #include "ui/FormEqualiser.h"
 #include "display/help/HelpPage.h"
 #include "display/models/ResponsePlot.h"
@@ -263,11 +264,19 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
     m_logSweepHost.setWindow(m_logSweep.get());
     m_equaliser = std::make_unique<FormEqualiser>(*m_engine, m_equaliserHost, m_fileDialog);
     m_equaliserHost.setWindow(m_equaliser.get());
+    m_analyser = std::make_unique<FormAnalyser>(*m_engine, m_analyserHost);
+    m_analyserHost.setWindow(m_analyser.get());
     // Counted like this window's handlers, so a shut-down waits for a log
     // sweep to return; nothing starts while the device waits for the server.
     m_logSweep->setHandlerRunner([this](std::function<void()> handler) {
         handle([this, &handler] {
             if (m_deviceWaits == 0 || m_logSweep->isMeasuring())
+                handler();
+        });
+    });
+    m_analyser->setHandlerRunner([this](std::function<void()> handler) {
+        handle([this, &handler] {
+            if (m_deviceWaits == 0 || m_analyser->isRunning())
                 handler();
         });
     });
@@ -309,6 +318,7 @@ frmMain::~frmMain()
     m_help->setClosingAllowed(true);
     m_logSweep->setClosingAllowed(true);
     m_equaliser->setClosingAllowed(true);
+    m_analyser->setClosingAllowed(true);
 }
 
 void frmMain::buildControls()
@@ -608,6 +618,7 @@ void frmMain::wireControls()
     onTrigger(names::MenuEntryAbout, [this] { MenuEntryAbout_Click(); });
     onTrigger(names::MenuEntryLogSweep, [this] { MenuEntryLogSweep_Click(); });
     onTrigger(names::MenuEntryEqualiser, [this] { MenuEntryEqualiser_Click(); });
+    onTrigger(names::MenuEntryAnalyser, [this] { MenuEntryAnalyser_Click(); });
     onTrigger(names::MenuEntryOpenImpulse, [this] { MenuEntryOpenImpulse_Click(); });
     for (int i = 0; i < DeviceEntries; ++i) {
         onTrigger(controlName(names::MenuEntryOutDevice, i), [this, i] { MenuEntryOutDevice_Click(i); });
@@ -650,7 +661,7 @@ void frmMain::failStart(StartResult& result, const std::string& message)
     m_sound.closeAudio();
     m_host.message(message, MessageIcon::Critical);
     for (QWidget* w : std::initializer_list<QWidget*>{m_inputWave.get(), m_response.get(), m_fft.get(), m_help.get(),
-                                                      m_logSweep.get(), m_equaliser.get()})
+                                                      m_logSweep.get(), m_equaliser.get(), m_analyser.get()})
         w->hide();
     hide();
 }
@@ -860,6 +871,8 @@ void frmMain::Form_Unload()
     // Stops playback and ends any run; the run itself returns later, when
     // its handler is the last one on the stack to return.
     HandlerScope scope(*this);
+    // A calibration waiting for the analyser to stop is not measured.
+    m_analyser->stopAnalyser();
     m_engine->cmdStop_Click();
 }
 
@@ -874,6 +887,7 @@ void frmMain::finishShutDown()
     m_help->setClosingAllowed(true);
     m_logSweep->setClosingAllowed(true);
     m_equaliser->setClosingAllowed(true);
+    m_analyser->setClosingAllowed(true);
     // The applied equaliser ends with the program.
     m_equaliser->stopApplied();
     m_inputWave->close();
@@ -882,6 +896,7 @@ void frmMain::finishShutDown()
     m_help->close();
     m_logSweep->close();
     m_equaliser->close();
+    m_analyser->close();
     // Inside this window's own closeEvent this does nothing; the event is
     // accepted there.
     close();
@@ -954,6 +969,13 @@ void frmMain::MenuEntryEqualiser_Click()
     m_equaliser->show();
     m_equaliser->raise();
     m_equaliser->activateWindow();
+}
+
+void frmMain::MenuEntryAnalyser_Click()
+{
+    m_analyser->show();
+    m_analyser->raise();
+    m_analyser->activateWindow();
 }
 
 void frmMain::MenuEntryOpenImpulse_Click()

@@ -58,6 +58,7 @@ class FormHelp;
 class FormInputWave;
 class FormLogSweep;
 class FormEqualiser;
+class FormAnalyser;
 class FormResponse;
 class SoundDevice;
 
@@ -132,6 +133,8 @@ public:
     void MenuEntryLogSweep_Click();
     // "Equaliser..." (Measure menu): shows the equaliser's window.
     void MenuEntryEqualiser_Click();
+    // "Analyser..." (Measure menu): shows the live analyser's window.
+    void MenuEntryAnalyser_Click();
     // File > Open Impulse Response...: the Log Sweep window's Open..., the
     // window shown.
     void MenuEntryOpenImpulse_Click();
@@ -148,6 +151,7 @@ public:
     FormHelp& helpWindow() { return *m_help; }
     FormLogSweep& logSweepWindow() { return *m_logSweep; }
     FormEqualiser& equaliserWindow() { return *m_equaliser; }
+    FormAnalyser& analyserWindow() { return *m_analyser; }
     // The status bar's line (progress of a sweep).
     QLabel* statusLine() const { return m_statusLine; }
     // The status bar's note on the record device: says when it is a monitor
@@ -228,6 +232,7 @@ private:
     // The Log Sweep window's messages: shown over that window.
     QtHost::WindowHost m_logSweepHost{m_host};
     QtHost::WindowHost m_equaliserHost{m_host};
+    QtHost::WindowHost m_analyserHost{m_host};
     QtPanel m_panel;
 
     // What the user measured: the windows and the engine work on it, so it
@@ -242,6 +247,7 @@ private:
     std::unique_ptr<MainPresenter> m_engine;
     std::unique_ptr<FormLogSweep> m_logSweep;
     std::unique_ptr<FormEqualiser> m_equaliser;
+    std::unique_ptr<FormAnalyser> m_analyser;
 
     QLabel* m_statusLine = nullptr;
     QLabel* m_recordNote = nullptr;

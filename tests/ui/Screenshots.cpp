@@ -6,6 +6,7 @@
 #include "tests/ui/MainWindowFixture.h"
 
 #include "devices/SoundChain.h"
+#include "ui/FormAnalyser.h"
 #include "ui/FormLogSweep.h"
 
 #include <QDir>
@@ -171,6 +172,24 @@ TEST_F(Screenshots, LogSweepWindow)
 }
 
 // The gate's marker and the previous-measurement note; the Other Device list.
+TEST_F(Screenshots, AnalyserWindow)
+{
+    QSettings(QStringLiteral("Audimera"), QStringLiteral("Audimera")).remove(FormAnalyser::SettingsGroup);
+    start();
+    trigger("MenuEntryAnalyser");
+    FormAnalyser& analyser = window->analyserWindow();
+    analyser.findChild<QComboBox*>(QStringLiteral("ComboAnalyserSignal"))->setCurrentIndex(1); // periodic pink
+    analyser.findChild<QCheckBox*>(QStringLiteral("CheckAnalyserPeak"))->setChecked(true);
+    duringRun([&] {
+        if (analyser.updates() < 30)
+            return false;
+        save(analyser, "analyser.png");
+        analyser.ButtonAnalyserStop_Click();
+        return true;
+    });
+    analyser.ButtonAnalyserStart_Click();
+}
+
 TEST_F(Screenshots, GateFailureAndOtherDevice)
 {
     start();

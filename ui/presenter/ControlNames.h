@@ -112,6 +112,7 @@ inline constexpr std::string_view MenuEntryRecordChannel = "MenuEntryRecordChann
 inline constexpr std::string_view MeasureMenu = "MeasureMenu";
 inline constexpr std::string_view MenuEntryLogSweep = "MenuEntryLogSweep";
 inline constexpr std::string_view MenuEntryEqualiser = "MenuEntryEqualiser";
+inline constexpr std::string_view MenuEntryAnalyser = "MenuEntryAnalyser";
 
 // "?".
 inline constexpr std::string_view HelpMenu = "HelpMenu";

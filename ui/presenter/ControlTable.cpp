@@ -177,6 +177,8 @@ const ControlRow Rows[] = {
     {.name = names::MenuEntryLogSweep, .kind = MenuEntry, .parent = names::MeasureMenu, .caption = "&Log Sweep..."},
     // The equaliser's window: a correction designed for a trace, exported or applied.
     {.name = names::MenuEntryEqualiser, .kind = MenuEntry, .parent = names::MeasureMenu, .caption = "&Equaliser..."},
+    // The live analyser and sound level meter's window.
+    {.name = names::MenuEntryAnalyser, .kind = MenuEntry, .parent = names::MeasureMenu, .caption = "&Analyser..."},
 
     {.name = names::HelpMenu, .kind = Menu, .caption = "&?"},
     {.name = names::MenuEntryHelp, .kind = MenuEntry, .parent = names::HelpMenu, .caption = "&Help"},

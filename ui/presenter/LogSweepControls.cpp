@@ -8,19 +8,21 @@
 namespace audimera {
 
 namespace {
-// Off while a log sweep runs: what would start another measurement or
-// change the devices under it.
+// Off while a log sweep or the analyser runs: what would start another
+// measurement or change the devices under it.
 constexpr std::string_view LockedByLogSweep[] = {names::cmdStart, names::cmdStartSignal, names::MenuInDevice,
                                                  names::MenuOutDevice};
 } // namespace
 
 void MainPresenter::activityChanged()
 {
-    // A log sweep turns off what would start another measurement or change
-    // the devices under it, and gives them back when it ends (a sweep or
-    // the signal cannot have started meanwhile: their buttons were off).
-    if (m_session.logSweeping() != m_lockedByLogSweep) {
-        m_lockedByLogSweep = m_session.logSweeping();
+    // A log sweep or the live analyser turns off what would start another
+    // measurement or change the devices under it, and gives them back when
+    // it ends (a sweep or the signal cannot have started meanwhile: their
+    // buttons were off).
+    const bool locked = m_session.logSweeping() || m_session.analysing();
+    if (locked != m_lockedByLogSweep) {
+        m_lockedByLogSweep = locked;
         for (std::string_view name : LockedByLogSweep)
             m_panel.setEnabled(name, !m_lockedByLogSweep);
     }

@@ -206,7 +206,7 @@ private:
     Displays& m_displays;
     MeasurementDocument& m_document;
     FileDialog* m_dialog = nullptr;
-    bool m_lockedByLogSweep = false; // the controls a log sweep turns off are off
+    bool m_lockedByLogSweep = false; // the controls a log sweep (or the analyser) turns off are off
     std::string m_status; // the progress line, reserved once
     std::string m_inputNote; // added to the progress line: which input carries the sound
     std::string m_distortionText; // the THD read-out, reserved once
