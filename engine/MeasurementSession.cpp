@@ -359,3 +359,18 @@ Status MeasurementSession::analyseRoom(const RoomSettings& settings)
 }
 
 } // namespace audimera
+
+// --- Measurements and session files (placeholders until they are built).
+namespace audimera {
+
+SessionData MeasurementSession::sessionData() const { return {}; }
+Status MeasurementSession::saveSession(const std::string&) { return Error::of(Failure::Other, "not built yet"); }
+Result<std::vector<std::string>> MeasurementSession::openSession(const std::string&)
+{
+    return Error::of(Failure::Other, "not built yet");
+}
+void MeasurementSession::setRecoveryFile(const std::string& path) { m_recoveryFile = path; }
+void MeasurementSession::keepRecovery() {}
+bool MeasurementSession::unsavedWork() const { return false; }
+
+} // namespace audimera

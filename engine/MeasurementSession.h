@@ -22,6 +22,7 @@
 #include "engine/LiveAnalysis.h"
 #include "engine/LogSweepMeasurement.h"
 #include "engine/MeasurementDocument.h"
+#include "engine/MeasurementList.h"
 #include "engine/MeasurementState.h"
 #include "engine/RunObserver.h"
 #include "engine/SteppedSweep.h"
@@ -221,6 +222,32 @@ public:
     // below -80 dBFS); Busy, Device, Cancelled as runAnalyser.
     Result<double> measureCalibration(double referenceDb, double seconds, RecordChannel channel);
 
+    // --- Measurements and session files (engine/MeasurementList.h,
+    // engine/SessionFile.h). A log sweep that gives a result and an opened
+    // impulse response are added to measurements() (named "Log sweep
+    // HH:MM:SS"), with the devices, settings and full impulse response.
+    MeasurementList& measurements() { return m_measurements; }
+    const MeasurementList& measurements() const { return m_measurements; }
+    // The traces' notes beside the documented plot (name, offset, shown,
+    // level scale); index as the traces'.
+    std::vector<SessionTrace>& traceNotes() { return m_traceNotes; }
+    // Everything a session file holds, as it stands.
+    SessionData sessionData() const;
+    // Saves sessionData() to path (SessionFile's rules); the work is saved.
+    Status saveSession(const std::string& path);
+    // Replaces traces, plot settings, corrections and measurements with the
+    // file's (Busy while a measurement runs; the session unchanged on any
+    // failure); returns what was skipped, one line each.
+    Result<std::vector<std::string>> openSession(const std::string& path);
+    // Where the session is written after every change, atomically (empty:
+    // nowhere); the file is removed when the work is saved or cleared.
+    void setRecoveryFile(const std::string& path);
+    // Writes the recovery file now if anything changed since it was last
+    // written (the runs call it when they end; the windows after an edit).
+    void keepRecovery();
+    // Traces or measurements not saved in a session file since they changed.
+    bool unsavedWork() const;
+
 private:
     class Forwarder;
 
@@ -238,6 +265,10 @@ private:
     RoomAcoustics m_roomAcoustics;
     RunEnd m_runEnd = RunEnd::None;
     bool m_analysing = false;
+    MeasurementList m_measurements;
+    std::vector<SessionTrace> m_traceNotes;
+    std::string m_recoveryFile;
+    std::uint64_t m_savedChanges = 0, m_recoveredChanges = 0;
     std::optional<LiveSettings> m_liveChange; // changeAnalyser(), taken at the next update
     bool m_liveReset = false, m_livePeakReset = false;
     void activityChanged();

@@ -1,0 +1,73 @@
+// The session's measurements: every log sweep and every opened impulse
+// response, with its name, note, devices, settings and full impulse
+// response, kept until the user deletes it (the last delete can be undone);
+// averages of several, and their delays relative to one of them.
+//
+// A measurement is a SessionMeasurement (engine/SessionFile.h), the same
+// record the session file holds, with an id unique within the list.
+//
+// UI thread only.
+#pragma once
+
+#include "common/Result.h"
+#include "engine/SessionFile.h"
+#include "signal/ResponseAverage.h"
+#include "signal/TimeAlignment.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace audimera {
+
+struct Measurement {
+    int id = 0;
+    SessionMeasurement data;
+};
+
+class MeasurementList {
+public:
+    // Adds m (an empty name becomes "Log sweep HH:MM:SS" of its date) and
+    // returns its id.
+    int add(SessionMeasurement m);
+    const std::vector<Measurement>& items() const { return m_items; }
+    const Measurement* find(int id) const;
+
+    Status rename(int id, const std::string& name);
+    Status setNote(int id, const std::string& note);
+    // Deletes it; undoRemove() puts the last one deleted back where it was.
+    Status remove(int id);
+    bool canUndo() const { return m_removed.has_value(); }
+    bool undoRemove();
+
+    // Averages the measurements ids (at least two, one rate) into a new
+    // measurement named "Average of N (mode)" and returns its id; Vector
+    // with align lines each up with the first (by delay()) before.
+    Result<int> average(const std::vector<int>& ids, AverageMode mode, bool align);
+    // The delay of each of ids relative to reference (in ids' order).
+    Result<std::vector<Alignment>> delays(int reference, const std::vector<int>& ids,
+                                          const AlignmentBand& band = {}) const;
+    // Sets each one's alignMs so that it lines up with reference (the
+    // recordings are never changed).
+    Status align(int reference, const std::vector<int>& ids, const AlignmentBand& band = {});
+
+    // Replaces everything (a session opened); forgets the undo.
+    void replace(std::vector<SessionMeasurement> measurements);
+    void clear() { replace({}); }
+
+    // Counts every change, for the recovery file and the unsaved-work mark.
+    std::uint64_t changes() const { return m_changes; }
+
+private:
+    std::vector<Measurement> m_items;
+    struct Removed {
+        Measurement item;
+        std::size_t index = 0;
+    };
+    std::optional<Removed> m_removed;
+    int m_nextId = 1;
+    std::uint64_t m_changes = 0;
+};
+
+} // namespace audimera
