@@ -281,6 +281,13 @@ public:
                                           const std::function<void(double)>& progress = {});
 
     const std::vector<float>& lastRecording() const { return m_recording; }
+    // The whole deconvolved response of the measured channel from the last
+    // analyse() that got as far (after a clock offset was taken out: that of
+    // the recording put back on the play clock): ungated, circular,
+    // SweepDeconvolver::responseLength(frames) samples, index 0 at the
+    // sweep's own timing, the harmonics wrapped to its end. results.impulse
+    // is the gated segment of it around the peak.
+    const std::vector<double>& lastFullResponse() const { return m_response; }
 
 private:
     SweepDeconvolver& deconvolverFor(const LogSweep& sweep);

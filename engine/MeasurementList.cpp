@@ -1,10 +1,56 @@
 #include "engine/MeasurementList.h"
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+
 namespace audimera {
 
-// Placeholders until the list is built.
+namespace {
+
+Error noSuch(int id)
+{
+    return Error::of(Failure::BadInput, "There is no measurement " + std::to_string(id));
+}
+
+} // namespace
+
+std::string MeasurementList::now()
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    // strftime gives +hhmm; ISO 8601's extended form is +hh:mm.
+    std::string date = text;
+    if (date.size() == 24)
+        date.insert(22, ":");
+    return date;
+}
+
+std::string MeasurementList::defaultName(const std::string& date)
+{
+    // "YYYY-MM-DDTHH:MM:SS...": the time is characters 11 to 18.
+    if (date.size() >= 19 && date[10] == 'T')
+        return "Log sweep " + date.substr(11, 8);
+    return "Log sweep";
+}
+
+Measurement* MeasurementList::at(int id)
+{
+    for (Measurement& m : m_items)
+        if (m.id == id)
+            return &m;
+    return nullptr;
+}
+
 int MeasurementList::add(SessionMeasurement m)
 {
+    if (m.name.empty())
+        m.name = defaultName(m.date);
     m_items.push_back({m_nextId, std::move(m)});
     ++m_changes;
     return m_nextId++;
@@ -12,29 +58,162 @@ int MeasurementList::add(SessionMeasurement m)
 
 const Measurement* MeasurementList::find(int id) const
 {
-    for (const Measurement& m : m_items)
-        if (m.id == id)
-            return &m;
-    return nullptr;
+    return const_cast<MeasurementList*>(this)->at(id);
 }
 
-Status MeasurementList::rename(int, const std::string&) { return Error::of(Failure::Other, "not built yet"); }
-Status MeasurementList::setNote(int, const std::string&) { return Error::of(Failure::Other, "not built yet"); }
-Status MeasurementList::remove(int) { return Error::of(Failure::Other, "not built yet"); }
-bool MeasurementList::undoRemove() { return false; }
-Result<int> MeasurementList::average(const std::vector<int>&, AverageMode, bool) { return Error::of(Failure::Other, "not built yet"); }
-Result<std::vector<Alignment>> MeasurementList::delays(int, const std::vector<int>&, const AlignmentBand&) const
+Status MeasurementList::rename(int id, const std::string& name)
 {
-    return Error::of(Failure::Other, "not built yet");
+    Measurement* m = at(id);
+    if (!m)
+        return noSuch(id);
+    if (name.empty())
+        return Error::of(Failure::BadInput, "A measurement needs a name");
+    m->data.name = name;
+    ++m_changes;
+    return {};
 }
-Status MeasurementList::align(int, const std::vector<int>&, const AlignmentBand&) { return Error::of(Failure::Other, "not built yet"); }
+
+Status MeasurementList::setNote(int id, const std::string& note)
+{
+    Measurement* m = at(id);
+    if (!m)
+        return noSuch(id);
+    m->data.note = note;
+    ++m_changes;
+    return {};
+}
+
+Status MeasurementList::remove(int id)
+{
+    const auto it = std::find_if(m_items.begin(), m_items.end(), [id](const Measurement& m) { return m.id == id; });
+    if (it == m_items.end())
+        return noSuch(id);
+    m_removed = Removed{std::move(*it), static_cast<std::size_t>(it - m_items.begin())};
+    m_items.erase(it);
+    ++m_changes;
+    return {};
+}
+
+bool MeasurementList::undoRemove()
+{
+    if (!m_removed)
+        return false;
+    const std::size_t index = std::min(m_removed->index, m_items.size());
+    m_items.insert(m_items.begin() + static_cast<std::ptrdiff_t>(index), std::move(m_removed->item));
+    m_removed.reset();
+    ++m_changes;
+    return true;
+}
+
+Result<int> MeasurementList::average(const std::vector<int>& ids, AverageMode mode, bool align)
+{
+    if (ids.size() < 2)
+        return Error::of(Failure::BadInput, "An average needs at least two measurements");
+    std::vector<const Measurement*> chosen;
+    for (int id : ids) {
+        const Measurement* m = find(id);
+        if (!m)
+            return noSuch(id);
+        chosen.push_back(m);
+    }
+    const int rate = chosen.front()->data.rate;
+    for (const Measurement* m : chosen)
+        if (m->data.rate != rate || m->data.impulse.empty())
+            return Error::of(Failure::BadInput, "Only measurements of one rate, each with its impulse response, average");
+
+    // Each one's own alignment (never applied to its recording) as a shift;
+    // aligned: each lined up with the first as that one stands.
+    const bool aligned = align && mode == AverageMode::Vector;
+    std::vector<std::vector<float>> impulses;
+    std::vector<double> shifts;
+    const double first = chosen.front()->data.alignMs * rate / 1000.0;
+    for (const Measurement* m : chosen) {
+        impulses.push_back(m->data.impulse);
+        if (!aligned) {
+            shifts.push_back(m->data.alignMs * rate / 1000.0);
+            continue;
+        }
+        Result<Alignment> d = TimeAlignment::delay(chosen.front()->data.impulse, m->data.impulse, rate);
+        if (!d)
+            return d.error();
+        shifts.push_back(first - d->delaySamples);
+    }
+    Result<std::vector<float>> averaged = ResponseAverage::ofImpulses(impulses, rate, mode, shifts);
+    if (!averaged)
+        return averaged.error();
+
+    SessionMeasurement a;
+    a.kind = "average";
+    a.date = now();
+    a.averageOf = static_cast<int>(chosen.size());
+    a.averageMode = averageModeName(mode) + (aligned ? " aligned" : "");
+    a.name = "Average of " + std::to_string(a.averageOf) + " (" + a.averageMode + ")";
+    a.rate = rate;
+    a.impulse = std::move(*averaged);
+    // The devices where all agree.
+    const SessionMeasurement& f = chosen.front()->data;
+    const bool sameDevices = std::all_of(chosen.begin(), chosen.end(), [&](const Measurement* m) {
+        return m->data.playDevice == f.playDevice && m->data.recordDevice == f.recordDevice
+            && m->data.playRate == f.playRate && m->data.recordRate == f.recordRate;
+    });
+    if (sameDevices) {
+        a.playDevice = f.playDevice;
+        a.recordDevice = f.recordDevice;
+        a.playRate = f.playRate;
+        a.recordRate = f.recordRate;
+    }
+    nlohmann::json of = nlohmann::json::array();
+    for (const Measurement* m : chosen)
+        of.push_back(m->data.name);
+    a.settingsJson = nlohmann::json{{"averageOf", of}, {"mode", a.averageMode}}.dump();
+    return add(std::move(a));
+}
+
+Result<std::vector<Alignment>> MeasurementList::delays(int reference, const std::vector<int>& ids,
+                                                       const AlignmentBand& band) const
+{
+    const Measurement* ref = find(reference);
+    if (!ref)
+        return noSuch(reference);
+    std::vector<Alignment> out;
+    for (int id : ids) {
+        const Measurement* m = find(id);
+        if (!m)
+            return noSuch(id);
+        if (m->data.rate != ref->data.rate)
+            return Error::of(Failure::BadInput, "'" + m->data.name + "' is at another rate than '" + ref->data.name + "'");
+        Result<Alignment> d = TimeAlignment::delay(ref->data.impulse, m->data.impulse, ref->data.rate, band);
+        if (!d)
+            return d.error();
+        out.push_back(*d);
+    }
+    return out;
+}
+
+Status MeasurementList::align(int reference, const std::vector<int>& ids, const AlignmentBand& band)
+{
+    // All or none: every delay is found before any is applied.
+    Result<std::vector<Alignment>> found = delays(reference, ids, band);
+    if (!found)
+        return found.error();
+    // Relative to the reference as it stands (its own alignMs, 0 unless it
+    // was lined up with another before).
+    const double base = find(reference)->data.alignMs;
+    for (std::size_t i = 0; i < ids.size(); ++i)
+        at(ids[i])->data.alignMs = base - (*found)[i].delayMs;
+    ++m_changes;
+    return {};
+}
 
 void MeasurementList::replace(std::vector<SessionMeasurement> measurements)
 {
     m_items.clear();
     m_removed.reset();
-    for (SessionMeasurement& m : measurements)
+    for (SessionMeasurement& m : measurements) {
+        if (m.name.empty())
+            m.name = defaultName(m.date);
         m_items.push_back({m_nextId++, std::move(m)});
+    }
     ++m_changes;
 }
 

@@ -59,7 +59,15 @@ public:
     // Counts every change, for the recovery file and the unsaved-work mark.
     std::uint64_t changes() const { return m_changes; }
 
+    // The local time now in ISO 8601 ("2026-12-09T21:30:05+01:00"), the
+    // form a measurement's date takes.
+    static std::string now();
+    // "Log sweep HH:MM:SS" of such a date ("Log sweep" without a time).
+    static std::string defaultName(const std::string& date);
+
 private:
+    Measurement* at(int id);
+
     std::vector<Measurement> m_items;
     struct Removed {
         Measurement item;

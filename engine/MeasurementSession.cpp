@@ -1,6 +1,7 @@
 #include "engine/MeasurementSession.h"
 
 #include "curves/CurveFile.h"
+#include "curves/DataFolder.h"
 #include "curves/ExchangeFiles.h"
 #include "curves/ImpulseFile.h"
 #include "engine/HostWaiter.h"
@@ -127,7 +128,14 @@ Status MeasurementSession::runSweep(const SweepSettings& settings)
     if (analysing())
         return Error::of(Failure::Busy, "Another measurement is running");
     m_state.GenIndex = settings.plan;
+    const TraceStore& traces = m_document.traces();
+    const int tracesBefore = traces.GetTraceCount();
+    const int pointsBefore = traces.pointCount(tracesBefore - 1);
     m_runEnd = m_sweep.run(settings);
+    if (traces.GetTraceCount() != tracesBefore || traces.pointCount(tracesBefore - 1) != pointsBefore) {
+        tracesChanged(SteppedSweepScale);
+        keepRecovery();
+    }
     return runOutcome(m_runEnd);
 }
 
@@ -170,6 +178,9 @@ Status MeasurementSession::runLogSweep(const LogSweepSettings& settings, const s
     // never reads a later run's that gave none.
     const int channels = s.reference == LogSweepSettings::Reference::None ? 1 : 2;
     m_logSweep = LogSweepRun{std::move(*measured), s, channels, m_logSweepMeasurement.lastRecording(), {}, {}};
+    const std::vector<double>& full = m_logSweepMeasurement.lastFullResponse();
+    addMeasurement("logsweep", std::vector<float>(full.begin(), full.end()));
+    keepRecovery();
     return {};
 }
 
@@ -222,6 +233,8 @@ Status MeasurementSession::openImpulseResponse(const std::string& path, int chan
         return analysed.error();
     s.length = s.lengthAt(read->rate);
     m_logSweep = LogSweepRun{std::move(*analysed), s, 1, std::move(read->samples), path, {}};
+    addMeasurement("impulse", m_logSweep->recording);
+    keepRecovery();
     return {};
 }
 
@@ -242,6 +255,8 @@ Status MeasurementSession::loadCorrection(CorrectionUse use, int slot, const std
     Status loaded = table.load(slot, path);
     if (!loaded)
         return Error::of(Failure::File, loaded.message());
+    m_correctionFiles[static_cast<std::size_t>(use)][static_cast<std::size_t>(slot)] =
+        CorrectionFile{path, correctionText(DataFolder::locate(path, table.dataFolder()))};
     return {};
 }
 
@@ -266,7 +281,17 @@ void MeasurementSession::disableCorrection(CorrectionUse use, int slot)
 
 // ---------------------------------------------------------------- traces
 
-Status MeasurementSession::addTrace(const std::vector<ResponsePoint>& points, const std::string& name)
+Status MeasurementSession::addTrace(const std::vector<ResponsePoint>& points, const std::string& name,
+                                    const std::string& scale)
+{
+    if (Status put = putTrace(points, name); !put)
+        return put;
+    tracesChanged(scale);
+    keepRecovery();
+    return {};
+}
+
+Status MeasurementSession::putTrace(const std::vector<ResponsePoint>& points, const std::string& name)
 {
     if (sweeping())
         return Error::of(Failure::Busy, "A sweep is adding to the newest trace");
@@ -306,13 +331,20 @@ Status MeasurementSession::loadTrace(const std::string& path)
         else
             m_document.traces().AddPoint(p.frequency, p.level);
     }
-    if (!read)
+    if (!read) {
+        if (opened) {
+            tracesChanged();
+            keepRecovery();
+        }
         return Error::of(Failure::File, "Error loading file '" + path + "' : " + read.message());
+    }
     if (!opened)
         return Error::of(Failure::BadInput, "Bad file, no points were found !");
     const std::size_t slash = path.find_last_of('/');
     m_document.setTraceName(m_document.traces().GetTraceCount() - 1,
                             slash == std::string::npos ? path : path.substr(slash + 1));
+    tracesChanged();
+    keepRecovery();
     return {};
 }
 
@@ -341,6 +373,8 @@ Status MeasurementSession::exportTrace(const std::string& path, TraceFormat form
 void MeasurementSession::clearTraces()
 {
     m_document.traces().ClearAllTraces();
+    tracesChanged();
+    keepRecovery();
 }
 
 // ---------------------------------------------------------------- room acoustics
@@ -360,17 +394,3 @@ Status MeasurementSession::analyseRoom(const RoomSettings& settings)
 
 } // namespace audimera
 
-// --- Measurements and session files (placeholders until they are built).
-namespace audimera {
-
-SessionData MeasurementSession::sessionData() const { return {}; }
-Status MeasurementSession::saveSession(const std::string&) { return Error::of(Failure::Other, "not built yet"); }
-Result<std::vector<std::string>> MeasurementSession::openSession(const std::string&)
-{
-    return Error::of(Failure::Other, "not built yet");
-}
-void MeasurementSession::setRecoveryFile(const std::string& path) { m_recoveryFile = path; }
-void MeasurementSession::keepRecovery() {}
-bool MeasurementSession::unsavedWork() const { return false; }
-
-} // namespace audimera

@@ -28,6 +28,7 @@
 #include "engine/SteppedSweep.h"
 #include "signal/RoomAcoustics.h"
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -182,7 +183,12 @@ public:
     // TraceStore::MaxPoints of them (evenly thinned, first and last kept).
     // Refused while a sweep adds to the newest trace, or with the
     // documented message when the plot holds its most traces.
-    Status addTrace(const std::vector<ResponsePoint>& points, const std::string& name);
+    // scale: the level scale the session file notes for it (the log sweep
+    // window's Add, the one caller, gives the default).
+    static constexpr const char* SteppedSweepScale = "dB re the white-noise reference";
+    static constexpr const char* LogSweepScale = "dB re the played level";
+    Status addTrace(const std::vector<ResponsePoint>& points, const std::string& name,
+                    const std::string& scale = LogSweepScale);
     // Reads a curve file (curve, FRD, CSV or calibration) as a new trace
     // named after the file. Points read before a failure stay as a trace.
     Status loadTrace(const std::string& path);
@@ -230,7 +236,10 @@ public:
     const MeasurementList& measurements() const { return m_measurements; }
     // The traces' notes beside the documented plot (name, offset, shown,
     // level scale); index as the traces'.
-    std::vector<SessionTrace>& traceNotes() { return m_traceNotes; }
+    // Kept in step with the document's traces: a trace opened elsewhere (the
+    // stepped sweep's) gets a note when next asked for (the stepped sweep's
+    // scale when a sweep opened it); the points live in the document only.
+    std::vector<SessionTrace>& traceNotes();
     // Everything a session file holds, as it stands.
     SessionData sessionData() const;
     // Saves sessionData() to path (SessionFile's rules); the work is saved.
@@ -269,6 +278,26 @@ private:
     std::vector<SessionTrace> m_traceNotes;
     std::string m_recoveryFile;
     std::uint64_t m_savedChanges = 0, m_recoveredChanges = 0;
+    std::uint64_t m_traceChanges = 0; // traces added, loaded, cleared, measured or opened
+    // What the notes were when last saved and last written for recovery
+    // (edited by the windows through traceNotes()).
+    std::vector<SessionTrace> m_savedNotes, m_recoveredNotes;
+    // The path and text of each loaded correction curve, per use and slot,
+    // for the session file.
+    struct CorrectionFile {
+        std::string path, content;
+    };
+    std::array<std::array<CorrectionFile, CorrectionTable::Count>, 2> m_correctionFiles;
+    // The text of a correction file as loaded (empty when it cannot be read).
+    static std::string correctionText(const std::string& path);
+    std::uint64_t changeCount() const { return m_measurements.changes() + m_traceChanges; }
+    bool notesChanged(const std::vector<SessionTrace>& since) const;
+    // New notes for traces opened since, with scale; notes past the count dropped.
+    void syncTraceNotes(const std::string& scale = {});
+    std::vector<SessionTrace> syncedNotes(const std::string& scale) const;
+    Status putTrace(const std::vector<ResponsePoint>& points, const std::string& name);
+    void addMeasurement(const std::string& kind, const std::vector<float>& impulse);
+    void tracesChanged(const std::string& scale = {});
     std::optional<LiveSettings> m_liveChange; // changeAnalyser(), taken at the next update
     bool m_liveReset = false, m_livePeakReset = false;
     void activityChanged();

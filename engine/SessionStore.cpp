@@ -1,0 +1,396 @@
+// MeasurementSession's measurements, trace notes and session files: what a
+// log sweep or an opened impulse response adds to the measurement list, the
+// session as data (SessionData), saving and opening it, and the recovery
+// file kept after every change. UI thread only.
+#include "engine/MeasurementSession.h"
+
+#include "curves/DataFolder.h"
+#include "curves/FieldReader.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <unistd.h>
+
+namespace audimera {
+
+namespace {
+
+const char* referenceName(LogSweepSettings::Reference r)
+{
+    switch (r) {
+    case LogSweepSettings::Reference::Left: return "left";
+    case LogSweepSettings::Reference::Right: return "right";
+    default: return "none";
+    }
+}
+
+const char* channelName(RecordChannel c)
+{
+    switch (c) {
+    case RecordChannel::Left: return "left";
+    case RecordChannel::Right: return "right";
+    default: return "mix";
+    }
+}
+
+const char* phaseRefName(LogSweepSettings::PhaseRef p)
+{
+    switch (p) {
+    case LogSweepSettings::PhaseRef::Peak: return "peak";
+    case LogSweepSettings::PhaseRef::Reference: return "reference";
+    case LogSweepSettings::PhaseRef::Delay: return "delay";
+    default: return "auto";
+    }
+}
+
+// The settings a log sweep was measured with, field by field (the length
+// as played, at the measurement's rate).
+std::string settingsJson(const LogSweepSettings& s, int rate)
+{
+    const nlohmann::json j = {
+        {"start", s.start},
+        {"stop", s.stop},
+        {"length", s.lengthAt(rate)},
+        {"lengthSeconds", s.lengthSeconds},
+        {"levelDb", s.levelDb},
+        {"reference", referenceName(s.reference)},
+        {"channel", channelName(s.channel)},
+        {"gateMs", s.gateMs},
+        {"gateTaperMs", s.gateTaperMs},
+        {"phaseRef", phaseRefName(s.phaseRef)},
+        {"phaseDelayMs", s.phaseDelayMs},
+        {"smoothing", s.smoothing},
+        {"pointsPerOctave", s.pointsPerOctave},
+    };
+    return j.dump();
+}
+
+// What the user sees of entry index of a device list (its name without a
+// description); empty for none.
+std::string deviceName(const std::vector<SoundDeviceInfo>& list, int index)
+{
+    if (index < 0 || index >= static_cast<int>(list.size()))
+        return {};
+    const SoundDeviceInfo& d = list[static_cast<std::size_t>(index)];
+    return d.description.empty() ? d.name : d.description;
+}
+
+// The user's data folder for the program: $XDG_DATA_HOME/audimera, or
+// ~/.local/share/audimera.
+std::filesystem::path userDataFolder()
+{
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/')
+        return std::filesystem::path(xdg) / "audimera";
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home && *home ? home : "/tmp") / ".local/share/audimera";
+}
+
+// Writes text to path through a temporary file and a rename.
+bool writeAtomically(const std::filesystem::path& path, const std::string& text)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    const std::filesystem::path temporary = path.string() + ".tmp" + std::to_string(::getpid());
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.close();
+        if (!out) {
+            std::filesystem::remove(temporary, ec);
+            return false;
+        }
+    }
+    std::filesystem::rename(temporary, path, ec);
+    if (ec)
+        std::filesystem::remove(temporary, ec);
+    return !ec;
+}
+
+bool sameNote(const SessionTrace& a, const SessionTrace& b)
+{
+    return a.name == b.name && a.slot == b.slot && a.offsetDb == b.offsetDb && a.shown == b.shown && a.scale == b.scale;
+}
+
+} // namespace
+
+std::string MeasurementSession::correctionText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return {};
+    std::string text;
+    text.reserve(4096);
+    char buffer[65536];
+    while (in && text.size() < static_cast<std::size_t>(FieldReader::MaxBytes)) {
+        in.read(buffer, sizeof buffer);
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    }
+    return text;
+}
+
+// ---------------------------------------------------------------- measurements
+
+void MeasurementSession::addMeasurement(const std::string& kind, const std::vector<float>& impulse)
+{
+    const LogSweepRun& run = *m_logSweep;
+    SessionMeasurement m;
+    m.kind = kind;
+    m.date = MeasurementList::now();
+    if (kind == "logsweep") {
+        m.playDevice = deviceName(m_sound.playDevices(), m_sound.outputDevice());
+        m.recordDevice = deviceName(m_sound.recordDevices(), m_sound.inputDevice());
+        m.playRate = m_sound.outputDeviceRate();
+        m.recordRate = m_sound.inputDeviceRate();
+    }
+    m.rate = run.results.rate;
+    m.settingsJson = settingsJson(run.settings, run.results.rate);
+    m.impulse = impulse;
+    // The curves it was corrected with: those ticked in the table it used.
+    const CorrectionTable* table = run.settings.corrections;
+    for (const CorrectionUse use : {CorrectionUse::Main, CorrectionUse::LogSweep}) {
+        if (table != &corrections(use))
+            continue;
+        for (int slot = 0; slot < CorrectionTable::Count; ++slot)
+            if (table->enabled[static_cast<std::size_t>(slot)])
+                m.corrections.push_back(
+                    m_correctionFiles[static_cast<std::size_t>(use)][static_cast<std::size_t>(slot)].path);
+    }
+    m.clockOffsetPpm = run.results.clockOffsetPpm.value_or(0.0);
+    // With a loopback reference the delay is already the reference's.
+    m.delayMs = run.results.delaySeconds() * 1000.0;
+    m_measurements.add(std::move(m));
+}
+
+// ---------------------------------------------------------------- trace notes
+
+std::vector<SessionTrace> MeasurementSession::syncedNotes(const std::string& scale) const
+{
+    std::vector<SessionTrace> notes = m_traceNotes;
+    const int count = m_document.traces().GetTraceCount();
+    notes.resize(std::min<std::size_t>(notes.size(), static_cast<std::size_t>(count)));
+    for (int t = static_cast<int>(notes.size()); t < count; ++t) {
+        SessionTrace note;
+        note.name = m_document.traceName(t);
+        note.slot = t;
+        note.scale = scale;
+        notes.push_back(std::move(note));
+    }
+    return notes;
+}
+
+void MeasurementSession::syncTraceNotes(const std::string& scale)
+{
+    m_traceNotes = syncedNotes(scale);
+}
+
+std::vector<SessionTrace>& MeasurementSession::traceNotes()
+{
+    syncTraceNotes();
+    return m_traceNotes;
+}
+
+void MeasurementSession::tracesChanged(const std::string& scale)
+{
+    syncTraceNotes(scale);
+    ++m_traceChanges;
+}
+
+bool MeasurementSession::notesChanged(const std::vector<SessionTrace>& since) const
+{
+    const std::vector<SessionTrace> now = syncedNotes({});
+    return !std::equal(now.begin(), now.end(), since.begin(), since.end(), sameNote);
+}
+
+// ---------------------------------------------------------------- session data
+
+SessionData MeasurementSession::sessionData() const
+{
+    SessionData data;
+    const TraceStore& store = m_document.traces();
+    const int count = store.GetTraceCount();
+    std::vector<SessionTrace> notes = syncedNotes({});
+    for (int t = 0; t < count; ++t) {
+        SessionTrace trace = notes[static_cast<std::size_t>(t)];
+        const int n = store.pointCount(t);
+        std::vector<double> exact, levels;
+        if (t == count - 1 && store.GetLastTraceData(exact, levels) == n && n > 0) {
+            // The newest trace keeps its frequencies as given, and its phase.
+            trace.frequencies = std::move(exact);
+            std::vector<double> phase;
+            if (store.lastTracePhase(phase))
+                trace.phaseDeg = std::move(phase);
+        } else {
+            const double* x = store.traceX(t);
+            for (int i = 0; i < n; ++i)
+                trace.frequencies.push_back(std::pow(10.0, x[i] / 100.0));
+        }
+        const double* y = store.traceY(t);
+        trace.levelsDb.assign(y, y + n);
+        for (double& level : trace.levelsDb)
+            level /= 100.0;
+        data.traces.push_back(std::move(trace));
+    }
+
+    const PlotSettings& plot = m_document.plot();
+    for (std::size_t i = 0; i < PlotSettings::DBRangeItems.size(); ++i)
+        if (PlotSettings::DBRangeItems[i].data == plot.dbSpan)
+            data.plot.rangeIndex = static_cast<int>(i);
+    data.plot.dbCentre = plot.dbCentre;
+
+    for (const CorrectionUse use : {CorrectionUse::Main, CorrectionUse::LogSweep}) {
+        const CorrectionTable& table =
+            use == CorrectionUse::Main ? m_document.corrections() : m_logSweepCorrections;
+        for (int slot = 0; slot < CorrectionTable::Count; ++slot) {
+            const CorrectionFile& file = m_correctionFiles[static_cast<std::size_t>(use)][static_cast<std::size_t>(slot)];
+            if (file.path.empty())
+                continue;
+            data.corrections.push_back({use == CorrectionUse::Main ? "main" : "logsweep", slot, file.path, file.content,
+                                        table.enabled[static_cast<std::size_t>(slot)]});
+        }
+    }
+
+    for (const Measurement& m : m_measurements.items())
+        data.measurements.push_back(m.data);
+    return data;
+}
+
+// ---------------------------------------------------------------- save, open, recover
+
+Status MeasurementSession::saveSession(const std::string& path)
+{
+    if (Status written = SessionFile::write(path, sessionData()); !written)
+        return written;
+    m_savedChanges = m_recoveredChanges = changeCount();
+    m_savedNotes = m_recoveredNotes = syncedNotes({});
+    if (!m_recoveryFile.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(m_recoveryFile, ec);
+    }
+    return {};
+}
+
+Result<std::vector<std::string>> MeasurementSession::openSession(const std::string& path)
+{
+    if (busy())
+        return Error::of(Failure::Busy, "Another measurement is running");
+    Result<SessionFile::Opened> read = SessionFile::read(path);
+    if (!read)
+        return read.error();
+    SessionData& data = read->data;
+    std::vector<std::string> skipped = std::move(read->skipped);
+
+    // From here nothing fails: what cannot be taken is listed instead.
+    // Traces, through the document as loadTrace adds them.
+    m_document.traces().ClearAllTraces();
+    m_traceNotes.clear();
+    for (SessionTrace& trace : data.traces) {
+        if (m_document.traces().GetTraceCount() >= TraceStore::MaxTraces) {
+            skipped.push_back("Trace '" + trace.name + "': the plot holds no more traces");
+            continue;
+        }
+        std::vector<ResponsePoint> points;
+        const std::size_t n = std::min(trace.frequencies.size(), trace.levelsDb.size());
+        for (std::size_t i = 0; i < n; ++i) {
+            ResponsePoint p{trace.frequencies[i], trace.levelsDb[i], std::nullopt};
+            if (i < trace.phaseDeg.size() && std::isfinite(trace.phaseDeg[i]))
+                p.phase = trace.phaseDeg[i];
+            points.push_back(p);
+        }
+        if (points.empty() || !putTrace(points, trace.name)) {
+            skipped.push_back("Trace '" + trace.name + "': no points");
+            continue;
+        }
+        trace.frequencies.clear();
+        trace.levelsDb.clear();
+        trace.phaseDeg.clear();
+        m_traceNotes.push_back(std::move(trace));
+    }
+
+    PlotSettings& plot = m_document.plot();
+    if (data.plot.rangeIndex >= 0 && data.plot.rangeIndex < static_cast<int>(PlotSettings::DBRangeItems.size()))
+        plot.dbSpan = PlotSettings::DBRangeItems[static_cast<std::size_t>(data.plot.rangeIndex)].data;
+    if (std::isfinite(data.plot.dbCentre))
+        plot.dbCentre = static_cast<int>(std::lround(data.plot.dbCentre));
+
+    // Corrections: each from its path while that still exists, else from the
+    // text the file kept, written to the user's data folder and loaded from
+    // there (the curve reader reads files only). Slots the file names no
+    // curve for are switched off.
+    for (const CorrectionUse use : {CorrectionUse::Main, CorrectionUse::LogSweep})
+        for (int slot = 0; slot < CorrectionTable::Count; ++slot)
+            disableCorrection(use, slot);
+    for (const SessionCorrection& c : data.corrections) {
+        const bool main = c.use == "main";
+        if ((!main && c.use != "logsweep") || c.slot < 0 || c.slot >= CorrectionTable::Count) {
+            skipped.push_back("Correction '" + c.path + "': no such use or slot");
+            continue;
+        }
+        const CorrectionUse use = main ? CorrectionUse::Main : CorrectionUse::LogSweep;
+        std::string from = c.path;
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(DataFolder::locate(c.path, corrections(use).dataFolder()), ec)) {
+            const std::string name = std::filesystem::path(c.path).filename().string();
+            const std::filesystem::path kept = userDataFolder() / "session-corrections" / (name.empty() ? "curve.txt" : name);
+            if (!writeAtomically(kept, c.content)) {
+                skipped.push_back("Correction '" + c.path + "': could not be written to " + kept.string());
+                continue;
+            }
+            from = kept.string();
+        }
+        if (Status loaded = loadCorrection(use, c.slot, from); !loaded) {
+            skipped.push_back("Correction '" + c.path + "': " + loaded.message());
+            continue;
+        }
+        if (c.enabled)
+            if (Status on = enableCorrection(use, c.slot); !on)
+                skipped.push_back("Correction '" + c.path + "': " + on.message());
+    }
+
+    m_measurements.replace(std::move(data.measurements));
+    ++m_traceChanges;
+    m_savedChanges = m_recoveredChanges = changeCount();
+    m_savedNotes = m_recoveredNotes = syncedNotes({});
+    if (!m_recoveryFile.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(m_recoveryFile, ec);
+    }
+    return skipped;
+}
+
+void MeasurementSession::setRecoveryFile(const std::string& path)
+{
+    m_recoveryFile = path;
+    // Nothing written there yet: the next keepRecovery() writes if anything
+    // is unsaved.
+    m_recoveredChanges = m_savedChanges;
+    m_recoveredNotes = m_savedNotes;
+}
+
+void MeasurementSession::keepRecovery()
+{
+    if (m_recoveryFile.empty())
+        return;
+    if (changeCount() == m_recoveredChanges && !notesChanged(m_recoveredNotes))
+        return;
+    // SessionFile::write saves atomically; a failure leaves the last
+    // recovery file, and the next change tries again.
+    if (!SessionFile::write(m_recoveryFile, sessionData()))
+        return;
+    m_recoveredChanges = changeCount();
+    m_recoveredNotes = syncedNotes({});
+}
+
+bool MeasurementSession::unsavedWork() const
+{
+    return changeCount() != m_savedChanges || notesChanged(m_savedNotes);
+}
+
+} // namespace audimera
