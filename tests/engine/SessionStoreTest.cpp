@@ -1,0 +1,125 @@
+// The session's measurements and files on the simulated card: log sweeps
+// become measurements, the list averages and aligns them, and a session
+// saved, changed and opened again comes back as it was, with its recovery
+// file and unsaved-work mark following the changes.
+#include "devices/SimulatedSoundCard.h"
+#include "tests/engine/EngineFixture.h"
+
+#include <filesystem>
+
+namespace audimera {
+
+namespace {
+
+struct SessionStoreTest : ::testing::Test {
+    void SetUp() override
+    {
+        ASSERT_TRUE(rig.device.initAudio().ok());
+        initialiseTables(rig.session);
+        settings.length = std::size_t(1) << 15;
+        settings.gateMs = 5;
+    }
+    // One log sweep through chain; the new measurement's id.
+    int measure(const char* chain)
+    {
+        std::string error;
+        rig.device.setChain(*SoundChain::parse(chain, error));
+        EXPECT_TRUE(rig.session.runLogSweep(settings).ok());
+        return rig.session.measurements().items().back().id;
+    }
+    SessionRig<SimulatedSoundCard> rig{std::vector<SoundDeviceInfo>{{"out", "Card Out"}},
+                                       std::vector<SoundDeviceInfo>{{"in", "Card In"}}};
+    LogSweepSettings settings;
+    std::filesystem::path folder = std::filesystem::path(testing::TempDir()) / "session-store";
+};
+
+} // namespace
+
+TEST_F(SessionStoreTest, LogSweepsBecomeMeasurementsWithTheirDevicesSettingsAndWholeResponse)
+{
+    for (const char* chain : {"gain=0", "delay=1"}) {
+        const SessionMeasurement& m = rig.session.measurements().find(measure(chain))->data;
+        const LogSweepResults& r = rig.session.lastLogSweep()->results;
+        EXPECT_EQ(m.kind, "logsweep");
+        EXPECT_EQ(m.name.rfind("Log sweep ", 0), 0u) << m.name;
+        EXPECT_EQ(m.playDevice + "|" + m.recordDevice, "Card Out|Card In");
+        EXPECT_EQ(m.playRate, rig.device.outputDeviceRate());
+        EXPECT_EQ(m.rate, r.rate);
+        EXPECT_NE(m.settingsJson.find("\"length\":32768"), std::string::npos) << m.settingsJson;
+        EXPECT_NE(m.settingsJson.find("\"phaseRef\":\"auto\""), std::string::npos) << m.settingsJson;
+        EXPECT_NEAR(m.delayMs, r.delaySeconds() * 1000, 1e-9);
+        // Ungated and whole: longer than the sweep, the gated segment within it.
+        EXPECT_GT(m.impulse.size(), settings.length);
+        EXPECT_GT(m.impulse.size(), 4 * r.impulse.size());
+    }
+    EXPECT_EQ(rig.session.measurements().items().size(), 2u);
+}
+
+TEST_F(SessionStoreTest, TheListAveragesAndAlignsWithoutTouchingTheRecordings)
+{
+    const int straight = measure("gain=0"), late = measure("delay=1");
+    MeasurementList& list = rig.session.measurements();
+    const std::vector<float> recording = list.find(late)->data.impulse;
+    ASSERT_TRUE(list.align(straight, {straight, late}).ok());
+    EXPECT_EQ(list.find(straight)->data.alignMs, 0);
+    EXPECT_NEAR(list.find(late)->data.alignMs, -1.0, 0.01);
+    EXPECT_EQ(list.find(late)->data.impulse, recording);
+    EXPECT_FALSE(list.average({straight}, AverageMode::Rms, false).ok());
+    const struct { AverageMode mode; bool align; const char* name; } modes[] = {
+        {AverageMode::Rms, false, "rms"}, {AverageMode::Db, false, "db"},
+        {AverageMode::Vector, false, "vector"}, {AverageMode::Vector, true, "vector aligned"}};
+    for (const auto& c : modes) {
+        const Result<int> id = list.average({straight, late}, c.mode, c.align);
+        ASSERT_TRUE(id.ok()) << id.message();
+        const SessionMeasurement& a = list.find(*id)->data;
+        EXPECT_EQ(a.kind + "|" + a.averageMode + "|" + a.name, std::string("average|") + c.name + "|Average of 2 (" + c.name + ")");
+        EXPECT_EQ(a.averageOf, 2);
+        EXPECT_EQ(a.rate, list.find(straight)->data.rate);
+    }
+}
+
+TEST_F(SessionStoreTest, ASavedSessionOpensAsItWasAndTheRecoveryFileFollowsTheChanges)
+{
+    std::filesystem::create_directories(folder);
+    const std::string recovery = (folder / "recovery.audimera").string(), saved = (folder / "saved.audimera").string();
+    rig.session.setRecoveryFile(recovery);
+    EXPECT_FALSE(rig.session.unsavedWork());
+    Result<std::vector<std::string>> during = std::vector<std::string>{};
+    rig.host.atYield(1, [&] { during = rig.session.openSession(saved); });
+    const int id = measure("delay=1");
+    EXPECT_EQ(during.kind(), Failure::Busy);
+    EXPECT_TRUE(rig.session.unsavedWork() && std::filesystem::exists(recovery));
+    ASSERT_TRUE(rig.session.addTrace(rig.session.lastLogSweep()->results.response, "Log sweep").ok());
+    rig.session.traceNotes()[0].offsetDb = 3;
+    ASSERT_TRUE(rig.session.measurements().rename(id, "Mic A").ok());
+
+    ASSERT_TRUE(rig.session.saveSession(saved).ok());
+    EXPECT_FALSE(rig.session.unsavedWork() || std::filesystem::exists(recovery));
+    const SessionData before = rig.session.sessionData();
+    rig.session.clearTraces();
+    ASSERT_TRUE(rig.session.measurements().remove(id).ok());
+    rig.session.keepRecovery();
+    EXPECT_TRUE(rig.session.unsavedWork() && std::filesystem::exists(recovery));
+    EXPECT_FALSE(rig.session.openSession((folder / "none.audimera").string()).ok());
+    EXPECT_TRUE(rig.session.measurements().items().empty() && rig.session.unsavedWork());
+
+    ASSERT_TRUE(rig.session.openSession(saved).ok());
+    EXPECT_FALSE(rig.session.unsavedWork());
+    const SessionData after = rig.session.sessionData();
+    ASSERT_EQ(after.traces.size(), 1u);
+    const SessionTrace &t0 = before.traces[0], &t1 = after.traces[0];
+    EXPECT_EQ(t1.name + "|" + t1.scale, "Log sweep|dB re the played level");
+    EXPECT_EQ(t1.offsetDb, 3);
+    ASSERT_EQ(t1.levelsDb.size(), t0.levelsDb.size());
+    for (std::size_t i = 0; i < t0.levelsDb.size(); ++i) {
+        EXPECT_NEAR(t1.frequencies[i], t0.frequencies[i], 1e-9 * t0.frequencies[i]) << i;
+        EXPECT_NEAR(t1.levelsDb[i], t0.levelsDb[i], 1e-9) << i;
+    }
+    ASSERT_EQ(after.measurements.size(), 1u);
+    const SessionMeasurement &m0 = before.measurements[0], &m1 = after.measurements[0];
+    EXPECT_EQ(m1.name + m1.settingsJson + m1.playDevice + m1.date, m0.name + m0.settingsJson + m0.playDevice + m0.date);
+    EXPECT_EQ(m1.impulse, m0.impulse);
+    EXPECT_EQ(m1.delayMs, m0.delayMs);
+}
+
+} // namespace audimera
