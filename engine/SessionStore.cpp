@@ -380,12 +380,18 @@ void MeasurementSession::keepRecovery()
         return;
     if (changeCount() == m_recoveredChanges && !notesChanged(m_recoveredNotes))
         return;
+    m_recoveredChanges = changeCount();
+    m_recoveredNotes = syncedNotes({});
+    // Nothing left to recover (traces and measurements cleared): no file.
+    if (m_document.traces().GetTraceCount() == 0 && m_measurements.items().empty()) {
+        std::error_code ec;
+        std::filesystem::remove(m_recoveryFile, ec);
+        return;
+    }
     // SessionFile::write saves atomically; a failure leaves the last
     // recovery file, and the next change tries again.
     if (!SessionFile::write(m_recoveryFile, sessionData()))
-        return;
-    m_recoveredChanges = changeCount();
-    m_recoveredNotes = syncedNotes({});
+        m_recoveredChanges = ~std::uint64_t(0);
 }
 
 bool MeasurementSession::unsavedWork() const

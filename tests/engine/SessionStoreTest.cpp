@@ -97,11 +97,12 @@ TEST_F(SessionStoreTest, ASavedSessionOpensAsItWasAndTheRecoveryFileFollowsTheCh
     EXPECT_FALSE(rig.session.unsavedWork() || std::filesystem::exists(recovery));
     const SessionData before = rig.session.sessionData();
     rig.session.clearTraces();
-    ASSERT_TRUE(rig.session.measurements().remove(id).ok());
+    ASSERT_TRUE(rig.session.measurements().rename(id, "Mic B").ok());
     rig.session.keepRecovery();
     EXPECT_TRUE(rig.session.unsavedWork() && std::filesystem::exists(recovery));
     EXPECT_FALSE(rig.session.openSession((folder / "none.audimera").string()).ok());
-    EXPECT_TRUE(rig.session.measurements().items().empty() && rig.session.unsavedWork());
+    EXPECT_EQ(rig.session.measurements().find(id)->data.name, "Mic B");
+    EXPECT_TRUE(rig.session.document().traces().GetTraceCount() == 0 && rig.session.unsavedWork());
 
     ASSERT_TRUE(rig.session.openSession(saved).ok());
     EXPECT_FALSE(rig.session.unsavedWork());
