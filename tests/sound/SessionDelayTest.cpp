@@ -53,7 +53,7 @@ TEST(SessionDelayTest, TheListFindsTheDelayLineRunAfterRun)
     double low = INFINITY, high = -INFINITY, sum = 0;
     for (std::size_t i = 0; i < delays->size(); ++i) {
         const double ms = (*delays)[i].delayMs - (i < 5 ? 0 : DelayMs);
-        std::printf("[ figures  ] %s run %zu: %.5f ms after the first straight one (%.3f samples)\n",
+        std::printf("[ figures  ] %s run %zu: %.7f ms after the first straight one (%.5f samples)\n",
                     i < 5 ? "straight" : "delayed", i % 5 + 1, (*delays)[i].delayMs, (*delays)[i].delaySamples);
         low = std::min(low, (*delays)[i].delayMs);
         high = std::max(high, (*delays)[i].delayMs);
@@ -66,7 +66,7 @@ TEST(SessionDelayTest, TheListFindsTheDelayLineRunAfterRun)
         delayedLow = std::min(delayedLow, (*delays)[i].delayMs);
         delayedHigh = std::max(delayedHigh, (*delays)[i].delayMs);
     }
-    std::printf("[ figures  ] delayed: mean %.5f ms (the line: %.3f ms), spread %.5f ms; all ten span %.5f ms\n",
+    std::printf("[ figures  ] delayed: mean %.7f ms (the line: %.3f ms), spread %.7f ms; all ten span %.7f ms\n",
                 sum / 5, DelayMs, delayedHigh - delayedLow, high - low);
     EXPECT_LT(delayedHigh - delayedLow, 0.01);
     EXPECT_NEAR(sum / 5, DelayMs, 0.02);
