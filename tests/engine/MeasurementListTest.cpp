@@ -3,7 +3,6 @@
 #include "engine/MeasurementList.h"
 
 #include <gtest/gtest.h>
-
 #include <functional>
 
 namespace audimera {
@@ -11,35 +10,30 @@ namespace audimera {
 TEST(MeasurementListTest, EditsLeaveTheirNamesAndCountAsChanges)
 {
     using L = MeasurementList;
-    struct Edit {
+    const std::string abc = "Log sweep 21:30:05,B,C";
+    const struct {
         const char* what;
         std::function<bool(L&)> apply; // true when it answered as it should
-        const char* names;
+        std::string names;
         bool canUndo, counts;
-    };
-    const std::vector<Edit> edits = {
-        {"added", [](L&) { return true; }, "Log sweep 21:30:05,B,C", false, false},
-        {"renamed", [](L& l) { return l.rename(2, "Woofer").ok(); }, "Log sweep 21:30:05,Woofer,C", false, true},
-        {"an empty name", [](L& l) { return !l.rename(2, "").ok(); }, "Log sweep 21:30:05,B,C", false, false},
-        {"noted", [](L& l) { return l.setNote(3, "on axis").ok() && l.find(3)->data.note == "on axis"; },
-         "Log sweep 21:30:05,B,C", false, true},
-        {"no such id", [](L& l) { return !l.remove(9).ok() && !l.setNote(9, "x").ok() && !l.find(9); },
-         "Log sweep 21:30:05,B,C", false, false},
+    } edits[] = {
+        {"added", [](L&) { return true; }, abc, false, false},
+        {"renamed", [](L& l) { return l.rename(2, "W").ok(); }, "Log sweep 21:30:05,W,C", false, true},
+        {"an empty name", [](L& l) { return !l.rename(2, "").ok(); }, abc, false, false},
+        {"noted", [](L& l) { return l.setNote(3, "on axis").ok() && l.find(3)->data.note == "on axis"; }, abc, false, true},
+        {"no such id", [](L& l) { return !l.remove(9).ok() && !l.setNote(9, "x").ok() && !l.find(9); }, abc, false, false},
         {"removed", [](L& l) { return l.remove(2).ok(); }, "Log sweep 21:30:05,C", true, true},
-        {"undone, back at its place", [](L& l) { return l.remove(2).ok() && l.undoRemove() && l.find(2); },
-         "Log sweep 21:30:05,B,C", false, true},
-        {"nothing to undo", [](L& l) { return !l.undoRemove(); }, "Log sweep 21:30:05,B,C", false, false},
-        {"replaced, the undo forgotten", [](L& l) {
-             l.remove(1);
-             l.replace({SessionMeasurement{.date = "2026-12-10T07:00:00+01:00"}});
-             return true;
-         }, "Log sweep 07:00:00", false, true},
+        {"undone, back at its place", [](L& l) { return l.remove(2).ok() && l.undoRemove() && l.find(2); }, abc, false, true},
+        {"nothing to undo", [](L& l) { return !l.undoRemove(); }, abc, false, false},
+        {"replaced, the undo forgotten",
+         [](L& l) { return l.remove(1).ok() && (l.replace({{.date = "2026-12-10T07:00:00+01:00"}}), true); },
+         "Log sweep 07:00:00", false, true},
     };
-    for (const Edit& e : edits) {
+    for (const auto& e : edits) {
         MeasurementList list;
-        list.add({.date = "2026-12-09T21:30:05+01:00"});
-        list.add({.name = "B"});
-        list.add({.name = "C"});
+        for (SessionMeasurement m : {SessionMeasurement{.date = "2026-12-09T21:30:05+01:00"}, SessionMeasurement{.name = "B"},
+                                     SessionMeasurement{.name = "C"}})
+            list.add(m);
         const std::uint64_t before = list.changes();
         EXPECT_TRUE(e.apply(list)) << e.what;
         std::string names;
