@@ -245,7 +245,9 @@ int align(const std::vector<std::string>& args, std::ostream& out, std::ostream&
         }
         // Rounded first, so that a response arriving with the reference
         // prints 0.000, not -0.000.
-        const auto shown = [](double v, int digits) { return std::round(v * std::pow(10, digits)) / std::pow(10, digits) + 0.0; };
+        const auto shown = [](double v, int digits) {
+            return std::round(v * std::pow(10, digits)) / std::pow(10, digits) + 0.0;
+        };
         table << o.files[i] << ',' << std::setprecision(3) << shown(found->delaySamples, 3) << ','
               << std::setprecision(4) << shown(found->delayMs, 4) << ','
               << shown(TimeAlignment::metres(found->delayMs, o.temperature), 4) << ','

@@ -56,8 +56,9 @@ Result<GridResponse> ResponseAverage::ofGrids(const std::vector<GridResponse>& r
         return bad("Nothing to average");
     const std::vector<double>& grid = responses.front().frequencies;
     for (const GridResponse& r : responses) {
-        if (r.magnitude.size() != grid.size() || (!r.phaseDeg.empty() && r.phaseDeg.size() != grid.size()))
-            return bad("A response holds a different number of magnitudes or phases than frequencies");
+        if (r.frequencies.size() != grid.size() || r.magnitude.size() != grid.size()
+            || (!r.phaseDeg.empty() && r.phaseDeg.size() != grid.size()))
+            return bad("The responses are not on the same frequencies, or hold a different number of values");
         for (std::size_t k = 0; k < grid.size(); ++k) {
             if (!(std::abs(r.frequencies[k] - grid[k]) <= 1e-9 * std::abs(grid[k])))
                 return bad("The responses are not on the same frequencies");

@@ -83,8 +83,8 @@ double TimeAlignment::metres(double ms, double temperatureC)
     return ms / 1000.0 * 331.3 * std::sqrt(1.0 + temperatureC / 273.15);
 }
 
-Result<Alignment> TimeAlignment::delay(const std::vector<float>& reference, const std::vector<float>& response, int rate,
-                                       const AlignmentBand& band)
+Result<Alignment> TimeAlignment::delay(const std::vector<float>& reference, const std::vector<float>& response,
+                                       int rate, const AlignmentBand& band)
 {
     if (reference.empty() || response.empty())
         return bad("An impulse response holds no samples");

@@ -30,8 +30,7 @@ TEST(AverageCommandTest, AveragesAlignedAndPrintsTheDelays)
     ASSERT_EQ(averaged.code, MeasureCommand::Measured) << averaged.err;
     EXPECT_NE(averaged.out.find("Averaged 2 impulse responses (vector, aligned"), std::string::npos) << averaged.out;
     const Result<ImpulseFile::Impulse> written = ImpulseFile::read(out);
-    ASSERT_TRUE(written.ok());
-    EXPECT_NEAR(written->samples[100], 1.0f, 1e-4f); // lined up on the first, not combed
+    EXPECT_NEAR(written.ok() ? written->samples[100] : 0, 1.0f, 1e-4f); // lined up on the first, not combed
 
     const Outcome aligned = measure({"align", a, b, "--band", "100-10000"});
     std::cout << aligned.out;
@@ -44,11 +43,8 @@ TEST(AverageCommandTest, RefusesBadUsageAndUnreadableFiles)
     TestFolder folder;
     const std::string a = folder.file("a.wav"), slow = folder.file("44k.wav"), out = folder.file("o.wav");
     ASSERT_TRUE(ImpulseFile::writeWav(a, burst(0), 48000).ok() && ImpulseFile::writeWav(slow, burst(0), 44100).ok());
-    struct Case {
-        std::vector<std::string> args;
-        int code;
-    };
-    for (const Case& c : {Case{{"average", a, a, "--mode", "mean", "--out", out}, 2},
+    using Case = std::pair<std::vector<std::string>, int>; // the arguments, the exit code
+    for (const auto& [args, code] : {Case{{"average", a, a, "--mode", "mean", "--out", out}, 2},
                           {{"average", a, a, "--mode", "db", "--align", "--out", out}, 2},
                           {{"average", a, a, "--mode", "rms"}, 2},
                           {{"average", a, "--mode", "rms", "--out", out}, 2},
@@ -56,7 +52,7 @@ TEST(AverageCommandTest, RefusesBadUsageAndUnreadableFiles)
                           {{"average", a, a, "--mode", "rms", "--out", a}, 2},
                           {{"align", a, a, "--band", "500-100"}, 2},
                           {{"align", a, folder.file("none.wav")}, 5}})
-        EXPECT_EQ(measure(c.args).code, c.code) << c.args[1] << ' ' << c.args.back();
+        EXPECT_EQ(measure(args).code, code) << args[1] << ' ' << args.back();
 }
 
 } // namespace

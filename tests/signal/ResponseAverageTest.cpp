@@ -20,16 +20,17 @@ namespace {
 
 constexpr double Pi = std::numbers::pi;
 using Complex = std::complex<double>;
+using Biquad = std::array<double, 5>; // b0 b1 b2 a1 a2
 
-// A 2nd-order Butterworth biquad at f0 (bilinear transform): b0 b1 b2 a1 a2.
-std::array<double, 5> butterworth(bool highPass, double f0, int rate)
+// A 2nd-order Butterworth biquad at f0 (bilinear transform).
+Biquad butterworth(bool highPass, double f0, int rate)
 {
     const double k = std::tan(Pi * f0 / rate), norm = 1 / (1 + std::sqrt(2.0) * k + k * k);
     const double b0 = (highPass ? 1 : k * k) * norm;
     return {b0, (highPass ? -2 : 2) * b0, b0, 2 * (k * k - 1) * norm, (1 - std::sqrt(2.0) * k + k * k) * norm};
 }
 
-Complex responseAt(const std::vector<std::array<double, 5>>& chain, double f, int rate)
+Complex responseAt(const std::vector<Biquad>& chain, double f, int rate)
 {
     const Complex z = std::polar(1.0, -2 * Pi * f / rate);
     Complex h = 1;
@@ -39,12 +40,10 @@ Complex responseAt(const std::vector<std::array<double, 5>>& chain, double f, in
 }
 
 // A unit impulse at sample start through chain, n samples.
-std::vector<float> driver(const std::vector<std::array<double, 5>>& chain, std::size_t start, std::size_t n,
-                          double gain = 1)
+std::vector<float> driver(const std::vector<Biquad>& chain, std::size_t start, std::size_t n, double gain = 1)
 {
     std::vector<double> x(n);
     x[start] = gain;
-    std::vector<float> out(n);
     for (const auto& q : chain) {
         double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
         for (std::size_t i = 0; i < n; ++i) {
@@ -52,8 +51,7 @@ std::vector<float> driver(const std::vector<std::array<double, 5>>& chain, std::
             x2 = x1, x1 = x[i], y2 = y1, y1 = y, x[i] = y;
         }
     }
-    std::copy(x.begin(), x.end(), out.begin());
-    return out;
+    return {x.begin(), x.end()};
 }
 
 double levelDb(const std::vector<float>& x, double f, int rate)
@@ -71,14 +69,13 @@ TEST(ResponseAverageTest, PlusAndMinusSixDbAverageToTheirPowerOrTheirDbMean)
     const double up = std::pow(10, 6 / 20.0), down = 1 / up;
     for (const auto& [mode, expected] : {std::pair{AverageMode::Rms, 3.26}, {AverageMode::Db, 0.0}}) {
         const std::vector<double> grid{20, 1000, 20000};
-        const Result<GridResponse> grids = ResponseAverage::ofGrids(
-            {{grid, {up, up, up}, {}}, {grid, {down, down, down}, {}}}, mode);
+        const auto grids = ResponseAverage::ofGrids({{grid, {up, up, up}, {}}, {grid, {down, down, down}, {}}}, mode);
         const Result<std::vector<float>> impulses =
             ResponseAverage::ofImpulses({driver({}, 0, 256, up), driver({}, 0, 128, down)}, 48000, mode);
-        ASSERT_TRUE(grids.ok() && impulses.ok()) << grids.message() << impulses.message();
-        ASSERT_EQ(impulses->size(), 256u);
+        ASSERT_TRUE(grids.ok() && impulses.ok() && impulses->size() == 256);
         for (std::size_t k = 0; k < grid.size(); ++k) {
-            const double fromGrid = 20 * std::log10(grids->magnitude[k]), fromImpulse = levelDb(*impulses, grid[k], 48000);
+            const double fromGrid = 20 * std::log10(grids->magnitude[k]);
+            const double fromImpulse = levelDb(*impulses, grid[k], 48000);
             std::cout << averageModeName(mode) << " at " << grid[k] << " Hz: grids " << fromGrid << " dB, impulses "
                       << fromImpulse << " dB\n";
             EXPECT_NEAR(fromGrid, expected, 0.005);
@@ -90,10 +87,10 @@ TEST(ResponseAverageTest, PlusAndMinusSixDbAverageToTheirPowerOrTheirDbMean)
 TEST(ResponseAverageTest, TwoArrivalsOneMsApartCombUnlessAligned)
 {
     const int rate = 48000;
-    const std::vector<std::array<double, 5>> chain{butterworth(true, 40, rate), butterworth(false, 12000, rate)};
+    const std::vector<Biquad> chain{butterworth(true, 40, rate), butterworth(false, 12000, rate)};
     const std::vector<float> first = driver(chain, 10, 16384), second = driver(chain, 58, 16384);
     const Result<Alignment> apart = TimeAlignment::delay(first, second, rate);
-    ASSERT_TRUE(apart.ok()) << apart.message();
+    ASSERT_TRUE(apart.ok());
     const Result<std::vector<float>> combed = ResponseAverage::ofImpulses({first, second}, rate, AverageMode::Vector);
     const Result<std::vector<float>> aligned =
         ResponseAverage::ofImpulses({first, second}, rate, AverageMode::Vector, {0, -apart->delaySamples});
@@ -108,16 +105,12 @@ TEST(ResponseAverageTest, TwoArrivalsOneMsApartCombUnlessAligned)
     EXPECT_LE(worst, 0.01);
 }
 
-TEST(TimeAlignmentTest, BandLimitedFractionalDelaysAreFoundToAHundredthOfASample)
+TEST(TimeAlignmentTest, BandLimitedFractionalDelaysAreFoundWithinAFewHundredthsOfASample)
 {
-    struct Case {
-        int rate;
-        double delay, lowHz, highHz; // of the pulse's band
-    };
+    struct Case { int rate; double delay, lowHz, highHz; }; // the band: the pulse's
     for (const Case& c : {Case{48000, 112.59, 20, 20000}, Case{44100, -37.25, 40, 300}, Case{96000, 0.3, 1000, 40000},
                           Case{48000, 4000.5, 100, 2000}}) {
-        // A pulse of a sin^2 bump of spectrum over the band, at 6000 samples
-        // and at 6000 + delay.
+        // A pulse of a sin^2 bump of spectrum over the band, at 6000 samples and 6000 + delay.
         const std::size_t n = 1 << 15;
         RealFft fft(n);
         auto pulse = [&](double at) {
@@ -136,7 +129,6 @@ TEST(TimeAlignmentTest, BandLimitedFractionalDelaysAreFoundToAHundredthOfASample
                   << " ms) over " << found->lowHz << "-" << found->highHz << " Hz, confidence " << found->confidence
                   << '\n';
         EXPECT_NEAR(found->delaySamples, c.delay, 0.05);
-        EXPECT_NEAR(found->delayMs, found->delaySamples * 1000 / c.rate, 1e-12);
         EXPECT_GT(found->confidence, 0.99);
     }
 }
@@ -152,16 +144,16 @@ TEST(TimeAlignmentTest, AWooferBehindItsLowPassIsLateByItsPowerWeightedGroupDela
     const std::vector<float> reference = driver({hp}, 100, 1 << 15), woofer = driver({hp, lp, lp}, 137, 1 << 15);
     double weighted = 0, weights = 0;
     for (double f = 0.5; f < rate / 2.0; f += 0.5) {
-        const double h = 0.01, w = std::pow(std::abs(responseAt({hp}, f, rate)), 4) * std::norm(responseAt({lp, lp}, f, rate));
-        const double tau = -std::arg(responseAt({lp, lp}, f + h, rate) / responseAt({lp, lp}, f - h, rate)) / (4 * Pi * h);
-        weighted += w * tau, weights += w;
+        const auto lr4 = [&](double at) { return responseAt({lp, lp}, at, rate); };
+        const double w = std::pow(std::abs(responseAt({hp}, f, rate)), 4) * std::norm(lr4(f));
+        weighted += w * -std::arg(lr4(f + 0.01) / lr4(f - 0.01)) / (4 * Pi * 0.01), weights += w;
     }
     const double expectedMs = 37 * 1000.0 / rate + weighted / weights * 1000;
     const Result<Alignment> found = TimeAlignment::delay(reference, woofer, rate);
     ASSERT_TRUE(found.ok()) << found.message();
-    std::cout << std::setprecision(6) << "woofer: " << found->delayMs << " ms (analytic " << expectedMs << " ms) over " << found->lowHz << "-"
-              << found->highHz << " Hz, confidence " << found->confidence << "; 1 ms at 20 C is "
-              << TimeAlignment::metres(1.0) << " m\n";
+    std::cout << std::setprecision(7) << "woofer: " << found->delayMs << " ms (analytic " << expectedMs
+              << " ms) over " << found->lowHz << "-" << found->highHz << " Hz, confidence " << found->confidence
+              << "; 1 ms at 20 C is " << TimeAlignment::metres(1.0) << " m\n";
     EXPECT_NEAR(found->delayMs, expectedMs, 0.02);
     EXPECT_NEAR(TimeAlignment::metres(1.0), 0.343, 0.0005);
 }
