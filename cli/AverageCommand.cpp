@@ -156,10 +156,11 @@ std::string averageUsage()
 
   audimera-measure align REF FILE... [options]
       Prints each FILE's delay after the impulse response REF in samples,
-      ms and metres, to a fraction of a sample: the mean group delay
-      between them, weighted by their shared power over the band where
-      both stand above their noise, with that band and how well the two
-      agree there (confidence 0 to 1).
+      ms and metres, to a fraction of a sample: the centre of the main lobe
+      of their cross-correlation (the mean group delay between them,
+      weighted by their shared power), with the band where it stands above
+      its noise and how nearly the two differ by that delay alone
+      (confidence 0 to 1).
 
       --temperature C      the air's temperature for metres (default 20)
       --band LOW-HIGH      read the delay over LOW to HIGH Hz only

@@ -144,8 +144,9 @@ Result<std::vector<float>> ResponseAverage::ofImpulses(const std::vector<std::ve
                 const std::complex<double> turned =
                     shift == 0 ? x[k] : x[k] * std::polar(1.0, -2 * Pi * double(k) * shift / double(n));
                 sum[k] += k == bins - 1 ? std::complex<double>(turned.real(), 0) : turned;
-            } else {
+            } else if (mode == AverageMode::Rms) {
                 power[k] += std::norm(x[k]);
+            } else {
                 logSum[k] += std::log(std::abs(x[k]) + 1e-300);
             }
         }
