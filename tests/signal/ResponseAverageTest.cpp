@@ -13,6 +13,7 @@
 #include <iomanip>
 #include <iostream>
 #include <numbers>
+#include <random>
 
 namespace audimera {
 
@@ -107,11 +108,14 @@ TEST(ResponseAverageTest, TwoArrivalsOneMsApartCombUnlessAligned)
 
 TEST(TimeAlignmentTest, BandLimitedFractionalDelaysAreFoundWithinAFewHundredthsOfASample)
 {
-    struct Case { int rate; double delay, lowHz, highHz; }; // the band: the pulse's
+    // The band: the pulse's; noise: white, its deviation relative to the pulse's peak, over 2^18 samples.
+    struct Case { int rate; double delay, lowHz, highHz, noise = 0; };
     for (const Case& c : {Case{48000, 112.59, 20, 20000}, Case{44100, -37.25, 40, 300}, Case{96000, 0.3, 1000, 40000},
-                          Case{48000, 4000.5, 100, 2000}}) {
+                          Case{48000, 4000.5, 100, 2000}, Case{48000, 112.59, 20, 20000, 1e-3},
+                          Case{48000, 112.59, 200, 2000, 1e-3}, Case{44100, -37.25, 40, 300, 1e-3}}) {
         // A pulse of a sin^2 bump of spectrum over the band, at 6000 samples and 6000 + delay.
-        const std::size_t n = 1 << 15;
+        const std::size_t n = c.noise > 0 ? 1 << 18 : 1 << 15;
+        std::mt19937 generator(7);
         RealFft fft(n);
         auto pulse = [&](double at) {
             for (std::size_t k = 0; k < fft.bins(); ++k) {
@@ -120,16 +124,20 @@ TEST(TimeAlignmentTest, BandLimitedFractionalDelaysAreFoundWithinAFewHundredthsO
                 fft.spectrum()[k] = std::polar(w, -2 * Pi * double(k) * at / double(n));
             }
             fft.inverse();
-            return std::vector<float>(fft.time(), fft.time() + n);
+            std::normal_distribution<double> noise(0, c.noise * *std::max_element(fft.time(), fft.time() + n));
+            std::vector<float> x(n);
+            for (std::size_t i = 0; i < n; ++i)
+                x[i] = float(fft.time()[i] + (c.noise > 0 ? noise(generator) : 0.0));
+            return x;
         };
         const std::vector<float> reference = pulse(6000), response = pulse(6000 + c.delay);
         const Result<Alignment> found = TimeAlignment::delay(reference, response, c.rate);
         ASSERT_TRUE(found.ok()) << found.message();
-        std::cout << c.delay << " samples at " << c.rate << " Hz: " << found->delaySamples << " (" << found->delayMs
+        std::cout << c.delay << " samples at " << c.rate << " Hz, noise " << c.noise << ": " << found->delaySamples << " (" << found->delayMs
                   << " ms) over " << found->lowHz << "-" << found->highHz << " Hz, confidence " << found->confidence
                   << '\n';
         EXPECT_NEAR(found->delaySamples, c.delay, 0.05);
-        EXPECT_GT(found->confidence, 0.99);
+        EXPECT_GT(found->confidence, 0.9);
     }
 }
 
