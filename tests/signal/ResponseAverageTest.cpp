@@ -133,9 +133,9 @@ TEST(TimeAlignmentTest, BandLimitedFractionalDelaysAreFoundWithinAFewHundredthsO
         const std::vector<float> reference = pulse(6000), response = pulse(6000 + c.delay);
         const Result<Alignment> found = TimeAlignment::delay(reference, response, c.rate);
         ASSERT_TRUE(found.ok()) << found.message();
-        std::cout << c.delay << " samples at " << c.rate << " Hz, noise " << c.noise << ": " << found->delaySamples << " (" << found->delayMs
-                  << " ms) over " << found->lowHz << "-" << found->highHz << " Hz, confidence " << found->confidence
-                  << '\n';
+        std::cout << c.delay << " samples at " << c.rate << " Hz, noise " << c.noise << ": " << found->delaySamples
+                  << " (" << found->delayMs << " ms) over " << found->lowHz << "-" << found->highHz
+                  << " Hz, confidence " << found->confidence << '\n';
         EXPECT_NEAR(found->delaySamples, c.delay, 0.05);
         EXPECT_GT(found->confidence, 0.9);
     }
