@@ -201,10 +201,20 @@ std::string unitOf(const LiveSettings& s)
     return s.calibrationOffsetDb ? "dB SPL" : "dBFS";
 }
 
-// A level for a file: empty when it is not finite.
+// Below this the analyser and the meter heard nothing at all (they give
+// -300 and -400 dB for digital silence, far below any float's noise).
+constexpr double SilentDb = -250;
+
+// A level for a file: empty when it is not finite or silence.
 std::string cell(double db)
 {
-    return std::isfinite(db) ? fixed(db, 2) : std::string();
+    return std::isfinite(db) && db > SilentDb ? fixed(db, 2) : std::string();
+}
+
+// A level for the screen: "-inf" for silence.
+std::string shown(double db)
+{
+    return std::isfinite(db) && db > SilentDb ? fixed(db, 2) : std::string("-inf");
 }
 
 std::string bandCsv(const SpectrumFrame& f, const LiveSettings& s)
@@ -227,8 +237,8 @@ std::string bandTable(const SpectrumFrame& f, const LiveSettings& s)
         const bool resolved = k >= f.resolved.size() || f.resolved[k];
         unresolved = unresolved || !resolved;
         std::snprintf(line, sizeof line, "  %-8s %14.2f %*s %*s%s\n", label.c_str(), f.frequencies[k],
-                      static_cast<int>(unit.size()) + 10, cell(f.levelsDb[k]).c_str(),
-                      static_cast<int>(unit.size()) + 9, cell(f.peakDb[k]).c_str(), resolved ? "" : " *");
+                      static_cast<int>(unit.size()) + 10, shown(f.levelsDb[k]).c_str(),
+                      static_cast<int>(unit.size()) + 9, shown(f.peakDb[k]).c_str(), resolved ? "" : " *");
         text += line;
     }
     if (unresolved)
@@ -250,7 +260,7 @@ std::string readings(const SoundLevelReading& r, const LiveSettings& s)
     for (const Row& row : {Row{"L" + w + t, r.levelDb}, Row{"L" + w + "eq", r.leqDb},
                            Row{"L" + w + t + "max", r.maxLevelDb}, Row{"L" + w + "peak", r.peakDb}}) {
         char line[96];
-        std::snprintf(line, sizeof line, "%-8s %8.2f %s\n", row.name.c_str(), row.db, unit.c_str());
+        std::snprintf(line, sizeof line, "%-8s %8s %s\n", row.name.c_str(), shown(row.db).c_str(), unit.c_str());
         text += line;
     }
     return text;
@@ -327,7 +337,7 @@ int runVerb(Verb verb, const std::vector<std::string>& args, std::ostream& out, 
         err << "Sound was lost during the run: the average restarted\n";
 
     if (verb == Verb::Generate) {
-        err << "The record device heard LZeq " << fixed(u.level.leqDb, 2) << " dBFS\n";
+        err << "The record device heard LZeq " << shown(u.level.leqDb) << " dBFS\n";
         return Measured;
     }
     if (verb == Verb::Spl) {

@@ -1,5 +1,6 @@
 #include "cli/MeasureCommand.h"
 #include "cli/AnalyseCommand.h"
+#include "cli/AverageCommand.h"
 #include "cli/CommandSetup.h"
 #include "cli/EqCommand.h"
 #include "cli/LogSweepCommand.h"
@@ -584,6 +585,7 @@ std::string usage()
 
 )" + logSweepUsage() + R"(
 )" + roomUsage() + R"(
+)" + averageUsage() + R"(
 )" + eqUsage() + R"(
 )" + analyseUsage() + R"(
   audimera-measure plot FILE... --png OUT | --svg OUT
@@ -603,7 +605,8 @@ std::string usage()
       Prints the version.
 
 Exit codes: 0 measured, 1 the Audidsp library is missing, 2 bad usage
-(eq: also a trace or target it cannot use),
+(eq: also a trace or target it cannot use; average, align: also responses
+at different rates or without a band in common),
 3 sound device failure, 4 low signal not confirmed (logsweep: no signal;
 spl --calibrate: no calibrator tone), 5 file error, 6 the recording clips
 (logsweep), 7 samples were lost (logsweep).
@@ -660,7 +663,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return eq(args, out, err, usage());
     }
     using Verb = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&, const std::string&);
-    for (const auto& [name, verb] : {std::pair<const char*, Verb>{"analyse", analyse}, {"spl", spl}, {"generate", generate}}) {
+    for (const auto& [name, verb] : {std::pair<const char*, Verb>{"analyse", analyse}, {"spl", spl}, {"generate", generate}, {"average", average}, {"align", align}}) {
         if (args[0] != name)
             continue;
         if (std::find(args.begin(), args.end(), "--help") != args.end()) {

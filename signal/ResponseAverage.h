@@ -45,7 +45,9 @@ public:
     // Averages impulse responses at one rate (each zero-padded to the
     // longest): Rms and Db on their spectra's magnitudes, Vector on the
     // complex spectra, each shifted by shiftsSamples[i] (fractional, applied
-    // as a linear phase; empty: none) first. The result is an impulse
+    // as a linear phase; positive: later; empty: none) first: minus
+    // TimeAlignment::delay of each against the first lines them up. A shift
+    // longer than the longest response is BadInput. The result is an impulse
     // response again (for Rms and Db the minimum-phase one of the averaged
     // magnitude), as long as the longest.
     static Result<std::vector<float>> ofImpulses(const std::vector<std::vector<float>>& impulses, int rate,
