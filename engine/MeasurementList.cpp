@@ -199,8 +199,10 @@ Status MeasurementList::align(int reference, const std::vector<int>& ids, const 
     // Relative to the reference as it stands (its own alignMs, 0 unless it
     // was lined up with another before).
     const double base = find(reference)->data.alignMs;
+    // The reference itself keeps its own, whatever rounding its delay to
+    // itself gives.
     for (std::size_t i = 0; i < ids.size(); ++i)
-        at(ids[i])->data.alignMs = base - (*found)[i].delayMs;
+        at(ids[i])->data.alignMs = ids[i] == reference ? base : base - (*found)[i].delayMs;
     ++m_changes;
     return {};
 }
