@@ -244,7 +244,7 @@ Result<std::string> archiveOf(const SessionData& data)
     std::string text;
     try {
         // Strings that are not UTF-8 are written with U+FFFD in their place.
-        text = root.dump(1, '\t', false, Json::error_handler_t::replace);
+        text = root.dump(-1, ' ', false, Json::error_handler_t::replace);
     } catch (const std::exception& e) {
         return Error::of(Failure::Other, std::string("the session could not be written as JSON: ") + e.what());
     }
