@@ -162,7 +162,7 @@ TEST(SessionFileTest, ASessionReadsBackBitForBitAndOpensInOtherTools)
         EXPECT_EQ(std::system(("python3 -c \"" + script + "\" " + path + " " + folder.file("m.wav")).c_str()), 0);
     }
     if (std::system("command -v sox >/dev/null") == 0 && std::filesystem::exists(folder.file("m.wav")))
-        EXPECT_EQ(std::system(("sox -V1 --i " + folder.file("m.wav") + " | grep -q '32-bit Floating Point PCM'").c_str()), 0);
+        EXPECT_EQ(std::system(("sox --i " + folder.file("m.wav") + " 2>/dev/null | grep -q '32-bit Floating Point PCM'").c_str()), 0);
 }
 
 TEST(SessionFileTest, HostileArchivesAreRefusedOrTheirDamagedMembersSkipped)
