@@ -3,7 +3,6 @@
 #include "cli/CommandSetup.h"
 #include "cli/ExitCode.h"
 #include "curves/CurveFile.h"
-#include "curves/ExchangeFiles.h"
 #include "curves/ImpulseFile.h"
 #include "engine/SessionFile.h"
 #include "engine/TraceStore.h"
@@ -111,7 +110,8 @@ std::string member(const std::string& dir, const char* stem, std::size_t index, 
 
 // Writes every impulse response and trace into dir (made when missing),
 // each under the save rules; an existing file is never replaced: the first
-// one found stops the command before anything is written.
+// one found stops the command before anything is written. A trace FRD
+// cannot hold (a level that is not finite) is said and left out.
 int extract(const SessionData& d, const std::string& dir, std::ostream& err)
 {
     const auto fileError = [&err](const std::string& path, const std::string& why) {
@@ -132,18 +132,13 @@ int extract(const SessionData& d, const std::string& dir, std::ostream& err)
         files.emplace_back(path, std::move(*wav));
     }
     for (std::size_t i = 0; i < d.traces.size(); ++i) {
-        const SessionTrace& t = d.traces[i];
-        std::vector<ResponsePoint> points(t.frequencies.size());
-        for (std::size_t k = 0; k < points.size(); ++k) {
-            points[k] = {t.frequencies[k], t.levelsDb[k], std::nullopt};
-            if (!t.phaseDeg.empty() && !std::isnan(t.phaseDeg[k]))
-                points[k].phase = t.phaseDeg[k];
-        }
         const std::string path = member(dir, "trace", i, "frd");
-        Result<std::string> frd = ExchangeFiles::frdText(points, {t.name});
+        Result<std::string> frd = SessionFile::traceFrd(d.traces[i]);
+        // A level that is not finite (null in session.json) has no FRD.
         if (!frd)
-            return fileError(path, frd.message());
-        files.emplace_back(path, std::move(*frd));
+            err << "Not written: trace " << i + 1 << " (" << frd.message() << ")\n";
+        else
+            files.emplace_back(path, std::move(*frd));
     }
     for (const auto& [path, bytes] : files) {
         struct stat st;

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <zip.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -113,9 +114,10 @@ public:
         return true;
     }
 
+    // The archive's bytes; an error when it or any member could not be made.
     Result<std::string> finish()
     {
-        if (!m_archive)
+        if (!m_archive || !m_failure.empty())
             return Error::of(Failure::File, "the archive could not be made (" + m_failure + ")");
         if (zip_close(m_archive) != 0) {
             fail();
@@ -146,6 +148,8 @@ private:
     {
         if (m_archive && m_failure.empty())
             m_failure = zip_strerror(m_archive);
+        if (m_failure.empty())
+            m_failure = "a member could not be added";
         return false;
     }
 
@@ -178,20 +182,12 @@ Result<std::string> archiveOf(const SessionData& data)
                    {"levelsDb", numbers(t.levelsDb)}};
         if (!t.phaseDeg.empty())
             trace["phaseDeg"] = numbers(t.phaseDeg);
-        // The FRD copy for other tools, without the offset; a trace with a
-        // point that is not finite has none (FRD cannot say it).
-        std::vector<ResponsePoint> points(n);
-        for (std::size_t k = 0; k < n; ++k) {
-            points[k] = {t.frequencies[k], t.levelsDb[k], std::nullopt};
-            if (!t.phaseDeg.empty() && !std::isnan(t.phaseDeg[k]))
-                points[k].phase = t.phaseDeg[k];
-        }
-        const Result<std::string> frd = ExchangeFiles::frdText(points, {t.name});
-        if (frd) {
+        // The FRD copy for other tools; a trace with a point that is not
+        // finite has none (FRD cannot say it).
+        if (const Result<std::string> frd = SessionFile::traceFrd(t)) {
             const std::string name = memberName("traces", i, "frd");
             trace["file"] = name;
-            if (!zip.add(name, *frd, false))
-                break;
+            zip.add(name, *frd, false);
         }
         traces.push_back(std::move(trace));
     }
@@ -236,8 +232,7 @@ Result<std::string> archiveOf(const SessionData& data)
                            + " cannot be written: " + wav.message());
             const std::string name = memberName("measurements", i, "wav");
             entry["file"] = name;
-            if (!zip.add(name, std::move(*wav), true))
-                break;
+            zip.add(name, std::move(*wav), true);
         }
         measurements.push_back(std::move(entry));
     }
@@ -630,6 +625,23 @@ Result<SessionFile::Opened> sessionOf(const std::uint8_t* bytes, std::size_t siz
 }
 
 } // namespace
+
+Result<std::string> SessionFile::traceFrd(const SessionTrace& trace)
+{
+    const std::size_t n = std::min(trace.frequencies.size(), trace.levelsDb.size());
+    std::vector<ResponsePoint> points(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        points[k] = {trace.frequencies[k], trace.levelsDb[k], std::nullopt};
+        if (k < trace.phaseDeg.size() && !std::isnan(trace.phaseDeg[k]))
+            points[k].phase = trace.phaseDeg[k];
+    }
+    // The name as one comment line, whatever line breaks it holds.
+    std::string name = trace.name;
+    for (char& c : name)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return ExchangeFiles::frdText(points, {name});
+}
 
 Result<std::vector<std::uint8_t>> SessionFile::toBytes(const SessionData& data)
 {

@@ -124,6 +124,11 @@ public:
     // The same into memory (tests, fuzzing).
     static Result<std::vector<std::uint8_t>> toBytes(const SessionData& data);
 
+    // A trace as the FRD text its traces/NNN.frd member holds: the name as
+    // a comment, frequency, level (the offset not applied) and phase (0
+    // where none); an error when a point is not finite.
+    static Result<std::string> traceFrd(const SessionTrace& trace);
+
     struct Opened {
         SessionData data;
         std::vector<std::string> skipped; // what was left out, and why, one line each
