@@ -46,14 +46,11 @@ SessionData richSession()
         s.note = "près du mur, \"coin\" \\ ♪ " + std::to_string(m);
         s.kind = m % 3 ? "logsweep" : "average";
         s.date = "2026-12-09T00:" + std::to_string(10 + m) + ":00";
-        s.playDevice = "alsa_output.pci";
-        s.recordDevice = "alsa_input.usb";
+        s.playDevice = "alsa_output.pci", s.recordDevice = "alsa_input.usb";
         s.playRate = s.recordRate = s.rate = rates[m % 5];
         s.settingsJson = R"({"f1":20,"f2":20000.5,"length":"2^18","tags":["a","ü"],"nested":{"x":null}})";
         s.corrections = {"/home/x/mic.txt"};
-        s.clockOffsetPpm = -12.345678901234567;
-        s.delayMs = 3.0000000000000004;
-        s.alignMs = -0.1;
+        s.clockOffsetPpm = -12.345678901234567, s.delayMs = 3.0000000000000004, s.alignMs = -0.1;
         s.averageOf = m % 3 ? 0 : 4;
         s.averageMode = m % 3 ? "" : "vector aligned";
         // Lengths from 1 to ~70000, random bit patterns: denormals and
@@ -76,7 +73,7 @@ bool same(double a, double b)
 
 bool same(const std::vector<double>& a, const std::vector<double>& b)
 {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](double x, double y) { return same(x, y); });
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](double x, double y) { return same(x, y); });
 }
 
 // An archive made by hand: (name, content, deflated) members.
@@ -124,10 +121,10 @@ TEST(SessionFileTest, ASessionReadsBackBitForBitAndOpensInOtherTools)
     const SessionData& e = r->data;
     EXPECT_TRUE(same(e.plot.dbCentre, d.plot.dbCentre) && e.plot.rangeIndex == 3 && e.plot.lowHz == 10 && e.plot.highHz == 24000);
     ASSERT_EQ(e.corrections.size(), 2u);
-    for (std::size_t i = 0; i < 2; ++i)
-        EXPECT_TRUE(e.corrections[i].use == d.corrections[i].use && e.corrections[i].slot == d.corrections[i].slot
-                    && e.corrections[i].path == d.corrections[i].path && e.corrections[i].content == d.corrections[i].content
-                    && e.corrections[i].enabled == d.corrections[i].enabled);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const SessionCorrection &a = e.corrections[i], &b = d.corrections[i];
+        EXPECT_TRUE(a.use == b.use && a.slot == b.slot && a.path == b.path && a.content == b.content && a.enabled == b.enabled);
+    }
     ASSERT_EQ(e.traces.size(), 8u);
     for (std::size_t i = 0; i < 8; ++i) {
         const SessionTrace &a = e.traces[i], &b = d.traces[i];
@@ -177,9 +174,9 @@ TEST(SessionFileTest, HostileArchivesAreRefusedOrTheirDamagedMembersSkipped)
     const std::string spaces(3u << 20, ' ');
     std::vector<std::uint8_t> lying = zipOf({{"session.json", head + R"("traces":[]})" + spaces, true}});
     lieAboutSizes(lying, 1000);
-    std::vector<std::tuple<std::string, std::string, bool>> many(SessionFile::MaxEntries + 1, {"", "", false});
-    for (std::size_t i = 0; i < many.size(); ++i)
-        std::get<0>(many[i]) = "m/" + std::to_string(i);
+    std::vector<std::tuple<std::string, std::string, bool>> many;
+    while (many.size() <= SessionFile::MaxEntries)
+        many.emplace_back("m/" + std::to_string(many.size()), "", false);
     const struct Case {
         const char* what;
         std::vector<std::uint8_t> bytes;
