@@ -594,9 +594,9 @@ Result<SessionFile::Opened> sessionOf(const std::uint8_t* bytes, std::size_t siz
     if (root.is_discarded() || !root.is_object())
         return Error::of(Failure::File, "not a session file (session.json is not a JSON object)");
     const Json* version = field(root, "schemaVersion");
-    if (!version || !version->is_number_integer())
+    if (!version || !version->is_number_unsigned())
         return Error::of(Failure::File, "not a session file (session.json states no schema version)");
-    if (!version->is_number_unsigned() || version->get<std::uint64_t>() > SessionFile::SchemaVersion)
+    if (version->get<std::uint64_t>() > SessionFile::SchemaVersion)
         return Error::of(Failure::BadInput, "the file is from a newer Audimera (session schema "
                                                 + version->dump() + "; this version reads up to "
                                                 + std::to_string(SessionFile::SchemaVersion) + ")");

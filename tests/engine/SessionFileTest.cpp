@@ -158,14 +158,16 @@ TEST(SessionFileTest, ASessionReadsBackBitForBitAndOpensInOtherTools)
             "open(sys.argv[2],'wb').write(z.read(s['measurements'][4]['file']))";
         EXPECT_EQ(std::system(("python3 -c \"" + script + "\" " + path + " " + folder.file("m.wav")).c_str()), 0);
     }
-    if (std::system("command -v sox >/dev/null") == 0 && std::filesystem::exists(folder.file("m.wav")))
+    if (std::system("command -v sox >/dev/null") == 0 && std::filesystem::exists(folder.file("m.wav"))) {
         EXPECT_EQ(std::system(("sox --i " + folder.file("m.wav") + " 2>/dev/null | grep -q '32-bit Floating Point PCM'").c_str()), 0);
+    }
 }
 
 TEST(SessionFileTest, HostileArchivesAreRefusedOrTheirDamagedMembersSkipped)
 {
     SessionData one;
-    one.measurements.push_back({.name = "m", .rate = 48000, .impulse = std::vector<float>(1000, 0.5f)});
+    one.measurements.emplace_back();
+    one.measurements[0].rate = 48000, one.measurements[0].impulse.assign(1000, 0.5f);
     const std::vector<std::uint8_t> valid = *SessionFile::toBytes(one);
     // Its WAV (stored, so whole in the archive) cut short.
     const std::string all(valid.begin(), valid.end());
