@@ -5,6 +5,7 @@
 #include "cli/EqCommand.h"
 #include "cli/LogSweepCommand.h"
 #include "cli/RoomCommand.h"
+#include "cli/SessionCommand.h"
 
 #include "common/BuildInfo.h"
 #include "curves/CurveFile.h"
@@ -586,6 +587,7 @@ std::string usage()
 )" + logSweepUsage() + R"(
 )" + roomUsage() + R"(
 )" + averageUsage() + R"(
+)" + sessionUsage() + R"(
 )" + eqUsage() + R"(
 )" + analyseUsage() + R"(
   audimera-measure plot FILE... --png OUT | --svg OUT
@@ -606,7 +608,8 @@ std::string usage()
 
 Exit codes: 0 measured, 1 the Audidsp library is missing, 2 bad usage
 (eq: also a trace or target it cannot use; average, align: also responses
-at different rates or without a band in common),
+at different rates or without a band in common; session: also a refused
+session file),
 3 sound device failure, 4 low signal not confirmed (logsweep: no signal;
 spl --calibrate: no calibrator tone), 5 file error, 6 the recording clips
 (logsweep), 7 samples were lost (logsweep).
@@ -663,7 +666,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return eq(args, out, err, usage());
     }
     using Verb = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&, const std::string&);
-    for (const auto& [name, verb] : {std::pair<const char*, Verb>{"analyse", analyse}, {"spl", spl}, {"generate", generate}, {"average", average}, {"align", align}}) {
+    for (const auto& [name, verb] : {std::pair<const char*, Verb>{"analyse", analyse}, {"spl", spl}, {"generate", generate},
+                                    {"average", average}, {"align", align}, {"session", session}}) {
         if (args[0] != name)
             continue;
         if (std::find(args.begin(), args.end(), "--help") != args.end()) {

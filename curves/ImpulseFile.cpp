@@ -99,15 +99,13 @@ audimera::Status writeWav(const std::string& path, const std::vector<float>& sam
     return CurveFile::writeText(path, *bytes);
 }
 
-audimera::Result<Impulse> read(const std::string& path, int channel)
+namespace {
+
+// The samples of channel of an opened sound file, under read()'s rules.
+audimera::Result<Impulse> readOpened(SNDFILE* opened, const SF_INFO& info, int channel)
 {
     const auto fail = [](std::string why) { return audimera::Error::of(Failure::File, std::move(why)); };
-    const audimera::Result<int> fd = FieldReader::openRegular(path);
-    if (!fd)
-        return fd.error();
-    SF_INFO info{};
-    // libsndfile closes the descriptor with the file.
-    const std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(sf_open_fd(*fd, SFM_READ, &info, SF_TRUE), sf_close);
+    const std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(opened, sf_close);
     if (!file)
         return fail(std::string("not a sound file that can be read (") + sf_strerror(nullptr) + ")");
     if (info.frames <= 0)
@@ -143,6 +141,34 @@ audimera::Result<Impulse> read(const std::string& path, int channel)
     if (impulse.samples.empty())
         return fail("the file holds no samples");
     return impulse;
+}
+
+// Reading from memory: libsndfile never writes through these.
+sf_count_t refuseWrite(const void*, sf_count_t, void*)
+{
+    return 0;
+}
+
+} // namespace
+
+audimera::Result<Impulse> read(const std::string& path, int channel)
+{
+    const audimera::Result<int> fd = FieldReader::openRegular(path);
+    if (!fd)
+        return fd.error();
+    SF_INFO info{};
+    // libsndfile closes the descriptor with the file.
+    SNDFILE* file = sf_open_fd(*fd, SFM_READ, &info, SF_TRUE);
+    return readOpened(file, info, channel);
+}
+
+audimera::Result<Impulse> fromBytes(std::string bytes, int channel)
+{
+    SF_VIRTUAL_IO io{length, seek, read, refuseWrite, tell};
+    Buffer buffer{std::move(bytes), 0};
+    SF_INFO info{};
+    SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, &buffer);
+    return readOpened(file, info, channel);
 }
 
 } // namespace ImpulseFile

@@ -41,6 +41,9 @@ inline constexpr long long MaxFrames = 1LL << 25;
 // has no such channel, or holds a value that is not a finite number.
 audimera::Result<Impulse> read(const std::string& path, int channel = 0);
 
+// read() on a sound file's bytes in memory (a member of a session file).
+audimera::Result<Impulse> fromBytes(std::string bytes, int channel = 0);
+
 } // namespace ImpulseFile
 
 } // namespace audimera

@@ -8,18 +8,29 @@
 //                             each measurement's data;
 //   measurements/NNN.wav      each measurement's impulse response, 32-bit
 //                             float, at its own rate;
-//   traces/NNN.frd            each trace as an FRD file, for other tools.
-// session.json is written with nlohmann-json; numbers keep 17 significant
-// digits, so what is read back is what was written.
+//   traces/NNN.frd            each trace as an FRD file, for other tools
+//                             (the offset not applied; read back from
+//                             session.json, never from here).
+// session.json is one JSON document written with nlohmann-json: its
+// "schemaVersion", "plot", "traces", "corrections" and "measurements" (each
+// with its settings as a JSON object, "samples" and "file", its WAV's
+// member name). Numbers are written in the shortest form that reads back to
+// the same double, so what is read back is what was written; a value that
+// is not finite (a phase of NaN: none at that point) is written null.
+// The WAVs are stored, the rest deflated; every member carries the same
+// fixed time, so one session gives the same bytes each time.
 //
 // Writing goes through the project's save rules (a temporary file and an
 // atomic rename; a read-only file is refused; the old file stays on any
 // failure). Reading never extracts to disk: members are read into memory
 // by name, within limits (entries, each member's and the whole size, and
 // the compression ratio), so a ZIP bomb or a path that would leave a
-// folder is refused. A file from a newer schema is refused; a damaged
-// member (a truncated WAV, a measurement whose JSON has the wrong types)
-// is skipped and listed, and the rest is read.
+// folder is refused. The sizes are checked from the central directory
+// before anything inflates, and again while inflating: a member that gives
+// more than its entry states is refused at the first byte over. A file
+// from a newer schema is refused; a damaged member (a truncated WAV, a
+// measurement whose JSON has the wrong types, a list too long) is skipped
+// and listed, and the rest is read.
 //
 // Pure file code on plain data (no session, no device); any thread.
 #pragma once
@@ -94,19 +105,39 @@ public:
     static constexpr std::size_t MaxEntries = 4096;
     static constexpr std::uint64_t MaxMemberBytes = 512ull << 20;
     static constexpr std::uint64_t MaxTotalBytes = 2ull << 30;
+    // Inflated size over compressed size; only members larger than
+    // RatioFloorBytes are held to it (a short text may shrink far more,
+    // and cannot amount to a bomb within MaxEntries).
     static constexpr double MaxRatio = 200.0;
+    static constexpr std::uint64_t RatioFloorBytes = 1ull << 20;
+    // The most points a trace read holds, and how deep a measurement's
+    // settings may nest; longer or deeper is a damaged member.
+    static constexpr std::size_t MaxTracePoints = 1u << 20;
+    static constexpr int MaxSettingsDepth = 64;
 
-    // Writes data to path (File on failure, the old file kept).
+    // Writes data to path through CurveFile::writeText (File on failure,
+    // the old file kept; a read-only file refused). BadInput, with nothing
+    // written, when data cannot be saved: a trace without one level per
+    // frequency, settingsJson that is not a JSON object, an impulse response
+    // with a sample that is not finite or no rate.
     static Status write(const std::string& path, const SessionData& data);
     // The same into memory (tests, fuzzing).
     static Result<std::vector<std::uint8_t>> toBytes(const SessionData& data);
+
+    // A trace as the FRD text its traces/NNN.frd member holds: the name as
+    // a comment, frequency, level (the offset not applied) and phase (0
+    // where none); an error when a point is not finite.
+    static Result<std::string> traceFrd(const SessionTrace& trace);
 
     struct Opened {
         SessionData data;
         std::vector<std::string> skipped; // what was left out, and why, one line each
     };
-    // Reads a session file: File when it cannot be read or is no session,
-    // BadInput for a newer schema or a refused archive (the message says why).
+    // Reads a session file: File when it cannot be read or is no session
+    // (not a ZIP, no session.json, not JSON, no schema version), BadInput for
+    // a newer schema ("the file is from a newer Audimera ...") or a refused
+    // archive ("refused: ..."). Only a regular file is read. Nothing is
+    // written anywhere.
     static Result<Opened> read(const std::string& path);
     static Result<Opened> fromBytes(const std::uint8_t* bytes, std::size_t size);
 };
