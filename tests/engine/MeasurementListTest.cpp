@@ -10,6 +10,7 @@ namespace audimera {
 TEST(MeasurementListTest, EditsLeaveTheirNamesAndCountAsChanges)
 {
     using L = MeasurementList;
+    const auto made = [](const char* name, const char* date) { SessionMeasurement m; m.name = name, m.date = date; return m; };
     const std::string abc = "Log sweep 21:30:05,B,C";
     const struct {
         const char* what;
@@ -26,13 +27,12 @@ TEST(MeasurementListTest, EditsLeaveTheirNamesAndCountAsChanges)
         {"undone, back at its place", [](L& l) { return l.remove(2).ok() && l.undoRemove() && l.find(2); }, abc, false, true},
         {"nothing to undo", [](L& l) { return !l.undoRemove(); }, abc, false, false},
         {"replaced, the undo forgotten",
-         [](L& l) { return l.remove(1).ok() && (l.replace({{.date = "2026-12-10T07:00:00+01:00"}}), true); },
+         [&](L& l) { return l.remove(1).ok() && (l.replace({made("", "2026-12-10T07:00:00+01:00")}), true); },
          "Log sweep 07:00:00", false, true},
     };
     for (const auto& e : edits) {
         MeasurementList list;
-        for (SessionMeasurement m : {SessionMeasurement{.date = "2026-12-09T21:30:05+01:00"}, SessionMeasurement{.name = "B"},
-                                     SessionMeasurement{.name = "C"}})
+        for (const SessionMeasurement& m : {made("", "2026-12-09T21:30:05+01:00"), made("B", ""), made("C", "")})
             list.add(m);
         const std::uint64_t before = list.changes();
         EXPECT_TRUE(e.apply(list)) << e.what;
