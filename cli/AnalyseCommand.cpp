@@ -201,20 +201,16 @@ std::string unitOf(const LiveSettings& s)
     return s.calibrationOffsetDb ? "dB SPL" : "dBFS";
 }
 
-// Below this the analyser and the meter heard nothing at all (they give
-// -300 and -400 dB for digital silence, far below any float's noise).
-constexpr double SilentDb = -250;
-
 // A level for a file: empty when it is not finite or silence.
 std::string cell(double db)
 {
-    return std::isfinite(db) && db > SilentDb ? fixed(db, 2) : std::string();
+    return heardLevel(db) ? fixed(db, 2) : std::string();
 }
 
 // A level for the screen: "-inf" for silence.
 std::string shown(double db)
 {
-    return std::isfinite(db) && db > SilentDb ? fixed(db, 2) : std::string("-inf");
+    return heardLevel(db) ? fixed(db, 2) : std::string("-inf");
 }
 
 std::string bandCsv(const SpectrumFrame& f, const LiveSettings& s)

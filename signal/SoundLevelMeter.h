@@ -55,6 +55,12 @@ namespace audimera {
 enum class FrequencyWeighting { A, C, Z };
 enum class TimeWeighting { Fast, Slow };
 
+// Below this level the meter and the analyser heard nothing at all: they
+// give -400 and -300 dB for digital silence, far below any float's noise. What
+// shows their readings shows such a level as silence, not as a number.
+inline constexpr double SilenceDb = -250;
+inline bool heardLevel(double db) { return db > SilenceDb && db < 1e300; }
+
 struct SoundLevelReading {
     double levelDb = -400;
     double leqDb = -400;

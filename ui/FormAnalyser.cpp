@@ -41,8 +41,6 @@ constexpr AverageItem AverageItems[] = {{"None", AnalyserAveraging::None, 1.0},
                                         {"Exponential 1 s", AnalyserAveraging::Exponential, 1.0},
                                         {"Exponential 8 s", AnalyserAveraging::Exponential, 8.0},
                                         {"Running", AnalyserAveraging::Running, 1.0}};
-// A reading below this is "nothing yet" (the meter starts at -400).
-constexpr double NoReadingDb = -300;
 
 QSettings programSettings()
 {
@@ -51,7 +49,7 @@ QSettings programSettings()
 
 QString levelText(double db)
 {
-    return db > NoReadingDb && std::isfinite(db) ? forms::number(db, 1) : QStringLiteral("--");
+    return heardLevel(db) ? forms::number(db, 1) : QStringLiteral("--");
 }
 
 QString frequencyText(double hz)
@@ -597,7 +595,7 @@ void FormAnalyser::ButtonAnalyserAdd_Click()
     std::vector<ResponsePoint> points;
     if (!f.bands.empty()) {
         for (std::size_t i = 0; i < f.bands.size() && i < f.levelsDb.size(); ++i)
-            if (std::isfinite(f.levelsDb[i]) && f.levelsDb[i] > NoReadingDb)
+            if (heardLevel(f.levelsDb[i]))
                 points.push_back({f.bands[i].centreHz, f.levelsDb[i], std::nullopt});
     } else {
         // The line thinned to a point per 1/96 octave at most, so the low
@@ -605,8 +603,7 @@ void FormAnalyser::ButtonAnalyserAdd_Click()
         const double step = std::pow(2.0, 1.0 / 96);
         double next = 0;
         for (std::size_t i = 0; i < f.frequencies.size() && i < f.levelsDb.size(); ++i)
-            if (f.frequencies[i] > 0 && f.frequencies[i] >= next && std::isfinite(f.levelsDb[i])
-                && f.levelsDb[i] > NoReadingDb) {
+            if (f.frequencies[i] > 0 && f.frequencies[i] >= next && heardLevel(f.levelsDb[i])) {
                 points.push_back({f.frequencies[i], f.levelsDb[i], std::nullopt});
                 next = f.frequencies[i] * step;
             }
