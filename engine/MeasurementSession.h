@@ -63,6 +63,9 @@ struct LogSweepRun {
     int channels = 1;
     std::vector<float> recording;
     std::string file; // empty for a measurement
+    // The measurement of measurements() these results show (0: none, or
+    // deleted since).
+    int measurement = 0;
     // The room parameters of its impulse response, once analysed
     // (MeasurementSession::analyseRoom); cleared whenever the results change.
     std::optional<RoomResults> room;
@@ -256,6 +259,40 @@ public:
     void keepRecovery();
     // Traces or measurements not saved in a session file since they changed.
     bool unsavedWork() const;
+
+    // Shows measurement id as lastLogSweep(): its impulse response analysed
+    // with settings as an opened one is (settings.corrections unset takes the
+    // log sweep's own curves), its alignment applied to a Delay phase
+    // reference. BadInput: no such measurement, or no response in it;
+    // Busy while a measurement runs.
+    Status showMeasurement(int id, const LogSweepSettings& settings);
+    // Measurement id analysed the same way, for an overlay or a trace; the
+    // session unchanged.
+    Result<LogSweepResults> analyseMeasurement(int id, const LogSweepSettings& settings) const;
+    // Adds the response of each of ids (analysed as above) to the response
+    // plot as a trace named after the measurement; stops at the first that
+    // fails (the documented message when the plot is full).
+    Status addMeasurementTraces(const std::vector<int>& ids, const LogSweepSettings& settings);
+
+    // Edits trace t's note: its name (also the picture legend's), offset and
+    // whether it is drawn (the plot applies both when drawing; the stored
+    // points never change). BadInput for no such trace or an offset that is
+    // not finite.
+    Status setTraceNote(int t, const SessionTrace& note);
+    // Sets the offsets so that every trace reads 0 dB at hz (its levels
+    // interpolated over log frequency). A trace that does not reach hz keeps
+    // its offset and is named in the error (BadInput); the others are set.
+    Status normaliseTraces(double hz);
+
+    // The recovery file in the user's data folder ($XDG_DATA_HOME/audimera,
+    // or ~/.local/share/audimera), and where start-up puts one that an exit
+    // with unsaved work left behind, for File > Restore Last Session.
+    static std::string recoveryPath();
+    static std::string lastSessionPath();
+    // At start-up: moves a recovery file left at recoveryPath() to
+    // lastSessionPath() (replacing an older one) and says whether there is a
+    // last session to restore.
+    static bool takeLeftRecovery();
 
 private:
     class Forwarder;

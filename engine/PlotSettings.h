@@ -3,6 +3,8 @@
 // stored points never change with them.
 #pragma once
 
+#include "common/AudioFormat.h"
+
 #include <array>
 #include <string_view>
 
@@ -28,6 +30,10 @@ struct PlotSettings {
     // 0 dB); Fit Range to Traces moves it, in steps of 6 dB, to show traces
     // that lie outside every centred range.
     int dbCentre = 0;
+    // Per trace (index as the trace store's), set from the Traces panel: dB
+    // added to its levels, and whether it is drawn at all.
+    std::array<double, MaxTraces> traceOffsetDb{};
+    std::array<bool, MaxTraces> traceShown{true, true, true, true, true, true, true, true};
 };
 
 } // namespace audimera
