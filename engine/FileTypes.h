@@ -22,6 +22,8 @@ namespace FileTypes {
 // and the last one.
 inline constexpr const char* CurveAndCalibration = "Curve and calibration files (*.txt *.cal *.frd *.csv)";
 inline constexpr const char* AllFiles = "All files (*)";
+// The one entry of the dialogs that save and open a session file.
+inline constexpr const char* SessionFiles = "Audimera session (*.audimera)";
 
 // Sets the entries of request, a dialog that opens a curve or calibration
 // file: CurveAndCalibration, then the dialog's own entries, then AllFiles.

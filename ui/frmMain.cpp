@@ -14,6 +14,7 @@
 #include "ui/FormLogSweep.h"
 #include "ui/FormAnalyser.h"
 #include "ui/FormEqualiser.h"
+#include "ui/TracesPanel.h"
 #include "display/help/HelpPage.h"
 #include "display/models/ResponsePlot.h"
 #include "devices/SoundDevice.h"
@@ -48,6 +49,7 @@
 #include <QVBoxLayout>
 
 #include <exception>
+#include <filesystem>
 
 namespace audimera {
 
@@ -234,6 +236,17 @@ void frmMain::handle(F&& handler)
         m_engine->cmdStop_Click();
         m_host.message(e.what(), MessageIcon::Critical);
     }
+    afterHandler();
+}
+
+void frmMain::afterHandler()
+{
+    // Whatever the handler did to the traces: the panel follows at once; the
+    // recovery file once the outermost handler (a whole sweep, not each of
+    // its points) returns. Both cost nothing when nothing changed.
+    m_traces->refresh();
+    if (m_handlerDepth == 1)
+        m_session->keepRecovery();
 }
 
 // ---------------------------------------------------------------- construction
@@ -278,6 +291,19 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
         handle([this, &handler] {
             if (m_deviceWaits == 0 || m_analyser->isRunning())
                 handler();
+        });
+    });
+
+    m_traces = new TracesPanel(*m_session, m_host, this);
+    addDockWidget(Qt::RightDockWidgetArea, m_traces);
+    m_traces->hide();
+    // An edit of a note is a handler: the plot shows it, the recovery file
+    // keeps it.
+    m_traces->setRunner([this](const std::function<void()>& edit) {
+        handle([this, &edit] {
+            edit();
+            if (!m_session->sweeping())
+                m_response->TraceResponse();
         });
     });
 
@@ -527,6 +553,8 @@ void frmMain::buildMenus()
         }
     }
     control<QAction>(names::MenuEntryLogSweep)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    control<QAction>(names::MenuEntrySaveSession)->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    control<QAction>(names::MenuEntryOpenSession)->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
 }
 
 void frmMain::wireControls()
@@ -620,6 +648,14 @@ void frmMain::wireControls()
     onTrigger(names::MenuEntryEqualiser, [this] { MenuEntryEqualiser_Click(); });
     onTrigger(names::MenuEntryAnalyser, [this] { MenuEntryAnalyser_Click(); });
     onTrigger(names::MenuEntryOpenImpulse, [this] { MenuEntryOpenImpulse_Click(); });
+    onTrigger(names::MenuEntrySaveSession, [e] { e->MenuEntrySaveSession_Click(); });
+    onTrigger(names::MenuEntryOpenSession, [e] { e->MenuEntryOpenSession_Click(); });
+    onTrigger(names::MenuEntryRestoreSession, [e] { e->MenuEntryRestoreSession_Click(); });
+    // View > Traces shows or hides the panel; the tick follows the panel
+    // however it was closed.
+    onTrigger(names::MenuEntryTraces, [this] { MenuEntryTraces_Click(); });
+    connect(m_traces->toggleViewAction(), &QAction::toggled, this,
+            [this](bool shown) { m_panel.setValue(names::MenuEntryTraces, shown ? 1 : 0); });
     for (int i = 0; i < DeviceEntries; ++i) {
         onTrigger(controlName(names::MenuEntryOutDevice, i), [this, i] { MenuEntryOutDevice_Click(i); });
         onTrigger(controlName(names::MenuEntryInDevice, i), [this, i] { MenuEntryInDevice_Click(i); });
@@ -716,6 +752,10 @@ frmMain::StartResult frmMain::Form_Load()
     m_response->show();
     m_fft->show();
     m_deviceWatch->start();
+
+    // The session an exit with unsaved work left is offered back; from now
+    // on every change is kept in the recovery file.
+    keepRecoveryFile();
     return result;
 }
 
@@ -982,6 +1022,25 @@ void frmMain::MenuEntryOpenImpulse_Click()
 {
     MenuEntryLogSweep_Click();
     m_logSweep->cmdLogOpen_Click();
+}
+
+void frmMain::MenuEntryTraces_Click()
+{
+    m_traces->setVisible(m_panel.value(names::MenuEntryTraces) != 0);
+}
+
+void frmMain::keepRecoveryFile()
+{
+    std::error_code ec;
+    const bool left = std::filesystem::exists(MeasurementSession::recoveryPath(), ec);
+    if (MeasurementSession::takeLeftRecovery()) {
+        m_panel.setEnabled(names::MenuEntryRestoreSession, true);
+        // Only a session left by the last run is offered on the status line;
+        // an older one stays in the menu.
+        if (left)
+            m_statusLine->setText(QString::fromUtf8(LeftRecoveryNote));
+    }
+    m_session->setRecoveryFile(MeasurementSession::recoveryPath());
 }
 
 void frmMain::MenuEntryHelp_Click()

@@ -60,6 +60,7 @@ class FormLogSweep;
 class FormEqualiser;
 class FormAnalyser;
 class FormResponse;
+class TracesPanel;
 class SoundDevice;
 
 class frmMain : public QMainWindow {
@@ -138,6 +139,13 @@ public:
     // File > Open Impulse Response...: the Log Sweep window's Open..., the
     // window shown.
     void MenuEntryOpenImpulse_Click();
+    // View > Traces: shows or hides the Traces panel (ui/TracesPanel), a
+    // dock of this window, hidden at start.
+    void MenuEntryTraces_Click();
+    // The status line at start-up when the last run ended with unsaved work
+    // (a recovery file was left): File > Restore Last Session is enabled.
+    static constexpr const char* LeftRecoveryNote =
+        "The last session ended with unsaved work: File > Restore Last Session brings it back";
 
     // --- For the program around it and for tests.
     MainPresenter& engine() { return *m_engine; }
@@ -152,6 +160,7 @@ public:
     FormLogSweep& logSweepWindow() { return *m_logSweep; }
     FormEqualiser& equaliserWindow() { return *m_equaliser; }
     FormAnalyser& analyserWindow() { return *m_analyser; }
+    TracesPanel& tracesPanel() { return *m_traces; }
     // The status bar's line (progress of a sweep).
     QLabel* statusLine() const { return m_statusLine; }
     // The status bar's note on the record device: says when it is a monitor
@@ -197,6 +206,13 @@ private:
     // Runs a handler with the stack count kept; ignored once shut-down began.
     template <typename F>
     void handle(F&& handler);
+    // After every handler: the Traces panel follows the traces; after the
+    // outermost one the session's recovery file is brought up to date.
+    void afterHandler();
+    // At start-up: a recovery file the last run left becomes the last
+    // session (File > Restore Last Session, offered on the status line), and
+    // the session keeps its own from now on (MeasurementSession::recoveryPath).
+    void keepRecoveryFile();
     void finishShutDown();
 
     // InitAudio: lists the devices into the Settings menus and opens entry 0
@@ -248,6 +264,7 @@ private:
     std::unique_ptr<FormLogSweep> m_logSweep;
     std::unique_ptr<FormEqualiser> m_equaliser;
     std::unique_ptr<FormAnalyser> m_analyser;
+    TracesPanel* m_traces = nullptr; // a dock of this window, owned by it
 
     QLabel* m_statusLine = nullptr;
     QLabel* m_recordNote = nullptr;

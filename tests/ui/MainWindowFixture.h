@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -96,6 +97,7 @@ protected:
             window.reset();
         }
         QCoreApplication::processEvents();
+        qputenv("XDG_DATA_HOME", m_suiteDataHome);
     }
 
     // Makes the window on card (the default simulated card when none was
@@ -103,6 +105,8 @@ protected:
     void create(std::unique_ptr<LoggingSoundCard> device = nullptr)
     {
         card = device ? std::move(device) : std::make_unique<LoggingSoundCard>();
+        // Each test's own data folder: no recovery file passes between tests.
+        qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());
         window = std::make_unique<frmMain>(*card, dialog);
         window->host().setPresenter([this](std::string_view text, MessageIcon icon, MessageButtons buttons) {
             messages.push_back(ShownMessage{std::string(text), icon, buttons});
@@ -110,7 +114,7 @@ protected:
                 onMessage(messages.back());
             if (buttons == MessageButtons::Ok)
                 return MessageAnswer::Ok;
-            return MessageAnswer::Yes;
+            return answer;
         });
     }
 
@@ -192,8 +196,11 @@ protected:
     std::unique_ptr<frmMain> window;
     std::vector<ShownMessage> messages;
     std::function<void(const ShownMessage&)> onMessage;
+    MessageAnswer answer = MessageAnswer::Yes; // to every Yes/No question
+    QTemporaryDir dataHome; // XDG_DATA_HOME while the window lives
 
 private:
+    QByteArray m_suiteDataHome = qgetenv("XDG_DATA_HOME");
     std::unique_ptr<QTimer> m_timer;
 };
 

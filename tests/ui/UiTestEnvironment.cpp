@@ -25,6 +25,8 @@ public:
         m_settings = std::make_unique<QTemporaryDir>();
         for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
             QSettings::setPath(format, QSettings::UserScope, m_settings->path());
+        // The session's recovery file and restored corrections too.
+        qputenv("XDG_DATA_HOME", m_settings->filePath(QStringLiteral("data")).toLocal8Bit());
     }
 
     void TearDown() override

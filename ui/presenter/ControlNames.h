@@ -89,6 +89,11 @@ inline constexpr std::string_view MenuEntrySave = "MenuEntrySave";
 inline constexpr std::string_view MenuEntryExportTrace = "MenuEntryExportTrace";
 inline constexpr std::string_view MenuEntrySavePicture = "MenuEntrySavePicture";
 inline constexpr std::string_view MenuEntryOpenImpulse = "MenuEntryOpenImpulse";
+inline constexpr std::string_view sepsession = "sepsession";
+inline constexpr std::string_view MenuEntrySaveSession = "MenuEntrySaveSession";
+inline constexpr std::string_view MenuEntryOpenSession = "MenuEntryOpenSession";
+inline constexpr std::string_view MenuEntryRestoreSession = "MenuEntryRestoreSession";
+inline constexpr std::string_view sepsessionend = "sepsessionend";
 inline constexpr std::string_view CheckLegend = "CheckLegend";
 inline constexpr std::string_view sepfile = "sepfile";
 inline constexpr std::string_view MenuEntryExit = "MenuEntryExit";
@@ -113,6 +118,10 @@ inline constexpr std::string_view MeasureMenu = "MeasureMenu";
 inline constexpr std::string_view MenuEntryLogSweep = "MenuEntryLogSweep";
 inline constexpr std::string_view MenuEntryEqualiser = "MenuEntryEqualiser";
 inline constexpr std::string_view MenuEntryAnalyser = "MenuEntryAnalyser";
+
+// View.
+inline constexpr std::string_view ViewMenu = "ViewMenu";
+inline constexpr std::string_view MenuEntryTraces = "MenuEntryTraces";
 
 // "?".
 inline constexpr std::string_view HelpMenu = "HelpMenu";

@@ -120,6 +120,15 @@ const ControlRow Rows[] = {
     // An impulse response from a file, shown in the Log Sweep window.
     {.name = names::MenuEntryOpenImpulse, .kind = MenuEntry, .parent = names::FileMenu,
      .caption = "Open &Impulse Response..."},
+    // The whole session in one .audimera file (Ctrl+Shift+S, Ctrl+Shift+O);
+    // Restore Last Session opens what an exit with unsaved work left, and is
+    // enabled at start-up when there is such a session.
+    {.name = names::sepsession, .kind = Separator, .parent = names::FileMenu},
+    {.name = names::MenuEntrySaveSession, .kind = MenuEntry, .parent = names::FileMenu, .caption = "Sa&ve Session..."},
+    {.name = names::MenuEntryOpenSession, .kind = MenuEntry, .parent = names::FileMenu, .caption = "Ope&n Session..."},
+    {.name = names::MenuEntryRestoreSession, .kind = MenuEntry, .parent = names::FileMenu,
+     .caption = "&Restore Last Session", .enabled = false},
+    {.name = names::sepsessionend, .kind = Separator, .parent = names::FileMenu},
     // Off by default: the saved picture is the plot alone, as documented.
     {.name = names::CheckLegend, .kind = MenuTick, .parent = names::FileMenu, .caption = "Legend in Pictures"},
     {.name = names::sepfile, .kind = Separator, .parent = names::FileMenu},
@@ -179,6 +188,11 @@ const ControlRow Rows[] = {
     {.name = names::MenuEntryEqualiser, .kind = MenuEntry, .parent = names::MeasureMenu, .caption = "&Equaliser..."},
     // The live analyser and sound level meter's window.
     {.name = names::MenuEntryAnalyser, .kind = MenuEntry, .parent = names::MeasureMenu, .caption = "&Analyser..."},
+
+    // The Traces panel beside the main window: names, offsets, hiding and
+    // normalising the response plot's traces. Ticked while it is shown.
+    {.name = names::ViewMenu, .kind = Menu, .caption = "&View"},
+    {.name = names::MenuEntryTraces, .kind = MenuTick, .parent = names::ViewMenu, .caption = "&Traces"},
 
     {.name = names::HelpMenu, .kind = Menu, .caption = "&?"},
     {.name = names::MenuEntryHelp, .kind = MenuEntry, .parent = names::HelpMenu, .caption = "&Help"},

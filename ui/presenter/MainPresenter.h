@@ -122,6 +122,28 @@ public:
     void cmdCalibBrowse_Click();
     void cmdClearTraces_Click();
 
+    // --- Session files (engine/SessionFile.h): the traces with their notes,
+    // the plot's range, the corrections and the measurements in one
+    // .audimera file.
+    // File > Save Session...: saves the session where the dialog says; a
+    // failure is shown.
+    void MenuEntrySaveSession_Click();
+    // File > Open Session...: the file the dialog names, through
+    // OpenSessionFile.
+    void MenuEntryOpenSession_Click();
+    // File > Restore Last Session: the session an exit with unsaved work
+    // left (MeasurementSession::lastSessionPath), through OpenSessionFile.
+    void MenuEntryRestoreSession_Click();
+    // Replaces the session with the file at path: with unsaved work, only
+    // after the user confirmed (nothing changes otherwise). A failure is
+    // shown; what the file held but could not be taken is listed in one
+    // message. The plot is redrawn, its range list shows the file's range
+    // and the trace buttons follow the traces. True when opened.
+    bool OpenSessionFile(const std::string& path);
+    static constexpr const char* ReplaceSessionQuestion =
+        "The traces and measurements of this session are not saved. Replace them with the session opened?";
+    static constexpr const char* SkippedIntro = "Parts of the session could not be opened:";
+
     // --- Display lists, given the selected item's data: the smoothing
     // order and the dB span. Both redraw the plot at once when no sweep runs.
     void ComboSmooth_Click(int itemData);
