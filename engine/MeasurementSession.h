@@ -63,12 +63,12 @@ struct LogSweepRun {
     int channels = 1;
     std::vector<float> recording;
     std::string file; // empty for a measurement
-    // The measurement of measurements() these results show (0: none, or
-    // deleted since).
-    int measurement = 0;
     // The room parameters of its impulse response, once analysed
     // (MeasurementSession::analyseRoom); cleared whenever the results change.
     std::optional<RoomResults> room;
+    // The measurement of measurements() these results show (0: none, or
+    // deleted since).
+    int measurement = 0;
 };
 
 class MeasurementSession {
@@ -289,9 +289,9 @@ public:
     // with unsaved work left behind, for File > Restore Last Session.
     static std::string recoveryPath();
     static std::string lastSessionPath();
-    // At start-up: moves a recovery file left at recoveryPath() to
-    // lastSessionPath() (replacing an older one) and says whether there is a
-    // last session to restore.
+    // At start-up: moves a recovery file left at recoveryPath() (by an exit
+    // with unsaved work) to lastSessionPath(), replacing an older one; true
+    // when it did, so there is a last session to restore.
     static bool takeLeftRecovery();
 
 private:
@@ -333,8 +333,14 @@ private:
     void syncTraceNotes(const std::string& scale = {});
     std::vector<SessionTrace> syncedNotes(const std::string& scale) const;
     Status putTrace(const std::vector<ResponsePoint>& points, const std::string& name);
-    void addMeasurement(const std::string& kind, const std::vector<float>& impulse);
+    int addMeasurement(const std::string& kind, const std::vector<float>& impulse);
+    // Measurement id's settings for analysing it: settings, its own
+    // corrections table unless given, its alignment on a Delay reference.
+    Result<const SessionMeasurement*> measurementFor(int id, LogSweepSettings& settings) const;
     void tracesChanged(const std::string& scale = {});
+    // The notes' offsets and shown marks into the plot settings, which the
+    // response plot draws with (defaults past the notes).
+    void showTraceLooks();
     std::optional<LiveSettings> m_liveChange; // changeAnalyser(), taken at the next update
     bool m_liveReset = false, m_livePeakReset = false;
     void activityChanged();
