@@ -5,6 +5,7 @@
 #include "curves/ExchangeFiles.h"
 #include "curves/ImpulseFile.h"
 #include "engine/HostWaiter.h"
+#include "engine/RecoveryWriter.h"
 
 #include <algorithm>
 

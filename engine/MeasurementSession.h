@@ -71,6 +71,8 @@ struct LogSweepRun {
     int measurement = 0;
 };
 
+class RecoveryWriter;
+
 class MeasurementSession {
 public:
     // All references must outlive the session.
@@ -257,6 +259,10 @@ public:
     // Writes the recovery file now if anything changed since it was last
     // written (the runs call it when they end; the windows after an edit).
     void keepRecovery();
+    // Returns once the recovery file holds what keepRecovery() last gave it
+    // (the file is written on a thread of its own; the session's end waits
+    // for it too).
+    void flushRecovery();
     // Traces or measurements not saved in a session file since they changed.
     bool unsavedWork() const;
 
@@ -314,6 +320,7 @@ private:
     MeasurementList m_measurements;
     std::vector<SessionTrace> m_traceNotes;
     std::string m_recoveryFile;
+    std::unique_ptr<RecoveryWriter> m_recovery;
     std::uint64_t m_savedChanges = 0, m_recoveredChanges = 0;
     std::uint64_t m_traceChanges = 0; // traces added, loaded, cleared, measured or opened
     // What the notes were when last saved and last written for recovery

@@ -6,6 +6,7 @@
 
 #include "curves/DataFolder.h"
 #include "curves/FieldReader.h"
+#include "engine/RecoveryWriter.h"
 
 #include <nlohmann/json.hpp>
 
@@ -271,10 +272,8 @@ Status MeasurementSession::saveSession(const std::string& path)
         return written;
     m_savedChanges = m_recoveredChanges = changeCount();
     m_savedNotes = m_recoveredNotes = syncedNotes({});
-    if (!m_recoveryFile.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(m_recoveryFile, ec);
-    }
+    if (!m_recoveryFile.empty())
+        m_recovery->discard(m_recoveryFile);
     return {};
 }
 
@@ -360,15 +359,17 @@ Result<std::vector<std::string>> MeasurementSession::openSession(const std::stri
     ++m_traceChanges;
     m_savedChanges = m_recoveredChanges = changeCount();
     m_savedNotes = m_recoveredNotes = syncedNotes({});
-    if (!m_recoveryFile.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(m_recoveryFile, ec);
-    }
+    if (!m_recoveryFile.empty())
+        m_recovery->discard(m_recoveryFile);
     return skipped;
 }
 
 void MeasurementSession::setRecoveryFile(const std::string& path)
 {
+    if (m_recovery && !m_recoveryFile.empty())
+        m_recovery->flush();
+    else if (!m_recovery && !path.empty())
+        m_recovery = std::make_unique<RecoveryWriter>();
     m_recoveryFile = path;
     // Nothing written there yet: the next keepRecovery() writes if anything
     // is unsaved.
@@ -380,20 +381,25 @@ void MeasurementSession::keepRecovery()
 {
     if (m_recoveryFile.empty())
         return;
-    if (changeCount() == m_recoveredChanges && !notesChanged(m_recoveredNotes))
+    // A failed write leaves the last recovery file; the next call tries again.
+    if (changeCount() == m_recoveredChanges && !notesChanged(m_recoveredNotes) && !m_recovery->failed())
         return;
     m_recoveredChanges = changeCount();
     m_recoveredNotes = syncedNotes({});
     // Nothing left to recover (traces and measurements cleared): no file.
     if (m_document.traces().GetTraceCount() == 0 && m_measurements.items().empty()) {
-        std::error_code ec;
-        std::filesystem::remove(m_recoveryFile, ec);
+        m_recovery->discard(m_recoveryFile);
         return;
     }
-    // SessionFile::write saves atomically; a failure leaves the last
-    // recovery file, and the next change tries again.
-    if (!SessionFile::write(m_recoveryFile, sessionData()))
-        m_recoveredChanges = ~std::uint64_t(0);
+    // A large session takes a few hundred ms to write: the writer's thread
+    // does it, from a copy, while the window goes on.
+    m_recovery->post(m_recoveryFile, sessionData());
+}
+
+void MeasurementSession::flushRecovery()
+{
+    if (m_recovery)
+        m_recovery->flush();
 }
 
 bool MeasurementSession::unsavedWork() const

@@ -77,6 +77,7 @@ TEST_F(SessionStoreTest, ASavedSessionOpensAsItWasAndTheRecoveryFileFollowsTheCh
     rig.host.atYield(1, [&] { during = rig.session.openSession(saved); });
     const int id = measure("delay=1");
     EXPECT_EQ(during.kind(), Failure::Busy);
+    rig.session.flushRecovery(); // written on the writer's thread
     EXPECT_TRUE(rig.session.unsavedWork() && std::filesystem::exists(recovery));
     ASSERT_TRUE(rig.session.addTrace(rig.session.lastLogSweep()->results.response, "Log sweep").ok());
     rig.session.traceNotes()[0].offsetDb = 3;
@@ -87,6 +88,7 @@ TEST_F(SessionStoreTest, ASavedSessionOpensAsItWasAndTheRecoveryFileFollowsTheCh
     rig.session.clearTraces();
     ASSERT_TRUE(rig.session.measurements().rename(id, "Mic B").ok());
     rig.session.keepRecovery();
+    rig.session.flushRecovery();
     EXPECT_TRUE(rig.session.unsavedWork() && std::filesystem::exists(recovery));
     EXPECT_FALSE(rig.session.openSession((folder / "none.audimera").string()).ok());
     EXPECT_EQ(rig.session.measurements().find(id)->data.name, "Mic B");
