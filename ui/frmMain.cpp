@@ -1031,16 +1031,18 @@ void frmMain::MenuEntryTraces_Click()
 
 void frmMain::keepRecoveryFile()
 {
+    // Only a session the last run left is offered on the status line; an
+    // older one not restored since stays in the menu.
+    const bool left = MeasurementSession::takeLeftRecovery();
     std::error_code ec;
-    const bool left = std::filesystem::exists(MeasurementSession::recoveryPath(), ec);
-    if (MeasurementSession::takeLeftRecovery()) {
+    if (left || std::filesystem::is_regular_file(MeasurementSession::lastSessionPath(), ec))
         m_panel.setEnabled(names::MenuEntryRestoreSession, true);
-        // Only a session left by the last run is offered on the status line;
-        // an older one stays in the menu.
-        if (left)
-            m_statusLine->setText(QString::fromUtf8(LeftRecoveryNote));
-    }
-    m_session->setRecoveryFile(MeasurementSession::recoveryPath());
+    if (left)
+        m_statusLine->setText(QString::fromUtf8(LeftRecoveryNote));
+    // The file is written into the user's data folder, made here if new.
+    const std::filesystem::path recovery = MeasurementSession::recoveryPath();
+    std::filesystem::create_directories(recovery.parent_path(), ec);
+    m_session->setRecoveryFile(recovery.string());
 }
 
 void frmMain::MenuEntryHelp_Click()

@@ -7,6 +7,7 @@
 #include "ui/presenter/ControlTable.h"
 #include "dsp/DspLibrary.h"
 #include "ui/presenter/PanelTable.h"
+#include "ui/TracesPanel.h"
 #include "devices/PulseSoundDevice.h"
 
 #include <QCheckBox>
