@@ -181,6 +181,10 @@ const ControlRow Rows[] = {
      .caption = "Right"},
 
     // Menus added to the documented ones go here, so that "?" stays last.
+    // The Traces panel beside the main window: names, offsets, hiding and
+    // normalising the response plot's traces. Ticked while it is shown.
+    {.name = names::ViewMenu, .kind = Menu, .caption = "&View"},
+    {.name = names::MenuEntryTraces, .kind = MenuTick, .parent = names::ViewMenu, .caption = "&Traces"},
     // The log sweep's window (Ctrl+L).
     {.name = names::MeasureMenu, .kind = Menu, .caption = "&Measure"},
     {.name = names::MenuEntryLogSweep, .kind = MenuEntry, .parent = names::MeasureMenu, .caption = "&Log Sweep..."},
@@ -188,11 +192,6 @@ const ControlRow Rows[] = {
     {.name = names::MenuEntryEqualiser, .kind = MenuEntry, .parent = names::MeasureMenu, .caption = "&Equaliser..."},
     // The live analyser and sound level meter's window.
     {.name = names::MenuEntryAnalyser, .kind = MenuEntry, .parent = names::MeasureMenu, .caption = "&Analyser..."},
-
-    // The Traces panel beside the main window: names, offsets, hiding and
-    // normalising the response plot's traces. Ticked while it is shown.
-    {.name = names::ViewMenu, .kind = Menu, .caption = "&View"},
-    {.name = names::MenuEntryTraces, .kind = MenuTick, .parent = names::ViewMenu, .caption = "&Traces"},
 
     {.name = names::HelpMenu, .kind = Menu, .caption = "&?"},
     {.name = names::MenuEntryHelp, .kind = MenuEntry, .parent = names::HelpMenu, .caption = "&Help"},
