@@ -130,6 +130,12 @@ void TracesPanel::refresh()
 {
     if (isHidden())
         return;
+    // A sweep's trace gets its note (with the sweep's level scale) when the
+    // sweep ends: until then the panel waits.
+    const bool sweeping = m_session.sweeping();
+    widget()->setEnabled(!sweeping);
+    if (sweeping)
+        return;
     const std::vector<SessionTrace>& notes = m_session.traceNotes();
     m_filling = true;
     setRowCount(static_cast<int>(notes.size()));
@@ -160,6 +166,8 @@ void TracesPanel::editNote(int t, bool offsetEdited)
     const bool shown = m_table->item(t, ShownColumn)->checkState() == Qt::Checked;
     const double offset = offsetBox(t)->value();
     run([this, t, name, shown, offset, offsetEdited] {
+        if (m_session.sweeping())
+            return;
         const std::vector<SessionTrace>& notes = m_session.traceNotes();
         if (t >= static_cast<int>(notes.size()))
             return;
@@ -177,6 +185,8 @@ void TracesPanel::normalise()
 {
     const double hz = m_normaliseHz->value();
     run([this, hz] {
+        if (m_session.sweeping())
+            return;
         if (const Status normalised = m_session.normaliseTraces(hz); !normalised)
             m_host.message(normalised.message(), MessageIcon::Exclamation);
     });

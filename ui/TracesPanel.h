@@ -11,7 +11,8 @@
 // main window: counted, the plot redrawn and the recovery file kept
 // afterwards); refused edits are shown through the host and the row shows
 // the note as it stands. refresh() makes the rows follow the traces; it
-// changes only what differs, so a cell being edited keeps its state.
+// changes only what differs, so a cell being edited keeps its state. While
+// a stepped sweep runs the panel is off (its trace's note comes at its end).
 //
 // objectNames: "TracesPanel" (the dock), "TracesTable", "TraceOffset(t)"
 // (the offset's spin box of row t), "NormaliseFrequency" (Hz) and
