@@ -7,7 +7,6 @@
 #include "ui/presenter/ControlTable.h"
 #include "dsp/DspLibrary.h"
 #include "ui/presenter/PanelTable.h"
-#include "ui/TracesPanel.h"
 #include "devices/PulseSoundDevice.h"
 
 #include <QCheckBox>
@@ -128,18 +127,13 @@ TEST_F(MainWindowStartUp, EveryControlStartsAsTheControlTableSays)
         EXPECT_EQ(container(menu).size(), count) << menu;
     // The reverse: every named widget and menu entry of the window, once,
     // is a control of the table (those in a frame listed in that frame),
-    // but for the window's own status lines and the Traces panel's dock.
+    // but for the window's own status lines.
     const std::set<std::string> own = {"CentralWidget", "StatusText", "RecordDeviceNote", "DeviceRateNote"};
-    const QObject* dock = &window->tracesPanel();
     std::map<std::string, int> named;
     for (QObject* o : window->findChildren<QObject*>()) {
         const std::string name = o->objectName().toStdString();
         auto* widget = qobject_cast<QWidget*>(o);
-        bool inDock = false;
-        for (const QObject* p = o; p && !inDock; p = p->parent())
-            inDock = p == dock;
-        if ((!widget && !qobject_cast<QAction*>(o)) || name.empty() || name.starts_with("qt_") || own.contains(name) ||
-            inDock)
+        if ((!widget && !qobject_cast<QAction*>(o)) || name.empty() || name.starts_with("qt_") || own.contains(name))
             continue;
         EXPECT_EQ(++named[name], 1) << name << " twice";
         const ControlRow* row = ControlTable::find(name);
