@@ -6,7 +6,6 @@
 #include "ui/TracesPanel.h"
 #include "ui/presenter/ControlTable.h"
 
-#include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QTableWidget>
@@ -20,25 +19,22 @@ namespace {
 class MainWindowSession : public MainWindowTest {
 protected:
     std::string path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)).toStdString(); }
-    void load(const char* name, const char* content)
+    void write(const char* name, const QByteArray& content)
     {
         QFile file(QString::fromStdString(path(name)));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        file.close();
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    }
+    void load(const char* name, const char* content)
+    {
+        write(name, content);
         dialog.answers.push_back(path(name));
         trigger("MenuEntryLoadTrace");
     }
     void restart()
     {
-        window->Form_Unload();
-        window.reset();
+        if (window)
+            window->Form_Unload(), window.reset();
         start();
-    }
-    void range(int index)
-    {
-        combo("ComboDBRange")->setCurrentIndex(index);
-        emit combo("ComboDBRange")->activated(index);
     }
     int traces() const { return window->document().traces().GetTraceCount(); }
     QTemporaryDir m_dir;
@@ -46,52 +42,43 @@ protected:
 
 TEST_F(MainWindowSession, OpeningAsksBeforeUnsavedWorkIsReplaced)
 {
-    // The saved session holds one trace at the +/- 6 dB range; then a second
-    // trace is loaded (unsaved) and the range set to +/- 24 dB.
-    struct Case {
-        const char* name;
-        const char* file; // opened: "saved.audimera", "cut" (the saved file's first half) or "skipping"
-        MessageAnswer answer;
-        int traces, range;    // after opening
-        const char* message;  // what follows the question, or nullptr
-    } const cases[] = {
-        {"declined", "saved.audimera", MessageAnswer::No, 2, 2, nullptr},
-        {"accepted", "saved.audimera", MessageAnswer::Yes, 1, 0, nullptr},
-        {"damaged", "cut", MessageAnswer::Yes, 2, 2, ""},
-        {"skipping", "skipping", MessageAnswer::Yes, 0, 0, MainPresenter::SkippedIntro},
+    // Saved: one trace at +/- 6 dB; "cut" its first half; "skipping" a
+    // correction of no use. Each is opened over two unsaved traces at +/- 24 dB.
+    restart();
+    load("one.txt", "100,1\r\n10000,1\r\n");
+    combo("ComboDBRange")->setCurrentIndex(0);
+    emit combo("ComboDBRange")->activated(0);
+    dialog.answers.push_back(path("saved.audimera"));
+    trigger("MenuEntrySaveSession");
+    ASSERT_TRUE(messages.empty()) << messages[0].text;
+    EXPECT_EQ(dialog.requests.back().filter, FileTypes::SessionFiles);
+    EXPECT_FALSE(window->session().unsavedWork());
+    QFile saved(QString::fromStdString(path("saved.audimera")));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    write("cut", saved.readAll().chopped(saved.size() / 2));
+    SessionData skipping;
+    skipping.corrections.push_back({"elsewhere", 0, "curve.txt", "100,0\r\n", true});
+    ASSERT_TRUE(SessionFile::write(path("skipping"), skipping));
+
+    // After opening: the traces, the range's index, what follows the question.
+    struct Case { const char* file; MessageAnswer answer; int traces, range; const char* message; } const cases[] = {
+        {"saved.audimera", MessageAnswer::No, 2, 2, nullptr},
+        {"saved.audimera", MessageAnswer::Yes, 1, 0, nullptr},
+        {"cut", MessageAnswer::Yes, 2, 2, ""},
+        {"skipping", MessageAnswer::Yes, 0, 0, MainPresenter::SkippedIntro},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        window ? restart() : start();
+        SCOPED_TRACE(std::string(c.file) + (c.answer == MessageAnswer::No ? " declined" : ""));
+        restart();
         load("one.txt", "100,1\r\n10000,1\r\n");
-        range(0);
-        dialog.answers.push_back(path("saved.audimera"));
-        trigger("MenuEntrySaveSession");
-        ASSERT_TRUE(messages.empty()) << messages[0].text;
-        EXPECT_EQ(dialog.requests.back().filter, FileTypes::SessionFiles);
-        EXPECT_FALSE(window->session().unsavedWork());
-        QFile saved(QString::fromStdString(path("saved.audimera")));
-        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-        QFile cut(QString::fromStdString(path("cut")));
-        ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
-        cut.write(saved.readAll().left(saved.size() / 2));
-        cut.close();
-        SessionData skipping;
-        skipping.corrections.push_back({"elsewhere", 0, "curve.txt", "100,0\r\n", true});
-        ASSERT_TRUE(SessionFile::write(path("skipping"), skipping));
-
         load("two.txt", "100,2\r\n10000,2\r\n");
-        range(2);
         answer = c.answer;
         dialog.answers.push_back(path(c.file));
         trigger("MenuEntryOpenSession");
-        ASSERT_GE(messages.size(), 1u);
-        EXPECT_EQ(messages[0].text, MainPresenter::ReplaceSessionQuestion);
+        EXPECT_EQ(messages.at(0).text, MainPresenter::ReplaceSessionQuestion);
         EXPECT_EQ(traces(), c.traces);
         ASSERT_EQ(messages.size(), c.message ? 2u : 1u) << messages.back().text;
-        if (c.message) {
-            EXPECT_EQ(messages[1].text.rfind(c.message, 0), 0u) << messages[1].text;
-        }
+        EXPECT_TRUE(!c.message || messages[1].text.starts_with(c.message)) << messages.back().text;
         EXPECT_EQ(combo("ComboDBRange")->currentIndex(), c.range);
         EXPECT_EQ(window->document().plot().dbSpan, ControlTable::DBRangeItems[size_t(c.range)].data);
         EXPECT_EQ(button("cmdClearTraces")->isEnabled(), c.traces > 0);
@@ -110,7 +97,6 @@ TEST_F(MainWindowSession, WorkLeftAtExitIsOfferedAtTheNextStartAndRestored)
     restart();
     EXPECT_EQ(window->statusLine()->text().toStdString(), frmMain::LeftRecoveryNote);
     EXPECT_TRUE(action("MenuEntryRestoreSession")->isEnabled());
-    EXPECT_EQ(traces(), 0);
     trigger("MenuEntryRestoreSession");
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(traces(), 1);
@@ -120,12 +106,9 @@ TEST_F(MainWindowSession, TheTracesPanelMovesHidesAndNormalisesTheDrawnTraces)
 {
     // Trace 1 at 2 dB, trace 0 at -3 dB; each case on a fresh window. The
     // drawn trace 1 is found by its colour in the plot's middle column.
-    struct Case {
-        const char* name;
-        std::function<void(TracesPanel&)> edit;
-        std::optional<double> drawnDb; // trace 1 as drawn; none: hidden
-        double offsets[2];
-    } const cases[] = {
+    // drawnDb: trace 1 as drawn, none when hidden.
+    struct Case { const char* name; std::function<void(TracesPanel&)> edit; std::optional<double> drawnDb;
+                  double offsets[2]; } const cases[] = {
         {"offset", [](TracesPanel& p) { p.offsetBox(1)->setValue(6); }, 8.0, {0, 6}},
         {"hidden", [](TracesPanel& p) { p.table()->item(1, TracesPanel::ShownColumn)->setCheckState(Qt::Unchecked); },
          std::nullopt, {0, 0}},
@@ -133,32 +116,27 @@ TEST_F(MainWindowSession, TheTracesPanelMovesHidesAndNormalisesTheDrawnTraces)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        window ? restart() : start();
+        restart();
         load("low.txt", "100,-3\r\n10000,-3\r\n");
         load("high.txt", "100,2\r\n10000,2\r\n");
         trigger("MenuEntryTraces");
         TracesPanel& panel = window->tracesPanel();
-        ASSERT_TRUE(panel.isVisible());
         ASSERT_EQ(panel.table()->rowCount(), 2);
         EXPECT_EQ(panel.table()->item(0, TracesPanel::ScaleColumn)->text(), "unknown");
         const DrawingSurface& plot = window->responseWindow().picture();
-        const QImage& image = plot.image();
-        const RgbColor colour = TraceStore::traceColor(1);
+        const int height = plot.image().height();
         auto drawnRow = [&] {
-            for (int y = 0; y < image.height(); ++y)
-                if (plot.pixelColor(image.width() / 2, y) == colour)
+            for (int y = 0; y < height; ++y)
+                if (plot.pixelColor(plot.image().width() / 2, y) == TraceStore::traceColor(1))
                     return y;
             return -1;
         };
         const int before = drawnRow();
         ASSERT_GE(before, 0);
         c.edit(panel);
-        const double pixelsPerDb = 100.0 * image.height() / plot.ScaleHeight();
-        if (c.drawnDb) {
-            EXPECT_NEAR(drawnRow(), before - (*c.drawnDb - 2) * pixelsPerDb, 1.0);
-        } else {
-            EXPECT_EQ(drawnRow(), -1);
-        }
+        // Hidden: no pixel of its colour (-1).
+        const double pixelsPerDb = 100.0 * height / plot.ScaleHeight();
+        EXPECT_NEAR(drawnRow(), c.drawnDb ? before - (*c.drawnDb - 2) * pixelsPerDb : -1, 1.0);
         for (int t = 0; t < 2; ++t)
             EXPECT_DOUBLE_EQ(panel.offsetBox(t)->value(), c.offsets[t]) << t;
         EXPECT_TRUE(messages.empty());
@@ -166,5 +144,4 @@ TEST_F(MainWindowSession, TheTracesPanelMovesHidesAndNormalisesTheDrawnTraces)
 }
 
 } // namespace
-
 } // namespace audimera
