@@ -246,6 +246,7 @@ SessionData MeasurementSession::sessionData() const
         if (PlotSettings::DBRangeItems[i].data == plot.dbSpan)
             data.plot.rangeIndex = static_cast<int>(i);
     data.plot.dbCentre = plot.dbCentre;
+    data.plot.smooth = plot.smooth;
 
     for (const CorrectionUse use : {CorrectionUse::Main, CorrectionUse::LogSweep}) {
         const CorrectionTable& table =
@@ -319,6 +320,7 @@ Result<std::vector<std::string>> MeasurementSession::openSession(const std::stri
         plot.dbSpan = PlotSettings::DBRangeItems[static_cast<std::size_t>(data.plot.rangeIndex)].data;
     if (std::isfinite(data.plot.dbCentre))
         plot.dbCentre = static_cast<int>(std::lround(data.plot.dbCentre));
+    plot.smooth = data.plot.smooth;
 
     // Corrections: each from its path while that still exists, else from the
     // text the file kept, written to the user's data folder and loaded from
