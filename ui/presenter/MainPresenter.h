@@ -137,8 +137,8 @@ public:
     // Replaces the session with the file at path: with unsaved work, only
     // after the user confirmed (nothing changes otherwise). A failure is
     // shown; what the file held but could not be taken is listed in one
-    // message. The plot is redrawn, its range list shows the file's range
-    // and the trace buttons follow the traces. True when opened.
+    // message. The plot is redrawn, its lists show the file's range and
+    // smoothing, and the trace buttons follow the traces. True when opened.
     bool OpenSessionFile(const std::string& path);
     static constexpr const char* ReplaceSessionQuestion =
         "The traces and measurements of this session are not saved. Replace them with the session opened?";

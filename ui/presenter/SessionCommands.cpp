@@ -58,10 +58,14 @@ bool MainPresenter::OpenSessionFile(const std::string& path)
     const bool haveTrace = m_document.traces().GetTraceCount() > 0;
     m_panel.setEnabled(names::cmdClearTraces, haveTrace);
     m_panel.setEnabled(names::MenuEntrySave, haveTrace);
-    // The range list shows the file's span; its centre may lie off 0 dB.
+    // The lists show the file's span and smoothing; the centre may lie off
+    // 0 dB.
     for (size_t i = 0; i < ControlTable::DBRangeItems.size(); ++i)
         if (ControlTable::DBRangeItems[i].data == m_document.plot().dbSpan)
             m_panel.setValue(names::ComboDBRange, static_cast<int>(i));
+    for (size_t i = 0; i < ControlTable::SmoothItems.size(); ++i)
+        if (ControlTable::SmoothItems[i].data == m_document.plot().smooth)
+            m_panel.setValue(names::ComboSmooth, static_cast<int>(i));
     if (m_rangeNoted) {
         m_panel.setStatusText("");
         m_rangeNoted = false;
