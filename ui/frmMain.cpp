@@ -110,6 +110,25 @@ QHBoxLayout* row(std::initializer_list<QWidget*> widgets, bool stretchAtEnd = tr
     return layout;
 }
 
+// The windows the presenter draws on, with the Traces panel following every
+// redraw of the response plot: a trace added from any window (the
+// equaliser's, the analyser's) shows in the panel at once.
+class PanelDisplays : public FormDisplays {
+public:
+    PanelDisplays(FormResponse& response, FormInputWave& wave, FormFFT& fft, std::function<void()> redrawn)
+        : FormDisplays(response, wave, fft), m_redrawn(std::move(redrawn))
+    {
+    }
+    void TraceResponse() override
+    {
+        FormDisplays::TraceResponse();
+        m_redrawn();
+    }
+
+private:
+    std::function<void()> m_redrawn;
+};
+
 } // namespace
 
 template <typename W>
@@ -269,7 +288,10 @@ frmMain::frmMain(SoundDevice& sound, FileDialog& fileDialog, QWidget* parent)
     m_response = std::make_unique<FormResponse>(*m_document);
     m_fft = std::make_unique<FormFFT>();
     m_help = std::make_unique<FormHelp>();
-    m_displays = std::make_unique<FormDisplays>(*m_response, *m_inputWave, *m_fft);
+    m_displays = std::make_unique<PanelDisplays>(*m_response, *m_inputWave, *m_fft, [this] {
+        if (m_traces)
+            m_traces->refresh();
+    });
     m_session = std::make_unique<MeasurementSession>(m_host, m_sound, *m_document);
     m_engine = std::make_unique<MainPresenter>(m_panel, *m_session, *m_displays);
     m_engine->setFileDialog(&m_fileDialog);

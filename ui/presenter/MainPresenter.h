@@ -138,7 +138,8 @@ public:
     // after the user confirmed (nothing changes otherwise). A failure is
     // shown; what the file held but could not be taken is listed in one
     // message. The plot is redrawn, its lists show the file's range and
-    // smoothing, and the trace buttons follow the traces. True when opened.
+    // smoothing, the correction boxes its corrections, and the trace buttons
+    // follow the traces. True when opened.
     bool OpenSessionFile(const std::string& path);
     static constexpr const char* ReplaceSessionQuestion =
         "The traces and measurements of this session are not saved. Replace them with the session opened?";

@@ -66,6 +66,12 @@ bool MainPresenter::OpenSessionFile(const std::string& path)
     for (size_t i = 0; i < ControlTable::SmoothItems.size(); ++i)
         if (ControlTable::SmoothItems[i].data == m_document.plot().smooth)
             m_panel.setValue(names::ComboSmooth, static_cast<int>(i));
+    // The correction boxes as the file left them.
+    const auto& enabled = m_document.corrections().enabled;
+    m_panel.setValue(names::CheckSPLCorrect, enabled[0] ? 1 : 0);
+    m_panel.setValue(names::CheckSoundCard, enabled[1] ? 1 : 0);
+    m_panel.setValue(names::CheckUserCalib, enabled[2] ? 1 : 0);
+    showSensitivity();
     if (m_rangeNoted) {
         m_panel.setStatusText("");
         m_rangeNoted = false;
