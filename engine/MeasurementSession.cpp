@@ -5,6 +5,7 @@
 #include "curves/ExchangeFiles.h"
 #include "curves/ImpulseFile.h"
 #include "engine/HostWaiter.h"
+#include "engine/RecoveryWriter.h"
 
 #include <algorithm>
 
@@ -177,9 +178,9 @@ Status MeasurementSession::runLogSweep(const LogSweepSettings& settings, const s
     // The recording kept is that of the results, so that analysing again
     // never reads a later run's that gave none.
     const int channels = s.reference == LogSweepSettings::Reference::None ? 1 : 2;
-    m_logSweep = LogSweepRun{std::move(*measured), s, channels, m_logSweepMeasurement.lastRecording(), {}, {}};
+    m_logSweep = LogSweepRun{std::move(*measured), s, channels, m_logSweepMeasurement.lastRecording(), {}, {}, 0};
     const std::vector<double>& full = m_logSweepMeasurement.lastFullResponse();
-    addMeasurement("logsweep", std::vector<float>(full.begin(), full.end()));
+    m_logSweep->measurement = addMeasurement("logsweep", std::vector<float>(full.begin(), full.end()));
     keepRecovery();
     return {};
 }
@@ -232,8 +233,8 @@ Status MeasurementSession::openImpulseResponse(const std::string& path, int chan
     if (!analysed)
         return analysed.error();
     s.length = s.lengthAt(read->rate);
-    m_logSweep = LogSweepRun{std::move(*analysed), s, 1, std::move(read->samples), path, {}};
-    addMeasurement("impulse", m_logSweep->recording);
+    m_logSweep = LogSweepRun{std::move(*analysed), s, 1, std::move(read->samples), path, {}, 0};
+    m_logSweep->measurement = addMeasurement("impulse", m_logSweep->recording);
     keepRecovery();
     return {};
 }

@@ -63,13 +63,15 @@ struct LogSweepRun {
     int channels = 1;
     std::vector<float> recording;
     std::string file; // empty for a measurement
-    // The measurement of measurements() these results show (0: none, or
-    // deleted since).
-    int measurement = 0;
     // The room parameters of its impulse response, once analysed
     // (MeasurementSession::analyseRoom); cleared whenever the results change.
     std::optional<RoomResults> room;
+    // The measurement of measurements() these results show (0: none, or
+    // deleted since).
+    int measurement = 0;
 };
+
+class RecoveryWriter;
 
 class MeasurementSession {
 public:
@@ -257,6 +259,10 @@ public:
     // Writes the recovery file now if anything changed since it was last
     // written (the runs call it when they end; the windows after an edit).
     void keepRecovery();
+    // Returns once the recovery file holds what keepRecovery() last gave it
+    // (the file is written on a thread of its own; the session's end waits
+    // for it too).
+    void flushRecovery();
     // Traces or measurements not saved in a session file since they changed.
     bool unsavedWork() const;
 
@@ -289,9 +295,9 @@ public:
     // with unsaved work left behind, for File > Restore Last Session.
     static std::string recoveryPath();
     static std::string lastSessionPath();
-    // At start-up: moves a recovery file left at recoveryPath() to
-    // lastSessionPath() (replacing an older one) and says whether there is a
-    // last session to restore.
+    // At start-up: moves a recovery file left at recoveryPath() (by an exit
+    // with unsaved work) to lastSessionPath(), replacing an older one; true
+    // when it did, so there is a last session to restore.
     static bool takeLeftRecovery();
 
 private:
@@ -314,6 +320,7 @@ private:
     MeasurementList m_measurements;
     std::vector<SessionTrace> m_traceNotes;
     std::string m_recoveryFile;
+    std::unique_ptr<RecoveryWriter> m_recovery;
     std::uint64_t m_savedChanges = 0, m_recoveredChanges = 0;
     std::uint64_t m_traceChanges = 0; // traces added, loaded, cleared, measured or opened
     // What the notes were when last saved and last written for recovery
@@ -333,8 +340,14 @@ private:
     void syncTraceNotes(const std::string& scale = {});
     std::vector<SessionTrace> syncedNotes(const std::string& scale) const;
     Status putTrace(const std::vector<ResponsePoint>& points, const std::string& name);
-    void addMeasurement(const std::string& kind, const std::vector<float>& impulse);
+    int addMeasurement(const std::string& kind, const std::vector<float>& impulse);
+    // Measurement id's settings for analysing it: settings, its own
+    // corrections table unless given, its alignment on a Delay reference.
+    Result<const SessionMeasurement*> measurementFor(int id, LogSweepSettings& settings) const;
     void tracesChanged(const std::string& scale = {});
+    // The notes' offsets and shown marks into the plot settings, which the
+    // response plot draws with (defaults past the notes).
+    void showTraceLooks();
     std::optional<LiveSettings> m_liveChange; // changeAnalyser(), taken at the next update
     bool m_liveReset = false, m_livePeakReset = false;
     void activityChanged();

@@ -6,6 +6,7 @@
 
 #include "curves/DataFolder.h"
 #include "curves/FieldReader.h"
+#include "engine/RecoveryWriter.h"
 
 #include <nlohmann/json.hpp>
 
@@ -138,7 +139,7 @@ std::string MeasurementSession::correctionText(const std::string& path)
 
 // ---------------------------------------------------------------- measurements
 
-void MeasurementSession::addMeasurement(const std::string& kind, const std::vector<float>& impulse)
+int MeasurementSession::addMeasurement(const std::string& kind, const std::vector<float>& impulse)
 {
     const LogSweepRun& run = *m_logSweep;
     SessionMeasurement m;
@@ -166,7 +167,7 @@ void MeasurementSession::addMeasurement(const std::string& kind, const std::vect
     m.clockOffsetPpm = run.results.clockOffsetPpm.value_or(0.0);
     // With a loopback reference the delay is already the reference's.
     m.delayMs = run.results.delaySeconds() * 1000.0;
-    m_measurements.add(std::move(m));
+    return m_measurements.add(std::move(m));
 }
 
 // ---------------------------------------------------------------- trace notes
@@ -189,6 +190,7 @@ std::vector<SessionTrace> MeasurementSession::syncedNotes(const std::string& sca
 void MeasurementSession::syncTraceNotes(const std::string& scale)
 {
     m_traceNotes = syncedNotes(scale);
+    showTraceLooks();
 }
 
 std::vector<SessionTrace>& MeasurementSession::traceNotes()
@@ -270,10 +272,8 @@ Status MeasurementSession::saveSession(const std::string& path)
         return written;
     m_savedChanges = m_recoveredChanges = changeCount();
     m_savedNotes = m_recoveredNotes = syncedNotes({});
-    if (!m_recoveryFile.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(m_recoveryFile, ec);
-    }
+    if (!m_recoveryFile.empty())
+        m_recovery->discard(m_recoveryFile);
     return {};
 }
 
@@ -354,19 +354,22 @@ Result<std::vector<std::string>> MeasurementSession::openSession(const std::stri
                 skipped.push_back("Correction '" + c.path + "': " + on.message());
     }
 
+    showTraceLooks();
     m_measurements.replace(std::move(data.measurements));
     ++m_traceChanges;
     m_savedChanges = m_recoveredChanges = changeCount();
     m_savedNotes = m_recoveredNotes = syncedNotes({});
-    if (!m_recoveryFile.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(m_recoveryFile, ec);
-    }
+    if (!m_recoveryFile.empty())
+        m_recovery->discard(m_recoveryFile);
     return skipped;
 }
 
 void MeasurementSession::setRecoveryFile(const std::string& path)
 {
+    if (m_recovery && !m_recoveryFile.empty())
+        m_recovery->flush();
+    else if (!m_recovery && !path.empty())
+        m_recovery = std::make_unique<RecoveryWriter>();
     m_recoveryFile = path;
     // Nothing written there yet: the next keepRecovery() writes if anything
     // is unsaved.
@@ -378,25 +381,186 @@ void MeasurementSession::keepRecovery()
 {
     if (m_recoveryFile.empty())
         return;
-    if (changeCount() == m_recoveredChanges && !notesChanged(m_recoveredNotes))
+    // A failed write leaves the last recovery file; the next call tries again.
+    if (changeCount() == m_recoveredChanges && !notesChanged(m_recoveredNotes) && !m_recovery->failed())
         return;
     m_recoveredChanges = changeCount();
     m_recoveredNotes = syncedNotes({});
     // Nothing left to recover (traces and measurements cleared): no file.
     if (m_document.traces().GetTraceCount() == 0 && m_measurements.items().empty()) {
-        std::error_code ec;
-        std::filesystem::remove(m_recoveryFile, ec);
+        m_recovery->discard(m_recoveryFile);
         return;
     }
-    // SessionFile::write saves atomically; a failure leaves the last
-    // recovery file, and the next change tries again.
-    if (!SessionFile::write(m_recoveryFile, sessionData()))
-        m_recoveredChanges = ~std::uint64_t(0);
+    // A large session takes a few hundred ms to write: the writer's thread
+    // does it, from a copy, while the window goes on.
+    m_recovery->post(m_recoveryFile, sessionData());
+}
+
+void MeasurementSession::flushRecovery()
+{
+    if (m_recovery)
+        m_recovery->flush();
 }
 
 bool MeasurementSession::unsavedWork() const
 {
     return changeCount() != m_savedChanges || notesChanged(m_savedNotes);
+}
+
+// ---------------------------------------------------------------- measurements shown
+
+Result<const SessionMeasurement*> MeasurementSession::measurementFor(int id, LogSweepSettings& s) const
+{
+    const Measurement* m = m_measurements.find(id);
+    if (!m)
+        return Error::of(Failure::BadInput, "No such measurement");
+    if (m->data.impulse.empty() || m->data.rate <= 0)
+        return Error::of(Failure::BadInput, "'" + m->data.name + "' holds no impulse response");
+    if (!s.corrections)
+        s.corrections = &m_logSweepCorrections;
+    s.reference = LogSweepSettings::Reference::None;
+    // The range it was measured over, where its settings say.
+    const nlohmann::json j = nlohmann::json::parse(m->data.settingsJson, nullptr, false);
+    if (j.is_object()) {
+        const auto number = [&](const char* key, double& into) {
+            if (const auto it = j.find(key); it != j.end() && it->is_number() && std::isfinite(it->get<double>())
+                                              && it->get<double>() > 0)
+                into = it->get<double>();
+        };
+        number("start", s.start);
+        number("stop", s.stop);
+    }
+    // "Align" moved it by alignMs: a fixed phase reference moves with it.
+    if (s.phaseRef == LogSweepSettings::PhaseRef::Delay)
+        s.phaseDelayMs -= m->data.alignMs;
+    return &m->data;
+}
+
+Result<LogSweepResults> MeasurementSession::analyseMeasurement(int id, const LogSweepSettings& settings) const
+{
+    LogSweepSettings s = settings;
+    Result<const SessionMeasurement*> m = measurementFor(id, s);
+    if (!m)
+        return m.error();
+    const std::vector<float>& impulse = (*m)->impulse;
+    return LogSweepMeasurement::analyseImpulse(impulse.data(), impulse.size(), (*m)->rate, s);
+}
+
+Status MeasurementSession::showMeasurement(int id, const LogSweepSettings& settings)
+{
+    if (!canStartLogSweep())
+        return Error::of(Failure::Busy, "Another measurement is running");
+    LogSweepSettings s = settings;
+    Result<const SessionMeasurement*> m = measurementFor(id, s);
+    if (!m)
+        return m.error();
+    const std::vector<float>& impulse = (*m)->impulse;
+    Result<LogSweepResults> analysed = LogSweepMeasurement::analyseImpulse(impulse.data(), impulse.size(), (*m)->rate, s);
+    if (!analysed)
+        return analysed.error();
+    s.length = s.lengthAt((*m)->rate);
+    // Shown as an opened response: analysing it again reads its impulse
+    // response, and its name stands where a file's would.
+    m_logSweep = LogSweepRun{std::move(*analysed), s, 1, impulse, (*m)->name, {}, id};
+    return {};
+}
+
+Status MeasurementSession::addMeasurementTraces(const std::vector<int>& ids, const LogSweepSettings& settings)
+{
+    for (int id : ids) {
+        Result<LogSweepResults> analysed = analyseMeasurement(id, settings);
+        if (!analysed)
+            return analysed.error();
+        if (Status added = addTrace(analysed->response, m_measurements.find(id)->data.name); !added)
+            return added;
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------- trace notes edited
+
+Status MeasurementSession::setTraceNote(int t, const SessionTrace& note)
+{
+    std::vector<SessionTrace>& notes = traceNotes();
+    if (t < 0 || t >= static_cast<int>(notes.size()))
+        return Error::of(Failure::BadInput, "No such trace");
+    if (!std::isfinite(note.offsetDb))
+        return Error::of(Failure::BadInput, "The offset is not a number");
+    SessionTrace& kept = notes[static_cast<std::size_t>(t)];
+    if (kept.name != note.name)
+        m_document.setTraceName(t, note.name);
+    kept.name = note.name;
+    kept.offsetDb = note.offsetDb;
+    kept.shown = note.shown;
+    showTraceLooks();
+    return {};
+}
+
+Status MeasurementSession::normaliseTraces(double hz)
+{
+    if (!(hz > 0) || !std::isfinite(hz))
+        return Error::of(Failure::BadInput, "The frequency must be above 0 Hz");
+    std::vector<SessionTrace>& notes = traceNotes();
+    const TraceStore& store = m_document.traces();
+    // Stored x is 100 log10(f), y hundredths of a dB.
+    const double x = 100.0 * std::log10(hz);
+    std::string missed;
+    for (int t = 0; t < static_cast<int>(notes.size()); ++t) {
+        const int n = store.pointCount(t);
+        const double* xs = store.traceX(t);
+        const double* ys = store.traceY(t);
+        std::optional<double> level;
+        for (int i = 0; i < n && !level; ++i) {
+            if (std::abs(xs[i] - x) < 1e-9)
+                level = ys[i] / 100.0;
+            else if (i + 1 < n && ((xs[i] < x && x < xs[i + 1]) || (xs[i + 1] < x && x < xs[i])))
+                level = (ys[i] + (ys[i + 1] - ys[i]) * (x - xs[i]) / (xs[i + 1] - xs[i])) / 100.0;
+        }
+        if (!level) {
+            missed += (missed.empty() ? "" : ", ") + (notes[static_cast<std::size_t>(t)].name.empty()
+                                                          ? "trace " + std::to_string(t + 1)
+                                                          : "'" + notes[static_cast<std::size_t>(t)].name + "'");
+            continue;
+        }
+        notes[static_cast<std::size_t>(t)].offsetDb = -*level;
+    }
+    showTraceLooks();
+    if (!missed.empty())
+        return Error::of(Failure::BadInput, "Not normalised, as they do not reach that frequency: " + missed);
+    return {};
+}
+
+void MeasurementSession::showTraceLooks()
+{
+    PlotSettings& plot = m_document.plot();
+    for (std::size_t t = 0; t < plot.traceOffsetDb.size(); ++t) {
+        const bool noted = t < m_traceNotes.size();
+        plot.traceOffsetDb[t] = noted ? m_traceNotes[t].offsetDb : 0.0;
+        plot.traceShown[t] = noted ? m_traceNotes[t].shown : true;
+    }
+}
+
+// ---------------------------------------------------------------- where the recovery file lives
+
+std::string MeasurementSession::recoveryPath()
+{
+    return (userDataFolder() / "recovery.audimera").string();
+}
+
+std::string MeasurementSession::lastSessionPath()
+{
+    return (userDataFolder() / "last-session.audimera").string();
+}
+
+bool MeasurementSession::takeLeftRecovery()
+{
+    // Only an exit with unsaved work leaves the file: a saved or cleared
+    // session removes it.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(recoveryPath(), ec))
+        return false;
+    std::filesystem::rename(recoveryPath(), lastSessionPath(), ec);
+    return !ec;
 }
 
 } // namespace audimera

@@ -172,9 +172,12 @@ void ResponsePlot::TraceResponse(DrawingSurface& Picture1, const TraceStore& sto
                       static_cast<float>(100 * top), Red);
 
     // Traces, later ones over earlier ones.
+    // Each with the Traces panel's offset, unless hidden there.
+    static_assert(TraceStore::MaxTraces == static_cast<int>(std::tuple_size_v<decltype(settings.traceShown)>));
     for (int t = 0; t < store.GetTraceCount(); ++t)
-        drawTrace(Picture1, store.traceX(t), store.traceY(t), store.pointCount(t),
-                  settings.smooth, X0, 100 * top, TraceStore::traceColor(t));
+        if (settings.traceShown[static_cast<std::size_t>(t)])
+            drawTrace(Picture1, store.traceX(t), store.traceY(t), store.pointCount(t), settings.smooth, X0,
+                      100 * (top - settings.traceOffsetDb[static_cast<std::size_t>(t)]), TraceStore::traceColor(t));
 
     // Level labels over the traces, 50 twips above their grid lines, none
     // at the edges; every 3 dB where they fit, else every 6, 12... dB, in

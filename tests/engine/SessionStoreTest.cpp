@@ -77,6 +77,7 @@ TEST_F(SessionStoreTest, ASavedSessionOpensAsItWasAndTheRecoveryFileFollowsTheCh
     rig.host.atYield(1, [&] { during = rig.session.openSession(saved); });
     const int id = measure("delay=1");
     EXPECT_EQ(during.kind(), Failure::Busy);
+    rig.session.flushRecovery(); // written on the writer's thread
     EXPECT_TRUE(rig.session.unsavedWork() && std::filesystem::exists(recovery));
     ASSERT_TRUE(rig.session.addTrace(rig.session.lastLogSweep()->results.response, "Log sweep").ok());
     rig.session.traceNotes()[0].offsetDb = 3;
@@ -87,6 +88,7 @@ TEST_F(SessionStoreTest, ASavedSessionOpensAsItWasAndTheRecoveryFileFollowsTheCh
     rig.session.clearTraces();
     ASSERT_TRUE(rig.session.measurements().rename(id, "Mic B").ok());
     rig.session.keepRecovery();
+    rig.session.flushRecovery();
     EXPECT_TRUE(rig.session.unsavedWork() && std::filesystem::exists(recovery));
     EXPECT_FALSE(rig.session.openSession((folder / "none.audimera").string()).ok());
     EXPECT_EQ(rig.session.measurements().find(id)->data.name, "Mic B");
@@ -104,6 +106,46 @@ TEST_F(SessionStoreTest, ASavedSessionOpensAsItWasAndTheRecoveryFileFollowsTheCh
     const SessionMeasurement &m0 = before.measurements[0], &m1 = after.measurements[0];
     EXPECT_EQ(m1.name + m1.settingsJson + m1.playDevice + m1.date, m0.name + m0.settingsJson + m0.playDevice + m0.date);
     EXPECT_TRUE(m1.impulse == m0.impulse && m1.delayMs == m0.delayMs);
+}
+
+TEST_F(SessionStoreTest, AMeasurementShownOrAddedIsItsOwnAndTheTraceNotesReachThePlot)
+{
+    const int straight = measure("gain=0"), late = measure("gain=-6,delay=1");
+    EXPECT_EQ(rig.session.lastLogSweep()->measurement, late);
+    ASSERT_TRUE(rig.session.showMeasurement(straight, settings).ok());
+    const LogSweepRun& shown = *rig.session.lastLogSweep();
+    EXPECT_EQ(shown.measurement, straight);
+    // Its own response, read again from its impulse response: 0 dB at 1 kHz.
+    const auto levelAt = [](const std::vector<ResponsePoint>& r, double hz) {
+        return std::min_element(r.begin(), r.end(), [&](auto& a, auto& b) {
+                   return std::abs(a.frequency - hz) < std::abs(b.frequency - hz);
+               })->level;
+    };
+    EXPECT_NEAR(levelAt(shown.results.response, 1000), 0, 0.05);
+    EXPECT_TRUE(rig.session.reanalyseLogSweep(settings).ok());
+    EXPECT_EQ(rig.session.showMeasurement(99, settings).kind(), Failure::BadInput);
+
+    ASSERT_TRUE(rig.session.addMeasurementTraces({straight, late}, settings).ok());
+    std::vector<SessionTrace>& notes = rig.session.traceNotes();
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[1].name, rig.session.measurements().find(late)->data.name);
+    // Normalised at 1 kHz: each offset undoes its level there.
+    ASSERT_TRUE(rig.session.normaliseTraces(1000).ok());
+    EXPECT_NEAR(notes[0].offsetDb, 0, 0.05);
+    EXPECT_NEAR(notes[1].offsetDb, 6, 0.05);
+    EXPECT_EQ(rig.session.normaliseTraces(1e6).kind(), Failure::BadInput);
+    SessionTrace hidden = notes[0];
+    hidden.name = "Straight", hidden.offsetDb = -3, hidden.shown = false;
+    ASSERT_TRUE(rig.session.setTraceNote(0, hidden).ok());
+    const PlotSettings& plot = rig.session.document().plot();
+    EXPECT_TRUE(plot.traceOffsetDb[0] == -3 && !plot.traceShown[0] && plot.traceShown[1]);
+    EXPECT_EQ(rig.session.document().traceName(0), "Straight");
+    hidden.offsetDb = std::nan("");
+    EXPECT_EQ(rig.session.setTraceNote(0, hidden).kind(), Failure::BadInput);
+    EXPECT_EQ(rig.session.setTraceNote(2, hidden).kind(), Failure::BadInput);
+    // Cleared traces leave no offsets behind for the next ones.
+    rig.session.clearTraces();
+    EXPECT_TRUE(plot.traceOffsetDb[0] == 0 && plot.traceShown[0]);
 }
 
 } // namespace audimera

@@ -29,19 +29,37 @@ void MainPresenter::activityChanged()
     tellActivity();
 }
 
-bool MainPresenter::addResponseTrace(const std::vector<ResponsePoint>& points)
+bool MainPresenter::addResponseTrace(const std::vector<ResponsePoint>& points, const std::string& name)
 {
     if (m_session.sweeping() || points.empty())
         return false;
-    if (const audimera::Status added = m_session.addTrace(points, "Log sweep"); !added) {
+    if (const audimera::Status added = m_session.addTrace(points, name); !added) {
         m_host.message(added.message(), MessageIcon::Critical);
         return false;
     }
+    tracesAdded();
+    return true;
+}
+
+bool MainPresenter::addMeasurementTraces(const std::vector<int>& ids, const LogSweepSettings& settings)
+{
+    if (m_session.sweeping() || ids.empty())
+        return false;
+    const int before = m_session.document().traces().GetTraceCount();
+    const audimera::Status added = m_session.addMeasurementTraces(ids, settings);
+    if (m_session.document().traces().GetTraceCount() != before)
+        tracesAdded();
+    if (!added)
+        m_host.message(added.message(), MessageIcon::Critical);
+    return static_cast<bool>(added);
+}
+
+void MainPresenter::tracesAdded()
+{
     m_panel.setEnabled(names::cmdClearTraces, true);
     m_panel.setEnabled(names::MenuEntrySave, true);
     m_displays.TraceResponse();
     notePlotRange();
-    return true;
 }
 
 } // namespace audimera

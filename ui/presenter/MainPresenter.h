@@ -151,9 +151,17 @@ public:
     // MaxTracePoints of them (evenly thinned, first and last kept), the
     // documented message when 8 traces are shown. Refused (false) while a
     // sweep adds to the newest trace.
-    bool addResponseTrace(const std::vector<ResponsePoint>& points);
+    // name: the trace's name in the legend and the Traces panel (the
+    // shown measurement's, "Log sweep" by default).
+    bool addResponseTrace(const std::vector<ResponsePoint>& points, const std::string& name = "Log sweep");
+    // The responses of the session's measurements ids (analysed with
+    // settings) as traces named after them, as addResponseTrace adds one;
+    // a failure is shown and ends the adding.
+    bool addMeasurementTraces(const std::vector<int>& ids, const LogSweepSettings& settings);
 
 private:
+    // After traces were added outside a sweep: the buttons that need one, and the plot.
+    void tracesAdded();
     // After a trace is loaded or added: says on the status line when it
     // lies wholly outside the shown range, and how far.
     void notePlotRange();

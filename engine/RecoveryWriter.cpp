@@ -1,0 +1,68 @@
+#include "engine/RecoveryWriter.h"
+
+#include <filesystem>
+
+namespace audimera {
+
+RecoveryWriter::RecoveryWriter() : m_worker([this] { work(); }) {}
+
+RecoveryWriter::~RecoveryWriter()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_one();
+    m_worker.join();
+}
+
+void RecoveryWriter::post(std::string path, SessionData data)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_pending.emplace(std::move(path), std::move(data));
+    }
+    m_wake.notify_one();
+}
+
+void RecoveryWriter::discard(const std::string& path)
+{
+    std::unique_lock lock(m_mutex);
+    m_pending.reset();
+    m_idle.wait(lock, [this] { return !m_writing; });
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+}
+
+void RecoveryWriter::flush()
+{
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return !m_writing && !m_pending; });
+}
+
+bool RecoveryWriter::failed()
+{
+    std::lock_guard lock(m_mutex);
+    return m_failed;
+}
+
+void RecoveryWriter::work()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_stopping || m_pending; });
+        if (!m_pending)
+            return; // stopping, nothing left to write
+        std::pair<std::string, SessionData> job = std::move(*m_pending);
+        m_pending.reset();
+        m_writing = true;
+        lock.unlock();
+        const bool written = static_cast<bool>(SessionFile::write(job.first, job.second));
+        lock.lock();
+        m_writing = false;
+        m_failed = !written;
+        m_idle.notify_all();
+    }
+}
+
+} // namespace audimera
