@@ -568,8 +568,11 @@ void FormLogSweep::reanalyse()
 
 void FormLogSweep::cmdLogAdd_Click()
 {
-    if (results() && !m_measuring)
-        m_presenter.addResponseTrace(results()->response);
+    if (!results() || m_measuring)
+        return;
+    // Named after the measurement shown, when it is still in the list.
+    const Measurement* shown = m_session.measurements().find(m_session.lastLogSweep()->measurement);
+    m_presenter.addResponseTrace(results()->response, shown ? shown->data.name : "Log sweep");
 }
 
 void FormLogSweep::cmdLogSave_Click()

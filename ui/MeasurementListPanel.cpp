@@ -483,25 +483,9 @@ void MeasurementListPanel::cmdMeasAdd_Click()
 {
     if (m_running)
         return;
-    // Through the main window's own Add, which redraws the plot and gives
-    // Clear Traces and Save back; then the trace takes the measurement's name.
-    for (const int id : chosenIds()) {
-        const Result<LogSweepResults> analysed = m_session.analyseMeasurement(id, m_settings());
-        if (!analysed) {
-            m_host.message(analysed.message(), MessageIcon::Exclamation);
-            return;
-        }
-        if (!m_presenter.addResponseTrace(analysed->response))
-            return;
-        const int t = m_presenter.document().traces().GetTraceCount() - 1;
-        if (t >= 0 && t < static_cast<int>(m_session.traceNotes().size())) {
-            SessionTrace note = m_session.traceNotes()[static_cast<std::size_t>(t)];
-            note.name = m_session.measurements().find(id)->data.name;
-            if (const Status named = m_session.setTraceNote(t, note); !named)
-                m_host.message(named.message(), MessageIcon::Exclamation);
-        }
-    }
-    m_session.keepRecovery();
+    // The main window's own Add: it redraws the plot, gives Clear Traces
+    // and Save back, and shows a failure.
+    m_presenter.addMeasurementTraces(chosenIds(), m_settings());
 }
 
 void MeasurementListPanel::cmdMeasAverage_Click()
