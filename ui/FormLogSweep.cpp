@@ -29,6 +29,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTabWidget>
@@ -45,6 +46,7 @@ namespace {
 
 constexpr int ProgressSteps = 1000;
 constexpr int DefaultLengthIndex = 3; // 2^18
+constexpr int ListMinimumHeight = 40; // px, the measurement list's least (it scrolls)
 constexpr const char* CorrectionBoxes[] = {"CheckLogSPLCorrect", "CheckLogSoundCard", "CheckLogUserCalib"};
 
 QSettings programSettings()
@@ -225,7 +227,9 @@ void FormLogSweep::buildControls()
         LogSweepPlots::drawDistortion(s, results() ? results()->distortion : std::vector<DistortionPoint>{});
     });
     const char* viewNames[] = {"ViewLogResponse", "ViewLogImpulse", "ViewLogDistortion"};
-    const char* viewTips[] = {"Magnitude (black, dB on the left) and phase (blue, degrees on the right)",
+    const char* viewTips[] = {"Magnitude (black, dB on the left) and phase (blue, degrees on the right); with "
+                              "measurements ticked in the list below, their magnitudes instead, each in the colour "
+                              "beside its name",
                               "Impulse response, linear (above) and in dB (below); the gate in purple. It is the "
                               "device's response through the band edges only: a 2nd-order Butterworth high-pass at a "
                               "quarter of the range's start (higher for short sweeps) and low-pass just above its "
@@ -278,11 +282,20 @@ void FormLogSweep::buildControls()
     connect(m_list, &MeasurementListPanel::overlaysChanged, this, [this] { m_views[0]->redraw(); });
     m_splitter = named(new QSplitter(Qt::Vertical), "SplitterLogMeasurements",
                        "Drag to share the height between the views and the list of measurements");
+    // The list scrolls rather than hold the window taller than a small
+    // screen when the splitter squeezes it.
+    auto* listArea = new QScrollArea;
+    listArea->setObjectName(QStringLiteral("ScrollLogMeasurements"));
+    listArea->setWidget(m_list);
+    listArea->setWidgetResizable(true);
+    listArea->setFrameShape(QFrame::NoFrame);
+    listArea->setMinimumHeight(ListMinimumHeight);
     m_splitter->addWidget(m_tabs);
-    m_splitter->addWidget(m_list);
+    m_splitter->addWidget(listArea);
     m_splitter->setStretchFactor(0, 3);
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setChildrenCollapsible(false);
+    m_splitter->setSizes({420, 260});
     layout->addWidget(m_splitter, 1);
     layout->addWidget(m_previous);
     layout->addWidget(m_cursor);
@@ -321,7 +334,7 @@ void FormLogSweep::buildControls()
         if (this->results() && m_gate->value() != measured().gateMs)
             run([this] { reanalyse(); });
     });
-    resize(760, 820);
+    resize(780, 940);
 }
 
 void FormLogSweep::fillLengths()

@@ -34,7 +34,8 @@
 // ("Save..."). LabelLogPrevious (hidden at first) marks the results shown
 // as the previous measurement's after a run that gave none. Below the tabs
 // (SplitterLogMeasurements) the session's measurements
-// (ui/MeasurementListPanel, PanelMeasurements): selecting one shows it here,
+// (ui/MeasurementListPanel, PanelMeasurements, in ScrollLogMeasurements,
+// which scrolls when squeezed): selecting one shows it here,
 // ticking several overlays their magnitudes on ViewLogResponse in the
 // response plot's trace colours; after a run or Open... the new one is
 // selected.

@@ -51,12 +51,6 @@ QString dateText(const std::string& date)
     return at.isValid() ? at.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString::fromStdString(date);
 }
 
-// m/s at temperatureC: 331.3 sqrt(1 + T / 273.15), 343 m/s at 20 °C.
-double speedOfSound(double temperatureC)
-{
-    return 331.3 * std::sqrt(1 + temperatureC / 273.15);
-}
-
 QColor colorOf(RgbColor c)
 {
     // RgbColor is 0x00BBGGRR, as the response plot's.
@@ -86,6 +80,7 @@ void MeasurementListPanel::buildControls()
                     "name or a note to edit it");
     m_table->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Kind"), QStringLiteral("Date"),
                                         QStringLiteral("Delay (ms)"), QStringLiteral("Shift (ms)"),
+                                        QStringLiteral("After selected"),
                                         QStringLiteral("Average of"), QStringLiteral("Note")});
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -98,6 +93,9 @@ void MeasurementListPanel::buildControls()
         QStringLiteral("The measurement delay: from the sweep's start to the response's, in ms"));
     m_table->horizontalHeaderItem(ColAlign)->setToolTip(
         QStringLiteral("The shift Align set, in ms (the recording itself never changes)"));
+    m_table->horizontalHeaderItem(ColAfter)->setToolTip(
+        QStringLiteral("A ticked measurement's delay after the selected one, in ms and in metres at the temperature "
+                       "set; Align takes it out"));
     connect(m_table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) { itemChanged(item); });
     connect(m_table, &QTableWidget::itemSelectionChanged, this, [this] { selectionChanged(); });
 
@@ -109,7 +107,7 @@ void MeasurementListPanel::buildControls()
     m_rename = button("Rename", "cmdMeasRename", "Edit the selected measurement's name");
     m_delete = button("Delete", "cmdMeasDelete", "Delete the ticked measurements, or the selected one");
     m_undo = button("Undo", "cmdMeasUndo", "Bring back the last measurement deleted");
-    m_add = button("Add to Frequency Response", "cmdMeasAdd",
+    m_add = button("Add to Response", "cmdMeasAdd",
                    "Add the magnitude of the ticked measurements, or the selected one, as traces of the Frequency "
                    "Response window, named as here");
     m_mode = named(new QComboBox, "ComboMeasAverageMode",
@@ -129,8 +127,7 @@ void MeasurementListPanel::buildControls()
                      "Shift each ticked measurement to line up with the selected one (saved with the session; the "
                      "recordings are not changed)");
     m_delayText = named(new QLabel, "LabelMeasDelays",
-                        "Each ticked measurement's delay after the selected one, in ms and in metres");
-    m_delayText->setWordWrap(true);
+                        "Which measurement the delays in the list are read after, and the speed of sound used");
     m_status = named(new QLabel, "LabelMeasStatus", "What the list refused, and why");
     m_status->setWordWrap(true);
 
@@ -143,22 +140,27 @@ void MeasurementListPanel::buildControls()
     connect(m_mode, &QComboBox::currentIndexChanged, this, [this] { refreshButtons(); });
     connect(m_temperature, &QDoubleSpinBox::valueChanged, this, [this] { showDelays(); });
 
-    auto* edits = new QHBoxLayout;
-    for (QWidget* w : std::initializer_list<QWidget*>{m_rename, m_delete, m_undo, m_add})
-        edits->addWidget(w);
-    edits->addStretch(1);
-    auto* combine = new QHBoxLayout;
-    for (QWidget* w : std::initializer_list<QWidget*>{m_mode, m_alignFirst, m_average})
-        combine->addWidget(w);
-    combine->addSpacing(16);
-    combine->addWidget(m_temperature);
-    combine->addWidget(m_align);
-    combine->addStretch(1);
-    layout->addWidget(m_table, 1);
-    layout->addLayout(edits);
-    layout->addLayout(combine);
-    layout->addWidget(m_delayText);
-    layout->addWidget(m_status);
+    // The buttons in two columns beside the list, so the list keeps the
+    // panel's height; the delays' reference and the refusals below.
+    auto* beside = new QHBoxLayout;
+    auto* buttons = new QGridLayout;
+    buttons->addWidget(m_rename, 0, 0);
+    buttons->addWidget(m_delete, 0, 1);
+    buttons->addWidget(m_undo, 1, 0);
+    buttons->addWidget(m_add, 1, 1);
+    buttons->addWidget(m_mode, 2, 0);
+    buttons->addWidget(m_average, 2, 1);
+    buttons->addWidget(m_alignFirst, 3, 0, 1, 2);
+    buttons->addWidget(m_temperature, 4, 0);
+    buttons->addWidget(m_align, 4, 1);
+    buttons->setRowStretch(5, 1);
+    beside->addWidget(m_table, 1);
+    beside->addLayout(buttons);
+    auto* notes = new QHBoxLayout;
+    notes->addWidget(m_delayText, 1);
+    notes->addWidget(m_status, 1);
+    layout->addLayout(beside, 1);
+    layout->addLayout(notes);
 }
 
 // ---------------------------------------------------------------- rows
@@ -198,8 +200,10 @@ void MeasurementListPanel::refresh(int selectId, bool force)
                       t != m_ticked.end() ? QVariant(colorOf(TraceStore::traceColor(t->second.slot))) : QVariant());
         cell(ColKind, kindText(d.kind), false);
         cell(ColDate, dateText(d.date), false);
-        cell(ColDelay, number(d.delayMs, 3), false);
+        // An average has no delay of its own.
+        cell(ColDelay, d.kind == "average" && d.delayMs == 0 ? QString() : number(d.delayMs, 3), false);
         cell(ColAlign, d.alignMs != 0 ? number(d.alignMs, 3) : QString(), false);
+        cell(ColAfter, QString(), false);
         cell(ColAverage,
              d.averageOf > 0 ? QStringLiteral("%1 (%2)").arg(d.averageOf).arg(QString::fromStdString(d.averageMode))
                              : QString(),
@@ -371,39 +375,47 @@ void MeasurementListPanel::reanalyseOverlays()
 
 void MeasurementListPanel::showDelays()
 {
+    const MeasurementList& list = m_session.measurements();
     const int reference = selectedId();
     std::vector<int> ids = tickedIds();
     std::erase(ids, reference);
     if (reference == 0 || ids.empty()) {
         m_delays.clear();
         m_delayIds.clear();
-        m_delayText->setText(QStringLiteral("Delays: select the reference and tick the others"));
-        refreshButtons();
-        return;
-    }
-    const MeasurementList& list = m_session.measurements();
-    if (reference != m_delayReference || ids != m_delayIds || list.changes() != m_delayChanges) {
+        m_delayError.clear();
+    } else if (reference != m_delayReference || ids != m_delayIds || list.changes() != m_delayChanges) {
         m_delayReference = reference;
         m_delayIds = ids;
         m_delayChanges = list.changes();
         const Result<std::vector<Alignment>> read = list.delays(reference, ids);
         m_delays = read ? *read : std::vector<Alignment>{};
-        if (!read) {
-            m_delayText->setText(QStringLiteral("Delays: ") + QString::fromStdString(read.message()));
-            refreshButtons();
-            return;
+        m_delayError = QString::fromStdString(read.message());
+    }
+    const double c = TimeAlignment::metres(1000, m_temperature->value()); // m/s
+    // Each one's delay in its row, the reference marked.
+    const bool filling = m_filling;
+    m_filling = true;
+    for (int row = 0; row < m_table->rowCount(); ++row) {
+        const int id = idAt(row);
+        QString text;
+        if (!m_delays.empty() && id == m_delayReference) {
+            text = QStringLiteral("reference");
+        } else if (const auto at = std::find(m_delayIds.begin(), m_delayIds.end(), id);
+                   at != m_delayIds.end() && m_delays.size() == m_delayIds.size()) {
+            const double ms = m_delays[static_cast<std::size_t>(at - m_delayIds.begin())].delayMs;
+            text = QStringLiteral("%1 ms, %2 m").arg(number(ms, 3), number(TimeAlignment::metres(ms, m_temperature->value()), 3));
         }
+        if (QTableWidgetItem* item = m_table->item(row, ColAfter))
+            item->setText(text);
     }
-    const double c = speedOfSound(m_temperature->value());
-    QString text = QStringLiteral("Delays after %1 (sound at %2 m/s):")
-                       .arg(QString::fromStdString(list.find(reference)->data.name), number(c, 1));
-    for (std::size_t i = 0; i < m_delays.size() && i < ids.size(); ++i) {
-        const double ms = m_delays[i].delayMs;
-        text += QStringLiteral("\n%1: %2 ms, %3 m")
-                    .arg(QString::fromStdString(list.find(ids[i])->data.name), number(ms, 3),
-                         number(ms / 1000 * c, 3));
-    }
-    m_delayText->setText(text);
+    m_filling = filling;
+    if (reference == 0 || ids.empty())
+        m_delayText->setText(QStringLiteral("Delays: select the reference and tick the others"));
+    else if (!m_delayError.isEmpty())
+        m_delayText->setText(QStringLiteral("Delays: ") + m_delayError);
+    else
+        m_delayText->setText(QStringLiteral("Delays after %1, sound at %2 m/s: in the list")
+                                 .arg(QString::fromStdString(list.find(reference)->data.name), number(c, 1)));
     refreshButtons();
 }
 

@@ -5,16 +5,18 @@
 // Controls (objectName, each with a tool tip): TableMeasurements, one row
 // per measurement in the list's order, its columns a tick box with the name
 // (edited in place: a rename; a ticked row shows its overlay colour), the
-// kind, the date, the measurement delay (ms), the alignment shift (ms), what
-// an average holds (how many, how averaged) and the note (edited in place);
+// kind, the date, the measurement delay (ms), the alignment shift (ms), the
+// delay after the selected one (a ticked row: ms and metres), what an
+// average holds (how many, how averaged) and the note (edited in place);
 // cmdMeasRename, cmdMeasDelete (the ticked rows, else the selected one),
 // cmdMeasUndo (brings the last one deleted back), cmdMeasAdd (the ticked,
 // else the selected, as traces of the Frequency Response window),
 // ComboMeasAverageMode (rms, dB, vector) with CheckMeasAlignFirst (vector
 // only) and cmdMeasAverage (the ticked ones), SpinMeasTemperature (°C, for
-// the speed of sound), LabelMeasDelays (each ticked measurement's delay
-// relative to the selected one, in ms and metres) with cmdMeasAlign (sets
-// their alignment shifts) and LabelMeasStatus (what was refused, and why).
+// the speed of sound: 331.3 sqrt(1 + T / 273.15) m/s), LabelMeasDelays
+// (which one the delays are read after, or why there are none) with
+// cmdMeasAlign (sets the ticked ones' alignment shifts) and
+// LabelMeasStatus (what was refused, and why).
 //
 // Selecting a row shows that measurement in the window
 // (MeasurementSession::showMeasurement with the window's settings, then
@@ -32,6 +34,7 @@
 #include "engine/TraceStore.h"
 #include "signal/TimeAlignment.h"
 
+#include <QString>
 #include <QWidget>
 
 #include <cstdint>
@@ -61,7 +64,7 @@ class MeasurementListPanel : public QWidget {
 public:
     static constexpr int MaxOverlays = TraceStore::MaxTraces;
     static constexpr const char* TooManyOverlays = "At most 8 measurements overlay: untick one first";
-    enum Column { ColName, ColKind, ColDate, ColDelay, ColAlign, ColAverage, ColNote, ColumnCount };
+    enum Column { ColName, ColKind, ColDate, ColDelay, ColAlign, ColAfter, ColAverage, ColNote, ColumnCount };
     // The settings the window's controls state now (the overlays and the
     // measurement shown are analysed with them).
     using Settings = std::function<LogSweepSettings()>;
@@ -136,6 +139,7 @@ private:
     std::uint64_t m_delayChanges = 0;
     std::vector<int> m_delayIds;
     std::vector<Alignment> m_delays;
+    QString m_delayError;
 
     QTableWidget* m_table = nullptr;
     QPushButton* m_rename = nullptr;
