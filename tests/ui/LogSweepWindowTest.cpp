@@ -411,6 +411,7 @@ TEST_F(LogSweepWindow, StopOrClosingInMidSweepReturnsToIdleAndTheMainWindowIsLoc
             lockedMeanwhile = !button("cmdStart")->isEnabled() && !button("cmdStartSignal")->isEnabled() &&
                               !find<QMenu>("MenuOutDevice")->menuAction()->isEnabled() &&
                               !find<QMenu>("MenuInDevice")->menuAction()->isEnabled() &&
+                              !control<QWidget>("TableMeasurements")->isEnabled() &&
                               control<QProgressBar>("ProgressLogSweep")->format().endsWith(QStringLiteral(" s left"));
             if (byClosing)
                 logWindow().close();
