@@ -41,6 +41,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QCheckBox;
@@ -134,11 +135,11 @@ private:
         std::vector<ResponsePoint> response; // empty when it could not be analysed
     };
     std::map<int, Overlay> m_ticked; // by id
-    // The last delays read, for the temperature's metres: reference, ids, delays.
+    // The delays shown: after m_delayReference, of m_delayIds (empty: none
+    // shown); each pair's as read (reference, id), kept; the last failure.
     int m_delayReference = 0;
-    std::uint64_t m_delayChanges = 0;
     std::vector<int> m_delayIds;
-    std::vector<Alignment> m_delays;
+    std::map<std::pair<int, int>, Alignment> m_delays;
     QString m_delayError;
 
     QTableWidget* m_table = nullptr;
