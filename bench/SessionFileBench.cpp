@@ -5,7 +5,10 @@
 // - to_bytes / from_bytes: the archive made and read in memory.
 // - write / read: the same through a file in the temporary folder (the save
 //   rules' temporary file, fsync and rename included).
+// - recovery_post: what keeping the recovery file costs the UI thread: a
+//   copy of the session handed to the writer's thread (its write untimed).
 // The counter "MB" is the file's size.
+#include "engine/RecoveryWriter.h"
 #include "engine/SessionFile.h"
 #include "signal/UniformRandom.h"
 
@@ -105,10 +108,24 @@ void read(benchmark::State& state)
     std::remove(path.c_str());
 }
 
+void recovery_post(benchmark::State& state)
+{
+    const std::string path = tempPath();
+    RecoveryWriter writer;
+    for (auto _ : state) {
+        writer.post(path, session());
+        state.PauseTiming();
+        writer.flush();
+        state.ResumeTiming();
+    }
+    writer.discard(path);
+}
+
 } // namespace
 
 BENCHMARK(to_bytes)->Unit(benchmark::kMillisecond);
 BENCHMARK(from_bytes)->Unit(benchmark::kMillisecond);
 BENCHMARK(write)->Unit(benchmark::kMillisecond);
 BENCHMARK(read)->Unit(benchmark::kMillisecond);
+BENCHMARK(recovery_post)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -290,6 +290,14 @@ public:
     // its offset and is named in the error (BadInput); the others are set.
     Status normaliseTraces(double hz);
 
+    // Averages the traces (at least two; Rms or Db, as traces keep no phase
+    // but the newest) into a new trace "Average of N traces (mode)": each as
+    // drawn (its offset applied), read on the first one's frequencies where
+    // all of them reach (levels interpolated over log frequency). Its level
+    // scale is theirs when they share one. BadInput for fewer than two, no
+    // common range or Vector; the plot's full message when it is.
+    Status averageTraces(const std::vector<int>& traces, AverageMode mode);
+
     // The recovery file in the user's data folder ($XDG_DATA_HOME/audimera,
     // or ~/.local/share/audimera), and where start-up puts one that an exit
     // with unsaved work left behind, for File > Restore Last Session.

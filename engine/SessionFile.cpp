@@ -169,7 +169,8 @@ Result<std::string> archiveOf(const SessionData& data)
     root["plot"] = Json{{"rangeIndex", data.plot.rangeIndex},
                         {"dbCentre", number(data.plot.dbCentre)},
                         {"lowHz", number(data.plot.lowHz)},
-                        {"highHz", number(data.plot.highHz)}};
+                        {"highHz", number(data.plot.highHz)},
+                        {"smooth", data.plot.smooth}};
 
     Json traces = Json::array();
     for (std::size_t i = 0; i < data.traces.size(); ++i) {
@@ -612,6 +613,7 @@ Result<SessionFile::Opened> sessionOf(const std::uint8_t* bytes, std::size_t siz
             p.dbCentre = real(o, "dbCentre", 0);
             p.lowHz = real(o, "lowHz", 20);
             p.highHz = real(o, "highHz", 20000);
+            p.smooth = static_cast<int>(integer(o, "smooth", 1, 4, 2));
             data.plot = p;
         } catch (const std::exception& e) {
             skipped.push_back(std::string("the plot settings: ") + e.what());

@@ -70,6 +70,7 @@ struct SessionPlot {
     int rangeIndex = 0;    // the plot's range choice
     double dbCentre = 0;
     double lowHz = 20, highHz = 20000;
+    int smooth = 2;        // the B-spline order the plot draws with (1..4)
 };
 
 struct SessionMeasurement {

@@ -246,6 +246,7 @@ SessionData MeasurementSession::sessionData() const
         if (PlotSettings::DBRangeItems[i].data == plot.dbSpan)
             data.plot.rangeIndex = static_cast<int>(i);
     data.plot.dbCentre = plot.dbCentre;
+    data.plot.smooth = plot.smooth;
 
     for (const CorrectionUse use : {CorrectionUse::Main, CorrectionUse::LogSweep}) {
         const CorrectionTable& table =
@@ -319,6 +320,7 @@ Result<std::vector<std::string>> MeasurementSession::openSession(const std::stri
         plot.dbSpan = PlotSettings::DBRangeItems[static_cast<std::size_t>(data.plot.rangeIndex)].data;
     if (std::isfinite(data.plot.dbCentre))
         plot.dbCentre = static_cast<int>(std::lround(data.plot.dbCentre));
+    plot.smooth = data.plot.smooth;
 
     // Corrections: each from its path while that still exists, else from the
     // text the file kept, written to the user's data folder and loaded from
@@ -538,6 +540,64 @@ void MeasurementSession::showTraceLooks()
         plot.traceOffsetDb[t] = noted ? m_traceNotes[t].offsetDb : 0.0;
         plot.traceShown[t] = noted ? m_traceNotes[t].shown : true;
     }
+}
+
+Status MeasurementSession::averageTraces(const std::vector<int>& traces, AverageMode mode)
+{
+    if (mode == AverageMode::Vector)
+        return Error::of(Failure::BadInput, "Traces keep no phase to average as vectors: average the measurements instead");
+    std::vector<SessionTrace>& notes = traceNotes();
+    const TraceStore& store = m_document.traces();
+    if (traces.size() < 2)
+        return Error::of(Failure::BadInput, "An average needs at least two traces");
+    // Each trace's points by ascending stored x (100 log10 f; a loaded file
+    // may run either way), and the range every trace reaches.
+    std::vector<std::vector<std::pair<double, double>>> sorted;
+    double low = -1e300, high = 1e300;
+    for (int t : traces) {
+        if (t < 0 || t >= static_cast<int>(notes.size()) || store.pointCount(t) < 2)
+            return Error::of(Failure::BadInput, "No such trace, or one of fewer than two points");
+        std::vector<std::pair<double, double>> points;
+        for (int i = 0; i < store.pointCount(t); ++i)
+            points.emplace_back(store.traceX(t)[i], store.traceY(t)[i]);
+        std::sort(points.begin(), points.end());
+        low = std::max(low, points.front().first);
+        high = std::min(high, points.back().first);
+        sorted.push_back(std::move(points));
+    }
+    // Trace k's level as drawn (dB, its offset added) at stored x.
+    const auto levelAt = [&](std::size_t k, double x) {
+        const auto& p = sorted[k];
+        const std::size_t i = std::clamp<std::size_t>(
+            static_cast<std::size_t>(std::lower_bound(p.begin(), p.end(), std::pair{x, -1e300}) - p.begin()), 1,
+            p.size() - 1);
+        const double span = p[i].first - p[i - 1].first;
+        const double y = span > 0 ? p[i - 1].second + (p[i].second - p[i - 1].second) * (x - p[i - 1].first) / span
+                                  : p[i].second;
+        return y / 100.0 + notes[static_cast<std::size_t>(traces[k])].offsetDb;
+    };
+    GridResponse first;
+    for (const auto& [x, y] : sorted[0])
+        if (x >= low && x <= high && (first.frequencies.empty() || std::pow(10.0, x / 100.0) > first.frequencies.back()))
+            first.frequencies.push_back(std::pow(10.0, x / 100.0));
+    if (first.frequencies.size() < 2)
+        return Error::of(Failure::BadInput, "The traces share no range of frequencies");
+    std::vector<GridResponse> grids(traces.size(), first);
+    for (std::size_t k = 0; k < traces.size(); ++k)
+        for (double f : first.frequencies)
+            grids[k].magnitude.push_back(std::pow(10.0, levelAt(k, 100.0 * std::log10(f)) / 20.0));
+    Result<GridResponse> averaged = ResponseAverage::ofGrids(grids, mode);
+    if (!averaged)
+        return averaged.error();
+    std::vector<ResponsePoint> points;
+    for (std::size_t i = 0; i < averaged->frequencies.size(); ++i)
+        points.push_back({averaged->frequencies[i], 20.0 * std::log10(averaged->magnitude[i]), std::nullopt});
+    std::string scale = notes[static_cast<std::size_t>(traces[0])].scale;
+    for (int t : traces)
+        if (notes[static_cast<std::size_t>(t)].scale != scale)
+            scale.clear();
+    return addTrace(points, "Average of " + std::to_string(traces.size()) + " traces (" + averageModeName(mode) + ")",
+                    scale);
 }
 
 // ---------------------------------------------------------------- where the recovery file lives

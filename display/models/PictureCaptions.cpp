@@ -43,10 +43,13 @@ void PictureCaptions::prepareFonts()
     (void)application;
 }
 
-PictureCaptions PictureCaptions::forResponse(const TraceStore& store, const std::vector<std::string>& names)
+PictureCaptions PictureCaptions::forResponse(const TraceStore& store, const std::vector<std::string>& names,
+                                             const PlotSettings* plot)
 {
     PictureCaptions captions;
     for (int t = 0; t < store.GetTraceCount(); ++t) {
+        if (plot && !plot->traceShown[static_cast<std::size_t>(t)])
+            continue;
         const bool named = t < static_cast<int>(names.size()) && !names[t].empty();
         captions.legend.push_back({named ? names[t] : "Trace " + std::to_string(t + 1), TraceStore::traceColor(t)});
     }

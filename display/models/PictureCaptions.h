@@ -10,6 +10,7 @@
 #pragma once
 
 #include "engine/RgbColor.h"
+#include "engine/PlotSettings.h"
 #include "engine/TraceStore.h"
 
 #include <QRect>
@@ -36,7 +37,9 @@ struct PictureCaptions {
     // The response plot's: one entry per trace of store in its colour,
     // named names[t] ("Trace N" where a name is missing or empty), and its
     // two axis titles.
-    static PictureCaptions forResponse(const TraceStore& store, const std::vector<std::string>& names);
+    // plot: leaves out the traces it hides.
+    static PictureCaptions forResponse(const TraceStore& store, const std::vector<std::string>& names,
+                                       const PlotSettings* plot = nullptr);
 
     // Where the plot goes in a widthPx x heightPx picture: all of it
     // without captions, else inside the titles' bands.

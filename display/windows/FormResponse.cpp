@@ -43,7 +43,7 @@ void FormResponse::TraceResponse()
 Status FormResponse::savePng(const std::string& path, double scale, bool legend) const
 {
     const PictureCaptions captions =
-        legend ? PictureCaptions::forResponse(m_document.traces(), m_document.traceNames()) : PictureCaptions{};
+        legend ? PictureCaptions::forResponse(m_document.traces(), m_document.traceNames(), &m_document.plot()) : PictureCaptions{};
     return ResponseImage::writePng(path, m_document.traces(), m_document.plot(), width(), height(),
                                    m_picture.backColor(), scale, captions);
 }
@@ -51,7 +51,7 @@ Status FormResponse::savePng(const std::string& path, double scale, bool legend)
 Status FormResponse::saveSvg(const std::string& path, bool legend) const
 {
     const PictureCaptions captions =
-        legend ? PictureCaptions::forResponse(m_document.traces(), m_document.traceNames()) : PictureCaptions{};
+        legend ? PictureCaptions::forResponse(m_document.traces(), m_document.traceNames(), &m_document.plot()) : PictureCaptions{};
     return ResponseImage::writeSvg(path, m_document.traces(), m_document.plot(), width(), height(),
                                    m_picture.backColor(), captions);
 }

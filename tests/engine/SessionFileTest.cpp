@@ -26,7 +26,7 @@ SessionData richSession()
     std::mt19937 random(7);
     std::uniform_real_distribution<double> level(-80, 20);
     SessionData d;
-    d.plot = {3, -6.25, 10, 24000};
+    d.plot = {3, -6.25, 10, 24000, 4};
     d.corrections = {{"main", 0, "/home/x/mic.txt", "20 -1.5\r\n1000 0\n", true}, {"logsweep", 1, "", "", false}};
     for (int t = 0; t < 8; ++t) {
         SessionTrace trace{"Trace \"" + std::to_string(t) + "\" é", t, {}, {}, {}, t * 0.1 - 0.35, t % 3 != 0,
@@ -119,7 +119,7 @@ TEST(SessionFileTest, ASessionReadsBackBitForBitAndOpensInOtherTools)
     ASSERT_TRUE(r.ok()) << r.message();
     EXPECT_TRUE(r->skipped.empty());
     const SessionData& e = r->data;
-    EXPECT_TRUE(same(e.plot.dbCentre, d.plot.dbCentre) && e.plot.rangeIndex == 3 && e.plot.lowHz == 10 && e.plot.highHz == 24000);
+    EXPECT_TRUE(same(e.plot.dbCentre, d.plot.dbCentre) && e.plot.rangeIndex == 3 && e.plot.lowHz == 10 && e.plot.highHz == 24000 && e.plot.smooth == 4);
     ASSERT_EQ(e.corrections.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
         const SessionCorrection &a = e.corrections[i], &b = d.corrections[i];

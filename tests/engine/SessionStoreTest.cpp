@@ -148,4 +148,30 @@ TEST_F(SessionStoreTest, AMeasurementShownOrAddedIsItsOwnAndTheTraceNotesReachTh
     EXPECT_TRUE(plot.traceOffsetDb[0] == 0 && plot.traceShown[0]);
 }
 
+TEST_F(SessionStoreTest, TracesAverageAsDrawnOverTheRangeTheyShare)
+{
+    const auto flat = [](double db, double from, double to) {
+        std::vector<ResponsePoint> points;
+        for (double f = from; f <= to * 1.0001; f *= 1.25)
+            points.push_back({f, db, std::nullopt});
+        return points;
+    };
+    ASSERT_TRUE(rig.session.addTrace(flat(6, 20, 20000), "plus").ok());
+    ASSERT_TRUE(rig.session.addTrace(flat(-9, 100, 10000), "minus").ok());
+    rig.session.traceNotes()[1].offsetDb = 3; // drawn at -6 dB
+    const struct { AverageMode mode; double db; } cases[] = {{AverageMode::Rms, 10 * std::log10((std::pow(10, 0.6) + std::pow(10, -0.6)) / 2)}, {AverageMode::Db, 0}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(rig.session.averageTraces({0, 1}, c.mode).ok());
+        const std::vector<ResponsePoint> avg = rig.session.document().lastResponse();
+        ASSERT_FALSE(avg.empty());
+        EXPECT_TRUE(avg.front().frequency >= 100 && avg.back().frequency <= 10000.01);
+        for (const ResponsePoint& p : avg)
+            EXPECT_NEAR(p.level, c.db, 0.005) << p.frequency;
+    }
+    EXPECT_EQ(rig.session.traceNotes()[2].name, "Average of 2 traces (rms)");
+    EXPECT_EQ(rig.session.traceNotes()[2].scale, MeasurementSession::LogSweepScale);
+    EXPECT_EQ(rig.session.averageTraces({0, 1}, AverageMode::Vector).kind(), Failure::BadInput);
+    EXPECT_EQ(rig.session.averageTraces({0}, AverageMode::Rms).kind(), Failure::BadInput);
+}
+
 } // namespace audimera

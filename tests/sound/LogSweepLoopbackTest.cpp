@@ -130,7 +130,8 @@ TEST(LogSweepLoopbackTest, FilterSinkFollowsItsExactResponse)
     EXPECT_LT(departure, -80);
     std::printf("impulse response within %.1f dB re peak of the filter's own through the band edges\n", departure);
 
-    LogSweepRun run{*r};
+    LogSweepRun run;
+    run.results = *r;
     run.settings.length = std::size_t(1) << 16;
     const audimera::Result<PhaseResult> phase = analysePhase(ImpulseData::of(run)->view(), PhaseSettings{});
     ASSERT_TRUE(phase.ok()) << phase.message();
