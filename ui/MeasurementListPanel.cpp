@@ -474,6 +474,7 @@ void MeasurementListPanel::cmdMeasRename_Click()
 
 void MeasurementListPanel::cmdMeasDelete_Click()
 {
+    m_status->clear();
     if (m_running)
         return;
     const std::vector<int> ids = chosenIds();
@@ -489,12 +490,14 @@ void MeasurementListPanel::cmdMeasDelete_Click()
 
 void MeasurementListPanel::cmdMeasUndo_Click()
 {
+    m_status->clear();
     if (!m_running && m_session.measurements().undoRemove())
         edited();
 }
 
 void MeasurementListPanel::cmdMeasAdd_Click()
 {
+    m_status->clear();
     if (m_running)
         return;
     // The main window's own Add: it redraws the plot, gives Clear Traces
@@ -504,6 +507,7 @@ void MeasurementListPanel::cmdMeasAdd_Click()
 
 void MeasurementListPanel::cmdMeasAverage_Click()
 {
+    m_status->clear();
     const std::vector<int> ids = tickedIds();
     if (m_running || ids.size() < 2)
         return;
@@ -524,6 +528,7 @@ void MeasurementListPanel::cmdMeasAverage_Click()
 
 void MeasurementListPanel::cmdMeasAlign_Click()
 {
+    m_status->clear();
     if (m_running || m_delayIds.empty())
         return;
     if (const Status aligned = m_session.measurements().align(m_delayReference, m_delayIds); !aligned)
