@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
+#include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -98,6 +99,12 @@ void MeasurementListPanel::buildControls()
                        "set; Align takes it out"));
     connect(m_table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) { itemChanged(item); });
     connect(m_table, &QTableWidget::itemSelectionChanged, this, [this] { selectionChanged(); });
+    // Del deletes as the button does (F2 edits the name, as any list).
+    auto* del = new QShortcut(QKeySequence::Delete, m_table, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(del, &QShortcut::activated, this, [this] {
+        if (m_delete->isEnabled())
+            m_runner([this] { cmdMeasDelete_Click(); });
+    });
 
     auto button = [](const char* caption, const char* name, const char* tip) {
         auto* b = named(new QPushButton(QString::fromUtf8(caption)), name, tip);
@@ -105,7 +112,7 @@ void MeasurementListPanel::buildControls()
         return b;
     };
     m_rename = button("Rename", "cmdMeasRename", "Edit the selected measurement's name");
-    m_delete = button("Delete", "cmdMeasDelete", "Delete the ticked measurements, or the selected one");
+    m_delete = button("Delete", "cmdMeasDelete", "Delete the ticked measurements, or the selected one (Del)");
     m_undo = button("Undo", "cmdMeasUndo", "Bring back the last measurement deleted");
     m_add = button("Add to Response", "cmdMeasAdd",
                    "Add the magnitude of the ticked measurements, or the selected one, as traces of the Frequency "

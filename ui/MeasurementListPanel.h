@@ -8,7 +8,8 @@
 // kind, the date, the measurement delay (ms), the alignment shift (ms), the
 // delay after the selected one (a ticked row: ms and metres), what an
 // average holds (how many, how averaged) and the note (edited in place);
-// cmdMeasRename, cmdMeasDelete (the ticked rows, else the selected one),
+// cmdMeasRename (F2 too), cmdMeasDelete (the ticked rows, else the
+// selected one; Del in the list too),
 // cmdMeasUndo (brings the last one deleted back), cmdMeasAdd (the ticked,
 // else the selected, as traces of the Frequency Response window),
 // ComboMeasAverageMode (rms, dB, vector) with CheckMeasAlignFirst (vector
