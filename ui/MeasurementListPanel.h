@@ -9,9 +9,9 @@
 // delay after the selected one (a ticked row: ms and metres), what an
 // average holds (how many, how averaged) and the note (edited in place);
 // cmdMeasRename (F2 too), cmdMeasDelete (the ticked rows, else the
-// selected one; Del in the list too),
-// cmdMeasUndo (brings the last one deleted back), cmdMeasAdd (the ticked,
-// else the selected, as traces of the Frequency Response window),
+// selected one; Del in the list too), cmdMeasUndo (brings the last one
+// deleted back), cmdMeasAdd (the ticked, else the selected, as traces of
+// the Frequency Response window),
 // ComboMeasAverageMode (rms, dB, vector) with CheckMeasAlignFirst (vector
 // only) and cmdMeasAverage (the ticked ones), SpinMeasTemperature (°C, for
 // the speed of sound: 331.3 sqrt(1 + T / 273.15) m/s), LabelMeasDelays
