@@ -12,6 +12,7 @@
 #include "ui/presenter/MainPresenter.h"
 #include "devices/SoundDevice.h"
 #include "ui/LogSweepView.h"
+#include "ui/MeasurementListPanel.h"
 #include "ui/RoomPage.h"
 #include "ui/TimeFrequencyPages.h"
 
@@ -28,7 +29,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QScrollArea>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -43,6 +46,7 @@ namespace {
 
 constexpr int ProgressSteps = 1000;
 constexpr int DefaultLengthIndex = 3; // 2^18
+constexpr int ListMinimumHeight = 40; // px, the measurement list's least (it scrolls)
 constexpr const char* CorrectionBoxes[] = {"CheckLogSPLCorrect", "CheckLogSoundCard", "CheckLogUserCalib"};
 
 QSettings programSettings()
@@ -203,6 +207,13 @@ void FormLogSweep::buildControls()
                    "Magnitude and phase, impulse response, distortion, room parameters, waterfall, spectrogram, "
                    "phase and group delay");
     m_views[0] = new LogSweepView([this](DrawingSurface& s) {
+        // Ticked measurements replace the one shown with their magnitudes.
+        if (m_list) {
+            if (const std::vector<LogSweepPlots::OverlayCurve> curves = m_list->overlays(); !curves.empty()) {
+                LogSweepPlots::drawOverlay(s, curves);
+                return;
+            }
+        }
         LogSweepPlots::drawResponse(s, results() ? results()->response : std::vector<ResponsePoint>{});
         if (results())
             LogSweepPlots::drawGateLimit(s, gateLimitHz());
@@ -216,7 +227,9 @@ void FormLogSweep::buildControls()
         LogSweepPlots::drawDistortion(s, results() ? results()->distortion : std::vector<DistortionPoint>{});
     });
     const char* viewNames[] = {"ViewLogResponse", "ViewLogImpulse", "ViewLogDistortion"};
-    const char* viewTips[] = {"Magnitude (black, dB on the left) and phase (blue, degrees on the right)",
+    const char* viewTips[] = {"Magnitude (black, dB on the left) and phase (blue, degrees on the right); with "
+                              "measurements ticked in the list below, their magnitudes instead, each in the colour "
+                              "beside its name",
                               "Impulse response, linear (above) and in dB (below); the gate in purple. It is the "
                               "device's response through the band edges only: a 2nd-order Butterworth high-pass at a "
                               "quarter of the range's start (higher for short sweeps) and low-pass just above its "
@@ -259,7 +272,31 @@ void FormLogSweep::buildControls()
 
     layout->addWidget(setup);
     layout->addLayout(go);
-    layout->addWidget(m_tabs, 1);
+    m_list = new MeasurementListPanel(
+        m_presenter, m_host, [this] { return settings(); }, [this](std::function<void()> h) { run(std::move(h)); });
+    connect(m_list, &MeasurementListPanel::shown, this, [this] {
+        showResults();
+        markPrevious(false);
+        refreshState();
+    });
+    connect(m_list, &MeasurementListPanel::overlaysChanged, this, [this] { m_views[0]->redraw(); });
+    m_splitter = named(new QSplitter(Qt::Vertical), "SplitterLogMeasurements",
+                       "Drag to share the height between the views and the list of measurements");
+    // The list scrolls rather than hold the window taller than a small
+    // screen when the splitter squeezes it.
+    auto* listArea = new QScrollArea;
+    listArea->setObjectName(QStringLiteral("ScrollLogMeasurements"));
+    listArea->setWidget(m_list);
+    listArea->setWidgetResizable(true);
+    listArea->setFrameShape(QFrame::NoFrame);
+    listArea->setMinimumHeight(ListMinimumHeight);
+    m_splitter->addWidget(m_tabs);
+    m_splitter->addWidget(listArea);
+    m_splitter->setStretchFactor(0, 3);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->setSizes({420, 260});
+    layout->addWidget(m_splitter, 1);
     layout->addWidget(m_previous);
     layout->addWidget(m_cursor);
     layout->addLayout(results);
@@ -297,7 +334,7 @@ void FormLogSweep::buildControls()
         if (this->results() && m_gate->value() != measured().gateMs)
             run([this] { reanalyse(); });
     });
-    resize(720, 640);
+    resize(780, 940);
 }
 
 void FormLogSweep::fillLengths()
@@ -375,6 +412,7 @@ void FormLogSweep::refreshState()
     m_save->setEnabled(results() && !m_measuring);
     m_open->setEnabled(!m_measuring && m_session.canStartLogSweep());
     m_channel->setEnabled(!m_measuring);
+    m_list->setRunning(m_measuring || m_session.busy());
 }
 
 void FormLogSweep::showProgress(double fraction, double seconds)
@@ -415,8 +453,10 @@ void FormLogSweep::cmdLogMeasure_Click()
     m_measuring = false;
     m_progress->setValue(0);
     m_progress->setFormat(QString());
-    if (measured)
+    if (measured) {
         showResults();
+        m_list->refresh(m_session.lastLogSweep()->measurement);
+    }
     // Kept rather than cleared: the previous measurement stays valid to add
     // or save, but nothing may look as if this run had made it.
     markPrevious(!measured && results() != nullptr);
@@ -453,6 +493,7 @@ void FormLogSweep::openImpulseResponse(const std::string& path)
         return;
     }
     showResults();
+    m_list->refresh(m_session.lastLogSweep()->measurement);
     markPrevious(false);
     refreshState();
 }
@@ -524,8 +565,13 @@ void FormLogSweep::markPrevious(bool previous)
 
 void FormLogSweep::reanalyse()
 {
-    if (!results() || m_measuring)
+    if (m_measuring)
         return;
+    m_list->reanalyseOverlays();
+    if (!results()) {
+        m_views[0]->redraw();
+        return;
+    }
     if (const audimera::Status analysed = m_session.reanalyseLogSweep(settings()); !analysed) {
         m_host.message(analysed.message(), MessageIcon::Exclamation);
         return;
@@ -535,8 +581,11 @@ void FormLogSweep::reanalyse()
 
 void FormLogSweep::cmdLogAdd_Click()
 {
-    if (results() && !m_measuring)
-        m_presenter.addResponseTrace(results()->response);
+    if (!results() || m_measuring)
+        return;
+    // Named after the measurement shown, when it is still in the list.
+    const Measurement* shown = m_session.measurements().find(m_session.lastLogSweep()->measurement);
+    m_presenter.addResponseTrace(results()->response, shown ? shown->data.name : "Log sweep");
 }
 
 void FormLogSweep::cmdLogSave_Click()
@@ -670,8 +719,16 @@ void FormLogSweep::showEvent(QShowEvent* event)
 {
     // The durations follow the devices' rate, which may have changed.
     fillLengths();
+    m_list->refresh();
     refreshState();
     FormWindow::showEvent(event);
+}
+
+void FormLogSweep::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !m_measuring)
+        m_list->refresh();
+    FormWindow::changeEvent(event);
 }
 
 void FormLogSweep::hideEvent(QHideEvent* event)
@@ -700,6 +757,8 @@ void FormLogSweep::saveSettings() const
     settings.setValue(QStringLiteral("userCalibFile"), m_userFile->text());
     settings.setValue(QStringLiteral("roomBands"), int(m_room->settings().bands));
     m_timeFrequency->save(settings);
+    m_list->save(settings);
+    settings.setValue(QStringLiteral("listSplitter"), m_splitter->saveState());
     settings.endGroup();
 }
 
@@ -743,6 +802,9 @@ void FormLogSweep::restoreSettings()
     if (settings.contains(QStringLiteral("userCalibFile")))
         m_userFile->setText(settings.value(QStringLiteral("userCalibFile")).toString());
     m_timeFrequency->restore(settings);
+    m_list->restore(settings);
+    if (settings.contains(QStringLiteral("listSplitter")))
+        m_splitter->restoreState(settings.value(QStringLiteral("listSplitter")).toByteArray());
     settings.endGroup();
 }
 

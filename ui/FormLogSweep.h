@@ -32,7 +32,13 @@
 // LabelLogCursor (the read-out under the mouse),
 // LabelLogSummary, cmdLogAdd ("Add to Frequency Response") and cmdLogSave
 // ("Save..."). LabelLogPrevious (hidden at first) marks the results shown
-// as the previous measurement's after a run that gave none.
+// as the previous measurement's after a run that gave none. Below the tabs
+// (SplitterLogMeasurements) the session's measurements
+// (ui/MeasurementListPanel, PanelMeasurements, in ScrollLogMeasurements,
+// which scrolls when squeezed): selecting one shows it here,
+// ticking several overlays their magnitudes on ViewLogResponse in the
+// response plot's trace colours; after a run or Open... the new one is
+// selected.
 //
 // The measurement, its corrections and its results are the session's
 // (MeasurementSession::runLogSweep, lastLogSweep): one measurement at a
@@ -70,6 +76,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
+class QSplitter;
 class QTabWidget;
 class QTimer;
 class QToolButton;
@@ -79,6 +86,7 @@ namespace audimera {
 class FileDialog;
 class Host;
 class LogSweepView;
+class MeasurementListPanel;
 class RoomPage;
 class TimeFrequencyTabs;
 class MainPresenter;
@@ -138,6 +146,7 @@ public:
     // The views: 0 magnitude and phase, 1 impulse response, 2 distortion.
     LogSweepView& view(int index) const;
     RoomPage& roomPage() const { return *m_room; }
+    MeasurementListPanel& measurementList() const { return *m_list; }
     TimeFrequencyTabs& timeFrequency() const { return *m_timeFrequency; }
     // The read-out for the mouse at user (x, y) of view index.
     QString readout(int index, double x, double y) const;
@@ -150,6 +159,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    // Back in this window: the list as the session holds it now (a session
+    // opened from the main window).
+    void changeEvent(QEvent* event) override;
 
 private:
 
@@ -199,6 +211,8 @@ private:
     LogSweepView* m_views[3] = {};
     RoomPage* m_room = nullptr;
     TimeFrequencyTabs* m_timeFrequency = nullptr;
+    QSplitter* m_splitter = nullptr;
+    MeasurementListPanel* m_list = nullptr;
     QLabel* m_cursor = nullptr;
     QLabel* m_summary = nullptr;
     QLabel* m_previous = nullptr;

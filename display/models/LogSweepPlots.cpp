@@ -36,23 +36,70 @@ LevelAxis levelAxis(const std::vector<ResponsePoint>& response)
     return {96, centre + 48};
 }
 
-void drawResponse(DrawingSurface& s, const std::vector<ResponsePoint>& response)
+namespace {
+
+// The response view's axes for axis: the user scale, the level lines, the
+// frequency grid and 0 dB (the played level) in red where it is on the plot.
+void responseAxes(DrawingSurface& s, const LevelAxis& axis, LabelPlacer& labels)
 {
-    const LevelAxis axis = levelAxis(response);
-    const double height = 100.0 * axis.span;
-    s.setScaleWidth(static_cast<float>(ResponsePlot::rightX() - ResponsePlot::leftX()));
-    s.setScaleHeight(static_cast<float>(height));
-    s.clear();
     const float x10 = frequencyX(10);
     const double step = axis.span / 8.0; // dB between level lines
     for (int i = 0; i <= 8; ++i)
         s.line(x10, static_cast<float>(i * step * 100), s.ScaleWidth(), static_cast<float>(i * step * 100), Yellow);
-    std::vector<QRectF> boxes;
-    LabelPlacer labels(s, LabelSize, boxes);
     frequencyGrid(s, labels);
-    // 0 dB (the played level) in red where it is on the plot.
     if (axis.top >= 0 && axis.top <= axis.span)
         s.line(x10, static_cast<float>(axis.top * 100), s.ScaleWidth(), static_cast<float>(axis.top * 100), Red);
+}
+
+void scaleFor(DrawingSurface& s, const LevelAxis& axis)
+{
+    s.setScaleWidth(static_cast<float>(ResponsePlot::rightX() - ResponsePlot::leftX()));
+    s.setScaleHeight(static_cast<float>(100.0 * axis.span));
+    s.clear();
+}
+
+void magnitudeCurve(DrawingSurface& s, const LevelAxis& axis, const std::vector<ResponsePoint>& response,
+                    RgbColor color)
+{
+    frequencyCurve(
+        s, response.size(),
+        [&](std::size_t i) {
+            return std::pair{response[i].frequency, std::optional<double>((axis.top - response[i].level) * 100)};
+        },
+        color);
+}
+
+// Level labels on the left (and with phase the phase labels on the right),
+// none at the edges; on every line where they fit, else every 2nd or 4th,
+// in a column far enough in for the widest ("-4.5" lost its minus sign).
+void levelLabels(DrawingSurface& s, LabelPlacer& labels, const LevelAxis& axis, bool phase)
+{
+    const double step = axis.span / 8.0;
+    const int every = labels.rowStride(step * 100);
+    std::vector<std::string> levels;
+    for (int i = every; i < 8; i += every)
+        levels.push_back(number(axis.top - i * step));
+    const double leftX = labels.leftColumn(
+        static_cast<int>(levels.size()), [&](int k) { return levels[k]; }, static_cast<float>(150 * twipX(s)));
+    const double rightX = s.ScaleWidth() - 300 * twipX(s);
+    for (int i = every; i < 8; i += every) {
+        const double y = i * step * 100;
+        labelAbove(labels, s, number(axis.top - i * step), leftX, y, Black);
+        if (phase && i % 2 == 0)
+            labelAbove(labels, s, number(180 - i * 45), rightX, y, PhaseColor);
+    }
+}
+
+} // namespace
+
+void drawResponse(DrawingSurface& s, const std::vector<ResponsePoint>& response)
+{
+    const LevelAxis axis = levelAxis(response);
+    const double height = 100.0 * axis.span;
+    scaleFor(s, axis);
+    std::vector<QRectF> boxes;
+    LabelPlacer labels(s, LabelSize, boxes);
+    responseAxes(s, axis, labels);
 
     // Phase first, so the magnitude lies over it.
     bool drawing = false;
@@ -71,29 +118,23 @@ void drawResponse(DrawingSurface& s, const std::vector<ResponsePoint>& response)
         drawing = true;
         last = *p.phase;
     }
-    frequencyCurve(
-        s, response.size(),
-        [&](std::size_t i) {
-            return std::pair{response[i].frequency, std::optional<double>((axis.top - response[i].level) * 100)};
-        },
-        MagnitudeColor);
+    magnitudeCurve(s, axis, response, MagnitudeColor);
+    levelLabels(s, labels, axis, true);
+}
 
-    // Level labels on the left, phase labels on the right, none at the
-    // edges; on every line where they fit, else every 2nd or 4th, in a
-    // column far enough in for the widest ("-4.5" lost its minus sign).
-    const int every = labels.rowStride(step * 100);
-    std::vector<std::string> levels;
-    for (int i = every; i < 8; i += every)
-        levels.push_back(number(axis.top - i * step));
-    const double leftX = labels.leftColumn(
-        static_cast<int>(levels.size()), [&](int k) { return levels[k]; }, static_cast<float>(150 * twipX(s)));
-    const double rightX = s.ScaleWidth() - 300 * twipX(s);
-    for (int i = every; i < 8; i += every) {
-        const double y = i * step * 100;
-        labelAbove(labels, s, number(axis.top - i * step), leftX, y, Black);
-        if (i % 2 == 0)
-            labelAbove(labels, s, number(180 - i * 45), rightX, y, PhaseColor);
-    }
+void drawOverlay(DrawingSurface& s, const std::vector<OverlayCurve>& curves)
+{
+    std::vector<ResponsePoint> all;
+    for (const OverlayCurve& c : curves)
+        all.insert(all.end(), c.response.begin(), c.response.end());
+    const LevelAxis axis = levelAxis(all);
+    scaleFor(s, axis);
+    std::vector<QRectF> boxes;
+    LabelPlacer labels(s, LabelSize, boxes);
+    responseAxes(s, axis, labels);
+    for (const OverlayCurve& c : curves)
+        magnitudeCurve(s, axis, c.response, c.color);
+    levelLabels(s, labels, axis, false);
 }
 
 double gateLimitHz(double gateSeconds)

@@ -6,7 +6,8 @@
 //   (7.5 Hz to 22049 Hz, the same grid), the level axis on the left (a span
 //   of 12, 24, 48 or 96 dB centred on a multiple of 6 dB, chosen to hold
 //   every level), and the phase on a secondary axis on the right (+180 at
-//   the top, -180 at the bottom), not joined across a wrap.
+//   the top, -180 at the bottom), not joined across a wrap. An overlay
+//   draws several magnitudes on the same axes, without phase.
 // - Impulse: the linear impulse response, normalised to its peak, above its
 //   energy-time curve (0 to -100 dB re the peak), over time in ms from the
 //   peak; the gate as a vertical line.
@@ -60,6 +61,15 @@ struct LevelAxis {
 LevelAxis levelAxis(const std::vector<ResponsePoint>& response);
 
 void drawResponse(DrawingSurface& surface, const std::vector<ResponsePoint>& response);
+
+// Several magnitudes over the response view's axes, each in its colour and
+// drawn in order (the last on top), without phase: the level axis is
+// levelAxis() of all their points together.
+struct OverlayCurve {
+    RgbColor color = MagnitudeColor;
+    std::vector<ResponsePoint> response;
+};
+void drawOverlay(DrawingSurface& surface, const std::vector<OverlayCurve>& curves);
 
 // The lowest frequency an impulse response gated to gateSeconds after its
 // peak resolves: about 1 / gate, in Hz (0 without a gate).

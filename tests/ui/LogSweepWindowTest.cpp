@@ -11,6 +11,7 @@
 #include "display/models/ResponsePlot.h"
 #include "ui/FormLogSweep.h"
 #include "ui/LogSweepView.h"
+#include "ui/MeasurementListPanel.h"
 #include "ui/RoomPage.h"
 #include "curves/ImpulseFile.h"
 
@@ -123,7 +124,10 @@ TEST_F(LogSweepWindow, MeasureMenuShowsTheWindowThatMeasuresAFlatLoopback)
     for (const char* name : {"SpinLogStart", "SpinLogStop", "ComboLogLength", "SpinLogLevel", "ComboLogReference",
                              "SpinLogGate", "ComboLogSmooth", "CheckLogSPLCorrect", "CheckLogSoundCard",
                              "CheckLogUserCalib", "txtLogUserCalibFile", "cmdLogCalibBrowse", "cmdLogMeasure",
-                             "ProgressLogSweep", "cmdLogAdd", "cmdLogSave", "ComboPhaseRef", "TextPhaseDelay"})
+                             "ProgressLogSweep", "cmdLogAdd", "cmdLogSave", "ComboPhaseRef", "TextPhaseDelay",
+                             "TableMeasurements", "cmdMeasRename", "cmdMeasDelete", "cmdMeasUndo", "cmdMeasAdd",
+                             "ComboMeasAverageMode", "CheckMeasAlignFirst", "cmdMeasAverage", "SpinMeasTemperature",
+                             "cmdMeasAlign", "LabelMeasDelays", "LabelMeasStatus"})
         EXPECT_FALSE(control<QWidget>(name)->toolTip().isEmpty()) << name;
 
     // Closing only hides it; the results stay.
@@ -246,6 +250,90 @@ TEST_F(LogSweepWindow, AddPutsTheCurveIntoTheResponsePlotUpToEightTraces)
     EXPECT_EQ(window->responseWindow().store().GetTraceCount(), 8);
 }
 
+TEST_F(LogSweepWindow, TheMeasurementListShowsOverlaysEditsAveragesAndAligns)
+{
+    start();
+    open();
+    measure();
+    std::string error;
+    card->setChain(*SoundChain::parse("gain=-3,delay=1", error));
+    measure();
+    auto* table = control<QTableWidget>("TableMeasurements");
+    MeasurementList& list = window->session().measurements();
+    ASSERT_EQ(table->rowCount(), 2);
+    const int first = list.items()[0].id, second = list.items()[1].id;
+    // The new one is selected; selecting the other shows it.
+    EXPECT_EQ(table->currentRow(), 1);
+    table->setCurrentCell(0, 0);
+    EXPECT_EQ(window->session().lastLogSweep()->measurement, first);
+
+    // Two ticks: their magnitudes at 1 kHz in the first two trace colours.
+    using Panel = MeasurementListPanel;
+    std::vector<ResponsePoint> both;
+    std::vector<double> at1k;
+    for (const int row : {0, 1}) {
+        table->item(row, Panel::ColName)->setCheckState(Qt::Checked);
+        const std::vector<ResponsePoint> r =
+            window->session().analyseMeasurement(list.items()[row].id, logWindow().settings())->response;
+        both.insert(both.end(), r.begin(), r.end());
+        at1k.push_back(std::lower_bound(r.begin(), r.end(), 1000.0,
+                                        [](const ResponsePoint& p, double f) { return p.frequency < f; })->level);
+    }
+    const DrawingSurface& surface = logWindow().view(0).surface();
+    const int px = static_cast<int>(surface.toPixelX(static_cast<float>(100 * Log10(1000) - ResponsePlot::leftX())));
+    for (int c = 0; c < 2; ++c) {
+        const double y = (LogSweepPlots::levelAxis(both).top - at1k[c]) * 100;
+        const int py = static_cast<int>(surface.toPixelY(static_cast<float>(y)));
+        bool drawn = false;
+        for (int dy = -1; dy <= 1; ++dy)
+            drawn = drawn || surface.pixelColor(px, py + dy) == TraceStore::traceColor(c);
+        EXPECT_TRUE(drawn) << c;
+    }
+    // Both as traces, named as in the list.
+    control<QPushButton>("cmdMeasAdd")->click();
+    EXPECT_EQ(window->document().traceNames(),
+              (std::vector<std::string>{list.items()[0].data.name, list.items()[1].data.name}));
+
+    // Rename and note in place; delete of the selected one, and undo.
+    table->item(0, Panel::ColName)->setText(QStringLiteral("Left"));
+    table->item(0, Panel::ColNote)->setText(QStringLiteral("near the wall"));
+    EXPECT_EQ(list.find(first)->data.name, "Left");
+    EXPECT_EQ(list.find(first)->data.note, "near the wall");
+    for (const int row : {0, 1})
+        table->item(row, Panel::ColName)->setCheckState(Qt::Unchecked);
+    control<QPushButton>("cmdMeasDelete")->click();
+    EXPECT_EQ(table->rowCount(), 1);
+    control<QPushButton>("cmdMeasUndo")->click();
+    ASSERT_EQ(table->rowCount(), 2);
+    EXPECT_EQ(table->item(0, Panel::ColName)->text(), QStringLiteral("Left"));
+
+    // The average of both is added, selected and shown.
+    for (const int row : {0, 1})
+        table->item(row, Panel::ColName)->setCheckState(Qt::Checked);
+    control<QPushButton>("cmdMeasAverage")->click();
+    ASSERT_EQ(table->rowCount(), 3);
+    EXPECT_EQ(table->item(2, Panel::ColName)->text(), QStringLiteral("Average of 2 (rms)"));
+    EXPECT_EQ(window->session().lastLogSweep()->measurement, list.items()[2].id);
+
+    // Aligned to the first, the second moves 1 ms earlier.
+    table->setCurrentCell(0, 0);
+    EXPECT_TRUE(table->item(1, Panel::ColAfter)->text().endsWith(QStringLiteral(" m")));
+    control<QPushButton>("cmdMeasAlign")->click();
+    EXPECT_NEAR(list.find(second)->data.alignMs, -1.0, 0.05);
+    EXPECT_FALSE(table->item(1, Panel::ColAlign)->text().isEmpty());
+
+    // A ninth tick is refused, and says why.
+    for (int i = 0; i < 6; ++i)
+        list.add(list.items()[0].data);
+    logWindow().measurementList().refresh();
+    for (int row = 2; row < 9; ++row)
+        table->item(row, Panel::ColName)->setCheckState(Qt::Checked);
+    EXPECT_EQ(logWindow().measurementList().tickedIds().size(), 8u);
+    EXPECT_EQ(table->item(8, Panel::ColName)->checkState(), Qt::Unchecked);
+    EXPECT_EQ(control<QLabel>("LabelMeasStatus")->text(), QString::fromLatin1(Panel::TooManyOverlays));
+    EXPECT_TRUE(messages.empty()) << messages[0].text;
+}
+
 TEST_F(LogSweepWindow, SaveWritesTheFormatOfTheChosenFilter)
 {
     start();
@@ -323,6 +411,7 @@ TEST_F(LogSweepWindow, StopOrClosingInMidSweepReturnsToIdleAndTheMainWindowIsLoc
             lockedMeanwhile = !button("cmdStart")->isEnabled() && !button("cmdStartSignal")->isEnabled() &&
                               !find<QMenu>("MenuOutDevice")->menuAction()->isEnabled() &&
                               !find<QMenu>("MenuInDevice")->menuAction()->isEnabled() &&
+                              !control<QWidget>("TableMeasurements")->isEnabled() &&
                               control<QProgressBar>("ProgressLogSweep")->format().endsWith(QStringLiteral(" s left"));
             if (byClosing)
                 logWindow().close();
