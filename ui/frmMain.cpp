@@ -14,6 +14,7 @@
 #include "ui/FormLogSweep.h"
 #include "ui/FormAnalyser.h"
 #include "ui/FormEqualiser.h"
+#include "ui/MeasurementListPanel.h"
 #include "ui/TracesPanel.h"
 #include "display/help/HelpPage.h"
 #include "display/models/ResponsePlot.h"
@@ -671,8 +672,11 @@ void frmMain::wireControls()
     onTrigger(names::MenuEntryAnalyser, [this] { MenuEntryAnalyser_Click(); });
     onTrigger(names::MenuEntryOpenImpulse, [this] { MenuEntryOpenImpulse_Click(); });
     onTrigger(names::MenuEntrySaveSession, [e] { e->MenuEntrySaveSession_Click(); });
-    onTrigger(names::MenuEntryOpenSession, [e] { e->MenuEntryOpenSession_Click(); });
-    onTrigger(names::MenuEntryRestoreSession, [e] { e->MenuEntryRestoreSession_Click(); });
+    // An opened session brings its own measurements: the Log Sweep window's
+    // list shows them at once.
+    auto listed = [this] { m_logSweep->measurementList().refresh(); };
+    onTrigger(names::MenuEntryOpenSession, [e, listed] { e->MenuEntryOpenSession_Click(), listed(); });
+    onTrigger(names::MenuEntryRestoreSession, [e, listed] { e->MenuEntryRestoreSession_Click(), listed(); });
     // View > Traces shows or hides the panel; the tick follows the panel
     // however it was closed.
     onTrigger(names::MenuEntryTraces, [this] { MenuEntryTraces_Click(); });
