@@ -182,6 +182,9 @@ public:
     // sum to a value that is not finite somewhere.
     Status enableCorrection(CorrectionUse use, int slot);
     void disableCorrection(CorrectionUse use, int slot);
+    // The file slot was last loaded from (empty: none); after a session
+    // opened, where its curve now comes from.
+    std::string correctionPath(CorrectionUse use, int slot) const;
 
     // --- Traces of the response plot.
     // Adds points (ascending frequencies) as a new trace named name: at most

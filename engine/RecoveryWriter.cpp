@@ -57,6 +57,9 @@ void RecoveryWriter::work()
         m_pending.reset();
         m_writing = true;
         lock.unlock();
+        // The user's data folder may not be there yet on a new machine.
+        std::error_code ec;
+        std::filesystem::create_directories(std::filesystem::path(job.first).parent_path(), ec);
         const bool written = static_cast<bool>(SessionFile::write(job.first, job.second));
         lock.lock();
         m_writing = false;

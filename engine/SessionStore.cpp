@@ -137,6 +137,13 @@ std::string MeasurementSession::correctionText(const std::string& path)
     return text;
 }
 
+std::string MeasurementSession::correctionPath(CorrectionUse use, int slot) const
+{
+    if (slot < 0 || slot >= CorrectionTable::Count)
+        return {};
+    return m_correctionFiles[static_cast<std::size_t>(use)][static_cast<std::size_t>(slot)].path;
+}
+
 // ---------------------------------------------------------------- measurements
 
 int MeasurementSession::addMeasurement(const std::string& kind, const std::vector<float>& impulse)
@@ -201,6 +208,12 @@ std::vector<SessionTrace>& MeasurementSession::traceNotes()
 
 void MeasurementSession::tracesChanged(const std::string& scale)
 {
+    // A note made for the newest trace while it was being measured (a window
+    // asked for the notes meanwhile) learns its scale now.
+    if (!scale.empty() && !m_traceNotes.empty()
+        && static_cast<int>(m_traceNotes.size()) == m_document.traces().GetTraceCount()
+        && m_traceNotes.back().scale.empty())
+        m_traceNotes.back().scale = scale;
     syncTraceNotes(scale);
     ++m_traceChanges;
 }

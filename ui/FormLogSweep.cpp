@@ -642,6 +642,15 @@ void FormLogSweep::CheckLogCorrection_Click(int index)
     reanalyse();
 }
 
+void FormLogSweep::showSessionCorrections()
+{
+    const CorrectionTable& table = m_session.corrections(CorrectionUse::LogSweep);
+    for (int i = 0; i < CorrectionTable::Count; ++i)
+        m_correct[i]->setChecked(table.enabled[static_cast<std::size_t>(i)]);
+    if (const std::string user = m_session.correctionPath(CorrectionUse::LogSweep, 2); !user.empty())
+        m_userFile->setText(QString::fromStdString(user));
+}
+
 void FormLogSweep::cmdLogCalibBrowse_Click()
 {
     FileDialogRequest request;

@@ -129,6 +129,9 @@ public:
     void cmdLogSave_Click();
     void CheckLogCorrection_Click(int index);
     void cmdLogCalibBrowse_Click();
+    // The correction boxes and the user file as the session's log sweep
+    // table holds them (after a session was opened).
+    void showSessionCorrections();
     // Open...: an impulse response file, its channel SpinLogChannel, shown as
     // a measurement (File > Open Impulse Response... too). A file that
     // cannot be opened is said and changes nothing.

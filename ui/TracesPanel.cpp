@@ -4,6 +4,7 @@
 #include "engine/TraceStore.h"
 #include "ui/QtPanel.h"
 
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -13,6 +14,8 @@
 #include <QShowEvent>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace audimera {
 
@@ -41,7 +44,8 @@ TracesPanel::TracesPanel(MeasurementSession& session, Host& host, QWidget* paren
     m_table->verticalHeader()->setVisible(false);
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setSectionResizeMode(NameColumn, QHeaderView::Stretch);
-    m_table->setSelectionMode(QAbstractItemView::NoSelection);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     layout->addWidget(m_table, 1);
 
     auto* normaliseRow = new QHBoxLayout;
@@ -59,6 +63,25 @@ TracesPanel::TracesPanel(MeasurementSession& session, Host& host, QWidget* paren
     normaliseRow->addWidget(m_normaliseHz);
     normaliseRow->addStretch(1);
     layout->addLayout(normaliseRow);
+
+    auto* averageRow = new QHBoxLayout;
+    m_average = new QPushButton(QStringLiteral("Average"));
+    m_average->setObjectName(QStringLiteral("cmdTracesAverage"));
+    m_average->setAutoDefault(false);
+    m_average->setToolTip(QStringLiteral("Adds the average of the selected traces (of every shown one when fewer "
+                                         "than two are selected) as a new trace, each as drawn, over the range "
+                                         "they share"));
+    m_averageMode = new QComboBox;
+    m_averageMode->setObjectName(QStringLiteral("ComboTracesAverageMode"));
+    m_averageMode->addItem(QStringLiteral("Power (rms)"), static_cast<int>(AverageMode::Rms));
+    m_averageMode->addItem(QStringLiteral("Level (dB)"), static_cast<int>(AverageMode::Db));
+    m_averageMode->setToolTip(QStringLiteral("Power: the mean of the squared magnitudes; level: the mean of "
+                                             "the levels in dB. Traces keep no phase for a vector average: "
+                                             "average the measurements in the Log Sweep window instead."));
+    averageRow->addWidget(m_average);
+    averageRow->addWidget(m_averageMode);
+    averageRow->addStretch(1);
+    layout->addLayout(averageRow);
     setWidget(body);
 
     connect(m_table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
@@ -66,6 +89,7 @@ TracesPanel::TracesPanel(MeasurementSession& session, Host& host, QWidget* paren
             editNote(item->row(), false);
     });
     connect(m_normalise, &QPushButton::clicked, this, [this] { normalise(); });
+    connect(m_average, &QPushButton::clicked, this, [this] { average(); });
     hide();
 }
 
@@ -189,6 +213,27 @@ void TracesPanel::normalise()
             return;
         if (const Status normalised = m_session.normaliseTraces(hz); !normalised)
             m_host.message(normalised.message(), MessageIcon::Exclamation);
+    });
+}
+
+void TracesPanel::average()
+{
+    std::vector<int> traces;
+    for (const QModelIndex& row : m_table->selectionModel()->selectedRows())
+        traces.push_back(row.row());
+    if (traces.size() < 2) {
+        traces.clear();
+        for (int t = 0; t < m_table->rowCount(); ++t)
+            if (m_table->item(t, ShownColumn)->checkState() == Qt::Checked)
+                traces.push_back(t);
+    }
+    std::sort(traces.begin(), traces.end());
+    const auto mode = static_cast<AverageMode>(m_averageMode->currentData().toInt());
+    run([this, traces, mode] {
+        if (m_session.sweeping())
+            return;
+        if (const Status averaged = m_session.averageTraces(traces, mode); !averaged)
+            m_host.message(averaged.message(), MessageIcon::Exclamation);
     });
 }
 

@@ -16,7 +16,7 @@
 //
 // objectNames: "TracesPanel" (the dock), "TracesTable", "TraceOffset(t)"
 // (the offset's spin box of row t), "NormaliseFrequency" (Hz) and
-// "cmdNormalise".
+// "cmdNormalise", "cmdTracesAverage" with "ComboTracesAverageMode".
 //
 // UI thread only.
 #pragma once
@@ -25,6 +25,7 @@
 
 #include <functional>
 
+class QComboBox;
 class QDoubleSpinBox;
 class QPushButton;
 class QTableWidget;
@@ -69,6 +70,7 @@ private:
     // offsetEdited, through the session.
     void editNote(int t, bool offsetEdited);
     void normalise();
+    void average();
     void setRowCount(int rows);
 
     MeasurementSession& m_session;
@@ -77,6 +79,8 @@ private:
     QTableWidget* m_table = nullptr;
     QDoubleSpinBox* m_normaliseHz = nullptr;
     QPushButton* m_normalise = nullptr;
+    QPushButton* m_average = nullptr;
+    QComboBox* m_averageMode = nullptr;
     bool m_filling = false; // refresh() writes the cells: no edits
 };
 

@@ -672,9 +672,12 @@ void frmMain::wireControls()
     onTrigger(names::MenuEntryAnalyser, [this] { MenuEntryAnalyser_Click(); });
     onTrigger(names::MenuEntryOpenImpulse, [this] { MenuEntryOpenImpulse_Click(); });
     onTrigger(names::MenuEntrySaveSession, [e] { e->MenuEntrySaveSession_Click(); });
-    // An opened session brings its own measurements: the Log Sweep window's
-    // list shows them at once.
-    auto listed = [this] { m_logSweep->measurementList().refresh(); };
+    // An opened session brings its own measurements and corrections: the Log
+    // Sweep window shows them at once.
+    auto listed = [this] {
+        m_logSweep->measurementList().refresh();
+        m_logSweep->showSessionCorrections();
+    };
     onTrigger(names::MenuEntryOpenSession, [e, listed] { e->MenuEntryOpenSession_Click(), listed(); });
     onTrigger(names::MenuEntryRestoreSession, [e, listed] { e->MenuEntryRestoreSession_Click(), listed(); });
     // View > Traces shows or hides the panel; the tick follows the panel

@@ -141,6 +141,11 @@ TEST_F(MainWindowSession, TheTracesPanelMovesHidesAndNormalisesTheDrawnTraces)
             EXPECT_DOUBLE_EQ(panel.offsetBox(t)->value(), c.offsets[t]) << t;
         EXPECT_TRUE(messages.empty());
     }
+    // Average, with none selected: of the traces shown, as a new row.
+    TracesPanel& panel = window->tracesPanel();
+    panel.findChild<QAbstractButton*>("cmdTracesAverage")->click();
+    ASSERT_EQ(panel.table()->rowCount(), 3);
+    EXPECT_EQ(panel.table()->item(2, TracesPanel::NameColumn)->text(), "Average of 2 traces (rms)");
 }
 
 } // namespace

@@ -71,6 +71,8 @@ bool MainPresenter::OpenSessionFile(const std::string& path)
     m_panel.setValue(names::CheckSPLCorrect, enabled[0] ? 1 : 0);
     m_panel.setValue(names::CheckSoundCard, enabled[1] ? 1 : 0);
     m_panel.setValue(names::CheckUserCalib, enabled[2] ? 1 : 0);
+    if (const std::string user = m_session.correctionPath(CorrectionUse::Main, 2); !user.empty())
+        m_panel.setText(names::txtUserCalibFile, user);
     showSensitivity();
     if (m_rangeNoted) {
         m_panel.setStatusText("");
