@@ -19,13 +19,17 @@ double bottomDb(const PlotSettings& settings)
 
 namespace {
 
-// Lowest and highest finite level (dB) of a trace; false without any.
-bool levelRange(const TraceStore& store, int trace, double& low, double& high)
+// Lowest and highest finite level (dB) of a trace as drawn (its offset
+// added); false without any, or when the plot hides it.
+bool levelRange(const TraceStore& store, int trace, const PlotSettings& settings, double& low, double& high)
 {
+    const auto t = static_cast<std::size_t>(trace);
+    if (t >= settings.traceShown.size() || !settings.traceShown[t])
+        return false;
     bool any = false;
     const double* y = store.traceY(trace);
     for (int i = 0; i < store.pointCount(trace); ++i) {
-        const double level = y[i] / 100;
+        const double level = y[i] / 100 + settings.traceOffsetDb[t];
         if (!std::isfinite(level))
             continue;
         low = any ? std::min(low, level) : level;
@@ -40,7 +44,7 @@ bool levelRange(const TraceStore& store, int trace, double& low, double& high)
 double outsideBy(const TraceStore& store, int trace, const PlotSettings& settings)
 {
     double low = 0, high = 0;
-    if (trace < 0 || trace >= store.GetTraceCount() || settings.dbSpan <= 0 || !levelRange(store, trace, low, high))
+    if (trace < 0 || trace >= store.GetTraceCount() || settings.dbSpan <= 0 || !levelRange(store, trace, settings, low, high))
         return 0;
     if (low > topDb(settings))
         return low - topDb(settings);
@@ -64,7 +68,7 @@ PlotSettings fitted(const TraceStore& store, PlotSettings settings)
     bool any = false;
     for (int t = 0; t < store.GetTraceCount(); ++t) {
         double l = 0, h = 0;
-        if (!levelRange(store, t, l, h))
+        if (!levelRange(store, t, settings, l, h))
             continue;
         low = any ? std::min(low, l) : l;
         high = any ? std::max(high, h) : h;

@@ -1,5 +1,6 @@
 // Where the traces lie against the response plot's level range, and the
-// range that shows them all. Pure functions on the document's store and
+// range that shows them all, each trace as drawn: with its offset, and not
+// at all when hidden (PlotSettings::traceOffsetDb, traceShown). Pure functions on the document's store and
 // plot settings; levels in dB (the store keeps hundredths). Any thread.
 #pragma once
 

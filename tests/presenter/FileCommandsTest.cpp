@@ -1,3 +1,4 @@
+#include "engine/PlotRange.h"
 #include "engine/FileTypes.h"
 #include "tests/engine/EngineFixture.h"
 #include "ui/presenter/ControlTable.h"
@@ -352,6 +353,23 @@ TEST(PlotRangeTest, TraceOutsideTheRangeIsNotedAndFitRangeShowsIt)
         // The list's ranges stay centred on 0 dB.
         engine.ComboDBRange_Click(48);
         EXPECT_EQ(document.plot().dbCentre, 0);
+    }
+
+    // The traces as drawn: one at -2..3 dB, one at -60..-55 dB, hidden or
+    // moved by an offset.
+    TraceStore store;
+    for (const double level : {-2.0, -60.0}) {
+        store.AddTrace();
+        store.AddPoint(100, level), store.AddPoint(1000, level + 5);
+    }
+    const struct { bool shown; double offset; int span, centre; } drawn[] = {
+        {true, 0, 96, -30}, {false, 0, 12, 0}, {true, 58, 12, 0}, {true, 20, 96, 0}};
+    for (const auto& d : drawn) {
+        PlotSettings plot;
+        plot.traceShown[1] = d.shown, plot.traceOffsetDb[1] = d.offset;
+        const PlotSettings fit = PlotRange::fitted(store, plot);
+        EXPECT_EQ(fit.dbSpan * 1000 + fit.dbCentre, d.span * 1000 + d.centre) << d.shown << " " << d.offset;
+        EXPECT_EQ(PlotRange::outsideBy(store, 1, plot) == 0, !d.shown || d.offset > 30);
     }
 }
 
