@@ -8,7 +8,9 @@
 #include "devices/SoundChain.h"
 #include "ui/FormAnalyser.h"
 #include "ui/FormLogSweep.h"
+#include "ui/TracesPanel.h"
 
+#include <QTableWidget>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QPainter>
@@ -141,6 +143,13 @@ TEST_F(Screenshots, EveryWindow)
     range->setCurrentIndex(3);
     emit range->activated(3);
     save(window->responseWindow(), "response-48.png");
+
+    // View > Traces beside the main window, the second trace moved up 6 dB.
+    trigger("MenuEntryTraces");
+    window->tracesPanel().offsetBox(1)->setValue(6);
+    QCoreApplication::processEvents();
+    save(*window, "traces-panel.png");
+    save(window->responseWindow(), "response-offset.png");
 }
 
 TEST_F(Screenshots, LogSweepWindow)
@@ -169,6 +178,17 @@ TEST_F(Screenshots, LogSweepWindow)
         }
         save(log, names[i]);
     }
+
+    // A second, brighter loudspeaker; both ticked in the list and overlaid.
+    chain("highpass2=50,lowpass=16000,gain=-3,delay=0.5,noise=-90");
+    log.findChild<QAbstractButton*>(QStringLiteral("cmdLogMeasure"))->click();
+    tabs->setCurrentIndex(0);
+    auto* list = log.findChild<QTableWidget*>(QStringLiteral("TableMeasurements"));
+    ASSERT_EQ(list->rowCount(), 2);
+    list->item(0, 0)->setCheckState(Qt::Checked);
+    list->item(1, 0)->setCheckState(Qt::Checked);
+    QCoreApplication::processEvents();
+    save(log, "logsweep-list.png");
 }
 
 // The gate's marker and the previous-measurement note; the Other Device list.
