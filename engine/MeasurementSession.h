@@ -306,10 +306,11 @@ public:
     // with unsaved work left behind, for File > Restore Last Session.
     static std::string recoveryPath();
     static std::string lastSessionPath();
-    // At start-up: moves a recovery file left at recoveryPath() (by an exit
-    // with unsaved work) to lastSessionPath(), replacing an older one; true
-    // when it did, so there is a last session to restore.
-    static bool takeLeftRecovery();
+    // At start-up: moves a recovery file left at path (recoveryPath(), or the
+    // one this program claimed: RecoveryClaim) by an exit with unsaved work
+    // to lastSessionPath(), replacing an older one; true when it did, so
+    // there is a last session to restore.
+    static bool takeLeftRecovery(const std::string& path = recoveryPath());
 
 private:
     class Forwarder;

@@ -2,6 +2,10 @@
 
 #include <filesystem>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace audimera {
 
 RecoveryWriter::RecoveryWriter() : m_worker([this] { work(); }) {}
@@ -66,6 +70,32 @@ void RecoveryWriter::work()
         m_failed = !written;
         m_idle.notify_all();
     }
+}
+
+std::unique_ptr<RecoveryClaim> RecoveryClaim::claim(const std::string& first)
+{
+    const std::filesystem::path base(first);
+    std::error_code ec;
+    std::filesystem::create_directories(base.parent_path(), ec);
+    for (int n = 1; n <= MaxClaims; ++n) {
+        std::filesystem::path path = base;
+        if (n > 1)
+            path.replace_filename(base.stem().string() + "-" + std::to_string(n) + base.extension().string());
+        const std::string lock = path.string() + ".lock";
+        const int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return nullptr;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return std::unique_ptr<RecoveryClaim>(new RecoveryClaim(path.string(), fd));
+        ::close(fd);
+    }
+    return nullptr;
+}
+
+RecoveryClaim::~RecoveryClaim()
+{
+    // Closing the descriptor releases the lock.
+    ::close(m_fd);
 }
 
 } // namespace audimera

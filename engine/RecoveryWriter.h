@@ -13,6 +13,7 @@
 #include "engine/SessionFile.h"
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -44,6 +45,28 @@ private:
     std::optional<std::pair<std::string, SessionData>> m_pending;
     bool m_writing = false, m_stopping = false, m_failed = false;
     std::thread m_worker; // last: starts once the rest is made
+};
+
+// One running program's recovery file: the first of first, then its name
+// with "-2" ... "-8" before the extension, whose lock (the file's name with
+// ".lock" beside it, flock) no other program holds. The lock is held until
+// the claim is destroyed or the program ends, however it ends, so two
+// programs running at once never write or take each other's file.
+class RecoveryClaim {
+public:
+    static constexpr int MaxClaims = 8;
+    // Null when every one is held (or the folder cannot be written).
+    static std::unique_ptr<RecoveryClaim> claim(const std::string& first);
+    ~RecoveryClaim();
+    RecoveryClaim(const RecoveryClaim&) = delete;
+    RecoveryClaim& operator=(const RecoveryClaim&) = delete;
+
+    const std::string& path() const { return m_path; }
+
+private:
+    RecoveryClaim(std::string path, int fd) : m_path(std::move(path)), m_fd(fd) {}
+    std::string m_path;
+    int m_fd = -1;
 };
 
 } // namespace audimera

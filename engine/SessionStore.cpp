@@ -625,14 +625,14 @@ std::string MeasurementSession::lastSessionPath()
     return (userDataFolder() / "last-session.audimera").string();
 }
 
-bool MeasurementSession::takeLeftRecovery()
+bool MeasurementSession::takeLeftRecovery(const std::string& path)
 {
     // Only an exit with unsaved work leaves the file: a saved or cleared
     // session removes it.
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(recoveryPath(), ec))
+    if (!std::filesystem::is_regular_file(path, ec))
         return false;
-    std::filesystem::rename(recoveryPath(), lastSessionPath(), ec);
+    std::filesystem::rename(path, lastSessionPath(), ec);
     return !ec;
 }
 

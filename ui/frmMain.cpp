@@ -1,5 +1,7 @@
 #include "ui/frmMain.h"
 
+#include "engine/RecoveryWriter.h"
+
 #include "ui/presenter/ControlNames.h"
 #include "ui/presenter/ControlTable.h"
 #include "engine/FileTypes.h"
@@ -1060,18 +1062,19 @@ void frmMain::MenuEntryTraces_Click()
 
 void frmMain::keepRecoveryFile()
 {
-    // Only a session the last run left is offered on the status line; an
-    // older one not restored since stays in the menu.
-    const bool left = MeasurementSession::takeLeftRecovery();
+    // This program's own recovery file (another one running keeps its own),
+    // in the user's data folder. Only a session the last run left is
+    // offered on the status line; an older one not restored since stays in
+    // the menu.
+    m_recoveryClaim = RecoveryClaim::claim(MeasurementSession::recoveryPath());
+    const bool left = m_recoveryClaim && MeasurementSession::takeLeftRecovery(m_recoveryClaim->path());
     std::error_code ec;
     if (left || std::filesystem::is_regular_file(MeasurementSession::lastSessionPath(), ec))
         m_panel.setEnabled(names::MenuEntryRestoreSession, true);
     if (left)
         m_statusLine->setText(QString::fromUtf8(LeftRecoveryNote));
-    // The file is written into the user's data folder, made here if new.
-    const std::filesystem::path recovery = MeasurementSession::recoveryPath();
-    std::filesystem::create_directories(recovery.parent_path(), ec);
-    m_session->setRecoveryFile(recovery.string());
+    if (m_recoveryClaim)
+        m_session->setRecoveryFile(m_recoveryClaim->path());
 }
 
 void frmMain::MenuEntryHelp_Click()

@@ -60,6 +60,7 @@ class FormLogSweep;
 class FormEqualiser;
 class FormAnalyser;
 class FormResponse;
+class RecoveryClaim;
 class TracesPanel;
 class SoundDevice;
 
@@ -259,6 +260,9 @@ private:
     std::unique_ptr<FormFFT> m_fft;
     std::unique_ptr<FormHelp> m_help;
     std::unique_ptr<Displays> m_displays;
+    // The recovery file this program holds; released after the session
+    // wrote its last.
+    std::unique_ptr<RecoveryClaim> m_recoveryClaim;
     std::unique_ptr<MeasurementSession> m_session; // outlives its observer, the presenter
     std::unique_ptr<MainPresenter> m_engine;
     std::unique_ptr<FormLogSweep> m_logSweep;

@@ -1,6 +1,7 @@
 // The session's measurements and files on the simulated card: log sweeps as measurements, the list's
 // averages and alignment, a session saved and opened again, its recovery file and unsaved-work mark.
 #include "devices/SimulatedSoundCard.h"
+#include "engine/RecoveryWriter.h"
 #include "tests/engine/EngineFixture.h"
 
 #include <filesystem>
@@ -172,6 +173,17 @@ TEST_F(SessionStoreTest, TracesAverageAsDrawnOverTheRangeTheyShare)
     EXPECT_EQ(rig.session.traceNotes()[2].scale, MeasurementSession::LogSweepScale);
     EXPECT_EQ(rig.session.averageTraces({0, 1}, AverageMode::Vector).kind(), Failure::BadInput);
     EXPECT_EQ(rig.session.averageTraces({0}, AverageMode::Rms).kind(), Failure::BadInput);
+}
+
+TEST(RecoveryClaimTest, TwoProgramsAtOnceEachHoldTheirOwnFile)
+{
+    const std::string first = (std::filesystem::path(testing::TempDir()) / "claims" / "recovery.audimera").string();
+    std::unique_ptr<RecoveryClaim> a = RecoveryClaim::claim(first), b = RecoveryClaim::claim(first);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->path(), first);
+    EXPECT_EQ(std::filesystem::path(b->path()).filename(), "recovery-2.audimera");
+    a.reset(); // released: the next program takes the first again
+    EXPECT_EQ(RecoveryClaim::claim(first)->path(), first);
 }
 
 } // namespace audimera
