@@ -41,7 +41,7 @@ TEST_F(LogSweepControlsTest, TheMainControlsAreLockedWhileALogSweepRuns)
 {
     int told = 0;
     e.setActivityListener([&] { ++told; });
-    const char* locked[] = {"cmdStart", "cmdStartSignal", "MenuInDevice", "MenuOutDevice"};
+    const char* locked[] = {"cmdStart", "cmdStartSignal", "MenuInDevice", "MenuOutDevice", "MenuRecordChannel"};
     rig.host.atYield(1, [&] {
         EXPECT_EQ(told, 1);
         for (const char* name : locked)

@@ -9,9 +9,9 @@ namespace audimera {
 
 namespace {
 // Off while a log sweep or the analyser runs: what would start another
-// measurement or change the devices under it.
+// measurement or change the devices (or the channel heard) under it.
 constexpr std::string_view LockedByLogSweep[] = {names::cmdStart, names::cmdStartSignal, names::MenuInDevice,
-                                                 names::MenuOutDevice};
+                                                 names::MenuOutDevice, names::MenuRecordChannel};
 } // namespace
 
 void MainPresenter::activityChanged()
