@@ -1,5 +1,6 @@
 #include "engine/EqDesign.h"
 
+#include "curves/CurvePoints.h"
 #include "curves/FieldReader.h"
 
 #include <algorithm>
@@ -47,26 +48,6 @@ std::string number(double v)
 Error badInput(std::string text)
 {
     return Error::of(Failure::BadInput, std::move(text));
-}
-
-// Level at hz of ascending points joined by straight lines in log
-// frequency, held beyond the ends.
-double interpolateLog(const std::vector<CurvePoint>& points, double hz)
-{
-    if (points.empty())
-        return 0;
-    if (hz <= points.front().frequency)
-        return points.front().level;
-    if (hz >= points.back().frequency)
-        return points.back().level;
-    const auto above = std::upper_bound(points.begin(), points.end(), hz,
-                                        [](double f, const CurvePoint& p) { return f < p.frequency; });
-    const CurvePoint& b = *above;
-    const CurvePoint& a = *(above - 1);
-    if (!(b.frequency > a.frequency))
-        return b.level;
-    const double t = std::log(hz / a.frequency) / std::log(b.frequency / a.frequency);
-    return a.level + t * (b.level - a.level);
 }
 
 // The analogue 2nd-order low shelf (Q 1/sqrt 2) of gainDb with its

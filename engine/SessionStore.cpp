@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <sstream>
 #include <unistd.h>
 
@@ -113,6 +114,18 @@ bool writeAtomically(const std::filesystem::path& path, const std::string& text)
     if (ec)
         std::filesystem::remove(temporary, ec);
     return !ec;
+}
+
+// Trace t's points in Hz and dB, by ascending frequency (a loaded file may
+// run either way); the store keeps 100 log10(f) and hundredths of a dB.
+std::vector<CurvePoint> tracePoints(const TraceStore& store, int t)
+{
+    std::vector<CurvePoint> points;
+    for (int i = 0; i < store.pointCount(t); ++i)
+        points.push_back({std::pow(10.0, store.traceX(t)[i] / 100.0), store.traceY(t)[i] / 100.0});
+    std::sort(points.begin(), points.end(),
+              [](const CurvePoint& a, const CurvePoint& b) { return a.frequency < b.frequency; });
+    return points;
 }
 
 bool sameNote(const SessionTrace& a, const SessionTrace& b)
@@ -517,20 +530,12 @@ Status MeasurementSession::normaliseTraces(double hz)
         return Error::of(Failure::BadInput, "The frequency must be above 0 Hz");
     std::vector<SessionTrace>& notes = traceNotes();
     const TraceStore& store = m_document.traces();
-    // Stored x is 100 log10(f), y hundredths of a dB.
-    const double x = 100.0 * std::log10(hz);
     std::string missed;
     for (int t = 0; t < static_cast<int>(notes.size()); ++t) {
-        const int n = store.pointCount(t);
-        const double* xs = store.traceX(t);
-        const double* ys = store.traceY(t);
+        const std::vector<CurvePoint> points = tracePoints(store, t);
         std::optional<double> level;
-        for (int i = 0; i < n && !level; ++i) {
-            if (std::abs(xs[i] - x) < 1e-9)
-                level = ys[i] / 100.0;
-            else if (i + 1 < n && ((xs[i] < x && x < xs[i + 1]) || (xs[i + 1] < x && x < xs[i])))
-                level = (ys[i] + (ys[i + 1] - ys[i]) * (x - xs[i]) / (xs[i + 1] - xs[i])) / 100.0;
-        }
+        if (!points.empty() && hz >= points.front().frequency && hz <= points.back().frequency)
+            level = interpolateLog(points, hz);
         if (!level) {
             missed += (missed.empty() ? "" : ", ") + (notes[static_cast<std::size_t>(t)].name.empty()
                                                           ? "trace " + std::to_string(t + 1)
@@ -563,53 +568,38 @@ Status MeasurementSession::averageTraces(const std::vector<int>& traces, Average
     const TraceStore& store = m_document.traces();
     if (traces.size() < 2)
         return Error::of(Failure::BadInput, "An average needs at least two traces");
-    // Each trace's points by ascending stored x (100 log10 f; a loaded file
-    // may run either way), and the range every trace reaches.
-    std::vector<std::vector<std::pair<double, double>>> sorted;
-    double low = -1e300, high = 1e300;
+    // Each trace's points, and the range every trace reaches.
+    std::vector<std::vector<CurvePoint>> points;
+    double low = 0, high = std::numeric_limits<double>::infinity();
     for (int t : traces) {
         if (t < 0 || t >= static_cast<int>(notes.size()) || store.pointCount(t) < 2)
             return Error::of(Failure::BadInput, "No such trace, or one of fewer than two points");
-        std::vector<std::pair<double, double>> points;
-        for (int i = 0; i < store.pointCount(t); ++i)
-            points.emplace_back(store.traceX(t)[i], store.traceY(t)[i]);
-        std::sort(points.begin(), points.end());
-        low = std::max(low, points.front().first);
-        high = std::min(high, points.back().first);
-        sorted.push_back(std::move(points));
+        points.push_back(tracePoints(store, t));
+        low = std::max(low, points.back().front().frequency);
+        high = std::min(high, points.back().back().frequency);
     }
-    // Trace k's level as drawn (dB, its offset added) at stored x.
-    const auto levelAt = [&](std::size_t k, double x) {
-        const auto& p = sorted[k];
-        const std::size_t i = std::clamp<std::size_t>(
-            static_cast<std::size_t>(std::lower_bound(p.begin(), p.end(), std::pair{x, -1e300}) - p.begin()), 1,
-            p.size() - 1);
-        const double span = p[i].first - p[i - 1].first;
-        const double y = span > 0 ? p[i - 1].second + (p[i].second - p[i - 1].second) * (x - p[i - 1].first) / span
-                                  : p[i].second;
-        return y / 100.0 + notes[static_cast<std::size_t>(traces[k])].offsetDb;
-    };
     GridResponse first;
-    for (const auto& [x, y] : sorted[0])
-        if (x >= low && x <= high && (first.frequencies.empty() || std::pow(10.0, x / 100.0) > first.frequencies.back()))
-            first.frequencies.push_back(std::pow(10.0, x / 100.0));
+    for (const CurvePoint& p : points[0])
+        if (p.frequency >= low && p.frequency <= high && (first.frequencies.empty() || p.frequency > first.frequencies.back()))
+            first.frequencies.push_back(p.frequency);
     if (first.frequencies.size() < 2)
         return Error::of(Failure::BadInput, "The traces share no range of frequencies");
     std::vector<GridResponse> grids(traces.size(), first);
     for (std::size_t k = 0; k < traces.size(); ++k)
         for (double f : first.frequencies)
-            grids[k].magnitude.push_back(std::pow(10.0, levelAt(k, 100.0 * std::log10(f)) / 20.0));
+            grids[k].magnitude.push_back(std::pow(
+                10.0, (interpolateLog(points[k], f) + notes[static_cast<std::size_t>(traces[k])].offsetDb) / 20.0));
     Result<GridResponse> averaged = ResponseAverage::ofGrids(grids, mode);
     if (!averaged)
         return averaged.error();
-    std::vector<ResponsePoint> points;
+    std::vector<ResponsePoint> average;
     for (std::size_t i = 0; i < averaged->frequencies.size(); ++i)
-        points.push_back({averaged->frequencies[i], 20.0 * std::log10(averaged->magnitude[i]), std::nullopt});
+        average.push_back({averaged->frequencies[i], 20.0 * std::log10(averaged->magnitude[i]), std::nullopt});
     std::string scale = notes[static_cast<std::size_t>(traces[0])].scale;
     for (int t : traces)
         if (notes[static_cast<std::size_t>(t)].scale != scale)
             scale.clear();
-    return addTrace(points, "Average of " + std::to_string(traces.size()) + " traces (" + averageModeName(mode) + ")",
+    return addTrace(average, "Average of " + std::to_string(traces.size()) + " traces (" + averageModeName(mode) + ")",
                     scale);
 }
 
