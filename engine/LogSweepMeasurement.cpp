@@ -470,6 +470,7 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     if (const audimera::Status checked = settings.check(rate); !checked)
         return fail(Failure::BadInput, checked.message());
     const bool referenced = settings.reference != LogSweepSettings::Reference::None;
+    m_referenceLead = 0;
     if (channels != (referenced ? 2 : 1))
         return fail(Failure::BadInput, "The recording has the wrong number of channels");
     if (frames < sweep.length())
@@ -582,6 +583,7 @@ audimera::Result<LogSweepResults> LogSweepMeasurement::analyse(const LogSweep& s
     const std::size_t selfPeak = largestAt(self);
     const std::vector<double>& base = referenced ? m_reference : self;
     const std::size_t baseAt = referenced ? q : selfPeak;
+    m_referenceLead = static_cast<std::ptrdiff_t>(baseAt) - static_cast<std::ptrdiff_t>(selfPeak);
     const double fraction = fractionalPeak(h, p) - fractionalPeak(base, baseAt);
     results.delaySamples = static_cast<double>(p) - static_cast<double>(baseAt) + fraction;
 

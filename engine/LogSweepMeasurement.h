@@ -288,6 +288,10 @@ public:
     // sweep's own timing, the harmonics wrapped to its end. results.impulse
     // is the gated segment of it around the peak.
     const std::vector<double>& lastFullResponse() const { return m_response; }
+    // How far after the sweep's own timing the loopback reference arrived
+    // in lastFullResponse() (0 without one): where the streams happened to
+    // start, which moves from run to run by a server block.
+    std::ptrdiff_t lastReferenceLead() const { return m_referenceLead; }
 
 private:
     SweepDeconvolver& deconvolverFor(const LogSweep& sweep);
@@ -296,6 +300,7 @@ private:
     std::vector<float> m_recording;
     std::vector<double> m_response;
     std::vector<double> m_reference;
+    std::ptrdiff_t m_referenceLead = 0;
     std::vector<float> m_onPlayClock; // the recording put back on the play clock
     bool m_correcting = false;        // analysing m_onPlayClock
 };

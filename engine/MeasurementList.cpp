@@ -165,7 +165,10 @@ Result<int> MeasurementList::average(const std::vector<int>& ids, AverageMode mo
     nlohmann::json of = nlohmann::json::array();
     for (const Measurement* m : chosen)
         of.push_back(m->data.name);
-    a.settingsJson = nlohmann::json{{"averageOf", of}, {"mode", a.averageMode}}.dump();
+    nlohmann::json settings = {{"averageOf", of}, {"mode", a.averageMode}};
+    if (std::any_of(chosen.begin(), chosen.end(), [](const Measurement* m) { return untimed(m->data); }))
+        settings["untimed"] = true;
+    a.settingsJson = settings.dump();
     return add(std::move(a));
 }
 
@@ -188,6 +191,44 @@ Result<std::vector<Alignment>> MeasurementList::delays(int reference, const std:
         out.push_back(*d);
     }
     return out;
+}
+
+bool MeasurementList::untimed(const SessionMeasurement& m)
+{
+    if (m.kind != "logsweep" && m.kind != "average")
+        return false;
+    const nlohmann::json j = nlohmann::json::parse(m.settingsJson, nullptr, false);
+    if (!j.is_object())
+        return false;
+    if (m.kind == "average")
+        return j.value("untimed", false);
+    const auto reference = j.find("reference");
+    return reference != j.end() && *reference == "none";
+}
+
+std::string MeasurementList::timingCaveat(int reference, const std::vector<int>& ids) const
+{
+    std::vector<int> all = {reference};
+    for (int id : ids)
+        if (std::find(all.begin(), all.end(), id) == all.end())
+            all.push_back(id);
+    if (all.size() < 2)
+        return {};
+    std::vector<std::string> names;
+    for (int id : all)
+        if (const Measurement* m = find(id); m && untimed(m->data))
+            names.push_back("'" + m->data.name + "'");
+    if (names.empty())
+        return {};
+    constexpr std::size_t Named = 3;
+    std::string text = names.front();
+    for (std::size_t i = 1; i < std::min(names.size(), Named); ++i)
+        text += (i + 1 == names.size() ? " and " : ", ") + names[i];
+    if (names.size() > Named)
+        text += " and " + std::to_string(names.size() - Named) + " more";
+    return text + (names.size() == 1 ? " was" : " were")
+         + " measured without a loopback reference: the delays include when the sound server started the "
+           "streams, which can move by a few ms from one sweep to the next";
 }
 
 Status MeasurementList::align(int reference, const std::vector<int>& ids, const AlignmentBand& band)

@@ -48,6 +48,14 @@ public:
     // The delay of each of ids relative to reference (in ids' order).
     Result<std::vector<Alignment>> delays(int reference, const std::vector<int>& ids,
                                           const AlignmentBand& band = {}) const;
+    // Why those delays cannot be trusted to a fraction of a sample, or "":
+    // a log sweep measured without a loopback reference (or an average of
+    // one) begins wherever the sound server started its streams, which moves
+    // by up to a server block from run to run.
+    std::string timingCaveat(int reference, const std::vector<int>& ids) const;
+    // Whether m's time zero is its stream's start rather than a loopback
+    // reference's (see timingCaveat).
+    static bool untimed(const SessionMeasurement& m);
     // Sets each one's alignMs so that it lines up with reference (the
     // recordings are never changed).
     Status align(int reference, const std::vector<int>& ids, const AlignmentBand& band = {});

@@ -180,7 +180,15 @@ Status MeasurementSession::runLogSweep(const LogSweepSettings& settings, const s
     const int channels = s.reference == LogSweepSettings::Reference::None ? 1 : 2;
     m_logSweep = LogSweepRun{std::move(*measured), s, channels, m_logSweepMeasurement.lastRecording(), {}, {}, 0};
     const std::vector<double>& full = m_logSweepMeasurement.lastFullResponse();
-    m_logSweep->measurement = addMeasurement("logsweep", std::vector<float>(full.begin(), full.end()));
+    std::vector<float> impulse(full.begin(), full.end());
+    // The list keeps it on the loopback reference's timing where there was
+    // one, so that two runs' delays are the device's and not where the
+    // streams started (the response is circular: a turn loses nothing).
+    if (const auto n = static_cast<std::ptrdiff_t>(impulse.size()); n > 0) {
+        const std::ptrdiff_t lead = ((m_logSweepMeasurement.lastReferenceLead() % n) + n) % n;
+        std::rotate(impulse.begin(), impulse.begin() + lead, impulse.end());
+    }
+    m_logSweep->measurement = addMeasurement("logsweep", std::move(impulse));
     keepRecovery();
     return {};
 }

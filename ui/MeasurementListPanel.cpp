@@ -135,6 +135,7 @@ void MeasurementListPanel::buildControls()
                      "recordings are not changed)");
     m_delayText = named(new QLabel, "LabelMeasDelays",
                         "Which measurement the delays in the list are read after, and the speed of sound used");
+    m_delayText->setWordWrap(true);
     m_status = named(new QLabel, "LabelMeasStatus", "What the list refused, and why");
     m_status->setWordWrap(true);
 
@@ -413,6 +414,8 @@ void MeasurementListPanel::showDelays()
             const double ms = read->second.delayMs;
             const double metres = TimeAlignment::metres(ms, m_temperature->value());
             text = QStringLiteral("%1 ms, %2 m").arg(number(ms, 3), number(metres, 3));
+            if (const Measurement* m = list.find(id); m && MeasurementList::untimed(m->data))
+                text += QStringLiteral(" (untimed)");
         }
         if (QTableWidgetItem* item = m_table->item(row, ColAfter))
             item->setText(text);
@@ -422,9 +425,14 @@ void MeasurementListPanel::showDelays()
         m_delayText->setText(QStringLiteral("Delays: select the reference and tick the others"));
     else if (!m_delayError.isEmpty())
         m_delayText->setText(QStringLiteral("Delays: ") + m_delayError);
-    else
-        m_delayText->setText(QStringLiteral("Delays after %1, sound at %2 m/s: in the list")
-                                 .arg(QString::fromStdString(list.find(reference)->data.name), number(c, 1)));
+    else {
+        QString text = QStringLiteral("Delays after %1, sound at %2 m/s: in the list")
+                           .arg(QString::fromStdString(list.find(reference)->data.name), number(c, 1));
+        // A figure that cannot be trusted says so.
+        if (const std::string caveat = list.timingCaveat(reference, m_delayIds); !caveat.empty())
+            text += QStringLiteral(". Untimed: ") + QString::fromStdString(caveat);
+        m_delayText->setText(text);
+    }
     refreshButtons();
 }
 
@@ -538,8 +546,11 @@ void MeasurementListPanel::cmdMeasAlign_Click()
     m_status->clear();
     if (m_running || m_delayIds.empty())
         return;
+    const MeasurementList& list = m_session.measurements();
     if (const Status aligned = m_session.measurements().align(m_delayReference, m_delayIds); !aligned)
         m_host.message(aligned.message(), MessageIcon::Exclamation);
+    else if (const std::string caveat = list.timingCaveat(m_delayReference, m_delayIds); !caveat.empty())
+        m_status->setText(QStringLiteral("Aligned, though ") + QString::fromStdString(caveat));
     edited();
 }
 

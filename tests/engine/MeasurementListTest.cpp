@@ -1,5 +1,6 @@
 // The measurement list's edits: the names each leaves, whether the last
-// delete can then be undone, and whether it counted as a change.
+// delete can then be undone, and whether it counted as a change; and which
+// delays it flags as untimed.
 #include "engine/MeasurementList.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +43,42 @@ TEST(MeasurementListTest, EditsLeaveTheirNamesAndCountAsChanges)
         EXPECT_EQ(names, e.names) << e.what;
         EXPECT_EQ(list.canUndo(), e.canUndo) << e.what;
         EXPECT_EQ(list.changes() > before, e.counts) << e.what;
+    }
+}
+
+TEST(MeasurementListTest, DelaysOfSweepsWithoutAReferenceAreFlagged)
+{
+    const auto made = [](const char* name, const char* kind, const char* settings) {
+        SessionMeasurement m;
+        m.name = name, m.kind = kind, m.settingsJson = settings, m.rate = 48000;
+        m.impulse.assign(4096, 0.0f);
+        m.impulse[100] = 1;
+        return m;
+    };
+    MeasurementList list;
+    const int timed = list.add(made("R", "logsweep", R"({"reference":"right"})"));
+    const int timed2 = list.add(made("L", "logsweep", R"({"reference":"left"})"));
+    const int file = list.add(made("F", "impulse", ""));
+    const int bare = list.add(made("A", "logsweep", R"({"reference":"none"})"));
+    const int bare2 = list.add(made("B", "logsweep", R"({"reference":"none"})"));
+    const Result<int> mixed = list.average({timed, bare}, AverageMode::Rms, false);
+    const Result<int> clean = list.average({timed, timed2}, AverageMode::Rms, false);
+    ASSERT_TRUE(mixed.ok() && clean.ok());
+    const struct {
+        int reference;
+        std::vector<int> ids;
+        const char* names; // those the caveat names, "" for none
+    } cases[] = {
+        {timed, {timed2, file, *clean}, ""},
+        {bare, {bare}, ""}, // a measurement against itself
+        {timed, {bare}, "'A' was"},
+        {bare, {timed, bare2}, "'A' and 'B' were"},
+        {timed, {*mixed}, "'Average of 2 (rms)' was"},
+    };
+    for (const auto& c : cases) {
+        const std::string caveat = list.timingCaveat(c.reference, c.ids);
+        EXPECT_EQ(caveat.substr(0, std::string(c.names).size()), c.names) << caveat;
+        EXPECT_EQ(caveat.empty(), *c.names == 0) << caveat;
     }
 }
 

@@ -17,30 +17,6 @@ namespace {
 
 constexpr const char* LoopbackMonitor = "audimera_test_48k.monitor"; // scripts/pipewire-test-server's sink
 
-// The chain's process, ended with the test (before its server).
-struct ChainProcess {
-    int pid = 0;
-    ~ChainProcess()
-    {
-        if (pid > 0)
-            ::kill(pid, SIGTERM);
-    }
-};
-
-int listedSink(PulseSoundDevice& device)
-{
-    for (int i = 0; i < 100; ++i) {
-        if (device.refreshDevices().ok()) {
-            const std::vector<SoundDeviceInfo> play = device.playDevices();
-            for (size_t d = 0; d < play.size(); ++d)
-                if (play[d].name == EqExport::SinkNodeName || play[d].description == EqExport::SinkName)
-                    return int(d);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return -1;
-}
-
 } // namespace
 
 TEST(EqClosedLoop, PipeWireRunsTheExportedChainAsPredicted)
@@ -59,21 +35,15 @@ TEST(EqClosedLoop, PipeWireRunsTheExportedChainAsPredicted)
     };
     const Result<std::string> conf = EqExport::pipewireConf(filters, rate);
     ASSERT_TRUE(conf.ok()) << conf.message();
-    const std::string dir = server.folder(), file = dir + "/eq-filter-chain.conf";
-    std::ofstream(file) << *conf;
-    ChainProcess chain;
-    const CommandResult started = runCommand(
-        "env XDG_RUNTIME_DIR=" + shellQuoted(dir + "/runtime") + " PIPEWIRE_RUNTIME_DIR=" + shellQuoted(dir + "/runtime")
-        + " XDG_CONFIG_HOME=" + shellQuoted(dir + "/config") + " HOME=" + shellQuoted(dir + "/home") + " pipewire -c "
-        + shellQuoted(file) + " >" + shellQuoted(dir + "/eq.log") + " 2>&1 </dev/null & echo $!");
-    chain.pid = std::atoi(started.output.c_str());
-    ASSERT_GT(chain.pid, 0) << started.output;
+    const ChainProcess chain(server, "eq-filter-chain", *conf);
+    ASSERT_TRUE(chain.started());
 
     PulseSoundDevice device(server.address());
     ASSERT_EQ(device.initAudio().message(), "");
     EXPECT_NE(device.serverName().find("PipeWire"), std::string::npos) << device.serverName();
-    const int sink = listedSink(device);
-    ASSERT_GE(sink, 0) << "the sink did not appear; " << runCommand("tail -n 5 " + shellQuoted(dir + "/eq.log")).output;
+    std::string why;
+    const int sink = chain.sink(device, EqExport::SinkName, why);
+    ASSERT_GE(sink, 0) << why;
     ASSERT_EQ(openByName(device, device.playDevices()[size_t(sink)].name, LoopbackMonitor), "");
 
     LogSweepSettings settings;

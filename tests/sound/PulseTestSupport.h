@@ -326,6 +326,54 @@ public:
     PrivatePipeWire() : PrivateServer("pipewire-test-server") {}
 };
 
+// A PipeWire process of the test's own (`pipewire -c conf`, its log in the
+// server's folder) joined to a started PrivatePipeWire, as the user runs a
+// filter chain; ended with the test, before its server.
+class ChainProcess {
+public:
+    ChainProcess(const PrivatePipeWire& server, const std::string& name, const std::string& conf)
+        : m_log(server.folder() + "/" + name + ".log")
+    {
+        const std::string dir = server.folder(), file = dir + "/" + name + ".conf";
+        std::ofstream(file) << conf;
+        const CommandResult started = runCommand(
+            "env XDG_RUNTIME_DIR=" + shellQuoted(dir + "/runtime") + " PIPEWIRE_RUNTIME_DIR="
+            + shellQuoted(dir + "/runtime") + " XDG_CONFIG_HOME=" + shellQuoted(dir + "/config")
+            + " HOME=" + shellQuoted(dir + "/home") + " pipewire -c " + shellQuoted(file) + " >"
+            + shellQuoted(m_log) + " 2>&1 </dev/null & echo $!");
+        m_pid = std::atoi(started.output.c_str());
+    }
+    ~ChainProcess()
+    {
+        if (m_pid > 0)
+            ::kill(m_pid, SIGTERM);
+    }
+    ChainProcess(const ChainProcess&) = delete;
+    ChainProcess& operator=(const ChainProcess&) = delete;
+
+    bool started() const { return m_pid > 0; }
+    // The index of the play device named name (or described so) once the
+    // process has made it, within 10 s; -1 with the log's end in why.
+    int sink(PulseSoundDevice& device, const std::string& name, std::string& why) const
+    {
+        for (int i = 0; i < 100; ++i) {
+            if (device.refreshDevices().ok()) {
+                const std::vector<SoundDeviceInfo> play = device.playDevices();
+                for (size_t d = 0; d < play.size(); ++d)
+                    if (play[d].name == name || play[d].description == name)
+                        return int(d);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        why = "the sink did not appear; " + runCommand("tail -n 5 " + shellQuoted(m_log)).output;
+        return -1;
+    }
+
+private:
+    std::string m_log;
+    int m_pid = 0;
+};
+
 } // namespace pulsetest
 
 } // namespace audimera
