@@ -315,11 +315,14 @@ TEST_F(LogSweepWindow, TheMeasurementListShowsOverlaysEditsAveragesAndAligns)
     EXPECT_EQ(table->item(2, Panel::ColName)->text(), QStringLiteral("Average of 2 (rms)"));
     EXPECT_EQ(window->session().lastLogSweep()->measurement, list.items()[2].id);
 
-    // Aligned to the first, the second moves 1 ms earlier.
+    // Aligned to the first, the second moves 1 ms earlier; swept without a
+    // loopback reference, its delay is marked untimed, and so is the shift.
     table->setCurrentCell(0, 0);
-    EXPECT_TRUE(table->item(1, Panel::ColAfter)->text().endsWith(QStringLiteral(" m")));
+    EXPECT_TRUE(table->item(1, Panel::ColAfter)->text().endsWith(QStringLiteral(" m (untimed)")));
+    EXPECT_TRUE(control<QLabel>("LabelMeasDelays")->text().contains(QStringLiteral("without a loopback reference")));
     control<QPushButton>("cmdMeasAlign")->click();
     EXPECT_NEAR(list.find(second)->data.alignMs, -1.0, 0.05);
+    EXPECT_TRUE(control<QLabel>("LabelMeasStatus")->text().startsWith(QStringLiteral("Aligned, though")));
     EXPECT_FALSE(table->item(1, Panel::ColAlign)->text().isEmpty());
 
     // A ninth tick is refused, and says why.
