@@ -83,24 +83,33 @@ Status MeasurementList::setNote(int id, const std::string& note)
     return {};
 }
 
-Status MeasurementList::remove(int id)
+Status MeasurementList::remove(const std::vector<int>& ids)
 {
-    const auto it = std::find_if(m_items.begin(), m_items.end(), [id](const Measurement& m) { return m.id == id; });
-    if (it == m_items.end())
-        return noSuch(id);
-    m_removed = Removed{std::move(*it), static_cast<std::size_t>(it - m_items.begin())};
-    m_items.erase(it);
+    for (int id : ids)
+        if (!find(id))
+            return noSuch(id);
+    std::vector<Removed> removed;
+    for (std::size_t i = 0; i < m_items.size(); ++i)
+        if (std::find(ids.begin(), ids.end(), m_items[i].id) != ids.end())
+            removed.push_back({std::move(m_items[i]), i});
+    if (removed.empty())
+        return {};
+    std::erase_if(m_items, [&](const Measurement& m) { return std::find(ids.begin(), ids.end(), m.id) != ids.end(); });
+    m_removed = std::move(removed);
     ++m_changes;
     return {};
 }
 
 bool MeasurementList::undoRemove()
 {
-    if (!m_removed)
+    if (m_removed.empty())
         return false;
-    const std::size_t index = std::min(m_removed->index, m_items.size());
-    m_items.insert(m_items.begin() + static_cast<std::ptrdiff_t>(index), std::move(m_removed->item));
-    m_removed.reset();
+    // By their old places, lowest first: each goes back where it stood.
+    for (Removed& r : m_removed) {
+        const std::size_t index = std::min(r.index, m_items.size());
+        m_items.insert(m_items.begin() + static_cast<std::ptrdiff_t>(index), std::move(r.item));
+    }
+    m_removed.clear();
     ++m_changes;
     return true;
 }
@@ -251,7 +260,7 @@ Status MeasurementList::align(int reference, const std::vector<int>& ids, const 
 void MeasurementList::replace(std::vector<SessionMeasurement> measurements)
 {
     m_items.clear();
-    m_removed.reset();
+    m_removed.clear();
     for (SessionMeasurement& m : measurements) {
         if (m.name.empty())
             m.name = defaultName(m.date);

@@ -37,8 +37,11 @@ public:
     Status rename(int id, const std::string& name);
     Status setNote(int id, const std::string& note);
     // Deletes it; undoRemove() puts the last one deleted back where it was.
-    Status remove(int id);
-    bool canUndo() const { return m_removed.has_value(); }
+    Status remove(int id) { return remove(std::vector<int>{id}); }
+    // Deletes them all, or none when one is not listed; undoRemove() puts
+    // every one back where it was.
+    Status remove(const std::vector<int>& ids);
+    bool canUndo() const { return !m_removed.empty(); }
     bool undoRemove();
 
     // Averages the measurements ids (at least two, one rate) into a new
@@ -81,7 +84,7 @@ private:
         Measurement item;
         std::size_t index = 0;
     };
-    std::optional<Removed> m_removed;
+    std::vector<Removed> m_removed; // the last delete's, by index
     int m_nextId = 1;
     std::uint64_t m_changes = 0;
 };

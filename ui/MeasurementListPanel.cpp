@@ -113,7 +113,7 @@ void MeasurementListPanel::buildControls()
     };
     m_rename = button("Rename", "cmdMeasRename", "Edit the selected measurement's name");
     m_delete = button("Delete", "cmdMeasDelete", "Delete the ticked measurements, or the selected one (Del)");
-    m_undo = button("Undo", "cmdMeasUndo", "Bring back the last measurement deleted");
+    m_undo = button("Undo", "cmdMeasUndo", "Bring back what the last Delete deleted");
     m_add = button("Add to Response", "cmdMeasAdd",
                    "Add the magnitude of the ticked measurements, or the selected one, as traces of the Frequency "
                    "Response window, named as here");
@@ -493,13 +493,10 @@ void MeasurementListPanel::cmdMeasDelete_Click()
     if (m_running)
         return;
     const std::vector<int> ids = chosenIds();
-    for (const int id : ids)
-        if (const Status removed = m_session.measurements().remove(id); !removed) {
-            m_host.message(removed.message(), MessageIcon::Exclamation);
-            break;
-        }
-    if (ids.size() > 1)
-        m_status->setText(QStringLiteral("Deleted %1; Undo brings back the last one").arg(ids.size()));
+    if (const Status removed = m_session.measurements().remove(ids); !removed)
+        m_host.message(removed.message(), MessageIcon::Exclamation);
+    else if (ids.size() > 1)
+        m_status->setText(QStringLiteral("Deleted %1; Undo brings them back").arg(ids.size()));
     edited();
 }
 
