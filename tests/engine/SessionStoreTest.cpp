@@ -68,6 +68,28 @@ TEST_F(SessionStoreTest, TheListAveragesAndAlignsWithoutTouchingTheRecordings)
     }
 }
 
+TEST_F(SessionStoreTest, AReferenceTakesTheStreamsStartOutOfTheDelays)
+{
+    // The second sweep's streams start 300 frames later, as a busy server's
+    // can: with a loopback reference the list reads the device alone.
+    const struct { LogSweepSettings::Reference reference; double delayMs; bool flagged; } cases[] = {
+        {LogSweepSettings::Reference::Right, 0.0, false},
+        {LogSweepSettings::Reference::None, 300 / 44.1, true},
+    };
+    for (const auto& c : cases) {
+        settings.reference = c.reference;
+        rig.device.setDuplexLatency(SimulatedSoundCard::DuplexLatencyFrames);
+        const int first = measure("delay=1");
+        rig.device.setDuplexLatency(SimulatedSoundCard::DuplexLatencyFrames + 300);
+        const int second = measure("delay=1");
+        const MeasurementList& list = rig.session.measurements();
+        const Result<std::vector<Alignment>> d = list.delays(first, {second});
+        ASSERT_TRUE(d.ok()) << d.message();
+        EXPECT_NEAR(d->front().delayMs, c.delayMs, 1e-3);
+        EXPECT_EQ(list.timingCaveat(first, {second}).empty(), !c.flagged);
+    }
+}
+
 TEST_F(SessionStoreTest, ASavedSessionOpensAsItWasAndTheRecoveryFileFollowsTheChanges)
 {
     std::filesystem::create_directories(folder);
