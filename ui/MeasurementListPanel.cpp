@@ -524,8 +524,8 @@ void MeasurementListPanel::cmdMeasAverage_Click()
     if (m_running || ids.size() < 2)
         return;
     const auto mode = static_cast<AverageMode>(m_mode->currentData().toInt());
-    const Result<int> averaged =
-        m_session.measurements().average(ids, mode, mode == AverageMode::Vector && m_alignFirst->isChecked());
+    const bool aligned = mode == AverageMode::Vector && m_alignFirst->isChecked();
+    const Result<int> averaged = m_session.measurements().average(ids, mode, aligned);
     if (!averaged) {
         m_host.message(averaged.message(), MessageIcon::Exclamation);
         return;
@@ -536,6 +536,12 @@ void MeasurementListPanel::cmdMeasAverage_Click()
         m_host.message(shownNow.message(), MessageIcon::Exclamation);
     else
         emit shown();
+    // A vector average adds the phases as they were timed: where the timing
+    // was the streams' start, it says so.
+    if (const std::string caveat = m_session.measurements().timingCaveat(ids.front(), ids);
+        mode == AverageMode::Vector && !aligned && !caveat.empty())
+        m_status->setText(QStringLiteral("Averaged, though ") + QString::fromStdString(caveat)
+                          + QStringLiteral("; Align first lines them up"));
 }
 
 void MeasurementListPanel::cmdMeasAlign_Click()
