@@ -16,6 +16,7 @@
 #include "curves/ImpulseFile.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QKeyEvent>
@@ -314,6 +315,14 @@ TEST_F(LogSweepWindow, TheMeasurementListShowsOverlaysEditsAveragesAndAligns)
     ASSERT_EQ(table->rowCount(), 3);
     EXPECT_EQ(table->item(2, Panel::ColName)->text(), QStringLiteral("Average of 2 (rms)"));
     EXPECT_EQ(window->session().lastLogSweep()->measurement, list.items()[2].id);
+    // A vector average of the two untimed sweeps, not aligned first, says so.
+    control<QComboBox>("ComboMeasAverageMode")->setCurrentIndex(2);
+    control<QCheckBox>("CheckMeasAlignFirst")->setChecked(false);
+    for (const int row : {0, 1})
+        table->item(row, Panel::ColName)->setCheckState(Qt::Checked);
+    control<QPushButton>("cmdMeasAverage")->click();
+    ASSERT_EQ(table->rowCount(), 4);
+    EXPECT_TRUE(control<QLabel>("LabelMeasStatus")->text().startsWith(QStringLiteral("Averaged, though")));
 
     // Aligned to the first, the second moves 1 ms earlier; swept without a
     // loopback reference, its delay is marked untimed, and so is the shift.
