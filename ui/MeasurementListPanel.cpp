@@ -538,8 +538,9 @@ void MeasurementListPanel::cmdMeasAverage_Click()
         emit shown();
     // A vector average adds the phases as they were timed: where the timing
     // was the streams' start, it says so.
-    if (const std::string caveat = m_session.measurements().timingCaveat(ids.front(), ids);
-        mode == AverageMode::Vector && !aligned && !caveat.empty())
+    if (mode != AverageMode::Vector || aligned)
+        return;
+    if (const std::string caveat = m_session.measurements().timingCaveat(ids.front(), ids); !caveat.empty())
         m_status->setText(QStringLiteral("Averaged, though ") + QString::fromStdString(caveat)
                           + QStringLiteral("; Align first lines them up"));
 }
@@ -549,8 +550,8 @@ void MeasurementListPanel::cmdMeasAlign_Click()
     m_status->clear();
     if (m_running || m_delayIds.empty())
         return;
-    const MeasurementList& list = m_session.measurements();
-    if (const Status aligned = m_session.measurements().align(m_delayReference, m_delayIds); !aligned)
+    MeasurementList& list = m_session.measurements();
+    if (const Status aligned = list.align(m_delayReference, m_delayIds); !aligned)
         m_host.message(aligned.message(), MessageIcon::Exclamation);
     else if (const std::string caveat = list.timingCaveat(m_delayReference, m_delayIds); !caveat.empty())
         m_status->setText(QStringLiteral("Aligned, though ") + QString::fromStdString(caveat));
